@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package Brontel needs to build, test and run.
+# Idempotent and non-interactive: when everything is present it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libpulse-dev libsndfile1-dev libsamplerate0-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation fonts-noto-cjk
+  xvfb xauth
+  pulseaudio pulseaudio-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}" >&2
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
