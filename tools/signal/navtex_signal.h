@@ -1,0 +1,67 @@
+// A NAVTEX transmitter in software: SITOR-B collective FEC bit streams for
+// English (7-unit) and Japanese (10-unit JIS X 0208) messages, and their
+// phase-continuous FSK audio with optional noise, offset and clock error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brontel::gen {
+
+// --- Audio ---------------------------------------------------------------------
+struct TFskParams {
+  double CentF = 800.0;       // centre of the tone pair, Hz (tones CentF ± 85)
+  double Shift = 170.0;       // distance between the tones, Hz
+  double Baud = 100.0;        // bit rate (e.g. 99.75 for a clock error)
+  double Amplitude = 8000.0;  // peak amplitude of the tone, 16-bit units
+  double Offset = 0.0;        // frequency offset added to both tones, Hz
+  std::optional<double> SnrDb;  // white noise: tone power / noise power in NoiseBandwidth
+  double NoiseBandwidth = 500.0;  // Hz
+  uint32_t Seed = 1;          // noise seed
+  int SampleRate = 44100;
+};
+
+// Phase-continuous FSK at SampleRate: bit 1 is the higher tone, bit 0 the
+// lower. Noise (if any) is added to every sample; values are rounded and clipped
+// to 16 bits.
+std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskParams& p);
+
+// Noise alone (or silence when p.SnrDb is unset) for `seconds`, with the same
+// level ModulateFsk would add. `stream` picks an independent noise sequence.
+std::vector<int16_t> NoiseOnly(double seconds, const TFskParams& p, uint32_t stream = 7);
+
+// --- SITOR-B framing -------------------------------------------------------------
+enum class TService { English, Japanese };
+
+struct TEmission {
+  TService Service = TService::English;
+  double PhasingSeconds = 10.0;  // phasing before the message
+  double IdleSeconds = 2.0;      // end-of-emission idle after the message
+};
+
+// The 7-unit English codes for `text` (ASCII; lower case is sent as upper case;
+// '\n' as carriage return + line feed), with letters/figures shifts inserted and
+// a letters shift first. On failure returns false and names the character.
+bool EnglishCodes(std::string_view text, std::vector<uint8_t>& codes, std::string& error);
+
+// The JIS X 0208 bytes (7-bit values) for UTF-8 `text`, two per character;
+// printable ASCII is sent as its full-width form, '\n' as 0x0D 0x0A.
+bool JapaneseCodes(std::string_view text, std::vector<uint8_t>& codes, std::string& error);
+
+// Bits of one emission: phasing, then every character in a first-transmission
+// slot and again five slots later in a repetition slot, then idle. The bits are
+// in the sense the receiver takes them (1 = higher tone) for upright polarity;
+// `inverted` flips every bit.
+std::vector<uint8_t> EmissionBits(const std::vector<uint8_t>& codes, const TEmission& e,
+                                  bool inverted = false);
+
+// Bits of one 7-unit character (first bit sent = bit 6 of the code) and of one
+// 10-unit character (data LSB first, then the count of zero data bits, MSB first),
+// in transmitted-value sense before the service's tone mapping.
+std::vector<uint8_t> EnglishCharBits(uint8_t code);
+std::vector<uint8_t> JapaneseCharBits(uint8_t data);
+
+}  // namespace brontel::gen
