@@ -1,0 +1,146 @@
+#include "audio/capture_engine.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "core/receiver.h"
+
+namespace brontel {
+
+TWaveFormat MakeCaptureFormat()
+{
+  constexpr int channels = 2;
+  constexpr int bits = 16;
+  TWaveFormat f;
+  f.FormatTag = WaveFormatPcm;
+  f.Channels = channels;
+  f.SamplesPerSec = SampleRate;
+  f.AvgBytesPerSec = static_cast<uint32_t>(bits * 0.125 * SampleRate * channels);
+  f.BlockAlign = static_cast<uint16_t>(channels * bits * 0.125);
+  f.BitsPerSample = bits;
+  f.CbSize = 0;
+  return f;
+}
+
+std::vector<std::string> InputDeviceNames(TWaveInDriver& driver)
+{
+  std::vector<std::string> names;
+  const unsigned count = driver.GetNumDevs();
+  for (unsigned id = 0; id < count; ++id) {
+    std::string name;
+    if (driver.GetDevName(id, name) != TWaveResult::Ok) break;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+TCaptureEngine::TCaptureEngine(TWaveInDriver& driver, TErrorReporter& errors, TPostFn post)
+    : WaveIn(driver), Errors(errors), Post(std::move(post)), Format(MakeCaptureFormat())
+{
+}
+
+TCaptureEngine::~TCaptureEngine()
+{
+  CloseCapture();
+}
+
+void TCaptureEngine::WaveInCallback(TWaveIn&, TWaveInMsg msg, void* instance, TWaveHeader*)
+{
+  // Which block completed is known from the ring order, not from the header.
+  if (msg != TWaveInMsg::Data) return;
+  auto* self = static_cast<TCaptureEngine*>(instance);
+  if (self->Post) self->Post(self->OpenGeneration.load(std::memory_order_relaxed));
+}
+
+bool TCaptureEngine::Fail(std::string_view line1, std::string_view line2)
+{
+  Errors.ShowError(line1, line2);
+  return false;
+}
+
+bool TCaptureEngine::OpenCapture(int32_t inputIndex)
+{
+  CloseCapture();
+  // A new generation before the device exists: messages of earlier opens
+  // still waiting on the user-interface thread no longer match.
+  OpenGeneration.fetch_add(1, std::memory_order_relaxed);
+
+  const int deviceId = inputIndex == 0 ? WaveMapper
+                       : inputIndex > 0 ? inputIndex - 1
+                                        : std::numeric_limits<int>::min();
+  if (WaveIn.Open(Device, deviceId, Format, &TCaptureEngine::WaveInCallback, this) != TWaveResult::Ok ||
+      !Device) {
+    Device.reset();
+    return Fail(OpenFailedLine1, OpenFailedLine2);
+  }
+
+  // All sample memory for this open at once; the slots are set up in order.
+  Memory.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(HeaderCount) * BlockBytes]);
+  if (!Memory) return Fail(BufferFailedLine1, BufferFailedLine2);
+  for (int i = 0; i < HeaderCount; ++i) {
+    TWaveHeader& h = Headers[static_cast<std::size_t>(i)];
+    h = TWaveHeader{};
+    h.Data = Memory.get() + static_cast<std::size_t>(i) * BlockBytes;
+    h.BufferLength = BlockBytes;
+    if (Device->PrepareHeader(h) != TWaveResult::Ok) return Fail(BufferFailedLine1, BufferFailedLine2);
+    Prepared = i + 1;
+    if (Device->AddBuffer(h) != TWaveResult::Ok) return Fail(BufferFailedLine1, BufferFailedLine2);
+  }
+  Device->Start();
+  Recording = true;
+  return true;
+}
+
+bool TCaptureEngine::CloseCapture()
+{
+  if (!Device) return true;
+  Device->Stop();
+  Device->Reset();
+  for (int i = 0; i < Prepared; ++i) Device->UnprepareHeader(Headers[static_cast<std::size_t>(i)]);
+  Headers.fill(TWaveHeader{});
+  Memory.reset();
+  Prepared = 0;
+  NextSlot = 0;
+  Recording = false;
+  Device.reset();
+  return true;
+}
+
+bool TCaptureEngine::IsCurrent(uint64_t generation) const
+{
+  return Recording && generation == OpenGeneration.load(std::memory_order_relaxed);
+}
+
+std::span<const int16_t, BlockSamples> TCaptureEngine::TakeBlock()
+{
+  if (!Recording) {
+    Current.fill(0);
+    return Current;
+  }
+  TWaveHeader& h = Headers[static_cast<std::size_t>(NextSlot)];
+  NextSlot = NextSlot == HeaderCount - 1 ? 0 : NextSlot + 1;
+
+  // All 4410 frames, whatever the device says it recorded.
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(Current.data(), h.Data, BlockBytes);
+  } else {
+    for (std::size_t i = 0; i < Current.size(); ++i)
+      Current[i] = static_cast<int16_t>(static_cast<uint16_t>(h.Data[2 * i]) |
+                                        static_cast<uint16_t>(h.Data[2 * i + 1]) << 8);
+  }
+  Device->PrepareHeader(h);
+  Device->AddBuffer(h);
+  return Current;
+}
+
+bool TCaptureEngine::ProcessWaveBlock(uint64_t generation, TReceiver& rx)
+{
+  if (!IsCurrent(generation)) return false;
+  ProcessBlock(rx, TakeBlock());
+  return true;
+}
+
+}  // namespace brontel

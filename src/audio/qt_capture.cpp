@@ -1,0 +1,62 @@
+#include "audio/qt_capture.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QString>
+
+namespace brontel {
+
+namespace {
+
+QString FromUtf8(std::string_view text)
+{
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+void TMessageBoxReporter::ShowError(std::string_view firstLine, std::string_view secondLine)
+{
+  QApplication::beep();
+  QMessageBox box(QMessageBox::Critical, FromUtf8(ErrorCaption),
+                  FromUtf8(firstLine) + QLatin1Char('\n') + FromUtf8(secondLine), QMessageBox::Ok);
+  box.exec();
+}
+
+QEvent::Type TWaveBlockEvent::EventType()
+{
+  static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return type;
+}
+
+TQtCapture::TQtCapture(TWaveInDriver& driver, TErrorReporter& errors, TReceiver& rx, QObject* parent)
+    : QObject(parent),
+      Rx(rx),
+      Capture(driver, errors, [this](uint64_t generation) {
+        QCoreApplication::postEvent(this, new TWaveBlockEvent(generation));
+      })
+{
+  (void)TWaveBlockEvent::EventType();  // registered here, not first on the audio thread
+}
+
+TQtCapture::~TQtCapture()
+{
+  Capture.CloseCapture();
+  // Block events still waiting are removed with this object.
+}
+
+bool TQtCapture::event(QEvent* e)
+{
+  if (e->type() != TWaveBlockEvent::EventType()) return QObject::event(e);
+  const uint64_t generation = static_cast<TWaveBlockEvent*>(e)->Generation;
+  if (Capture.ProcessWaveBlock(generation, Rx)) {
+    ++Processed;
+    if (AfterBlock) AfterBlock();
+  } else {
+    ++Dropped;
+  }
+  return true;
+}
+
+}  // namespace brontel

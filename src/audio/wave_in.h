@@ -1,0 +1,121 @@
+// Wave input: a queue of caller-owned buffers that the sound input fills in
+// order, with one completion notification per filled buffer.
+//
+// A device is opened with a capture format and a notification function. The
+// caller prepares buffers, adds them to the device's queue and starts
+// recording; the device fills the head of the queue and, when it is full,
+// takes it off the queue and reports it through the notification function on a
+// thread of its own. Reset hands every queued buffer back as done, each with its
+// own notification. Closing the device (destroying it) ends all notifications.
+//
+// TWaveInDriver is the platform: it enumerates the input devices and opens
+// them. MakePulseWaveInDriver() gives the PulseAudio one (PipeWire serves the
+// same client interface); tests can stand a fixture behind the same interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace brontel {
+
+// Capture format, the fields of a wave format record.
+struct TWaveFormat {
+  uint16_t FormatTag = 0;       // 1 = PCM
+  uint16_t Channels = 0;        // interleaved channels
+  uint32_t SamplesPerSec = 0;   // frames per second, Hz
+  uint32_t AvgBytesPerSec = 0;  // SamplesPerSec × BlockAlign
+  uint16_t BlockAlign = 0;      // bytes per frame
+  uint16_t BitsPerSample = 0;   // 16: signed little-endian samples
+  uint16_t CbSize = 0;          // extra format bytes, always 0
+};
+inline constexpr uint16_t WaveFormatPcm = 1;
+
+// Header flags.
+inline constexpr uint32_t WaveHdrDone = 0x01;      // the device has finished with the buffer
+inline constexpr uint32_t WaveHdrPrepared = 0x02;  // PrepareHeader has been called
+inline constexpr uint32_t WaveHdrInQueue = 0x10;   // the buffer is in the device's queue
+
+// One capture buffer as the device sees it. The caller owns the header and the
+// buffer and keeps both alive while the buffer is prepared.
+struct TWaveHeader {
+  uint8_t* Data = nullptr;     // the buffer
+  uint32_t BufferLength = 0;   // its size, bytes
+  uint32_t BytesRecorded = 0;  // bytes written, set when the buffer is done
+  uint32_t Flags = 0;          // WaveHdr* flags, kept by the device
+  TWaveHeader* Next = nullptr; // the device's queue link; not for the caller
+};
+
+// Notification messages.
+enum class TWaveInMsg : uint32_t {
+  Open = 0x3BE,   // the device has been opened
+  Close = 0x3BF,  // the device is being closed
+  Data = 0x3C0,   // a buffer is done (header given)
+};
+
+enum class TWaveResult {
+  Ok = 0,
+  Error,         // unspecified failure
+  BadDeviceId,   // no such input device
+  NoDriver,      // no sound server answers
+  NoMem,         // out of memory
+  BadFormat,     // the capture format is refused
+  StillPlaying,  // the buffer is still in the queue
+  Unprepared,    // the buffer has not been prepared
+  InvalidParam,  // a null or empty buffer
+};
+
+// A short English description of a result, for logs and test messages.
+const char* WaveResultText(TWaveResult result);
+
+// Device id of the standard input device.
+inline constexpr int WaveMapper = -1;
+
+class TWaveIn;
+
+// The notification function. Called on a thread of the audio side, never on
+// the thread that opened the device, and never after the device is destroyed.
+// For Data, `header` is the buffer that was done; it is null otherwise. It must
+// return quickly and must not close the device.
+using TWaveInProc = void (*)(TWaveIn& device, TWaveInMsg msg, void* instance, TWaveHeader* header);
+
+// An open input device. Every method may be called from the thread that owns
+// the device; none blocks on the sound server for longer than a few seconds.
+class TWaveIn {
+public:
+  virtual ~TWaveIn() = default;  // closes the device; queued buffers are dropped unreported
+  // Marks the buffer ready for the device. A prepared header stays prepared.
+  virtual TWaveResult PrepareHeader(TWaveHeader& header) = 0;
+  // Releases a prepared buffer; StillPlaying while it is queued.
+  virtual TWaveResult UnprepareHeader(TWaveHeader& header) = 0;
+  // Appends a prepared buffer to the end of the queue.
+  virtual TWaveResult AddBuffer(TWaveHeader& header) = 0;
+  // Recording begins (again); buffers fill in queue order.
+  virtual TWaveResult Start() = 0;
+  // Recording stops; the queue is kept (a partly filled head keeps its bytes).
+  virtual TWaveResult Stop() = 0;
+  // Recording stops and every queued buffer is handed back as done, in queue
+  // order, each with its own notification, before Reset returns.
+  virtual TWaveResult Reset() = 0;
+};
+
+class TWaveInDriver {
+public:
+  virtual ~TWaveInDriver() = default;
+  // Opens input device `deviceId` (0 … GetNumDevs() − 1, or WaveMapper for the
+  // standard input device) with `format`. On success `device` holds the open
+  // device and the result is Ok; otherwise `device` is left empty.
+  virtual TWaveResult Open(std::unique_ptr<TWaveIn>& device, int deviceId,
+                           const TWaveFormat& format, TWaveInProc proc, void* instance) = 0;
+  // Number of input devices; 0 when there are none or nothing answers.
+  virtual unsigned GetNumDevs() = 0;
+  // The name of input device `deviceId` (UTF-8) to show to the user.
+  virtual TWaveResult GetDevName(unsigned deviceId, std::string& name) = 0;
+};
+
+// The PulseAudio driver. Input devices are the server's sources, monitors of
+// outputs included, ordered by their names; the standard input device is the
+// server's default source. No server is ever started on demand.
+std::unique_ptr<TWaveInDriver> MakePulseWaveInDriver();
+
+}  // namespace brontel

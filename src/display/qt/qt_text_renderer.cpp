@@ -1,0 +1,93 @@
+#include "display/qt/qt_text_renderer.h"
+
+#include <QCoreApplication>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QString>
+
+namespace brontel {
+
+QGuiApplication* EnsureGuiApplication()
+{
+  if (QCoreApplication* app = QCoreApplication::instance()) return qobject_cast<QGuiApplication*>(app);
+  static int argc = 3;
+  static char arg0[] = "brontel", arg1[] = "-platform", arg2[] = "offscreen";
+  static char* argv[] = {arg0, arg1, arg2, nullptr};
+  static QGuiApplication* app = new QGuiApplication(argc, argv);  // kept to the end of the process
+  return app;
+}
+
+QImage RasterImage(TRaster& r)
+{
+  return QImage(r.Bits(), r.Width(), r.Height(), r.Stride(), QImage::Format_BGR888);
+}
+
+QImage RasterImage(const TRaster& r)
+{
+  return QImage(r.Bits(), r.Width(), r.Height(), r.Stride(), QImage::Format_BGR888);
+}
+
+bool SaveRasterPng(const TRaster& raster, const std::string& path)
+{
+  return RasterImage(raster).save(QString::fromStdString(path), "PNG");
+}
+
+namespace {
+
+QFont MakeFont(bool bold, int pixels)
+{
+  QFont f;
+  f.setFamilies({QString::fromLatin1(LabelFontFamily)});
+  f.setStyleHint(QFont::SansSerif);
+  f.setBold(bold);
+  f.setPixelSize(pixels);
+  f.setKerning(false);
+  f.setStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoSubpixelAntialias));
+  f.setHintingPreference(QFont::PreferFullHinting);
+  return f;
+}
+
+}  // namespace
+
+TQtTextRenderer::TQtTextRenderer() : Label(MakeFont(true, LabelFontPixels)), Default(MakeFont(false, 11))
+{
+  LabelAscent = QFontMetrics(Label).ascent();
+  DefaultAscent = QFontMetrics(Default).ascent();
+}
+
+TQtTextRenderer::~TQtTextRenderer() = default;
+
+QString TQtTextRenderer::LabelFontResolvedFamily() const { return QFontInfo(Label).family(); }
+
+QImage& TQtTextRenderer::ImageFor(TRaster& r)
+{
+  for (TWrap& w : Wraps)
+    if (w.Bits == r.Bits() && w.Width == r.Width() && w.Height == r.Height() && w.Stride == r.Stride())
+      return w.Image;
+  TWrap& w = Wraps[NextWrap];
+  NextWrap = (NextWrap + 1) % Wraps.size();
+  w.Bits = r.Bits();
+  w.Width = r.Width();
+  w.Height = r.Height();
+  w.Stride = r.Stride();
+  w.Image = RasterImage(r);
+  return w.Image;
+}
+
+void TQtTextRenderer::DrawText(TRaster& raster, int x, int y, std::string_view text, TColor colour)
+{
+  if (raster.Width() == 0 || raster.Height() == 0 || text.empty()) return;
+  const bool label = raster.Font == TFontSel::Label;
+  QImage& image = ImageFor(raster);
+  QPainter p(&image);
+  p.setFont(label ? Label : Default);
+  p.setPen(QColor(colour.R, colour.G, colour.B));
+  p.setBackgroundMode(Qt::TransparentMode);  // the text cell is not filled
+  // (x, y) is the top-left corner of the text cell; Qt places the baseline.
+  p.drawText(x, y + (label ? LabelAscent : DefaultAscent),
+             QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+}  // namespace brontel
