@@ -104,7 +104,6 @@ double One(const double* coef, std::size_t nTaps, TTapInputs in, std::size_t m)
 }
 
 constexpr std::size_t MaxTaps = 128;
-constexpr std::size_t MaxLine = 4460;
 
 }  // namespace
 
@@ -113,10 +112,10 @@ void FirBlock(const double* coef, std::size_t taps, const double* line, std::siz
 {
   if (count == 0 || taps > MaxTaps || stride == 0) return;
   const std::size_t lineLen = newest + (count - 1) * stride + 1;
-  if (stride > 1 && lineLen > MaxLine) return;
 
   // With a stride, output m's tap k reads line[newest − k + m·stride]: split the
   // line into its `stride` phases so that every tap reads consecutive samples.
+  // The scratch grows once to the block size and is reused from then on.
   thread_local std::vector<double> phases;
   const double* base = line;
   std::size_t phaseLen = 0;
