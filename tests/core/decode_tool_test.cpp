@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <vector>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,10 +25,14 @@ struct TRun {
   std::string Out;
 };
 
+constexpr std::size_t BlockBytesForTest = 17640;
+
+// Runs a shell command; standard error is dropped unless the command redirects it.
 TRun RunCommand(const std::string& command)
 {
   TRun r{-1, {}};
-  std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
+  const bool ownStderr = command.find("2>") != std::string::npos;
+  std::FILE* p = ::popen((ownStderr ? command : command + " 2>/dev/null").c_str(), "r");
   if (!p) return r;
   std::array<char, 4096> buf;
   std::size_t n;
@@ -95,6 +102,81 @@ TEST(DecodeTool, JapaneseComesOutAsUtf8OrRawCodePage932)
   EXPECT_EQ(RunCommand(Bin + "brontel-decode " + wav).Out, "航行警報\n");
   EXPECT_EQ(RunCommand(Bin + "brontel-decode --encoding cp932 " + wav).Out, "\x8D\x71\x8D\x73\x8C\x78\x95\xF1\n");
   fs::remove(wav);
+}
+
+// Reads from fd until `want` has arrived or `seconds` have passed.
+std::string ReadUntil(int fd, const std::string& want, double seconds)
+{
+  std::string got;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (got.find(want) == std::string::npos && std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0) continue;
+    char buf[256];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    got.append(buf, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+TEST(DecodeTool, LinesAppearWhileTheInputIsStillOpen)
+{
+  const std::string wav = Temp("stream.wav");
+  ASSERT_EQ(RunCommand(Bin + "navtex-gen --phasing 2 --idle 30 --text 'FIRST LINE\nSECOND' " + wav).Status, 0);
+  std::FILE* f = std::fopen(wav.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<char> pcm;
+  char buf[65536];
+  std::size_t n;
+  std::fseek(f, 44, SEEK_SET);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) pcm.insert(pcm.end(), buf, buf + n);
+  std::fclose(f);
+  fs::remove(wav);
+
+  int toChild[2], fromChild[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(fromChild), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::dup2(toChild[0], 0);
+    ::dup2(fromChild[1], 1);
+    ::close(toChild[1]);
+    ::close(fromChild[0]);
+    const std::string exe = Bin + "brontel-decode";
+    ::execl(exe.c_str(), exe.c_str(), "-", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(toChild[0]);
+  ::close(fromChild[1]);
+  // Everything but the long idle at the end: both lines are complete and the
+  // input stays open.
+  const std::size_t part = pcm.size() - 25 * BlockBytesForTest;
+  std::size_t written = 0;
+  while (written < part) {
+    const ssize_t w = ::write(toChild[1], pcm.data() + written, part - written);
+    if (w <= 0) break;
+    written += static_cast<std::size_t>(w);
+  }
+  EXPECT_EQ(ReadUntil(fromChild[0], "SECOND\n", 20.0), "FIRST LINE\nSECOND\n");
+  ::close(toChild[1]);
+  EXPECT_EQ(ReadUntil(fromChild[0], "never", 20.0), "");
+  ::close(fromChild[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(DecodeTool, StatusReportsModePolarityAndSync)
+{
+  const std::string wav = Temp("status.wav");
+  ASSERT_EQ(RunCommand(Bin + "navtex-gen --invert --phasing 3 --text 'NEG' " + wav).Status, 0);
+  const TRun r = RunCommand(Bin + "brontel-decode --status " + wav + " 2>&1 >/dev/null");
+  fs::remove(wav);
+  EXPECT_NE(r.Out.find("mode ENG"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("polarity NEG"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("] sync"), std::string::npos) << r.Out;
 }
 
 TEST(DecodeTool, BadUsageAndBadInputAreReported)
