@@ -55,7 +55,7 @@ EOF
     if PULSE_SERVER="unix:$socket" HOME="$dir" XDG_RUNTIME_DIR="$dir" pactl info >/dev/null 2>&1; then
       break
     fi
-    if ! kill -0 "$(cat "$dir/server.pid")" 2>/dev/null; then
+    if ! alive "$(cat "$dir/server.pid")"; then
       cat "$dir/server.log" >&2
       rm -f "$dir/server.pid"
       die "the server did not start"
@@ -74,22 +74,33 @@ EOF
     exec setsid parec --latency-msec=20 -d "$SINK.monitor" --raw </dev/null >/dev/null 2>>"$dir/server.log"
   ) &
   echo $! >"$dir/reader.pid"
+  # Wait for the first data to come through at low latency (the keeper is
+  # attached by then).
+  PULSE_SERVER="unix:$socket" HOME="$dir" XDG_RUNTIME_DIR="$dir" \
+    timeout 10 parec --latency-msec=20 -d "$SINK.monitor" --raw 2>/dev/null | head -c 1764 >/dev/null || true
 
   echo "PULSE_SERVER=unix:$socket; export PULSE_SERVER;"
   echo "BRONTEL_PULSE_DIR=$dir; export BRONTEL_PULSE_DIR;"
+}
+
+# Whether process $1 still runs (an exited process waiting to be reaped does not).
+alive() {
+  local state
+  state="$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" || return 1
+  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
 
 stop_pid() {
   local file="$1" pid i
   [ -f "$file" ] || return 0
   pid="$(cat "$file")"
-  if kill -0 "$pid" 2>/dev/null; then
+  if alive "$pid"; then
     kill "$pid" 2>/dev/null || true
     for i in $(seq 1 50); do
-      kill -0 "$pid" 2>/dev/null || break
+      alive "$pid" || break
       sleep 0.1
     done
-    kill -0 "$pid" 2>/dev/null && kill -9 "$pid" 2>/dev/null || true
+    if alive "$pid"; then kill -9 "$pid" 2>/dev/null || true; fi
   fi
   rm -f "$file"
 }
