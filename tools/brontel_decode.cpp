@@ -5,13 +5,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "audio/block_source.h"
 #include "core/receiver.h"
 #include "decoder/cp932.h"
+#include "display/displays.h"
+#ifdef BRONTEL_HAVE_QT_TEXT
+#include "display/qt/qt_text_renderer.h"
+#endif
 
 namespace {
 
@@ -41,6 +47,14 @@ constexpr const char* Help =
     "                    stamped with the time in the input\n"
     "  --bits            instead of text, print one line per 0.1 s block:\n"
     "                    block index, number of bits, the bits (0/1)\n"
+    "  --snapshot DIR    also run the displays (spectrum with waterfall, eye\n"
+    "                    pattern with the POS/NEG and JPN/ENG labels) and after\n"
+    "                    the last block write them as DIR/spectrum.png (256x145)\n"
+    "                    and DIR/eye.png (180x145); DIR is created if needed.\n"
+    "                    The labels are drawn and the PNG files written with\n"
+    "                    QtGui (offscreen, no display needed); a build without\n"
+    "                    the GUI (-DBUILD_GUI=OFF) refuses this option.\n"
+    "                    Without it no display work is done.\n"
     "  --help            show this help\n";
 
 struct TOptions {
@@ -49,6 +63,7 @@ struct TOptions {
   bool Status = false;
   bool Utf8 = true;
   std::string Input;
+  std::string SnapshotDir;  // empty: no displays
 };
 
 [[noreturn]] void BadUsage(const std::string& why)
@@ -82,6 +97,16 @@ TOptions ParseOptions(int argc, char** argv)
       o.Bits = true;
     } else if (a == "--status") {
       o.Status = true;
+    } else if (a == "--snapshot") {
+      const char* v = value(a);
+#ifdef BRONTEL_HAVE_QT_TEXT
+      if (*v == '\0') BadUsage("--snapshot needs a directory");
+      o.SnapshotDir = v;
+#else
+      (void)v;
+      BadUsage("--snapshot is not available: this brontel-decode was built without the GUI "
+               "(-DBUILD_GUI=OFF), which draws the labels and writes the PNG files");
+#endif
     } else if (a == "--centf") {
       const char* v = value(a);
       if (!ParseNumber(v, o.CentF) || !(o.CentF >= 200.0 && o.CentF <= 2000.0))
@@ -141,6 +166,65 @@ void ReportStatus(const TStatus& now, double seconds, const TStatus* before)
     std::fprintf(stderr, "[%9.1f s] %s\n", seconds, now.InSync ? "sync" : "no sync");
 }
 
+// The displays of --snapshot with their label renderer; the Qt application
+// it needs is released after them.
+struct TSnapshot {
+#ifdef BRONTEL_HAVE_QT_TEXT
+  std::unique_ptr<TQtTextRenderer> Text;
+#endif
+  std::unique_ptr<TDisplays> Displays;
+
+  bool Start(TReceiver& rx)
+  {
+#ifdef BRONTEL_HAVE_QT_TEXT
+    if (!EnsureGuiApplication()) return false;
+    Text = std::make_unique<TQtTextRenderer>();
+    Displays = std::make_unique<TDisplays>(rx, Text.get());
+#else
+    Displays = std::make_unique<TDisplays>(rx);
+#endif
+    rx.Displays = Displays.get();
+    return true;
+  }
+  ~TSnapshot()
+  {
+    Displays.reset();
+#ifdef BRONTEL_HAVE_QT_TEXT
+    if (Text) {
+      Text.reset();
+      ReleaseGuiApplication();
+    }
+#endif
+  }
+};
+
+// Writes DIR/spectrum.png and DIR/eye.png; reports and returns false on failure.
+bool WriteSnapshot(const TDisplays& displays, const std::string& dir)
+{
+#ifdef BRONTEL_HAVE_QT_TEXT
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    std::fprintf(stderr, "brontel-decode: cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+    return false;
+  }
+  const std::filesystem::path base(dir);
+  for (const auto& [name, raster] : {std::pair{"spectrum.png", &displays.SpectrumBitmap()},
+                                     std::pair{"eye.png", &displays.EyeBitmap()}}) {
+    const std::string path = (base / name).string();
+    if (!SaveRasterPng(*raster, path)) {
+      std::fprintf(stderr, "brontel-decode: cannot write %s\n", path.c_str());
+      return false;
+    }
+  }
+  return true;
+#else
+  (void)displays;
+  (void)dir;
+  return false;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -159,6 +243,17 @@ int main(int argc, char** argv)
   rx->CentF = opt.CentF;
   TLinePrinter printer(opt.Utf8);
   if (!opt.Bits) rx->Text.Sink = &printer;
+
+  // --snapshot: the displays run on every block (the receiver stays
+  // display-free without it).
+  TSnapshot snapshot;
+  if (!opt.SnapshotDir.empty()) {
+    if (!snapshot.Start(*rx)) {
+      std::fprintf(stderr, "brontel-decode: --snapshot: QtGui cannot be started\n");
+      return 1;
+    }
+  }
+  TDisplays* displays = snapshot.Displays.get();
 
   const TChannelState& ch0 = rx->Channels[0];
   if (opt.Status) ReportStatus(TStatus(ch0), 0.0, nullptr);
@@ -183,5 +278,6 @@ int main(int argc, char** argv)
   }
   if (!opt.Bits && !ch0.LineText.empty()) printer.Print(ch0.LineText);
   std::fflush(stdout);
+  if (displays && !WriteSnapshot(*displays, opt.SnapshotDir)) return 1;
   return source->Error().empty() ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 // The displays of one receiver: spectrum analyser, spectrum and waterfall,
-// eye pattern, status labels and the two display switches (Parts 4.1 … 4.4),
+// eye pattern, status labels and the two display switches,
 // behind the driver's TBlockDisplays interface.
 //
 // Use:
@@ -47,12 +47,12 @@ public:
   TDisplays(const TDisplays&) = delete;
   TDisplays& operator=(const TDisplays&) = delete;
 
-  // TBlockDisplays, called by ProcessBlock (Part 1.1).
+  // TBlockDisplays, called by ProcessBlock.
   void DrawEyePattern(int ch, bool redrawGrid, int lowCount, int highCount) override;  // 4.3, 4.4
   void AnalyseSpectrum() override;                                                      // 4.1
   void DrawSpectrum() override;                                                         // 4.2
 
-  // The click handlers of Image1 (spectrum) and Image2 (eye pattern), Part 4.4.
+  // The click handlers of Image1 (spectrum) and Image2 (eye pattern).
   void Image1Click();
   void Image2Click();
 

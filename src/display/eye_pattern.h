@@ -1,4 +1,4 @@
-// The eye pattern (Part 4.3): ten blocks of the discriminator output cut into
+// The eye pattern: ten blocks of the discriminator output cut into
 // two-bit traces at the bit-taking instants, drawn over a fixed grid into
 // EyeBitmap.
 #pragma once
@@ -31,7 +31,7 @@ inline int EyeRow(double v) { return TruncCoord(75 - 0.02 * v); }
 // Presenting it is the caller's job.
 void InitEyeDisplay(TEyeDisplay& e);
 
-// Clears EyeBitmap and draws the grid (Part 4.3): dotted white centre lines
+// Clears EyeBitmap and draws the grid: dotted white centre lines
 // y = 75 and x = 90, then dotted grey lines y = 55, 35, 15, 95, 115, 135 and
 // x = 65, 40, 15, 115, 140, 165.
 void DrawEyeGrid(TRaster& eyeBitmap);

@@ -1,11 +1,11 @@
-// The value-to-colour map of the displays (Part 4.2).
+// The value-to-colour map of the displays.
 #pragma once
 
 #include "display/raster.h"
 
 namespace brontel {
 
-// LevelToColor(value, scale, invert), Part 4.2:
+// LevelToColor(value, scale, invert):
 //   scale 0: grey ramp, s = value / 6, top 255;
 //   scale 1: black → blue → cyan → white, s = value × 0.5, top 765;
 //   scale 2: black → blue → cyan → green → yellow → red → white, s = value, top 1530.

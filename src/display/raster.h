@@ -1,6 +1,5 @@
-// A toolkit-free 24-bit raster and the drawing primitives every display uses
-// (Parts 4.2, 4.3, 4.4): pixels, filled rectangles, 1-pixel solid and dotted
-// lines, copying a rectangle within the raster. Everything is clipped to the
+// A toolkit-free 24-bit raster and the drawing primitives every display
+// uses: pixels, filled rectangles, 1-pixel solid and dotted lines, copying a rectangle within the raster. Everything is clipped to the
 // raster; nothing here allocates after the raster has been created.
 //
 // Memory layout: rows top to bottom (row 0 is the top row), each row
@@ -30,7 +29,7 @@ inline constexpr TColor Grey{128, 128, 128};
 inline constexpr TColor Green{0, 255, 0};
 inline constexpr TColor Red{255, 0, 0};
 
-// The font selected on a raster for text (Part 4.4, SetLabelFont).
+// The font selected on a raster for text (SetLabelFont).
 enum class TFontSel : uint8_t {
   Default,  // the toolkit's default font (nothing in Brontel draws with it)
   Label,    // "Arial" 10 points bold, text cell not filled
@@ -89,7 +88,7 @@ struct TPen {
   TPenStyle Style = TPenStyle::Solid;
 };
 
-// Part 4.2: sets pixel (x, y) to `colour` when 0 ≤ x < width and
+// Sets pixel (x, y) to `colour` when 0 ≤ x < width and
 // 0 ≤ y < height; otherwise does nothing. Writes straight into pixel memory.
 inline void PutPixel(int x, int y, TRaster& raster, TColor colour)
 {

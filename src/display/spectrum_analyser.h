@@ -1,4 +1,4 @@
-// The spectrum analyser (Part 4.1): a 1024-point Hann-windowed FFT of the
+// The spectrum analyser: a 1024-point Hann-windowed FFT of the
 // mixer output, ten times a second, as levels 20 · ln |X|.
 #pragma once
 
@@ -29,10 +29,10 @@ struct TSpectrumAnalyser {
   std::array<double, FftLength> SpecLevel{};   // level of each bin, natural order
 };
 
-// Builds FftSize, FftCos, FftSin, FftRev and FftWindow (Part 4.1).
+// Builds FftSize, FftCos, FftSin, FftRev and FftWindow.
 void InitSpectrumTables(TSpectrumAnalyser& a);
 
-// One analysis (Part 4.1): ages SpecBuf by one block, takes the block's 441
+// One analysis: ages SpecBuf by one block, takes the block's 441
 // mixer outputs into positions 0 … 440, windows, transforms (radix-2
 // decimation in frequency, no scaling), converts each bin to
 // 20 · ln(sqrt(re² + im²)) (0.0 when re or im is exactly 0.0) and reorders the

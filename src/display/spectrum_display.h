@@ -1,4 +1,4 @@
-// The spectrum traces and the waterfall (Part 4.2), drawn into SpectrumBitmap.
+// The spectrum traces and the waterfall, drawn into SpectrumBitmap.
 #pragma once
 
 #include <array>
@@ -34,7 +34,7 @@ double TraceHeight(double level);
 // on row 29. Presenting it is the caller's job.
 void InitSpectrumDisplay(TSpectrumDisplay& d);
 
-// Steps 1 … 7 of DrawSpectrum (Part 4.2): ages the traces, adds the new
+// Steps 1 … 7 of DrawSpectrum: ages the traces, adds the new
 // trace from `specLevel` (bins 220 … 475), clears the trace band, scrolls the
 // waterfall down one row, draws the markers and the five traces and writes
 // the waterfall row 30. Presenting it (step 8) is the caller's job.

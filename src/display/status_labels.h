@@ -1,4 +1,4 @@
-// Status labels and the display switches' off frames (Part 4.4).
+// Status labels and the display switches' off frames.
 #pragma once
 
 #include <string_view>

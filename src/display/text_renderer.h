@@ -1,4 +1,4 @@
-// Text on a raster (Part 4.4): the one thing the displays cannot draw without
+// Text on a raster: the one thing the displays cannot draw without
 // a font engine. The display library calls this interface through the
 // raster's `Text` pointer; a raster without a renderer simply shows no text.
 // The Qt implementation is brontel::display_qt (display/qt/qt_text_renderer.h).

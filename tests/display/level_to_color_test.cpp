@@ -1,4 +1,4 @@
-// LevelToColor (Part 4.2): every segment boundary, the top of each scale,
+// LevelToColor: every segment boundary, the top of each scale,
 // invert, and the colours the displays use.
 #include <gtest/gtest.h>
 
@@ -100,10 +100,10 @@ TEST(LevelToColor, Invert)
 
 TEST(LevelToColor, TraceAndEyeColours)
 {
-  // Part 4.2 step 6.
+  // The trace colours of the spectrum.
   const TColor traces[5] = {Rgb(0, 0, 100), Rgb(0, 0, 200), Rgb(0, 45, 255), Rgb(0, 145, 255), Rgb(0, 245, 255)};
   for (int t = 0; t < 5; ++t) EXPECT_EQ(LevelToColor(200 * (t + 1), 1, false), traces[t]) << t;
-  // Part 4.3 row colours.
+  // The eye pattern's row colours.
   const TColor rows[10] = {Rgb(0, 0, 50),    Rgb(0, 0, 100),  Rgb(0, 0, 150),   Rgb(0, 0, 200),
                            Rgb(0, 0, 250),   Rgb(0, 45, 255), Rgb(0, 95, 255),   Rgb(0, 145, 255),
                            Rgb(0, 195, 255), Rgb(0, 245, 255)};

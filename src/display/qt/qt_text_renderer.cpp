@@ -9,14 +9,36 @@
 
 namespace brontel {
 
+namespace {
+
+QtMessageHandler PreviousHandler = nullptr;
+QGuiApplication* OwnApp = nullptr;  // the application EnsureGuiApplication created
+
+// Headless runs have no session: drop Qt's note about the missing runtime
+// directory, pass everything else on.
+void QuietHeadless(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) return;
+  if (PreviousHandler) PreviousHandler(type, context, message);
+}
+
+}  // namespace
+
 QGuiApplication* EnsureGuiApplication()
 {
   if (QCoreApplication* app = QCoreApplication::instance()) return qobject_cast<QGuiApplication*>(app);
+  PreviousHandler = qInstallMessageHandler(QuietHeadless);
   static int argc = 3;
   static char arg0[] = "brontel", arg1[] = "-platform", arg2[] = "offscreen";
   static char* argv[] = {arg0, arg1, arg2, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);  // kept to the end of the process
-  return app;
+  OwnApp = new QGuiApplication(argc, argv);
+  return OwnApp;
+}
+
+void ReleaseGuiApplication()
+{
+  delete OwnApp;
+  OwnApp = nullptr;
 }
 
 QImage RasterImage(TRaster& r)

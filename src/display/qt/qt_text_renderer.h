@@ -1,4 +1,4 @@
-// Text on the display rasters with QtGui (Part 4.4): QPainter on a QImage
+// Text on the display rasters with QtGui: QPainter on a QImage
 // that shares the raster's pixel memory (no copy). The label font "Arial"
 // 10 points bold is rendered with Liberation Sans Bold at 13 pixels
 // (10 pt at 96 dpi), without anti-aliasing and without kerning, so that the
@@ -25,9 +25,13 @@ inline constexpr int LabelFontPixels = 13;                         // 10 pt at 9
 
 // QtGui needs a QGuiApplication for fonts. Returns the running one, or, when
 // there is no application object at all, creates one on the "offscreen"
-// platform (for tools and tests without a display) and keeps it for the rest
-// of the process. Returns null if a non-GUI QCoreApplication is running.
+// platform (for tools and tests without a display). Returns null if a
+// non-GUI QCoreApplication is running.
 QGuiApplication* EnsureGuiApplication();
+
+// Destroys the application EnsureGuiApplication created, if any (call it
+// after every renderer and QImage is gone; optional at the end of a program).
+void ReleaseGuiApplication();
 
 // A QImage over the raster's memory: QImage::Format_BGR888 (bytes blue, green,
 // red), the raster's stride. No copy: valid while the raster lives and is not

@@ -1,0 +1,107 @@
+// brontel-decode --snapshot DIR: the PNG files hold exactly the rasters the
+// displays draw for the same input.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+
+#include "core/receiver.h"
+#include "display/displays.h"
+#include "display/qt/qt_text_renderer.h"
+#include "fsk_signal.h"
+
+namespace brontel {
+namespace {
+
+namespace fs = std::filesystem;
+
+int RunTool(const std::string& command)
+{
+  const int st = std::system((command + " >/dev/null 2>&1").c_str());
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+class SnapshotTool : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { ASSERT_NE(EnsureGuiApplication(), nullptr); }
+  static void TearDownTestSuite() { ReleaseGuiApplication(); }
+  void SetUp() override
+  {
+    Dir = fs::temp_directory_path() / ("brontel-snapshot-" + std::to_string(::getpid()));
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+  fs::path Dir;
+};
+
+void ExpectSameImage(const QImage& png, const TRaster& r)
+{
+  ASSERT_FALSE(png.isNull());
+  ASSERT_EQ(png.width(), r.Width());
+  ASSERT_EQ(png.height(), r.Height());
+  for (int y = 0; y < r.Height(); ++y)
+    for (int x = 0; x < r.Width(); ++x) {
+      const QColor c = png.pixelColor(x, y);
+      const TColor e = r.Pixel(x, y);
+      ASSERT_TRUE(c.red() == e.R && c.green() == e.G && c.blue() == e.B) << x << "," << y;
+    }
+}
+
+TEST_F(SnapshotTool, PngFilesHoldTheRasters)
+{
+  // 3 s of the test FSK as raw PCM on standard input.
+  const fs::path pcm = Dir / "input.raw";
+  constexpr int Blocks = 30;
+  auto rx = std::make_unique<TReceiver>();
+  InitFrontEndConstants(*rx);
+  rx->CentF = 800.0;
+  TQtTextRenderer text;
+  TDisplays displays(*rx, &text);
+  rx->Displays = &displays;
+  {
+    std::FILE* f = std::fopen(pcm.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    test::TFskSource source;
+    std::array<int16_t, BlockSamples> block;
+    for (int b = 0; b < Blocks; ++b) {
+      source.Next(block);
+      ASSERT_EQ(std::fwrite(block.data(), sizeof(int16_t), block.size(), f), block.size());
+      ProcessBlock(*rx, block);
+    }
+    std::fclose(f);
+  }
+  const fs::path out = Dir / "snap" / "deeper";  // created by the tool
+  const std::string tool = BRONTEL_BINARY_DIR "/tools/brontel-decode";
+  ASSERT_EQ(RunTool(tool + " --snapshot " + out.string() + " - < " + pcm.string()), 0);
+  ExpectSameImage(QImage(QString::fromStdString((out / "spectrum.png").string())), displays.SpectrumBitmap());
+  ExpectSameImage(QImage(QString::fromStdString((out / "eye.png").string())), displays.EyeBitmap());
+}
+
+TEST_F(SnapshotTool, NoSnapshotWithoutTheOption)
+{
+  const fs::path pcm = Dir / "silence.raw";
+  {
+    std::FILE* f = std::fopen(pcm.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::array<int16_t, BlockSamples> zero{};
+    std::fwrite(zero.data(), sizeof(int16_t), zero.size(), f);
+    std::fclose(f);
+  }
+  const std::string tool = BRONTEL_BINARY_DIR "/tools/brontel-decode";
+  ASSERT_EQ(RunTool("cd " + Dir.string() + " && " + tool + " - < " + pcm.string()), 0);
+  EXPECT_FALSE(fs::exists(Dir / "spectrum.png"));
+  EXPECT_FALSE(fs::exists(Dir / "eye.png"));
+  EXPECT_EQ(RunTool(tool + " --snapshot"), 2);  // needs a directory
+}
+
+}  // namespace
+}  // namespace brontel
