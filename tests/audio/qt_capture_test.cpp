@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdlib>
 #include <thread>
 
 #include "audio/fake_wave_in.h"
@@ -81,6 +82,33 @@ TEST_F(TQtCaptureTest, EventsOfAClosedDeviceAreDroppedEvenAfterTheNextOpen)
   EXPECT_EQ(Capture.BlocksDropped(), static_cast<uint64_t>(HeaderCount));
   EXPECT_EQ(Capture.BlocksProcessed(), 1u);
   EXPECT_EQ(Capture.Engine().NextHeader(), 1);
+}
+
+TEST(QtCaptureOnPulse, LiveBlocksReachTheUiThreadThroughTheEventLoop)
+{
+  App();
+  const char* server = std::getenv("PULSE_SERVER");
+  auto driver = MakePulseWaveInDriver();
+  if (!server || !*server || driver->GetNumDevs() == 0) GTEST_SKIP() << "no PulseAudio server";
+  TNoBox errors;
+  auto rx = std::make_unique<TReceiver>();
+  InitFrontEndConstants(*rx);
+  TQtCapture capture(*driver, errors, *rx);
+  const auto ui = std::this_thread::get_id();
+  bool offThread = false;
+  capture.SetAfterBlock([&] {
+    if (std::this_thread::get_id() != ui) offThread = true;
+    if (capture.BlocksProcessed() >= 10) QCoreApplication::exit(0);
+  });
+  ASSERT_TRUE(capture.Engine().OpenCapture(0));
+  QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
+  EXPECT_EQ(QCoreApplication::exec(), 0) << "ten blocks did not arrive";
+  EXPECT_FALSE(offThread);
+  EXPECT_EQ(capture.Engine().NextHeader(), 10);
+  capture.Engine().CloseCapture();
+  Drain();
+  EXPECT_EQ(capture.BlocksProcessed(), 10u);
+  EXPECT_EQ(errors.Shown, 0);
 }
 
 TEST(MessageBoxReporter, ShowsTheModalErrorBoxWithBothLines)
