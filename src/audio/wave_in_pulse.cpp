@@ -182,28 +182,28 @@ private:
   pa_context* Context = nullptr;
 };
 
-bool ToSampleSpec(const TWaveFormat& f, pa_sample_spec& spec)
+bool ToSampleSpec(const TWaveFormat& f, pa_sample_spec& sampleSpec)
 {
   if (f.FormatTag != WaveFormatPcm) return false;
   if (f.BitsPerSample == 16)
-    spec.format = PA_SAMPLE_S16LE;
+    sampleSpec.format = PA_SAMPLE_S16LE;
   else if (f.BitsPerSample == 8)
-    spec.format = PA_SAMPLE_U8;
+    sampleSpec.format = PA_SAMPLE_U8;
   else
     return false;
-  spec.rate = f.SamplesPerSec;
-  spec.channels = static_cast<uint8_t>(f.Channels);
+  sampleSpec.rate = f.SamplesPerSec;
+  sampleSpec.channels = static_cast<uint8_t>(f.Channels);
   if (f.Channels == 0 || f.Channels > PA_CHANNELS_MAX) return false;
   if (f.BlockAlign != f.Channels * f.BitsPerSample / 8) return false;
   if (f.AvgBytesPerSec != static_cast<uint64_t>(f.SamplesPerSec) * f.BlockAlign) return false;
-  return pa_sample_spec_valid(&spec) != 0;
+  return pa_sample_spec_valid(&sampleSpec) != 0;
 }
 
 // One open input device.
 class TPulseWaveIn final : public TWaveIn {
 public:
-  TPulseWaveIn(const pa_sample_spec& spec, TWaveInProc proc, void* instance)
-      : Spec(spec), Proc(proc), Instance(instance) {}
+  TPulseWaveIn(const pa_sample_spec& sampleSpec, TWaveInProc proc, void* instance)
+      : SampleSpec(sampleSpec), Proc(proc), Instance(instance) {}
 
   ~TPulseWaveIn() override
   {
@@ -350,7 +350,7 @@ private:
   // Creates and connects the record stream (loop locked, context ready).
   bool NewStream()
   {
-    Stream = pa_stream_new(Context, "Capture", &Spec, nullptr);
+    Stream = pa_stream_new(Context, "Capture", &SampleSpec, nullptr);
     if (!Stream) return false;
     pa_stream_set_state_callback(Stream, &TPulseWaveIn::OnStreamState, this);
     pa_stream_set_read_callback(Stream, &TPulseWaveIn::OnRead, this);
@@ -359,7 +359,7 @@ private:
     attr.tlength = static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(FragmentMs * PA_USEC_PER_MSEC, &Spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(FragmentMs * PA_USEC_PER_MSEC, &SampleSpec));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                       (Started ? 0 : PA_STREAM_START_CORKED));
     if (pa_stream_connect_record(Stream, SourceName.empty() ? nullptr : SourceName.c_str(), &attr,
@@ -521,7 +521,7 @@ private:
     pa_threaded_mainloop_unlock(Loop);
   }
 
-  const pa_sample_spec Spec;
+  const pa_sample_spec SampleSpec;
   const TWaveInProc Proc;
   void* const Instance;
 
@@ -549,10 +549,10 @@ public:
     device.reset();
     if (!proc) return TWaveResult::InvalidParam;
     if (deviceId < WaveMapper) return TWaveResult::BadDeviceId;
-    pa_sample_spec spec{};
-    if (!ToSampleSpec(format, spec)) return TWaveResult::BadFormat;
+    pa_sample_spec sampleSpec{};
+    if (!ToSampleSpec(format, sampleSpec)) return TWaveResult::BadFormat;
     try {
-      auto opened = std::make_unique<TPulseWaveIn>(spec, proc, instance);
+      auto opened = std::make_unique<TPulseWaveIn>(sampleSpec, proc, instance);
       const TWaveResult result = opened->Connect(deviceId);
       if (result == TWaveResult::Ok) device = std::move(opened);
       return result;
