@@ -1,0 +1,71 @@
+#include "app/application.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include <exception>
+#include <memory>
+
+#include "app/settings.h"
+#include "audio/unit8.h"
+#include "audio/unit9.h"
+#include "audio/wave_in.h"
+
+namespace brontel {
+
+TApplicationWindows::TApplicationWindows(TForm1Options options)
+{
+  TWaveInDriver& driver = *options.Driver;
+  auto form1 = std::make_unique<TForm1>(std::move(options));
+  auto form9 = std::make_unique<TForm9>(form1.get());
+  auto form8 = std::make_unique<TForm8>(*form1, *form9, driver, form1.get());
+  form1->SetDeviceDialog(form8.get());
+  Form1 = form1.release();
+  Form9 = form9.release();
+  Form8 = form8.release();
+}
+
+TApplicationWindows::~TApplicationWindows()
+{
+  if (Form1) Form1->SetDeviceDialog(nullptr);
+  delete Form8;
+  delete Form9;
+  delete Form1;
+}
+
+void TApplicationWindows::Show()
+{
+  Form1->FormCreate();
+  Form1->show();
+}
+
+int RunBrontel(int argc, char** argv)
+{
+  try {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brontel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Brontel"));
+    try {
+      const std::unique_ptr<TWaveInDriver> driver = MakePulseWaveInDriver();
+      TForm1Options options;
+      options.Driver = driver.get();
+      options.SettingsPath = SettingsFileName(QCoreApplication::applicationFilePath().toStdString());
+      int status = 0;
+      {
+        TApplicationWindows windows(std::move(options));
+        windows.Show();
+        status = QApplication::exec();
+      }
+      return status;
+    } catch (const std::exception& e) {
+      QMessageBox::critical(nullptr, QStringLiteral("Brontel"), QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+      QMessageBox::critical(nullptr, QStringLiteral("Brontel"), QStringLiteral("Unknown error"));
+    }
+  } catch (...) {
+  }
+  return 1;
+}
+
+}  // namespace brontel

@@ -1,0 +1,302 @@
+#include "app/recoding.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QScreen>
+#include <QScrollBar>
+#include <QToolButton>
+
+#include "app/banner.h"
+#include "app/settings.h"
+#include "app/widgets.h"
+#include "audio/form_fonts.h"
+#include "audio/qt_capture.h"
+#include "audio/unit8.h"
+#include "core/receiver.h"
+#include "decoder/code_table.h"
+#include "decoder/cp932.h"
+#include "display/displays.h"
+#include "display/qt/qt_text_renderer.h"
+
+namespace brontel {
+
+namespace {
+
+constexpr QRgb GlyphBackground = qRgb(0xD4, 0xD0, 0xC8);
+
+QString Cp932ToQString(std::string_view text) { return QString::fromStdString(Cp932ToUtf8(text)); }
+
+QToolButton* GlyphButton(QWidget* parent, const char* name, const TGlyph& glyph, int left)
+{
+  auto* button = new QToolButton(parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(left, 157, 21, 21);
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setIconSize(QSize(GlyphSize, GlyphSize));
+  button->setIcon(QIcon(QPixmap::fromImage(GlyphImage(glyph))));
+  return button;
+}
+
+}  // namespace
+
+QImage GlyphImage(const TGlyph& glyph)
+{
+  QImage image(GlyphSize, GlyphSize, QImage::Format_ARGB32);
+  for (int y = 0; y < GlyphSize; ++y)
+    for (int x = 0; x < GlyphSize; ++x)
+      image.setPixel(x, y, glyph[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] == '#'
+                               ? qRgba(0, 0, 0, 255)
+                               : (GlyphBackground & 0x00FFFFFFu));  // transparent grey
+  return image;
+}
+
+QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens)
+{
+  if (screens.isEmpty()) return stored;
+  const QRect titleBar(stored, QSize(std::max(size.width(), 1), 30));
+  for (const QRect& screen : screens)
+    if (screen.intersects(titleBar)) return stored;
+  return screens.front().topLeft();
+}
+
+TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Options(std::move(options))
+{
+  BuildControls();
+
+  // 1. Capture constants: the engine with its format; no device open yet.
+  if (!Options.CaptureErrors) {
+    OwnErrors = std::make_unique<TMessageBoxReporter>();
+    Options.CaptureErrors = OwnErrors.get();
+  }
+  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx);
+  if (!Options.SaveFileName) {
+    Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
+      return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
+                                          QFileDialog::DontConfirmOverwrite);
+    };
+  }
+  if (!Options.ShowError) {
+    Options.ShowError = [](QWidget* parent, const QString& text) {
+      QMessageBox::critical(parent, QStringLiteral("Brontel"), text);
+    };
+  }
+
+  // 2. The receiver's fixed constants are compile-time constants (receiver_state.h).
+  // 3., 4., 5. Input device, text stores, centre frequency.
+  InputIndex = 0;
+  Rx.Text.MemoText.clear();
+  Rx.Text.EditText.clear();
+  Rx.Text.Sink = this;
+  Rx.CentF = 800.0;
+
+  // 6. Settings.
+  const TSettings settings = brontel::LoadSettings(Options.SettingsPath);
+  MainTop = settings.MainTop;
+  MainLeft = settings.MainLeft;
+  Rx.DispSpectrum = settings.DispSpectrum;
+  Rx.DispEyepattern = settings.DispEyepattern;
+  InputIndex = settings.InputIndex;
+  CentFPosition = settings.CentFPosition;
+
+  // 7. Centre frequency: the up-down keeps its position within 20 … 100, and
+  // the position read back from it is the one used.
+  UpDown1->SetPosition(CentFPosition);
+  Rx.CentF = UpDown1->Position() * 10.0;
+  ShowCentF();
+
+  // 8., 9. Code tables, resonator.
+  (void)CodeTable();
+  InitFrontEndConstants(Rx);
+
+  // 10., 11. Spectrum tables, the two rasters and their first frames.
+  TextRenderer = std::make_unique<TQtTextRenderer>();
+  TDisplayViews views;
+  views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
+  views.Image2 = [this](const TRaster& raster) { Image2->ShowCopy(raster); };
+  DisplaysPtr = std::make_unique<TDisplays>(Rx, TextRenderer.get(), std::move(views));
+  Rx.Displays = DisplaysPtr.get();
+
+  // 12., 13. The capture format is the engine's; open the sound input. A
+  // failure has been reported and the program runs without audio.
+  OpenCapture();
+}
+
+TForm1::~TForm1()
+{
+  if (OnStage) OnStage("destroy");
+  CloseCapture();
+  Rx.Displays = nullptr;
+  DisplaysPtr.reset();
+  Rx.Text.Sink = nullptr;
+  CapturePtr.reset();
+}
+
+void TForm1::BuildControls()
+{
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Brontel"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(PGothicFont(12));
+  setFixedSize(ClientWidth, ClientHeight);
+
+  Image1 = new TImageView(256, 145, this);
+  Image1->setObjectName(QStringLiteral("Image1"));
+  Image1->move(8, 8);
+  Image1->OnClick = [this] { Image1Click(); };
+  Image2 = new TImageView(180, 145, this);
+  Image2->setObjectName(QStringLiteral("Image2"));
+  Image2->move(270, 8);
+  Image2->OnClick = [this] { Image2Click(); };
+
+  Edit2 = new QLineEdit(this);
+  Edit2->setObjectName(QStringLiteral("Edit2"));
+  Edit2->setGeometry(8, 158, 293, 20);
+  Edit2->setReadOnly(true);
+  Edit2->setFont(GothicFont(12));
+
+  Label2 = new QLabel(this);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->setGeometry(308, 160, 54, 17);
+  Label2->setAlignment(Qt::AlignCenter);
+  Label2->setAutoFillBackground(true);
+  QPalette silver = Label2->palette();
+  silver.setColor(QPalette::Window, QColor(192, 192, 192));
+  Label2->setPalette(silver);
+  Label2->setFont(GothicFont(16));
+  Label2->setText(QStringLiteral("500Hz"));
+
+  UpDown1 = new TUpDown(20, 100, this);
+  UpDown1->setObjectName(QStringLiteral("UpDown1"));
+  UpDown1->setGeometry(361, 160, 17, 17);
+  UpDown1->OnClick = [this] { UpDown1Click(); };
+
+  SpeedButton2 = GlyphButton(this, "SpeedButton2", SaveGlyph, 383);
+  SpeedButton3 = GlyphButton(this, "SpeedButton3", CopyGlyph, 406);
+  SpeedButton1 = GlyphButton(this, "SpeedButton1", InputGlyph, 429);
+  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+  connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setGeometry(8, 184, 442, 371);
+  Memo1->setReadOnly(true);
+  Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Memo1->setFont(GothicFont(12));
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setUndoRedoEnabled(false);
+  Memo = MemoBanner();
+  ShowMemo(false);
+
+  setTabOrder(Memo1, Edit2);
+  setTabOrder(Edit2, UpDown1);
+  Memo1->setFocus();
+}
+
+void TForm1::FormCreate()
+{
+  QList<QRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) screens.push_back(screen->geometry());
+  move(VisiblePosition(QPoint(MainLeft, MainTop), frameGeometry().size(), screens));
+}
+
+bool TForm1::OpenCapture() { return CapturePtr->Engine().OpenCapture(InputIndex); }
+
+bool TForm1::CloseCapture() { return CapturePtr ? CapturePtr->Engine().CloseCapture() : true; }
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+  if (OnStage) OnStage("close");
+  SaveSettings();  // a failure has been reported; the window still closes
+  event->accept();
+}
+
+bool TForm1::SaveSettings()
+{
+  TSettings s;
+  s.MainTop = y();
+  s.MainLeft = x();
+  s.DispSpectrum = Rx.DispSpectrum;
+  s.DispEyepattern = Rx.DispEyepattern;
+  s.InputIndex = InputIndex;
+  s.CentFPosition = UpDown1->Position();
+  std::string reason;
+  if (brontel::SaveSettings(Options.SettingsPath, s, reason)) return true;
+  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath)));
+  return false;
+}
+
+void TForm1::MemoReplaced(std::string_view memoText)
+{
+  // Adding the text as lines to the emptied memo ends it with one more line break.
+  Memo.assign(memoText);
+  Memo += "\r\n";
+  ShowMemo(true);
+}
+
+void TForm1::EditChanged(std::string_view text) { Edit2->setText(Cp932ToQString(text)); }
+
+void TForm1::ShowMemo(bool caretAtEnd)
+{
+  QString text = Cp932ToQString(Memo);
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  Memo1->setPlainText(text);
+  if (caretAtEnd) {
+    Memo1->moveCursor(QTextCursor::End);
+    Memo1->ensureCursorVisible();
+  }
+}
+
+void TForm1::ShowCentF() { Label2->setText(QString::number(UpDown1->Position() * 10) + QStringLiteral("Hz")); }
+
+void TForm1::UpDown1Click()
+{
+  Rx.CentF = UpDown1->Position() * 10.0;
+  ShowCentF();
+}
+
+void TForm1::SpeedButton2Click()
+{
+  QString name = Options.SaveFileName(this, QString::fromUtf8(SaveDialogTitle), QString::fromUtf8(SaveDialogFilter));
+  if (name.isEmpty()) return;
+  if (!QFileInfo(name).fileName().contains(QLatin1Char('.'))) name += QStringLiteral(".txt");
+
+  // Written to a temporary file that replaces the target only when complete.
+  QSaveFile file(name);
+  const auto size = static_cast<qint64>(Memo.size());
+  if (file.open(QIODevice::WriteOnly) && file.write(Memo.data(), size) == size && file.commit()) return;
+  const QString reason = file.errorString();
+  Options.ShowError(this, QStringLiteral("ファイル %1 を作成できません。\n%2")
+                              .arg(QFileInfo(name).absoluteFilePath(), reason));
+}
+
+void TForm1::SpeedButton3Click() { QGuiApplication::clipboard()->setText(Cp932ToQString(Memo)); }
+
+void TForm1::SpeedButton1Click()
+{
+  if (Form8) Form8->exec();
+}
+
+void TForm1::Image1Click()
+{
+  if (DisplaysPtr) DisplaysPtr->Image1Click();
+}
+
+void TForm1::Image2Click()
+{
+  if (DisplaysPtr) DisplaysPtr->Image2Click();
+}
+
+}  // namespace brontel

@@ -1,0 +1,154 @@
+// The main window: the two displays, the line being received, the centre
+// frequency with its arrows, the save / copy / device buttons and the memo of
+// received text. It hosts the receiver, its displays and the capture engine;
+// every block is processed on the user-interface thread as it arrives.
+//
+// Built in this order: capture constants, receiver constants, text stores,
+// settings, centre frequency, code tables, resonator, displays with their
+// first frames, and last the sound input. Closing the window writes the
+// settings; destroying it closes the sound input, then releases the displays.
+#pragma once
+
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/glyphs.h"
+#include "audio/unit8.h"
+#include "core/receiver_state.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QToolButton;
+
+namespace brontel {
+
+class TDisplays;
+class TErrorReporter;
+class TForm8;
+class TImageView;
+class TMessageBoxReporter;
+class TQtCapture;
+class TQtTextRenderer;
+class TUpDown;
+class TWaveInDriver;
+
+// A glyph as a 16 × 16 image: black, and the light grey fully transparent.
+QImage GlyphImage(const TGlyph& glyph);
+
+// Where a window stored at `stored` goes: there, when its title-bar strip
+// (`size` wide, 30 pixels high) meets one of the `screens`; otherwise the
+// top-left corner of the first screen (the screen it was on is gone).
+QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
+
+inline constexpr int ClientWidth = 458;
+inline constexpr int ClientHeight = 563;
+inline constexpr const char* SaveDialogTitle = "受信文の保存";
+inline constexpr const char* SaveDialogFilter = "テキスト (*.txt)";  // "テキスト(*.txt)|*.txt"
+
+// What the window needs from outside; the modal parts are replaceable so that
+// tests never wait for a person.
+struct TForm1Options {
+  TWaveInDriver* Driver = nullptr;      // the sound input (required)
+  std::string SettingsPath;             // the settings file
+  TErrorReporter* CaptureErrors = nullptr;  // capture failures (null: the error box)
+  // Asks for the file to save to; an empty name means cancelled. Null: the
+  // file-save dialog.
+  std::function<QString(QWidget* parent, const QString& title, const QString& filter)> SaveFileName;
+  // Shows a failure (a file that cannot be written) in a modal box. Null: a
+  // message box.
+  std::function<void(QWidget* parent, const QString& text)> ShowError;
+};
+
+class TForm1 final : public QWidget, public TTextSink, public TDeviceHost {
+public:
+  explicit TForm1(TForm1Options options, QWidget* parent = nullptr);
+  ~TForm1() override;  // FormDestroy
+
+  // Applies the stored position (FormCreate); called before the first show.
+  void FormCreate();
+
+  // The commands.
+  void UpDown1Click();
+  void SpeedButton2Click();  // save
+  void SpeedButton3Click();  // copy
+  void SpeedButton1Click();  // device dialog
+  void Image1Click();
+  void Image2Click();
+
+  // Writes the settings as they stand now (window position, switches,
+  // device, the up-down's position); a failure is reported to the user.
+  bool SaveSettings();
+
+  // The device dialog, created after this window.
+  void SetDeviceDialog(TForm8* dialog) { Form8 = dialog; }
+
+  // The memo's content in code page 932: the banner until the first line is
+  // received, then the received text with one more "\r\n". This is what is
+  // saved and copied.
+  const std::string& MemoBytes() const { return Memo; }
+
+  // The receiver and its parts.
+  TReceiver Rx;
+  TDisplays* Displays() const { return DisplaysPtr.get(); }
+  TQtCapture* Capture() const { return CapturePtr.get(); }
+  const std::string& SettingsPath() const { return Options.SettingsPath; }
+
+  // Members read from the settings.
+  int32_t InputIndex = 0;
+  int32_t MainTop = 0, MainLeft = 0;
+  int32_t CentFPosition = 80;
+
+  // TDeviceHost.
+  int32_t GetInputIndex() const override { return InputIndex; }
+  void SetInputIndex(int32_t row) override { InputIndex = row; }
+  bool OpenCapture() override;
+  bool CloseCapture() override;
+  QWidget* HostWindow() override { return this; }
+
+  // Controls.
+  TImageView* Image1;
+  TImageView* Image2;
+  QLineEdit* Edit2;
+  QLabel* Label2;
+  TUpDown* UpDown1;
+  QToolButton* SpeedButton2;
+  QToolButton* SpeedButton3;
+  QToolButton* SpeedButton1;
+  QPlainTextEdit* Memo1;
+
+  // Hook for tests: runs at the start of the close handler and of the destructor.
+  std::function<void(const char* stage)> OnStage;
+
+protected:
+  void closeEvent(QCloseEvent* event) override;  // FormClose
+
+private:
+  // TTextSink.
+  void MemoReplaced(std::string_view memoText) override;
+  void EditChanged(std::string_view text) override;
+
+  void BuildControls();
+  void ShowMemo(bool caretAtEnd);
+  void ShowCentF();
+
+  TForm1Options Options;
+  std::unique_ptr<TMessageBoxReporter> OwnErrors;
+  std::unique_ptr<TQtTextRenderer> TextRenderer;
+  std::unique_ptr<TDisplays> DisplaysPtr;
+  std::unique_ptr<TQtCapture> CapturePtr;
+  TForm8* Form8 = nullptr;
+  std::string Memo;
+};
+
+}  // namespace brontel

@@ -1,0 +1,51 @@
+#include "app/settings.h"
+
+#include <string>
+
+#include "app/private_profile.h"
+
+namespace brontel {
+
+std::string SettingsFileName(std::string_view executablePath)
+{
+  std::string path(executablePath);
+  const std::size_t slash = path.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = path.rfind('.');
+  if (dot != std::string::npos && dot > nameStart) path.erase(dot);
+  return path + ".ini";
+}
+
+TSettings LoadSettings(const std::string& path)
+{
+  TPrivateProfile profile;
+  profile.Load(path);  // missing or unreadable: every key takes its default
+  const TSettings d;
+  TSettings s;
+  s.MainTop = profile.GetInt("Form", "MainTop", d.MainTop);
+  s.MainLeft = profile.GetInt("Form", "MainLeft", d.MainLeft);
+  s.DispSpectrum = profile.GetBool("Disp", "Spectrum", d.DispSpectrum);
+  s.DispEyepattern = profile.GetBool("Disp", "Eyepattern", d.DispEyepattern);
+  s.InputIndex = profile.GetInt("Wave", "Input", d.InputIndex);
+  s.CentFPosition = profile.GetInt("Wave", "CentF", d.CentFPosition);
+  return s;
+}
+
+bool SaveSettings(const std::string& path, const TSettings& s, std::string& reason)
+{
+  TPrivateProfile profile;
+  // A file that exists but cannot be read is not overwritten: its other
+  // contents would be lost.
+  if (profile.Load(path, &reason) == TPrivateProfile::TLoad::Failed) return false;
+  profile.Set("Form", "MainTop", std::to_string(s.MainTop));
+  profile.Set("Form", "MainLeft", std::to_string(s.MainLeft));
+  profile.Set("Disp", "Spectrum", s.DispSpectrum ? "1" : "0");
+  profile.Set("Disp", "Eyepattern", s.DispEyepattern ? "1" : "0");
+  profile.Set("Wave", "Input", std::to_string(s.InputIndex));
+  profile.Set("Wave", "CentF", std::to_string(s.CentFPosition));
+  return profile.Save(path, reason);
+}
+
+std::string CannotWriteMessage(std::string_view path) { return std::string(path) + " に書き込めません"; }
+
+}  // namespace brontel

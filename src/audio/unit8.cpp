@@ -1,0 +1,186 @@
+#include "audio/unit8.h"
+
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QThread>
+
+#include <string>
+#include <vector>
+
+#include "audio/capture_engine.h"
+#include "audio/form_fonts.h"
+#include "audio/unit9.h"
+
+namespace brontel {
+
+namespace {
+
+QTableWidgetItem* Cell(const QString& text)
+{
+  auto* item = new QTableWidgetItem(text);
+  item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+  return item;
+}
+
+}  // namespace
+
+TSoundSettingsProgram FindSoundSettingsProgram()
+{
+  // Recording levels first: pavucontrol's tab 4 holds the input devices.
+  const TSoundSettingsProgram known[] = {
+      {QStringLiteral("pavucontrol"), {QStringLiteral("--tab=4")}},
+      {QStringLiteral("pavucontrol-qt"), {QStringLiteral("--tab=4")}},
+      {QStringLiteral("pwvucontrol"), {}},
+      {QStringLiteral("mate-volume-control"), {QStringLiteral("--page=input")}},
+      {QStringLiteral("gnome-control-center"), {QStringLiteral("sound")}},
+      {QStringLiteral("kcmshell6"), {QStringLiteral("kcm_pulseaudio")}},
+      {QStringLiteral("kcmshell5"), {QStringLiteral("kcm_pulseaudio")}},
+  };
+  for (const TSoundSettingsProgram& p : known) {
+    const QString path = QStandardPaths::findExecutable(p.Program);
+    if (!path.isEmpty()) return {path, p.Arguments};
+  }
+  return {};
+}
+
+TForm8::TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget* parent)
+    : QDialog(parent),
+      ListView1(new QTableWidget(this)),
+      Button3(new QPushButton(this)),
+      Button1(new QPushButton(this)),
+      Button2(new QPushButton(this)),
+      StartDetached([](const QString& program, const QStringList& arguments) {
+        return QProcess::startDetached(program, arguments);
+      }),
+      Host(host),
+      Notice(notice)
+{
+  setObjectName(QStringLiteral("Form8"));
+  setWindowTitle(QStringLiteral("入力デバイス＆デコーダ動作の選択"));
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  setFont(PGothicFont(12));
+  setFixedSize(331, 168);
+
+  ListView1->setObjectName(QStringLiteral("ListView1"));
+  ListView1->setGeometry(8, 8, 313, 121);
+  ListView1->setFont(GothicFont(12));
+  ListView1->setColumnCount(2);
+  ListView1->setHorizontalHeaderLabels({QStringLiteral("入力デバイス名"), QStringLiteral("選択")});
+  ListView1->setColumnWidth(0, 240);
+  ListView1->setColumnWidth(1, 40);
+  ListView1->setShowGrid(true);
+  ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListView1->setWordWrap(false);
+  ListView1->verticalHeader()->setVisible(false);
+  ListView1->verticalHeader()->setDefaultSectionSize(ListView1->fontMetrics().height() + 2);
+  ListView1->horizontalHeader()->setSectionsClickable(false);
+  ListView1->horizontalHeader()->setHighlightSections(false);
+
+  Button3->setObjectName(QStringLiteral("Button3"));
+  Button3->setGeometry(8, 135, 146, 25);
+  Button3->setText(QStringLiteral("サウンド設定"));
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(160, 135, 78, 25);
+  Button1->setText(QStringLiteral("OK"));
+  Button1->setDefault(true);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setGeometry(244, 135, 77, 25);
+  Button2->setText(QStringLiteral("キャンセル"));
+  Button3->setAutoDefault(false);
+  Button2->setAutoDefault(false);
+  setTabOrder(ListView1, Button1);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Button3);
+
+  // Row 0, then one row per input device. InputDeviceNames stops at the first
+  // device whose name cannot be read, so row − 1 is always the device id.
+  std::vector<QString> captions{QString::fromUtf8(StandardDeviceCaption)};
+  for (const std::string& name : InputDeviceNames(driver)) captions.push_back(QString::fromStdString(name));
+  ListView1->setRowCount(static_cast<int>(captions.size()));
+  for (int row = 0; row < static_cast<int>(captions.size()); ++row) {
+    ListView1->setItem(row, 0, Cell(captions[static_cast<std::size_t>(row)]));
+    ListView1->setItem(row, 1, Cell(QString::fromUtf8(NotInUseMark)));
+  }
+
+  connect(ListView1, &QTableWidget::itemSelectionChanged, this, [this] { ListView1Change(); });
+  connect(ListView1, &QTableWidget::currentCellChanged, this, [this] { ListView1Change(); });
+  connect(ListView1, &QTableWidget::itemChanged, this, [this] { ListView1Change(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+
+  // A stored row beyond the list (a device removed since) marks nothing: no
+  // device is in use then, since its open has failed.
+  Mark(Host.GetInputIndex());
+  SoundSettings = FindSoundSettingsProgram();
+  SelectionChanged = false;
+}
+
+void TForm8::Mark(int row)
+{
+  for (int r = 0; r < ListView1->rowCount(); ++r)
+    ListView1->item(r, 1)->setText(QString::fromUtf8(r == row ? InUseMark : NotInUseMark));
+}
+
+int TForm8::MarkedRow() const
+{
+  for (int r = 0; r < ListView1->rowCount(); ++r)
+    if (ListView1->item(r, 1)->text() == QString::fromUtf8(InUseMark)) return r;
+  return -1;
+}
+
+int TForm8::SelectedRow() const
+{
+  const QList<QTableWidgetItem*> selected = ListView1->selectedItems();
+  return selected.isEmpty() ? -1 : selected.front()->row();
+}
+
+void TForm8::ListView1Change() { SelectionChanged = true; }
+
+void TForm8::Button1Click()
+{
+  const int row = SelectedRow();
+  // A change reported while no row is selected (only the focus moved) applies nothing.
+  if (SelectionChanged && row >= 0 && row != Host.GetInputIndex()) {
+    Notice.ShowOver(this);
+    QCoreApplication::processEvents();  // the notice is drawn; waiting blocks are processed
+    Host.CloseCapture();
+    QThread::msleep(static_cast<unsigned long>(PauseMs));
+    Host.SetInputIndex(row);
+    if (Host.OpenCapture()) Mark(row);
+    Notice.hide();
+    SelectionChanged = false;
+  }
+  accept();
+}
+
+void TForm8::Button2Click() { reject(); }
+
+void TForm8::Button3Click()
+{
+  if (!SoundSettings.Program.isEmpty() && StartDetached) StartDetached(SoundSettings.Program, SoundSettings.Arguments);
+}
+
+void TForm8::showEvent(QShowEvent* event)
+{
+  if (QWidget* main = Host.HostWindow()) CentreOver(*this, *main);
+  QDialog::showEvent(event);
+}
+
+void TForm8::keyPressEvent(QKeyEvent* event)
+{
+  if (event->key() == Qt::Key_Escape) {  // Escape does not close this dialog
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+}  // namespace brontel

@@ -1,0 +1,94 @@
+// The device dialog: choose the sound input (the standard input device or one
+// of the installed ones) and open the system's recording-level settings.
+//
+// The list is built once, when the dialog is created: row 0 is the standard
+// input device, row k the input device with id k − 1. The row of the device in
+// use carries the mark " ○". OK applies a changed row: the capture is closed,
+// the notice window shows "Changing Device..." for a pause of 1000 ms, and the
+// new device is opened. The receiver keeps running while the dialog is open.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class QPushButton;
+class QTableWidget;
+
+namespace brontel {
+
+class TForm9;
+class TWaveInDriver;
+
+// What the dialog needs of the main window.
+class TDeviceHost {
+public:
+  virtual ~TDeviceHost() = default;
+  virtual int32_t GetInputIndex() const = 0;
+  virtual void SetInputIndex(int32_t row) = 0;
+  // Opens the device of the current input index; false after the failure has
+  // been reported to the user.
+  virtual bool OpenCapture() = 0;
+  virtual bool CloseCapture() = 0;
+  // The window the dialog is centred over.
+  virtual QWidget* HostWindow() = 0;
+};
+
+inline constexpr const char* StandardDeviceCaption = "標準の入力デバイス";
+inline constexpr const char* InUseMark = " ○";
+inline constexpr const char* NotInUseMark = " ";
+inline constexpr int DeviceChangePauseMs = 1000;
+
+// A program that shows the recording levels, and its arguments.
+struct TSoundSettingsProgram {
+  QString Program;  // empty: none was found
+  QStringList Arguments;
+};
+
+// The first installed of the known PulseAudio / PipeWire mixers, opened on
+// their input devices where they allow it (pavucontrol --tab=4 first).
+TSoundSettingsProgram FindSoundSettingsProgram();
+
+class TForm8 final : public QDialog {
+public:
+  TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget* parent = nullptr);
+
+  // The handlers.
+  void ListView1Change();
+  void Button1Click();  // OK
+  void Button2Click();  // キャンセル
+  void Button3Click();  // サウンド設定
+
+  // The row marked as in use, or -1 when no row is marked.
+  int MarkedRow() const;
+
+  QTableWidget* ListView1;
+  QPushButton* Button3;
+  QPushButton* Button1;
+  QPushButton* Button2;
+
+  TSoundSettingsProgram SoundSettings;  // found at construction
+  bool SelectionChanged = false;
+
+  // Starts a program without waiting for it (QProcess::startDetached); tests
+  // replace it.
+  std::function<bool(const QString& program, const QStringList& arguments)> StartDetached;
+  // The pause behind the notice window; tests may shorten it.
+  int PauseMs = DeviceChangePauseMs;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+private:
+  void Mark(int row);
+  int SelectedRow() const;
+
+  TDeviceHost& Host;
+  TForm9& Notice;
+};
+
+}  // namespace brontel

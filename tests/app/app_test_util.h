@@ -1,0 +1,123 @@
+// Shared pieces of the application tests: temporary folders, files, the
+// windows on a fake sound input, generated NAVTEX audio.
+#pragma once
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/application.h"
+#include "app/recoding.h"
+#include "audio/capture_engine.h"
+#include "audio/fake_wave_in.h"
+#include "signal/navtex_signal.h"
+
+namespace brontel::test {
+
+inline std::string ReadBytes(const std::string& path)
+{
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes)
+{
+  std::ofstream f(path, std::ios::binary);
+  f << bytes;
+}
+
+// Processes events until `done` holds or `ms` milliseconds have passed.
+inline bool PumpUntil(const std::function<bool()>& done, int ms)
+{
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// Brontel's windows on a fake sound input, with every modal part replaced:
+// the file name to save to comes from SaveAs, failures are collected.
+struct TAppFixture {
+  explicit TAppFixture(const std::string& ini = {}, TWaveInDriver* driver = nullptr)
+  {
+    SettingsPath = Dir.filePath(QStringLiteral("brontel.ini")).toStdString();
+    if (!ini.empty()) WriteBytes(SettingsPath, ini);
+    TForm1Options options;
+    options.Driver = driver ? driver : &Fake;
+    options.SettingsPath = SettingsPath;
+    options.CaptureErrors = &CaptureErrors;
+    options.SaveFileName = [this](QWidget*, const QString& title, const QString& filter) {
+      DialogTitle = title;
+      DialogFilter = filter;
+      return SaveAs;
+    };
+    options.ShowError = [this](QWidget*, const QString& text) { Errors.push_back(text); };
+    Windows = std::make_unique<TApplicationWindows>(std::move(options));
+  }
+  TForm1& Form1() { return *Windows->Form1; }
+  std::string Path(const char* name) const { return Dir.filePath(QString::fromUtf8(name)).toStdString(); }
+
+  struct TErrors final : TErrorReporter {
+    void ShowError(std::string_view a, std::string_view b) override
+    {
+      Shown.push_back(std::string(a) + "\n" + std::string(b));
+    }
+    std::vector<std::string> Shown;
+  };
+
+  QTemporaryDir Dir;
+  std::string SettingsPath;
+  TFakeDriver Fake;
+  TErrors CaptureErrors;
+  QString SaveAs;
+  QString DialogTitle, DialogFilter;
+  std::vector<QString> Errors;
+  std::unique_ptr<TApplicationWindows> Windows;
+};
+
+// One English emission (phasing, the text, idle) as 44100 Hz samples, with a
+// little noise before it.
+inline std::vector<int16_t> EnglishEmission(const std::string& text, double phasing = 3.0)
+{
+  std::vector<uint8_t> codes;
+  std::string error;
+  gen::EnglishCodes(text, codes, error);
+  gen::TEmission emission;
+  emission.PhasingSeconds = phasing;
+  emission.IdleSeconds = 1.0;
+  gen::TFskParams fsk;
+  fsk.SnrDb = 25.0;
+  std::vector<int16_t> pcm = gen::NoiseOnly(0.3, fsk, 3);
+  const auto signal = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
+  pcm.insert(pcm.end(), signal.begin(), signal.end());
+  return pcm;
+}
+
+// A stereo 16-bit 44100 Hz WAV file with `left` on the left channel.
+inline void WriteWav(const std::string& path, const std::vector<int16_t>& left)
+{
+  std::ofstream f(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) f.put(static_cast<char>(v >> (8 * i))); };
+  auto u16 = [&](uint16_t v) { for (int i = 0; i < 2; ++i) f.put(static_cast<char>(v >> (8 * i))); };
+  const auto data = static_cast<uint32_t>(left.size() * 4);
+  f.write("RIFF", 4), u32(36 + data), f.write("WAVEfmt ", 8), u32(16);
+  u16(1), u16(2), u32(44100), u32(176400), u16(4), u16(16);
+  f.write("data", 4), u32(data);
+  for (int16_t s : left) u16(static_cast<uint16_t>(s)), u16(0);
+}
+
+}  // namespace brontel::test

@@ -1,0 +1,277 @@
+// The device dialog and the notice window: the list, the mark, OK / キャンセル
+// and the pause behind "Changing Device...", the sound-settings button; on the
+// fake sound input and (where one runs) on the private sound server.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolButton>
+#include <QTimer>
+
+#include <cstdlib>
+
+#include "app_test_util.h"
+#include "audio/capture_engine.h"
+#include "audio/qt_capture.h"
+#include "audio/unit8.h"
+#include "audio/unit9.h"
+
+namespace brontel {
+namespace {
+
+using test::TAppFixture;
+
+QString Caption(const TForm8& d, int row) { return d.ListView1->item(row, 0)->text(); }
+QString MarkOf(const TForm8& d, int row) { return d.ListView1->item(row, 1)->text(); }
+int Count(const std::vector<std::string>& log, const std::string& what)
+{
+  return static_cast<int>(std::count(log.begin(), log.end(), what));
+}
+
+// Runs `inside` once the modal dialog is up, then shows it through the main
+// window's device button; returns when the dialog has closed.
+void WithDialog(TAppFixture& app, const std::function<void(TForm8&)>& inside)
+{
+  TForm8& d = *app.Windows->Form8;
+  QTimer::singleShot(0, &d, [&] {
+    EXPECT_TRUE(d.isVisible() && d.isModal());
+    inside(d);
+  });
+  QTest::mouseClick(app.Form1().SpeedButton1, Qt::LeftButton);
+  EXPECT_FALSE(d.isVisible());
+}
+
+TEST(DeviceDialog, LayoutTextsAndTheListOfDevices)
+{
+  TAppFixture app;
+  TForm8& d = *app.Windows->Form8;
+  TForm9& n = *app.Windows->Form9;
+  EXPECT_EQ(d.windowTitle(), QStringLiteral("入力デバイス＆デコーダ動作の選択"));
+  EXPECT_EQ(d.size(), QSize(331, 168));
+  EXPECT_EQ(d.ListView1->geometry(), QRect(8, 8, 313, 121));
+  EXPECT_EQ(d.Button3->geometry(), QRect(8, 135, 146, 25));
+  EXPECT_EQ(d.Button1->geometry(), QRect(160, 135, 78, 25));
+  EXPECT_EQ(d.Button2->geometry(), QRect(244, 135, 77, 25));
+  EXPECT_EQ(d.Button1->text(), QStringLiteral("OK"));
+  EXPECT_TRUE(d.Button1->isDefault());
+  EXPECT_EQ(d.Button2->text(), QStringLiteral("キャンセル"));
+  EXPECT_EQ(d.Button3->text(), QStringLiteral("サウンド設定"));
+  EXPECT_EQ(d.ListView1->horizontalHeaderItem(0)->text(), QStringLiteral("入力デバイス名"));
+  EXPECT_EQ(d.ListView1->horizontalHeaderItem(1)->text(), QStringLiteral("選択"));
+  EXPECT_EQ(d.ListView1->columnWidth(0), 240);
+  EXPECT_EQ(d.ListView1->columnWidth(1), 40);
+  EXPECT_FALSE(d.ListView1->horizontalHeader()->sectionsClickable());
+  EXPECT_TRUE(d.ListView1->showGrid());
+
+  // Row 0 the standard input device, then the fake's two devices by id.
+  ASSERT_EQ(d.ListView1->rowCount(), 3);
+  EXPECT_EQ(Caption(d, 0), QStringLiteral("標準の入力デバイス"));
+  EXPECT_EQ(Caption(d, 1), QStringLiteral("Line In"));
+  EXPECT_EQ(Caption(d, 2), QStringLiteral("Microphone"));
+  EXPECT_EQ(MarkOf(d, 0), QStringLiteral(" ○"));
+  EXPECT_EQ(MarkOf(d, 1), QStringLiteral(" "));
+  EXPECT_FALSE(d.SelectionChanged);
+
+  EXPECT_EQ(n.windowTitle(), QStringLiteral("Recoding Device Change"));
+  EXPECT_EQ(n.size(), QSize(230, 41));
+  EXPECT_EQ(n.Label1->text(), QStringLiteral("Changing Device..."));
+  EXPECT_EQ(n.Label1->pos(), QPoint(72, 16));
+  EXPECT_TRUE(n.windowFlags() & Qt::Tool);
+  EXPECT_FALSE(n.isVisible());
+}
+
+TEST(DeviceDialog, OkOpensTheChosenDeviceBehindTheNoticeAfterAPause)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  app.Windows->Show();
+  TForm8& d = *app.Windows->Form8;
+  bool noticeShown = false;
+  qint64 elapsed = 0;
+  WithDialog(app, [&](TForm8& dialog) {
+    dialog.ListView1->selectRow(2);
+    // The notice is up while the device is closed.
+    QTimer::singleShot(0, [&] { noticeShown = app.Windows->Form9->isVisible(); });
+    QElapsedTimer t;
+    t.start();
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    elapsed = t.elapsed();
+  });
+  EXPECT_TRUE(noticeShown);
+  EXPECT_GE(elapsed, 1000);
+  EXPECT_FALSE(app.Windows->Form9->isVisible());
+  EXPECT_EQ(f.InputIndex, 2);
+  EXPECT_EQ(app.Fake.LastDeviceId, 1) << "row 2 is device id 1";
+  EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
+  EXPECT_EQ(d.MarkedRow(), 2);
+  EXPECT_EQ(MarkOf(d, 0), QStringLiteral(" "));
+  EXPECT_FALSE(d.SelectionChanged);
+  EXPECT_TRUE(f.Capture()->Engine().IsRecording());
+
+  // The same row again changes nothing.
+  d.PauseMs = 0;
+  WithDialog(app, [&](TForm8& dialog) {
+    dialog.ListView1->selectRow(2);
+    dialog.Button1Click();
+  });
+  EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
+}
+
+TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  TForm8& d = *app.Windows->Form8;
+  d.PauseMs = 0;
+  const std::size_t opens = app.Fake.Log.size();
+
+  WithDialog(app, [&](TForm8& dialog) {
+    dialog.SelectionChanged = false;
+    dialog.ListView1->clearSelection();
+    dialog.SelectionChanged = false;
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+  });
+  EXPECT_EQ(app.Fake.Log.size(), opens);
+
+  // A change with no row selected applies nothing either.
+  WithDialog(app, [&](TForm8& dialog) {
+    dialog.ListView1->clearSelection();
+    dialog.SelectionChanged = true;
+    dialog.Button1Click();
+  });
+  EXPECT_EQ(app.Fake.Log.size(), opens);
+
+  WithDialog(app, [&](TForm8& dialog) {
+    dialog.ListView1->selectRow(1);
+    QTest::mouseClick(dialog.Button2, Qt::LeftButton);
+  });
+  EXPECT_EQ(app.Fake.Log.size(), opens);
+  EXPECT_EQ(f.InputIndex, 0);
+  EXPECT_TRUE(d.SelectionChanged);
+  EXPECT_EQ(d.MarkedRow(), 0);
+
+  // Escape does not close the dialog; the row chosen before キャンセル is applied by OK.
+  WithDialog(app, [&](TForm8& dialog) {
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.Button1Click();
+  });
+  EXPECT_EQ(f.InputIndex, 1);
+  EXPECT_EQ(app.Fake.LastDeviceId, 0);
+  EXPECT_EQ(d.MarkedRow(), 1);
+}
+
+TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  TForm8& d = *app.Windows->Form8;
+  d.PauseMs = 0;
+  app.Fake.FailPrepareAt = 0;  // the next open cannot set up its blocks
+  d.ListView1->selectRow(2);
+  d.Button1Click();
+  EXPECT_EQ(f.InputIndex, 2) << "saved as chosen";
+  EXPECT_EQ(d.MarkedRow(), 0) << "the mark stays on the last device that opened";
+  ASSERT_EQ(app.CaptureErrors.Shown.size(), 1u);
+  EXPECT_EQ(app.CaptureErrors.Shown[0].substr(0, 15), std::string(BufferFailedLine1).substr(0, 15));
+  EXPECT_FALSE(app.Windows->Form9->isVisible());
+}
+
+TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndUnreadableNamesEndTheList)
+{
+  TAppFixture app("[Wave]\nInput=7\n");
+  EXPECT_EQ(app.Windows->Form8->MarkedRow(), -1);
+  EXPECT_EQ(app.Windows->Form8->ListView1->rowCount(), 3);
+
+  test::TFakeDriver driver;
+  driver.Names = {"A", "B", "C"};
+  driver.FailNameAt = 1;
+  TAppFixture app2({}, &driver);
+  TForm8& d = *app2.Windows->Form8;
+  ASSERT_EQ(d.ListView1->rowCount(), 2) << "rows stay in step with the device ids";
+  EXPECT_EQ(Caption(d, 1), QStringLiteral("A"));
+}
+
+TEST(DeviceDialog, TheSoundSettingsButtonStartsTheMixerFoundOrNothing)
+{
+  TAppFixture app;
+  TForm8& d = *app.Windows->Form8;
+  std::vector<QStringList> started;
+  d.StartDetached = [&](const QString& program, const QStringList& args) {
+    started.push_back(QStringList{program} + args);
+    return true;
+  };
+  d.SoundSettings = {QStringLiteral("/usr/bin/pavucontrol"), {QStringLiteral("--tab=4")}};
+  QTest::mouseClick(d.Button3, Qt::LeftButton);
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0], (QStringList{QStringLiteral("/usr/bin/pavucontrol"), QStringLiteral("--tab=4")}));
+  d.SoundSettings = {};
+  d.Button3Click();
+  EXPECT_EQ(started.size(), 1u);
+
+  // A mixer found on the path is the one used, pavucontrol first.
+  QTemporaryDir bin;
+  auto fakeProgram = [&](const char* name) {
+    const QString path = bin.filePath(QString::fromLatin1(name));
+    test::WriteBytes(path.toStdString(), "#!/bin/sh\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ExeOwner);
+    return path;
+  };
+  const QByteArray oldPath = qgetenv("PATH");
+  fakeProgram("gnome-control-center");
+  qputenv("PATH", bin.path().toLocal8Bit());
+  EXPECT_EQ(FindSoundSettingsProgram().Arguments, QStringList{QStringLiteral("sound")});
+  const QString pavu = fakeProgram("pavucontrol");
+  const TSoundSettingsProgram found = FindSoundSettingsProgram();
+  qputenv("PATH", oldPath);
+  EXPECT_EQ(found.Program, pavu);
+  EXPECT_EQ(found.Arguments, QStringList{QStringLiteral("--tab=4")});
+}
+
+// --- On the private sound server -------------------------------------------------
+
+bool ServerAnswers()
+{
+  const char* server = std::getenv("PULSE_SERVER");
+  return server && *server && MakePulseWaveInDriver()->GetNumDevs() > 0;
+}
+
+TEST(DeviceDialogOnServer, ChoosingTheMonitorCancelReopenAndOk)
+{
+  if (!ServerAnswers()) GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";
+  auto driver = MakePulseWaveInDriver();
+  TAppFixture app({}, driver.get());
+  TForm1& f = app.Form1();
+  TForm8& d = *app.Windows->Form8;
+  ASSERT_TRUE(app.CaptureErrors.Shown.empty());
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() >= 3; }, 10000));
+
+  int monitorRow = -1;
+  for (int row = 1; row < d.ListView1->rowCount(); ++row)
+    if (Caption(d, row).startsWith(QStringLiteral("Monitor of "))) monitorRow = row;
+  ASSERT_GT(monitorRow, 0);
+  EXPECT_EQ(d.MarkedRow(), 0);
+
+  WithDialog(app, [&](TForm8& dialog) {
+    dialog.ListView1->selectRow(monitorRow);
+    dialog.Button2Click();
+  });
+  EXPECT_EQ(f.InputIndex, 0);
+  const uint64_t generation = f.Capture()->Engine().Generation();
+
+  WithDialog(app, [&](TForm8& dialog) { dialog.Button1Click(); });
+  EXPECT_EQ(f.InputIndex, monitorRow);
+  EXPECT_EQ(d.MarkedRow(), monitorRow);
+  EXPECT_GT(f.Capture()->Engine().Generation(), generation);
+  // Blocks flow from the new device; those of the closed one were dropped.
+  const uint64_t before = f.Capture()->BlocksProcessed();
+  EXPECT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() >= before + 5; }, 10000));
+  EXPECT_TRUE(app.CaptureErrors.Shown.empty());
+}
+
+}  // namespace
+}  // namespace brontel

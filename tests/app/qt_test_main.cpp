@@ -1,0 +1,13 @@
+// GoogleTest with a QApplication on the offscreen platform: the windows are
+// real but need no display.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,87 @@
+// A screenshot of the real window on an X display (scripts/xvfb-test-display.sh
+// starts a virtual one): the window on screen has its client size, and its
+// image is written as a PNG file (BRONTEL_SCREENSHOT, or brontel-screenshot.png
+// in the build folder). Skipped without DISPLAY.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+
+#include <array>
+#include <cstdlib>
+
+#include "app_test_util.h"
+#include "core/receiver.h"
+#include "display/displays.h"
+#include "signal/navtex_signal.h"
+
+namespace brontel {
+namespace {
+
+bool HaveDisplay() { return std::getenv("DISPLAY") && *std::getenv("DISPLAY"); }
+
+// Runs mono samples through the window's receiver, block by block, as the
+// capture would.
+void Feed(TForm1& f, const std::vector<int16_t>& left)
+{
+  std::array<int16_t, BlockSamples> block{};
+  for (std::size_t start = 0; start + FramesPerBlock <= left.size(); start += FramesPerBlock) {
+    for (int j = 0; j < FramesPerBlock; ++j) {
+      block[2 * j] = left[start + static_cast<std::size_t>(j)];
+      block[2 * j + 1] = 0;
+    }
+    ProcessBlock(f.Rx, block);
+  }
+}
+
+TEST(Screenshot, TheWindowOnTheDisplayHasItsSizeAndShowsReceivedText)
+{
+  if (!HaveDisplay()) GTEST_SKIP() << "no X display (DISPLAY unset)";
+  test::TAppFixture app;
+  TForm1& f = app.Form1();
+  app.Windows->Show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+
+  Feed(f, test::EnglishEmission("ZCZC OA01\nSECURITE.\nNAVAREA XI WARNING 123/26.\n"
+                                "BUOY OFF STATION 35-12N 139-45E.\nNNNN\n"));
+  std::vector<uint8_t> codes;
+  std::string error;
+  ASSERT_TRUE(gen::JapaneseCodes("ＺＣＺＣ　ＪＡ０１\n航行警報\n浦賀水道　工事作業中\nＮＮＮＮ\n", codes, error)) << error;
+  gen::TEmission emission;
+  emission.Service = gen::TService::Japanese;
+  emission.PhasingSeconds = 3.0;
+  gen::TFskParams fsk;
+  fsk.SnrDb = 20.0;
+  Feed(f, gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk));
+  // A line in progress for the edit.
+  ASSERT_TRUE(gen::EnglishCodes("ZCZC OB02\nGALE WARNING", codes, error));
+  emission = gen::TEmission{};
+  emission.PhasingSeconds = 3.0;
+  emission.IdleSeconds = 0.0;
+  Feed(f, gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk));
+  EXPECT_NE(f.MemoBytes().find("BUOY OFF STATION"), std::string::npos);
+  test::PumpUntil([] { return false; }, 300);
+
+  const QPixmap shot = f.screen()->grabWindow(f.winId());
+  EXPECT_EQ(shot.size(), QSize(458, 563) * f.devicePixelRatio());
+  const QImage image = shot.toImage();
+  // Label2's silver fill, in its corner.
+  EXPECT_EQ(image.pixel(309, 161) & 0xFFFFFF, qRgb(192, 192, 192) & 0xFFFFFF);
+  const char* out = std::getenv("BRONTEL_SCREENSHOT");
+  const QString path = out && *out ? QString::fromLocal8Bit(out)
+                                   : QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot.png");
+  EXPECT_TRUE(shot.save(path, "PNG")) << path.toStdString();
+}
+
+}  // namespace
+}  // namespace brontel
+
+int main(int argc, char** argv)
+{
+  if (!brontel::HaveDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  else qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
