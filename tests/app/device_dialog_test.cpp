@@ -12,7 +12,6 @@
 #include <QToolButton>
 #include <QTimer>
 
-#include <cstdlib>
 
 #include "app_test_util.h"
 #include "audio/capture_engine.h"
@@ -230,47 +229,6 @@ TEST(DeviceDialog, TheSoundSettingsButtonStartsTheMixerFoundOrNothing)
   qputenv("PATH", oldPath);
   EXPECT_EQ(found.Program, pavu);
   EXPECT_EQ(found.Arguments, QStringList{QStringLiteral("--tab=4")});
-}
-
-// --- On the private sound server -------------------------------------------------
-
-bool ServerAnswers()
-{
-  const char* server = std::getenv("PULSE_SERVER");
-  return server && *server && MakePulseWaveInDriver()->GetNumDevs() > 0;
-}
-
-TEST(DeviceDialogOnServer, ChoosingTheMonitorCancelReopenAndOk)
-{
-  if (!ServerAnswers()) GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";
-  auto driver = MakePulseWaveInDriver();
-  TAppFixture app({}, driver.get());
-  TForm1& f = app.Form1();
-  TForm8& d = *app.Windows->Form8;
-  ASSERT_TRUE(app.CaptureErrors.Shown.empty());
-  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() >= 3; }, 10000));
-
-  int monitorRow = -1;
-  for (int row = 1; row < d.ListView1->rowCount(); ++row)
-    if (Caption(d, row).startsWith(QStringLiteral("Monitor of "))) monitorRow = row;
-  ASSERT_GT(monitorRow, 0);
-  EXPECT_EQ(d.MarkedRow(), 0);
-
-  WithDialog(app, [&](TForm8& dialog) {
-    dialog.ListView1->selectRow(monitorRow);
-    dialog.Button2Click();
-  });
-  EXPECT_EQ(f.InputIndex, 0);
-  const uint64_t generation = f.Capture()->Engine().Generation();
-
-  WithDialog(app, [&](TForm8& dialog) { dialog.Button1Click(); });
-  EXPECT_EQ(f.InputIndex, monitorRow);
-  EXPECT_EQ(d.MarkedRow(), monitorRow);
-  EXPECT_GT(f.Capture()->Engine().Generation(), generation);
-  // Blocks flow from the new device; those of the closed one were dropped.
-  const uint64_t before = f.Capture()->BlocksProcessed();
-  EXPECT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() >= before + 5; }, 10000));
-  EXPECT_TRUE(app.CaptureErrors.Shown.empty());
 }
 
 }  // namespace

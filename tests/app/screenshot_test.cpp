@@ -42,6 +42,11 @@ TEST(Screenshot, TheWindowOnTheDisplayHasItsSizeAndShowsReceivedText)
   TForm1& f = app.Form1();
   app.Windows->Show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  test::PumpUntil([] { return false; }, 200);
+  // Before any text: the banner, kept beside the build for a look at its frame.
+  const QPixmap banner = f.screen()->grabWindow(f.winId());
+  EXPECT_EQ(banner.size(), QSize(458, 563) * f.devicePixelRatio());
+  banner.save(QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-banner.png"), "PNG");
 
   Feed(f, test::EnglishEmission("ZCZC OA01\nSECURITE.\nNAVAREA XI WARNING 123/26.\n"
                                 "BUOY OFF STATION 35-12N 139-45E.\nNNNN\n"));
