@@ -12,34 +12,13 @@
 #include "dsp/decimate.h"
 #include "dsp/discriminator.h"
 #include "dsp/mixer.h"
-#include "signal/navtex_signal.h"
+#include "bench_signal.h"
 
 namespace {
 
 using namespace brontel;
 
-// 30 s of an English NAVTEX emission with noise, as interleaved stereo blocks.
-const std::vector<std::array<int16_t, BlockSamples>>& Blocks()
-{
-  static const auto blocks = [] {
-    std::vector<uint8_t> codes;
-    std::string err;
-    gen::EnglishCodes("ZCZC OA01\nSECURITE. NAVAREA WARNING 123. BUOY OFF STATION.\nNNNN\n", codes, err);
-    gen::TEmission e;
-    e.PhasingSeconds = 10;
-    gen::TFskParams p;
-    p.SnrDb = 20.0;
-    const auto pcm = gen::ModulateFsk(gen::EmissionBits(codes, e), p);
-    std::vector<std::array<int16_t, BlockSamples>> out(pcm.size() / FramesPerBlock);
-    for (std::size_t b = 0; b < out.size(); ++b)
-      for (int j = 0; j < FramesPerBlock; ++j) {
-        out[b][2 * j] = pcm[b * FramesPerBlock + j];
-        out[b][2 * j + 1] = 0;
-      }
-    return out;
-  }();
-  return blocks;
-}
+const std::vector<bench::TBlockPcm>& Blocks() { return bench::NavtexBlocks(); }
 
 std::unique_ptr<TReceiver> NewReceiver()
 {

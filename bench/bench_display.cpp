@@ -9,7 +9,7 @@
 
 #include "core/receiver.h"
 #include "display/displays.h"
-#include "signal/navtex_signal.h"
+#include "bench_signal.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include "display/qt/qt_text_renderer.h"
 #endif
@@ -18,30 +18,7 @@ namespace {
 
 using namespace brontel;
 
-using Block = std::array<int16_t, BlockSamples>;
-
-// 20 s of an English NAVTEX emission with noise, as interleaved stereo blocks.
-const std::vector<Block>& Blocks()
-{
-  static const auto blocks = [] {
-    std::vector<uint8_t> codes;
-    std::string err;
-    gen::EnglishCodes("ZCZC OA01\nSECURITE. NAVAREA WARNING 123. BUOY OFF STATION.\nNNNN\n", codes, err);
-    gen::TEmission e;
-    e.PhasingSeconds = 5;
-    gen::TFskParams p;
-    p.SnrDb = 20.0;
-    const auto pcm = gen::ModulateFsk(gen::EmissionBits(codes, e), p);
-    std::vector<Block> out(pcm.size() / FramesPerBlock);
-    for (std::size_t b = 0; b < out.size(); ++b)
-      for (int j = 0; j < FramesPerBlock; ++j) {
-        out[b][2 * j] = pcm[b * FramesPerBlock + j];
-        out[b][2 * j + 1] = 0;
-      }
-    return out;
-  }();
-  return blocks;
-}
+const std::vector<bench::TBlockPcm>& Blocks() { return bench::NavtexBlocks(); }
 
 // What the displays read of each block, recorded from a receiver run.
 struct TBlockData {
@@ -58,7 +35,7 @@ const std::vector<TBlockData>& Recorded()
     InitFrontEndConstants(*rx);
     rx->CentF = 800.0;
     std::vector<TBlockData> out;
-    for (const Block& b : Blocks()) {
+    for (const auto& b : Blocks()) {
       ProcessBlock(*rx, b);
       const TChannelState& s = rx->Channels[0];
       out.push_back({rx->MixedBuf, s.DiscBuf, s.SampleFlags, s.BitCount, s.EngMode, s.Inverted});
