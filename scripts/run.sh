@@ -8,7 +8,11 @@ bash scripts/build.sh build/release -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF
 
 app=build/release/src/app/brontel
 if [ -x "$app" ]; then
-  exec "$app" "$@"
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
+    exec "$app" "$@"
+  fi
+  echo "run: no desktop here (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window" >&2
+  echo "run: cannot open; decoding a generated NAVTEX transmission offline instead." >&2
 fi
 
 # Without the window: decode a generated NAVTEX transmission offline.
