@@ -46,7 +46,7 @@ struct TFixture {
       ProcessBlock(*Rx, b);
     }
   }
-  const TRaster& Spec() const { return Displays->SpectrumBitmap(); }
+  const TRaster& Spectrum() const { return Displays->SpectrumBitmap(); }
   const TRaster& Eye() const { return Displays->EyeBitmap(); }
 
   test::TRecordingText Text;
@@ -191,8 +191,8 @@ TEST(Displays, SpectrumOffFrame)
   f.Displays->Image1Click();
   EXPECT_FALSE(f.Rx->DispSpectrum);
   EXPECT_EQ(f.Displays->SpectrumFrames(), frames + 1);
-  ExpectSpectrumOffFrame(f.Spec());
-  EXPECT_EQ(f.Text.Calls, Outlined(&f.Spec(), 226, 130, "OFF", Red));
+  ExpectSpectrumOffFrame(f.Spectrum());
+  EXPECT_EQ(f.Text.Calls, Outlined(&f.Spectrum(), 226, 130, "OFF", Red));
   // While off: no analysis, no drawing, the window frozen.
   const auto specBuf = f.Displays->Analyser.SpecBuf;
   const auto traces = f.Displays->Spectrum.SpecTrace;
@@ -200,7 +200,7 @@ TEST(Displays, SpectrumOffFrame)
   EXPECT_EQ(f.Displays->SpectrumFrames(), frames + 1);
   EXPECT_EQ(f.Displays->Analyser.SpecBuf, specBuf);
   EXPECT_EQ(f.Displays->Spectrum.SpecTrace, traces);
-  ExpectSpectrumOffFrame(f.Spec());
+  ExpectSpectrumOffFrame(f.Spectrum());
   // On again: the stale window moves up by one block at the next analysis.
   f.Displays->Image1Click();
   EXPECT_TRUE(f.Rx->DispSpectrum);
@@ -241,7 +241,7 @@ TEST(Displays, FirstSpectrumFrameAfterSwitchingOn)
   ASSERT_EQ(shown.size(), 1u);  // the off frame only
   f.Fsk();
   ASSERT_EQ(shown.size(), 2u);
-  const TRaster& r = f.Spec();
+  const TRaster& r = f.Spectrum();
   for (int y = 31; y < 145; ++y)
     for (int x = 0; x < 256; ++x) ASSERT_EQ(r.Pixel(x, y), Black) << x << "," << y;
   bool rowDrawn = false;
@@ -340,9 +340,9 @@ TEST(Displays, GoldenRasters)
   f.Displays->Image1Click();
   f.Displays->Image2Click();
   f.Fsk(12);
-  test::DumpRaster(f.Spec(), "golden_spectrum");
+  test::DumpRaster(f.Spectrum(), "golden_spectrum");
   test::DumpRaster(f.Eye(), "golden_eye");
-  const uint64_t spectrum = test::RasterHash(f.Spec()), eye = test::RasterHash(f.Eye());
+  const uint64_t spectrum = test::RasterHash(f.Spectrum()), eye = test::RasterHash(f.Eye());
   EXPECT_EQ(spectrum, test::GoldenSpectrumRaster) << std::hex << spectrum;
   EXPECT_EQ(eye, test::GoldenEyeRaster) << std::hex << eye;
 }
