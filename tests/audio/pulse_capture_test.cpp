@@ -24,6 +24,7 @@
 #include "decoder/cp932.h"
 #include "signal/navtex_signal.h"
 #include "support/harness.h"
+#include "support/wav_file.h"
 
 namespace brontel {
 namespace {
@@ -264,14 +265,7 @@ TEST(PulseWaveIn, BuffersFillInQueueOrderAndResetHandsBackTheRest)
 // A stereo 16-bit WAV file of `left` on both channels.
 void WriteWav(const fs::path& path, const std::vector<int16_t>& left)
 {
-  std::ofstream f(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) f.put(static_cast<char>(v >> (8 * i))); };
-  auto u16 = [&](uint16_t v) { for (int i = 0; i < 2; ++i) f.put(static_cast<char>(v >> (8 * i))); };
-  const auto data = static_cast<uint32_t>(left.size() * 4);
-  f.write("RIFF", 4), u32(36 + data), f.write("WAVEfmt ", 8), u32(16);
-  u16(1), u16(2), u32(44100), u32(176400), u16(4), u16(16);
-  f.write("data", 4), u32(data);
-  for (int16_t s : left) u16(static_cast<uint16_t>(s)), u16(static_cast<uint16_t>(s));
+  test::WriteStereoWav(path.string(), left, /*copyToRight=*/true);
 }
 
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
