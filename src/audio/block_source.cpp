@@ -11,6 +11,17 @@ namespace brontel {
 
 namespace {
 
+// `frames` frames of `channels` interleaved samples (mono or stereo) into a
+// stereo block, a mono channel copied to both sides, the rest zero.
+void SpreadToStereo(const short* in, long frames, int channels, TBlock& block)
+{
+  block.fill(0);
+  for (long j = 0; j < frames; ++j) {
+    block[2 * j] = in[j * channels];
+    block[2 * j + 1] = in[j * channels + (channels == 2 ? 1 : 0)];
+  }
+}
+
 // Reads whole frames of 16-bit samples at the source rate and spreads them to
 // stereo; no resampling.
 class TSndFileSource final : public TBlockSource {
@@ -28,11 +39,7 @@ public:
       Done = true;
       return false;
     }
-    block.fill(0);
-    for (sf_count_t j = 0; j < got; ++j) {
-      block[2 * j] = buf[j * Channels];
-      block[2 * j + 1] = buf[j * Channels + (Channels == 2 ? 1 : 0)];
-    }
+    SpreadToStereo(buf.data(), static_cast<long>(got), Channels, block);
     if (got < FramesPerBlock) Done = true;
     return true;
   }
@@ -101,12 +108,7 @@ public:
     }
     Pcm.resize(static_cast<std::size_t>(filled) * Channels);
     src_float_to_short_array(Out.data(), Pcm.data(), static_cast<int>(Pcm.size()));
-    const std::vector<short>& pcm = Pcm;
-    block.fill(0);
-    for (long j = 0; j < filled; ++j) {
-      block[2 * j] = pcm[j * Channels];
-      block[2 * j + 1] = pcm[j * Channels + (Channels == 2 ? 1 : 0)];
-    }
+    SpreadToStereo(Pcm.data(), filled, Channels, block);
     if (filled < FramesPerBlock) Done = true;
     return true;
   }

@@ -20,7 +20,7 @@
 #include "audio/capture_engine.h"
 #include "audio/fake_wave_in.h"
 #include "signal/navtex_signal.h"
-#include "support/wav_file.h"
+#include "support/test_audio.h"
 
 namespace brontel::test {
 
@@ -89,24 +89,6 @@ struct TAppFixture {
   std::vector<QString> Errors;
   std::unique_ptr<TApplicationWindows> Windows;
 };
-
-// One English emission (phasing, the text, idle) as 44100 Hz samples, with a
-// little noise before it.
-inline std::vector<int16_t> EnglishEmission(const std::string& text, double phasing = 3.0)
-{
-  std::vector<uint8_t> codes;
-  std::string error;
-  gen::EnglishCodes(text, codes, error);
-  gen::TEmission emission;
-  emission.PhasingSeconds = phasing;
-  emission.IdleSeconds = 1.0;
-  gen::TFskParams fsk;
-  fsk.SnrDb = 25.0;
-  std::vector<int16_t> pcm = gen::NoiseOnly(0.3, fsk, 3);
-  const auto signal = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
-  pcm.insert(pcm.end(), signal.begin(), signal.end());
-  return pcm;
-}
 
 // A stereo 16-bit 44100 Hz WAV file with `left` on the left channel.
 inline void WriteWav(const std::string& path, const std::vector<int16_t>& left)

@@ -24,7 +24,7 @@
 #include "decoder/cp932.h"
 #include "signal/navtex_signal.h"
 #include "support/harness.h"
-#include "support/wav_file.h"
+#include "support/test_audio.h"
 
 namespace brontel {
 namespace {
@@ -277,14 +277,7 @@ TEST(PulseCapture, PlayedNavtexIsDecodedFromTheMonitorBlockByBlockInRingOrder)
   std::vector<uint8_t> codes;
   std::string error;
   ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
-  gen::TEmission emission;
-  emission.PhasingSeconds = 3.0;
-  emission.IdleSeconds = 1.0;
-  gen::TFskParams fsk;
-  fsk.SnrDb = 25.0;
-  std::vector<int16_t> pcm = gen::NoiseOnly(0.3, fsk, 3);
-  const auto signal = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
-  pcm.insert(pcm.end(), signal.begin(), signal.end());
+  const std::vector<int16_t> pcm = test::EnglishEmission(text);
   const fs::path wav = fs::temp_directory_path() / ("brontel-live-" + std::to_string(getpid()) + ".wav");
   WriteWav(wav, pcm);
 

@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/receiver_state.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,8 +26,6 @@ struct TRun {
   int Status;
   std::string Out;
 };
-
-constexpr std::size_t BlockBytesForTest = 17640;
 
 // Runs a shell command; standard error is dropped unless the command redirects it.
 TRun RunCommand(const std::string& command)
@@ -152,7 +152,7 @@ TEST(DecodeTool, LinesAppearWhileTheInputIsStillOpen)
   ::close(fromChild[1]);
   // Everything but the long idle at the end: both lines are complete and the
   // input stays open.
-  const std::size_t part = pcm.size() - 25 * BlockBytesForTest;
+  const std::size_t part = pcm.size() - 25 * static_cast<std::size_t>(brontel::BlockBytes);
   std::size_t written = 0;
   while (written < part) {
     const ssize_t w = ::write(toChild[1], pcm.data() + written, part - written);
