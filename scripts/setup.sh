@@ -8,7 +8,10 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libpulse-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-liberation fonts-noto-cjk
+  libcli11-dev nlohmann-json3-dev libsqlite3-dev
+  clang libclang-rt-14-dev
+  fonts-liberation fonts-noto-cjk fonts-ipafont-gothic
+  desktop-file-utils
   xvfb xauth
   pulseaudio pulseaudio-utils
 )
