@@ -151,7 +151,7 @@ private:
 // What --status reports of the decoder.
 struct TStatus {
   bool EngMode, Inverted, InSync;
-  explicit TStatus(const TChannelState& s) : EngMode(s.EngMode), Inverted(s.Inverted), InSync(s.InSync) {}
+  explicit TStatus(const TChannelState& s) : EngMode(s.EngMode), Inverted(s.Inverted), InSync(s.InSync()) {}
 };
 
 // Prints what changed from `before` (everything when there is none), stamped
@@ -239,7 +239,6 @@ int main(int argc, char** argv)
   }
 
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   rx->CentF = opt.CentF;
   TLinePrinter printer(opt.Utf8);
   if (!opt.Bits) rx->Text.Sink = &printer;

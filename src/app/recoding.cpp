@@ -115,7 +115,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
 
   // 8., 9. Code tables, resonator.
   (void)CodeTable();
-  InitFrontEndConstants(Rx);
+
 
   // 10., 11. Spectrum tables, the two rasters and their first frames.
   TextRenderer = std::make_unique<TQtTextRenderer>();

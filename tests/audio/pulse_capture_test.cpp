@@ -353,7 +353,7 @@ TEST(PulseCapture, LosingTheServerStopsTheBlocksAndARestartedServerBringsThemBac
   ASSERT_TRUE(engine.OpenCapture(0));
 
   TReceiver rx;
-  InitFrontEndConstants(rx);
+
   int processed = 0;
   // Handles messages for `span`, or until `enough` blocks have been
   // processed; returns how many were.

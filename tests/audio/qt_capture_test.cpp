@@ -38,7 +38,7 @@ void Drain()
 }
 
 struct TQtCaptureTest : ::testing::Test {
-  TQtCaptureTest() { App(); InitFrontEndConstants(*Rx); }
+  TQtCaptureTest() { App(); }
   test::TFakeDriver Driver;
   TNoBox Errors;
   std::unique_ptr<TReceiver> Rx = std::make_unique<TReceiver>();
@@ -92,7 +92,7 @@ TEST(QtCaptureOnPulse, LiveBlocksReachTheUiThreadThroughTheEventLoop)
   if (!server || !*server || driver->GetNumDevs() == 0) GTEST_SKIP() << "no PulseAudio server";
   TNoBox errors;
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
+
   TQtCapture capture(*driver, errors, *rx);
   const auto ui = std::this_thread::get_id();
   bool offThread = false;

@@ -66,9 +66,9 @@ TEST(CharacterSync, FreshDecoderListensForJapanese)
   THarness h;
   EXPECT_FALSE(h.Ch().EngMode);
   EXPECT_FALSE(h.Ch().Inverted);
-  EXPECT_FALSE(h.Ch().InSync);
+  EXPECT_FALSE(h.Ch().InSync());
   h.FeedBits({});
-  EXPECT_FALSE(h.Ch().InSync);
+  EXPECT_FALSE(h.Ch().InSync());
 }
 
 TEST(CharacterSync, CharacterFormsReadFromTheRegister)
@@ -171,13 +171,13 @@ TEST(CharacterSync, EnglishJoinNeedsFiveValidCharacters)
   THarness four;
   four.Ch().EngMode = true;
   four.FeedBits(window(false));
-  EXPECT_FALSE(four.Ch().InSync);
+  EXPECT_FALSE(four.Ch().InSync());
   EXPECT_TRUE(four.Ch().LineText.empty());
 
   THarness five;
   five.Ch().EngMode = true;
   five.FeedBits(window(true));
-  EXPECT_TRUE(five.Ch().InSync);
+  EXPECT_TRUE(five.Ch().InSync());
   EXPECT_EQ(five.Ch().LineText, "A");
 }
 
@@ -197,7 +197,7 @@ TEST(CharacterSync, FaultsEndSynchronisationKeepingThePartialLine)
     }
     ASSERT_EQ(h.Sink.Lines.size(), 1u) << int(letter);
     EXPECT_EQ(h.Sink.Lines[0], "AB") << int(letter);
-    EXPECT_FALSE(h.Ch().InSync);
+    EXPECT_FALSE(h.Ch().InSync());
     EXPECT_EQ(h.Ch().Shift, 1) << "the shift survives the loss of synchronisation";
   }
 
@@ -287,7 +287,7 @@ TEST(CharacterSync, RandomBitsNeverBreakTheInvariants)
     ASSERT_LE(h.Rx->Text.EditText.size(), EditLimit);
     ASSERT_GE(s.SlotCount, 0);
     ASSERT_LE(s.SlotCount, 19);
-    if (s.InSync) {
+    if (s.InSync()) {
       ASSERT_LE(s.SlotCount, s.EngMode ? 13 : 19);
     }
     ASSERT_LE(s.KanjiCount, 1);

@@ -31,7 +31,6 @@ namespace {
 TEST(DisplayAllocations, NoneAfterConstruction)
 {
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   rx->CentF = 800.0;
   test::TRecordingText text;
   text.Calls.reserve(1000);

@@ -28,7 +28,6 @@ using Block = std::array<int16_t, BlockSamples>;
 struct TFixture {
   explicit TFixture(bool withText = true, double centF = 800.0) : Rx(std::make_unique<TReceiver>())
   {
-    InitFrontEndConstants(*Rx);
     Rx->CentF = centF;
     Displays = std::make_unique<TDisplays>(*Rx, withText ? &Text : nullptr);
     Rx->Displays = Displays.get();
@@ -116,7 +115,6 @@ TEST(Displays, DecodingIsTheSameWithAndWithoutDisplays)
 {
   TFixture with;
   auto without = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*without);
   without->CentF = 800.0;
   test::TFskSource source;
   Block b;

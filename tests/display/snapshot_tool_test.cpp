@@ -62,7 +62,6 @@ TEST_F(SnapshotTool, PngFilesHoldTheRasters)
   const fs::path pcm = Dir / "input.raw";
   constexpr int Blocks = 30;
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   rx->CentF = 800.0;
   TQtTextRenderer text;
   TDisplays displays(*rx, &text);
