@@ -52,13 +52,19 @@ bool JapaneseJoinable(const TCharDecoder&) { return true; }
 int JapaneseRead(const TCharDecoder& d) { return JisData(d, 0); }
 bool JapaneseValid(const TCharDecoder& d, int) { return JisValid(d, 0); }
 
+// A character's repetition starts five character slots after its first
+// transmission, and a character of the same kind is due every second slot.
+constexpr int RepeatChars = 5;
+constexpr int SlotsPerChar = 2;
+
 constexpr TServiceCode English{
-    .English = true, .Units = 7, .Repeat = 35, .EvalSlot = 13, .SentInverted = false,
+    .English = true, .Units = 7, .Repeat = RepeatChars * 7, .EvalSlot = SlotsPerChar * 7 - 1, .SentInverted = false,
     .Upright = TPhasing::English, .Upside = TPhasing::EnglishInverted,
     .Joinable = EnglishJoinable, .Read = EnglishRead, .Valid = EnglishValid, .Handle = HandleEngCode};
 
 constexpr TServiceCode Japanese{
-    .English = false, .Units = 10, .Repeat = 50, .EvalSlot = 19, .SentInverted = true,
+    .English = false, .Units = 10, .Repeat = RepeatChars * 10, .EvalSlot = SlotsPerChar * 10 - 1,
+    .SentInverted = true,
     .Upright = TPhasing::Japanese, .Upside = TPhasing::JapaneseInverted,
     .Joinable = JapaneseJoinable, .Read = JapaneseRead, .Valid = JapaneseValid, .Handle = HandleJisByte};
 
