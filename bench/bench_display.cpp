@@ -96,7 +96,7 @@ void BM_AnalyseSpectrum(benchmark::State& state)
   for (auto _ : state) {
     Load(*t.Rx, t.B++);
     t.Displays->AnalyseSpectrum();
-    benchmark::DoNotOptimize(t.Displays->Analyser.SpecLevel.data());
+    benchmark::DoNotOptimize(t.Displays->Analyser().SpecLevel.data());
   }
   RealTime(state);
 }
