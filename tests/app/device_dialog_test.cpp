@@ -180,19 +180,20 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
   EXPECT_FALSE(app.Windows->Form9->isVisible());
 }
 
-TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndUnreadableNamesEndTheList)
+TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndTheListComesFromOneLook)
 {
   TAppFixture app("[Wave]\nInput=7\n");
   EXPECT_EQ(app.Windows->Form8->MarkedRow(), -1);
   EXPECT_EQ(app.Windows->Form8->ListView1->rowCount(), 3);
+  EXPECT_EQ(app.Fake.ListCalls, 1) << "one look at the devices, not one per device";
 
   test::TFakeDriver driver;
   driver.Names = {"A", "B", "C"};
-  driver.FailNameAt = 1;
+  driver.FailList = true;
   TAppFixture app2({}, &driver);
   TForm8& d = *app2.Windows->Form8;
-  ASSERT_EQ(d.ListView1->rowCount(), 2) << "rows stay in step with the device ids";
-  EXPECT_EQ(Caption(d, 1), QStringLiteral("A"));
+  ASSERT_EQ(d.ListView1->rowCount(), 1) << "only the standard input device";
+  EXPECT_EQ(Caption(d, 0), QStringLiteral("標準の入力デバイス"));
 }
 
 TEST(DeviceDialog, TheSoundSettingsButtonStartsTheMixerFoundOrNothing)
