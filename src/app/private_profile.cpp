@@ -325,32 +325,4 @@ bool TPrivateProfile::Set(std::string_view section, std::string_view key, std::s
   return true;
 }
 
-std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
-                                    const std::string& path)
-{
-  TPrivateProfile profile;
-  profile.Load(path);
-  return profile.GetString(section, key, def);
-}
-
-int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
-                             const std::string& path)
-{
-  TPrivateProfile profile;
-  profile.Load(path);
-  return profile.GetInt(section, key, def);
-}
-
-bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
-                               const std::string& path, std::string& error)
-{
-  TPrivateProfile profile;
-  if (profile.Load(path, &error) == TPrivateProfile::TLoad::Failed) return false;
-  if (!profile.Set(section, key, value)) {
-    error = "invalid section, key or value";
-    return false;
-  }
-  return profile.Save(path, error);
-}
-
 }  // namespace brontel

@@ -69,12 +69,4 @@ int32_t ProfileInt(std::string_view text, int32_t def);
 // non-zero value is true.
 bool ProfileBool(std::string_view text, bool def);
 
-// One key at a time, each call reading (and writing) the whole file.
-std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
-                                    const std::string& path);
-int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
-                             const std::string& path);
-bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
-                               const std::string& path, std::string& error);
-
 }  // namespace brontel

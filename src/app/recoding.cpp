@@ -17,9 +17,9 @@
 #include "app/banner.h"
 #include "app/settings.h"
 #include "app/widgets.h"
-#include "audio/form_fonts.h"
-#include "audio/qt_capture.h"
-#include "audio/unit8.h"
+#include "app/window_fonts.h"
+#include "app/qt_capture.h"
+#include "app/device_dialog.h"
 #include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
@@ -286,7 +286,7 @@ void TForm1::SpeedButton3Click() { QGuiApplication::clipboard()->setText(Cp932To
 
 void TForm1::SpeedButton1Click()
 {
-  if (Form8) Form8->exec();
+  if (DeviceDialogPtr) DeviceDialogPtr->exec();
 }
 
 void TForm1::Image1Click()

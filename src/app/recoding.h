@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "app/glyphs.h"
-#include "audio/unit8.h"
+#include "app/device_dialog.h"
 #include "core/receiver_state.h"
 
 class QLabel;
@@ -35,7 +35,7 @@ namespace brontel {
 
 class TDisplays;
 class TErrorReporter;
-class TForm8;
+class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
 class TQtCapture;
@@ -91,7 +91,7 @@ public:
   bool SaveSettings();
 
   // The device dialog, created after this window.
-  void SetDeviceDialog(TForm8* dialog) { Form8 = dialog; }
+  void SetDeviceDialog(TDeviceDialog* dialog) { DeviceDialogPtr = dialog; }
 
   // The memo's content in code page 932: the banner until the first line is
   // received, then the received text with one more "\r\n". This is what is
@@ -147,7 +147,7 @@ private:
   std::unique_ptr<TQtTextRenderer> TextRenderer;
   std::unique_ptr<TDisplays> DisplaysPtr;
   std::unique_ptr<TQtCapture> CapturePtr;
-  TForm8* Form8 = nullptr;
+  TDeviceDialog* DeviceDialogPtr = nullptr;
   std::string Memo;
 };
 

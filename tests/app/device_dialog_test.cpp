@@ -15,17 +15,17 @@
 
 #include "app_test_util.h"
 #include "audio/capture_engine.h"
-#include "audio/qt_capture.h"
-#include "audio/unit8.h"
-#include "audio/unit9.h"
+#include "app/qt_capture.h"
+#include "app/device_dialog.h"
+#include "app/notice_window.h"
 
 namespace brontel {
 namespace {
 
 using test::TAppFixture;
 
-QString Caption(const TForm8& d, int row) { return d.ListView1->item(row, 0)->text(); }
-QString MarkOf(const TForm8& d, int row) { return d.ListView1->item(row, 1)->text(); }
+QString Caption(const TDeviceDialog& d, int row) { return d.ListView1->item(row, 0)->text(); }
+QString MarkOf(const TDeviceDialog& d, int row) { return d.ListView1->item(row, 1)->text(); }
 int Count(const std::vector<std::string>& log, const std::string& what)
 {
   return static_cast<int>(std::count(log.begin(), log.end(), what));
@@ -33,9 +33,9 @@ int Count(const std::vector<std::string>& log, const std::string& what)
 
 // Runs `inside` once the modal dialog is up, then shows it through the main
 // window's device button; returns when the dialog has closed.
-void WithDialog(TAppFixture& app, const std::function<void(TForm8&)>& inside)
+void WithDialog(TAppFixture& app, const std::function<void(TDeviceDialog&)>& inside)
 {
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   QTimer::singleShot(0, &d, [&] {
     EXPECT_TRUE(d.isVisible() && d.isModal());
     inside(d);
@@ -47,8 +47,8 @@ void WithDialog(TAppFixture& app, const std::function<void(TForm8&)>& inside)
 TEST(DeviceDialog, LayoutTextsAndTheListOfDevices)
 {
   TAppFixture app;
-  TForm8& d = *app.Windows->Form8;
-  TForm9& n = *app.Windows->Form9;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
+  TNoticeWindow& n = *app.Windows->NoticeWindow;
   EXPECT_EQ(d.windowTitle(), QStringLiteral("入力デバイス＆デコーダ動作の選択"));
   EXPECT_EQ(d.size(), QSize(331, 168));
   EXPECT_EQ(d.ListView1->geometry(), QRect(8, 8, 313, 121));
@@ -88,13 +88,13 @@ TEST(DeviceDialog, OkOpensTheChosenDeviceBehindTheNoticeAfterAPause)
   TAppFixture app;
   TForm1& f = app.Form1();
   app.Windows->Show();
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   bool noticeShown = false;
   qint64 elapsed = 0;
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(2);
     // The notice is up while the device is closed.
-    QTimer::singleShot(0, [&] { noticeShown = app.Windows->Form9->isVisible(); });
+    QTimer::singleShot(0, [&] { noticeShown = app.Windows->NoticeWindow->isVisible(); });
     QElapsedTimer t;
     t.start();
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
@@ -102,7 +102,7 @@ TEST(DeviceDialog, OkOpensTheChosenDeviceBehindTheNoticeAfterAPause)
   });
   EXPECT_TRUE(noticeShown);
   EXPECT_GE(elapsed, 1000);
-  EXPECT_FALSE(app.Windows->Form9->isVisible());
+  EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
   EXPECT_EQ(f.InputIndex, 2);
   EXPECT_EQ(app.Fake.LastDeviceId, 1) << "row 2 is device id 1";
   EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
@@ -113,7 +113,7 @@ TEST(DeviceDialog, OkOpensTheChosenDeviceBehindTheNoticeAfterAPause)
 
   // The same row again changes nothing.
   d.PauseMs = 0;
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(2);
     dialog.Button1Click();
   });
@@ -124,11 +124,11 @@ TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   d.PauseMs = 0;
   const std::size_t opens = app.Fake.Log.size();
 
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.SelectionChanged = false;
     dialog.ListView1->clearSelection();
     dialog.SelectionChanged = false;
@@ -137,14 +137,14 @@ TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
   EXPECT_EQ(app.Fake.Log.size(), opens);
 
   // A change with no row selected applies nothing either.
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->clearSelection();
     dialog.SelectionChanged = true;
     dialog.Button1Click();
   });
   EXPECT_EQ(app.Fake.Log.size(), opens);
 
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(1);
     QTest::mouseClick(dialog.Button2, Qt::LeftButton);
   });
@@ -154,7 +154,7 @@ TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
   EXPECT_EQ(d.MarkedRow(), 0);
 
   // Escape does not close the dialog; the row chosen before キャンセル is applied by OK.
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_TRUE(dialog.isVisible());
     dialog.Button1Click();
@@ -168,7 +168,7 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   d.PauseMs = 0;
   app.Fake.FailPrepareAt = 0;  // the next open cannot set up its blocks
   d.ListView1->selectRow(2);
@@ -177,21 +177,21 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
   EXPECT_EQ(d.MarkedRow(), 0) << "the mark stays on the last device that opened";
   ASSERT_EQ(app.CaptureErrors.Shown.size(), 1u);
   EXPECT_EQ(app.CaptureErrors.Shown[0].substr(0, 15), std::string(BufferFailedLine1).substr(0, 15));
-  EXPECT_FALSE(app.Windows->Form9->isVisible());
+  EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
 }
 
 TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndTheListComesFromOneLook)
 {
   TAppFixture app("[Wave]\nInput=7\n");
-  EXPECT_EQ(app.Windows->Form8->MarkedRow(), -1);
-  EXPECT_EQ(app.Windows->Form8->ListView1->rowCount(), 3);
+  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), -1);
+  EXPECT_EQ(app.Windows->DeviceDialog->ListView1->rowCount(), 3);
   EXPECT_EQ(app.Fake.ListCalls, 1) << "one look at the devices, not one per device";
 
   test::TFakeDriver driver;
   driver.Names = {"A", "B", "C"};
   driver.FailList = true;
   TAppFixture app2({}, &driver);
-  TForm8& d = *app2.Windows->Form8;
+  TDeviceDialog& d = *app2.Windows->DeviceDialog;
   ASSERT_EQ(d.ListView1->rowCount(), 1) << "only the standard input device";
   EXPECT_EQ(Caption(d, 0), QStringLiteral("標準の入力デバイス"));
 }
@@ -199,7 +199,7 @@ TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndTheListComesFromOneLook
 TEST(DeviceDialog, TheSoundSettingsButtonStartsTheMixerFoundOrNothing)
 {
   TAppFixture app;
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   std::vector<QStringList> started;
   d.StartDetached = [&](const QString& program, const QStringList& args) {
     started.push_back(QStringList{program} + args);

@@ -20,7 +20,7 @@
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app_test_util.h"
-#include "audio/qt_capture.h"
+#include "app/qt_capture.h"
 #include "decoder/cp932.h"
 #include "decoder/text_output.h"
 #include "display/displays.h"

@@ -44,6 +44,22 @@ void Write(const std::string& path, const std::string& text)
   f << text;
 }
 
+// One key read or written through a profile loaded from the file.
+int32_t ReadInt(const std::string& path, std::string_view section, std::string_view key, int32_t def)
+{
+  TPrivateProfile p;
+  p.Load(path);
+  return p.GetInt(section, key, def);
+}
+
+bool WriteKey(const std::string& path, std::string_view section, std::string_view key, std::string_view value,
+              std::string& error)
+{
+  TPrivateProfile p;
+  if (p.Load(path, &error) == TPrivateProfile::TLoad::Failed || !p.Set(section, key, value)) return false;
+  return p.Save(path, error);
+}
+
 TEST(ProfileInt, DecimalHexadecimalAndDefaults)
 {
   EXPECT_EQ(ProfileInt("80", 5), 80);
@@ -91,8 +107,8 @@ TEST(PrivateProfile, ReadsNamesCaseInsensitivelyAndTrimsValues)
   EXPECT_EQ(p.GetInt("Form", "MainLeft", 7), 7);
   EXPECT_EQ(p.GetString("Form", "Missing", "def"), "def");
   EXPECT_EQ(p.GetString("Nowhere", "MainTop", "def"), "def");
-  EXPECT_EQ(GetPrivateProfileInt("form", "maintop", 0, path), 12);
-  EXPECT_EQ(GetPrivateProfileInt("form", "maintop", 4, dir.File("missing.ini")), 4);
+  EXPECT_EQ(ReadInt(path, "form", "maintop", 0), 12);
+  EXPECT_EQ(ReadInt(dir.File("missing.ini"), "form", "maintop", 4), 4);
 }
 
 TEST(PrivateProfile, WritingOneKeyLeavesEverythingElseWhereItWas)
@@ -105,26 +121,30 @@ TEST(PrivateProfile, WritingOneKeyLeavesEverythingElseWhereItWas)
   std::string error;
 
   // An existing key is updated in place (its name compared without case).
-  ASSERT_TRUE(WritePrivateProfileString("form", "maintop", "-12", path, error)) << error;
+  ASSERT_TRUE(WriteKey(path, "form", "maintop", "-12", error)) << error;
   EXPECT_EQ(Read(path), "; Brontel\r\n[Form]\r\nmaintop=-12\r\nExtra=keep me\r\n\r\n[Mine]\r\nX=1\r\n");
 
   // A missing key joins the end of its section, before the blank line.
-  ASSERT_TRUE(WritePrivateProfileString("Form", "MainLeft", "3", path, error));
+  ASSERT_TRUE(WriteKey(path, "Form", "MainLeft", "3", error));
   EXPECT_EQ(Read(path),
             "; Brontel\r\n[Form]\r\nmaintop=-12\r\nExtra=keep me\r\nMainLeft=3\r\n\r\n[Mine]\r\nX=1\r\n");
 
   // A missing section goes to the end of the file; the file keeps its CR LF.
-  ASSERT_TRUE(WritePrivateProfileString("Wave", "CentF", "95", path, error));
+  ASSERT_TRUE(WriteKey(path, "Wave", "CentF", "95", error));
   EXPECT_EQ(Read(path), "; Brontel\r\n[Form]\r\nmaintop=-12\r\nExtra=keep me\r\nMainLeft=3\r\n\r\n"
                         "[Mine]\r\nX=1\r\n\r\n[Wave]\r\nCentF=95\r\n");
-  EXPECT_EQ(GetPrivateProfileString("WAVE", "centf", "", path), "95");
+  {
+    TPrivateProfile p;
+    p.Load(path);
+    EXPECT_EQ(p.GetString("WAVE", "centf", ""), "95");
+  }
 
   // Names or values that would break a line are refused and change nothing.
   const std::string now = Read(path);
-  EXPECT_FALSE(WritePrivateProfileString("Wave", "CentF", "1\n[Evil]", path, error));
-  EXPECT_FALSE(WritePrivateProfileString("Wa]ve", "CentF", "1", path, error));
-  EXPECT_FALSE(WritePrivateProfileString("Wave", "Cent=F", "1", path, error));
-  EXPECT_FALSE(WritePrivateProfileString("", "CentF", "1", path, error));
+  EXPECT_FALSE(WriteKey(path, "Wave", "CentF", "1\n[Evil]", error));
+  EXPECT_FALSE(WriteKey(path, "Wa]ve", "CentF", "1", error));
+  EXPECT_FALSE(WriteKey(path, "Wave", "Cent=F", "1", error));
+  EXPECT_FALSE(WriteKey(path, "", "CentF", "1", error));
   EXPECT_EQ(Read(path), now);
 }
 
@@ -133,9 +153,9 @@ TEST(PrivateProfile, AFileWithoutFinalLineEndOrWithAByteOrderMarkReadsAndWritesB
   TempDir dir;
   const std::string path = dir.File("a.ini");
   Write(path, "\xEF\xBB\xBF[Wave]\nInput=4");
-  EXPECT_EQ(GetPrivateProfileInt("Wave", "Input", 0, path), 4);
+  EXPECT_EQ(ReadInt(path, "Wave", "Input", 0), 4);
   std::string error;
-  ASSERT_TRUE(WritePrivateProfileString("Wave", "Input", "5", path, error));
+  ASSERT_TRUE(WriteKey(path, "Wave", "Input", "5", error));
   EXPECT_EQ(Read(path), "\xEF\xBB\xBF[Wave]\nInput=5\n");
 }
 
@@ -146,7 +166,7 @@ TEST(PrivateProfile, SavingReplacesTheFileAtomicallyAndKeepsItsPermissions)
   Write(path, "[A]\nB=1\n");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   std::string error;
-  ASSERT_TRUE(WritePrivateProfileString("A", "B", "2", path, error));
+  ASSERT_TRUE(WriteKey(path, "A", "B", "2", error));
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -158,7 +178,7 @@ TEST(PrivateProfile, SavingReplacesTheFileAtomicallyAndKeepsItsPermissions)
   // Through a symbolic link the target is written and the link stays a link.
   const std::string link = dir.File("link.ini");
   fs::create_symlink(path, link);
-  ASSERT_TRUE(WritePrivateProfileString("A", "B", "3", link, error));
+  ASSERT_TRUE(WriteKey(link, "A", "B", "3", error));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Read(path), "[A]\nB=3\n");
 }

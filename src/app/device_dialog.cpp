@@ -1,4 +1,4 @@
-#include "audio/unit8.h"
+#include "app/device_dialog.h"
 
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "audio/capture_engine.h"
-#include "audio/form_fonts.h"
-#include "audio/unit9.h"
+#include "app/window_fonts.h"
+#include "app/notice_window.h"
 
 namespace brontel {
 
@@ -48,7 +48,7 @@ TSoundSettingsProgram FindSoundSettingsProgram()
   return {};
 }
 
-TForm8::TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget* parent)
+TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDriver& driver, QWidget* parent)
     : QDialog(parent),
       ListView1(new QTableWidget(this)),
       Button3(new QPushButton(this)),
@@ -123,28 +123,28 @@ TForm8::TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget
   SelectionChanged = false;
 }
 
-void TForm8::Mark(int row)
+void TDeviceDialog::Mark(int row)
 {
   for (int r = 0; r < ListView1->rowCount(); ++r)
     ListView1->item(r, 1)->setText(QString::fromUtf8(r == row ? InUseMark : NotInUseMark));
 }
 
-int TForm8::MarkedRow() const
+int TDeviceDialog::MarkedRow() const
 {
   for (int r = 0; r < ListView1->rowCount(); ++r)
     if (ListView1->item(r, 1)->text() == QString::fromUtf8(InUseMark)) return r;
   return -1;
 }
 
-int TForm8::SelectedRow() const
+int TDeviceDialog::SelectedRow() const
 {
   const QList<QTableWidgetItem*> selected = ListView1->selectedItems();
   return selected.isEmpty() ? -1 : selected.front()->row();
 }
 
-void TForm8::ListView1Change() { SelectionChanged = true; }
+void TDeviceDialog::ListView1Change() { SelectionChanged = true; }
 
-void TForm8::Button1Click()
+void TDeviceDialog::Button1Click()
 {
   const int row = SelectedRow();
   // A change reported while no row is selected (only the focus moved) applies nothing.
@@ -161,20 +161,20 @@ void TForm8::Button1Click()
   accept();
 }
 
-void TForm8::Button2Click() { reject(); }
+void TDeviceDialog::Button2Click() { reject(); }
 
-void TForm8::Button3Click()
+void TDeviceDialog::Button3Click()
 {
   if (!SoundSettings.Program.isEmpty() && StartDetached) StartDetached(SoundSettings.Program, SoundSettings.Arguments);
 }
 
-void TForm8::showEvent(QShowEvent* event)
+void TDeviceDialog::showEvent(QShowEvent* event)
 {
   if (QWidget* main = Host.HostWindow()) CentreOver(*this, *main);
   QDialog::showEvent(event);
 }
 
-void TForm8::keyPressEvent(QKeyEvent* event)
+void TDeviceDialog::keyPressEvent(QKeyEvent* event)
 {
   if (event->key() == Qt::Key_Escape) {  // Escape does not close this dialog
     event->accept();

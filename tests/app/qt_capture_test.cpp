@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "audio/fake_wave_in.h"
-#include "audio/qt_capture.h"
+#include "app/qt_capture.h"
 #include "core/receiver.h"
 
 namespace brontel {

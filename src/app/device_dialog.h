@@ -20,7 +20,7 @@ class QTableWidget;
 
 namespace brontel {
 
-class TForm9;
+class TNoticeWindow;
 class TWaveInDriver;
 
 // What the dialog needs of the main window.
@@ -52,9 +52,9 @@ struct TSoundSettingsProgram {
 // their input devices where they allow it (pavucontrol --tab=4 first).
 TSoundSettingsProgram FindSoundSettingsProgram();
 
-class TForm8 final : public QDialog {
+class TDeviceDialog final : public QDialog {
 public:
-  TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget* parent = nullptr);
+  TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDriver& driver, QWidget* parent = nullptr);
 
   // The handlers.
   void ListView1Change();
@@ -88,7 +88,7 @@ private:
   int SelectedRow() const;
 
   TDeviceHost& Host;
-  TForm9& Notice;
+  TNoticeWindow& Notice;
 };
 
 }  // namespace brontel
