@@ -17,9 +17,11 @@ namespace brontel {
 TApplicationWindows::TApplicationWindows(TForm1Options options)
 {
   TWaveInDriver& driver = *options.Driver;
+  TDeviceDialogOptions dialogOptions = std::move(options.DeviceDialog);
   auto form1 = std::make_unique<TForm1>(std::move(options));
   auto noticeWindow = std::make_unique<TNoticeWindow>(form1.get());
-  auto deviceDialog = std::make_unique<TDeviceDialog>(*form1, *noticeWindow, driver, form1.get());
+  auto deviceDialog = std::make_unique<TDeviceDialog>(*form1, *noticeWindow, driver, std::move(dialogOptions),
+                                                      form1.get());
   form1->SetDeviceDialog(deviceDialog.get());
   Form1 = form1.release();
   NoticeWindow = noticeWindow.release();

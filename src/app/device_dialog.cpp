@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "audio/capture_engine.h"
@@ -48,18 +49,24 @@ TSoundSettingsProgram FindSoundSettingsProgram()
   return {};
 }
 
-TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDriver& driver, QWidget* parent)
+TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDriver& driver,
+                             TDeviceDialogOptions options, QWidget* parent)
     : QDialog(parent),
       ListView1(new QTableWidget(this)),
       Button3(new QPushButton(this)),
       Button1(new QPushButton(this)),
       Button2(new QPushButton(this)),
-      StartDetached([](const QString& program, const QStringList& arguments) {
-        return QProcess::startDetached(program, arguments);
-      }),
       Host(host),
-      Notice(notice)
+      Notice(notice),
+      Options(std::move(options))
 {
+  if (!Options.StartDetached) {
+    Options.StartDetached = [](const QString& program, const QStringList& arguments) {
+      return QProcess::startDetached(program, arguments);
+    };
+  }
+  if (!Options.Pause) Options.Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+
   setObjectName(QStringLiteral("Form8"));
   setWindowTitle(QStringLiteral("入力デバイス＆デコーダ動作の選択"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -119,8 +126,8 @@ TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDr
   // A stored row beyond the list (a device removed since) marks nothing: no
   // device is in use then, since its open has failed.
   Mark(Host.GetInputIndex());
-  SoundSettings = FindSoundSettingsProgram();
-  SelectionChanged = false;
+  if (!Options.SoundSettings) Options.SoundSettings = FindSoundSettingsProgram();
+  Changed = false;
 }
 
 void TDeviceDialog::Mark(int row)
@@ -142,21 +149,22 @@ int TDeviceDialog::SelectedRow() const
   return selected.isEmpty() ? -1 : selected.front()->row();
 }
 
-void TDeviceDialog::ListView1Change() { SelectionChanged = true; }
+void TDeviceDialog::ListView1Change() { Changed = true; }
 
 void TDeviceDialog::Button1Click()
 {
   const int row = SelectedRow();
   // A change reported while no row is selected (only the focus moved) applies nothing.
-  if (SelectionChanged && row >= 0 && row != Host.GetInputIndex()) {
+  // Choosing the device in use leaves it running.
+  if (Changed && row >= 0 && row != Host.GetInputIndex()) {
     Notice.ShowOver(this);
     QCoreApplication::processEvents();  // the notice is drawn; waiting blocks are processed
     Host.CloseCapture();
-    QThread::msleep(static_cast<unsigned long>(PauseMs));
+    Options.Pause(DeviceChangePauseMs);
     Host.SetInputIndex(row);
     if (Host.OpenCapture()) Mark(row);
     Notice.hide();
-    SelectionChanged = false;
+    Changed = false;
   }
   accept();
 }
@@ -165,7 +173,8 @@ void TDeviceDialog::Button2Click() { reject(); }
 
 void TDeviceDialog::Button3Click()
 {
-  if (!SoundSettings.Program.isEmpty() && StartDetached) StartDetached(SoundSettings.Program, SoundSettings.Arguments);
+  const TSoundSettingsProgram& program = SoundSettings();
+  if (!program.Program.isEmpty()) Options.StartDetached(program.Program, program.Arguments);
 }
 
 void TDeviceDialog::showEvent(QShowEvent* event)

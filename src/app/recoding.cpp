@@ -132,7 +132,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
 
 TForm1::~TForm1()
 {
-  if (OnStage) OnStage("destroy");
+  if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
   Rx.Displays = nullptr;
   DisplaysPtr.reset();
@@ -218,7 +218,7 @@ bool TForm1::CloseCapture() { return CapturePtr ? CapturePtr->Engine().CloseCapt
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-  if (OnStage) OnStage("close");
+  if (Options.OnStage) Options.OnStage("close");
   SaveSettings();  // a failure has been reported; the window still closes
   event->accept();
 }

@@ -68,6 +68,11 @@ struct TForm1Options {
   // Shows a failure (a file that cannot be written) in a modal box. Null: a
   // message box.
   std::function<void(QWidget* parent, const QString& text)> ShowError;
+  // What the device dialog takes from outside.
+  TDeviceDialogOptions DeviceDialog;
+  // Runs at the start of the close handler ("close") and of the destructor
+  // ("destroy"); for tests that check the order of shut-down.
+  std::function<void(const char* stage)> OnStage;
 };
 
 class TForm1 final : public QWidget, public TTextSink, public TDeviceHost {
@@ -126,9 +131,6 @@ public:
   QToolButton* SpeedButton3;
   QToolButton* SpeedButton1;
   QPlainTextEdit* Memo1;
-
-  // Hook for tests: runs at the start of the close handler and of the destructor.
-  std::function<void(const char* stage)> OnStage;
 
 protected:
   void closeEvent(QCloseEvent* event) override;  // FormClose

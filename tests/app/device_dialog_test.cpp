@@ -73,7 +73,7 @@ TEST(DeviceDialog, LayoutTextsAndTheListOfDevices)
   EXPECT_EQ(Caption(d, 2), QStringLiteral("Microphone"));
   EXPECT_EQ(MarkOf(d, 0), QStringLiteral(" ○"));
   EXPECT_EQ(MarkOf(d, 1), QStringLiteral(" "));
-  EXPECT_FALSE(d.SelectionChanged);
+  EXPECT_FALSE(d.SelectionChanged());
 
   EXPECT_EQ(n.windowTitle(), QStringLiteral("Recoding Device Change"));
   EXPECT_EQ(n.size(), QSize(230, 41));
@@ -89,35 +89,49 @@ TEST(DeviceDialog, OkOpensTheChosenDeviceBehindTheNoticeAfterAPause)
   TForm1& f = app.Form1();
   app.Windows->Show();
   TDeviceDialog& d = *app.Windows->DeviceDialog;
-  bool noticeShown = false;
-  qint64 elapsed = 0;
+  // During the pause the notice is up and the old device is closed, the new
+  // one not yet opened.
+  bool noticeShown = false, closedNotReopened = false;
+  app.OnPause = [&] {
+    noticeShown = app.Windows->NoticeWindow->isVisible();
+    closedNotReopened = app.Fake.Log.back() == "close";
+  };
   WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(2);
-    // The notice is up while the device is closed.
-    QTimer::singleShot(0, [&] { noticeShown = app.Windows->NoticeWindow->isVisible(); });
-    QElapsedTimer t;
-    t.start();
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-    elapsed = t.elapsed();
   });
+  EXPECT_EQ(app.Pauses, std::vector<int>{1000});
   EXPECT_TRUE(noticeShown);
-  EXPECT_GE(elapsed, 1000);
+  EXPECT_TRUE(closedNotReopened);
   EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
   EXPECT_EQ(f.InputIndex, 2);
   EXPECT_EQ(app.Fake.LastDeviceId, 1) << "row 2 is device id 1";
   EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
   EXPECT_EQ(d.MarkedRow(), 2);
   EXPECT_EQ(MarkOf(d, 0), QStringLiteral(" "));
-  EXPECT_FALSE(d.SelectionChanged);
+  EXPECT_FALSE(d.SelectionChanged());
   EXPECT_TRUE(f.Capture()->Engine().IsRecording());
+}
 
-  // The same row again changes nothing.
-  d.PauseMs = 0;
+TEST(DeviceDialog, ChoosingTheDeviceInUseLeavesItRunning)
+{
+  TAppFixture app("[Wave]\nInput=2\n");
+  TForm1& f = app.Form1();
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
+  const std::size_t calls = app.Fake.Log.size();
+  // Away from the device in use and back to it: a real change of selection
+  // that ends on the row already open.
   WithDialog(app, [&](TDeviceDialog& dialog) {
+    dialog.ListView1->selectRow(1);
     dialog.ListView1->selectRow(2);
-    dialog.Button1Click();
+    EXPECT_TRUE(dialog.SelectionChanged());
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
   });
-  EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
+  EXPECT_EQ(app.Fake.Log.size(), calls) << "the device was closed or reopened";
+  EXPECT_TRUE(app.Pauses.empty());
+  EXPECT_EQ(f.InputIndex, 2);
+  EXPECT_EQ(d.MarkedRow(), 2);
+  EXPECT_TRUE(f.Capture()->Engine().IsRecording());
 }
 
 TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
@@ -125,21 +139,16 @@ TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
   TAppFixture app;
   TForm1& f = app.Form1();
   TDeviceDialog& d = *app.Windows->DeviceDialog;
-  d.PauseMs = 0;
   const std::size_t opens = app.Fake.Log.size();
 
-  WithDialog(app, [&](TDeviceDialog& dialog) {
-    dialog.SelectionChanged = false;
-    dialog.ListView1->clearSelection();
-    dialog.SelectionChanged = false;
-    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-  });
+  WithDialog(app, [&](TDeviceDialog& dialog) { QTest::mouseClick(dialog.Button1, Qt::LeftButton); });
   EXPECT_EQ(app.Fake.Log.size(), opens);
 
-  // A change with no row selected applies nothing either.
+  // A change that ends with no row selected applies nothing either.
   WithDialog(app, [&](TDeviceDialog& dialog) {
+    dialog.ListView1->selectRow(1);
     dialog.ListView1->clearSelection();
-    dialog.SelectionChanged = true;
+    EXPECT_TRUE(dialog.SelectionChanged());
     dialog.Button1Click();
   });
   EXPECT_EQ(app.Fake.Log.size(), opens);
@@ -150,7 +159,7 @@ TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
   });
   EXPECT_EQ(app.Fake.Log.size(), opens);
   EXPECT_EQ(f.InputIndex, 0);
-  EXPECT_TRUE(d.SelectionChanged);
+  EXPECT_TRUE(d.SelectionChanged());
   EXPECT_EQ(d.MarkedRow(), 0);
 
   // Escape does not close the dialog; the row chosen before キャンセル is applied by OK.
@@ -169,7 +178,6 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
   TAppFixture app;
   TForm1& f = app.Form1();
   TDeviceDialog& d = *app.Windows->DeviceDialog;
-  d.PauseMs = 0;
   app.Fake.FailPrepareAt = 0;  // the next open cannot set up its blocks
   d.ListView1->selectRow(2);
   d.Button1Click();
@@ -198,20 +206,16 @@ TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndTheListComesFromOneLook
 
 TEST(DeviceDialog, TheSoundSettingsButtonStartsTheMixerFoundOrNothing)
 {
-  TAppFixture app;
-  TDeviceDialog& d = *app.Windows->DeviceDialog;
-  std::vector<QStringList> started;
-  d.StartDetached = [&](const QString& program, const QStringList& args) {
-    started.push_back(QStringList{program} + args);
-    return true;
+  auto withProgram = [](TSoundSettingsProgram program) {
+    return [program](TForm1Options& options) { options.DeviceDialog.SoundSettings = program; };
   };
-  d.SoundSettings = {QStringLiteral("/usr/bin/pavucontrol"), {QStringLiteral("--tab=4")}};
-  QTest::mouseClick(d.Button3, Qt::LeftButton);
-  ASSERT_EQ(started.size(), 1u);
-  EXPECT_EQ(started[0], (QStringList{QStringLiteral("/usr/bin/pavucontrol"), QStringLiteral("--tab=4")}));
-  d.SoundSettings = {};
-  d.Button3Click();
-  EXPECT_EQ(started.size(), 1u);
+  TAppFixture app({}, nullptr, withProgram({QStringLiteral("/usr/bin/pavucontrol"), {QStringLiteral("--tab=4")}}));
+  QTest::mouseClick(app.Windows->DeviceDialog->Button3, Qt::LeftButton);
+  ASSERT_EQ(app.Started.size(), 1u);
+  EXPECT_EQ(app.Started[0], (QStringList{QStringLiteral("/usr/bin/pavucontrol"), QStringLiteral("--tab=4")}));
+  TAppFixture none({}, nullptr, withProgram({}));
+  none.Windows->DeviceDialog->Button3Click();
+  EXPECT_TRUE(none.Started.empty());
 
   // A mixer found on the path is the one used, pavucontrol first.
   QTemporaryDir bin;

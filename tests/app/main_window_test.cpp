@@ -395,7 +395,7 @@ TEST(MainWindow, ClosingWritesTheSettingsBeforeTheDeviceIsClosed)
   f.InputIndex = 1;
 
   std::vector<std::string> seen;
-  f.OnStage = [&](const char* stage) {
+  app->OnStage = [&](const char* stage) {
     const bool written = QFileInfo::exists(QString::fromStdString(app->SettingsPath)) &&
                          ReadBytes(app->SettingsPath).find("CentF=95") != std::string::npos;
     const bool closed = std::find(app->Fake.Log.begin(), app->Fake.Log.end(), "close") != app->Fake.Log.end();
