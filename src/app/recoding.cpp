@@ -72,7 +72,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
 {
   BuildControls();
 
-  // 1. Capture constants: the engine with its format; no device open yet.
+  // The capture engine first, with no device open yet, and the replaceable
+  // parts of the window the options left empty.
   if (!Options.CaptureErrors) {
     OwnErrors = std::make_unique<TMessageBoxReporter>();
     Options.CaptureErrors = OwnErrors.get();
@@ -90,15 +91,14 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     };
   }
 
-  // 2. The receiver's fixed constants are compile-time constants (receiver_state.h).
-  // 3., 4., 5. Input device, text stores, centre frequency.
+  // The receiver starts with empty text stores that report to this window.
   InputIndex = 0;
   Rx.Text.MemoText.clear();
   Rx.Text.EditText.clear();
   Rx.Text.Sink = this;
   Rx.CentF = 800.0;
 
-  // 6. Settings.
+  // The stored settings.
   const TSettings settings = brontel::LoadSettings(Options.SettingsPath);
   MainTop = settings.MainTop;
   MainLeft = settings.MainLeft;
@@ -107,17 +107,17 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   InputIndex = settings.InputIndex;
   CentFPosition = settings.CentFPosition;
 
-  // 7. Centre frequency: the up-down keeps its position within 20 … 100, and
+  // Centre frequency: the up-down keeps its position within 20 … 100, and
   // the position read back from it is the one used.
   UpDown1->SetPosition(CentFPosition);
   Rx.CentF = UpDown1->Position() * 10.0;
   ShowCentF();
 
-  // 8., 9. Code tables, resonator.
+  // The code tables and the front end's filters, ready before the first block.
   (void)CodeTable();
   InitFrontEndConstants(Rx);
 
-  // 10., 11. Spectrum tables, the two rasters and their first frames.
+  // The displays, which draw their first frames now.
   TextRenderer = std::make_unique<TQtTextRenderer>();
   TDisplayViews views;
   views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
@@ -125,8 +125,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   DisplaysPtr = std::make_unique<TDisplays>(Rx, TextRenderer.get(), std::move(views));
   Rx.Displays = DisplaysPtr.get();
 
-  // 12., 13. The capture format is the engine's; open the sound input. A
-  // failure has been reported and the program runs without audio.
+  // Last, the sound input. A failure has been reported and the program runs
+  // without audio.
   OpenCapture();
 }
 
@@ -234,7 +234,7 @@ bool TForm1::SaveSettings()
   s.CentFPosition = UpDown1->Position();
   std::string reason;
   if (brontel::SaveSettings(Options.SettingsPath, s, reason)) return true;
-  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath)));
+  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
   return false;
 }
 

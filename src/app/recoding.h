@@ -3,10 +3,10 @@
 // received text. It hosts the receiver, its displays and the capture engine;
 // every block is processed on the user-interface thread as it arrives.
 //
-// Built in this order: capture constants, receiver constants, text stores,
-// settings, centre frequency, code tables, resonator, displays with their
-// first frames, and last the sound input. Closing the window writes the
-// settings; destroying it closes the sound input, then releases the displays.
+// The window is complete, with its settings applied and both displays showing
+// their first frames, before it opens the sound input, so that the first block
+// finds everything it needs. Closing the window writes the settings;
+// destroying it closes the sound input, then releases the displays.
 #pragma once
 
 #include <QImage>

@@ -46,6 +46,11 @@ bool SaveSettings(const std::string& path, const TSettings& s, std::string& reas
   return profile.Save(path, reason);
 }
 
-std::string CannotWriteMessage(std::string_view path) { return std::string(path) + " に書き込めません"; }
+std::string CannotWriteMessage(std::string_view path, std::string_view reason)
+{
+  std::string text = std::string(path) + " に書き込めません";
+  if (!reason.empty()) text.append("\n").append(reason);
+  return text;
+}
 
 }  // namespace brontel

@@ -34,7 +34,8 @@ TSettings LoadSettings(const std::string& path);
 // system's reason in `reason` on failure.
 bool SaveSettings(const std::string& path, const TSettings& settings, std::string& reason);
 
-// The message telling the user that the settings file cannot be written (UTF-8).
-std::string CannotWriteMessage(std::string_view path);
+// The message telling the user that the settings file cannot be written, with
+// the system's reason on a line of its own when there is one (UTF-8).
+std::string CannotWriteMessage(std::string_view path, std::string_view reason = {});
 
 }  // namespace brontel

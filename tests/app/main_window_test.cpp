@@ -15,6 +15,8 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "app/banner.h"
 #include "app/settings.h"
@@ -421,7 +423,8 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillClos
   EXPECT_TRUE(f.close());
   EXPECT_FALSE(f.isVisible());
   ASSERT_EQ(app.Errors.size(), 1u);
-  EXPECT_EQ(app.Errors[0], QString::fromStdString(folder) + QStringLiteral(" に書き込めません"));
+  EXPECT_EQ(app.Errors[0], QString::fromStdString(folder) + QStringLiteral(" に書き込めません\n") +
+                               QString::fromStdString(std::error_code(EISDIR, std::generic_category()).message()));
 }
 
 }  // namespace

@@ -264,6 +264,8 @@ TEST(Settings, AFailedSaveLeavesTheFileAsItWasAndSaysWhy)
   EXPECT_TRUE(fs::is_directory(folder));
 
   EXPECT_EQ(CannotWriteMessage("/opt/brontel.ini"), "/opt/brontel.ini に書き込めません");
+  EXPECT_EQ(CannotWriteMessage("/opt/brontel.ini", "Permission denied"),
+            "/opt/brontel.ini に書き込めません\nPermission denied");
 }
 
 }  // namespace
