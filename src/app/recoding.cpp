@@ -172,7 +172,7 @@ void TForm1::BuildControls()
   QPalette silver = Label2->palette();
   silver.setColor(QPalette::Window, QColor(192, 192, 192));
   Label2->setPalette(silver);
-  Label2->setFont(GothicFont(16));
+  Label2->setFont(ReadoutFont(16));
   Label2->setText(QStringLiteral("500Hz"));
 
   UpDown1 = new TUpDown(20, 100, this);

@@ -10,7 +10,9 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTest>
 #include <QToolButton>
 
@@ -163,19 +165,29 @@ TEST(MainWindow, GlyphsAreBlackOnTransparentGrey)
   }
 }
 
-TEST(MainWindow, MonospacedJapaneseKeepsTheBannerFrameStraight)
+TEST(MainWindow, TheMemoShowsAboutTwentyEightLinesAndTheBannerFrameStaysFiftyColumnsWide)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  for (QWidget* w : std::initializer_list<QWidget*>{f.Memo1, f.Edit2, f.Label2})
-    EXPECT_EQ(QFontInfo(w->font()).family(), QStringLiteral("Noto Sans Mono CJK JP")) << Utf8(w->objectName());
+  app.Windows->Show();
   EXPECT_EQ(QFontInfo(f.Memo1->font()).pixelSize(), 12);
   EXPECT_EQ(QFontInfo(f.Label2->font()).pixelSize(), 16);
-  const QFontMetricsF m(f.Memo1->font());
-  const double column = m.horizontalAdvance(QLatin1Char('/'));
-  for (const QString& line : BannerShown().split(QLatin1Char('\n')))
-    if (!line.isEmpty()) {
-      EXPECT_DOUBLE_EQ(m.horizontalAdvance(line), 50 * column) << Utf8(line);
+
+  // Lines of text the memo's view holds at the window's fixed size.
+  const QRectF line = f.Memo1->document()->documentLayout()->blockBoundingRect(f.Memo1->document()->firstBlock());
+  ASSERT_GT(line.height(), 0.0);
+  const double shown = f.Memo1->viewport()->height() / line.height();
+  EXPECT_GE(shown, 27.0);
+  EXPECT_LT(shown, 30.0);
+
+  // Every framed banner line is 50 half-width columns, in whole pixels, with
+  // each full-width character exactly two of them.
+  const QFontMetrics m(f.Memo1->font());
+  const int column = m.horizontalAdvance(QLatin1Char('/'));
+  ASSERT_GT(column, 0);
+  for (const QString& text : BannerShown().split(QLatin1Char('\n')))
+    if (!text.isEmpty()) {
+      EXPECT_EQ(m.horizontalAdvance(text), 50 * column) << Utf8(text);
     }
 }
 
