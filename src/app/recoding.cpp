@@ -9,10 +9,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include "app/banner.h"
 #include "app/settings.h"
@@ -61,8 +62,12 @@ QImage GlyphImage(const TGlyph& glyph)
 
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens)
 {
+  // A stored position can be any 32-bit number: brought within the range a
+  // window can have before any sum is formed with it.
+  stored = QPoint(std::clamp(stored.x(), -MaxWindowCoordinate, MaxWindowCoordinate),
+                  std::clamp(stored.y(), -MaxWindowCoordinate, MaxWindowCoordinate));
   if (screens.isEmpty()) return stored;
-  const QRect titleBar(stored, QSize(std::max(size.width(), 1), 30));
+  const QRect titleBar(stored, QSize(std::clamp(size.width(), 1, MaxWindowCoordinate), 30));
   for (const QRect& screen : screens)
     if (screen.intersects(titleBar)) return stored;
   return screens.front().topLeft();
@@ -233,7 +238,7 @@ bool TForm1::SaveSettings()
   s.InputIndex = InputIndex;
   s.CentFPosition = UpDown1->Position();
   std::string reason;
-  if (brontel::SaveSettings(Options.SettingsPath, s, reason)) return true;
+  if (brontel::SaveSettings(Options.SettingsPath, s, reason, Options.FileWrites)) return true;
   Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
   return false;
 }
@@ -274,12 +279,10 @@ void TForm1::SpeedButton2Click()
   if (!QFileInfo(name).fileName().contains(QLatin1Char('.'))) name += QStringLiteral(".txt");
 
   // Written to a temporary file that replaces the target only when complete.
-  QSaveFile file(name);
-  const auto size = static_cast<qint64>(Memo.size());
-  if (file.open(QIODevice::WriteOnly) && file.write(Memo.data(), size) == size && file.commit()) return;
-  const QString reason = file.errorString();
+  std::string reason;
+  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), Memo, reason, Options.FileWrites)) return;
   Options.ShowError(this, QStringLiteral("ファイル %1 を作成できません。\n%2")
-                              .arg(QFileInfo(name).absoluteFilePath(), reason));
+                              .arg(QFileInfo(name).absoluteFilePath(), QString::fromLocal8Bit(reason.c_str())));
 }
 
 void TForm1::SpeedButton3Click() { QGuiApplication::clipboard()->setText(Cp932ToQString(Memo)); }

@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/atomic_file.h"
 #include "app/glyphs.h"
 #include "app/device_dialog.h"
 #include "core/receiver_state.h"
@@ -46,9 +47,12 @@ class TWaveInDriver;
 // A glyph as a 16 × 16 image: black, and the light grey fully transparent.
 QImage GlyphImage(const TGlyph& glyph);
 
+inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size Qt allows
+
 // Where a window stored at `stored` goes: there, when its title-bar strip
 // (`size` wide, 30 pixels high) meets one of the `screens`; otherwise the
-// top-left corner of the first screen (the screen it was on is gone).
+// top-left corner of the first screen (the screen it was on is gone). Each
+// coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
 inline constexpr int ClientWidth = 458;
@@ -68,6 +72,8 @@ struct TForm1Options {
   // Shows a failure (a file that cannot be written) in a modal box. Null: a
   // message box.
   std::function<void(QWidget* parent, const QString& text)> ShowError;
+  // The system calls that write the saved text and the settings file.
+  TFileWriteCalls FileWrites = SystemFileWriteCalls();
   // What the device dialog takes from outside.
   TDeviceDialogOptions DeviceDialog;
   // Runs at the start of the close handler ("close") and of the destructor

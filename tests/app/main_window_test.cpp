@@ -3,6 +3,9 @@
 // switches, received text, and the order of shut-down. Fake sound input.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QClipboard>
 #include <QFileInfo>
 #include <QFontInfo>
@@ -17,9 +20,11 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <system_error>
 
+#include "app/atomic_file.h"
 #include "app/banner.h"
 #include "app/settings.h"
 #include "app/widgets.h"
@@ -233,6 +238,19 @@ TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
   }
 }
 
+TEST(MainWindow, APositionAtTheEndsOfTheNumberRangeComesBackToTheFirstScreen)
+{
+  const QList<QRect> screens{QRect(0, 0, 1280, 1024)};
+  const int big = std::numeric_limits<int>::max(), small = std::numeric_limits<int>::min();
+  for (const QPoint stored : {QPoint(big, big), QPoint(small, small), QPoint(big, 0), QPoint(0, big - 10),
+                              QPoint(big - 100, 0)})
+    EXPECT_EQ(VisiblePosition(stored, QSize(458, 563), screens), QPoint(0, 0)) << stored.x() << "," << stored.y();
+
+  TAppFixture app("[Form]\nMainTop=2147483647\nMainLeft=-2147483648\n");
+  app.Windows->Show();
+  EXPECT_EQ(app.Form1().pos(), QGuiApplication::primaryScreen()->geometry().topLeft());
+}
+
 TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
 {
   TAppFixture app("[Wave]\nCentF=99\n");
@@ -327,6 +345,63 @@ TEST(MainWindow, AFailedSaveIsReportedWithThePathAndTheReasonAndWritesNothing)
   EXPECT_EQ(app.Errors.size(), 2u);
   EXPECT_TRUE(QFileInfo(QString::fromStdString(app.Path("taken.txt"))).isDir());
   EXPECT_EQ(QDir(app.Dir.path()).entryList(QDir::Files).size(), 0) << "no temporary file left behind";
+}
+
+// A disk that fills up after a few bytes.
+ssize_t WriteUntilFull(int, const void*, std::size_t size)
+{
+  if (size > 5) return 5;
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST(MainWindow, AFullDiskIsReportedWithItsReasonAndTheOldFilesStayWhole)
+{
+  TAppFixture app("[Wave]\nCentF=90\n", nullptr, [](TForm1Options& options) {
+    options.FileWrites.Write = &WriteUntilFull;
+  });
+  TForm1& f = app.Form1();
+  app.Windows->Show();
+  test::WriteBytes(app.Path("log.txt"), "yesterday\r\n");
+  app.SaveAs = QString::fromStdString(app.Path("log.txt"));
+  f.SpeedButton2Click();
+  const QString full = QString::fromStdString(std::error_code(ENOSPC, std::generic_category()).message());
+  ASSERT_EQ(app.Errors.size(), 1u);
+  EXPECT_TRUE(app.Errors[0].contains(QString::fromStdString(app.Path("log.txt"))));
+  EXPECT_TRUE(app.Errors[0].endsWith(full)) << Utf8(app.Errors[0]);
+  EXPECT_EQ(ReadBytes(app.Path("log.txt")), "yesterday\r\n");
+
+  EXPECT_TRUE(f.close());
+  ASSERT_EQ(app.Errors.size(), 2u);
+  EXPECT_TRUE(app.Errors[1].endsWith(full)) << Utf8(app.Errors[1]);
+  EXPECT_EQ(ReadBytes(app.SettingsPath), "[Wave]\nCentF=90\n");
+}
+
+TEST(MainWindow, SavingToALinkWritesItsFileAndAnythingButAFileIsRefused)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  test::WriteBytes(app.Path("real.txt"), "old");
+  ASSERT_EQ(::symlink(app.Path("real.txt").c_str(), app.Path("link.txt").c_str()), 0);
+  app.SaveAs = QString::fromStdString(app.Path("link.txt"));
+  f.SpeedButton2Click();
+  EXPECT_TRUE(app.Errors.empty());
+  EXPECT_EQ(ReadBytes(app.Path("real.txt")), MemoBanner());
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(app.Path("link.txt"))).isSymLink());
+
+  ASSERT_EQ(::mkfifo(app.Path("pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(app.Path("pipe.txt").c_str(), app.Path("to-pipe.txt").c_str()), 0);
+  for (const char* name : {"pipe.txt", "to-pipe.txt"}) {
+    app.Errors.clear();
+    app.SaveAs = QString::fromStdString(app.Path(name));
+    f.SpeedButton2Click();
+    ASSERT_EQ(app.Errors.size(), 1u) << name;
+    EXPECT_TRUE(app.Errors[0].endsWith(QString::fromLatin1(NotRegularFileReason))) << Utf8(app.Errors[0]);
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(app.Path("pipe.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(app.Path("to-pipe.txt"))).isSymLink());
 }
 
 TEST(MainWindow, CopyPutsTheWholeMemoOnTheClipboard)

@@ -5,11 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <system_error>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "app/atomic_file.h"
 #include "app/private_profile.h"
 #include "app/settings.h"
 
@@ -58,6 +62,31 @@ bool WriteKey(const std::string& path, std::string_view section, std::string_vie
   TPrivateProfile p;
   if (p.Load(path, &error) == TPrivateProfile::TLoad::Failed || !p.Set(section, key, value)) return false;
   return p.Save(path, error);
+}
+
+std::string Reason(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+int EntriesIn(const std::string& folder)
+{
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(folder)) ++n, (void)e;
+  return n;
+}
+
+// Writes as a disk that fills up after a few bytes, and one whose flush fails.
+ssize_t WriteUntilFull(int fd, const void* data, std::size_t size)
+{
+  static constexpr std::size_t Room = 5;
+  static_cast<void>(fd), static_cast<void>(data);
+  if (size > Room) return static_cast<ssize_t>(Room);  // a short write first ...
+  errno = ENOSPC;                                      // ... then no room at all
+  return -1;
+}
+ssize_t WriteNothing(int, const void*, std::size_t) { return 0; }
+int FailSync(int)
+{
+  errno = EIO;
+  return -1;
 }
 
 TEST(ProfileInt, DecimalHexadecimalAndDefaults)
@@ -181,6 +210,114 @@ TEST(PrivateProfile, SavingReplacesTheFileAtomicallyAndKeepsItsPermissions)
   ASSERT_TRUE(WriteKey(link, "A", "B", "3", error));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Read(path), "[A]\nB=3\n");
+}
+
+TEST(PrivateProfile, LineEndsAreKeptLineByLineAndAnUnclosedBracketIsNoSection)
+{
+  TempDir dir;
+  const std::string path = dir.File("a.ini");
+  Write(path, "; mixed\n[A]\r\nB=1\nC=2\r\r\n\r\n[D\nE=3\r\n");
+  TPrivateProfile p;
+  ASSERT_EQ(p.Load(path), TPrivateProfile::TLoad::Ok);
+  EXPECT_EQ(p.Text(), Read(path)) << "read and written back unchanged";
+  // "[D" names no section: E belongs to A.
+  EXPECT_FALSE(p.Get("D", "E"));
+  EXPECT_EQ(p.GetString("A", "E", ""), "3");
+  ASSERT_TRUE(p.Set("A", "B", "7"));
+  ASSERT_TRUE(p.Set("A", "F", "8"));
+  ASSERT_TRUE(p.Set("G", "H", "9"));
+  EXPECT_EQ(p.Text(), "; mixed\n[A]\r\nB=7\nC=2\r\r\n\r\n[D\nE=3\r\nF=8\n\n[G]\nH=9\n");
+
+  // A file whose first line ends in CR LF gives new lines CR LF, the others keep theirs.
+  Write(path, "[A]\r\nB=1\n");
+  ASSERT_EQ(p.Load(path), TPrivateProfile::TLoad::Ok);
+  ASSERT_TRUE(p.Set("A", "C", "2"));
+  EXPECT_EQ(p.Text(), "[A]\r\nB=1\nC=2\r\n");
+}
+
+TEST(AtomicFile, AFullDiskOrAFailedFlushSaysWhyAndLeavesTheOldFileWhole)
+{
+  TempDir dir;
+  const std::string path = dir.File("received.txt");
+  Write(path, "old text\r\n");
+  const std::string text(1000, 'x');
+  struct TCase {
+    TFileWriteCalls Calls;
+    int Err;
+  };
+  for (const TCase& c : {TCase{{&WriteUntilFull, SystemFileWriteCalls().Sync}, ENOSPC},
+                         TCase{{&WriteNothing, SystemFileWriteCalls().Sync}, ENOSPC},
+                         TCase{{SystemFileWriteCalls().Write, &FailSync}, EIO}}) {
+    std::string error;
+    EXPECT_FALSE(WriteFileAtomically(path, text, error, c.Calls));
+    EXPECT_EQ(error, Reason(c.Err));
+    EXPECT_EQ(Read(path), "old text\r\n");
+    EXPECT_EQ(EntriesIn(dir.Path), 1) << "no temporary file left behind";
+  }
+  // The same through the settings file.
+  const std::string ini = dir.File("brontel.ini");
+  Write(ini, "[Wave]\nCentF=90\n");
+  std::string reason;
+  EXPECT_FALSE(SaveSettings(ini, TSettings{}, reason, {&WriteUntilFull, SystemFileWriteCalls().Sync}));
+  EXPECT_EQ(reason, Reason(ENOSPC));
+  EXPECT_EQ(Read(ini), "[Wave]\nCentF=90\n");
+
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(path, text, error)) << error;
+  EXPECT_EQ(Read(path), text);
+}
+
+TEST(AtomicFile, OnlyRegularFilesAreWrittenAndALinkToOneWritesItsTarget)
+{
+  TempDir dir;
+  const std::string file = dir.File("file.txt");
+  Write(file, "old");
+  const std::string link = dir.File("link.txt");
+  fs::create_symlink(file, link);
+  const std::string chain = dir.File("chain.txt");
+  fs::create_symlink(link, chain);
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically(chain, "new", error)) << error;
+  EXPECT_EQ(Read(file), "new");
+  EXPECT_TRUE(fs::is_symlink(link) && fs::is_symlink(chain));
+
+  const std::string toDevice = dir.File("device.ini");
+  fs::create_symlink("/dev/null", toDevice);
+  const std::string dangling = dir.File("dangling.ini");
+  fs::create_symlink(dir.File("gone.ini"), dangling);
+  const std::string fifo = dir.File("fifo.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {toDevice, dangling, fifo, std::string("/dev/null")}) {
+    error.clear();
+    EXPECT_FALSE(WriteFileAtomically(path, "x", error)) << path;
+    EXPECT_EQ(error, NotRegularFileReason) << path;
+  }
+  EXPECT_TRUE(fs::is_symlink(toDevice));
+  EXPECT_EQ(fs::read_symlink(toDevice), "/dev/null");
+  EXPECT_TRUE(fs::is_symlink(dangling));
+  EXPECT_FALSE(fs::exists(dir.File("gone.ini")));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST(Settings, APipeOrADeviceInPlaceOfTheFileGivesTheDefaultsAndIsNeverReplaced)
+{
+  TempDir dir;
+  const std::string fifo = dir.File("brontel.ini");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string toDevice = dir.File("device.ini");
+  fs::create_symlink("/dev/zero", toDevice);
+  for (const std::string& path : {fifo, toDevice}) {
+    // Reading a pipe with no writer would wait for ever.
+    const TSettings s = LoadSettings(path);
+    EXPECT_EQ(s.CentFPosition, 80) << path;
+    EXPECT_EQ(s.InputIndex, 0) << path;
+    std::string reason;
+    EXPECT_FALSE(SaveSettings(path, TSettings{}, reason)) << path;
+    EXPECT_EQ(reason, NotRegularFileReason);
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_TRUE(fs::is_symlink(toDevice));
 }
 
 TEST(Settings, TheFileIsBesideTheExecutableWithTheExtensionIni)
