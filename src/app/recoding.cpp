@@ -9,17 +9,18 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "app/banner.h"
 #include "app/settings.h"
 #include "app/widgets.h"
-#include "audio/form_fonts.h"
-#include "audio/qt_capture.h"
-#include "audio/unit8.h"
+#include "app/window_fonts.h"
+#include "app/qt_capture.h"
+#include "app/device_dialog.h"
 #include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
@@ -61,8 +62,12 @@ QImage GlyphImage(const TGlyph& glyph)
 
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens)
 {
+  // A stored position can be any 32-bit number: brought within the range a
+  // window can have before any sum is formed with it.
+  stored = QPoint(std::clamp(stored.x(), -MaxWindowCoordinate, MaxWindowCoordinate),
+                  std::clamp(stored.y(), -MaxWindowCoordinate, MaxWindowCoordinate));
   if (screens.isEmpty()) return stored;
-  const QRect titleBar(stored, QSize(std::max(size.width(), 1), 30));
+  const QRect titleBar(stored, QSize(std::clamp(size.width(), 1, MaxWindowCoordinate), 30));
   for (const QRect& screen : screens)
     if (screen.intersects(titleBar)) return stored;
   return screens.front().topLeft();
@@ -72,7 +77,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
 {
   BuildControls();
 
-  // 1. Capture constants: the engine with its format; no device open yet.
+  // The capture engine first, with no device open yet, and the replaceable
+  // parts of the window the options left empty.
   if (!Options.CaptureErrors) {
     OwnErrors = std::make_unique<TMessageBoxReporter>();
     Options.CaptureErrors = OwnErrors.get();
@@ -90,15 +96,14 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     };
   }
 
-  // 2. The receiver's fixed constants are compile-time constants (receiver_state.h).
-  // 3., 4., 5. Input device, text stores, centre frequency.
+  // The receiver starts with empty text stores that report to this window.
   InputIndex = 0;
   Rx.Text.MemoText.clear();
   Rx.Text.EditText.clear();
   Rx.Text.Sink = this;
   Rx.CentF = 800.0;
 
-  // 6. Settings.
+  // The stored settings.
   const TSettings settings = brontel::LoadSettings(Options.SettingsPath);
   MainTop = settings.MainTop;
   MainLeft = settings.MainLeft;
@@ -107,17 +112,17 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   InputIndex = settings.InputIndex;
   CentFPosition = settings.CentFPosition;
 
-  // 7. Centre frequency: the up-down keeps its position within 20 … 100, and
+  // Centre frequency: the up-down keeps its position within 20 … 100, and
   // the position read back from it is the one used.
   UpDown1->SetPosition(CentFPosition);
   Rx.CentF = UpDown1->Position() * 10.0;
   ShowCentF();
 
-  // 8., 9. Code tables, resonator.
+  // The code tables and the front end's filters, ready before the first block.
   (void)CodeTable();
 
 
-  // 10., 11. Spectrum tables, the two rasters and their first frames.
+  // The displays, which draw their first frames now.
   TextRenderer = std::make_unique<TQtTextRenderer>();
   TDisplayViews views;
   views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
@@ -125,14 +130,14 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   DisplaysPtr = std::make_unique<TDisplays>(Rx, TextRenderer.get(), std::move(views));
   Rx.Displays = DisplaysPtr.get();
 
-  // 12., 13. The capture format is the engine's; open the sound input. A
-  // failure has been reported and the program runs without audio.
+  // Last, the sound input. A failure has been reported and the program runs
+  // without audio.
   OpenCapture();
 }
 
 TForm1::~TForm1()
 {
-  if (OnStage) OnStage("destroy");
+  if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
   Rx.Displays = nullptr;
   DisplaysPtr.reset();
@@ -172,7 +177,7 @@ void TForm1::BuildControls()
   QPalette silver = Label2->palette();
   silver.setColor(QPalette::Window, QColor(192, 192, 192));
   Label2->setPalette(silver);
-  Label2->setFont(GothicFont(16));
+  Label2->setFont(ReadoutFont(16));
   Label2->setText(QStringLiteral("500Hz"));
 
   UpDown1 = new TUpDown(20, 100, this);
@@ -218,7 +223,7 @@ bool TForm1::CloseCapture() { return CapturePtr ? CapturePtr->Engine().CloseCapt
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-  if (OnStage) OnStage("close");
+  if (Options.OnStage) Options.OnStage("close");
   SaveSettings();  // a failure has been reported; the window still closes
   event->accept();
 }
@@ -233,8 +238,8 @@ bool TForm1::SaveSettings()
   s.InputIndex = InputIndex;
   s.CentFPosition = UpDown1->Position();
   std::string reason;
-  if (brontel::SaveSettings(Options.SettingsPath, s, reason)) return true;
-  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath)));
+  if (brontel::SaveSettings(Options.SettingsPath, s, reason, Options.FileWrites)) return true;
+  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
   return false;
 }
 
@@ -274,19 +279,17 @@ void TForm1::SpeedButton2Click()
   if (!QFileInfo(name).fileName().contains(QLatin1Char('.'))) name += QStringLiteral(".txt");
 
   // Written to a temporary file that replaces the target only when complete.
-  QSaveFile file(name);
-  const auto size = static_cast<qint64>(Memo.size());
-  if (file.open(QIODevice::WriteOnly) && file.write(Memo.data(), size) == size && file.commit()) return;
-  const QString reason = file.errorString();
+  std::string reason;
+  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), Memo, reason, Options.FileWrites)) return;
   Options.ShowError(this, QStringLiteral("ファイル %1 を作成できません。\n%2")
-                              .arg(QFileInfo(name).absoluteFilePath(), reason));
+                              .arg(QFileInfo(name).absoluteFilePath(), QString::fromLocal8Bit(reason.c_str())));
 }
 
 void TForm1::SpeedButton3Click() { QGuiApplication::clipboard()->setText(Cp932ToQString(Memo)); }
 
 void TForm1::SpeedButton1Click()
 {
-  if (Form8) Form8->exec();
+  if (DeviceDialogPtr) DeviceDialogPtr->exec();
 }
 
 void TForm1::Image1Click()

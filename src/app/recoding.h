@@ -3,10 +3,10 @@
 // received text. It hosts the receiver, its displays and the capture engine;
 // every block is processed on the user-interface thread as it arrives.
 //
-// Built in this order: capture constants, receiver constants, text stores,
-// settings, centre frequency, code tables, resonator, displays with their
-// first frames, and last the sound input. Closing the window writes the
-// settings; destroying it closes the sound input, then releases the displays.
+// The window is complete, with its settings applied and both displays showing
+// their first frames, before it opens the sound input, so that the first block
+// finds everything it needs. Closing the window writes the settings;
+// destroying it closes the sound input, then releases the displays.
 #pragma once
 
 #include <QImage>
@@ -22,8 +22,9 @@
 #include <string>
 #include <string_view>
 
+#include "app/atomic_file.h"
 #include "app/glyphs.h"
-#include "audio/unit8.h"
+#include "app/device_dialog.h"
 #include "core/receiver_state.h"
 
 class QLabel;
@@ -35,7 +36,7 @@ namespace brontel {
 
 class TDisplays;
 class TErrorReporter;
-class TForm8;
+class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
 class TQtCapture;
@@ -46,9 +47,12 @@ class TWaveInDriver;
 // A glyph as a 16 × 16 image: black, and the light grey fully transparent.
 QImage GlyphImage(const TGlyph& glyph);
 
+inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size Qt allows
+
 // Where a window stored at `stored` goes: there, when its title-bar strip
 // (`size` wide, 30 pixels high) meets one of the `screens`; otherwise the
-// top-left corner of the first screen (the screen it was on is gone).
+// top-left corner of the first screen (the screen it was on is gone). Each
+// coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
 inline constexpr int ClientWidth = 458;
@@ -68,6 +72,13 @@ struct TForm1Options {
   // Shows a failure (a file that cannot be written) in a modal box. Null: a
   // message box.
   std::function<void(QWidget* parent, const QString& text)> ShowError;
+  // The system calls that write the saved text and the settings file.
+  TFileWriteCalls FileWrites = SystemFileWriteCalls();
+  // What the device dialog takes from outside.
+  TDeviceDialogOptions DeviceDialog;
+  // Runs at the start of the close handler ("close") and of the destructor
+  // ("destroy"); for tests that check the order of shut-down.
+  std::function<void(const char* stage)> OnStage;
 };
 
 class TForm1 final : public QWidget, public TTextSink, public TDeviceHost {
@@ -91,7 +102,7 @@ public:
   bool SaveSettings();
 
   // The device dialog, created after this window.
-  void SetDeviceDialog(TForm8* dialog) { Form8 = dialog; }
+  void SetDeviceDialog(TDeviceDialog* dialog) { DeviceDialogPtr = dialog; }
 
   // The memo's content in code page 932: the banner until the first line is
   // received, then the received text with one more "\r\n". This is what is
@@ -127,9 +138,6 @@ public:
   QToolButton* SpeedButton1;
   QPlainTextEdit* Memo1;
 
-  // Hook for tests: runs at the start of the close handler and of the destructor.
-  std::function<void(const char* stage)> OnStage;
-
 protected:
   void closeEvent(QCloseEvent* event) override;  // FormClose
 
@@ -147,7 +155,7 @@ private:
   std::unique_ptr<TQtTextRenderer> TextRenderer;
   std::unique_ptr<TDisplays> DisplaysPtr;
   std::unique_ptr<TQtCapture> CapturePtr;
-  TForm8* Form8 = nullptr;
+  TDeviceDialog* DeviceDialogPtr = nullptr;
   std::string Memo;
 };
 

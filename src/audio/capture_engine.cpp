@@ -15,25 +15,17 @@ TWaveFormat MakeCaptureFormat()
   constexpr int channels = 2;
   constexpr int bits = 16;
   TWaveFormat f;
-  f.FormatTag = WaveFormatPcm;
   f.Channels = channels;
   f.SamplesPerSec = SampleRate;
-  f.AvgBytesPerSec = static_cast<uint32_t>(bits * 0.125 * SampleRate * channels);
-  f.BlockAlign = static_cast<uint16_t>(channels * bits * 0.125);
+  f.BlockAlign = static_cast<uint16_t>(channels * bits / 8);
   f.BitsPerSample = bits;
-  f.CbSize = 0;
   return f;
 }
 
 std::vector<std::string> InputDeviceNames(TWaveInDriver& driver)
 {
   std::vector<std::string> names;
-  const unsigned count = driver.GetNumDevs();
-  for (unsigned id = 0; id < count; ++id) {
-    std::string name;
-    if (driver.GetDevName(id, name) != TWaveResult::Ok) break;
-    names.push_back(std::move(name));
-  }
+  if (driver.ListDevices(names) != TWaveResult::Ok) names.clear();
   return names;
 }
 

@@ -63,8 +63,7 @@ public:
 TWaveFormat MakeCaptureFormat();
 
 // Names of the input devices, device id 0 first (rows 1 … n of the device
-// list; row 0 is the standard input device). Stops at the first device whose
-// name cannot be read, so that row − 1 stays the device id.
+// list; row 0 is the standard input device); none when the list cannot be had.
 std::vector<std::string> InputDeviceNames(TWaveInDriver& driver);
 
 class TCaptureEngine {

@@ -3,6 +3,9 @@
 // switches, received text, and the order of shut-down. Fake sound input.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QClipboard>
 #include <QFileInfo>
 #include <QFontInfo>
@@ -10,17 +13,23 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTest>
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
+#include <cerrno>
+#include <system_error>
 
+#include "app/atomic_file.h"
 #include "app/banner.h"
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app_test_util.h"
-#include "audio/qt_capture.h"
+#include "app/qt_capture.h"
 #include "decoder/cp932.h"
 #include "decoder/text_output.h"
 #include "display/displays.h"
@@ -161,19 +170,29 @@ TEST(MainWindow, GlyphsAreBlackOnTransparentGrey)
   }
 }
 
-TEST(MainWindow, MonospacedJapaneseKeepsTheBannerFrameStraight)
+TEST(MainWindow, TheMemoShowsAboutTwentyEightLinesAndTheBannerFrameStaysFiftyColumnsWide)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  for (QWidget* w : std::initializer_list<QWidget*>{f.Memo1, f.Edit2, f.Label2})
-    EXPECT_EQ(QFontInfo(w->font()).family(), QStringLiteral("Noto Sans Mono CJK JP")) << Utf8(w->objectName());
+  app.Windows->Show();
   EXPECT_EQ(QFontInfo(f.Memo1->font()).pixelSize(), 12);
   EXPECT_EQ(QFontInfo(f.Label2->font()).pixelSize(), 16);
-  const QFontMetricsF m(f.Memo1->font());
-  const double column = m.horizontalAdvance(QLatin1Char('/'));
-  for (const QString& line : BannerShown().split(QLatin1Char('\n')))
-    if (!line.isEmpty()) {
-      EXPECT_DOUBLE_EQ(m.horizontalAdvance(line), 50 * column) << Utf8(line);
+
+  // Lines of text the memo's view holds at the window's fixed size.
+  const QRectF line = f.Memo1->document()->documentLayout()->blockBoundingRect(f.Memo1->document()->firstBlock());
+  ASSERT_GT(line.height(), 0.0);
+  const double shown = f.Memo1->viewport()->height() / line.height();
+  EXPECT_GE(shown, 27.0);
+  EXPECT_LT(shown, 30.0);
+
+  // Every framed banner line is 50 half-width columns, in whole pixels, with
+  // each full-width character exactly two of them.
+  const QFontMetrics m(f.Memo1->font());
+  const int column = m.horizontalAdvance(QLatin1Char('/'));
+  ASSERT_GT(column, 0);
+  for (const QString& text : BannerShown().split(QLatin1Char('\n')))
+    if (!text.isEmpty()) {
+      EXPECT_EQ(m.horizontalAdvance(text), 50 * column) << Utf8(text);
     }
 }
 
@@ -217,6 +236,19 @@ TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
     EXPECT_EQ(app.Form1().pos(), QGuiApplication::primaryScreen()->geometry().topLeft());
     EXPECT_EQ(app.Form1().MainLeft, 90000);
   }
+}
+
+TEST(MainWindow, APositionAtTheEndsOfTheNumberRangeComesBackToTheFirstScreen)
+{
+  const QList<QRect> screens{QRect(0, 0, 1280, 1024)};
+  const int big = std::numeric_limits<int>::max(), small = std::numeric_limits<int>::min();
+  for (const QPoint stored : {QPoint(big, big), QPoint(small, small), QPoint(big, 0), QPoint(0, big - 10),
+                              QPoint(big - 100, 0)})
+    EXPECT_EQ(VisiblePosition(stored, QSize(458, 563), screens), QPoint(0, 0)) << stored.x() << "," << stored.y();
+
+  TAppFixture app("[Form]\nMainTop=2147483647\nMainLeft=-2147483648\n");
+  app.Windows->Show();
+  EXPECT_EQ(app.Form1().pos(), QGuiApplication::primaryScreen()->geometry().topLeft());
 }
 
 TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
@@ -315,6 +347,63 @@ TEST(MainWindow, AFailedSaveIsReportedWithThePathAndTheReasonAndWritesNothing)
   EXPECT_EQ(QDir(app.Dir.path()).entryList(QDir::Files).size(), 0) << "no temporary file left behind";
 }
 
+// A disk that fills up after a few bytes.
+ssize_t WriteUntilFull(int, const void*, std::size_t size)
+{
+  if (size > 5) return 5;
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST(MainWindow, AFullDiskIsReportedWithItsReasonAndTheOldFilesStayWhole)
+{
+  TAppFixture app("[Wave]\nCentF=90\n", nullptr, [](TForm1Options& options) {
+    options.FileWrites.Write = &WriteUntilFull;
+  });
+  TForm1& f = app.Form1();
+  app.Windows->Show();
+  test::WriteBytes(app.Path("log.txt"), "yesterday\r\n");
+  app.SaveAs = QString::fromStdString(app.Path("log.txt"));
+  f.SpeedButton2Click();
+  const QString full = QString::fromStdString(std::error_code(ENOSPC, std::generic_category()).message());
+  ASSERT_EQ(app.Errors.size(), 1u);
+  EXPECT_TRUE(app.Errors[0].contains(QString::fromStdString(app.Path("log.txt"))));
+  EXPECT_TRUE(app.Errors[0].endsWith(full)) << Utf8(app.Errors[0]);
+  EXPECT_EQ(ReadBytes(app.Path("log.txt")), "yesterday\r\n");
+
+  EXPECT_TRUE(f.close());
+  ASSERT_EQ(app.Errors.size(), 2u);
+  EXPECT_TRUE(app.Errors[1].endsWith(full)) << Utf8(app.Errors[1]);
+  EXPECT_EQ(ReadBytes(app.SettingsPath), "[Wave]\nCentF=90\n");
+}
+
+TEST(MainWindow, SavingToALinkWritesItsFileAndAnythingButAFileIsRefused)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  test::WriteBytes(app.Path("real.txt"), "old");
+  ASSERT_EQ(::symlink(app.Path("real.txt").c_str(), app.Path("link.txt").c_str()), 0);
+  app.SaveAs = QString::fromStdString(app.Path("link.txt"));
+  f.SpeedButton2Click();
+  EXPECT_TRUE(app.Errors.empty());
+  EXPECT_EQ(ReadBytes(app.Path("real.txt")), MemoBanner());
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(app.Path("link.txt"))).isSymLink());
+
+  ASSERT_EQ(::mkfifo(app.Path("pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(app.Path("pipe.txt").c_str(), app.Path("to-pipe.txt").c_str()), 0);
+  for (const char* name : {"pipe.txt", "to-pipe.txt"}) {
+    app.Errors.clear();
+    app.SaveAs = QString::fromStdString(app.Path(name));
+    f.SpeedButton2Click();
+    ASSERT_EQ(app.Errors.size(), 1u) << name;
+    EXPECT_TRUE(app.Errors[0].endsWith(QString::fromLatin1(NotRegularFileReason))) << Utf8(app.Errors[0]);
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(app.Path("pipe.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(app.Path("to-pipe.txt"))).isSymLink());
+}
+
 TEST(MainWindow, CopyPutsTheWholeMemoOnTheClipboard)
 {
   TAppFixture app;
@@ -395,7 +484,7 @@ TEST(MainWindow, ClosingWritesTheSettingsBeforeTheDeviceIsClosed)
   f.InputIndex = 1;
 
   std::vector<std::string> seen;
-  f.OnStage = [&](const char* stage) {
+  app->OnStage = [&](const char* stage) {
     const bool written = QFileInfo::exists(QString::fromStdString(app->SettingsPath)) &&
                          ReadBytes(app->SettingsPath).find("CentF=95") != std::string::npos;
     const bool closed = std::find(app->Fake.Log.begin(), app->Fake.Log.end(), "close") != app->Fake.Log.end();
@@ -421,7 +510,8 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillClos
   EXPECT_TRUE(f.close());
   EXPECT_FALSE(f.isVisible());
   ASSERT_EQ(app.Errors.size(), 1u);
-  EXPECT_EQ(app.Errors[0], QString::fromStdString(folder) + QStringLiteral(" に書き込めません"));
+  EXPECT_EQ(app.Errors[0], QString::fromStdString(folder) + QStringLiteral(" に書き込めません\n") +
+                               QString::fromStdString(std::error_code(EISDIR, std::generic_category()).message()));
 }
 
 }  // namespace

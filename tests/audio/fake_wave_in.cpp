@@ -61,20 +61,19 @@ TWaveResult TFakeWaveIn::Stop()
 TWaveResult TFakeWaveIn::Reset()
 {
   Driver.Log.push_back("reset");
-  while (!Queue.empty()) Complete(0);
+  while (!Queue.empty()) Complete();
   return TWaveResult::Ok;
 }
 
-void TFakeWaveIn::Complete(uint32_t recorded)
+void TFakeWaveIn::Complete()
 {
   TWaveHeader* h = Queue.front();
   Queue.pop_front();
   h->Flags = (h->Flags & ~WaveHdrInQueue) | WaveHdrDone;
-  h->BytesRecorded = recorded;
   Proc(*this, TWaveInMsg::Data, Instance, h);
 }
 
-bool TFakeWaveIn::FillNext(int16_t value, uint32_t recorded)
+bool TFakeWaveIn::FillNext(int16_t value)
 {
   if (Queue.empty()) return false;
   TWaveHeader* h = Queue.front();
@@ -83,7 +82,7 @@ bool TFakeWaveIn::FillNext(int16_t value, uint32_t recorded)
     h->Data[i] = static_cast<uint8_t>(v & 0xFF);
     h->Data[i + 1] = static_cast<uint8_t>(v >> 8);
   }
-  Complete(recorded == 0xFFFFFFFF ? h->BufferLength : recorded);
+  Complete();
   return true;
 }
 
@@ -103,10 +102,12 @@ TWaveResult TFakeDriver::Open(std::unique_ptr<TWaveIn>& device, int deviceId, co
   return TWaveResult::Ok;
 }
 
-TWaveResult TFakeDriver::GetDevName(unsigned id, std::string& name)
+TWaveResult TFakeDriver::ListDevices(std::vector<std::string>& names)
 {
-  if (static_cast<int>(id) == FailNameAt || id >= Names.size()) return TWaveResult::Error;
-  name = Names[id];
+  ++ListCalls;
+  names.clear();
+  if (FailList) return TWaveResult::NoDriver;
+  names = Names;
   return TWaveResult::Ok;
 }
 
