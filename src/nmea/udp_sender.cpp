@@ -18,7 +18,7 @@ bool TUdpSender::Open(std::string_view destination, std::string& error)
 {
   const std::size_t colon = destination.rfind(':');
   if (colon == std::string_view::npos || colon == 0 || colon + 1 == destination.size()) {
-    error = "'" + std::string(destination) + "' is not HOST:PORT";
+    error.assign("'").append(destination).append("' is not HOST:PORT");
     return false;
   }
   std::string host(destination.substr(0, colon));
@@ -30,7 +30,7 @@ bool TUdpSender::Open(std::string_view destination, std::string& error)
   hints.ai_socktype = SOCK_DGRAM;
   addrinfo* found = nullptr;
   if (const int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0) {
-    error = "cannot resolve '" + std::string(destination) + "': " + ::gai_strerror(rc);
+    error.assign("cannot resolve '").append(destination).append("': ").append(::gai_strerror(rc));
     return false;
   }
   std::string why = "no address";
@@ -47,7 +47,7 @@ bool TUdpSender::Open(std::string_view destination, std::string& error)
   }
   ::freeaddrinfo(found);
   if (Socket < 0) {
-    error = "cannot open a socket for '" + std::string(destination) + "': " + why;
+    error.assign("cannot open a socket for '").append(destination).append("': ").append(why);
     return false;
   }
   return true;

@@ -194,7 +194,7 @@ TEST(DecodeTool, StatusIsStampedWithTheEndOfTheBlockThatBroughtIt)
   for (std::size_t start = 0; start < pcm.size() && syncBlock < 0; start += brontel::FramesPerBlock) {
     const std::size_t end = std::min(pcm.size(), start + brontel::FramesPerBlock);
     rx.FeedPcm(std::vector<int16_t>(pcm.begin() + static_cast<long>(start), pcm.begin() + static_cast<long>(end)));
-    if (rx.Ch().InSync) syncBlock = static_cast<long>(start / brontel::FramesPerBlock);
+    if (rx.Ch().InSync()) syncBlock = static_cast<long>(start / brontel::FramesPerBlock);
   }
   ASSERT_GT(syncBlock, 0);
 

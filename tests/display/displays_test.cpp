@@ -362,8 +362,6 @@ TEST(Displays, EveryEyeFrameStartsFromACleanGrid)
 {
   TScribblingText text;
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
-  rx->CentF = 800.0;
   TDisplays d(*rx, &text);
   rx->Displays = &d;
   test::TFskSource source;
