@@ -33,10 +33,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-ipafont-gothic, fonts-li
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pavucontrol")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
-# The first line is the synopsis; the rest, indented by CPack, is the long
-# description. The licence is named in it and in /usr/share/doc/brontel.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "NAVTEX receiver and decoder
-Brontel receives NAVTEX, the maritime broadcast of navigational and weather
+# The long description under the summary line (CPack indents it; "." is an
+# empty line). The licence is named in it and in /usr/share/doc/brontel.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Brontel receives NAVTEX, the maritime broadcast of navigational and weather
 warnings (SITOR-B collective FEC, 100 Bd), from the audio of a communications
 receiver in CW mode, and decodes English NAVTEX (518 kHz) and Japanese NAVTEX
 (424 kHz, JIS X 0208 text) live in a window with spectrum, waterfall and eye

@@ -24,9 +24,12 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Section)" = hamradio ] || fail "Section: $(field Section)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
+# One package name a line, versions dropped.
+depends_names=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
+needs() { grep -qxF "$1" <<<"$depends_names" || fail "Depends lacks $1: $depends"; }
 # The fonts by hand; the libraries from the programs (shlibdeps).
 for dep in fonts-noto-cjk fonts-ipafont-gothic fonts-liberation libc6 libstdc++6 libsndfile1; do
-  grep -qE "(^|, )$dep( |,|$)" <<<"$depends" || fail "Depends lacks $dep: $depends"
+  needs "$dep"
 done
 grep -q "pulseaudio | pipewire-pulse" <<<"$(field Recommends)" || fail "Recommends: $(field Recommends)"
 field Description | grep -q "GPL-3.0-or-later" || fail "the description does not name the licence"
@@ -45,7 +48,8 @@ if grep -qxF ./usr/bin/brontel <<<"$contents"; then
   has share/icons/hicolor/scalable/apps/brontel.svg
   has share/icons/hicolor/48x48/apps/brontel.png
   has share/man/man1/brontel.1.gz
-  grep -qE "(^|, )libqt6widgets6( |,|$)" <<<"$depends" || fail "Depends lacks libqt6widgets6: $depends"
+  needs libqt6widgets6
+  needs libpulse0
 fi
 outside=$(grep -vE '^\./(usr(/.*)?)?$' <<<"$contents" || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
