@@ -17,9 +17,24 @@ set(BRONTEL_INSTALL_COMPONENT brontel)
 set(BRONTEL_MAN_SOURCE_DIR ${PROJECT_SOURCE_DIR}/docs/man)
 set(BRONTEL_MAN_BINARY_DIR ${PROJECT_BINARY_DIR}/man)
 
+# brontel_gzip(FILE OUT_VAR): FILE.gz as Debian wants man pages and changelogs
+# (best compression, no name or time stamp inside, so every build gives the
+# same bytes); OUT_VAR names the file to install, FILE itself without gzip.
+find_program(BRONTEL_GZIP gzip)
+function(brontel_gzip file out_var)
+  set(${out_var} ${file} PARENT_SCOPE)
+  if(NOT BRONTEL_GZIP)
+    return()
+  endif()
+  execute_process(COMMAND ${BRONTEL_GZIP} -9nc ${file} OUTPUT_FILE ${file}.gz RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip cannot compress ${file}")
+  endif()
+  set(${out_var} ${file}.gz PARENT_SCOPE)
+endfunction()
+
 # brontel_install_program(TARGET): the executable and its man page TARGET.1,
-# made from docs/man/TARGET.1.in with the version filled in and compressed as
-# Debian keeps man pages.
+# made from docs/man/TARGET.1.in with the version filled in.
 function(brontel_install_program target)
   if(NOT TARGET ${target})
     return()
@@ -30,14 +45,10 @@ function(brontel_install_program target)
   if(NOT EXISTS ${source})
     message(FATAL_ERROR "${target} is installed but has no man page (${source})")
   endif()
-  set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
   configure_file(${source} ${BRONTEL_MAN_BINARY_DIR}/${target}.1 @ONLY)
-  # A fixed time stamp keeps the compressed page the same from build to build.
-  file(ARCHIVE_CREATE OUTPUT ${BRONTEL_MAN_BINARY_DIR}/${target}.1.gz
-       PATHS ${BRONTEL_MAN_BINARY_DIR}/${target}.1
-       FORMAT raw COMPRESSION GZip MTIME 0)
-  install(FILES ${BRONTEL_MAN_BINARY_DIR}/${target}.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${BRONTEL_INSTALL_COMPONENT})
+  brontel_gzip(${BRONTEL_MAN_BINARY_DIR}/${target}.1 page)
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT ${BRONTEL_INSTALL_COMPONENT})
 endfunction()
 
 brontel_install_program(brontel)
@@ -59,9 +70,11 @@ if(TARGET brontel)
 endif()
 
 # share/doc/brontel: the README (with the screenshot it shows), the licence,
-# and the copyright file Debian expects there.
+# and the copyright file and changelog Debian expects there.
+configure_file(${PROJECT_SOURCE_DIR}/data/changelog ${PROJECT_BINARY_DIR}/doc/changelog COPYONLY)
+brontel_gzip(${PROJECT_BINARY_DIR}/doc/changelog changelog)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-              ${PROJECT_SOURCE_DIR}/data/copyright
+              ${PROJECT_SOURCE_DIR}/data/copyright ${changelog}
         DESTINATION ${BRONTEL_INSTALL_DOCDIR} COMPONENT ${BRONTEL_INSTALL_COMPONENT})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/screenshot.png
         DESTINATION ${BRONTEL_INSTALL_DOCDIR}/docs COMPONENT ${BRONTEL_INSTALL_COMPONENT})

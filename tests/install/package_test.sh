@@ -43,6 +43,7 @@ has share/man/man1/navtex-gen.1.gz
 has share/doc/brontel/copyright
 has share/doc/brontel/LICENSE
 has share/doc/brontel/README.md
+has share/doc/brontel/changelog.gz
 if grep -qxF ./usr/bin/brontel <<<"$contents"; then
   has share/applications/brontel.desktop
   has share/icons/hicolor/scalable/apps/brontel.svg
