@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include "brontel/version.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +67,7 @@ std::optional<std::size_t> FindKeyword(const std::vector<std::string>& names, co
 
 void SetUpApp(CLI::App& app)
 {
+  app.set_version_flag("--version", app.get_name() + " " BRONTEL_VERSION_STRING, "show the version");
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.get_formatter()->column_width(24);
 }
@@ -76,6 +79,9 @@ std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv)
     return std::nullopt;
   } catch (const CLI::CallForHelp&) {
     std::fputs(app.help().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+  } catch (const CLI::CallForVersion& e) {
+    std::puts(e.what());
     return std::fflush(stdout) == 0 ? 0 : ExitFailure;
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "%s: %s\nRun '%s --help' for the options.\n", app.get_name().c_str(), e.what(),

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/settings_location.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,7 +53,7 @@ int RunBrontel(int argc, char** argv)
       const std::unique_ptr<TWaveInDriver> driver = MakePulseWaveInDriver();
       TForm1Options options;
       options.Driver = driver.get();
-      options.SettingsPath = SettingsFileName(QCoreApplication::applicationFilePath().toStdString());
+      options.SettingsPath = SettingsFilePath(QCoreApplication::applicationFilePath().toStdString());
       int status = 0;
       {
         TApplicationWindows windows(std::move(options));
