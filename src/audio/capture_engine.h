@@ -79,9 +79,17 @@ public:
 
   // Opens the device of `inputIndex` (0: the standard input device, k ≥ 1:
   // device id k − 1), sets up and queues the 32 blocks and starts recording.
-  // True on success; false after the failure has been shown to the user. An
-  // open capture is closed first.
-  bool OpenCapture(int32_t inputIndex);
+  // True on success; false after the failure has been shown to the user, or,
+  // with `report` false, kept for ShowOpenFailure. An open capture is closed
+  // first.
+  bool OpenCapture(int32_t inputIndex, bool report = true);
+
+  // What the last OpenCapture came to: Ok, the device's own failure, or NoMem
+  // when the blocks could not be set up.
+  TWaveResult OpenResult() const { return LastOpen; }
+  // Shows the failure of the last OpenCapture to the user (nothing after a
+  // success).
+  void ShowOpenFailure();
 
   // Stops recording and releases everything OpenCapture set up. Always true;
   // does nothing when no device is open.
@@ -109,7 +117,7 @@ public:
 
 private:
   static void WaveInCallback(TWaveIn& device, TWaveInMsg msg, void* instance, TWaveHeader* header);
-  bool Fail(std::string_view line1, std::string_view line2);
+  bool Fail(TWaveResult result, std::string_view line1, std::string_view line2);
 
   TWaveInDriver& WaveIn;
   TErrorReporter& Errors;
@@ -122,6 +130,9 @@ private:
   int Prepared = 0;                           // slots set up by the last open
   int NextSlot = 0;                           // slot of the next block message
   bool Recording = false;
+  bool Report = true;                         // failures are shown as they happen
+  TWaveResult LastOpen = TWaveResult::Ok;
+  std::string_view FailLine1, FailLine2;      // the last open's failure
   // Written only while no device is open; read by the audio side.
   std::atomic<uint64_t> OpenGeneration{0};
   std::array<int16_t, BlockSamples> Current{};  // the block being processed

@@ -188,10 +188,10 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
   EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
 }
 
-TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndTheListComesFromOneLook)
+TEST(DeviceDialog, AStoredRowBeyondTheListMarksTheStandardDeviceAndTheListComesFromOneLook)
 {
   TAppFixture app("[Wave]\nInput=7\n");
-  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), -1);
+  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), 0) << "the standard input device took its place";
   EXPECT_EQ(app.Windows->DeviceDialog->ListView1->rowCount(), 3);
   EXPECT_EQ(app.Fake.ListCalls, 1) << "one look at the devices, not one per device";
 

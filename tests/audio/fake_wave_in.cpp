@@ -94,6 +94,7 @@ TWaveResult TFakeDriver::Open(std::unique_ptr<TWaveIn>& device, int deviceId, co
   LastFormat = format;
   SlotBase = nullptr;
   PrepareCalls = AddCalls = 0;
+  if (FailOpen != TWaveResult::Ok) return FailOpen;
   if (deviceId < WaveMapper || deviceId >= static_cast<int>(Names.size())) return TWaveResult::BadDeviceId;
   auto d = std::make_unique<TFakeWaveIn>(*this, proc, instance);
   Device = d.get();

@@ -47,6 +47,7 @@ public:
   // Set up by the test.
   std::vector<std::string> Names{"Line In", "Microphone"};
   bool FailList = false;     // ListDevices fails
+  TWaveResult FailOpen = TWaveResult::Ok;  // Open fails with this (no server: NoDriver)
   int FailPrepareAt = -1;    // the n-th PrepareHeader call fails (0 = first)
   int FailAddAt = -1;        // the n-th AddBuffer call fails
   bool ScribbleOnAdd = false;  // a re-queued buffer is written at once (drained queue)
