@@ -17,6 +17,7 @@
 #include <algorithm>
 
 #include "app/banner.h"
+#include "app/input_gap.h"
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app/window_fonts.h"
@@ -25,6 +26,7 @@
 #include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
+#include "decoder/text_output.h"
 #include "display/displays.h"
 #include "display/qt/qt_text_renderer.h"
 
@@ -92,6 +94,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     Options.CaptureErrors = OwnErrors.get();
   }
   CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx);
+  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
   if (!Options.SaveFileName) {
     Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
       return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
@@ -301,6 +304,20 @@ void TForm1::MemoReplaced(std::string_view memoText)
   Memo.assign(memoText);
   Memo += "\r\n";
   ShowMemo(true);
+}
+
+std::string InputGapLine(int blocksLost)
+{
+  const int tenths = std::max(blocksLost, 0);
+  return "--- " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s of audio lost ---";
+}
+
+void TForm1::InputGap(int blocksLost)
+{
+  // The line being received ends before the gap, and the memo says where
+  // sound is missing.
+  NoteInputGap(Rx, blocksLost);
+  AppendMemoLine(Rx.Text, InputGapLine(blocksLost));
 }
 
 void TForm1::EditChanged(std::string_view text) { Edit2->setText(Cp932ToQString(text)); }

@@ -56,6 +56,9 @@ inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size
 // coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
+// The memo's line marking sound lost: "--- 5.2 s of audio lost ---".
+std::string InputGapLine(int blocksLost);
+
 inline constexpr int ClientWidth = 458;
 inline constexpr int ClientHeight = 563;
 inline constexpr const char* SaveDialogTitle = "受信文の保存";
@@ -157,6 +160,7 @@ private:
   void EditChanged(std::string_view text) override;
 
   void BuildControls();
+  void InputGap(int blocksLost);
   // One attempt to open the input. `fallBack`: a stored device that is gone
   // gives way to the standard input device, with a notice.
   bool TryOpenCapture(bool fallBack);

@@ -1,5 +1,6 @@
 #include "audio/capture_engine.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -126,6 +127,10 @@ std::span<const int16_t, BlockSamples> TCaptureEngine::TakeBlock()
   TWaveHeader& h = Headers[static_cast<std::size_t>(NextSlot)];
   NextSlot = NextSlot == HeaderCount - 1 ? 0 : NextSlot + 1;
 
+  const uint64_t lost = (h.BytesLostBefore + BlockBytes - 1) / BlockBytes;
+  LastGap = static_cast<int>(std::min<uint64_t>(lost, std::numeric_limits<int>::max()));
+  TotalLost += lost;
+
   // All 4410 frames, whatever the device says it recorded.
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(Current.data(), h.Data, BlockBytes);
@@ -142,7 +147,9 @@ std::span<const int16_t, BlockSamples> TCaptureEngine::TakeBlock()
 bool TCaptureEngine::ProcessWaveBlock(uint64_t generation, TReceiver& rx)
 {
   if (!IsCurrent(generation)) return false;
-  ProcessBlock(rx, TakeBlock());
+  const std::span<const int16_t, BlockSamples> block = TakeBlock();
+  if (LastGap > 0 && OnGap) OnGap(LastGap);
+  ProcessBlock(rx, block);
   return true;
 }
 

@@ -71,6 +71,9 @@ public:
   // Called on the audio side once per completed block; must only post a
   // message carrying `generation` to the user-interface thread.
   using TPostFn = std::function<void(uint64_t generation)>;
+  // Called on the user-interface thread when sound was lost (the ring was
+  // full for longer than it lasts), before the first block after the gap.
+  using TGapFn = std::function<void(int blocksLost)>;
 
   TCaptureEngine(TWaveInDriver& driver, TErrorReporter& errors, TPostFn post);
   ~TCaptureEngine();  // closes the capture
@@ -96,8 +99,15 @@ public:
   bool CloseCapture();
 
   // One block message. When `generation` is the current open's, takes the next
-  // block of the ring and runs it through the receiver; returns whether it did.
+  // block of the ring and runs it through the receiver, after telling the gap
+  // handler of sound lost before it; returns whether it did.
   bool ProcessWaveBlock(uint64_t generation, TReceiver& rx);
+  void SetGapHandler(TGapFn onGap) { OnGap = std::move(onGap); }
+
+  // Blocks of sound lost so far (a part of a block counts as one), and how
+  // many were lost just before the block taken last.
+  uint64_t BlocksLost() const { return TotalLost; }
+  int BlocksLostBeforeLastBlock() const { return LastGap; }
 
   // Whether a block message of `generation` stands for a block of the ring.
   bool IsCurrent(uint64_t generation) const;
@@ -122,6 +132,7 @@ private:
   TWaveInDriver& WaveIn;
   TErrorReporter& Errors;
   const TPostFn Post;
+  TGapFn OnGap;
   const TWaveFormat Format;
 
   std::unique_ptr<TWaveIn> Device;            // null while closed
@@ -131,6 +142,8 @@ private:
   int NextSlot = 0;                           // slot of the next block message
   bool Recording = false;
   bool Report = true;                         // failures are shown as they happen
+  uint64_t TotalLost = 0;
+  int LastGap = 0;
   TWaveResult LastOpen = TWaveResult::Ok;
   std::string_view FailLine1, FailLine2;      // the last open's failure
   // Written only while no device is open; read by the audio side.

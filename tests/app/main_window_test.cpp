@@ -484,6 +484,25 @@ TEST(MainWindow, EachBlockEventRunsOneBlockThroughTheChainAndTheDisplays)
   EXPECT_EQ(f.Displays()->EyeFrames(), 1u + 3u);
 }
 
+TEST(MainWindow, SoundLostEndsTheLineBeingReceivedAndIsMarkedInTheMemo)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  test::TFakeWaveIn* device = app.Fake.Device;
+  ASSERT_NE(device, nullptr);
+  AppendMemoLine(f.Rx.Text, "ZCZC OA01");
+  f.Rx.Channels[0].LineText = "GALE WARN";  // a line half received
+  for (int i = 0; i < HeaderCount; ++i) ASSERT_TRUE(device->FillNext(0));
+  device->Drop(520 * BlockBytes);  // 52 s while the window was busy
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount; }, 5000));
+  EXPECT_EQ(f.MemoBytes(), "ZCZC OA01\r\n\r\n") << "nothing before the block after the gap";
+  ASSERT_TRUE(device->FillNext(0));
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount + 1; }, 5000));
+  EXPECT_EQ(f.MemoBytes(), "ZCZC OA01\r\nGALE WARN\r\n--- 52.0 s of audio lost ---\r\n\r\n");
+  EXPECT_TRUE(f.Rx.Channels[0].LineText.empty());
+  EXPECT_EQ(f.Capture()->Engine().BlocksLost(), 520u);
+}
+
 TEST(MainWindow, ClickingADisplaySwitchesItOffWithItsOffFrameAndOnAgain)
 {
   TAppFixture app;

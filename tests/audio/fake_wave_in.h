@@ -26,6 +26,9 @@ public:
 
   // The head buffer is filled with `value` in every sample and reported.
   bool FillNext(int16_t value);
+  // Sound arrives while the queue may be empty: dropped, and counted for the
+  // next buffer filled.
+  void Drop(uint64_t bytes) { Lost += bytes; }
   void Notify(TWaveInMsg msg) { Proc(*this, msg, Instance, nullptr); }
   std::size_t Queued() const { return Queue.size(); }
   const TWaveHeader* QueueTail() const { return Queue.empty() ? nullptr : Queue.back(); }
@@ -36,6 +39,7 @@ private:
   TWaveInProc Proc;
   void* Instance;
   std::deque<TWaveHeader*> Queue;
+  uint64_t Lost = 0;
 };
 
 class TFakeDriver final : public TWaveInDriver {
