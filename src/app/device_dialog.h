@@ -84,7 +84,7 @@ public:
   // Whether the selection has changed since the dialog was built or a change
   // was last applied.
   bool SelectionChanged() const { return Changed; }
-  const TSoundSettingsProgram& SoundSettings() const { return Options.SoundSettings.value(); }
+  const TSoundSettingsProgram& SoundSettings() const { return *Options.SoundSettings; }  // set when built
 
   QTableWidget* ListView1;
   QPushButton* Button3;

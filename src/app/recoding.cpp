@@ -43,6 +43,13 @@ bool WorthRetrying(TWaveResult result)
   return result == TWaveResult::NoDriver || result == TWaveResult::BadDeviceId || result == TWaveResult::Error;
 }
 
+// The memo's line marking sound lost: "--- 5.2 s of audio lost ---".
+std::string InputGapLine(int blocksLost)
+{
+  const int tenths = std::max(blocksLost, 0);
+  return "--- " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s of audio lost ---";
+}
+
 QString Cp932ToQString(std::string_view text) { return QString::fromStdString(Cp932ToUtf8(text)); }
 
 QToolButton* GlyphButton(QWidget* parent, const char* name, const TGlyph& glyph, int left)
@@ -304,12 +311,6 @@ void TForm1::MemoReplaced(std::string_view memoText)
   Memo.assign(memoText);
   Memo += "\r\n";
   ShowMemo(true);
-}
-
-std::string InputGapLine(int blocksLost)
-{
-  const int tenths = std::max(blocksLost, 0);
-  return "--- " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s of audio lost ---";
 }
 
 void TForm1::InputGap(int blocksLost)

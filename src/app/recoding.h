@@ -56,9 +56,6 @@ inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size
 // coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
-// The memo's line marking sound lost: "--- 5.2 s of audio lost ---".
-std::string InputGapLine(int blocksLost);
-
 inline constexpr int ClientWidth = 458;
 inline constexpr int ClientHeight = 563;
 inline constexpr const char* SaveDialogTitle = "受信文の保存";
