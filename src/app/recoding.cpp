@@ -17,12 +17,12 @@
 #include <algorithm>
 
 #include "app/banner.h"
+#include "app/device_dialog.h"
 #include "app/input_gap.h"
+#include "app/qt_capture.h"
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app/window_fonts.h"
-#include "app/qt_capture.h"
-#include "app/device_dialog.h"
 #include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"

@@ -23,8 +23,8 @@
 #include <string_view>
 
 #include "app/atomic_file.h"
-#include "app/glyphs.h"
 #include "app/device_dialog.h"
+#include "app/glyphs.h"
 #include "core/receiver_state.h"
 
 class QLabel;

@@ -13,11 +13,11 @@
 #include <QTimer>
 
 
-#include "app_test_util.h"
-#include "audio/capture_engine.h"
-#include "app/qt_capture.h"
 #include "app/device_dialog.h"
 #include "app/notice_window.h"
+#include "app/qt_capture.h"
+#include "app_test_util.h"
+#include "audio/capture_engine.h"
 
 namespace brontel {
 namespace {
