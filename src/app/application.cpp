@@ -8,9 +8,9 @@
 #include <exception>
 #include <memory>
 
-#include "app/settings.h"
 #include "app/device_dialog.h"
 #include "app/notice_window.h"
+#include "app/settings.h"
 #include "audio/wave_in.h"
 
 namespace brontel {

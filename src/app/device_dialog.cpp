@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "audio/capture_engine.h"
-#include "app/window_fonts.h"
 #include "app/notice_window.h"
+#include "app/window_fonts.h"
+#include "audio/capture_engine.h"
 
 namespace brontel {
 

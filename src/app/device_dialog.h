@@ -79,10 +79,12 @@ public:
 
   // The row marked as in use, or -1 when no row is marked.
   int MarkedRow() const;
+  // Marks `row` as the device in use (the main window changed it itself).
+  void MarkInUse(int row) { Mark(row); }
   // Whether the selection has changed since the dialog was built or a change
   // was last applied.
   bool SelectionChanged() const { return Changed; }
-  const TSoundSettingsProgram& SoundSettings() const { return Options.SoundSettings.value(); }
+  const TSoundSettingsProgram& SoundSettings() const { return *Options.SoundSettings; }  // set when built
 
   QTableWidget* ListView1;
   QPushButton* Button3;

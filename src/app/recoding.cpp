@@ -11,19 +11,22 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 
 #include "app/banner.h"
+#include "app/device_dialog.h"
+#include "app/input_gap.h"
+#include "app/qt_capture.h"
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app/window_fonts.h"
-#include "app/qt_capture.h"
-#include "app/device_dialog.h"
 #include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
+#include "decoder/text_output.h"
 #include "display/displays.h"
 #include "display/qt/qt_text_renderer.h"
 
@@ -32,6 +35,20 @@ namespace brontel {
 namespace {
 
 constexpr QRgb GlyphBackground = qRgb(0xD4, 0xD0, 0xC8);
+
+// Whether an input that failed to open may open later: the sound server or
+// the device may still come; a refused format or missing memory will not go.
+bool WorthRetrying(TWaveResult result)
+{
+  return result == TWaveResult::NoDriver || result == TWaveResult::BadDeviceId || result == TWaveResult::Error;
+}
+
+// The memo's line marking sound lost: "--- 5.2 s of audio lost ---".
+std::string InputGapLine(int blocksLost)
+{
+  const int tenths = std::max(blocksLost, 0);
+  return "--- " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s of audio lost ---";
+}
 
 QString Cp932ToQString(std::string_view text) { return QString::fromStdString(Cp932ToUtf8(text)); }
 
@@ -84,6 +101,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     Options.CaptureErrors = OwnErrors.get();
   }
   CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx);
+  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
   if (!Options.SaveFileName) {
     Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
       return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
@@ -95,6 +113,14 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
       QMessageBox::critical(parent, QStringLiteral("Brontel"), text);
     };
   }
+  if (!Options.ShowNotice) {
+    Options.ShowNotice = [](QWidget* parent, const QString& text) {
+      QMessageBox::information(parent, QStringLiteral("Brontel"), text);
+    };
+  }
+  CaptureRetry = new QTimer(this);
+  CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
+  connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
 
   // The receiver starts with empty text stores that report to this window.
   InputIndex = 0;
@@ -131,8 +157,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   Rx.Displays = DisplaysPtr.get();
 
   // Last, the sound input. A failure has been reported and the program runs
-  // without audio.
-  OpenCapture();
+  // without audio until the input can be opened.
+  StartCapture(/*fallBack=*/true);
 }
 
 TForm1::~TForm1()
@@ -217,9 +243,45 @@ void TForm1::FormCreate()
   move(VisiblePosition(QPoint(MainLeft, MainTop), frameGeometry().size(), screens));
 }
 
-bool TForm1::OpenCapture() { return CapturePtr->Engine().OpenCapture(InputIndex); }
+bool TForm1::TryOpenCapture(bool fallBack)
+{
+  CaptureRetry->stop();
+  TCaptureEngine& engine = CapturePtr->Engine();
+  if (engine.OpenCapture(InputIndex, /*report=*/false)) return true;
+  if (fallBack && InputIndex != 0 && engine.OpenResult() == TWaveResult::BadDeviceId) {
+    Options.ShowNotice(this, QStringLiteral("入力デバイス %1 が見つからないため、標準の入力デバイスを使います")
+                                 .arg(InputIndex));
+    InputIndex = 0;
+    if (DeviceDialogPtr) DeviceDialogPtr->MarkInUse(0);
+    if (engine.OpenCapture(InputIndex, /*report=*/false)) return true;
+  }
+  return false;
+}
 
-bool TForm1::CloseCapture() { return CapturePtr ? CapturePtr->Engine().CloseCapture() : true; }
+bool TForm1::OpenCapture() { return StartCapture(/*fallBack=*/false); }
+
+bool TForm1::StartCapture(bool fallBack)
+{
+  if (TryOpenCapture(fallBack)) return true;
+  TCaptureEngine& engine = CapturePtr->Engine();
+  engine.ShowOpenFailure();
+  if (WorthRetrying(engine.OpenResult())) CaptureRetry->start();
+  return false;
+}
+
+void TForm1::RetryCapture()
+{
+  if (TryOpenCapture(/*fallBack=*/true)) return;
+  if (WorthRetrying(CapturePtr->Engine().OpenResult())) CaptureRetry->start();
+}
+
+bool TForm1::RetryingCapture() const { return CaptureRetry && CaptureRetry->isActive(); }
+
+bool TForm1::CloseCapture()
+{
+  if (CaptureRetry) CaptureRetry->stop();
+  return CapturePtr ? CapturePtr->Engine().CloseCapture() : true;
+}
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
@@ -249,6 +311,14 @@ void TForm1::MemoReplaced(std::string_view memoText)
   Memo.assign(memoText);
   Memo += "\r\n";
   ShowMemo(true);
+}
+
+void TForm1::InputGap(int blocksLost)
+{
+  // The line being received ends before the gap, and the memo says where
+  // sound is missing.
+  NoteInputGap(Rx, blocksLost);
+  AppendMemoLine(Rx.Text, InputGapLine(blocksLost));
 }
 
 void TForm1::EditChanged(std::string_view text) { Edit2->setText(Cp932ToQString(text)); }

@@ -23,11 +23,12 @@
 #include <string_view>
 
 #include "app/atomic_file.h"
-#include "app/glyphs.h"
 #include "app/device_dialog.h"
+#include "app/glyphs.h"
 #include "core/receiver_state.h"
 
 class QLabel;
+class QTimer;
 class QLineEdit;
 class QPlainTextEdit;
 class QToolButton;
@@ -74,6 +75,11 @@ struct TForm1Options {
   std::function<void(QWidget* parent, const QString& text)> ShowError;
   // The system calls that write the saved text and the settings file.
   TFileWriteCalls FileWrites = SystemFileWriteCalls();
+  // Tells the user something that is no failure (a stored input device that
+  // is gone). Null: an information box.
+  std::function<void(QWidget* parent, const QString& text)> ShowNotice;
+  // How often an input device that could not be opened is tried again.
+  int CaptureRetryMs = 1000;
   // What the device dialog takes from outside.
   TDeviceDialogOptions DeviceDialog;
   // Runs at the start of the close handler ("close") and of the destructor
@@ -123,8 +129,12 @@ public:
   // TDeviceHost.
   int32_t GetInputIndex() const override { return InputIndex; }
   void SetInputIndex(int32_t row) override { InputIndex = row; }
+  // Opens the device of the input index. A failure is shown once; while the
+  // sound server or the device may still come, it is tried again in the
+  // background and recording starts when it opens.
   bool OpenCapture() override;
   bool CloseCapture() override;
+  bool RetryingCapture() const;
   QWidget* HostWindow() override { return this; }
 
   // Controls.
@@ -147,6 +157,13 @@ private:
   void EditChanged(std::string_view text) override;
 
   void BuildControls();
+  void InputGap(int blocksLost);
+  // One attempt to open the input. `fallBack`: a stored device that is gone
+  // gives way to the standard input device, with a notice.
+  bool TryOpenCapture(bool fallBack);
+  // An attempt whose failure is shown, then retried while that makes sense.
+  bool StartCapture(bool fallBack);
+  void RetryCapture();
   void ShowMemo(bool caretAtEnd);
   void ShowCentF();
 
@@ -156,6 +173,7 @@ private:
   std::unique_ptr<TDisplays> DisplaysPtr;
   std::unique_ptr<TQtCapture> CapturePtr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
+  QTimer* CaptureRetry = nullptr;
   std::string Memo;
 };
 

@@ -7,6 +7,8 @@
 // takes it off the queue and reports it through the notification function on a
 // thread of its own. Reset hands every queued buffer back as done, each with its
 // own notification. Closing the device (destroying it) ends all notifications.
+// Sound that arrives while the queue is empty is dropped and counted; the next
+// buffer filled carries the count.
 //
 // TWaveInDriver is the platform: it enumerates the input devices and opens
 // them. MakePulseWaveInDriver() gives the PulseAudio one (PipeWire serves the
@@ -38,6 +40,9 @@ inline constexpr uint32_t WaveHdrInQueue = 0x04;   // the buffer is in the devic
 struct TWaveHeader {
   uint8_t* Data = nullptr;     // the buffer
   uint32_t BufferLength = 0;   // its size, bytes
+  // Bytes the device had to drop, because no buffer was queued, just before
+  // this buffer's first byte; set by the device when the buffer is done.
+  uint64_t BytesLostBefore = 0;
   uint32_t Flags = 0;          // WaveHdr* flags, kept by the device
   TWaveHeader* Next = nullptr; // the device's queue link; not for the caller
 };

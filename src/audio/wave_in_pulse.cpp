@@ -257,6 +257,7 @@ public:
         result = TWaveResult::StillPlaying;
       } else {
         h.Flags = (h.Flags & ~WaveHdrDone) | WaveHdrInQueue;
+        h.BytesLostBefore = 0;
         h.Next = nullptr;
         if (Tail)
           Tail->Next = &h;
@@ -292,6 +293,7 @@ public:
       Started = false;
       Cork(true);
       while (Head) Complete();
+      Lost = 0;
     });
     return TWaveResult::Ok;
   }
@@ -367,10 +369,19 @@ private:
     if (pa_operation* op = pa_stream_cork(Stream, cork ? 1 : 0, nullptr, nullptr)) pa_operation_unref(op);
   }
 
-  // Copies recorded bytes (null: a gap, recorded as silence) into the queue.
+  // Copies recorded bytes (null: a gap, recorded as silence) into the queue;
+  // what finds the queue empty is dropped and counted for the next buffer.
   void Deliver(const uint8_t* data, std::size_t n)
   {
-    while (Started && n > 0 && Head) {
+    while (Started && n > 0) {
+      if (!Head) {
+        Lost += n;
+        return;
+      }
+      if (HeadFill == 0) {
+        Head->BytesLostBefore = Lost;
+        Lost = 0;
+      }
       const std::size_t take = std::min<std::size_t>(n, Head->BufferLength - HeadFill);
       if (data) {
         std::memcpy(Head->Data + HeadFill, data, take);
@@ -518,6 +529,7 @@ private:
   TWaveHeader* Head = nullptr;
   TWaveHeader* Tail = nullptr;
   uint32_t HeadFill = 0;  // bytes already in the head buffer
+  uint64_t Lost = 0;      // bytes dropped since the last buffer began
 };
 
 class TPulseWaveInDriver final : public TWaveInDriver {

@@ -70,6 +70,7 @@ struct TAppFixture {
       return SaveAs;
     };
     options.ShowError = [this](QWidget*, const QString& text) { Errors.push_back(text); };
+    options.ShowNotice = [this](QWidget*, const QString& text) { Notices.push_back(text); };
     options.OnStage = [this](const char* stage) {
       if (OnStage) OnStage(stage);
     };
@@ -102,6 +103,7 @@ struct TAppFixture {
   QString SaveAs;
   QString DialogTitle, DialogFilter;
   std::vector<QString> Errors;
+  std::vector<QString> Notices;
   std::function<void(const char* stage)> OnStage;
   std::vector<int> Pauses;             // pauses asked for behind the notice window
   std::function<void()> OnPause;       // runs during each of them

@@ -13,11 +13,11 @@
 #include <QTimer>
 
 
-#include "app_test_util.h"
-#include "audio/capture_engine.h"
-#include "app/qt_capture.h"
 #include "app/device_dialog.h"
 #include "app/notice_window.h"
+#include "app/qt_capture.h"
+#include "app_test_util.h"
+#include "audio/capture_engine.h"
 
 namespace brontel {
 namespace {
@@ -188,10 +188,10 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
   EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
 }
 
-TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndTheListComesFromOneLook)
+TEST(DeviceDialog, AStoredRowBeyondTheListMarksTheStandardDeviceAndTheListComesFromOneLook)
 {
   TAppFixture app("[Wave]\nInput=7\n");
-  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), -1);
+  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), 0) << "the standard input device took its place";
   EXPECT_EQ(app.Windows->DeviceDialog->ListView1->rowCount(), 3);
   EXPECT_EQ(app.Fake.ListCalls, 1) << "one look at the devices, not one per device";
 

@@ -14,9 +14,9 @@
 
 #include <cstdlib>
 
-#include "app_test_util.h"
-#include "app/qt_capture.h"
 #include "app/device_dialog.h"
+#include "app/qt_capture.h"
+#include "app_test_util.h"
 
 namespace brontel {
 namespace {

@@ -11,9 +11,9 @@
 #include <array>
 #include <cstdlib>
 
-#include "app_test_util.h"
 #include "app/device_dialog.h"
 #include "app/notice_window.h"
+#include "app_test_util.h"
 #include "core/receiver.h"
 #include "display/displays.h"
 #include "signal/navtex_signal.h"

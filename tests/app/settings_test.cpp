@@ -254,14 +254,6 @@ TEST(AtomicFile, AFullDiskOrAFailedFlushSaysWhyAndLeavesTheOldFileWhole)
     EXPECT_EQ(Read(path), "old text\r\n");
     EXPECT_EQ(EntriesIn(dir.Path), 1) << "no temporary file left behind";
   }
-  // The same through the settings file.
-  const std::string ini = dir.File("brontel.ini");
-  Write(ini, "[Wave]\nCentF=90\n");
-  std::string reason;
-  EXPECT_FALSE(SaveSettings(ini, TSettings{}, reason, {&WriteUntilFull, SystemFileWriteCalls().Sync}));
-  EXPECT_EQ(reason, Reason(ENOSPC));
-  EXPECT_EQ(Read(ini), "[Wave]\nCentF=90\n");
-
   std::string error;
   ASSERT_TRUE(WriteFileAtomically(path, text, error)) << error;
   EXPECT_EQ(Read(path), text);

@@ -7,6 +7,7 @@
 
 #include "audio/capture_engine.h"
 #include "audio/fake_wave_in.h"
+#include "core/receiver.h"
 
 namespace brontel {
 namespace {
@@ -225,6 +226,41 @@ TEST_F(TEngineTest, DestroyingTheEngineClosesTheDevice)
   }
   EXPECT_EQ(Driver.Log.back(), "close");
   EXPECT_EQ(Driver.Device, nullptr);
+}
+
+TEST_F(TEngineTest, SoundLostWhileTheRingWasFullIsCountedBeforeTheFirstBlockAfterIt)
+{
+  auto rx = std::make_unique<TReceiver>();
+  InitFrontEndConstants(*rx);
+  std::vector<std::string> seen;  // gaps and blocks in the order the receiver sees them
+  Engine.SetGapHandler([&](int blocks) { seen.push_back("gap " + std::to_string(blocks)); });
+  auto process = [&] {
+    const std::vector<uint64_t> waiting = std::move(Posted);
+    Posted.clear();
+    for (uint64_t g : waiting)
+      if (Engine.ProcessWaveBlock(g, *rx)) seen.push_back("block");
+  };
+  ASSERT_TRUE(Engine.OpenCapture(0));
+  for (int k = 0; k < HeaderCount; ++k) ASSERT_TRUE(Driver.Device->FillNext(1));
+  EXPECT_FALSE(Driver.Device->FillNext(2)) << "the ring is full";
+  Driver.Device->Drop(5 * BlockBytes + 1);  // five blocks and a little more
+  process();
+  EXPECT_EQ(seen, std::vector<std::string>(HeaderCount, "block")) << "the blocks before the gap are whole";
+  EXPECT_EQ(Engine.BlocksLost(), 0u);
+
+  seen.clear();
+  ASSERT_TRUE(Driver.Device->FillNext(3));
+  ASSERT_TRUE(Driver.Device->FillNext(4));
+  process();
+  EXPECT_EQ(seen, (std::vector<std::string>{"gap 6", "block", "block"}));
+  EXPECT_EQ(Engine.BlocksLost(), 6u);
+  EXPECT_EQ(Engine.BlocksLostBeforeLastBlock(), 0);
+
+  Driver.Device->Drop(100);
+  ASSERT_TRUE(Driver.Device->FillNext(5));
+  process();
+  EXPECT_EQ(Engine.BlocksLostBeforeLastBlock(), 1);
+  EXPECT_EQ(Engine.BlocksLost(), 7u) << "the total of every gap";
 }
 
 TEST(InputDevices, NamesInDeviceOrderFromOneLookOrNoneAtAll)

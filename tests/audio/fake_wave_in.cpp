@@ -41,6 +41,7 @@ TWaveResult TFakeWaveIn::AddBuffer(TWaveHeader& h)
   if (Driver.AddCalls++ == Driver.FailAddAt) return TWaveResult::Error;
   if (!(h.Flags & WaveHdrPrepared)) return TWaveResult::Unprepared;
   h.Flags = (h.Flags & ~WaveHdrDone) | WaveHdrInQueue;
+  h.BytesLostBefore = 0;
   Queue.push_back(&h);
   if (Driver.ScribbleOnAdd) std::memset(h.Data, 0x5A, h.BufferLength);
   return TWaveResult::Ok;
@@ -82,6 +83,8 @@ bool TFakeWaveIn::FillNext(int16_t value)
     h->Data[i] = static_cast<uint8_t>(v & 0xFF);
     h->Data[i + 1] = static_cast<uint8_t>(v >> 8);
   }
+  h->BytesLostBefore = Lost;
+  Lost = 0;
   Complete();
   return true;
 }
@@ -94,6 +97,7 @@ TWaveResult TFakeDriver::Open(std::unique_ptr<TWaveIn>& device, int deviceId, co
   LastFormat = format;
   SlotBase = nullptr;
   PrepareCalls = AddCalls = 0;
+  if (FailOpen != TWaveResult::Ok) return FailOpen;
   if (deviceId < WaveMapper || deviceId >= static_cast<int>(Names.size())) return TWaveResult::BadDeviceId;
   auto d = std::make_unique<TFakeWaveIn>(*this, proc, instance);
   Device = d.get();

@@ -26,6 +26,9 @@ public:
 
   // The head buffer is filled with `value` in every sample and reported.
   bool FillNext(int16_t value);
+  // Sound arrives while the queue may be empty: dropped, and counted for the
+  // next buffer filled.
+  void Drop(uint64_t bytes) { Lost += bytes; }
   void Notify(TWaveInMsg msg) { Proc(*this, msg, Instance, nullptr); }
   std::size_t Queued() const { return Queue.size(); }
   const TWaveHeader* QueueTail() const { return Queue.empty() ? nullptr : Queue.back(); }
@@ -36,6 +39,7 @@ private:
   TWaveInProc Proc;
   void* Instance;
   std::deque<TWaveHeader*> Queue;
+  uint64_t Lost = 0;
 };
 
 class TFakeDriver final : public TWaveInDriver {
@@ -47,6 +51,7 @@ public:
   // Set up by the test.
   std::vector<std::string> Names{"Line In", "Microphone"};
   bool FailList = false;     // ListDevices fails
+  TWaveResult FailOpen = TWaveResult::Ok;  // Open fails with this (no server: NoDriver)
   int FailPrepareAt = -1;    // the n-th PrepareHeader call fails (0 = first)
   int FailAddAt = -1;        // the n-th AddBuffer call fails
   bool ScribbleOnAdd = false;  // a re-queued buffer is written at once (drained queue)

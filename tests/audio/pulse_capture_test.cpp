@@ -337,6 +337,33 @@ private:
   fs::path Dir;
 };
 
+TEST(PulseCapture, AStallLongerThanTheRingLosesSoundThatIsCounted)
+{
+  REQUIRE_SERVER();
+  TMailbox mailbox;
+  TErrorLog errors;
+  auto driver = MakePulseWaveInDriver();
+  TCaptureEngine engine(*driver, errors, [&](uint64_t g) { mailbox.Post(g); });
+  int gaps = 0, lost = 0;
+  engine.SetGapHandler([&](int blocks) { ++gaps, lost += blocks; });
+  ASSERT_TRUE(engine.OpenCapture(0));
+  TReceiver rx;
+  InitFrontEndConstants(rx);
+
+  // Nothing is taken for a second longer than the ring holds.
+  std::this_thread::sleep_for(std::chrono::milliseconds(HeaderCount * 100 + 1000));
+  uint64_t g = 0;
+  int processed = 0;
+  const auto end = std::chrono::steady_clock::now() + 5s;
+  while (gaps == 0 && std::chrono::steady_clock::now() < end)
+    if (mailbox.Take(g, 50ms) && engine.ProcessWaveBlock(g, rx)) ++processed;
+  EXPECT_EQ(gaps, 1);
+  EXPECT_GE(processed, HeaderCount + 1) << "the full ring came first";
+  EXPECT_GE(lost, 3);
+  EXPECT_EQ(static_cast<uint64_t>(lost), engine.BlocksLost());
+  EXPECT_EQ(engine.BlocksLostBeforeLastBlock(), lost);
+}
+
 TEST(PulseCapture, LosingTheServerStopsTheBlocksAndARestartedServerBringsThemBack)
 {
   REQUIRE_SERVER();
