@@ -18,7 +18,7 @@
 
 #include "app/banner.h"
 #include "app/device_dialog.h"
-#include "app/input_gap.h"
+#include "core/receiver.h"
 #include "app/qt_capture.h"
 #include "app/settings.h"
 #include "app/widgets.h"

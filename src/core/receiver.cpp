@@ -32,6 +32,16 @@ void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block)
   }
 }
 
+void NoteInputGap(TReceiver& rx, int blocksLost)
+{
+  if (blocksLost <= 0) return;
+  for (int ch = 0; ch < ActiveChannels; ++ch) {
+    FlushLine(rx, ch);
+    rx.Channels[ch].Sync = TSync::Hunting;
+    rx.Channels[ch].KanjiCount = 0;
+  }
+}
+
 void FlushLine(TReceiver& rx, int ch) { FlushLine(rx.Text, rx.Channels[ch].LineText); }
 void ClearLine(TReceiver& rx, int ch) { ClearLine(rx.Text, rx.Channels[ch].LineText); }
 

@@ -47,8 +47,8 @@ bool EnglishValid(const TCharDecoder& d, int code)
   return EngWeight(d, 0) == 4 && !CodeTable()[d.Shift][code].empty();
 }
 
-// Japanese: one agreeing character is enough, if it is valid.
-bool JapaneseJoinable(const TCharDecoder&) { return true; }
+// Japanese: one agreeing valid character is enough.
+bool JapaneseJoinable(const TCharDecoder& d) { return JisValid(d, 0); }
 int JapaneseRead(const TCharDecoder& d) { return JisData(d, 0); }
 bool JapaneseValid(const TCharDecoder& d, int) { return JisValid(d, 0); }
 

@@ -231,7 +231,6 @@ TEST_F(TEngineTest, DestroyingTheEngineClosesTheDevice)
 TEST_F(TEngineTest, SoundLostWhileTheRingWasFullIsCountedBeforeTheFirstBlockAfterIt)
 {
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   std::vector<std::string> seen;  // gaps and blocks in the order the receiver sees them
   Engine.SetGapHandler([&](int blocks) { seen.push_back("gap " + std::to_string(blocks)); });
   auto process = [&] {

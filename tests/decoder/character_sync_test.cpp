@@ -298,3 +298,25 @@ TEST(CharacterSync, RandomBitsNeverBreakTheInvariants)
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+TEST(CharacterSync, AGapInTheInputEndsTheLineAndTheSynchronisation)
+{
+  const auto bits = Emission("BEFORE THE GAP AFTER\n");
+  test::THarness h;
+  h.Ch().EngMode = true;
+  // Stop where the line holds text but is unfinished.
+  std::size_t n = 0;
+  while (n < bits.size() && h.Ch().LineText.size() < 10) h.FeedBits({bits[n++]});
+  ASSERT_TRUE(h.Ch().InSync());
+  const std::string partial = h.Ch().LineText;
+  NoteInputGap(*h.Rx, 40);
+  EXPECT_EQ(h.Sink.Lines, std::vector<std::string>{partial});
+  EXPECT_FALSE(h.Ch().InSync());
+  EXPECT_TRUE(h.Ch().LineText.empty());
+}
+
+}  // namespace
+}  // namespace brontel

@@ -94,6 +94,8 @@ TEST(DecoderTransitions, EachRowEndsInItsStateWithItsText)
   const TRow rows[] = {
       {"English joins traffic when the five newest characters have weight 4", true,
        [] { return English({0x71, 0x27, 0x5C, 0x65, 0x35, 0x71}); }, true, false, {}, "A"},
+      {"English does not join on a character without a meaning", true,
+       [] { return English({0x66, 0x27, 0x5C, 0x65, 0x35, 0x66}); }, false, false, {}, ""},
       {"English does not join when the fifth newest character is invalid", true,
        [] { return English({0x71, 0x7F, 0x5C, 0x65, 0x35, 0x71}); }, false, false, {}, ""},
       {"Inverted English phasing inverts the register, so the first characters are kept", true,
