@@ -94,14 +94,11 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
 {
   BuildControls();
 
-  // The capture engine first, with no device open yet, and the replaceable
-  // parts of the window the options left empty.
+  // The replaceable parts of the window the options left empty.
   if (!Options.CaptureErrors) {
     OwnErrors = std::make_unique<TMessageBoxReporter>();
     Options.CaptureErrors = OwnErrors.get();
   }
-  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx);
-  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
   if (!Options.SaveFileName) {
     Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
       return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
@@ -122,39 +119,38 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
   connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
 
-  // The receiver starts with empty text stores that report to this window.
-  InputIndex = 0;
-  Rx.Text.MemoText.clear();
-  Rx.Text.EditText.clear();
-  Rx.Text.Sink = this;
-  Rx.CentF = 800.0;
-
   // The stored settings.
   const TSettings settings = brontel::LoadSettings(Options.SettingsPath);
   MainTop = settings.MainTop;
   MainLeft = settings.MainLeft;
-  Rx.DispSpectrum = settings.DispSpectrum;
-  Rx.DispEyepattern = settings.DispEyepattern;
   InputIndex = settings.InputIndex;
   CentFPosition = settings.CentFPosition;
 
   // Centre frequency: the up-down keeps its position within 20 … 100, and
   // the position read back from it is the one used.
   UpDown1->SetPosition(CentFPosition);
-  Rx.CentF = UpDown1->Position() * 10.0;
-  ShowCentF();
 
-  // The code tables and the front end's filters, ready before the first block.
+  // The code tables, ready before the first block.
   (void)CodeTable();
 
-
-  // The displays, which draw their first frames now.
+  // The receiver with empty text stores that report to this window, and its
+  // displays, which draw their first frames now.
   TextRenderer = std::make_unique<TQtTextRenderer>();
-  TDisplayViews views;
-  views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
-  views.Image2 = [this](const TRaster& raster) { Image2->ShowCopy(raster); };
-  DisplaysPtr = std::make_unique<TDisplays>(Rx, TextRenderer.get(), std::move(views));
-  Rx.Displays = DisplaysPtr.get();
+  TSessionOptions receiver;
+  receiver.CentF = UpDown1->Position() * 10.0;
+  receiver.Sink = this;
+  receiver.Displays = true;
+  receiver.Labels = TextRenderer.get();
+  receiver.Views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
+  receiver.Views.Image2 = [this](const TRaster& raster) { Image2->ShowCopy(raster); };
+  receiver.DispSpectrum = settings.DispSpectrum;
+  receiver.DispEyepattern = settings.DispEyepattern;
+  SessionPtr = std::make_unique<TReceiverSession>(std::move(receiver));
+  ShowCentF();
+
+  // The capture engine, with no device open yet.
+  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx());
+  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
 
   // Last, the sound input. A failure has been reported and the program runs
   // without audio until the input can be opened.
@@ -165,10 +161,8 @@ TForm1::~TForm1()
 {
   if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
-  Rx.Displays = nullptr;
-  DisplaysPtr.reset();
-  Rx.Text.Sink = nullptr;
   CapturePtr.reset();
+  SessionPtr.reset();
 }
 
 void TForm1::BuildControls()
@@ -295,8 +289,8 @@ bool TForm1::SaveSettings()
   TSettings s;
   s.MainTop = y();
   s.MainLeft = x();
-  s.DispSpectrum = Rx.DispSpectrum;
-  s.DispEyepattern = Rx.DispEyepattern;
+  s.DispSpectrum = Rx().DispSpectrum;
+  s.DispEyepattern = Rx().DispEyepattern;
   s.InputIndex = InputIndex;
   s.CentFPosition = UpDown1->Position();
   std::string reason;
@@ -317,8 +311,8 @@ void TForm1::InputGap(int blocksLost)
 {
   // The line being received ends before the gap, and the memo says where
   // sound is missing.
-  NoteInputGap(Rx, blocksLost);
-  AppendMemoLine(Rx.Text, InputGapLine(blocksLost));
+  NoteInputGap(Rx(), blocksLost);
+  AppendMemoLine(Rx().Text, InputGapLine(blocksLost));
 }
 
 void TForm1::EditChanged(std::string_view text) { Edit2->setText(Cp932ToQString(text)); }
@@ -338,7 +332,7 @@ void TForm1::ShowCentF() { Label2->setText(QString::number(UpDown1->Position() *
 
 void TForm1::UpDown1Click()
 {
-  Rx.CentF = UpDown1->Position() * 10.0;
+  Rx().CentF = UpDown1->Position() * 10.0;
   ShowCentF();
 }
 
@@ -364,12 +358,12 @@ void TForm1::SpeedButton1Click()
 
 void TForm1::Image1Click()
 {
-  if (DisplaysPtr) DisplaysPtr->Image1Click();
+  if (Displays()) Displays()->Image1Click();
 }
 
 void TForm1::Image2Click()
 {
-  if (DisplaysPtr) DisplaysPtr->Image2Click();
+  if (Displays()) Displays()->Image2Click();
 }
 
 }  // namespace brontel

@@ -25,7 +25,7 @@
 #include "app/atomic_file.h"
 #include "app/device_dialog.h"
 #include "app/glyphs.h"
-#include "core/receiver_state.h"
+#include "session/receiver_session.h"
 
 class QLabel;
 class QTimer;
@@ -116,8 +116,8 @@ public:
   const std::string& MemoBytes() const { return Memo; }
 
   // The receiver and its parts.
-  TReceiver Rx;
-  TDisplays* Displays() const { return DisplaysPtr.get(); }
+  TReceiver& Rx() const { return SessionPtr->Receiver(); }
+  TDisplays* Displays() const { return SessionPtr->Displays(); }
   TQtCapture* Capture() const { return CapturePtr.get(); }
   const std::string& SettingsPath() const { return Options.SettingsPath; }
 
@@ -170,7 +170,7 @@ private:
   TForm1Options Options;
   std::unique_ptr<TMessageBoxReporter> OwnErrors;
   std::unique_ptr<TQtTextRenderer> TextRenderer;
-  std::unique_ptr<TDisplays> DisplaysPtr;
+  std::unique_ptr<TReceiverSession> SessionPtr;
   std::unique_ptr<TQtCapture> CapturePtr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;

@@ -101,9 +101,9 @@ TEST(MainWindow, FirstStartWithoutSettingsFile)
   EXPECT_EQ(f.windowTitle(), QStringLiteral("Brontel"));
   EXPECT_EQ(f.Label2->text(), QStringLiteral("800Hz"));
   EXPECT_EQ(f.UpDown1->Position(), 80);
-  EXPECT_EQ(f.Rx.CentF, 800.0);
-  EXPECT_TRUE(f.Rx.DispSpectrum);
-  EXPECT_TRUE(f.Rx.DispEyepattern);
+  EXPECT_EQ(f.Rx().CentF, 800.0);
+  EXPECT_TRUE(f.Rx().DispSpectrum);
+  EXPECT_TRUE(f.Rx().DispEyepattern);
   EXPECT_EQ(f.InputIndex, 0);
   EXPECT_EQ(app.Fake.LastDeviceId, WaveMapper) << "the standard input device";
   EXPECT_TRUE(f.Capture()->Engine().IsRecording());
@@ -111,7 +111,7 @@ TEST(MainWindow, FirstStartWithoutSettingsFile)
   EXPECT_EQ(f.Memo1->toPlainText(), BannerShown());
   EXPECT_EQ(f.MemoBytes(), MemoBanner());
   EXPECT_TRUE(f.Edit2->text().isEmpty());
-  EXPECT_EQ(f.Rx.Displays, f.Displays());
+  EXPECT_EQ(f.Rx().Displays, f.Displays());
   // Both start-up frames are on screen.
   EXPECT_EQ(f.Displays()->SpectrumFrames(), 1u);
   EXPECT_EQ(f.Displays()->EyeFrames(), 1u);
@@ -203,12 +203,12 @@ TEST(MainWindow, StoredSettingsAreApplied)
   TForm1& f = app.Form1();
   app.Windows->Show();
   EXPECT_EQ(f.pos(), QPoint(50, 100));
-  EXPECT_FALSE(f.Rx.DispSpectrum);
-  EXPECT_TRUE(f.Rx.DispEyepattern);
+  EXPECT_FALSE(f.Rx().DispSpectrum);
+  EXPECT_TRUE(f.Rx().DispEyepattern);
   EXPECT_EQ(f.InputIndex, 2);
   EXPECT_EQ(app.Fake.LastDeviceId, 1);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("450Hz"));
-  EXPECT_EQ(f.Rx.CentF, 450.0);
+  EXPECT_EQ(f.Rx().CentF, 450.0);
 }
 
 TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
@@ -231,7 +231,7 @@ TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
     // The arrows keep their range; the position read back from them is used.
     EXPECT_EQ(app.Form1().UpDown1->Position(), 100);
     EXPECT_EQ(app.Form1().Label2->text(), QStringLiteral("1000Hz"));
-    EXPECT_EQ(app.Form1().Rx.CentF, 1000.0);
+    EXPECT_EQ(app.Form1().Rx().CentF, 1000.0);
   }
   {
     // A position on no screen at all comes back to the first screen.
@@ -296,18 +296,18 @@ TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
   app.Windows->Show();
   QTest::mouseClick(f.UpDown1->UpButton(), Qt::LeftButton);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("1000Hz"));
-  EXPECT_EQ(f.Rx.CentF, 1000.0);
+  EXPECT_EQ(f.Rx().CentF, 1000.0);
   int calls = 0;
   f.UpDown1->OnClick = [&] { ++calls; f.UpDown1Click(); };
   QTest::mouseClick(f.UpDown1->UpButton(), Qt::LeftButton);
   EXPECT_EQ(calls, 0) << "a press at the end calls nothing";
   EXPECT_EQ(f.UpDown1->Position(), 100);
-  EXPECT_EQ(f.Rx.CentF, 1000.0);
+  EXPECT_EQ(f.Rx().CentF, 1000.0);
 
   QTest::mouseClick(f.UpDown1->DownButton(), Qt::LeftButton);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("990Hz"));
-  EXPECT_EQ(f.Rx.CentF, 990.0);
+  EXPECT_EQ(f.Rx().CentF, 990.0);
 
   for (int i = 0; i < 100; ++i) f.UpDown1->StepDown();
   EXPECT_EQ(f.UpDown1->Position(), 20);
@@ -316,7 +316,7 @@ TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
   f.UpDown1->setFocus();
   QTest::keyClick(f.UpDown1, Qt::Key_Up);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("210Hz"));
-  EXPECT_EQ(f.Rx.CentF, 210.0);
+  EXPECT_EQ(f.Rx().CentF, 210.0);
 }
 
 TEST(MainWindow, SaveAppendsTxtOnlyToANameWithoutDotAndWritesTheMemoBytes)
@@ -334,8 +334,8 @@ TEST(MainWindow, SaveAppendsTxtOnlyToANameWithoutDotAndWritesTheMemoBytes)
 
   // Received text: lines each ended by CR LF, code page 932 bytes as received.
   const std::string nihon = Cp932("日本");
-  AppendMemoLine(f.Rx.Text, "ZCZC OA01");
-  AppendMemoLine(f.Rx.Text, nihon);
+  AppendMemoLine(f.Rx().Text, "ZCZC OA01");
+  AppendMemoLine(f.Rx().Text, nihon);
   const std::string expected = "ZCZC OA01\r\n" + nihon + "\r\n\r\n";
   EXPECT_EQ(f.MemoBytes(), expected);
   EXPECT_EQ(f.Memo1->toPlainText(), QStringLiteral("ZCZC OA01\n日本\n\n"));
@@ -445,7 +445,7 @@ TEST(MainWindow, CopyPutsTheWholeMemoOnTheClipboard)
   QTest::mouseClick(f.SpeedButton3, Qt::LeftButton);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(Cp932ToUtf8(MemoBanner())));
 
-  AppendMemoLine(f.Rx.Text, Cp932("ナブテックス"));
+  AppendMemoLine(f.Rx().Text, Cp932("ナブテックス"));
   f.SpeedButton3Click();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("ナブテックス\r\n\r\n"));
 }
@@ -454,15 +454,15 @@ TEST(MainWindow, ReceivedTextReplacesTheBannerAndTheEditShowsTheLineTail)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  ShowEditLine(f.Rx.Text, Cp932("ＮＡＶＴＥＸ"));
+  ShowEditLine(f.Rx().Text, Cp932("ＮＡＶＴＥＸ"));
   EXPECT_EQ(f.Edit2->text(), QStringLiteral("ＮＡＶＴＥＸ"));
   EXPECT_EQ(f.Memo1->toPlainText(), BannerShown()) << "the banner stays until a line is finished";
-  AppendMemoLine(f.Rx.Text, "FIRST");
+  AppendMemoLine(f.Rx().Text, "FIRST");
   EXPECT_EQ(f.Memo1->toPlainText(), QStringLiteral("FIRST\n\n"));
   EXPECT_EQ(f.Memo1->textCursor().position(), f.Memo1->toPlainText().size()) << "the view follows the end";
   // A byte sequence that is not code page 932 shows as a replacement mark but
   // is saved as received.
-  AppendMemoLine(f.Rx.Text, "A\x81");
+  AppendMemoLine(f.Rx().Text, "A\x81");
   EXPECT_EQ(f.Memo1->toPlainText(), QStringLiteral("FIRST\nA\uFFFD\n\n"));
   EXPECT_EQ(f.MemoBytes(), "FIRST\r\nA\x81\r\n\r\n");
 }
@@ -485,8 +485,8 @@ TEST(MainWindow, SoundLostEndsTheLineBeingReceivedAndIsMarkedInTheMemo)
   TForm1& f = app.Form1();
   test::TFakeWaveIn* device = app.Fake.Device;
   ASSERT_NE(device, nullptr);
-  AppendMemoLine(f.Rx.Text, "ZCZC OA01");
-  f.Rx.Channels[0].LineText = "GALE WARN";  // a line half received
+  AppendMemoLine(f.Rx().Text, "ZCZC OA01");
+  f.Rx().Channels[0].LineText = "GALE WARN";  // a line half received
   for (int i = 0; i < HeaderCount; ++i) ASSERT_TRUE(device->FillNext(0));
   device->Drop(520 * BlockBytes);  // 52 s while the window was busy
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount; }, 5000));
@@ -494,7 +494,7 @@ TEST(MainWindow, SoundLostEndsTheLineBeingReceivedAndIsMarkedInTheMemo)
   ASSERT_TRUE(device->FillNext(0));
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount + 1; }, 5000));
   EXPECT_EQ(f.MemoBytes(), "ZCZC OA01\r\nGALE WARN\r\n--- 52.0 s of audio lost ---\r\n\r\n");
-  EXPECT_TRUE(f.Rx.Channels[0].LineText.empty());
+  EXPECT_TRUE(f.Rx().Channels[0].LineText.empty());
   EXPECT_EQ(f.Capture()->Engine().BlocksLost(), 520u);
 }
 
@@ -506,22 +506,22 @@ TEST(MainWindow, ClickingADisplaySwitchesItOffWithItsOffFrameAndOnAgain)
   const QRgb red = qRgb(255, 0, 0);
 
   QTest::mouseClick(f.Image1, Qt::LeftButton, {}, QPoint(100, 100));
-  EXPECT_FALSE(f.Rx.DispSpectrum);
+  EXPECT_FALSE(f.Rx().DispSpectrum);
   EXPECT_GT(CountColour(f.Image1->Frame(), QRect(226, 130, 30, 15), red), 10) << "OFF shown";
   EXPECT_EQ(CountColour(f.Image1->Frame(), QRect(0, 30, 220, 100), qRgb(0, 0, 0)), 220 * 100)
       << "the waterfall is erased";
   QTest::mouseClick(f.Image1, Qt::LeftButton);
-  EXPECT_TRUE(f.Rx.DispSpectrum);
+  EXPECT_TRUE(f.Rx().DispSpectrum);
 
   QTest::mouseClick(f.Image2, Qt::LeftButton);
-  EXPECT_FALSE(f.Rx.DispEyepattern);
+  EXPECT_FALSE(f.Rx().DispEyepattern);
   EXPECT_GT(CountColour(f.Image2->Frame(), QRect(150, 130, 30, 15), red), 10);
   const uint64_t frames = f.Displays()->EyeFrames();
   ASSERT_TRUE(app.Fake.Device->FillNext(0));
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == 1; }, 5000));
   EXPECT_EQ(f.Displays()->EyeFrames(), frames) << "an eye pattern switched off stays frozen";
   QTest::mouseClick(f.Image2, Qt::LeftButton);
-  EXPECT_TRUE(f.Rx.DispEyepattern);
+  EXPECT_TRUE(f.Rx().DispEyepattern);
 }
 
 TEST(MainWindow, ClosingWritesTheSettingsBeforeTheDeviceIsClosed)

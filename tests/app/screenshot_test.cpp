@@ -34,7 +34,7 @@ void Feed(TForm1& f, const std::vector<int16_t>& left)
       block[2 * j] = left[start + static_cast<std::size_t>(j)];
       block[2 * j + 1] = 0;
     }
-    ProcessBlock(f.Rx, block);
+    ProcessBlock(f.Rx(), block);
   }
 }
 
