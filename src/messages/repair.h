@@ -1,0 +1,29 @@
+// Repair of a message from its copies: the copies are aligned character by
+// character and what one copy lost (an erasure, a stretch lost out of
+// synchronisation) is filled from the other where they align.
+#pragma once
+
+#include <vector>
+
+#include "messages/message.h"
+
+namespace brontel::msg {
+
+// `base` with its erasures and gaps filled from `other`. The two are aligned
+// by edit distance (substitution, insertion and deletion cost 1; an erasure
+// matches any character; a gap matches any run of the other copy). An erasure
+// aligned with a character takes the character; a gap takes the run it is
+// aligned with (if any). Everything else of `base` stays as it is. Copies too
+// long to align in bounded memory come back unchanged.
+std::vector<TUnit> FillFrom(const std::vector<TUnit>& base, const std::vector<TUnit>& other);
+
+// Whether copy a is better than b: fewer erasures, then a lower error estimate.
+bool Better(const TMessage& a, const TMessage& b);
+
+// The message shown for two copies of one identity: the better of the two
+// with its erasures and gaps filled from the other, measured again. Identity,
+// times and reception details are those of `copy` (the newer reception); the
+// trailer counts as received if either copy had it.
+TMessage Merge(const TMessage& shown, const TMessage& copy);
+
+}  // namespace brontel::msg
