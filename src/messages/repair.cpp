@@ -11,14 +11,20 @@ constexpr std::size_t MaxCells = 40'000'000;  // alignment matrix bytes allowed
 
 bool IsGap(const TUnit& u) { return u.Kind == TUnitKind::Gap; }
 
+// Costs: a differing character, or one against nothing, costs ten times as
+// much as a unit a gap takes or a character against an erasure, so that two
+// gaps never take each other's text where the copies agree.
+constexpr int Edit = 10;
+constexpr int Loose = 1;
+
 // Cost of aligning two units that are not gaps.
 int Substitution(const TUnit& a, const TUnit& b)
 {
   const bool aChar = a.Kind == TUnitKind::Char, bChar = b.Kind == TUnitKind::Char;
-  if (a.Kind == TUnitKind::LineEnd || b.Kind == TUnitKind::LineEnd) return a.Kind == b.Kind ? 0 : 1;
-  if (!aChar || !bChar) return 0;  // an erasure matches any character
+  if (a.Kind == TUnitKind::LineEnd || b.Kind == TUnitKind::LineEnd) return a.Kind == b.Kind ? 0 : Edit;
+  if (!aChar || !bChar) return Loose;  // an erasure matches any character
   if (a.Bytes == b.Bytes) return 0;
-  return a.Half != 0 && a.Half == b.Half ? 0 : 1;
+  return a.Half != 0 && a.Half == b.Half ? 0 : Edit;
 }
 
 enum : uint8_t { Diag, Up, Left };
@@ -36,23 +42,24 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
   auto at = [&](std::size_t i, std::size_t j) -> uint8_t& { return move[i * (m + 1) + j]; };
   prev[0] = 0;
   for (std::size_t j = 1; j <= m; ++j) {
-    prev[j] = prev[j - 1] + (IsGap(b[j - 1]) ? 0 : 1);
+    prev[j] = prev[j - 1] + (IsGap(b[j - 1]) ? 0 : Edit);
     at(0, j) = Left;
   }
   for (std::size_t i = 1; i <= n; ++i) {
     const TUnit& ai = a[i - 1];
-    cur[0] = prev[0] + (IsGap(ai) ? 0 : 1);
+    cur[0] = prev[0] + (IsGap(ai) ? 0 : Edit);
     at(i, 0) = Up;
     for (std::size_t j = 1; j <= m; ++j) {
       const TUnit& bj = b[j - 1];
       int best = std::numeric_limits<int>::max();
       uint8_t how = Diag;
       if (!IsGap(ai) && !IsGap(bj)) best = prev[j - 1] + Substitution(ai, bj);
-      // a's unit against nothing (a gap in b absorbs it for free).
-      const int up = prev[j] + (IsGap(ai) || IsGap(bj) ? 0 : 1);
+      // a's unit against nothing, or taken by a gap of b (a gap of a
+      // against nothing is free).
+      const int up = prev[j] + (IsGap(ai) ? 0 : IsGap(bj) ? Loose : Edit);
       if (up < best) best = up, how = Up;
-      // b's unit against nothing (a gap in a absorbs it for free).
-      const int left = cur[j - 1] + (IsGap(ai) || IsGap(bj) ? 0 : 1);
+      // b's unit against nothing, or taken by a gap of a.
+      const int left = cur[j - 1] + (IsGap(bj) ? 0 : IsGap(ai) ? Loose : Edit);
       if (left < best) best = left, how = Left;
       cur[j] = best;
       at(i, j) = how;

@@ -10,11 +10,12 @@
 namespace brontel::msg {
 
 // `base` with its erasures and gaps filled from `other`. The two are aligned
-// by edit distance (substitution, insertion and deletion cost 1; an erasure
-// matches any character; a gap matches any run of the other copy). An erasure
-// aligned with a character takes the character; a gap takes the run it is
-// aligned with (if any). Everything else of `base` stays as it is. Copies too
-// long to align in bounded memory come back unchanged.
+// by weighted edit distance: a character against a differing one or against
+// nothing costs 10, against an erasure 1, and a gap takes any run of the other
+// copy at 1 a unit. An erasure aligned with a character takes the character;
+// a gap takes the run it is aligned with (if any). Everything else of `base`
+// stays as it is. Copies too long to align in bounded memory come back
+// unchanged.
 std::vector<TUnit> FillFrom(const std::vector<TUnit>& base, const std::vector<TUnit>& other);
 
 // Whether copy a is better than b: fewer erasures, then a lower error estimate.
