@@ -1,5 +1,6 @@
 #include "messages/assembler.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace brontel::msg {
@@ -26,21 +27,36 @@ std::size_t FirstText(const std::vector<TUnit>& units, std::size_t from)
   return from;
 }
 
-// Where a header starts at or after `from`: ZCZC anywhere, or at the start of
-// the line a four-character word with at least three of ZCZC in their places
+// Edit distance of units [s, e) to `word`, an erasure matching any character.
+int Distance(const std::vector<TUnit>& units, std::size_t s, std::size_t e, std::string_view word)
+{
+  std::vector<int> prev(word.size() + 1), cur(word.size() + 1);
+  for (std::size_t j = 0; j <= word.size(); ++j) prev[j] = static_cast<int>(j);
+  for (std::size_t i = s; i < e; ++i) {
+    cur[0] = static_cast<int>(i - s + 1);
+    for (std::size_t j = 1; j <= word.size(); ++j) {
+      const bool same = units[i].Kind == TUnitKind::Erasure || Is(units[i], word[j - 1]);
+      cur[j] = std::min({prev[j - 1] + (same ? 0 : 1), prev[j] + 1, cur[j - 1] + 1});
+    }
+    std::swap(prev, cur);
+  }
+  return prev[word.size()];
+}
+
+// Where a header starts at or after `from`, and the length of its ZCZC: ZCZC
+// anywhere, or at the start of the line a word one edit away from ZCZC
 // followed by a space (a header received with errors).
-std::size_t FindStart(const std::vector<TUnit>& units, std::size_t from)
+std::pair<std::size_t, std::size_t> FindStart(const std::vector<TUnit>& units, std::size_t from)
 {
   for (std::size_t k = from; k + 4 <= units.size(); ++k)
-    if (WordAt(units, k, "ZCZC")) return k;
+    if (WordAt(units, k, "ZCZC")) return {k, 4};
   const std::size_t s = FirstText(units, 0);
-  if (s < from || s + 5 > units.size() || !IsSpace(units[s + 4])) return NotFound;
-  int agree = 0;
-  for (std::size_t k = 0; k < 4; ++k) {
-    if (!IsText(units[s + k])) return NotFound;
-    agree += Is(units[s + k], "ZCZC"[k]);
-  }
-  return agree >= 3 ? s : NotFound;
+  if (s < from) return {NotFound, 0};
+  std::size_t e = s;
+  while (e < units.size() && IsText(units[e])) ++e;
+  if (e - s < 3 || e - s > 5 || e >= units.size() || !IsSpace(units[e])) return {NotFound, 0};
+  if (Distance(units, s, e, "ZCZC") > 1) return {NotFound, 0};
+  return {s, e - s};
 }
 
 // Where a trailer starts at or after `from` and its length: NNNN anywhere, or
@@ -111,7 +127,7 @@ void TMessageAssembler::Process(const std::vector<TUnit>& units, double t, int d
 
   std::size_t i = 0;
   while (i < units.size()) {
-    const std::size_t s = FindStart(units, i);
+    const auto [s, startLen] = FindStart(units, i);
     const auto [e, len] = FindEnd(units, i);
     if (e != NotFound && (s == NotFound || e < s)) {
       append(i, e);
@@ -122,7 +138,7 @@ void TMessageAssembler::Process(const std::vector<TUnit>& units, double t, int d
       append(i, s);
       if (Open != TOpen::None) Close(t, false);
       i = s;
-      StartMessage(units, i, t);
+      StartMessage(units, i, startLen, t);
       appended = false;
       i = FirstText(units, i);
     } else {
@@ -134,7 +150,7 @@ void TMessageAssembler::Process(const std::vector<TUnit>& units, double t, int d
   if (Open != TOpen::None) Doubtful += doubtful;
 }
 
-void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_t& i, double t)
+void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_t& i, std::size_t len, double t)
 {
   Cur = TMessage{};
   Body.clear();
@@ -148,8 +164,8 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
   // Japanese stations send the header in full-width characters.
   Cur.Service = units[i].Bytes.size() == 2 ? TService::Japanese : Options.Service;
 
-  const bool exact = WordAt(units, i, "ZCZC");
-  i += 4;
+  const bool exact = len == 4 && WordAt(units, i, "ZCZC");
+  i += len;
   int spaces = 0;
   for (; i < units.size() && IsSpace(units[i]); ++i) ++spaces;
   bool valid = exact && spaces == 1;

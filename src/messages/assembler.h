@@ -50,7 +50,7 @@ private:
   enum class TOpen { None, Message, Fragment };
 
   void Process(const std::vector<TUnit>& units, double t, int doubtful);
-  void StartMessage(const std::vector<TUnit>& units, std::size_t& i, double t);
+  void StartMessage(const std::vector<TUnit>& units, std::size_t& i, std::size_t len, double t);
   void Append(const std::vector<TUnit>& units, std::size_t from, std::size_t to, double t);
   void Close(double end, bool trailer);
 

@@ -89,7 +89,8 @@ std::string TMessageFormatter::Text(const TMessage& m, bool utf8)
     head += "text outside a message";
   }
   head += "  errors " + std::string(cer) + "  " + std::string(StatusName(StatusOf(m)));
-  if (m.Repeat) head += "  repeat (" + std::to_string(m.Copies) + " copies)";
+  if (m.Repeat) head += "  repeat";
+  if (m.Copies > 1) head += " (" + std::to_string(m.Copies) + " copies)";
   std::string out = head + "\n";
   out += utf8 ? Cp932ToUtf8(m.Text) : m.Text;
   if (!m.Text.empty() && m.Text.back() != '\n') out += '\n';

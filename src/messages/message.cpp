@@ -116,6 +116,16 @@ std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps)
     units.push_back(std::move(u));
   }
   for (; g < gaps.size(); ++g) units.push_back(gapUnit(gaps[g]));
+  int since = 0;  // characters since the last gap on this line, 0: none
+  for (TUnit& u : units) {
+    if (u.Kind == TUnitKind::Gap) {
+      since = 1;
+    } else if (u.Kind == TUnitKind::LineEnd) {
+      since = 0;
+    } else if (since > 0) {
+      u.Doubt = since++;
+    }
+  }
   return units;
 }
 

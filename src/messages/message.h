@@ -93,10 +93,17 @@ struct TUnit {
   std::string Bytes;  // the character's bytes; "\n" for a line end; for a gap, "\n" or ""
   char Half = 0;      // the half-width ASCII form of a full- or half-width ASCII character, else 0
   int Lost = 0;       // gaps: characters estimated lost
+  // Characters received on the line after a gap: 1 for the first character
+  // after it, 2 for the next, and so on (0: not after a gap). A decoder that
+  // has just found synchronisation again may still be in the wrong
+  // letters/figures shift there; the further from the gap, the likelier a
+  // shift code has set it right.
+  int Doubt = 0;
   bool operator==(const TUnit&) const = default;
 };
 
-// Splits text (with its gaps) into units; FromUnits is the inverse.
+// Splits text (with its gaps) into units, marking the characters from a gap
+// to the end of the next line as doubtful; FromUnits is the inverse.
 std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps = {});
 void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps);
 

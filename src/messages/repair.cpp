@@ -23,11 +23,15 @@ int Substitution(const TUnit& a, const TUnit& b)
   const bool aChar = a.Kind == TUnitKind::Char, bChar = b.Kind == TUnitKind::Char;
   if (a.Kind == TUnitKind::LineEnd || b.Kind == TUnitKind::LineEnd) return a.Kind == b.Kind ? 0 : Edit;
   if (!aChar || !bChar) return Loose;  // an erasure matches any character
-  if (a.Bytes == b.Bytes) return 0;
-  return a.Half != 0 && a.Half == b.Half ? 0 : Edit;
+  if (a.Bytes == b.Bytes || (a.Half != 0 && a.Half == b.Half)) return 0;
+  return a.Doubt > 0 || b.Doubt > 0 ? Loose : Edit;
 }
 
 enum : uint8_t { Diag, Up, Left };
+
+// How far a character can be trusted: received well clear of a gap beats
+// received just after one.
+int Reliability(const TUnit& u) { return u.Doubt == 0 ? std::numeric_limits<int>::max() : u.Doubt; }
 
 }  // namespace
 
@@ -95,7 +99,9 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
         closeGap();
         const TUnit& ai = a[i++];
         const TUnit& bj = b[j++];
-        out.push_back(ai.Kind == TUnitKind::Erasure && bj.Kind == TUnitKind::Char ? bj : ai);
+        const bool replace = bj.Kind == TUnitKind::Char && ai.Bytes != bj.Bytes &&
+                             (ai.Kind == TUnitKind::Erasure || Reliability(bj) > Reliability(ai));
+        out.push_back(replace ? bj : ai);
         break;
       }
       case Up:

@@ -12,8 +12,10 @@ namespace brontel::msg {
 // `base` with its erasures and gaps filled from `other`. The two are aligned
 // by weighted edit distance: a character against a differing one or against
 // nothing costs 10, against an erasure 1, and a gap takes any run of the other
-// copy at 1 a unit. An erasure aligned with a character takes the character;
-// a gap takes the run it is aligned with (if any). Everything else of `base`
+// copy at 1 a unit; a doubtful character (see ToUnits) against a differing one
+// costs 1. An erasure aligned with a character takes it; a character aligned
+// with a differing one the other copy received further from a gap (or clear
+// of any) takes that one; a gap takes the run it is aligned with (if any). Everything else of `base`
 // stays as it is. Copies too long to align in bounded memory come back
 // unchanged.
 std::vector<TUnit> FillFrom(const std::vector<TUnit>& base, const std::vector<TUnit>& other);

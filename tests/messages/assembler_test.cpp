@@ -75,9 +75,10 @@ TEST(Assembler, TextStreams)
   {
     SCOPED_TRACE("headers with errors");
     TCollector c;
-    c.Feed({"ZC*C OA12", "X", "NNNN", "ZCZC O*12", "Y", "NNNN", "ZCZCOA12", "NNNN", "ZCZC 0A12", "NNNN"});
-    ASSERT_EQ(c.Out.size(), 4u);
+    c.Feed({"ZC*C OA12", "X", "NNNN", "ZCZC O*12", "Y", "NNNN", "ZCZCOA12", "NNNN", "ZCZC 0A12", "NNNN", "CZC OA12", "NNNN"});
+    ASSERT_EQ(c.Out.size(), 5u);
     for (const TMessage& m : c.Out) EXPECT_EQ(StatusOf(m), TStatus::HeaderErrors) << m.Id;
+    EXPECT_EQ(c.Out[4].Id, "OA12");
     EXPECT_EQ(c.Out[0].Id, "OA12");
     EXPECT_EQ(c.Out[1].Id, "O*12");
     EXPECT_EQ(c.Out[1].Station, 'O');
