@@ -100,7 +100,7 @@ std::string TMessageFormatter::Text(const TMessage& m, bool utf8)
 
 std::string TMessageFormatter::JsonLine(const TMessage& m)
 {
-  using nlohmann::json;
+  using json = nlohmann::ordered_json;
   json j;
   j["id"] = m.Id;
   j["station"] = m.Station ? json(std::string(1, m.Station)) : json(nullptr);
