@@ -64,7 +64,12 @@ std::pair<std::size_t, std::size_t> FindStart(const std::vector<TUnit>& units, s
 std::pair<std::size_t, std::size_t> FindEnd(const std::vector<TUnit>& units, std::size_t from)
 {
   for (std::size_t k = from; k + 4 <= units.size(); ++k)
-    if (WordAt(units, k, "NNNN")) return {k, 4};
+    if (WordAt(units, k, "NNNN")) {
+      // More N (a trailer received twice over) belong to it.
+      std::size_t e = k + 4;
+      while (e < units.size() && Is(units[e], 'N')) ++e;
+      return {k, e - k};
+    }
   const std::size_t s = FirstText(units, 0);
   if (s < from) return {NotFound, 0};
   std::size_t e = units.size();

@@ -27,7 +27,7 @@ TEST(Assembler, TextStreams)
   {
     SCOPED_TRACE("clean message, garbage before and after");
     TCollector c;
-    c.Feed({"K7E", "ZCZC OA12", "NAVAREA WARNING 123.", "POSITION 35-12N.", "NNNN", "QX"});
+    c.Feed({"K7E", "ZCZC OA12", "NAVAREA WARNING 123.", "POSITION 35-12N.", "NNNNNNN", "QX"});
     c.A.Finish(10);
     ASSERT_EQ(c.Out.size(), 3u);
     EXPECT_EQ(StatusOf(c.Out[0]), TStatus::NoHeader);

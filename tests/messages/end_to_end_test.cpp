@@ -20,15 +20,19 @@ namespace {
 namespace fs = std::filesystem;
 
 // One emission of `text` at `snrDb`, followed by `pause` seconds of noise.
-std::vector<int16_t> Emission(const std::string& text, double snrDb, uint32_t seed, double pause)
+std::vector<int16_t> Emission(const std::string& text, double snrDb, uint32_t seed, double pause,
+                              gen::TService service = gen::TService::English)
 {
   std::vector<uint8_t> codes;
   std::string err;
-  EXPECT_TRUE(gen::EnglishCodes(text, codes, err)) << err;
+  EXPECT_TRUE(service == gen::TService::English ? gen::EnglishCodes(text, codes, err)
+                                                : gen::JapaneseCodes(text, codes, err))
+      << err;
   gen::TFskParams p;
   p.SnrDb = snrDb;
   p.Seed = seed;
   gen::TEmission e;
+  e.Service = service;
   e.PhasingSeconds = 3.0;
   std::vector<int16_t> pcm = gen::NoiseOnly(0.5, p, seed * 3 + 1);
   const auto signal = gen::ModulateFsk(gen::EmissionBits(codes, e), p);
@@ -100,6 +104,24 @@ TEST(EndToEnd, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
   fs::remove(store);
   fs::remove(store + "-wal");
   fs::remove(store + "-shm");
+}
+
+TEST(EndToEnd, JapaneseEmissionWithFullWidthHeader)
+{
+  std::vector<TMessage> seen;
+  TReceptionOptions opt;
+  opt.Assembler.Service = TService::English;  // the header tells
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  reception->OnMessage = [&](const TMessage& m) { seen.push_back(m); };
+  Receive(*reception, Emission("ＺＣＺＣ　ＪＡ０１\n東京湾　浮標消灯中\nＮＮＮＮ\n", 20.0, 5, 2.0, gen::TService::Japanese));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Id, "JA01");
+  EXPECT_EQ(StatusOf(seen[0]), TStatus::Complete);
+  EXPECT_EQ(seen[0].Service, TService::Japanese);
+  EXPECT_EQ(Cp932ToUtf8(seen[0].Text), "東京湾　浮標消灯中");
+  EXPECT_EQ(seen[0].Cer, 0.0);
 }
 
 }  // namespace
