@@ -70,16 +70,32 @@ private:
 // Feeds an assembler from a receiver's text sink. After every block the
 // caller reports the time at the block's end and the decoder's state; lines
 // written during a block are stamped with the time at its start.
+// Everything the sink receives is also passed on to `next` (if set), so the
+// receiver's own text display keeps working.
 class TAssemblerSink final : public TTextSink {
 public:
-  explicit TAssemblerSink(TMessageAssembler& assembler) : A(assembler) {}
-  void LineWritten(std::string_view line) override { A.Line(line, Now); }
+  explicit TAssemblerSink(TMessageAssembler& assembler, TTextSink* next = nullptr) : A(assembler), Next(next) {}
+  void SetNext(TTextSink* next) { Next = next; }
+  void LineWritten(std::string_view line) override
+  {
+    A.Line(line, Now);
+    if (Next) Next->LineWritten(line);
+  }
+  void MemoReplaced(std::string_view memo) override
+  {
+    if (Next) Next->MemoReplaced(memo);
+  }
+  void EditChanged(std::string_view text) override
+  {
+    if (Next) Next->EditChanged(text);
+  }
   void AfterBlock(double t, bool inSync, bool english);
   // End of input at time t; `unfinished` is the decoder's line under construction.
   void Finish(double t, std::string_view unfinished = {});
 
 private:
   TMessageAssembler& A;
+  TTextSink* Next;
   double Now = 0.0;
   bool Synced = false;
   bool English = true;

@@ -36,6 +36,7 @@ void TMessageReception::Completed(TMessage&& m)
                  error.c_str());
     shown = std::move(m);
   }
+  if (Options.StorePath.empty()) shown.StoreId = 0;  // kept in memory only
   if (Options.Print != TPrint::None && Options.Out) {
     const std::string out = Options.Print == TPrint::Json ? TMessageFormatter::JsonLine(shown)
                                                           : TMessageFormatter::Text(shown, Options.Utf8);

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "messages/assembler.h"
+#include "messages/format.h"
 #include "messages/store.h"
 
 namespace brontel::msg {
@@ -34,6 +35,8 @@ public:
 
   // The sink to give the receiver (TReceiverSession::SetSink or TSessionOptions::Sink).
   TTextSink& Sink() { return Adapter; }
+  // A sink that also receives all text, e.g. the window's memo or a line printer.
+  void Forward(TTextSink* next) { Adapter.SetNext(next); }
   // After every block: the time at its end (seconds into the input) and the decoder's state.
   void AfterBlock(double t, bool inSync, bool english) { Adapter.AfterBlock(t, inSync, english); }
   // End of input; `unfinished` is the decoder's line under construction.
