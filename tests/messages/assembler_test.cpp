@@ -25,11 +25,11 @@ struct TCollector {
 TEST(Assembler, TextStreams)
 {
   {
-    SCOPED_TRACE("clean message, garbage before and after");
+    SCOPED_TRACE("clean messages, garbage before, between and after");
     TCollector c;
-    c.Feed({"K7E", "ZCZC OA12", "NAVAREA WARNING 123.", "POSITION 35-12N.", "NNNNNNN", "QX"});
+    c.Feed({"K7E", "ZCZC OA12", "NAVAREA WARNING 123.", "POSITION 35-12N.", "NNNNNNN", "QX", "ZCZC OA13", "NNNN"});
     c.A.Finish(10);
-    ASSERT_EQ(c.Out.size(), 3u);
+    ASSERT_EQ(c.Out.size(), 4u);
     EXPECT_EQ(StatusOf(c.Out[0]), TStatus::NoHeader);
     EXPECT_EQ(c.Out[0].Text, "K7E");
     const TMessage& m = c.Out[1];
@@ -43,6 +43,8 @@ TEST(Assembler, TextStreams)
     EXPECT_EQ(m.End, 4.0);
     EXPECT_EQ(m.Cer, 0.0);
     EXPECT_EQ(c.Out[2].Text, "QX");
+    EXPECT_EQ(c.Out[3].Id, "OA13");
+    EXPECT_EQ(StatusOf(c.Out[3]), TStatus::Complete);
   }
   {
     SCOPED_TRACE("full-width Japanese header and trailer");

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "decoder/cp932.h"
@@ -122,6 +124,57 @@ TEST(EndToEnd, JapaneseEmissionWithFullWidthHeader)
   EXPECT_EQ(seen[0].Service, TService::Japanese);
   EXPECT_EQ(Cp932ToUtf8(seen[0].Text), "東京湾　浮標消灯中");
   EXPECT_EQ(seen[0].Cer, 0.0);
+}
+
+// A receiver killed while decoding loses no message it reported as stored.
+TEST(EndToEnd, KilledWhileDecodingLosesNothingReportedStored)
+{
+  const std::string store = (fs::temp_directory_path() / ("brontel-kill-" + std::to_string(::getpid()) + ".sqlite")).string();
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+  std::vector<int16_t> pcm;
+  for (int serial = 1; serial <= 8; ++serial) {
+    const std::string n = std::to_string(serial);
+    const auto e = Emission("ZCZC SE0" + n + "\nFORECAST " + n + " WIND SW 5\nNNNN\n", 25.0, serial, 0.5);
+    pcm.insert(pcm.end(), e.begin(), e.end());
+  }
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    TReceptionOptions opt;
+    opt.StorePath = store;
+    std::string error;
+    auto reception = TMessageReception::Open(opt, error);
+    if (!reception) ::_exit(3);
+    reception->OnMessage = [&](const TMessage& m) {
+      if (::write(fds[1], &m.Serial, sizeof m.Serial) != sizeof m.Serial) ::_exit(4);
+    };
+    Receive(*reception, pcm);
+    for (;;) ::pause();  // wait to be killed
+  }
+  ::close(fds[1]);
+  std::vector<int> reported;
+  int serial;
+  while (reported.size() < 3 && ::read(fds[0], &serial, sizeof serial) == sizeof serial) reported.push_back(serial);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  while (::read(fds[0], &serial, sizeof serial) == sizeof serial) reported.push_back(serial);
+  ::close(fds[0]);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "ended on its own with status " << WEXITSTATUS(status);
+  ASSERT_GE(reported.size(), 3u);
+
+  std::string error;
+  auto s = TMessageStore::Open(store, TMessageStore::TMode::Existing, error);
+  ASSERT_TRUE(s) << error;
+  std::vector<TMessage> stored;
+  ASSERT_TRUE(s->List({}, stored, error)) << error;
+  for (int r : reported)
+    EXPECT_TRUE(std::any_of(stored.begin(), stored.end(), [&](const TMessage& m) { return m.Serial == r; })) << r;
+  s.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
 }
 
 }  // namespace

@@ -1,16 +1,13 @@
 // The message store on disk: repeats across restarts, the repeat window,
-// serial 00, headers with errors, damaged files and a killed writer.
+// serial 00, headers with errors, damaged and newer files.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "messages/assembler.h"
@@ -175,45 +172,6 @@ TEST(Store, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
     f.write("\0\0\0\x63", 4);
   }
   EXPECT_NE(refused("newer schema").find("newer"), std::string::npos) << error;
-}
-
-// A writer killed while storing loses nothing it reported as stored.
-TEST(Store, KilledWriterLosesNothingReportedStored)
-{
-  TTempStore file("killed");
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::close(fds[0]);
-    std::string error;
-    auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error);
-    if (!s) ::_exit(3);
-    for (int i = 0;; ++i) {
-      char id[8];
-      std::snprintf(id, sizeof id, "%c%c%02d", 'A' + i / 2600 % 26, 'A' + i / 100 % 26, i % 100);
-      TMessage shown;
-      if (!s->Add(Received({std::string("ZCZC ") + id, "TEXT OF MESSAGE " + std::to_string(i), "NNNN"}, Day0 + i), shown, error))
-        ::_exit(4);
-      if (::write(fds[1], &i, sizeof i) != sizeof i) ::_exit(5);  // reported stored
-    }
-  }
-  ::close(fds[1]);
-  int reported = -1, i;
-  while (reported < 30 && ::read(fds[0], &i, sizeof i) == sizeof i) reported = i;
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  while (::read(fds[0], &i, sizeof i) == sizeof i) reported = i;
-  ::close(fds[0]);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended on its own with " << WEXITSTATUS(status);
-
-  auto s = file.Open();
-  ASSERT_TRUE(s);
-  std::set<std::string> texts;
-  for (const TMessage& m : All(*s)) texts.insert(m.Text);
-  for (int k = 0; k <= reported; ++k) EXPECT_TRUE(texts.count("TEXT OF MESSAGE " + std::to_string(k))) << k;
 }
 
 }  // namespace
