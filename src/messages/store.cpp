@@ -247,8 +247,9 @@ bool PragmaInt(sqlite3* db, const char* sql, int64_t& value, std::string& error)
   return true;
 }
 
-// Checks a freshly opened database and brings it to the current schema.
-bool Prepare(sqlite3* db, const std::string& path, bool file, std::string& error)
+// Whether an opened database is a message store this program can use: ours
+// (or empty), not newer, and undamaged. Only reads.
+bool Check(sqlite3* db, const std::string& path, std::string& error)
 {
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, 5000);
@@ -278,6 +279,15 @@ bool Prepare(sqlite3* db, const std::string& path, bool file, std::string& error
       return false;
     }
   }
+  return true;
+}
+
+// Checks a database opened for writing and brings it to the current schema.
+bool Prepare(sqlite3* db, const std::string& path, bool file, std::string& error)
+{
+  if (!Check(db, path, error)) return false;
+  int64_t version = 0;
+  if (!PragmaInt(db, "PRAGMA user_version", version, error)) return false;
   if (file) {
     TStmt wal(db, "PRAGMA journal_mode=WAL");
     if (!wal.Ok() || wal.Step() != SQLITE_ROW || wal.Text(0) != "wal") {
@@ -338,6 +348,15 @@ std::unique_ptr<TMessageStore> TMessageStore::Open(const std::string& path, TMod
     return nullptr;
   }
   sqlite3* db = nullptr;
+  if (exists) {
+    // Refusals are found through a read-only connection, which never writes
+    // to the file, not even to recover or checkpoint its log.
+    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    const bool usable = rc == SQLITE_OK ? Check(db, path, error) : (error = DbError(db, "cannot open " + path), false);
+    sqlite3_close(db);
+    db = nullptr;
+    if (!usable) return nullptr;
+  }
   const int flags = SQLITE_OPEN_READWRITE | (mode == TMode::Create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     error = DbError(db, "cannot open " + path);
