@@ -102,7 +102,7 @@ TMessageAssembler::TMessageAssembler(TOutput output, TAssemblerOptions options)
 
 void TMessageAssembler::Line(std::string_view cp932, double t, int doubtful)
 {
-  if (Open != TOpen::None && !InSync && t - LostAt >= Options.SyncGap) Close(LostAt, false);
+  Expire(t);
   Process(ToUnits(cp932), t, doubtful);
   LastLine = t;
   LineSinceEvent = true;
@@ -218,6 +218,11 @@ void TMessageAssembler::SyncChanged(bool inSync, double t)
 void TMessageAssembler::Tick(double t)
 {
   LineSinceEvent = false;
+  Expire(t);
+}
+
+void TMessageAssembler::Expire(double t)
+{
   if (Open == TOpen::None) return;
   if (!InSync && t - LostAt >= Options.SyncGap)
     Close(LostAt, false);

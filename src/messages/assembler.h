@@ -53,6 +53,7 @@ private:
   void StartMessage(const std::vector<TUnit>& units, std::size_t& i, std::size_t len, double t);
   void Append(const std::vector<TUnit>& units, std::size_t from, std::size_t to, double t);
   void Close(double end, bool trailer);
+  void Expire(double t);  // closes what the end of the emission or the time-out ended
 
   TOutput Output;
   TAssemblerOptions Options;
