@@ -64,7 +64,7 @@ void Receive(TMessageReception& reception, const std::vector<int16_t>& pcm)
   reception.Finish(t, session.Channel().LineText);
 }
 
-TEST(EndToEnd, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
+TEST(ReceivedMessages, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
 {
   std::string body;
   for (int i = 1; i <= 6; ++i) body += "LINE " + std::to_string(i) + " GALE WARNING SEA AREA FISHER WIND NW 8\n";
@@ -108,7 +108,7 @@ TEST(EndToEnd, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
   fs::remove(store + "-shm");
 }
 
-TEST(EndToEnd, JapaneseEmissionWithFullWidthHeader)
+TEST(ReceivedMessages, JapaneseEmissionWithFullWidthHeader)
 {
   std::vector<TMessage> seen;
   TReceptionOptions opt;
@@ -127,7 +127,7 @@ TEST(EndToEnd, JapaneseEmissionWithFullWidthHeader)
 }
 
 // A receiver killed while decoding loses no message it reported as stored.
-TEST(EndToEnd, KilledWhileDecodingLosesNothingReportedStored)
+TEST(ReceivedMessages, KilledWhileDecodingLosesNothingReportedStored)
 {
   const std::string store = (fs::temp_directory_path() / ("brontel-kill-" + std::to_string(::getpid()) + ".sqlite")).string();
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);

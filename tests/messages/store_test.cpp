@@ -77,7 +77,7 @@ std::string Bytes(const std::string& path)
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-TEST(Store, RepeatsAcrossRestartsAreMergedNotAnnounced)
+TEST(MessageStore, RepeatsAcrossRestartsAreMergedNotAnnounced)
 {
   TTempStore file("repeat");
   {
@@ -104,7 +104,7 @@ TEST(Store, RepeatsAcrossRestartsAreMergedNotAnnounced)
   EXPECT_TRUE(copies[1].Repeat);
 }
 
-TEST(Store, WhatIsNeverARepeat)
+TEST(MessageStore, WhatIsNeverARepeat)
 {
   TTempStore file("never");
   auto s = file.Open();
@@ -131,7 +131,7 @@ TEST(Store, WhatIsNeverARepeat)
   EXPECT_EQ(found[0].Copies, 2);  // newest first
 }
 
-TEST(Store, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
+TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
 {
   TTempStore file("damaged");
   std::string error;
