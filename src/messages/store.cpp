@@ -311,22 +311,6 @@ bool Prepare(sqlite3* db, const std::string& path, bool file, std::string& error
   return tx.Commit(error);
 }
 
-std::string ReadColumns(const char* table)
-{
-  std::string cols;
-  std::string_view all = MessageColumns;
-  for (std::size_t pos = 0; pos < all.size();) {
-    std::size_t end = all.find(',', pos);
-    if (end == std::string_view::npos) end = all.size();
-    std::string_view name = all.substr(pos, end - pos);
-    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-    if (!cols.empty()) cols += ", ";
-    cols += std::string(table) + "." + std::string(name);
-    pos = end + 1;
-  }
-  return cols;
-}
-
 }  // namespace
 
 std::unique_ptr<TMessageStore> TMessageStore::Open(const std::string& path, TMode mode, std::string& error)
@@ -506,7 +490,7 @@ bool ReadAll(sqlite3* db, TStmt& s, int first, std::vector<TMessage>& out, std::
 
 bool TMessageStore::List(const TStoreFilter& f, std::vector<TMessage>& out, std::string& error)
 {
-  std::string sql = "SELECT id, copies, " + ReadColumns("messages") + " FROM messages WHERE 1";
+  std::string sql = std::string("SELECT id, copies, ") + MessageColumns + " FROM messages WHERE 1";
   if (!f.Stations.empty()) sql += " AND instr(?1, station) > 0";
   if (!f.Subjects.empty()) sql += " AND instr(?2, subject) > 0";
   if (f.Since) sql += " AND first_seen >= ?3";
@@ -533,7 +517,7 @@ bool TMessageStore::List(const TStoreFilter& f, std::vector<TMessage>& out, std:
 
 bool TMessageStore::Find(std::string_view id, std::vector<TMessage>& out, std::string& error)
 {
-  TStmt s(Db, "SELECT id, copies, " + ReadColumns("messages") +
+  TStmt s(Db, std::string("SELECT id, copies, ") + MessageColumns +
                   " FROM messages WHERE ident = ? ORDER BY first_seen DESC, id DESC");
   if (!s.Ok()) return error = DbError(Db, "cannot read the store"), false;
   s.Bind(1, id);
@@ -542,7 +526,7 @@ bool TMessageStore::Find(std::string_view id, std::vector<TMessage>& out, std::s
 
 bool TMessageStore::Copies(int64_t storeId, std::vector<TMessage>& out, std::string& error)
 {
-  TStmt s(Db, "SELECT message_id, repeat, " + ReadColumns("copies") +
+  TStmt s(Db, std::string("SELECT message_id, repeat, ") + MessageColumns +
                   " FROM copies WHERE message_id = ? ORDER BY id");
   if (!s.Ok()) return error = DbError(Db, "cannot read the store"), false;
   s.Bind(1, storeId);
