@@ -18,7 +18,8 @@ bool TUdpSender::Open(std::string_view destination, std::string& error)
 {
   const std::size_t colon = destination.rfind(':');
   if (colon == std::string_view::npos || colon == 0 || colon + 1 == destination.size()) {
-    error.assign("'").append(destination).append("' is not HOST:PORT");
+    error = std::string(destination);
+    error.append(" is not HOST:PORT");
     return false;
   }
   std::string host(destination.substr(0, colon));
