@@ -22,9 +22,9 @@ constexpr double FastBits = 4.0;    // signal power under fading (40 ms)
 // Bit-timing loop: proportional gain (samples per unit of timing error) and
 // integral gain (samples per bit per unit of error), while acquiring and
 // once the signal has been present for a while.
-constexpr double AcqKp = 0.5, AcqKi = 0.008;
-constexpr double TrackKp = 0.25, TrackKi = 0.0025;
-constexpr int AcquireBits = 300;
+constexpr double AcqKp = 0.35, AcqKi = 0.004;
+constexpr double TrackKp = 0.2, TrackKi = 0.0015;
+constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 
 // Frequency loop: smoothing of the lag product, gain on the frequency error,
 // the coherence below which the estimate is taken for noise.
@@ -46,11 +46,46 @@ double LogBesselI0(double x)
   return x - 0.5 * std::log(TwoPi * x) + std::log(1.0 + inv * (0.125 + inv * 0.0703125));
 }
 
+// Complex product without the special cases of std::complex (all values here
+// are finite).
+inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+inline std::complex<double> MulConj(std::complex<double> a, std::complex<double> b)  // a·conj(b)
+{
+  return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+
+// I0(x) by its power series (for the window design).
+double BesselI0(double x)
+{
+  double term = 1.0, sum = 1.0;
+  for (int k = 1; k < 40; ++k) {
+    term *= (x / (2.0 * k)) * (x / (2.0 * k));
+    sum += term;
+  }
+  return sum;
+}
+
 }  // namespace
 
 TRobustDemod::TRobustDemod(double centreHz)
 {
   for (int n = 0; n < RotPeriod; ++n) toneRot_[n] = std::polar(1.0, -TwoPi * ToneHz * n / Rate);
+  // Channel low-pass: windowed sinc, cut-off 325 Hz, Kaiser window β = 5.65
+  // (about 60 dB beyond 450 Hz), unit gain at 0 Hz.
+  const int mid = FirTaps / 2;
+  double sum = 0.0;
+  for (int k = 0; k < FirTaps; ++k) {
+    const double t = k - mid, fc = 325.0 / Rate;
+    const double sinc = t == 0 ? 2.0 * fc : std::sin(TwoPi * fc * t) / (std::numbers::pi * t);
+    const double ratio = t / mid;
+    fir_[k] = sinc * BesselI0(5.65 * std::sqrt(1.0 - ratio * ratio)) / BesselI0(5.65);
+    sum += fir_[k];
+  }
+  for (double& h : fir_) h /= sum;
   SetCentre(centreHz);
   Reset();
 }
@@ -65,11 +100,17 @@ void TRobustDemod::SetCentre(double hz)
 void TRobustDemod::SetOscillator()
 {
   const double f = centre_ + offset_;
-  for (int r = 0; r < Decimation; ++r) {
-    rot1_[r] = std::polar(1.0, -TwoPi * f * r / InputRate);
-    rot2_[r] = static_cast<double>(r + 1) * rot1_[r];
+  const cplx w = std::polar(1.0, -TwoPi * f / InputRate);
+  cplx r = 1.0;
+  dcPlain_ = dcRamp_ = {};
+  for (int k = 0; k < Decimation; ++k) {
+    const double ramp = k + 1;
+    mixTab_[k] = {r.real(), r.imag(), ramp * r.real(), ramp * r.imag()};
+    dcPlain_ += r;
+    dcRamp_ += ramp * r;
+    r = Mul(r, w);
   }
-  rotBlock_ = std::polar(1.0, -TwoPi * f * Decimation / InputRate);
+  rotBlock_ = r;
 }
 
 void TRobustDemod::Reset()
@@ -77,7 +118,12 @@ void TRobustDemod::Reset()
   offset_ = 0.0;
   SetOscillator();
   phasor_ = {1.0, 0.0};
-  sumPlain_ = sumRamp_ = prevRamp_ = {};
+  acc_ = {};
+  prevRamp_ = {};
+  dc_ = 0.0;
+  firRe_.fill(0.0);
+  firIm_.fill(0.0);
+  firPos_ = 0;
   inBlock_ = 0;
   blocks_ = 0;
   lineHigh_.fill({});
@@ -96,7 +142,7 @@ void TRobustDemod::Reset()
   present_ = false;
   afcLag_ = afcVec_ = {};
   afcAbs_ = afcAbsAvg_ = 0.0;
-  absentBits_ = 0;
+  absentBits_ = presentBits_ = 0;
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
 }
@@ -122,36 +168,89 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
     --pendingCount_;
   }
 
-  for (double x : in) {
-    if (!(x >= -40000.0 && x <= 40000.0)) {
-      x = 0.0;
-      ++badSamples_;
+  const std::size_t n = in.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Up to the end of the current decimator block: the plain and the
+    // ramp-weighted sums of the mixed samples and the plain sum of the raw
+    // ones, kept in two sets of accumulators for the even and the odd
+    // positions of the block (so the result does not depend on where a call
+    // starts or ends).
+    const int take = static_cast<int>(std::min<std::size_t>(Decimation - inBlock_, n - i));
+    const double* x = in.data() + i - inBlock_;  // x[r] is position r of the block
+    double e0 = acc_[0], e1 = acc_[1], e2 = acc_[2], e3 = acc_[3], e4 = acc_[4];
+    double o0 = acc_[5], o1 = acc_[6], o2 = acc_[7], o3 = acc_[8], o4 = acc_[9];
+    int bad = 0;
+    auto clean = [&bad](double v) {
+      if (v >= -40000.0 && v <= 40000.0) return v;
+      ++bad;
+      return 0.0;
+    };
+    int r = inBlock_;
+    const int end = inBlock_ + take;
+    if (r & 1) {
+      const double v = clean(x[r]);
+      const auto& w = mixTab_[r];
+      o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+      ++r;
     }
-    sumPlain_ += x * rot1_[inBlock_];
-    sumRamp_ += x * rot2_[inBlock_];
-    if (++inBlock_ < Decimation) continue;
+    for (; r + 1 < end; r += 2) {
+      const double u = clean(x[r]), v = clean(x[r + 1]);
+      const auto &t = mixTab_[r], &w = mixTab_[r + 1];
+      e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+      o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+    }
+    if (r < end) {
+      const double u = clean(x[r]);
+      const auto& t = mixTab_[r];
+      e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+    }
+    acc_ = {e0, e1, e2, e3, e4, o0, o1, o2, o3, o4};
+    badSamples_ += bad;
+    inBlock_ += take;
+    i += take;
+    if (inBlock_ < Decimation) break;
 
-    // One output of the triangular window: the previous block weighted
+    // Remove the input's running mean (its share of both sums is known),
+    // then one output of the triangular window: the previous block weighted
     // 1 … 21, this block 20 … 0; unit gain at 0 Hz.
     inBlock_ = 0;
-    const cplx plain = phasor_ * sumPlain_, ramp = phasor_ * sumRamp_;
+    if (blocks_ < 4096) ++blocks_;  // only the start-up weighting needs the count
+    const cplx plainSum = cplx{e0 + o0, e1 + o1} - dc_ * dcPlain_;
+    const cplx rampSum = cplx{e2 + o2, e3 + o3} - dc_ * dcRamp_;
+    dc_ += std::max(1.0 / blocks_, 1.0 / 1024) * ((e4 + o4) / Decimation - dc_);
+    const cplx plain = Mul(phasor_, plainSum), ramp = Mul(phasor_, rampSum);
     const cplx y = (prevRamp_ + static_cast<double>(Decimation) * plain - ramp) *
                    (1.0 / (Decimation * Decimation));
     prevRamp_ = ramp;
-    sumPlain_ = sumRamp_ = {};
-    phasor_ *= rotBlock_;
-    phasor_ /= std::abs(phasor_);
+    acc_ = {};
+    phasor_ = Mul(phasor_, rotBlock_);
+    phasor_ *= 1.5 - 0.5 * std::norm(phasor_);  // keeps |phasor| at 1
     Decimated(y);
   }
   out_ = {};
   return written_;
 }
 
-void TRobustDemod::Decimated(cplx y)
+void TRobustDemod::Decimated(cplx in)
 {
+  // Channel low-pass (symmetric taps: pairs summed first).
+  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = in.real();
+  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = in.imag();
+  if (++firPos_ == FirTaps) firPos_ = 0;
+  const double* re = firRe_.data() + firPos_;  // oldest first
+  const double* im = firIm_.data() + firPos_;
+  constexpr int Mid = FirTaps / 2;
+  double yr = fir_[Mid] * re[Mid], yi = fir_[Mid] * im[Mid];
+  for (int k = 0; k < Mid; ++k) {
+    yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
+    yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
+  }
+  const cplx y{yr, yi};
+
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
   // and up by 85 Hz (lower tone).
-  const cplx high = y * toneRot_[rotIndex_], low = y * std::conj(toneRot_[rotIndex_]);
+  const cplx high = Mul(y, toneRot_[rotIndex_]), low = MulConj(y, toneRot_[rotIndex_]);
   accHigh_ += high - lineHigh_[line_];
   accLow_ += low - lineLow_[line_];
   lineHigh_[line_] = high;
@@ -173,7 +272,7 @@ void TRobustDemod::Decimated(cplx y)
   // Lag product of each correlator with itself LagAfc samples earlier: its
   // angle is the frequency error of the tones.
   const int lagged = (hist_ + HistLen - LagAfc) % HistLen;
-  afcLag_ += accHigh_ * std::conj(histHigh_[lagged]) + accLow_ * std::conj(histLow_[lagged]);
+  afcLag_ += MulConj(accHigh_, histHigh_[lagged]) + MulConj(accLow_, histLow_[lagged]);
   afcAbs_ += 0.5 * (std::norm(accHigh_) + std::norm(histHigh_[lagged]) + std::norm(accLow_) +
                     std::norm(histLow_[lagged]));
 
@@ -212,8 +311,9 @@ void TRobustDemod::BitInstant(double frac)
   signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
 
   // Log-likelihood ratio of the two tones for a non-coherent detector with
-  // the current amplitude estimate a (both tones faded alike).
-  const double a = std::sqrt(std::max(0.0, fastP_ - 2.0 * noise_));
+  // the current amplitude estimate a (both tones faded alike). A small
+  // floor on a keeps the sign of the decision when the estimate says fade.
+  const double a = std::sqrt(std::max(0.1 * noise_, fastP_ - 2.0 * noise_));
   const double scale = 2.0 * a / noise_;
   double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
   llr = std::clamp(llr, -MaxLlr, MaxLlr);
@@ -222,15 +322,18 @@ void TRobustDemod::BitInstant(double frac)
   const double ebn0 = signal_ / noise_;
   if (bitsSeen_ > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
   absentBits_ = present_ ? 0 : absentBits_ + 1;
+  presentBits_ = present_ ? presentBits_ + 1 : 0;
 
   // Timing: at a change of tone the detector output half a bit earlier is
-  // zero when the instants are right; its sign says early or late.
+  // zero when the instants are right; its sign says early or late. The
+  // change itself is taken from the soft decisions (tanh of half the LLR),
+  // which keeps amplitude noise out of the error.
   const double norm = fastP_ + NoiseFloor;
-  const double d = std::clamp((rh2 - rl2) / norm, -2.0, 2.0);
   const double dm = std::clamp((std::norm(mh) - std::norm(ml)) / norm, -2.0, 2.0);
-  const double err = dm * (prevDecision_ - d);
-  prevDecision_ = d;
-  const bool acquiring = absentBits_ > 0 || bitsSeen_ < AcquireBits;
+  const double dd = std::tanh(0.5 * llr);
+  const double err = dm * (prevDecision_ - dd);
+  prevDecision_ = dd;
+  const bool acquiring = presentBits_ < AcquireBits;
   const double kp = acquiring ? AcqKp : TrackKp, ki = acquiring ? AcqKi : TrackKi;
   if (present_)
     period_ = std::clamp(period_ + ki * err, 20.0, 22.0);

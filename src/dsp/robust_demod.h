@@ -79,7 +79,7 @@ private:
   static constexpr int RotPeriod = 420;  // 85 Hz at 2100 Hz repeats every 420 samples
 
   void SetOscillator();
-  void Decimated(cplx y);
+  void Decimated(cplx in);
   void BitInstant(double frac);
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
@@ -88,10 +88,23 @@ private:
   double offset_ = 0.0;
 
   // Mixer and decimator.
-  std::array<cplx, Decimation> rot1_{}, rot2_{};  // w^r and (r + 1)·w^r
-  cplx rotBlock_{1.0, 0.0};                       // w^21
-  cplx phasor_{1.0, 0.0};                         // oscillator phase at the block start
-  cplx sumPlain_{}, sumRamp_{}, prevRamp_{};
+  // Per position r in a block: w^r and (r + 1)·w^r (real, imaginary parts),
+  // w the oscillator's step.
+  std::array<std::array<double, 4>, Decimation> mixTab_{};
+  cplx rotBlock_{1.0, 0.0};            // w^21
+  cplx phasor_{1.0, 0.0};              // oscillator phase at the block start
+  // This block's sums so far, even positions then odd: plain (re, im),
+  // ramp (re, im), raw.
+  std::array<double, 10> acc_{};
+  cplx prevRamp_{};
+  cplx dcPlain_{}, dcRamp_{};  // the block sums of a constant 1
+  double dc_ = 0.0;            // running mean of the input
+
+  // Channel low-pass at 2100 Hz.
+  static constexpr int FirTaps = 31;
+  std::array<double, FirTaps> fir_{};
+  std::array<double, 2 * FirTaps> firRe_{}, firIm_{};
+  int firPos_ = 0;
   int inBlock_ = 0;
   uint32_t blocks_ = 0;
 
@@ -118,7 +131,7 @@ private:
   // Frequency correction.
   cplx afcLag_{}, afcVec_{};
   double afcAbs_ = 0.0, afcAbsAvg_ = 0.0;
-  int absentBits_ = 0;
+  int absentBits_ = 0, presentBits_ = 0;
 
   // Output.
   std::span<double> out_;
