@@ -235,6 +235,39 @@ void Run(const TCondition& c, int seeds)
   std::fflush(stdout);
 }
 
+// Sixty seconds of noise alone: how often the demodulator claims a signal,
+// how confident its values are, and what a decoder prints from them.
+void NoiseOnlyRun(int seeds)
+{
+  for (int s = 0; s < seeds; ++s) {
+    gen::TFskParams p;
+    p.Amplitude = 1000.0;
+    p.SnrDb = 0.0;
+    p.Seed = 100 + s;
+    const auto pcm = gen::NoiseOnly(60.0, p, 3);
+    const std::vector<double> x(pcm.begin(), pcm.end());
+    TRobustDemod d;
+    std::vector<double> out(TRobustDemod::MaxBitsFor(FramesPerBlock));
+    std::vector<uint8_t> hard;
+    double sumAbs = 0.0;
+    int presentBlocks = 0, blocks = 0;
+    double maxOffset = 0.0;
+    for (std::size_t i = 0; i < x.size(); i += FramesPerBlock) {
+      const std::size_t k = d.Process(std::span(x).subspan(i, std::min<std::size_t>(FramesPerBlock, x.size() - i)), out);
+      for (std::size_t j = 0; j < k; ++j) hard.push_back(out[j] > 0.0), sumAbs += std::abs(out[j]);
+      presentBlocks += d.SignalPresent();
+      ++blocks;
+      maxOffset = std::max(maxOffset, std::abs(d.FrequencyOffset()));
+    }
+    std::string exText;
+    (void)ExactBits(pcm, 800.0, exText);
+    std::printf("noise only, seed %d: present %.1f%% of the time, mean |llr| %.2f, max |offset| %.1f Hz, "
+                "printed from hard bits %zu, exact path %zu characters\n",
+                s, 100.0 * presentBlocks / blocks, sumAbs / std::max<std::size_t>(1, hard.size()), maxOffset,
+                DecodeHard(hard).size(), exText.size());
+  }
+}
+
 void Recording(const std::string& path, double centre)
 {
   std::string error;
@@ -319,5 +352,6 @@ int main(int argc, char** argv)
   const char* only = std::getenv("ONLY");
   for (const auto& c : conditions)
     if (!only || std::strstr(c.Name, only)) Run(c, seeds);
+  if (!only || std::strstr("noise only", only)) NoiseOnlyRun(seeds);
   return 0;
 }

@@ -22,14 +22,21 @@ constexpr double FastBits = 4.0;    // signal power under fading (40 ms)
 // Bit-timing loop: proportional gain (samples per unit of timing error) and
 // integral gain (samples per bit per unit of error), while acquiring and
 // once the signal has been present for a while.
-constexpr double AcqKp = 0.35, AcqKi = 0.004;
-constexpr double TrackKp = 0.2, TrackKi = 0.0015;
+constexpr double AcqKp = 0.6, AcqKi = 0.01;
+constexpr double TrackKp = 0.3, TrackKi = 0.003;
+constexpr double WidthMin = 0.3;  // narrowest loop, as a fraction of the full width
 constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 
 // Frequency loop: smoothing of the lag product, gain on the frequency error,
 // the coherence below which the estimate is taken for noise.
 constexpr double AfcSmooth = 0.04, AfcGain = 0.02, AfcCoherence = 0.4;
 constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correction fades
+
+// Bit-rate measurement: window (complex samples), smoothing of the turn from
+// window to window, coherence needed, and the disagreement with the loop's
+// period (samples) beyond which the loop is corrected.
+constexpr int LineWindow = 1050;
+constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03;
 
 // Presence thresholds on the estimated Eb/N0 (linear): on above 3.5 dB, off below 2 dB.
 constexpr double PresentOn = 2.2387, PresentOff = 1.5849;
@@ -74,6 +81,7 @@ double BesselI0(double x)
 TRobustDemod::TRobustDemod(double centreHz)
 {
   for (int n = 0; n < RotPeriod; ++n) toneRot_[n] = std::polar(1.0, -TwoPi * ToneHz * n / Rate);
+  for (int n = 0; n < NominalBitLen; ++n) lineRot_[n] = std::polar(1.0, -TwoPi * n / NominalBitLen);
   // Channel low-pass: windowed sinc, cut-off 325 Hz, Kaiser window β = 5.65
   // (about 60 dB beyond 450 Hz), unit gain at 0 Hz.
   const int mid = FirTaps / 2;
@@ -142,6 +150,9 @@ void TRobustDemod::Reset()
   present_ = false;
   afcLag_ = afcVec_ = {};
   afcAbs_ = afcAbsAvg_ = 0.0;
+  lineAcc_ = linePrev_ = lineTurn_ = {};
+  lineAbs_ = lineAbsPrev_ = lineMag_ = 0.0;
+  lineIndex_ = lineCount_ = lineWindows_ = 0;
   absentBits_ = presentBits_ = 0;
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
@@ -276,8 +287,42 @@ void TRobustDemod::Decimated(cplx in)
   afcAbs_ += 0.5 * (std::norm(accHigh_) + std::norm(histHigh_[lagged]) + std::norm(accLow_) +
                     std::norm(histLow_[lagged]));
 
+  RateLine();
+
   untilBit_ -= 1.0;
   if (untilBit_ <= 0.0) BitInstant(-untilBit_);
+}
+
+void TRobustDemod::RateLine()
+{
+  // The squared tone difference peaks at every bit end: its component at the
+  // nominal bit rate turns, from one window to the next, by an angle that
+  // measures the actual rate. The bit-timing loop is told the rate when it is
+  // far from it (a loop narrow enough for weak signals is slow to find a
+  // rate error on its own).
+  const double diff = std::norm(accHigh_) - std::norm(accLow_);
+  const double v = diff * diff;
+  lineAcc_ += v * lineRot_[lineIndex_];
+  lineAbs_ += v;
+  if (++lineIndex_ == NominalBitLen) lineIndex_ = 0;
+  if (++lineCount_ < LineWindow) return;
+  lineCount_ = 0;
+  const cplx turn = MulConj(lineAcc_, linePrev_);
+  const double mag = std::abs(turn);
+  linePrev_ = lineAcc_;
+  lineAbsPrev_ = lineAbs_;
+  lineAcc_ = {};
+  lineAbs_ = 0.0;
+  lineTurn_ += RateSmooth * (turn - lineTurn_);
+  lineMag_ += RateSmooth * (mag - lineMag_);
+  if (lineWindows_ < 4) ++lineWindows_;
+  if (!present_ || lineWindows_ < 4 || !(lineMag_ > 0.0) || std::abs(lineTurn_) < RateCoherence * lineMag_)
+    return;
+  // Turning by φ per window: 1/period = 1/21 + φ/(2π·window).
+  const double inv = 1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow);
+  const double measured = 1.0 / inv;
+  if (std::abs(measured - period_) > RateAssistMin && measured > 20.0 && measured < 22.0)
+    period_ += 0.5 * (measured - period_);
 }
 
 TRobustDemod::cplx TRobustDemod::HistAt(const std::array<cplx, HistLen>& h, double back) const
@@ -322,7 +367,10 @@ void TRobustDemod::BitInstant(double frac)
   const double ebn0 = signal_ / noise_;
   if (bitsSeen_ > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
   absentBits_ = present_ ? 0 : absentBits_ + 1;
-  presentBits_ = present_ ? presentBits_ + 1 : 0;
+  if (present_)
+    ++presentBits_;
+  else if (absentBits_ > 200)
+    presentBits_ = 0;  // a new signal: acquire again
 
   // Timing: at a change of tone the detector output half a bit earlier is
   // zero when the instants are right; its sign says early or late. The
@@ -333,21 +381,25 @@ void TRobustDemod::BitInstant(double frac)
   const double dd = std::tanh(0.5 * llr);
   const double err = dm * (prevDecision_ - dd);
   prevDecision_ = dd;
+  // The loop narrows with falling Eb/N0 (full width from 15 dB, a quarter
+  // at 7.5 dB and below), keeping its damping.
   const bool acquiring = presentBits_ < AcquireBits;
-  const double kp = acquiring ? AcqKp : TrackKp, ki = acquiring ? AcqKi : TrackKi;
-  if (present_)
+  const double width = std::clamp((10.0 * std::log10(ebn0 + 1e-12) - 5.0) / 10.0, WidthMin, 1.0);
+  const double kp = width * (acquiring ? AcqKp : TrackKp), ki = width * width * (acquiring ? AcqKi : TrackKi);
+  if (present_ || absentBits_ < 200)
     period_ = std::clamp(period_ + ki * err, 20.0, 22.0);
   else
     period_ += 0.01 * (NominalBitLen - period_);
   untilBit_ += std::max(0.5 * period_, period_ + kp * err);
 
-  // Frequency: smoothed lag product; follow it while it is coherent.
+  // Frequency: smoothed lag product; follow it while a signal is heard and
+  // the product is coherent.
   afcVec_ += AfcSmooth * (afcLag_ - afcVec_);
   afcAbsAvg_ += AfcSmooth * (afcAbs_ - afcAbsAvg_);
   afcLag_ = {};
   afcAbs_ = 0.0;
   const double before = offset_;
-  if (std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
+  if (present_ && std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
     const double errHz = std::arg(afcVec_) * Rate / (TwoPi * LagAfc);
     offset_ = std::clamp(offset_ + AfcGain * errHz, -MaxOffset, MaxOffset);
   } else if (absentBits_ > AfcForgetBits) {

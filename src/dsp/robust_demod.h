@@ -1,16 +1,21 @@
 // The robust demodulator: 44100 Hz audio in, one soft bit per received bit out.
 //
-// Front end: the tone-pair centre (plus the frequency correction) is mixed to
-// 0 Hz by a complex oscillator and the result is low-passed and decimated by 21
-// to 2100 Hz complex (a triangular window spanning two output periods: double
-// zeros on every band that would fold onto the signal). Two sliding one-bit
-// correlators at +85 Hz and -85 Hz give the complex amplitudes of the higher and
-// the lower tone; their magnitudes, read at the bit instants, make a
-// non-coherent decision whose soft value is a log-likelihood ratio computed from
-// running estimates of the signal amplitude and of the noise power. A
-// second-order loop on a zero-crossing (Gardner) timing error places the bit
-// instants; a lag-product frequency estimate on both correlators steers the
-// mixing oscillator.
+// Front end: the input's running mean is removed, the tone-pair centre (plus
+// the frequency correction) is mixed to 0 Hz by a complex oscillator and the
+// result is decimated by 21 to 2100 Hz complex through a triangular window
+// spanning two output periods (double zeros on every band that would fold onto
+// the signal), then low-passed to ±325 Hz. Two sliding one-bit correlators at
+// +85 Hz and -85 Hz give the complex amplitudes of the higher and the lower
+// tone; their magnitudes, read at the bit instants, make a non-coherent
+// decision whose soft value is a log-likelihood ratio computed from running
+// estimates of the signal amplitude and of the noise power (both found from
+// moments of the two magnitudes, without decisions).
+//
+// Bit timing: a second-order loop on a zero-crossing (Gardner) timing error,
+// its width falling with the signal quality, helped by a bit-rate measurement
+// from the turning of the bit-rate line of the squared tone difference.
+// Frequency: a lag-product estimate on both correlators steers the mixing
+// oscillator while a signal is present.
 #pragma once
 
 #include <array>
@@ -81,6 +86,7 @@ private:
   void SetOscillator();
   void Decimated(cplx in);
   void BitInstant(double frac);
+  void RateLine();
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
@@ -121,6 +127,12 @@ private:
   double period_ = NominalBitLen;  // complex samples per bit
   double untilBit_ = NominalBitLen;
   double prevDecision_ = 0.0;
+
+  // Bit-rate line.
+  std::array<cplx, NominalBitLen> lineRot_{};
+  cplx lineAcc_{}, linePrev_{}, lineTurn_{};
+  double lineAbs_ = 0.0, lineAbsPrev_ = 0.0, lineMag_ = 0.0;
+  int lineIndex_ = 0, lineCount_ = 0, lineWindows_ = 0;
 
   // Level estimates.
   double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
