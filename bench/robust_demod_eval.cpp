@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "audio/block_source.h"
@@ -107,7 +108,10 @@ struct TCount {
   long Errors = 0, Bits = 0, Slips = 0;
 };
 
-TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, std::size_t from)
+// `aligned(i, j)` (if given) hears of every compared pair: sent bit i, received bit j.
+template <typename F = void (*)(std::size_t, long)>
+TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, std::size_t from,
+               F aligned = nullptr)
 {
   auto errorsAt = [&](long off, std::size_t a, std::size_t b, long& n) {
     long e = 0;
@@ -140,6 +144,9 @@ TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got
     }
     c.Slips += off != best;
     best = off;
+    if constexpr (!std::is_pointer_v<F>)
+      for (std::size_t i = a; i < b; ++i)
+        if (const long j = static_cast<long>(i) + off; j >= 0 && j < static_cast<long>(got.size())) aligned(i, j);
     c.Errors += e;
     c.Bits += n;
   }
@@ -178,8 +185,13 @@ std::string FromHeader(const std::string& t)
   return p == std::string::npos ? t : t.substr(p);
 }
 
+struct TCalib {
+  double Bits = 0, Errors = 0, Claimed = 0;
+};
+
 void Run(const TCondition& c, int seeds)
 {
+  std::array<TCalib, 5> calib{};
   TCount rob, ex;
   double cerRob = 0.0, cerEx = 0.0;
   int runs = 0;
@@ -218,7 +230,17 @@ void Run(const TCondition& c, int seeds)
       for (std::size_t i = 0; i < soft.size(); ++i) hard[i] = soft[i] > 0.0;
 
       // Skip the first 3 s of phasing (acquisition).
-      const TCount a = Compare(sent, hard, 300), b = Compare(sent, exBits, 300);
+      const TCount a = Compare(sent, hard, 300, [&](std::size_t i, long j) {
+        // Calibration: errors against the error probability the soft value claims.
+        const double l = std::abs(soft[j]);
+        const int bin = l < 1 ? 0 : l < 2 ? 1 : l < 4 ? 2 : l < 8 ? 3 : 4;
+        calib[bin].Bits += 1;
+        calib[bin].Errors += (soft[j] > 0.0) != (sent[i] != 0);
+        calib[bin].Claimed += 1.0 / (1.0 + std::exp(l));
+      });
+      const TCount b = Compare(sent, exBits, 300);
+      if (std::getenv("VERBOSE"))
+        std::printf("  seed %u: robust BER %.3g with %ld slips\n", p.Seed, static_cast<double>(a.Errors) / a.Bits, a.Slips);
       rob.Errors += a.Errors, rob.Bits += a.Bits, rob.Slips += a.Slips;
       ex.Errors += b.Errors, ex.Bits += b.Bits, ex.Slips += b.Slips;
       const std::string ref = Printed(text);
@@ -232,6 +254,13 @@ void Run(const TCondition& c, int seeds)
               static_cast<double>(ex.Errors) / std::max(1L, ex.Bits), ex.Slips,
               c.Fading > 0 ? 1.0 / (2.0 + ebn0) : 0.5 * std::exp(-ebn0 / 2.0), 100.0 * cerRob / runs,
               100.0 * cerEx / runs);
+  if (std::getenv("CALIB")) {
+    std::printf("    |llr| bins 0-1, 1-2, 2-4, 4-8, 8+: share / error rate / claimed\n   ");
+    for (const TCalib& k : calib)
+      std::printf("  %.2f/%.3f/%.3f", k.Bits / std::max(1.0, static_cast<double>(rob.Bits)),
+                  k.Errors / std::max(1.0, k.Bits), k.Claimed / std::max(1.0, k.Bits));
+    std::printf("\n");
+  }
   std::fflush(stdout);
 }
 

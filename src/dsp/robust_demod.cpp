@@ -10,6 +10,9 @@ namespace {
 
 constexpr double TwoPi = 2.0 * std::numbers::pi;
 constexpr double ToneHz = 85.0;  // each tone's distance from the centre
+// Cross-correlation of the two tones over one bit, sin(21ω)/(21·sin ω) with
+// ω = 2π·85/2100: a real number; its phase is the window's position.
+const double CrossTone = std::sin(21.0 * TwoPi * ToneHz / 2100.0) / (21.0 * std::sin(TwoPi * ToneHz / 2100.0));
 
 // Noise power floor of one correlator output: the rounding noise of 16-bit
 // input after the decimator and a one-bit sum is about 0.056.
@@ -33,10 +36,11 @@ constexpr double AfcSmooth = 0.04, AfcGain = 0.02, AfcCoherence = 0.4;
 constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correction fades
 
 // Bit-rate measurement: window (complex samples), smoothing of the turn from
-// window to window, coherence needed, and the disagreement with the loop's
-// period (samples) beyond which the loop is corrected.
+// window to window, coherence needed, the disagreement with the loop's period
+// (samples) beyond which the loop is corrected, and how closely successive
+// measurements must agree for that.
 constexpr int LineWindow = 1050;
-constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03;
+constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03, RateAgree = 0.03;
 
 // Presence thresholds on the estimated Eb/N0 (linear): on above 3.5 dB, off below 2 dB.
 constexpr double PresentOn = 2.2387, PresentOff = 1.5849;
@@ -152,8 +156,12 @@ void TRobustDemod::Reset()
   afcAbs_ = afcAbsAvg_ = 0.0;
   lineAcc_ = linePrev_ = lineTurn_ = {};
   lineAbs_ = lineAbsPrev_ = lineMag_ = 0.0;
-  lineIndex_ = lineCount_ = lineWindows_ = 0;
+  lineIndex_ = lineCount_ = lineWindows_ = lineAgree_ = 0;
+  lineLast_ = 0.0;
   absentBits_ = presentBits_ = 0;
+  ampHigh_.fill(0.0);
+  ampLow_.fill(0.0);
+  ampPos_ = ampFill_ = 0;
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
 }
@@ -316,13 +324,17 @@ void TRobustDemod::RateLine()
   lineTurn_ += RateSmooth * (turn - lineTurn_);
   lineMag_ += RateSmooth * (mag - lineMag_);
   if (lineWindows_ < 4) ++lineWindows_;
-  if (!present_ || lineWindows_ < 4 || !(lineMag_ > 0.0) || std::abs(lineTurn_) < RateCoherence * lineMag_)
+  if (!present_ || lineWindows_ < 4 || !(lineMag_ > 0.0) || std::abs(lineTurn_) < RateCoherence * lineMag_) {
+    lineAgree_ = 0;
     return;
-  // Turning by φ per window: 1/period = 1/21 + φ/(2π·window).
-  const double inv = 1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow);
-  const double measured = 1.0 / inv;
-  if (std::abs(measured - period_) > RateAssistMin && measured > 20.0 && measured < 22.0)
-    period_ += 0.5 * (measured - period_);
+  }
+  // Turning by φ per window: 1/period = 1/21 + φ/(2π·window). Three
+  // measurements in a row must agree before the loop is corrected.
+  const double measured = 1.0 / (1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow));
+  lineAgree_ = std::abs(measured - lineLast_) < RateAgree ? lineAgree_ + 1 : 0;
+  lineLast_ = measured;
+  if (lineAgree_ >= 2 && std::abs(measured - period_) > RateAssistMin && measured > 20.0 && measured < 22.0)
+    period_ = measured;
 }
 
 TRobustDemod::cplx TRobustDemod::HistAt(const std::array<cplx, HistLen>& h, double back) const
@@ -339,7 +351,17 @@ void TRobustDemod::BitInstant(double frac)
   const cplx zh = HistAt(histHigh_, frac), zl = HistAt(histLow_, frac);
   const double half = frac + 0.5 * period_;
   const cplx mh = HistAt(histHigh_, half), ml = HistAt(histLow_, half);
-  const double rh2 = std::norm(zh), rl2 = std::norm(zl);
+
+  // Each correlator also sees the other tone (one bit of a tone 170 Hz away
+  // leaves 15 % of its amplitude): with ρ the cross-correlation of the two
+  // tones over the window, zh = A + ρ̄·B and zl = ρ·A + B for tone amplitudes
+  // A (high) and B (low). Solving for A and B removes that leak, which would
+  // otherwise count as noise and, under fading, swamp the noise estimate.
+  const double centreIndex = (rotIndex_ + RotPeriod - 1) % RotPeriod - frac - 0.5 * (NominalBitLen - 1);
+  const cplx rho = std::polar(CrossTone, 2.0 * TwoPi * ToneHz / Rate * centreIndex);
+  const double inv = 1.0 / (1.0 - CrossTone * CrossTone);
+  const double rh2 = std::norm(zh - std::conj(rho) * zl) * inv * inv;
+  const double rl2 = std::norm(zl - rho * zh) * inv * inv;
 
   // Noise power from moments that need no decision: with signal power a²
   // and noise power u in each correlator, E[rh² + rl²] = a² + 2u and
@@ -356,12 +378,23 @@ void TRobustDemod::BitInstant(double frac)
   signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
 
   // Log-likelihood ratio of the two tones for a non-coherent detector with
-  // the current amplitude estimate a (both tones faded alike). A small
-  // floor on a keeps the sign of the decision when the estimate says fade.
-  const double a = std::sqrt(std::max(0.1 * noise_, fastP_ - 2.0 * noise_));
-  const double scale = 2.0 * a / noise_;
-  double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
-  llr = std::clamp(llr, -MaxLlr, MaxLlr);
+  // the current amplitude estimate (for the timing loop, which cannot wait).
+  const double llr = Llr(rh2, rl2, fastP_);
+
+  // The value put out is that of the bit AmpLead bits back, its amplitude
+  // averaged over the bits on both sides of it: a fade is seen without lag.
+  ampHigh_[ampPos_] = rh2;
+  ampLow_[ampPos_] = rl2;
+  ampPos_ = (ampPos_ + 1) % AmpSpan;
+  if (ampFill_ < AmpSpan) ++ampFill_;
+  double outLlr = 0.0;
+  const bool emit = ampFill_ > AmpLead;
+  if (emit) {
+    double sum = 0.0;
+    for (int j = 0; j < AmpSpan; ++j) sum += ampHigh_[j] + ampLow_[j];
+    const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
+    outLlr = Llr(ampHigh_[mid], ampLow_[mid], sum / ampFill_);
+  }
 
   // Presence with hysteresis on the mean Eb/N0.
   const double ebn0 = signal_ / noise_;
@@ -407,7 +440,17 @@ void TRobustDemod::BitInstant(double frac)
   }
   if (offset_ != before) SetOscillator();
 
-  Emit(llr);
+  if (emit) Emit(outLlr);
+}
+
+double TRobustDemod::Llr(double rh2, double rl2, double power) const
+{
+  // Both tones faded alike, amplitude a = √(power − 2u). A small floor on a
+  // keeps the sign of the decision when the estimate says fade.
+  const double a = std::sqrt(std::max(0.1 * noise_, power - 2.0 * noise_));
+  const double scale = 2.0 * a / noise_;
+  const double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
+  return std::clamp(llr, -MaxLlr, MaxLlr);
 }
 
 void TRobustDemod::Emit(double v)

@@ -60,7 +60,9 @@ public:
   // is shorter than the bits completed, the rest wait (up to PendingLimit, the
   // oldest dropped and counted beyond that) and come first in the next call;
   // an `out` of MaxBitsFor(in.size()) values never leaves any behind. The
-  // values do not depend on how the input is cut into calls.
+  // values do not depend on how the input is cut into calls. A bit is put
+  // out once the three bits after it have been received (its confidence
+  // uses the signal level on both sides of it).
   std::size_t Process(std::span<const double> in, std::span<double> out);
 
   // --- Status ------------------------------------------------------------------
@@ -87,6 +89,7 @@ private:
   void Decimated(cplx in);
   void BitInstant(double frac);
   void RateLine();
+  double Llr(double rh2, double rl2, double power) const;
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
@@ -132,7 +135,13 @@ private:
   std::array<cplx, NominalBitLen> lineRot_{};
   cplx lineAcc_{}, linePrev_{}, lineTurn_{};
   double lineAbs_ = 0.0, lineAbsPrev_ = 0.0, lineMag_ = 0.0;
-  int lineIndex_ = 0, lineCount_ = 0, lineWindows_ = 0;
+  int lineIndex_ = 0, lineCount_ = 0, lineWindows_ = 0, lineAgree_ = 0;
+  double lineLast_ = 0.0;  // the previous window's measured period
+
+  // Tone powers of the latest bits, for the amplitude around the bit put out.
+  static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
+  std::array<double, AmpSpan> ampHigh_{}, ampLow_{};
+  int ampPos_ = 0, ampFill_ = 0;
 
   // Level estimates.
   double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
