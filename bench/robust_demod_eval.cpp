@@ -377,6 +377,9 @@ int main(int argc, char** argv)
       {"fading 1 Hz, 12 dB", 12.0, 0.0, 100.0, 1.0},
       {"fading 1 Hz, 20 dB", 20.0, 0.0, 100.0, 1.0},
       {"centre 1800 Hz, 2 dB", 2.0, 0.0, 100.0, 0.0, 1800.0},
+      {"offset +40 Hz, 2 dB", 2.0, 40.0},
+      {"fading+100.5Bd+20Hz, 12dB", 12.0, 20.0, 100.5, 1.0},
+      {"fading 1 Hz, 6 dB", 6.0, 0.0, 100.0, 1.0},
   };
   const char* only = std::getenv("ONLY");
   for (const auto& c : conditions)

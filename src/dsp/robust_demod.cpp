@@ -20,13 +20,14 @@ constexpr double NoiseFloor = 0.05;
 
 // Averaging lengths, in bits.
 constexpr double SlowBits = 200.0;  // noise and mean signal power (2 s)
-constexpr double FastBits = 4.0;    // signal power under fading (40 ms)
+constexpr double FastBits = 4.0;    // signal power for the timing loop (40 ms)
 
 // Bit-timing loop: proportional gain (samples per unit of timing error) and
 // integral gain (samples per bit per unit of error), while acquiring and
 // once the signal has been present for a while.
 constexpr double AcqKp = 0.6, AcqKi = 0.01;
 constexpr double TrackKp = 0.3, TrackKi = 0.003;
+constexpr double MinBitLen = 20.0, MaxBitLen = 22.0;  // limits of the bit period, samples
 constexpr double WidthMin = 0.3;  // narrowest loop, as a fraction of the full width
 constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 
@@ -333,7 +334,7 @@ void TRobustDemod::RateLine()
   const double measured = 1.0 / (1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow));
   lineAgree_ = std::abs(measured - lineLast_) < RateAgree ? lineAgree_ + 1 : 0;
   lineLast_ = measured;
-  if (lineAgree_ >= 2 && std::abs(measured - period_) > RateAssistMin && measured > 20.0 && measured < 22.0)
+  if (lineAgree_ >= 2 && std::abs(measured - period_) > RateAssistMin && measured > MinBitLen && measured < MaxBitLen)
     period_ = measured;
 }
 
@@ -420,10 +421,10 @@ void TRobustDemod::BitInstant(double frac)
   const double width = std::clamp((10.0 * std::log10(ebn0 + 1e-12) - 5.0) / 10.0, WidthMin, 1.0);
   const double kp = width * (acquiring ? AcqKp : TrackKp), ki = width * width * (acquiring ? AcqKi : TrackKi);
   if (present_ || absentBits_ < 200)
-    period_ = std::clamp(period_ + ki * err, 20.0, 22.0);
+    period_ = std::clamp(period_ + ki * err, MinBitLen, MaxBitLen);
   else
     period_ += 0.01 * (NominalBitLen - period_);
-  untilBit_ += std::max(0.5 * period_, period_ + kp * err);
+  untilBit_ += std::max(MinBitLen, period_ + kp * err);  // bits never closer than 20 samples
 
   // Frequency: smoothed lag product; follow it while a signal is heard and
   // the product is coherent.
