@@ -39,6 +39,7 @@ struct TCondition {
   const char* Name;
   double Snr;  // dB in 500 Hz (NaN: no noise)
   double Offset = 0.0, Baud = 100.0, Fading = 0.0, Centre = 800.0;
+  bool Selective = false;
 };
 
 class TLines final : public TTextSink {
@@ -208,6 +209,7 @@ void Run(const TCondition& c, int seeds)
       p.Offset = c.Offset;
       p.Baud = c.Baud;
       p.FadingDoppler = c.Fading;
+      p.FadingSelective = c.Selective;
       // Low enough that the wide-band noise of -4 dB (in 500 Hz) is not clipped.
       p.Amplitude = (const double[]){1000.0, 700.0, 1400.0}[s % 3];
       if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
@@ -380,6 +382,8 @@ int main(int argc, char** argv)
       {"offset +40 Hz, 2 dB", 2.0, 40.0},
       {"fading+100.5Bd+20Hz, 12dB", 12.0, 20.0, 100.5, 1.0},
       {"fading 1 Hz, 6 dB", 6.0, 0.0, 100.0, 1.0},
+      {"selective fading, 12 dB", 12.0, 0.0, 100.0, 1.0, 800.0, true},
+      {"selective fading, 20 dB", 20.0, 0.0, 100.0, 1.0, 800.0, true},
   };
   const char* only = std::getenv("ONLY");
   for (const auto& c : conditions)
