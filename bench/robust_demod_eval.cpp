@@ -211,7 +211,8 @@ void Run(const TCondition& c, int seeds)
       p.FadingDoppler = c.Fading;
       p.FadingSelective = c.Selective;
       // Low enough that the wide-band noise of -4 dB (in 500 Hz) is not clipped.
-      p.Amplitude = (const double[]){1000.0, 700.0, 1400.0}[s % 3];
+      p.Amplitude = std::getenv("AMPLITUDE") ? std::atof(std::getenv("AMPLITUDE"))
+                                             : (const double[]){1000.0, 700.0, 1400.0}[s % 3];
       if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
       p.Seed = static_cast<uint32_t>(1000 * s + 17 * runs + 3);
       std::vector<int16_t> pcm = gen::NoiseOnly(0.73, p, 1);

@@ -43,6 +43,9 @@ constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correct
 constexpr int LineWindow = 1050;
 constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03, RateAgree = 0.03;
 
+// Weight, in bits, of the common level of both tones in each tone's own level.
+constexpr double ToneLevelPrior = 6.0;
+
 // Presence thresholds on the estimated Eb/N0 (linear): on above 3.5 dB, off below 2 dB.
 constexpr double PresentOn = 2.2387, PresentOff = 1.5849;
 
@@ -162,6 +165,7 @@ void TRobustDemod::Reset()
   absentBits_ = presentBits_ = 0;
   ampHigh_.fill(0.0);
   ampLow_.fill(0.0);
+  ampWeight_.fill(0.0);
   ampPos_ = ampFill_ = 0;
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
@@ -382,10 +386,11 @@ void TRobustDemod::BitInstant(double frac)
   // the current amplitude estimate (for the timing loop, which cannot wait).
   const double llr = Llr(rh2, rl2, fastP_);
 
-  // The value put out is that of the bit AmpLead bits back, its amplitude
-  // averaged over the bits on both sides of it: a fade is seen without lag.
+  // The value put out is that of the bit AmpLead bits back, with the tone
+  // levels taken from the bits on both sides of it: a fade is seen without lag.
   ampHigh_[ampPos_] = rh2;
   ampLow_[ampPos_] = rl2;
+  ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
@@ -394,7 +399,24 @@ void TRobustDemod::BitInstant(double frac)
     double sum = 0.0;
     for (int j = 0; j < AmpSpan; ++j) sum += ampHigh_[j] + ampLow_[j];
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
-    outLlr = Llr(ampHigh_[mid], ampLow_[mid], sum / ampFill_);
+    // Each tone's own level from the neighbours where it was (softly) the
+    // one sent, drawn towards the common level: when one tone fades alone,
+    // the decision leans to the other in proportion.
+    const double flat = std::max(0.1 * noise_, sum / ampFill_ - 2.0 * noise_);
+    double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
+    for (int q = 0; q < ampFill_; ++q) {
+      const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
+      if (j == mid) continue;
+      const double w = ampWeight_[j];
+      sh += w * (ampHigh_[j] - noise_);
+      nh += w;
+      sl += (1.0 - w) * (ampLow_[j] - noise_);
+      nl += 1.0 - w;
+    }
+    const double ah2 = std::max(0.1 * noise_, sh / nh), al2 = std::max(0.1 * noise_, sl / nl);
+    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise_) - ah2 / noise_;
+    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise_) - al2 / noise_;
+    outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
   }
 
   // Presence with hysteresis on the mean Eb/N0.

@@ -140,7 +140,7 @@ private:
 
   // Tone powers of the latest bits, for the amplitude around the bit put out.
   static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
-  std::array<double, AmpSpan> ampHigh_{}, ampLow_{};
+  std::array<double, AmpSpan> ampHigh_{}, ampLow_{}, ampWeight_{};
   int ampPos_ = 0, ampFill_ = 0;
 
   // Level estimates.
