@@ -1,7 +1,7 @@
 // Error rates of the robust demodulator beside the exact path, on generated
 // emissions (noise, offsets, bit-rate errors, fading) and on a recording.
 //
-//   robust_demod_eval [--quick] [--recording FILE.wav [--centf HZ]]
+//   robust_demod_eval [--quick | --seeds N] [--recording FILE.wav [--centf HZ]]
 //
 // For every condition it prints the bit error rate of the robust
 // demodulator's hard decisions and of the exact path's bits (each aligned to
@@ -340,17 +340,20 @@ void Recording(const std::string& path, double centre)
 int main(int argc, char** argv)
 {
   bool quick = false;
+  int seedsWanted = 0;
   std::string recording;
   double centre = 1000.0;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--quick"))
       quick = true;
+    else if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
+      seedsWanted = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--recording") && i + 1 < argc)
       recording = argv[++i];
     else if (!std::strcmp(argv[i], "--centf") && i + 1 < argc)
       centre = std::atof(argv[++i]);
     else {
-      std::fprintf(stderr, "usage: robust_demod_eval [--quick] [--recording FILE [--centf HZ]]\n");
+      std::fprintf(stderr, "usage: robust_demod_eval [--quick | --seeds N] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }
@@ -358,7 +361,7 @@ int main(int argc, char** argv)
     Recording(recording, centre);
     return 0;
   }
-  const int seeds = quick ? 1 : 3;
+  const int seeds = seedsWanted > 0 ? seedsWanted : quick ? 1 : 3;
   std::printf("%-26s %9s %5s  %9s %5s  %9s  %7s %7s\n", "condition", "BER rob", "slip", "BER exact", "slip",
               "BER theory", "CER rob", "CER ex");
   const TCondition conditions[] = {

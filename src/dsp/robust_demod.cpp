@@ -42,6 +42,7 @@ constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correct
 // measurements must agree for that.
 constexpr int LineWindow = 1050;
 constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03, RateAgree = 0.03;
+constexpr double RateSpreads = 2.0;  // the disagreement must also exceed this many spreads of the measurement
 
 // Weight, in bits, of the common level of both tones in each tone's own level.
 constexpr double ToneLevelPrior = 6.0;
@@ -338,7 +339,11 @@ void TRobustDemod::RateLine()
   const double measured = 1.0 / (1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow));
   lineAgree_ = std::abs(measured - lineLast_) < RateAgree ? lineAgree_ + 1 : 0;
   lineLast_ = measured;
-  if (lineAgree_ >= 2 && std::abs(measured - period_) > RateAssistMin && measured > MinBitLen && measured < MaxBitLen)
+  // The angle's spread follows from the coherence c: about √(1 − c²)/c.
+  const double c = std::min(0.999, std::abs(lineTurn_) / lineMag_);
+  const double spread = measured * measured * std::sqrt(1.0 - c * c) / (c * TwoPi * LineWindow);
+  if (lineAgree_ >= 2 && std::abs(measured - period_) > std::max(RateAssistMin, RateSpreads * spread) && measured > MinBitLen &&
+      measured < MaxBitLen)
     period_ = measured;
 }
 
