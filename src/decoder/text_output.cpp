@@ -12,9 +12,10 @@ void TrimFrontInPairs(std::string& s, std::size_t limit)
   s.erase(0, excess + (excess & 1));
 }
 
-void SetEdit(TTextStore& text, std::string_view s)
+void EmptyEdit(TTextStore& text)
 {
-  if (text.Sink) text.Sink->EditChanged(s);
+  if (text.Sink) text.Sink->EditChanged({});
+  text.EditText.clear();
 }
 
 }  // namespace
@@ -34,24 +35,21 @@ void ShowEditLine(TTextStore& text, std::string_view line)
 {
   text.EditText.assign(line);
   TrimFrontInPairs(text.EditText, EditLimit);
-  SetEdit(text, text.EditText);
+  if (text.Sink) text.Sink->EditChanged(text.EditText);
 }
 
-void FlushLine(TReceiver& rx, int ch)
+void FlushLine(TTextStore& text, std::string& line)
 {
-  std::string& line = rx.Channels[ch].LineText;
   if (line.empty()) return;
-  AppendMemoLine(rx.Text, line);
+  AppendMemoLine(text, line);
   line.clear();
-  SetEdit(rx.Text, {});
-  rx.Text.EditText.clear();
+  EmptyEdit(text);
 }
 
-void ClearLine(TReceiver& rx, int ch)
+void ClearLine(TTextStore& text, std::string& line)
 {
-  rx.Channels[ch].LineText.clear();
-  SetEdit(rx.Text, {});
-  rx.Text.EditText.clear();
+  line.clear();
+  EmptyEdit(text);
 }
 
 }  // namespace brontel
