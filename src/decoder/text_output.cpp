@@ -37,21 +37,24 @@ void ShowEditLine(TTextStore& text, std::string_view line)
   SetEdit(text, text.EditText);
 }
 
-void FlushLine(TReceiver& rx, int ch)
+void FlushLine(TTextStore& text, std::string& line)
 {
-  std::string& line = rx.Channels[ch].LineText;
   if (line.empty()) return;
-  AppendMemoLine(rx.Text, line);
+  AppendMemoLine(text, line);
   line.clear();
-  SetEdit(rx.Text, {});
-  rx.Text.EditText.clear();
+  SetEdit(text, {});
+  text.EditText.clear();
 }
 
-void ClearLine(TReceiver& rx, int ch)
+void ClearLine(TTextStore& text, std::string& line)
 {
-  rx.Channels[ch].LineText.clear();
-  SetEdit(rx.Text, {});
-  rx.Text.EditText.clear();
+  line.clear();
+  SetEdit(text, {});
+  text.EditText.clear();
 }
+
+void FlushLine(TReceiver& rx, int ch) { FlushLine(rx.Text, rx.Channels[ch].LineText); }
+
+void ClearLine(TReceiver& rx, int ch) { ClearLine(rx.Text, rx.Channels[ch].LineText); }
 
 }  // namespace brontel

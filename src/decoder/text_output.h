@@ -2,6 +2,7 @@
 // bounded memo. All text is code page 932 bytes; limits count bytes.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "core/receiver_state.h"
@@ -16,10 +17,14 @@ void AppendMemoLine(TTextStore& text, std::string_view line);
 // (dropped from the front two at a time, keeping two-byte characters whole).
 void ShowEditLine(TTextStore& text, std::string_view line);
 
-// Writes the channel's line to the memo if it holds text, then empties it and the edit.
-void FlushLine(TReceiver& rx, int ch);
+// Writes `line` to the memo if it holds text, then empties it and the edit.
+void FlushLine(TTextStore& text, std::string& line);
 
-// Discards the channel's line and empties the edit.
+// Discards `line` and empties the edit.
+void ClearLine(TTextStore& text, std::string& line);
+
+// The same for the channel's line.
+void FlushLine(TReceiver& rx, int ch);
 void ClearLine(TReceiver& rx, int ch);
 
 }  // namespace brontel
