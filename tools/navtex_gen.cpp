@@ -48,6 +48,7 @@ constexpr const char* Help =
     "  --noise-bw HZ       bandwidth the SNR refers to (default 500)\n"
     "  --seed N            noise seed (default 1)\n"
     "  --offset HZ         frequency offset of both tones (default 0)\n"
+    "  --fading HZ         Rayleigh fading with this Doppler spread (default 0: none)\n"
     "  --invert            inverted polarity\n"
     "  --phasing SECONDS   phasing before the message (default 10)\n"
     "  --idle SECONDS      idle after the message (default 2)\n"
@@ -120,6 +121,8 @@ int main(int argc, char** argv)
       fsk.Seed = static_cast<uint32_t>(Number("--seed", value(), 0, 4294967295.0));
     } else if (a == "--offset") {
       fsk.Offset = Number("--offset", value(), -1000, 1000);
+    } else if (a == "--fading") {
+      fsk.FadingDoppler = Number("--fading", value(), 0, 100);
     } else if (a == "--invert") {
       inverted = true;
     } else if (a == "--phasing") {

@@ -1,7 +1,9 @@
 #include "signal/navtex_signal.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <complex>
 #include <map>
 #include <numbers>
 #include <random>
@@ -54,6 +56,54 @@ int16_t ToPcm(double v)
   return static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0));
 }
 
+// Flat Rayleigh fading: a sum of equal-power complex sinusoids whose Doppler
+// shifts fd·cos(α) come from random arrival angles α, which approximates the
+// classical Doppler spectrum; unit mean power. The gain is evaluated exactly
+// every Step samples and interpolated linearly in between.
+class TFading {
+public:
+  TFading(double doppler, uint32_t seed, int sampleRate) : rate_(sampleRate)
+  {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> angle(0.0, 2.0 * std::numbers::pi);
+    for (int n = 0; n < Paths; ++n) {
+      freq_[n] = 2.0 * std::numbers::pi * doppler * std::cos(angle(rng));
+      phase_[n] = angle(rng);
+    }
+  }
+
+  std::complex<double> At(std::size_t n)
+  {
+    const std::size_t k = n / Step;
+    if (k != cachedStep_ || !cached_) {
+      a_ = Exact(k * Step);
+      b_ = Exact((k + 1) * Step);
+      cachedStep_ = k;
+      cached_ = true;
+    }
+    const double f = static_cast<double>(n - k * Step) / Step;
+    return a_ + f * (b_ - a_);
+  }
+
+private:
+  static constexpr int Paths = 32;
+  static constexpr std::size_t Step = 16;
+
+  std::complex<double> Exact(std::size_t n) const
+  {
+    const double t = static_cast<double>(n) / rate_;
+    std::complex<double> g;
+    for (int i = 0; i < Paths; ++i) g += std::polar(1.0, freq_[i] * t + phase_[i]);
+    return g / std::sqrt(static_cast<double>(Paths));
+  }
+
+  double rate_;
+  std::array<double, Paths> freq_{}, phase_{};
+  std::complex<double> a_, b_;
+  std::size_t cachedStep_ = 0;
+  bool cached_ = false;
+};
+
 void AppendChar(std::vector<uint8_t>& bits, const std::vector<uint8_t>& c)
 {
   bits.insert(bits.end(), c.begin(), c.end());
@@ -71,11 +121,20 @@ std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskPar
   const double sigma = NoiseSigma(p);
   const double high = p.CentF + p.Shift / 2.0 + p.Offset;
   const double low = p.CentF - p.Shift / 2.0 + p.Offset;
+  std::optional<TFading> fading;
+  if (p.FadingDoppler > 0.0)
+    fading.emplace(p.FadingDoppler, p.FadingSeed ? p.FadingSeed : p.Seed * 2654435761u + 0x9E3779B9u,
+                   p.SampleRate);
   double phase = 0.0;
   for (std::size_t n = 0; n < total; ++n) {
     const std::size_t bit = std::min(bits.size() - 1, static_cast<std::size_t>(n / samplesPerBit));
     const double f = bits[bit] ? high : low;
     double v = p.Amplitude * std::sin(phase);
+    if (fading) {
+      // A·Im{g·e^{jφ}}: the faded tone keeps its phase continuity.
+      const std::complex<double> g = fading->At(n);
+      v = p.Amplitude * (g.real() * std::sin(phase) + g.imag() * std::cos(phase));
+    }
     if (sigma > 0.0) v += sigma * gauss(rng);
     out[n] = ToPcm(v);
     phase += 2.0 * std::numbers::pi * f / p.SampleRate;

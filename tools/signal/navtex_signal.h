@@ -21,11 +21,16 @@ struct TFskParams {
   std::optional<double> SnrDb;  // white noise: tone power / noise power in NoiseBandwidth
   double NoiseBandwidth = 500.0;  // Hz
   uint32_t Seed = 1;          // noise seed
+  double FadingDoppler = 0.0; // Rayleigh fading: Doppler spread in Hz (0 = none)
+  uint32_t FadingSeed = 0;    // fading sequence (0: derived from Seed)
   int SampleRate = 44100;
 };
 
 // Phase-continuous FSK at SampleRate: bit 1 is the higher tone, bit 0 the
-// lower. Noise (if any) is added to every sample; values are rounded and clipped
+// lower. With FadingDoppler > 0 the tone is multiplied by a complex Gaussian
+// gain of unit mean power whose Doppler spectrum is the classical (Clarke)
+// one of that spread (flat Rayleigh fading; the SNR is then the mean SNR).
+// Noise (if any) is added to every sample; values are rounded and clipped
 // to 16 bits.
 std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskParams& p);
 

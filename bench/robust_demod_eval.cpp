@@ -1,0 +1,314 @@
+// Error rates of the robust demodulator beside the exact path, on generated
+// emissions (noise, offsets, bit-rate errors, fading) and on a recording.
+//
+//   robust_demod_eval [--quick] [--recording FILE.wav [--centf HZ]]
+//
+// For every condition it prints the bit error rate of the robust
+// demodulator's hard decisions and of the exact path's bits (each aligned to
+// the sent bits, following slips), the theoretical rate of non-coherent FSK,
+// and the character error rate of the text that the exact path's character
+// decoder makes of either bit stream.
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/block_source.h"
+#include "core/receiver.h"
+#include "decoder/character_sync.h"
+#include "dsp/robust_demod.h"
+#include "signal/navtex_signal.h"
+
+namespace {
+
+using namespace brontel;
+
+const char* const Texts[] = {
+    "ZCZC OA01\nSECURITE. NAVAREA WARNING 123. BUOY OFF STATION IN 12-34.5N 001-23.4W.\nNNNN\n",
+    "ZCZC WE42\nGALE WARNING. NORTHERLY WINDS FORCE 8 EXPECTED IN AREA FISHER LATER. SEA ROUGH.\nNNNN\n",
+    "ZCZC KA07\nTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 (TEST) ?/=+:,.\nNNNN\n",
+};
+
+struct TCondition {
+  const char* Name;
+  double Snr;  // dB in 500 Hz (NaN: no noise)
+  double Offset = 0.0, Baud = 100.0, Fading = 0.0, Centre = 800.0;
+};
+
+class TLines final : public TTextSink {
+public:
+  void LineWritten(std::string_view line) override { Text.append(line).push_back('\n'); }
+  std::string Text;
+};
+
+// A receiver whose character decoder is fed bits directly or from audio.
+struct TRx {
+  explicit TRx(double centre) : Rx(std::make_unique<TReceiver>())
+  {
+    InitFrontEndConstants(*Rx);
+    Rx->CentF = centre;
+    Rx->Text.Sink = &Sink;
+  }
+  std::string Text() const { return Sink.Text + Rx->Channels[0].LineText; }
+  std::unique_ptr<TReceiver> Rx;
+  TLines Sink;
+};
+
+std::vector<uint8_t> ExactBits(const std::vector<int16_t>& pcm, double centre, std::string& text)
+{
+  TRx r(centre);
+  std::vector<uint8_t> bits;
+  std::array<int16_t, BlockSamples> block;
+  for (std::size_t s = 0; s < pcm.size(); s += FramesPerBlock) {
+    block.fill(0);
+    for (std::size_t j = 0; j < FramesPerBlock && s + j < pcm.size(); ++j) block[2 * j] = pcm[s + j];
+    ProcessBlock(*r.Rx, block);
+    const auto& ch = r.Rx->Channels[0];
+    bits.insert(bits.end(), ch.BitBuf.begin(), ch.BitBuf.begin() + ch.BitCount);
+  }
+  text = r.Text();
+  return bits;
+}
+
+std::vector<double> RobustSoft(const std::vector<double>& x, double centre, TRobustDemod* keep = nullptr)
+{
+  TRobustDemod d(centre);
+  std::vector<double> soft, out(TRobustDemod::MaxBitsFor(FramesPerBlock));
+  for (std::size_t s = 0; s < x.size(); s += FramesPerBlock) {
+    const std::size_t n = std::min<std::size_t>(FramesPerBlock, x.size() - s);
+    const std::size_t k = d.Process(std::span(x).subspan(s, n), out);
+    soft.insert(soft.end(), out.begin(), out.begin() + k);
+  }
+  if (keep) *keep = d;
+  return soft;
+}
+
+std::string DecodeHard(const std::vector<uint8_t>& bits)
+{
+  TRx r(800.0);
+  auto& ch = r.Rx->Channels[0];
+  for (std::size_t s = 0; s < bits.size(); s += 10) {
+    const std::size_t n = std::min<std::size_t>(10, bits.size() - s);
+    std::copy_n(bits.begin() + s, n, ch.BitBuf.begin());
+    ch.BitCount = static_cast<int32_t>(n);
+    DecodeBits(*r.Rx, 0);
+  }
+  return r.Text();
+}
+
+// Errors of `got` against `sent` from sent bit `from` on: one offset found by
+// search, then followed chunk by chunk within ±3 bits (a slip moves it).
+struct TCount {
+  long Errors = 0, Bits = 0, Slips = 0;
+};
+
+TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, std::size_t from)
+{
+  auto errorsAt = [&](long off, std::size_t a, std::size_t b, long& n) {
+    long e = 0;
+    n = 0;
+    for (std::size_t i = a; i < b; ++i) {
+      const long j = static_cast<long>(i) + off;
+      if (j < 0 || j >= static_cast<long>(got.size())) continue;
+      e += sent[i] != got[j];
+      ++n;
+    }
+    return e;
+  };
+  TCount c;
+  const std::size_t window = std::min<std::size_t>(sent.size(), from + 600);
+  long best = 0, bestErr = -1;
+  for (long off = -300; off <= 600; ++off) {
+    long n;
+    const long e = errorsAt(off, from, window, n);
+    if (n < static_cast<long>(window - from) / 2) continue;
+    if (bestErr < 0 || e * 1000 / n < bestErr) bestErr = e * 1000 / n, best = off;
+  }
+  constexpr std::size_t Chunk = 70;
+  for (std::size_t a = from; a < sent.size(); a += Chunk) {
+    const std::size_t b = std::min(sent.size(), a + Chunk);
+    long n, e = errorsAt(best, a, b, n), off = best;
+    for (long d = -3; d <= 3; ++d) {
+      long n2;
+      const long e2 = errorsAt(best + d, a, b, n2);
+      if (n2 == n && e2 < e) e = e2, off = best + d;
+    }
+    c.Slips += off != best;
+    best = off;
+    c.Errors += e;
+    c.Bits += n;
+  }
+  return c;
+}
+
+// Character error rate: edit distance over the length of the reference.
+double Cer(const std::string& ref, const std::string& got)
+{
+  std::vector<std::size_t> row(got.size() + 1);
+  for (std::size_t j = 0; j <= got.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= ref.size(); ++i) {
+    std::size_t diag = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= got.size(); ++j) {
+      const std::size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (ref[i - 1] != got[j - 1])});
+      diag = up;
+    }
+  }
+  return ref.empty() ? 0.0 : static_cast<double>(row[got.size()]) / ref.size();
+}
+
+// The message as the decoder prints it: lines without their ends, upper case.
+std::string Printed(const char* text)
+{
+  std::string s;
+  for (const char* p = text; *p; ++p) s.push_back(*p == '\n' ? '\n' : static_cast<char>(std::toupper(*p)));
+  return s;
+}
+
+// The part of the decoded text from "ZCZC" on (the receiver may print noise before it).
+std::string FromHeader(const std::string& t)
+{
+  const auto p = t.find("ZCZC");
+  return p == std::string::npos ? t : t.substr(p);
+}
+
+void Run(const TCondition& c, int seeds)
+{
+  TCount rob, ex;
+  double cerRob = 0.0, cerEx = 0.0;
+  int runs = 0;
+  for (int s = 0; s < seeds; ++s)
+    for (const char* text : Texts) {
+      std::vector<uint8_t> codes;
+      std::string err;
+      gen::EnglishCodes(text, codes, err);
+      gen::TEmission e;
+      e.PhasingSeconds = 8.0;
+      const auto sent = gen::EmissionBits(codes, e);
+      gen::TFskParams p;
+      p.CentF = c.Centre;
+      p.Offset = c.Offset;
+      p.Baud = c.Baud;
+      p.FadingDoppler = c.Fading;
+      if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
+      p.Seed = static_cast<uint32_t>(1000 * s + 17 * runs + 3);
+      std::vector<int16_t> pcm = gen::NoiseOnly(0.73, p, 1);
+      const auto sig = gen::ModulateFsk(sent, p);
+      pcm.insert(pcm.end(), sig.begin(), sig.end());
+      const auto tail = gen::NoiseOnly(1.0, p, 2);
+      pcm.insert(pcm.end(), tail.begin(), tail.end());
+
+      std::string exText;
+      const auto exBits = ExactBits(pcm, c.Centre, exText);
+      const std::vector<double> x(pcm.begin(), pcm.end());
+      const auto soft = RobustSoft(x, c.Centre);
+      std::vector<uint8_t> hard(soft.size());
+      for (std::size_t i = 0; i < soft.size(); ++i) hard[i] = soft[i] > 0.0;
+
+      // Skip the first 3 s of phasing (acquisition).
+      const TCount a = Compare(sent, hard, 300), b = Compare(sent, exBits, 300);
+      rob.Errors += a.Errors, rob.Bits += a.Bits, rob.Slips += a.Slips;
+      ex.Errors += b.Errors, ex.Bits += b.Bits, ex.Slips += b.Slips;
+      const std::string ref = Printed(text);
+      cerRob += Cer(ref, FromHeader(DecodeHard(hard)));
+      cerEx += Cer(ref, FromHeader(exText));
+      ++runs;
+    }
+  const double ebn0 = std::isnan(c.Snr) ? INFINITY : std::pow(10.0, c.Snr / 10.0) * 5.0;
+  std::printf("%-26s %9.2e %5ld  %9.2e %5ld  %9.2e  %6.2f%% %6.2f%%\n", c.Name,
+              static_cast<double>(rob.Errors) / std::max(1L, rob.Bits), rob.Slips,
+              static_cast<double>(ex.Errors) / std::max(1L, ex.Bits), ex.Slips,
+              c.Fading > 0 ? 1.0 / (2.0 + ebn0) : 0.5 * std::exp(-ebn0 / 2.0), 100.0 * cerRob / runs,
+              100.0 * cerEx / runs);
+  std::fflush(stdout);
+}
+
+void Recording(const std::string& path, double centre)
+{
+  std::string error;
+  auto src = OpenInput(path, error);
+  if (!src) {
+    std::fprintf(stderr, "robust_demod_eval: %s\n", error.c_str());
+    return;
+  }
+  std::vector<int16_t> pcm;
+  TBlock block;
+  while (src->ReadBlock(block))
+    for (int j = 0; j < FramesPerBlock; ++j) pcm.push_back(block[2 * j]);
+  std::string exText;
+  const auto exBits = ExactBits(pcm, centre, exText);
+  TRobustDemod d(centre);
+  std::vector<double> out(TRobustDemod::MaxBitsFor(FramesPerBlock)), x(FramesPerBlock);
+  std::vector<uint8_t> hard;
+  double sumAbs = 0.0;
+  for (std::size_t s = 0; s + FramesPerBlock <= pcm.size(); s += FramesPerBlock) {
+    std::copy_n(pcm.begin() + s, FramesPerBlock, x.begin());
+    const std::size_t k = d.Process(x, out);
+    for (std::size_t i = 0; i < k; ++i) {
+      hard.push_back(out[i] > 0.0);
+      sumAbs += std::abs(out[i]);
+    }
+    if ((s / FramesPerBlock) % 100 == 99)
+      std::printf("t=%5.1fs  offset %+6.2f Hz  rate %7.3f Bd  Eb/N0 %5.1f dB  present %d  mean|llr| %.2f\n",
+                  (s + FramesPerBlock) / 44100.0, d.FrequencyOffset(), d.BitRate(), d.EbN0Db(),
+                  d.SignalPresent(), sumAbs / std::max<std::size_t>(1, hard.size()));
+  }
+  std::printf("\n--- exact path (%zu bits) ---\n%s\n", exBits.size(), exText.c_str());
+  std::printf("\n--- robust demodulator, hard decisions, same character decoder (%zu bits) ---\n%s\n",
+              hard.size(), DecodeHard(hard).c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  bool quick = false;
+  std::string recording;
+  double centre = 1000.0;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--quick"))
+      quick = true;
+    else if (!std::strcmp(argv[i], "--recording") && i + 1 < argc)
+      recording = argv[++i];
+    else if (!std::strcmp(argv[i], "--centf") && i + 1 < argc)
+      centre = std::atof(argv[++i]);
+    else {
+      std::fprintf(stderr, "usage: robust_demod_eval [--quick] [--recording FILE [--centf HZ]]\n");
+      return 2;
+    }
+  }
+  if (!recording.empty()) {
+    Recording(recording, centre);
+    return 0;
+  }
+  const int seeds = quick ? 1 : 3;
+  std::printf("%-26s %9s %5s  %9s %5s  %9s  %7s %7s\n", "condition", "BER rob", "slip", "BER exact", "slip",
+              "BER theory", "CER rob", "CER ex");
+  const TCondition conditions[] = {
+      {"clean", NAN},
+      {"SNR 8 dB", 8.0},
+      {"SNR 4 dB", 4.0},
+      {"SNR 2 dB", 2.0},
+      {"SNR 0 dB", 0.0},
+      {"SNR -2 dB", -2.0},
+      {"SNR -4 dB", -4.0},
+      {"offset +30 Hz, 12 dB", 12.0, 30.0},
+      {"offset -30 Hz, 12 dB", 12.0, -30.0},
+      {"offset +50 Hz, 20 dB", 20.0, 50.0},
+      {"offset -50 Hz, 20 dB", 20.0, -50.0},
+      {"99.5 Bd, 8 dB", 8.0, 0.0, 99.5},
+      {"100.5 Bd, 8 dB", 8.0, 0.0, 100.5},
+      {"99.5 Bd, 0 dB", 0.0, 0.0, 99.5},
+      {"fading 1 Hz, 12 dB", 12.0, 0.0, 100.0, 1.0},
+      {"fading 1 Hz, 20 dB", 20.0, 0.0, 100.0, 1.0},
+      {"centre 1800 Hz, 2 dB", 2.0, 0.0, 100.0, 0.0, 1800.0},
+  };
+  for (const auto& c : conditions) Run(c, seeds);
+  return 0;
+}

@@ -1,0 +1,131 @@
+// The robust demodulator: 44100 Hz audio in, one soft bit per received bit out.
+//
+// Front end: the tone-pair centre (plus the frequency correction) is mixed to
+// 0 Hz by a complex oscillator and the result is low-passed and decimated by 21
+// to 2100 Hz complex (a triangular window spanning two output periods: double
+// zeros on every band that would fold onto the signal). Two sliding one-bit
+// correlators at +85 Hz and -85 Hz give the complex amplitudes of the higher and
+// the lower tone; their magnitudes, read at the bit instants, make a
+// non-coherent decision whose soft value is a log-likelihood ratio computed from
+// running estimates of the signal amplitude and of the noise power. A
+// second-order loop on a zero-crossing (Gardner) timing error places the bit
+// instants; a lag-product frequency estimate on both correlators steers the
+// mixing oscillator.
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace brontel {
+
+class TRobustDemod {
+public:
+  static constexpr int InputRate = 44100;        // input samples per second
+  static constexpr int Decimation = 21;          // input samples per complex sample
+  static constexpr int Rate = InputRate / Decimation;  // 2100 complex samples per second
+  static constexpr int NominalBitLen = 21;       // complex samples per bit at 100 Bd
+  static constexpr double MinCentre = 200.0, MaxCentre = 2000.0;
+  static constexpr double MaxOffset = 75.0;      // frequency correction limit, Hz
+  static constexpr double MaxLlr = 50.0;         // soft values are clamped to ±MaxLlr
+
+  // The bit period is held between 20 and 22 complex samples (±5 % of 100 Bd),
+  // so `samples` input samples never complete more than MaxBitsFor(samples)
+  // bits (11 for a 4410-sample block).
+  static constexpr std::size_t MinBitInputSamples = 20 * Decimation;  // 420
+  static constexpr std::size_t MaxBitsFor(std::size_t samples) { return samples / MinBitInputSamples + 1; }
+
+  explicit TRobustDemod(double centreHz = 800.0);
+
+  // Centre of the tone pair, Hz; values outside 200 … 2000 (or NaN) are
+  // brought to the nearest limit (NaN: 800). Resets the frequency correction.
+  void SetCentre(double hz);
+  double Centre() const { return centre_; }
+
+  // Back to the state right after construction, keeping the centre.
+  void Reset();
+
+  // Consumes `in` (mono 44100 Hz samples on the 16-bit scale; any count; a
+  // value that is NaN or beyond ±40000 is taken as 0 and counted in
+  // BadSamples()) and writes one soft value per completed bit to `out`:
+  // positive for the higher tone, negative for the lower, magnitude an
+  // approximate log-likelihood ratio. Returns the count written. When `out`
+  // is shorter than the bits completed, the rest wait (up to PendingLimit, the
+  // oldest dropped and counted beyond that) and come first in the next call;
+  // an `out` of MaxBitsFor(in.size()) values never leaves any behind. The
+  // values do not depend on how the input is cut into calls.
+  std::size_t Process(std::span<const double> in, std::span<double> out);
+
+  // --- Status ------------------------------------------------------------------
+  double FrequencyOffset() const { return offset_; }  // correction applied, Hz
+  double BitRate() const { return Rate / period_; }   // tracked bit rate, Bd
+  // Signal quality: estimated energy per bit over noise density (dB) and the
+  // same as tone power over noise power in 500 Hz (dB); -99 when nothing is heard.
+  double EbN0Db() const;
+  double SnrDb() const;
+  bool SignalPresent() const { return present_; }
+  uint64_t BitsOut() const { return bitsOut_; }
+  uint64_t BadSamples() const { return badSamples_; }
+  uint64_t DroppedBits() const { return droppedBits_; }
+  std::size_t Pending() const { return pendingCount_; }
+  static constexpr std::size_t PendingLimit = 64;
+
+private:
+  using cplx = std::complex<double>;
+  static constexpr int HistLen = 64;     // correlator history (complex samples)
+  static constexpr int LagAfc = 10;      // lag of the frequency estimator, complex samples
+  static constexpr int RotPeriod = 420;  // 85 Hz at 2100 Hz repeats every 420 samples
+
+  void SetOscillator();
+  void Decimated(cplx y);
+  void BitInstant(double frac);
+  void Emit(double v);
+  cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
+
+  double centre_ = 800.0;
+  double offset_ = 0.0;
+
+  // Mixer and decimator.
+  std::array<cplx, Decimation> rot1_{}, rot2_{};  // w^r and (r + 1)·w^r
+  cplx rotBlock_{1.0, 0.0};                       // w^21
+  cplx phasor_{1.0, 0.0};                         // oscillator phase at the block start
+  cplx sumPlain_{}, sumRamp_{}, prevRamp_{};
+  int inBlock_ = 0;
+  uint32_t blocks_ = 0;
+
+  // Tone correlators.
+  std::array<cplx, RotPeriod> toneRot_{};  // e^{-j2π·85·n/2100}
+  std::array<cplx, NominalBitLen> lineHigh_{}, lineLow_{};
+  cplx accHigh_{}, accLow_{};
+  int line_ = 0;
+  int rotIndex_ = 0;
+  std::array<cplx, HistLen> histHigh_{}, histLow_{};
+  int hist_ = 0;  // index of the newest history entry
+
+  // Bit timing.
+  double period_ = NominalBitLen;  // complex samples per bit
+  double untilBit_ = NominalBitLen;
+  double prevDecision_ = 0.0;
+
+  // Level estimates.
+  double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
+  double noise_ = 0.0, signal_ = 0.0;  // per-bit noise power, mean signal power
+  uint64_t bitsSeen_ = 0;
+  bool present_ = false;
+
+  // Frequency correction.
+  cplx afcLag_{}, afcVec_{};
+  double afcAbs_ = 0.0, afcAbsAvg_ = 0.0;
+  int absentBits_ = 0;
+
+  // Output.
+  std::span<double> out_;
+  std::size_t written_ = 0;
+  std::array<double, PendingLimit> pending_{};
+  std::size_t pendingHead_ = 0, pendingCount_ = 0;
+  uint64_t bitsOut_ = 0, badSamples_ = 0, droppedBits_ = 0;
+};
+
+}  // namespace brontel
