@@ -283,7 +283,7 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
         }
       }
   if (!InSync_) {
-    if (a1 >= P_.AcquireLevel && a1 - a2 >= P_.AcquireMargin && Recent(best) >= P_.SlipLevel)
+    if (a1 >= P_.AcquireLevel && a1 - a2 >= P_.AcquireMargin && Recent(best) > 0.0)
       Acquire(best, true, text);
     return;
   }
@@ -301,12 +301,13 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
       return;
     }
   }
-  if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent) {
+  if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
+      static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
     return;
   }
   // Another service, polarity or alignment that has taken over.
-  if (!(best == cur) && a1 >= Evidence(cur) + P_.SwitchMargin && Recent(best) >= P_.SlipLevel) {
+  if (!(best == cur) && a1 >= Evidence(cur) + P_.SwitchMargin && Recent(best) > 0.0) {
     int dist = (best.Phase - cur.Phase + period) % period;
     dist = std::min(dist, period - dist);
     Switch(best, best.Service == cur.Service && best.Polarity == cur.Polarity && dist <= 2, text);
@@ -393,7 +394,7 @@ void TRobustDecoder::Finish(TTextStore& text)
       Take(DecideChar(Service_, Polarity_, x), text, EvidenceAfter(x));
       LastEnd_ = x;
     }
-  ReleaseHeld(text);
+  Held_.clear();  // nothing sure came after them
 }
 
 double TRobustDecoder::EvidenceAfter(int64_t end) const

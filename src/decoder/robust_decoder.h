@@ -34,6 +34,7 @@ struct TRobustDecoderParams {
   double AcquireMargin = 14.0;  // … ahead of every other hypothesis
   double LossLevel = 6.0;       // synchronisation ends when its evidence falls below this
   double LossRecent = -30.0;    // … or when recent characters were this bad and no neighbour is better
+  int LossHeld = 12;            // … or when this many characters in a row were uncertain
   double SwitchMargin = 16.0;   // another hypothesis must be this far ahead to take over
   double SlipMargin = 14.0;     // a neighbouring alignment this far ahead on recent characters …
   double SlipLevel = 8.0;       // … with this much recent evidence is a bit slip
