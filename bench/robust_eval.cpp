@@ -2,7 +2,7 @@
 // emissions (noise, fading, offsets, bit-rate errors, joining mid-message,
 // noise alone), and what the robust path makes of a recording.
 //
-//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--recording FILE [--centf HZ]]
+//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
 //
 // Every cell sums the edit distances over all texts and seeds and divides by
 // the characters sent. "join" rows give the share of the text after the join
@@ -83,9 +83,42 @@ struct TRobustRun {
   double Seconds = 0.0;  // processor time of the robust path
 };
 
+TRobustDecoderParams Params;  // decoder tuning, changed with --set
+
+// NAME=VALUE for a field of the decoder's tuning.
+bool SetParam(const std::string& arg)
+{
+  const auto eq = arg.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string name = arg.substr(0, eq);
+  const double v = std::atof(arg.c_str() + eq + 1);
+  struct TField {
+    const char* Name;
+    double* D;
+    int* I;
+  };
+  TRobustDecoderParams& p = Params;
+  const TField fields[] = {
+      {"LlrScale", &p.LlrScale, nullptr},       {"LlrClip", &p.LlrClip, nullptr},
+      {"Forget", &p.Forget, nullptr},           {"AcquireLevel", &p.AcquireLevel, nullptr},
+      {"AcquireMargin", &p.AcquireMargin, nullptr}, {"LossLevel", &p.LossLevel, nullptr},
+      {"LossRecent", &p.LossRecent, nullptr},   {"SlipMargin", &p.SlipMargin, nullptr},
+      {"SlipPenalty", &p.SlipPenalty, nullptr}, {"EraseBelow", &p.EraseBelow, nullptr},
+      {"SureAbove", &p.SureAbove, nullptr},     {"SwitchMargin", &p.SwitchMargin, nullptr},
+      {"DelayChars", nullptr, &p.DelayChars},   {"LossHeld", nullptr, &p.LossHeld},
+  };
+  for (const TField& f : fields)
+    if (name == f.Name) {
+      if (f.D) *f.D = v;
+      if (f.I) *f.I = static_cast<int>(v);
+      return true;
+    }
+  return false;
+}
+
 TRobustRun RobustText(const std::vector<int16_t>& pcm, double centre)
 {
-  TRobustPath path(centre);
+  TRobustPath path(centre, Params);
   TTextStore store;
   TLines sink;
   store.Sink = &sink;
@@ -269,6 +302,8 @@ int main(int argc, char** argv)
       seeds = 1;
     else if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
       seeds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--set") && i + 1 < argc && SetParam(argv[i + 1]))
+      ++i;
     else if (!std::strcmp(argv[i], "--show"))
       Show = true;
     else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
@@ -279,7 +314,7 @@ int main(int argc, char** argv)
       centre = std::atof(argv[++i]);
     else {
       std::fprintf(stderr,
-                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--recording FILE [--centf HZ]]\n");
+                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }

@@ -44,12 +44,35 @@ uint16_t JisWord(int data)
   return w;
 }
 
-// Whether a data value occurs in Japanese traffic: the JIS X 0208 byte range,
-// the line-end controls and the phasing values.
-bool JisExpected(int d)
+// Prior probability of a Japanese data value: half of the bytes are JIS X 0208
+// rows (mostly kana, symbols and the first level of kanji), half cells (any of
+// 94); the line-end controls and the phasing values now and then; nothing else.
+double JisRowShare(int d)
 {
-  return (d >= 0x21 && d <= 0x7E) || d == JisLineFeed || d == JisCarriageReturn || d == JisPhasingA ||
-         d == JisPhasingB;
+  if (d == 0x21 || d == 0x23) return 0.08;          // symbols, full-width letters and figures
+  if (d == 0x22) return 0.01;                       // more symbols
+  if (d == 0x24) return 0.20;                       // hiragana
+  if (d == 0x25) return 0.12;                       // katakana
+  if (d >= 0x26 && d <= 0x28) return 0.01 / 3;      // Greek, Cyrillic, box drawing
+  if (d >= 0x30 && d <= 0x4F) return 0.45 / 32;    // kanji, first level
+  if (d >= 0x50 && d <= 0x74) return 0.05 / 37;    // kanji, second level
+  return 0.0;                                       // not a row
+}
+
+double JisPrior(int d)
+{
+  if (d == JisLineFeed || d == JisCarriageReturn || d == JisPhasingA || d == JisPhasingB) return 0.02;
+  if (d < 0x21 || d > 0x7E) return 0.0005;
+  return 0.5 * JisRowShare(d) + 0.5 / 94.0;
+}
+
+// Whether a word writes no text: phasing, idle, carriage return, shifts.
+bool WritesNothing(int service, int value)
+{
+  if (service == 0)
+    return value == CodeSync1 || value == CodeSync2 || value == CodeCarriageReturn || value == CodeLetters ||
+           value == CodeFigures || CodeTable()[0][value].empty();
+  return value == JisPhasingA || value == JisPhasingB || value == JisCarriageReturn;
 }
 
 TServiceDef MakeService(bool english)
@@ -72,13 +95,13 @@ TServiceDef MakeService(bool english)
   } else {
     for (int d = 0; d < 128; ++d) {
       const uint16_t w = JisWord(d);
-      s.Words.push_back({w, static_cast<uint8_t>(d), JisExpected(d) ? 1.0 : Unlikely});
+      s.Words.push_back({w, static_cast<uint8_t>(d), JisPrior(d)});
       s.ValueOf[w] = static_cast<int16_t>(d);
     }
     s.PhasingFirst = JisWord(JisPhasingB);
     s.PhasingSecond = JisWord(JisPhasingA);
   }
-  s.PhasingPrior = 1.0;
+  s.PhasingPrior = english ? 1.0 : 0.02;
   for (const TWord& w : s.Words) total += w.Prior;
   total += s.PhasingPrior;
   for (TWord& w : s.Words) w.Prior /= total;
@@ -117,6 +140,7 @@ struct TWindow {
 };
 
 constexpr double Tiny = 1e-300;
+constexpr int SlipSteps[4] = {-2, -1, 1, 2};
 
 }  // namespace
 
@@ -131,13 +155,13 @@ TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params) : P_(params)
 
 bool TRobustDecoder::Inverted() const { return Service_ == 0 ? Polarity_ == 1 : Polarity_ == 0; }
 
-void TRobustDecoder::ScoreBoth(int service, int64_t end, double score[2]) const
+void TRobustDecoder::ScoreBoth(int service, int64_t end, int64_t first, double score[2]) const
 {
   const TServiceDef& d = Def(service);
-  const int u = d.Unit, r = d.Repeat;
+  const int u = d.Unit;
   double m0[10], m1[10];
   for (int i = 0; i < u; ++i) {
-    const double a = Prob(end - r - i), b = Prob(end - i);
+    const double a = Prob(first - i), b = Prob(end - i);
     m1[i] = a * b;
     m0[i] = (1.0 - a) * (1.0 - b);
   }
@@ -152,7 +176,7 @@ void TRobustDecoder::ScoreBoth(int service, int64_t end, double score[2]) const
   }
   double ph0 = d.PhasingPrior, ph1 = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
-    const double a = Prob(end - r - i), b = Prob(end - i);
+    const double a = Prob(first - i), b = Prob(end - i);
     const bool first = (d.PhasingFirst >> i) & 1, second = (d.PhasingSecond >> i) & 1;
     ph0 *= (first ? a : 1.0 - a) * (second ? b : 1.0 - b);
     ph1 *= (first ? 1.0 - a : a) * (second ? 1.0 - b : b);
@@ -175,24 +199,29 @@ bool TRobustDecoder::HoldsIdle(int64_t end) const
 
 double TRobustDecoder::WindowScore(int service, int64_t end, int polarity) const
 {
+  return PairScore(service, end, end - Def(service).Repeat, polarity);
+}
+
+double TRobustDecoder::PairScore(int service, int64_t end, int64_t first, int polarity) const
+{
   double s[2];
-  ScoreBoth(service, end, s);
+  ScoreBoth(service, end, first, s);
   return s[polarity];
 }
 
-TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, int64_t end) const
+TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, int64_t end, int64_t first) const
 {
   const TServiceDef& d = Def(service);
-  const int u = d.Unit, r = d.Repeat;
+  const int u = d.Unit;
   const int full = (1 << u) - 1;
   const int flip = polarity ? full : 0;
   double m0[10], m1[10];
   int hardA = 0, hardB = 0;
   for (int i = 0; i < u; ++i) {
-    const double a = Prob(end - r - i), b = Prob(end - i);
+    const double a = Prob(first - i), b = Prob(end - i);
     m1[i] = a * b;
     m0[i] = (1.0 - a) * (1.0 - b);
-    if (Llr(end - r - i) > 0) hardA |= 1 << i;
+    if (Llr(first - i) > 0) hardA |= 1 << i;
     if (Llr(end - i) > 0) hardB |= 1 << i;
   }
   TWindow w;
@@ -204,6 +233,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
   for (const TWord& word : d.Words) {
     const double p = word.Prior * w.Weight(word.Bits ^ flip);
     total += p;
+    if (WritesNothing(service, word.Value)) s.PNoText += p;
     if (p > best) {
       best = p;
       s.Code = word.Value;
@@ -213,11 +243,12 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
   }
   double ph = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
-    const double a = Prob(end - r - i), b = Prob(end - i);
+    const double a = Prob(first - i), b = Prob(end - i);
     const bool first = ((d.PhasingFirst ^ flip) >> i) & 1, second = ((d.PhasingSecond ^ flip) >> i) & 1;
     ph *= (first ? a : 1.0 - a) * (second ? b : 1.0 - b);
   }
   total += ph;
+  s.PNoText += ph;
   if (ph > best) {
     best = ph;
     s.Code = service == 0 ? CodeSync2 : JisPhasingB;
@@ -226,6 +257,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
     s.Posterior = best / total;
     s.PLetters /= total;
     s.PFigures /= total;
+    s.PNoText /= total;
   } else {
     s.Code = -1;
   }
@@ -248,17 +280,33 @@ void TRobustDecoder::Process(std::span<const double> soft, TTextStore& text)
       const TServiceDef& d = Def(service);
       if (k < d.Repeat + d.Unit - 1) continue;
       double sc[2];
-      ScoreBoth(service, k, sc);
+      ScoreBoth(service, k, k - d.Repeat, sc);
       const int period = 2 * d.Unit;
       const int phase = static_cast<int>(k % period);
       const double keep = std::pow(P_.Forget, period), keepShort = std::pow(P_.ShortForget, period);
       if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) LastIdle_ = k;
+      if (service == 1) {
+        const double diff = std::max(sc[1], -P_.ScoreClamp) - std::max(sc[0], -P_.ScoreClamp);
+        double& jp = JisPolarity_[phase];
+        jp = std::clamp(jp * keep + diff, -P_.PolarityClamp, P_.PolarityClamp);
+      }
       for (int pol = 0; pol < 2; ++pol) {
         const double c = std::max(sc[pol], -P_.ScoreClamp);
         double& a = Acc_[service][pol][phase];
         a = std::max(P_.EvidenceFloor, a * keep + c);
         double& sh = Short_[service][pol][phase];
         sh = std::max(-2.0 * P_.ScoreClamp, sh * keepShort + c);
+        Last_[service][pol][phase] = c;
+      }
+      // Slip detection: how much better each neighbouring alignment has done
+      // than the synchronised one, summed while it stays ahead.
+      if (InSync_ && service == Service_ && phase == Phase_ && Bit_ - LastIdle_ > 3 * period) {
+        for (int i = 0; i < 4; ++i) {
+          const int nb = (Phase_ + SlipSteps[i] + period) % period;
+          const double diff = std::clamp(Last_[service][Polarity_][nb] - Last_[service][Polarity_][Phase_],
+                                         -P_.SlipStepLimit, P_.SlipStepLimit);
+          SlipSum_[i] = std::max(0.0, SlipSum_[i] + diff);
+        }
       }
     }
     UpdateSync(text);
@@ -268,11 +316,15 @@ void TRobustDecoder::Process(std::span<const double> soft, TTextStore& text)
 
 void TRobustDecoder::UpdateSync(TTextStore& text)
 {
+  // The best hypothesis and the best of the other alignments. Both polarities of
+  // a Japanese alignment fit the same words (the code is closed under
+  // inversion): the values they carry decide between them.
   THypothesis best;
   double a1 = -std::numeric_limits<double>::infinity(), a2 = a1;
   for (int service = 0; service < ServiceCount; ++service)
-    for (int pol = 0; pol < 2; ++pol)
-      for (int ph = 0; ph < 2 * Def(service).Unit; ++ph) {
+    for (int ph = 0; ph < 2 * Def(service).Unit; ++ph)
+      for (int pol = 0; pol < 2; ++pol) {
+        if (service == 1 && pol != (JisPolarity_[ph] > 0.0 ? 1 : 0)) continue;
         const double a = Acc_[service][pol][ph];
         if (a > a1) {
           a2 = a1;
@@ -283,24 +335,26 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
         }
       }
   if (!InSync_) {
-    if (a1 >= P_.AcquireLevel && a1 - a2 >= P_.AcquireMargin && Recent(best) > 0.0)
+    const bool polarityKnown = best.Service == 0 || std::abs(JisPolarity_[best.Phase]) >= P_.PolarityMargin;
+    if (a1 >= P_.AcquireLevel && a1 - a2 >= P_.AcquireMargin && Recent(best) > 0.0 && polarityKnown)
       Acquire(best, true, text);
     return;
   }
-  // A neighbouring alignment that has clearly done better on the last characters: a bit slip.
-  // Not while the idle signal is sent: its repetitions of one code fit every alignment.
+  if (Service_ == 1 && (JisPolarity_[Phase_] > 0.0) != (Polarity_ == 1) &&
+      std::abs(JisPolarity_[Phase_]) >= P_.PolarityMargin) {
+    Switch({1, 1 - Polarity_, Phase_}, false, text);
+    return;
+  }
+  // A neighbouring alignment that has kept doing better: a bit slip. (Not
+  // counted while the idle signal is sent: its repetitions of one code fit
+  // every alignment.)
   const THypothesis cur{Service_, Polarity_, Phase_};
   const int period = 2 * Def(Service_).Unit;
-  for (int step : {-2, -1, 1, 2}) {
-    if (Bit_ - LastIdle_ <= 3 * period) break;
-    THypothesis h = cur;
-    h.Phase = (cur.Phase + step + period) % period;
-    const double r = Recent(h);
-    if (r >= P_.SlipLevel && r >= Recent(cur) + P_.SlipMargin) {
-      Switch(h, true, text);
+  for (int i = 0; i < 4; ++i)
+    if (SlipSum_[i] >= P_.SlipMargin && Last_[Service_][Polarity_][(Phase_ + SlipSteps[i] + period) % period] > 0.0) {
+      Switch({Service_, Polarity_, (Phase_ + SlipSteps[i] + period) % period}, true, text);
       return;
     }
-  }
   if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
@@ -321,6 +375,8 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   Polarity_ = h.Polarity;
   Phase_ = h.Phase;
   ++SyncChanges_;
+  LastOffGrid_ = 0;
+  SlipSum_.fill(0.0);
   ResetText();
   // Decode the characters that built the evidence, back to where it began.
   const TServiceDef& d = Def(Service_);
@@ -337,7 +393,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   // The oldest characters decoded are where the signal began: start at the first sure one.
   bool started = false;
   for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
-    const TSymbol s = DecideChar(Service_, Polarity_, *it);
+    const TSymbol s = DecideChar(Service_, Polarity_, *it, *it - d.Repeat);
     started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove);
     if (started) Take(s, text, 0.0);
   }
@@ -358,6 +414,8 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
   Evidence(h) = std::max(Evidence(h), Evidence(cur));
   Evidence(cur) = P_.EvidenceFloor;
   Phase_ = h.Phase;
+  LastOffGrid_ = 0;
+  SlipSum_.fill(0.0);
 }
 
 void TRobustDecoder::Lose(TTextStore& text)
@@ -380,8 +438,7 @@ void TRobustDecoder::DecideDue(int64_t newest, TTextStore& text)
   int64_t first = e;
   while (first - period - LastEnd_ >= period - 3 && Bit_ - (first - period - d.Repeat - d.Unit) < HistLen)
     first -= period;
-  for (int64_t x = first; x <= e; x += period) Take(DecideChar(Service_, Polarity_, x), text, EvidenceAfter(x));
-  LastEnd_ = e;
+  for (int64_t x = first; x <= e; x += period) DecideLocally(x, text);
 }
 
 void TRobustDecoder::Finish(TTextStore& text)
@@ -391,10 +448,36 @@ void TRobustDecoder::Finish(TTextStore& text)
   const int period = 2 * d.Unit;
   for (int64_t x = LastEnd_ + period; x <= Bit_ - 1; x += period)
     if (x >= d.Repeat + d.Unit - 1) {
-      Take(DecideChar(Service_, Polarity_, x), text, EvidenceAfter(x));
-      LastEnd_ = x;
+      DecideLocally(x, text);
     }
   Held_.clear();  // nothing sure came after them
+}
+
+void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
+{
+  // Each copy may lie a bit off the grid when a bit slip happened near it: the
+  // most likely placement, a slip costing SlipPenalty, decides the character.
+  const TServiceDef& d = Def(Service_);
+  int best2 = 0, best1 = 0;
+  double bestScore = -std::numeric_limits<double>::infinity();
+  for (int d2 = -1; d2 <= 1; ++d2)
+    for (int d1 = -1; d1 <= 1; ++d1) {
+      const int64_t e = end + d2, f = e - d.Repeat + d1;
+      if (e > Bit_ - 1 || f - d.Unit + 1 < 0 || Bit_ - (f - d.Unit) >= HistLen) continue;
+      const double sc = PairScore(Service_, e, f, Polarity_) - P_.SlipPenalty * ((d2 != 0) + (d1 != 0));
+      if (sc > bestScore) bestScore = sc, best2 = d2, best1 = d1;
+    }
+  const int64_t e = end + best2;
+  Take(DecideChar(Service_, Polarity_, e, e - d.Repeat + best1), text, EvidenceAfter(e));
+  LastEnd_ = e;
+  // The newer copies keep lying off the grid: the alignment has slipped.
+  if (best2 != 0 && best2 == LastOffGrid_) {
+    const int period = 2 * d.Unit;
+    LastOffGrid_ = 0;
+    Switch({Service_, Polarity_, (Phase_ + best2 + period) % period}, true, text);
+    return;
+  }
+  LastOffGrid_ = best2;
 }
 
 double TRobustDecoder::EvidenceAfter(int64_t end) const
@@ -432,10 +515,20 @@ void TRobustDecoder::ResetText()
   Shift_ = 0;
   ShiftUnsure_ = true;  // joining a message: the shift state is not known yet
   KanjiCount_ = 0;
+  PairEvidence_ = 0.0;
+  AfterIdle_ = false;
 }
 
 void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
 {
+  const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
+  if (!erased) AfterIdle_ = WritesNothing(Service_, s.Code) && s.Code != CodeCarriageReturn &&
+                            s.Code != JisCarriageReturn && s.Code != CodeLetters && s.Code != CodeFigures;
+  // An uncertain word that most likely wrote nothing (or comes amid phasing or idle) leaves no mark.
+  if (erased && (s.PNoText >= 0.5 || (AfterIdle_ && s.PNoText >= 0.2))) {
+    if (Service_ == 0) ErasedShift(s);
+    return;
+  }
   const bool phasing = s.Code == (Service_ == 0 ? CodeSync2 : JisPhasingB) && s.CopyA != s.CopyB;
   if (s.Code >= 0 && !phasing && (s.CopyA != s.Code || s.CopyB != s.Code)) ++Corrections_;
   if (Service_ == 0)
@@ -444,24 +537,30 @@ void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
     EmitJapanese(s, text);
 }
 
+bool TRobustDecoder::ErasedShift(const TSymbol& s)
+{
+  // A lost shift code: one copy may still show it, or it may be likely enough.
+  const bool copyLetters = s.CopyA == CodeLetters || s.CopyB == CodeLetters;
+  const bool copyFigures = s.CopyA == CodeFigures || s.CopyB == CodeFigures;
+  if (copyLetters != copyFigures) {
+    Shift_ = copyFigures ? 1 : 0;
+    ShiftUnsure_ = false;
+    return true;
+  }
+  if (s.PLetters + s.PFigures >= 0.5) {
+    Shift_ = s.PFigures > s.PLetters ? 1 : 0;
+    ShiftUnsure_ = true;
+    return true;
+  }
+  if (s.PLetters + s.PFigures >= 0.1) ShiftUnsure_ = true;
+  return false;
+}
+
 void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
 {
   const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
   if (erased) {
-    // A lost shift code: one copy may still show it, or it may be likely enough.
-    const bool copyLetters = s.CopyA == CodeLetters || s.CopyB == CodeLetters;
-    const bool copyFigures = s.CopyA == CodeFigures || s.CopyB == CodeFigures;
-    if (copyLetters != copyFigures) {
-      Shift_ = copyFigures ? 1 : 0;
-      ShiftUnsure_ = false;
-      return;
-    }
-    if (s.PLetters + s.PFigures >= 0.5) {
-      Shift_ = s.PFigures > s.PLetters ? 1 : 0;
-      ShiftUnsure_ = true;
-      return;
-    }
-    if (s.PLetters + s.PFigures >= 0.1) ShiftUnsure_ = true;
+    if (ErasedShift(s)) return;
     ++Characters_;
     ++Erasures_;
     Line_.push_back('*');
@@ -510,14 +609,31 @@ void TRobustDecoder::EmitJapanese(const TSymbol& s, TTextStore& text)
     case JisLineFeed:
       FlushLine(text, Line_);
       KanjiCount_ = 0;
+      PairEvidence_ = P_.PairMargin;
       return;
     case JisCarriageReturn:
     case JisPhasingA:
     case JisPhasingB:
       KanjiCount_ = 0;
+      PairEvidence_ = P_.PairMargin;
       return;
     default:
       break;
+  }
+  // Rows and cells have different values: a pairing that no longer fits is moved by a byte.
+  if (d >= 0) {
+    const double rowness = std::log(JisRowShare(d) + 1e-4) + std::log(94.0);
+    PairEvidence_ = 0.9 * PairEvidence_ + (KanjiCount_ == 0 ? rowness : -rowness);
+  }
+  if (PairEvidence_ < -P_.PairMargin) {
+    PairEvidence_ = -PairEvidence_;
+    // The byte held (or this one) was the second of a pair whose first is gone.
+    ++Characters_;
+    ++Erasures_;
+    Line_.append("\x81\xAC");
+    ShowEditLine(text, Line_);
+    if (KanjiCount_ == 0) return;
+    KanjiCount_ = 0;
   }
   Kanji_[KanjiCount_++] = d;
   if (KanjiCount_ < 2) return;

@@ -25,7 +25,7 @@ namespace brontel {
 // Tuning of the decoder; the defaults are the ones the program uses.
 struct TRobustDecoderParams {
   double LlrScale = 1.0;        // input soft values are multiplied by this …
-  double LlrClip = 16.0;        // … and limited to ±LlrClip
+  double LlrClip = 10.0;        // … and limited to ±LlrClip
   double Forget = 0.996;        // forgetting factor of the evidence, per bit
   double ShortForget = 0.95;    // forgetting factor of the slip detector, per bit
   double ScoreClamp = 30.0;     // one character lowers the evidence by at most this
@@ -35,14 +35,18 @@ struct TRobustDecoderParams {
   double LossLevel = 6.0;       // synchronisation ends when its evidence falls below this
   double LossRecent = -30.0;    // … or when recent characters were this bad and no neighbour is better
   int LossHeld = 12;            // … or when this many characters in a row were uncertain
+  double PolarityMargin = 8.0;  // Japanese: evidence for one polarity over the other needed
+  double PolarityClamp = 40.0;  // … and held within ±this
+  double PairMargin = 6.0;      // Japanese: evidence against the byte pairing that moves it
+  double SlipPenalty = 6.0;     // cost of placing a copy a bit off the grid when deciding
   double SwitchMargin = 16.0;   // another hypothesis must be this far ahead to take over
-  double SlipMargin = 14.0;     // a neighbouring alignment this far ahead on recent characters …
-  double SlipLevel = 8.0;       // … with this much recent evidence is a bit slip
+  double SlipMargin = 16.0;     // a neighbouring alignment that has gathered this much more …
+  double SlipStepLimit = 10.0;  // … counting at most this much per character, is a bit slip
   double EraseBelow = 0.5;      // characters less likely than this become erasure marks
   double SureAbove = 0.9;       // characters at least this likely release held uncertain ones
   int DelayChars = 4;           // characters decided this many character times after their repetition
   int MaxHeld = 24;             // uncertain characters held back at most
-  int MaxPreRoll = 24;          // characters decoded from before the moment of synchronisation
+  int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation
 };
 
 class TRobustDecoder {
@@ -77,6 +81,7 @@ private:
     double Posterior = 0.0;  // probability of the decision
     double PLetters = 0.0, PFigures = 0.0;  // probability of the shift codes (English)
     int CopyA = -1, CopyB = -1;             // each copy decoded alone, −1 if not a valid word
+    double PNoText = 0.0;                   // probability of a word that writes nothing
   };
   struct THypothesis {
     int Service = 0, Polarity = 0, Phase = 0;
@@ -91,9 +96,13 @@ private:
   double& Recent(const THypothesis& h) { return Short_[h.Service][h.Polarity][h.Phase]; }
 
   bool HoldsIdle(int64_t end) const;
+  // Scores and decisions of the window whose second copy ends at bit `end`
+  // and whose first copy ends at bit `first` (normally end − repeat).
   double WindowScore(int service, int64_t end, int polarity) const;
-  void ScoreBoth(int service, int64_t end, double score[2]) const;
-  TSymbol DecideChar(int service, int polarity, int64_t end) const;
+  double PairScore(int service, int64_t end, int64_t first, int polarity) const;
+  void ScoreBoth(int service, int64_t end, int64_t first, double score[2]) const;
+  TSymbol DecideChar(int service, int polarity, int64_t end, int64_t first) const;
+  void DecideLocally(int64_t end, TTextStore& text);
   void UpdateSync(TTextStore& text);
   void Acquire(const THypothesis& h, bool preRoll, TTextStore& text);
   void Switch(const THypothesis& h, bool slip, TTextStore& text);
@@ -102,6 +111,7 @@ private:
   double EvidenceAfter(int64_t end) const;
   void Take(const TSymbol& s, TTextStore& text, double after);
   void Emit(const TSymbol& s, TTextStore& text);
+  bool ErasedShift(const TSymbol& s);
   void EmitEnglish(const TSymbol& s, TTextStore& text);
   void EmitJapanese(const TSymbol& s, TTextStore& text);
   void ReleaseHeld(TTextStore& text);
@@ -113,12 +123,16 @@ private:
   int64_t Bit_ = 0;                   // bits received
 
   // Evidence per service, polarity (0: code bits as taken, 1: inverted) and alignment.
-  std::array<std::array<std::array<double, MaxPhases>, 2>, ServiceCount> Acc_{}, Short_{};
+  std::array<std::array<std::array<double, MaxPhases>, 2>, ServiceCount> Acc_{}, Short_{}, Last_{};
+  std::array<double, 4> SlipSum_{};  // advantage of the alignments 2 and 1 bits before and after
+
+  std::array<double, MaxPhases> JisPolarity_{};  // Japanese: evidence for inverted code bits, per alignment
 
   bool InSync_ = false;
   int Service_ = 0, Polarity_ = 0, Phase_ = 0;
   int64_t LastEnd_ = -1;  // newest bit of the last decided character
-  int64_t LastIdle_ = -1000;  // newest bit of the last idle character at the synchronised alignment
+  int64_t LastIdle_ = -1000;
+  int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy  // newest bit of the last idle character at the synchronised alignment
 
   std::deque<TSymbol> Held_;  // uncertain characters not written yet
   std::string Line_;
@@ -126,6 +140,8 @@ private:
   bool ShiftUnsure_ = false;   // a shift code may have been lost
   int KanjiCount_ = 0;         // Japanese bytes of the pair held
   std::array<int, 2> Kanji_{};
+  double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing
+  bool AfterIdle_ = false;     // the last character written nothing but phasing or idle
 
   uint64_t Characters_ = 0, Erasures_ = 0, Corrections_ = 0, SyncChanges_ = 0;
 };
