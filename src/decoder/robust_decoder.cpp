@@ -141,6 +141,48 @@ struct TWindow {
 
 constexpr double Tiny = 1e-300;
 constexpr int SlipSteps[4] = {-2, -1, 1, 2};
+constexpr double ShiftOddsLimit = 12.0;
+
+// How often a character occurs in letters-shift text (English-like) and in
+// figures-shift text (mostly digits, some punctuation), per thousand.
+double LetterShare(char c)
+{
+  static const double f[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2, 8, 40, 24,
+                               67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 1};
+  return c >= 'A' && c <= 'Z' ? f[c - 'A'] : 1.0;
+}
+
+double FigureShare(std::string_view s)
+{
+  if (s.size() != 1) return 1.0;  // the bell
+  const char c = s[0];
+  if (c >= '0' && c <= '9') return 80.0;
+  if (c == '.' || c == '-') return 60.0;
+  if (c == '/') return 40.0;
+  if (c == ',') return 20.0;
+  if (c == ':') return 10.0;
+  return 4.0;
+}
+
+// Log-likelihood ratio of the figures row over the letters row given a code.
+double FiguresEvidence(uint8_t code)
+{
+  static const std::array<double, 128> table = [] {
+    std::array<double, 128> t{};
+    for (int c = 0; c < 127; ++c) {
+      const std::string_view l = CodeTable()[0][c], f = CodeTable()[1][c];
+      if (l.empty() && f.empty()) continue;
+      if (f.empty())
+        t[c] = -ShiftOddsLimit;
+      else if (l.empty())
+        t[c] = ShiftOddsLimit;
+      else if (l != f && l.size() == 1)
+        t[c] = std::log(FigureShare(f)) - std::log(LetterShare(l[0]));
+    }
+    return t;
+  }();
+  return table[code];
+}
 
 }  // namespace
 
@@ -383,15 +425,23 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   const int period = 2 * d.Unit;
   const int64_t newest = Bit_ - 1 - static_cast<int64_t>(P_.DelayChars) * period;
   int64_t e = newest - ((newest - Phase_) % period + period) % period;
+  // Walking back, the evidence summed from here grows while the signal lasts and
+  // falls before it began: the characters back to its highest point are decoded.
   std::vector<int64_t> ends;
-  for (int64_t x = e; preRoll && x >= d.Repeat + d.Unit - 1 && static_cast<int>(ends.size()) < P_.MaxPreRoll &&
+  double sum = 0.0, top = 0.0;
+  std::size_t keep = 0;
+  // Never back into characters already decided under an earlier synchronisation.
+  for (int64_t x = e; preRoll && x > LastEnd_ + d.Unit && x >= d.Repeat + d.Unit - 1 &&
+                      static_cast<int>(ends.size()) < P_.MaxPreRoll &&
                       Bit_ - (x - d.Repeat - d.Unit) < HistLen;
        x -= period) {
-    if (WindowScore(Service_, x, Polarity_) < 0.0) break;
+    sum += WindowScore(Service_, x, Polarity_) - P_.PreRollBias;
     ends.push_back(x);
+    if (sum > top) top = sum, keep = ends.size();
+    if (sum < top - P_.AcquireMargin) break;
   }
-  // The oldest characters decoded are where the signal began: start at the first sure one.
-  bool started = false;
+  ends.resize(keep);
+  bool started = false;  // from the first sure character on
   for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
     const TSymbol s = DecideChar(Service_, Polarity_, *it, *it - d.Repeat);
     started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove);
@@ -512,8 +562,7 @@ void TRobustDecoder::ReleaseHeld(TTextStore& text)
 void TRobustDecoder::ResetText()
 {
   Held_.clear();
-  Shift_ = 0;
-  ShiftUnsure_ = true;  // joining a message: the shift state is not known yet
+  FigOdds_ = -1.0;  // joining a message: most likely letters, not sure
   KanjiCount_ = 0;
   PairEvidence_ = 0.0;
   AfterIdle_ = false;
@@ -539,21 +588,17 @@ void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
 
 bool TRobustDecoder::ErasedShift(const TSymbol& s)
 {
-  // A lost shift code: one copy may still show it, or it may be likely enough.
+  // A lost shift code: one copy may still show it …
   const bool copyLetters = s.CopyA == CodeLetters || s.CopyB == CodeLetters;
   const bool copyFigures = s.CopyA == CodeFigures || s.CopyB == CodeFigures;
   if (copyLetters != copyFigures) {
-    Shift_ = copyFigures ? 1 : 0;
-    ShiftUnsure_ = false;
+    FigOdds_ = copyFigures ? ShiftOddsLimit : -ShiftOddsLimit;
     return true;
   }
-  if (s.PLetters + s.PFigures >= 0.5) {
-    Shift_ = s.PFigures > s.PLetters ? 1 : 0;
-    ShiftUnsure_ = true;
-    return true;
-  }
-  if (s.PLetters + s.PFigures >= 0.1) ShiftUnsure_ = true;
-  return false;
+  // … or the chance that it was one moves the figures probability.
+  const double pf = s.PFigures + (1.0 - s.PLetters - s.PFigures) / (1.0 + std::exp(-FigOdds_));
+  FigOdds_ = std::clamp(std::log(std::max(pf, 1e-9) / std::max(1.0 - pf, 1e-9)), -ShiftOddsLimit, ShiftOddsLimit);
+  return s.PLetters + s.PFigures >= 0.5;
 }
 
 void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
@@ -568,14 +613,14 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
     return;
   }
   const auto code = static_cast<uint8_t>(s.Code);
+  // A shift code sets the state as far as it is itself sure.
+  const double sure = std::clamp(std::log(s.Posterior / std::max(1.0 - s.Posterior, 1e-9)), 0.0, ShiftOddsLimit);
   switch (code) {
     case CodeLetters:
-      Shift_ = 0;
-      ShiftUnsure_ = false;
+      FigOdds_ = -sure;
       return;
     case CodeFigures:
-      Shift_ = 1;
-      ShiftUnsure_ = false;
+      FigOdds_ = sure;
       return;
     case CodeSync1:
     case CodeSync2:
@@ -587,15 +632,11 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
     default:
       break;
   }
-  std::string_view t = CodeTable()[Shift_][code];
-  if (t.empty()) {
-    // A code without a meaning in this row: the other row it must be.
-    const std::string_view other = CodeTable()[1 - Shift_][code];
-    if (other.empty()) return;
-    Shift_ = 1 - Shift_;
-    ShiftUnsure_ = false;
-    t = other;
-  }
+  // Every character tells which row is more likely: a code without a meaning
+  // in one row, or the usual frequencies of letters and of figures.
+  FigOdds_ = std::clamp(FigOdds_ + FiguresEvidence(code), -ShiftOddsLimit, ShiftOddsLimit);
+  const std::string_view t = CodeTable()[FigOdds_ > 0.0 ? 1 : 0][code];
+  if (t.empty()) return;
   ++Characters_;
   Line_.append(t);
   ShowEditLine(text, Line_);

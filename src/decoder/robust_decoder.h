@@ -42,11 +42,12 @@ struct TRobustDecoderParams {
   double SwitchMargin = 16.0;   // another hypothesis must be this far ahead to take over
   double SlipMargin = 16.0;     // a neighbouring alignment that has gathered this much more …
   double SlipStepLimit = 10.0;  // … counting at most this much per character, is a bit slip
-  double EraseBelow = 0.5;      // characters less likely than this become erasure marks
+  double EraseBelow = 0.3;      // characters less likely than this become erasure marks
   double SureAbove = 0.9;       // characters at least this likely release held uncertain ones
   int DelayChars = 4;           // characters decided this many character times after their repetition
   int MaxHeld = 24;             // uncertain characters held back at most
-  int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation
+  int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
+  double PreRollBias = 1.0;     // … each needing this much evidence on average
 };
 
 class TRobustDecoder {
@@ -136,8 +137,7 @@ private:
 
   std::deque<TSymbol> Held_;  // uncertain characters not written yet
   std::string Line_;
-  int Shift_ = 0;              // 0 letters, 1 figures
-  bool ShiftUnsure_ = false;   // a shift code may have been lost
+  double FigOdds_ = -1.0;      // log-odds of the figures shift over letters
   int KanjiCount_ = 0;         // Japanese bytes of the pair held
   std::array<int, 2> Kanji_{};
   double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing

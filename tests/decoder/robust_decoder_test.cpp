@@ -230,9 +230,9 @@ TEST(RobustPath, NoiseFadingOffsetsAndBitRatesOnGeneratedAudio)
     double MaxCer;
   };
   const TCase cases[] = {
-      {"ENG 2 dB", {TService::English, 2.0}, 0.03},
+      {"ENG 2 dB", {TService::English, 2.0}, 0.04},
       {"JPN 2 dB", {TService::Japanese, 2.0}, 0.05},
-      {"fading 1 Hz, 12 dB", {TService::English, 12.0, 0.0, 100.0, 1.0}, 0.03},
+      {"fading 1 Hz, 12 dB", {TService::English, 12.0, 0.0, 100.0, 1.0}, 0.06},
       {"offset +30 Hz", {TService::English, 6.0, 30.0}, 0.02},
       {"offset -30 Hz", {TService::English, 6.0, -30.0}, 0.02},
       {"99.5 Bd", {TService::English, 6.0, 0.0, 99.5, 0.0, 8.0}, 0.03},
