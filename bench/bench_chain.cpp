@@ -13,6 +13,7 @@
 #include "dsp/decimate.h"
 #include "dsp/discriminator.h"
 #include "dsp/mixer.h"
+#include "dsp/robust_demod.h"
 #include "bench_signal.h"
 
 namespace {
@@ -121,6 +122,22 @@ void BM_ProcessBlock(benchmark::State& state)
   RealTime(state);
 }
 
+// The robust demodulator on the same blocks (left channel as doubles).
+void BM_RobustDemodBlock(benchmark::State& state)
+{
+  std::vector<std::array<double, FramesPerBlock>> blocks(Blocks().size());
+  for (std::size_t b = 0; b < blocks.size(); ++b)
+    for (int j = 0; j < FramesPerBlock; ++j) blocks[b][j] = Blocks()[b][2 * j];
+  TRobustDemod demod(800.0);
+  std::array<double, TRobustDemod::MaxBitsFor(FramesPerBlock)> soft;
+  std::size_t b = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(demod.Process(blocks[b++ % blocks.size()], soft));
+    benchmark::DoNotOptimize(soft.data());
+  }
+  RealTime(state);
+}
+
 // The robust path (demodulator and robust decoder) on the same blocks' left channel.
 void BM_RobustPathBlock(benchmark::State& state)
 {
@@ -156,6 +173,7 @@ BENCHMARK(BM_BandPass);
 BENCHMARK(BM_Discriminate);
 BENCHMARK(BM_TimeSamples);
 BENCHMARK(BM_ProcessBlock);
+BENCHMARK(BM_RobustDemodBlock);
 BENCHMARK(BM_RobustPathBlock);
 BENCHMARK(BM_DecodeOneHour)->Unit(benchmark::kMillisecond)->Iterations(2);
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "audio/block_source.h"
@@ -38,6 +39,7 @@ struct TCondition {
   const char* Name;
   double Snr;  // dB in 500 Hz (NaN: no noise)
   double Offset = 0.0, Baud = 100.0, Fading = 0.0, Centre = 800.0;
+  bool Selective = false;
 };
 
 class TLines final : public TTextSink {
@@ -107,7 +109,10 @@ struct TCount {
   long Errors = 0, Bits = 0, Slips = 0;
 };
 
-TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, std::size_t from)
+// `aligned(i, j)` (if given) hears of every compared pair: sent bit i, received bit j.
+template <typename F = void (*)(std::size_t, long)>
+TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, std::size_t from,
+               F aligned = nullptr)
 {
   auto errorsAt = [&](long off, std::size_t a, std::size_t b, long& n) {
     long e = 0;
@@ -140,6 +145,9 @@ TCount Compare(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got
     }
     c.Slips += off != best;
     best = off;
+    if constexpr (!std::is_pointer_v<F>)
+      for (std::size_t i = a; i < b; ++i)
+        if (const long j = static_cast<long>(i) + off; j >= 0 && j < static_cast<long>(got.size())) aligned(i, j);
     c.Errors += e;
     c.Bits += n;
   }
@@ -178,8 +186,13 @@ std::string FromHeader(const std::string& t)
   return p == std::string::npos ? t : t.substr(p);
 }
 
+struct TCalib {
+  double Bits = 0, Errors = 0, Claimed = 0;
+};
+
 void Run(const TCondition& c, int seeds)
 {
+  std::array<TCalib, 5> calib{};
   TCount rob, ex;
   double cerRob = 0.0, cerEx = 0.0;
   int runs = 0;
@@ -196,6 +209,10 @@ void Run(const TCondition& c, int seeds)
       p.Offset = c.Offset;
       p.Baud = c.Baud;
       p.FadingDoppler = c.Fading;
+      p.FadingSelective = c.Selective;
+      // Low enough that the wide-band noise of -4 dB (in 500 Hz) is not clipped.
+      p.Amplitude = std::getenv("AMPLITUDE") ? std::atof(std::getenv("AMPLITUDE"))
+                                             : (const double[]){1000.0, 700.0, 1400.0}[s % 3];
       if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
       p.Seed = static_cast<uint32_t>(1000 * s + 17 * runs + 3);
       std::vector<int16_t> pcm = gen::NoiseOnly(0.73, p, 1);
@@ -207,12 +224,26 @@ void Run(const TCondition& c, int seeds)
       std::string exText;
       const auto exBits = ExactBits(pcm, c.Centre, exText);
       const std::vector<double> x(pcm.begin(), pcm.end());
-      const auto soft = RobustSoft(x, c.Centre);
+      TRobustDemod kept;
+      const auto soft = RobustSoft(x, c.Centre, &kept);
+      if (std::getenv("VERBOSE"))
+        std::printf("  seed %u: offset %+.2f Hz, %.3f Bd, Eb/N0 %.1f dB, present %d\n", p.Seed,
+                    kept.FrequencyOffset(), kept.BitRate(), kept.EbN0Db(), kept.SignalPresent());
       std::vector<uint8_t> hard(soft.size());
       for (std::size_t i = 0; i < soft.size(); ++i) hard[i] = soft[i] > 0.0;
 
       // Skip the first 3 s of phasing (acquisition).
-      const TCount a = Compare(sent, hard, 300), b = Compare(sent, exBits, 300);
+      const TCount a = Compare(sent, hard, 300, [&](std::size_t i, long j) {
+        // Calibration: errors against the error probability the soft value claims.
+        const double l = std::abs(soft[j]);
+        const int bin = l < 1 ? 0 : l < 2 ? 1 : l < 4 ? 2 : l < 8 ? 3 : 4;
+        calib[bin].Bits += 1;
+        calib[bin].Errors += (soft[j] > 0.0) != (sent[i] != 0);
+        calib[bin].Claimed += 1.0 / (1.0 + std::exp(l));
+      });
+      const TCount b = Compare(sent, exBits, 300);
+      if (std::getenv("VERBOSE"))
+        std::printf("  seed %u: robust BER %.3g with %ld slips\n", p.Seed, static_cast<double>(a.Errors) / a.Bits, a.Slips);
       rob.Errors += a.Errors, rob.Bits += a.Bits, rob.Slips += a.Slips;
       ex.Errors += b.Errors, ex.Bits += b.Bits, ex.Slips += b.Slips;
       const std::string ref = Printed(text);
@@ -226,7 +257,47 @@ void Run(const TCondition& c, int seeds)
               static_cast<double>(ex.Errors) / std::max(1L, ex.Bits), ex.Slips,
               c.Fading > 0 ? 1.0 / (2.0 + ebn0) : 0.5 * std::exp(-ebn0 / 2.0), 100.0 * cerRob / runs,
               100.0 * cerEx / runs);
+  if (std::getenv("CALIB")) {
+    std::printf("    |llr| bins 0-1, 1-2, 2-4, 4-8, 8+: share / error rate / claimed\n   ");
+    for (const TCalib& k : calib)
+      std::printf("  %.2f/%.3f/%.3f", k.Bits / std::max(1.0, static_cast<double>(rob.Bits)),
+                  k.Errors / std::max(1.0, k.Bits), k.Claimed / std::max(1.0, k.Bits));
+    std::printf("\n");
+  }
   std::fflush(stdout);
+}
+
+// Sixty seconds of noise alone: how often the demodulator claims a signal,
+// how confident its values are, and what a decoder prints from them.
+void NoiseOnlyRun(int seeds)
+{
+  for (int s = 0; s < seeds; ++s) {
+    gen::TFskParams p;
+    p.Amplitude = 1000.0;
+    p.SnrDb = 0.0;
+    p.Seed = 100 + s;
+    const auto pcm = gen::NoiseOnly(60.0, p, 3);
+    const std::vector<double> x(pcm.begin(), pcm.end());
+    TRobustDemod d;
+    std::vector<double> out(TRobustDemod::MaxBitsFor(FramesPerBlock));
+    std::vector<uint8_t> hard;
+    double sumAbs = 0.0;
+    int presentBlocks = 0, blocks = 0;
+    double maxOffset = 0.0;
+    for (std::size_t i = 0; i < x.size(); i += FramesPerBlock) {
+      const std::size_t k = d.Process(std::span(x).subspan(i, std::min<std::size_t>(FramesPerBlock, x.size() - i)), out);
+      for (std::size_t j = 0; j < k; ++j) hard.push_back(out[j] > 0.0), sumAbs += std::abs(out[j]);
+      presentBlocks += d.SignalPresent();
+      ++blocks;
+      maxOffset = std::max(maxOffset, std::abs(d.FrequencyOffset()));
+    }
+    std::string exText;
+    (void)ExactBits(pcm, 800.0, exText);
+    std::printf("noise only, seed %d: present %.1f%% of the time, mean |llr| %.2f, max |offset| %.1f Hz, "
+                "printed from hard bits %zu, exact path %zu characters\n",
+                s, 100.0 * presentBlocks / blocks, sumAbs / std::max<std::size_t>(1, hard.size()), maxOffset,
+                DecodeHard(hard).size(), exText.size());
+  }
 }
 
 void Recording(const std::string& path, double centre)
@@ -305,10 +376,19 @@ int main(int argc, char** argv)
       {"99.5 Bd, 8 dB", 8.0, 0.0, 99.5},
       {"100.5 Bd, 8 dB", 8.0, 0.0, 100.5},
       {"99.5 Bd, 0 dB", 0.0, 0.0, 99.5},
+      {"99.5 Bd, 30 dB", 30.0, 0.0, 99.5},
       {"fading 1 Hz, 12 dB", 12.0, 0.0, 100.0, 1.0},
       {"fading 1 Hz, 20 dB", 20.0, 0.0, 100.0, 1.0},
       {"centre 1800 Hz, 2 dB", 2.0, 0.0, 100.0, 0.0, 1800.0},
+      {"offset +40 Hz, 2 dB", 2.0, 40.0},
+      {"fading+100.5Bd+20Hz, 12dB", 12.0, 20.0, 100.5, 1.0},
+      {"fading 1 Hz, 6 dB", 6.0, 0.0, 100.0, 1.0},
+      {"selective fading, 12 dB", 12.0, 0.0, 100.0, 1.0, 800.0, true},
+      {"selective fading, 20 dB", 20.0, 0.0, 100.0, 1.0, 800.0, true},
   };
-  for (const auto& c : conditions) Run(c, seeds);
+  const char* only = std::getenv("ONLY");
+  for (const auto& c : conditions)
+    if (!only || std::strstr(c.Name, only)) Run(c, seeds);
+  if (!only || std::strstr("noise only", only)) NoiseOnlyRun(seeds);
   return 0;
 }

@@ -10,6 +10,9 @@ namespace {
 
 constexpr double TwoPi = 2.0 * std::numbers::pi;
 constexpr double ToneHz = 85.0;  // each tone's distance from the centre
+// Cross-correlation of the two tones over one bit, sin(21ω)/(21·sin ω) with
+// ω = 2π·85/2100: a real number; its phase is the window's position.
+const double CrossTone = std::sin(21.0 * TwoPi * ToneHz / 2100.0) / (21.0 * std::sin(TwoPi * ToneHz / 2100.0));
 
 // Noise power floor of one correlator output: the rounding noise of 16-bit
 // input after the decimator and a one-bit sum is about 0.056.
@@ -17,19 +20,31 @@ constexpr double NoiseFloor = 0.05;
 
 // Averaging lengths, in bits.
 constexpr double SlowBits = 200.0;  // noise and mean signal power (2 s)
-constexpr double FastBits = 4.0;    // signal power under fading (40 ms)
+constexpr double FastBits = 4.0;    // signal power for the timing loop (40 ms)
 
 // Bit-timing loop: proportional gain (samples per unit of timing error) and
 // integral gain (samples per bit per unit of error), while acquiring and
 // once the signal has been present for a while.
-constexpr double AcqKp = 0.5, AcqKi = 0.008;
-constexpr double TrackKp = 0.25, TrackKi = 0.0025;
-constexpr int AcquireBits = 300;
+constexpr double AcqKp = 0.6, AcqKi = 0.01;
+constexpr double TrackKp = 0.3, TrackKi = 0.003;
+constexpr double MinBitLen = 20.0, MaxBitLen = 22.0;  // limits of the bit period, samples
+constexpr double WidthMin = 0.3;  // narrowest loop, as a fraction of the full width
+constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 
 // Frequency loop: smoothing of the lag product, gain on the frequency error,
 // the coherence below which the estimate is taken for noise.
 constexpr double AfcSmooth = 0.04, AfcGain = 0.02, AfcCoherence = 0.4;
 constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correction fades
+
+// Bit-rate measurement: window (complex samples), smoothing of the turn from
+// window to window, coherence needed, the disagreement with the loop's period
+// (samples) beyond which the loop is corrected, and how closely successive
+// measurements must agree for that.
+constexpr int LineWindow = 1050;
+constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03, RateAgree = 0.03;
+
+// Weight, in bits, of the common level of both tones in each tone's own level.
+constexpr double ToneLevelPrior = 6.0;
 
 // Presence thresholds on the estimated Eb/N0 (linear): on above 3.5 dB, off below 2 dB.
 constexpr double PresentOn = 2.2387, PresentOff = 1.5849;
@@ -46,11 +61,47 @@ double LogBesselI0(double x)
   return x - 0.5 * std::log(TwoPi * x) + std::log(1.0 + inv * (0.125 + inv * 0.0703125));
 }
 
+// Complex product without the special cases of std::complex (all values here
+// are finite).
+inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+inline std::complex<double> MulConj(std::complex<double> a, std::complex<double> b)  // a·conj(b)
+{
+  return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+
+// I0(x) by its power series (for the window design).
+double BesselI0(double x)
+{
+  double term = 1.0, sum = 1.0;
+  for (int k = 1; k < 40; ++k) {
+    term *= (x / (2.0 * k)) * (x / (2.0 * k));
+    sum += term;
+  }
+  return sum;
+}
+
 }  // namespace
 
 TRobustDemod::TRobustDemod(double centreHz)
 {
   for (int n = 0; n < RotPeriod; ++n) toneRot_[n] = std::polar(1.0, -TwoPi * ToneHz * n / Rate);
+  for (int n = 0; n < NominalBitLen; ++n) lineRot_[n] = std::polar(1.0, -TwoPi * n / NominalBitLen);
+  // Channel low-pass: windowed sinc, cut-off 325 Hz, Kaiser window β = 5.65
+  // (about 60 dB beyond 450 Hz), unit gain at 0 Hz.
+  const int mid = FirTaps / 2;
+  double sum = 0.0;
+  for (int k = 0; k < FirTaps; ++k) {
+    const double t = k - mid, fc = 325.0 / Rate;
+    const double sinc = t == 0 ? 2.0 * fc : std::sin(TwoPi * fc * t) / (std::numbers::pi * t);
+    const double ratio = t / mid;
+    fir_[k] = sinc * BesselI0(5.65 * std::sqrt(1.0 - ratio * ratio)) / BesselI0(5.65);
+    sum += fir_[k];
+  }
+  for (double& h : fir_) h /= sum;
   SetCentre(centreHz);
   Reset();
 }
@@ -65,11 +116,17 @@ void TRobustDemod::SetCentre(double hz)
 void TRobustDemod::SetOscillator()
 {
   const double f = centre_ + offset_;
-  for (int r = 0; r < Decimation; ++r) {
-    rot1_[r] = std::polar(1.0, -TwoPi * f * r / InputRate);
-    rot2_[r] = static_cast<double>(r + 1) * rot1_[r];
+  const cplx w = std::polar(1.0, -TwoPi * f / InputRate);
+  cplx r = 1.0;
+  dcPlain_ = dcRamp_ = {};
+  for (int k = 0; k < Decimation; ++k) {
+    const double ramp = k + 1;
+    mixTab_[k] = {r.real(), r.imag(), ramp * r.real(), ramp * r.imag()};
+    dcPlain_ += r;
+    dcRamp_ += ramp * r;
+    r = Mul(r, w);
   }
-  rotBlock_ = std::polar(1.0, -TwoPi * f * Decimation / InputRate);
+  rotBlock_ = r;
 }
 
 void TRobustDemod::Reset()
@@ -77,7 +134,12 @@ void TRobustDemod::Reset()
   offset_ = 0.0;
   SetOscillator();
   phasor_ = {1.0, 0.0};
-  sumPlain_ = sumRamp_ = prevRamp_ = {};
+  acc_ = {};
+  prevRamp_ = {};
+  dc_ = 0.0;
+  firRe_.fill(0.0);
+  firIm_.fill(0.0);
+  firPos_ = 0;
   inBlock_ = 0;
   blocks_ = 0;
   lineHigh_.fill({});
@@ -96,7 +158,15 @@ void TRobustDemod::Reset()
   present_ = false;
   afcLag_ = afcVec_ = {};
   afcAbs_ = afcAbsAvg_ = 0.0;
-  absentBits_ = 0;
+  lineAcc_ = linePrev_ = lineTurn_ = {};
+  lineAbs_ = lineAbsPrev_ = lineMag_ = 0.0;
+  lineIndex_ = lineCount_ = lineWindows_ = lineAgree_ = 0;
+  lineLast_ = 0.0;
+  absentBits_ = presentBits_ = 0;
+  ampHigh_.fill(0.0);
+  ampLow_.fill(0.0);
+  ampWeight_.fill(0.0);
+  ampPos_ = ampFill_ = 0;
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
 }
@@ -122,36 +192,89 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
     --pendingCount_;
   }
 
-  for (double x : in) {
-    if (!(x >= -40000.0 && x <= 40000.0)) {
-      x = 0.0;
-      ++badSamples_;
+  const std::size_t n = in.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Up to the end of the current decimator block: the plain and the
+    // ramp-weighted sums of the mixed samples and the plain sum of the raw
+    // ones, kept in two sets of accumulators for the even and the odd
+    // positions of the block (so the result does not depend on where a call
+    // starts or ends).
+    const int take = static_cast<int>(std::min<std::size_t>(Decimation - inBlock_, n - i));
+    const double* x = in.data() + i - inBlock_;  // x[r] is position r of the block
+    double e0 = acc_[0], e1 = acc_[1], e2 = acc_[2], e3 = acc_[3], e4 = acc_[4];
+    double o0 = acc_[5], o1 = acc_[6], o2 = acc_[7], o3 = acc_[8], o4 = acc_[9];
+    int bad = 0;
+    auto clean = [&bad](double v) {
+      if (v >= -40000.0 && v <= 40000.0) return v;
+      ++bad;
+      return 0.0;
+    };
+    int r = inBlock_;
+    const int end = inBlock_ + take;
+    if (r & 1) {
+      const double v = clean(x[r]);
+      const auto& w = mixTab_[r];
+      o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+      ++r;
     }
-    sumPlain_ += x * rot1_[inBlock_];
-    sumRamp_ += x * rot2_[inBlock_];
-    if (++inBlock_ < Decimation) continue;
+    for (; r + 1 < end; r += 2) {
+      const double u = clean(x[r]), v = clean(x[r + 1]);
+      const auto &t = mixTab_[r], &w = mixTab_[r + 1];
+      e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+      o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+    }
+    if (r < end) {
+      const double u = clean(x[r]);
+      const auto& t = mixTab_[r];
+      e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+    }
+    acc_ = {e0, e1, e2, e3, e4, o0, o1, o2, o3, o4};
+    badSamples_ += bad;
+    inBlock_ += take;
+    i += take;
+    if (inBlock_ < Decimation) break;
 
-    // One output of the triangular window: the previous block weighted
+    // Remove the input's running mean (its share of both sums is known),
+    // then one output of the triangular window: the previous block weighted
     // 1 … 21, this block 20 … 0; unit gain at 0 Hz.
     inBlock_ = 0;
-    const cplx plain = phasor_ * sumPlain_, ramp = phasor_ * sumRamp_;
+    if (blocks_ < 4096) ++blocks_;  // only the start-up weighting needs the count
+    const cplx plainSum = cplx{e0 + o0, e1 + o1} - dc_ * dcPlain_;
+    const cplx rampSum = cplx{e2 + o2, e3 + o3} - dc_ * dcRamp_;
+    dc_ += std::max(1.0 / blocks_, 1.0 / 1024) * ((e4 + o4) / Decimation - dc_);
+    const cplx plain = Mul(phasor_, plainSum), ramp = Mul(phasor_, rampSum);
     const cplx y = (prevRamp_ + static_cast<double>(Decimation) * plain - ramp) *
                    (1.0 / (Decimation * Decimation));
     prevRamp_ = ramp;
-    sumPlain_ = sumRamp_ = {};
-    phasor_ *= rotBlock_;
-    phasor_ /= std::abs(phasor_);
+    acc_ = {};
+    phasor_ = Mul(phasor_, rotBlock_);
+    phasor_ *= 1.5 - 0.5 * std::norm(phasor_);  // keeps |phasor| at 1
     Decimated(y);
   }
   out_ = {};
   return written_;
 }
 
-void TRobustDemod::Decimated(cplx y)
+void TRobustDemod::Decimated(cplx in)
 {
+  // Channel low-pass (symmetric taps: pairs summed first).
+  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = in.real();
+  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = in.imag();
+  if (++firPos_ == FirTaps) firPos_ = 0;
+  const double* re = firRe_.data() + firPos_;  // oldest first
+  const double* im = firIm_.data() + firPos_;
+  constexpr int Mid = FirTaps / 2;
+  double yr = fir_[Mid] * re[Mid], yi = fir_[Mid] * im[Mid];
+  for (int k = 0; k < Mid; ++k) {
+    yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
+    yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
+  }
+  const cplx y{yr, yi};
+
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
   // and up by 85 Hz (lower tone).
-  const cplx high = y * toneRot_[rotIndex_], low = y * std::conj(toneRot_[rotIndex_]);
+  const cplx high = Mul(y, toneRot_[rotIndex_]), low = MulConj(y, toneRot_[rotIndex_]);
   accHigh_ += high - lineHigh_[line_];
   accLow_ += low - lineLow_[line_];
   lineHigh_[line_] = high;
@@ -173,12 +296,50 @@ void TRobustDemod::Decimated(cplx y)
   // Lag product of each correlator with itself LagAfc samples earlier: its
   // angle is the frequency error of the tones.
   const int lagged = (hist_ + HistLen - LagAfc) % HistLen;
-  afcLag_ += accHigh_ * std::conj(histHigh_[lagged]) + accLow_ * std::conj(histLow_[lagged]);
+  afcLag_ += MulConj(accHigh_, histHigh_[lagged]) + MulConj(accLow_, histLow_[lagged]);
   afcAbs_ += 0.5 * (std::norm(accHigh_) + std::norm(histHigh_[lagged]) + std::norm(accLow_) +
                     std::norm(histLow_[lagged]));
 
+  RateLine();
+
   untilBit_ -= 1.0;
   if (untilBit_ <= 0.0) BitInstant(-untilBit_);
+}
+
+void TRobustDemod::RateLine()
+{
+  // The squared tone difference peaks at every bit end: its component at the
+  // nominal bit rate turns, from one window to the next, by an angle that
+  // measures the actual rate. The bit-timing loop is told the rate when it is
+  // far from it (a loop narrow enough for weak signals is slow to find a
+  // rate error on its own).
+  const double diff = std::norm(accHigh_) - std::norm(accLow_);
+  const double v = diff * diff;
+  lineAcc_ += v * lineRot_[lineIndex_];
+  lineAbs_ += v;
+  if (++lineIndex_ == NominalBitLen) lineIndex_ = 0;
+  if (++lineCount_ < LineWindow) return;
+  lineCount_ = 0;
+  const cplx turn = MulConj(lineAcc_, linePrev_);
+  const double mag = std::abs(turn);
+  linePrev_ = lineAcc_;
+  lineAbsPrev_ = lineAbs_;
+  lineAcc_ = {};
+  lineAbs_ = 0.0;
+  lineTurn_ += RateSmooth * (turn - lineTurn_);
+  lineMag_ += RateSmooth * (mag - lineMag_);
+  if (lineWindows_ < 4) ++lineWindows_;
+  if (!present_ || lineWindows_ < 4 || !(lineMag_ > 0.0) || std::abs(lineTurn_) < RateCoherence * lineMag_) {
+    lineAgree_ = 0;
+    return;
+  }
+  // Turning by φ per window: 1/period = 1/21 + φ/(2π·window). Three
+  // measurements in a row must agree before the loop is corrected.
+  const double measured = 1.0 / (1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow));
+  lineAgree_ = std::abs(measured - lineLast_) < RateAgree ? lineAgree_ + 1 : 0;
+  lineLast_ = measured;
+  if (lineAgree_ >= 2 && std::abs(measured - period_) > RateAssistMin && measured > MinBitLen && measured < MaxBitLen)
+    period_ = measured;
 }
 
 TRobustDemod::cplx TRobustDemod::HistAt(const std::array<cplx, HistLen>& h, double back) const
@@ -195,7 +356,17 @@ void TRobustDemod::BitInstant(double frac)
   const cplx zh = HistAt(histHigh_, frac), zl = HistAt(histLow_, frac);
   const double half = frac + 0.5 * period_;
   const cplx mh = HistAt(histHigh_, half), ml = HistAt(histLow_, half);
-  const double rh2 = std::norm(zh), rl2 = std::norm(zl);
+
+  // Each correlator also sees the other tone (one bit of a tone 170 Hz away
+  // leaves 15 % of its amplitude): with ρ the cross-correlation of the two
+  // tones over the window, zh = A + ρ̄·B and zl = ρ·A + B for tone amplitudes
+  // A (high) and B (low). Solving for A and B removes that leak, which would
+  // otherwise count as noise and, under fading, swamp the noise estimate.
+  const double centreIndex = (rotIndex_ + RotPeriod - 1) % RotPeriod - frac - 0.5 * (NominalBitLen - 1);
+  const cplx rho = std::polar(CrossTone, 2.0 * TwoPi * ToneHz / Rate * centreIndex);
+  const double inv = 1.0 / (1.0 - CrossTone * CrossTone);
+  const double rh2 = std::norm(zh - std::conj(rho) * zl) * inv * inv;
+  const double rl2 = std::norm(zl - rho * zh) * inv * inv;
 
   // Noise power from moments that need no decision: with signal power a²
   // and noise power u in each correlator, E[rh² + rl²] = a² + 2u and
@@ -212,39 +383,79 @@ void TRobustDemod::BitInstant(double frac)
   signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
 
   // Log-likelihood ratio of the two tones for a non-coherent detector with
-  // the current amplitude estimate a (both tones faded alike).
-  const double a = std::sqrt(std::max(0.0, fastP_ - 2.0 * noise_));
-  const double scale = 2.0 * a / noise_;
-  double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
-  llr = std::clamp(llr, -MaxLlr, MaxLlr);
+  // the current amplitude estimate (for the timing loop, which cannot wait).
+  const double llr = Llr(rh2, rl2, fastP_);
+
+  // The value put out is that of the bit AmpLead bits back, with the tone
+  // levels taken from the bits on both sides of it: a fade is seen without lag.
+  ampHigh_[ampPos_] = rh2;
+  ampLow_[ampPos_] = rl2;
+  ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
+  ampPos_ = (ampPos_ + 1) % AmpSpan;
+  if (ampFill_ < AmpSpan) ++ampFill_;
+  double outLlr = 0.0;
+  const bool emit = ampFill_ > AmpLead;
+  if (emit) {
+    double sum = 0.0;
+    for (int j = 0; j < AmpSpan; ++j) sum += ampHigh_[j] + ampLow_[j];
+    const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
+    // Each tone's own level from the neighbours where it was (softly) the
+    // one sent, drawn towards the common level: when one tone fades alone,
+    // the decision leans to the other in proportion.
+    const double flat = std::max(0.1 * noise_, sum / ampFill_ - 2.0 * noise_);
+    double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
+    for (int q = 0; q < ampFill_; ++q) {
+      const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
+      if (j == mid) continue;
+      const double w = ampWeight_[j];
+      sh += w * (ampHigh_[j] - noise_);
+      nh += w;
+      sl += (1.0 - w) * (ampLow_[j] - noise_);
+      nl += 1.0 - w;
+    }
+    const double ah2 = std::max(0.1 * noise_, sh / nh), al2 = std::max(0.1 * noise_, sl / nl);
+    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise_) - ah2 / noise_;
+    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise_) - al2 / noise_;
+    outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
+  }
 
   // Presence with hysteresis on the mean Eb/N0.
   const double ebn0 = signal_ / noise_;
   if (bitsSeen_ > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
   absentBits_ = present_ ? 0 : absentBits_ + 1;
+  if (present_)
+    ++presentBits_;
+  else if (absentBits_ > 200)
+    presentBits_ = 0;  // a new signal: acquire again
 
   // Timing: at a change of tone the detector output half a bit earlier is
-  // zero when the instants are right; its sign says early or late.
+  // zero when the instants are right; its sign says early or late. The
+  // change itself is taken from the soft decisions (tanh of half the LLR),
+  // which keeps amplitude noise out of the error.
   const double norm = fastP_ + NoiseFloor;
-  const double d = std::clamp((rh2 - rl2) / norm, -2.0, 2.0);
   const double dm = std::clamp((std::norm(mh) - std::norm(ml)) / norm, -2.0, 2.0);
-  const double err = dm * (prevDecision_ - d);
-  prevDecision_ = d;
-  const bool acquiring = absentBits_ > 0 || bitsSeen_ < AcquireBits;
-  const double kp = acquiring ? AcqKp : TrackKp, ki = acquiring ? AcqKi : TrackKi;
-  if (present_)
-    period_ = std::clamp(period_ + ki * err, 20.0, 22.0);
+  const double dd = std::tanh(0.5 * llr);
+  const double err = dm * (prevDecision_ - dd);
+  prevDecision_ = dd;
+  // The loop narrows with falling Eb/N0 (full width from 15 dB, a quarter
+  // at 7.5 dB and below), keeping its damping.
+  const bool acquiring = presentBits_ < AcquireBits;
+  const double width = std::clamp((10.0 * std::log10(ebn0 + 1e-12) - 5.0) / 10.0, WidthMin, 1.0);
+  const double kp = width * (acquiring ? AcqKp : TrackKp), ki = width * width * (acquiring ? AcqKi : TrackKi);
+  if (present_ || absentBits_ < 200)
+    period_ = std::clamp(period_ + ki * err, MinBitLen, MaxBitLen);
   else
     period_ += 0.01 * (NominalBitLen - period_);
-  untilBit_ += std::max(0.5 * period_, period_ + kp * err);
+  untilBit_ += std::max(MinBitLen, period_ + kp * err);  // bits never closer than 20 samples
 
-  // Frequency: smoothed lag product; follow it while it is coherent.
+  // Frequency: smoothed lag product; follow it while a signal is heard and
+  // the product is coherent.
   afcVec_ += AfcSmooth * (afcLag_ - afcVec_);
   afcAbsAvg_ += AfcSmooth * (afcAbs_ - afcAbsAvg_);
   afcLag_ = {};
   afcAbs_ = 0.0;
   const double before = offset_;
-  if (std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
+  if (present_ && std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
     const double errHz = std::arg(afcVec_) * Rate / (TwoPi * LagAfc);
     offset_ = std::clamp(offset_ + AfcGain * errHz, -MaxOffset, MaxOffset);
   } else if (absentBits_ > AfcForgetBits) {
@@ -252,7 +463,17 @@ void TRobustDemod::BitInstant(double frac)
   }
   if (offset_ != before) SetOscillator();
 
-  Emit(llr);
+  if (emit) Emit(outLlr);
+}
+
+double TRobustDemod::Llr(double rh2, double rl2, double power) const
+{
+  // Both tones faded alike, amplitude a = √(power − 2u). A small floor on a
+  // keeps the sign of the decision when the estimate says fade.
+  const double a = std::sqrt(std::max(0.1 * noise_, power - 2.0 * noise_));
+  const double scale = 2.0 * a / noise_;
+  const double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
+  return std::clamp(llr, -MaxLlr, MaxLlr);
 }
 
 void TRobustDemod::Emit(double v)

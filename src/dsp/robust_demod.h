@@ -1,16 +1,21 @@
 // The robust demodulator: 44100 Hz audio in, one soft bit per received bit out.
 //
-// Front end: the tone-pair centre (plus the frequency correction) is mixed to
-// 0 Hz by a complex oscillator and the result is low-passed and decimated by 21
-// to 2100 Hz complex (a triangular window spanning two output periods: double
-// zeros on every band that would fold onto the signal). Two sliding one-bit
-// correlators at +85 Hz and -85 Hz give the complex amplitudes of the higher and
-// the lower tone; their magnitudes, read at the bit instants, make a
-// non-coherent decision whose soft value is a log-likelihood ratio computed from
-// running estimates of the signal amplitude and of the noise power. A
-// second-order loop on a zero-crossing (Gardner) timing error places the bit
-// instants; a lag-product frequency estimate on both correlators steers the
-// mixing oscillator.
+// Front end: the input's running mean is removed, the tone-pair centre (plus
+// the frequency correction) is mixed to 0 Hz by a complex oscillator and the
+// result is decimated by 21 to 2100 Hz complex through a triangular window
+// spanning two output periods (double zeros on every band that would fold onto
+// the signal), then low-passed to ±325 Hz. Two sliding one-bit correlators at
+// +85 Hz and -85 Hz give the complex amplitudes of the higher and the lower
+// tone; their magnitudes, read at the bit instants, make a non-coherent
+// decision whose soft value is a log-likelihood ratio computed from running
+// estimates of the signal amplitude and of the noise power (both found from
+// moments of the two magnitudes, without decisions).
+//
+// Bit timing: a second-order loop on a zero-crossing (Gardner) timing error,
+// its width falling with the signal quality, helped by a bit-rate measurement
+// from the turning of the bit-rate line of the squared tone difference.
+// Frequency: a lag-product estimate on both correlators steers the mixing
+// oscillator while a signal is present.
 #pragma once
 
 #include <array>
@@ -55,7 +60,9 @@ public:
   // is shorter than the bits completed, the rest wait (up to PendingLimit, the
   // oldest dropped and counted beyond that) and come first in the next call;
   // an `out` of MaxBitsFor(in.size()) values never leaves any behind. The
-  // values do not depend on how the input is cut into calls.
+  // values do not depend on how the input is cut into calls. A bit is put
+  // out once the three bits after it have been received (its confidence
+  // uses the signal level on both sides of it).
   std::size_t Process(std::span<const double> in, std::span<double> out);
 
   // --- Status ------------------------------------------------------------------
@@ -79,8 +86,10 @@ private:
   static constexpr int RotPeriod = 420;  // 85 Hz at 2100 Hz repeats every 420 samples
 
   void SetOscillator();
-  void Decimated(cplx y);
+  void Decimated(cplx in);
   void BitInstant(double frac);
+  void RateLine();
+  double Llr(double rh2, double rl2, double power) const;
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
@@ -88,10 +97,23 @@ private:
   double offset_ = 0.0;
 
   // Mixer and decimator.
-  std::array<cplx, Decimation> rot1_{}, rot2_{};  // w^r and (r + 1)·w^r
-  cplx rotBlock_{1.0, 0.0};                       // w^21
-  cplx phasor_{1.0, 0.0};                         // oscillator phase at the block start
-  cplx sumPlain_{}, sumRamp_{}, prevRamp_{};
+  // Per position r in a block: w^r and (r + 1)·w^r (real, imaginary parts),
+  // w the oscillator's step.
+  std::array<std::array<double, 4>, Decimation> mixTab_{};
+  cplx rotBlock_{1.0, 0.0};            // w^21
+  cplx phasor_{1.0, 0.0};              // oscillator phase at the block start
+  // This block's sums so far, even positions then odd: plain (re, im),
+  // ramp (re, im), raw.
+  std::array<double, 10> acc_{};
+  cplx prevRamp_{};
+  cplx dcPlain_{}, dcRamp_{};  // the block sums of a constant 1
+  double dc_ = 0.0;            // running mean of the input
+
+  // Channel low-pass at 2100 Hz.
+  static constexpr int FirTaps = 31;
+  std::array<double, FirTaps> fir_{};
+  std::array<double, 2 * FirTaps> firRe_{}, firIm_{};
+  int firPos_ = 0;
   int inBlock_ = 0;
   uint32_t blocks_ = 0;
 
@@ -109,6 +131,18 @@ private:
   double untilBit_ = NominalBitLen;
   double prevDecision_ = 0.0;
 
+  // Bit-rate line.
+  std::array<cplx, NominalBitLen> lineRot_{};
+  cplx lineAcc_{}, linePrev_{}, lineTurn_{};
+  double lineAbs_ = 0.0, lineAbsPrev_ = 0.0, lineMag_ = 0.0;
+  int lineIndex_ = 0, lineCount_ = 0, lineWindows_ = 0, lineAgree_ = 0;
+  double lineLast_ = 0.0;  // the previous window's measured period
+
+  // Tone powers of the latest bits, for the amplitude around the bit put out.
+  static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
+  std::array<double, AmpSpan> ampHigh_{}, ampLow_{}, ampWeight_{};
+  int ampPos_ = 0, ampFill_ = 0;
+
   // Level estimates.
   double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
   double noise_ = 0.0, signal_ = 0.0;  // per-bit noise power, mean signal power
@@ -118,7 +152,7 @@ private:
   // Frequency correction.
   cplx afcLag_{}, afcVec_{};
   double afcAbs_ = 0.0, afcAbsAvg_ = 0.0;
-  int absentBits_ = 0;
+  int absentBits_ = 0, presentBits_ = 0;
 
   // Output.
   std::span<double> out_;

@@ -121,10 +121,12 @@ std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskPar
   const double sigma = NoiseSigma(p);
   const double high = p.CentF + p.Shift / 2.0 + p.Offset;
   const double low = p.CentF - p.Shift / 2.0 + p.Offset;
-  std::optional<TFading> fading;
-  if (p.FadingDoppler > 0.0)
-    fading.emplace(p.FadingDoppler, p.FadingSeed ? p.FadingSeed : p.Seed * 2654435761u + 0x9E3779B9u,
-                   p.SampleRate);
+  std::optional<TFading> fading, fadingLow;
+  if (p.FadingDoppler > 0.0) {
+    const uint32_t seed = p.FadingSeed ? p.FadingSeed : p.Seed * 2654435761u + 0x9E3779B9u;
+    fading.emplace(p.FadingDoppler, seed, p.SampleRate);
+    if (p.FadingSelective) fadingLow.emplace(p.FadingDoppler, seed ^ 0x5A5A5A5Au, p.SampleRate);
+  }
   double phase = 0.0;
   for (std::size_t n = 0; n < total; ++n) {
     const std::size_t bit = std::min(bits.size() - 1, static_cast<std::size_t>(n / samplesPerBit));
@@ -132,7 +134,7 @@ std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskPar
     double v = p.Amplitude * std::sin(phase);
     if (fading) {
       // A·Im{g·e^{jφ}}: the faded tone keeps its phase continuity.
-      const std::complex<double> g = fading->At(n);
+      const std::complex<double> g = fadingLow && !bits[bit] ? fadingLow->At(n) : fading->At(n);
       v = p.Amplitude * (g.real() * std::sin(phase) + g.imag() * std::cos(phase));
     }
     if (sigma > 0.0) v += sigma * gauss(rng);

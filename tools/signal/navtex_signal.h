@@ -23,6 +23,7 @@ struct TFskParams {
   uint32_t Seed = 1;          // noise seed
   double FadingDoppler = 0.0; // Rayleigh fading: Doppler spread in Hz (0 = none)
   uint32_t FadingSeed = 0;    // fading sequence (0: derived from Seed)
+  bool FadingSelective = false;  // each tone fades on its own (independent gains)
   int SampleRate = 44100;
 };
 
