@@ -188,6 +188,10 @@ double FiguresEvidence(uint8_t code)
 
 TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params) : P_(params)
 {
+  for (int service = 0; service < ServiceCount; ++service) {
+    Keep_[service] = std::pow(P_.Forget, 2 * Def(service).Unit);
+    KeepShort_[service] = std::pow(P_.ShortForget, 2 * Def(service).Unit);
+  }
   P1_.fill(0.5);
   for (auto& s : Acc_)
     for (auto& p : s) p.fill(P_.EvidenceFloor);
@@ -219,9 +223,9 @@ void TRobustDecoder::ScoreBoth(int service, int64_t end, int64_t first, double s
   double ph0 = d.PhasingPrior, ph1 = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
     const double a = Prob(first - i), b = Prob(end - i);
-    const bool first = (d.PhasingFirst >> i) & 1, second = (d.PhasingSecond >> i) & 1;
-    ph0 *= (first ? a : 1.0 - a) * (second ? b : 1.0 - b);
-    ph1 *= (first ? 1.0 - a : a) * (second ? 1.0 - b : b);
+    const bool one = (d.PhasingFirst >> i) & 1, two = (d.PhasingSecond >> i) & 1;
+    ph0 *= (one ? a : 1.0 - a) * (two ? b : 1.0 - b);
+    ph1 *= (one ? 1.0 - a : a) * (two ? 1.0 - b : b);
   }
   score[0] = std::log(std::max(sum0 + ph0, Tiny)) + d.LogPatterns;
   score[1] = std::log(std::max(sum1 + ph1, Tiny)) + d.LogPatterns;
@@ -286,8 +290,8 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
   double ph = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
     const double a = Prob(first - i), b = Prob(end - i);
-    const bool first = ((d.PhasingFirst ^ flip) >> i) & 1, second = ((d.PhasingSecond ^ flip) >> i) & 1;
-    ph *= (first ? a : 1.0 - a) * (second ? b : 1.0 - b);
+    const bool one = ((d.PhasingFirst ^ flip) >> i) & 1, two = ((d.PhasingSecond ^ flip) >> i) & 1;
+    ph *= (one ? a : 1.0 - a) * (two ? b : 1.0 - b);
   }
   total += ph;
   s.PNoText += ph;
@@ -325,7 +329,7 @@ void TRobustDecoder::Process(std::span<const double> soft, TTextStore& text)
       ScoreBoth(service, k, k - d.Repeat, sc);
       const int period = 2 * d.Unit;
       const int phase = static_cast<int>(k % period);
-      const double keep = std::pow(P_.Forget, period), keepShort = std::pow(P_.ShortForget, period);
+      const double keep = Keep_[service], keepShort = KeepShort_[service];
       if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) LastIdle_ = k;
       if (service == 1) {
         const double diff = std::max(sc[1], -P_.ScoreClamp) - std::max(sc[0], -P_.ScoreClamp);

@@ -27,13 +27,13 @@ struct TRobustDecoderParams {
   double LlrScale = 1.0;        // input soft values are multiplied by this …
   double LlrClip = 10.0;        // … and limited to ±LlrClip
   double Forget = 0.996;        // forgetting factor of the evidence, per bit
-  double ShortForget = 0.95;    // forgetting factor of the slip detector, per bit
+  double ShortForget = 0.95;    // forgetting factor of the recent evidence, per bit
   double ScoreClamp = 30.0;     // one character lowers the evidence by at most this
   double EvidenceFloor = -12.0; // evidence of a hypothesis never goes below this
   double AcquireLevel = 24.0;   // evidence needed to declare synchronisation …
   double AcquireMargin = 14.0;  // … ahead of every other hypothesis
   double LossLevel = 6.0;       // synchronisation ends when its evidence falls below this
-  double LossRecent = -30.0;    // … or when recent characters were this bad and no neighbour is better
+  double LossRecent = -30.0;    // … or when its recent evidence falls below this
   int LossHeld = 12;            // … or when this many characters in a row were uncertain
   double PolarityMargin = 8.0;  // Japanese: evidence for one polarity over the other needed
   double PolarityClamp = 40.0;  // … and held within ±this
@@ -119,6 +119,7 @@ private:
   void ResetText();
 
   TRobustDecoderParams P_;
+  std::array<double, ServiceCount> Keep_{}, KeepShort_{};  // forgetting per character period
   std::array<double, HistLen> L_{};   // clipped soft values as taken
   std::array<double, HistLen> P1_{};  // probability that the bit is the higher tone
   int64_t Bit_ = 0;                   // bits received
