@@ -628,6 +628,9 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
       return;
     case CodeSync1:
     case CodeSync2:
+      // Phasing and idle: a message starts in letters, even when its letters shift is lost.
+      FigOdds_ = std::min(FigOdds_, -3.0);
+      return;
     case CodeCarriageReturn:
       return;
     case CodeLineFeed:
