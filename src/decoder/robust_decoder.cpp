@@ -298,6 +298,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
   if (ph > best) {
     best = ph;
     s.Code = service == 0 ? CodeSync2 : JisPhasingB;
+    s.Phasing = true;
   }
   if (total > 0.0) {
     s.Posterior = best / total;
@@ -628,8 +629,8 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
       return;
     case CodeSync1:
     case CodeSync2:
-      // Phasing and idle: a message starts in letters, even when its letters shift is lost.
-      FigOdds_ = std::min(FigOdds_, -3.0);
+      // After phasing a message starts in letters, even when its letters shift is lost.
+      if (s.Phasing) FigOdds_ = std::min(FigOdds_, -3.0);
       return;
     case CodeCarriageReturn:
       return;

@@ -83,6 +83,7 @@ private:
     double PLetters = 0.0, PFigures = 0.0;  // probability of the shift codes (English)
     int CopyA = -1, CopyB = -1;             // each copy decoded alone, −1 if not a valid word
     double PNoText = 0.0;                   // probability of a word that writes nothing
+    bool Phasing = false;                   // the phasing pair (different words in the two copies)
   };
   struct THypothesis {
     int Service = 0, Polarity = 0, Phase = 0;
