@@ -280,6 +280,13 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
     const double p = word.Prior * w.Weight(word.Bits ^ flip);
     total += p;
     if (WritesNothing(service, word.Value)) s.PNoText += p;
+    for (int t = 0; t < 4; ++t)
+      if (p > s.TopP[t]) {
+        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
+        s.TopP[t] = p;
+        s.Top[t] = word.Value;
+        break;
+      }
     if (p > best) {
       best = p;
       s.Code = word.Value;
@@ -305,6 +312,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
     s.PLetters /= total;
     s.PFigures /= total;
     s.PNoText /= total;
+    for (double& t : s.TopP) t /= total;
   } else {
     s.Code = -1;
   }
@@ -650,8 +658,26 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   ShowEditLine(text, Line_);
 }
 
-void TRobustDecoder::EmitJapanese(const TSymbol& s, TTextStore& text)
+void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
 {
+  // The decision took any byte as a row or a cell alike; here the place in the
+  // pair is known, so the likeliest values are weighed again with the prior of
+  // a row (first byte) or of a cell (second byte).
+  TSymbol s = symbol;
+  if (!s.Phasing && s.Code >= 0) {
+    double kept = 1.0, best = -1.0;
+    for (int t = 0; t < 4; ++t) {
+      const int v = s.Top[t];
+      kept -= s.TopP[t];
+      if (v >= 0x21 && v <= 0x7E) s.TopP[t] *= (KanjiCount_ == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
+    }
+    double total = std::max(kept, 0.0);
+    for (int t = 0; t < 4; ++t) {
+      total += s.TopP[t];
+      if (s.TopP[t] > best) best = s.TopP[t], s.Code = s.Top[t];
+    }
+    s.Posterior = total > 0.0 ? best / total : 0.0;
+  }
   const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
   const int d = erased ? -1 : s.Code;
   switch (d) {

@@ -84,6 +84,8 @@ private:
     int CopyA = -1, CopyB = -1;             // each copy decoded alone, −1 if not a valid word
     double PNoText = 0.0;                   // probability of a word that writes nothing
     bool Phasing = false;                   // the phasing pair (different words in the two copies)
+    std::array<int16_t, 4> Top{};           // the most likely values, best first …
+    std::array<double, 4> TopP{};           // … and their probabilities
   };
   struct THypothesis {
     int Service = 0, Polarity = 0, Phase = 0;
