@@ -5,6 +5,7 @@
 #include <memory>
 #include <random>
 
+#include "core/robust_path.h"
 #include "dsp/bandpass.h"
 #include "dsp/bit_timing.h"
 #include "dsp/decimate.h"
@@ -144,6 +145,22 @@ void BM_RobustDemodBlock(benchmark::State& state)
   RealTime(state);
 }
 
+// The robust path (demodulator and robust decoder) on the same blocks' left channel.
+void BM_RobustPathBlock(benchmark::State& state)
+{
+  std::vector<std::array<double, FramesPerBlock>> left(Blocks().size());
+  for (std::size_t b = 0; b < left.size(); ++b)
+    for (int j = 0; j < FramesPerBlock; ++j) left[b][j] = Blocks()[b][2 * j];
+  TRobustPath path(800.0);
+  TTextStore text;
+  std::size_t b = 0;
+  for (auto _ : state) {
+    path.Process(left[b++ % left.size()], text);
+    benchmark::DoNotOptimize(text.MemoText.data());
+  }
+  RealTime(state);
+}
+
 // One hour of generated NAVTEX (a repeated emission) through the chain and the decoder.
 void BM_DecodeOneHour(benchmark::State& state)
 {
@@ -164,6 +181,7 @@ BENCHMARK(BM_Discriminate);
 BENCHMARK(BM_TimeSamples);
 BENCHMARK(BM_ProcessBlock);
 BENCHMARK(BM_RobustDemodBlock);
+BENCHMARK(BM_RobustPathBlock);
 BENCHMARK(BM_DecodeOneHour)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace

@@ -1,0 +1,365 @@
+// Character error rates of the exact path and the robust path on generated
+// emissions (noise, fading, offsets, bit-rate errors, joining mid-message,
+// noise alone), and what the robust path makes of a recording.
+//
+//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
+//
+// Every cell sums the edit distances over all texts and seeds and divides by
+// the characters sent. "join" rows give the share of the text after the join
+// point found in order in the output.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/block_source.h"
+#include "core/receiver.h"
+#include "core/robust_path.h"
+#include "decoder/code_table.h"
+#include "decoder/cp932.h"
+#include "signal/navtex_signal.h"
+#include "support/cer.h"
+
+namespace {
+
+using namespace brontel;
+using gen::TService;
+
+const char* const EnglishTexts[] = {
+    "ZCZC OA01\nSECURITE. NAVAREA WARNING 123. BUOY OFF STATION IN 12-34.5N 001-23.4W.\n"
+    "VESSELS ARE REQUESTED TO KEEP CLEAR AND REPORT SIGHTINGS TO THE COASTGUARD.\nNNNN\n",
+    "ZCZC WE42\nGALE WARNING. NORTHERLY WINDS FORCE 8 EXPECTED IN AREA FISHER LATER.\n"
+    "SEA ROUGH OR VERY ROUGH, VISIBILITY MODERATE IN RAIN. OUTLOOK: DECREASING 5.\nNNNN\n",
+    "ZCZC KA07\nTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 (TEST) ?/=+:,.\n"
+    "PACK MY BOX WITH FIVE DOZEN LIQUOR JUGS. 2026 DEC 07 1200 UTC.\nNNNN\n",
+    "ZCZC GB18\n071030 UTC DEC\nDRIFTING CONTAINER REPORTED 51-02N 001-48E AT 0815 UTC.\n"
+    "MARINERS ARE ADVISED TO MAINTAIN A SHARP LOOKOUT.\nCANCEL THIS MSG 081030 UTC DEC.\nNNNN\n",
+};
+
+const char* const JapaneseTexts[] = {
+    "ＺＣＺＣ　航行警報\n東京湾　浮標消灯中\n付近航行の船舶は注意されたい。\n",
+    "海上保安庁より\n強風注意報　北の風　やや強く\n波の高さ　２．５メートル\n",
+    "ＮＡＶＴＥＸ　試験放送\n漁船は港に戻ること。\n本日１２時から作業を行う\n",
+};
+
+struct TCondition {
+  const char* Name;
+  TService Service = TService::English;
+  double Snr = NAN;  // dB in 500 Hz (NaN: no noise)
+  double Offset = 0.0, Baud = 100.0, Fading = 0.0, Centre = 800.0;
+  bool Inverted = false;
+  bool Join = false;  // start listening in the middle of the message
+};
+
+class TLines final : public TTextSink {
+public:
+  void LineWritten(std::string_view line) override { Text.append(line).push_back('\n'); }
+  std::string Text;
+};
+
+std::string ExactText(const std::vector<int16_t>& pcm, double centre)
+{
+  auto rx = std::make_unique<TReceiver>();
+  TLines sink;
+  rx->CentF = centre;
+  rx->Text.Sink = &sink;
+  std::array<int16_t, BlockSamples> block;
+  for (std::size_t s = 0; s < pcm.size(); s += FramesPerBlock) {
+    block.fill(0);
+    for (std::size_t j = 0; j < FramesPerBlock && s + j < pcm.size(); ++j) block[2 * j] = pcm[s + j];
+    ProcessBlock(*rx, block);
+  }
+  return Cp932ToUtf8(sink.Text + rx->Channels[0].LineText);
+}
+
+struct TRobustRun {
+  std::string Text;
+  uint64_t Erasures = 0;
+  double Seconds = 0.0;  // processor time of the robust path
+};
+
+TRobustDecoderParams Params;  // decoder tuning, changed with --set
+
+// NAME=VALUE for a field of the decoder's tuning.
+bool SetParam(const std::string& arg)
+{
+  const auto eq = arg.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string name = arg.substr(0, eq);
+  const double v = std::atof(arg.c_str() + eq + 1);
+  struct TField {
+    const char* Name;
+    double* D;
+    int* I;
+  };
+  TRobustDecoderParams& p = Params;
+  const TField fields[] = {
+      {"LlrScale", &p.LlrScale, nullptr},       {"LlrClip", &p.LlrClip, nullptr},
+      {"Forget", &p.Forget, nullptr},           {"AcquireLevel", &p.AcquireLevel, nullptr},
+      {"AcquireMargin", &p.AcquireMargin, nullptr}, {"LossLevel", &p.LossLevel, nullptr},
+      {"LossRecent", &p.LossRecent, nullptr},   {"SlipMargin", &p.SlipMargin, nullptr},
+      {"SlipPenalty", &p.SlipPenalty, nullptr}, {"EraseBelow", &p.EraseBelow, nullptr},
+      {"SureAbove", &p.SureAbove, nullptr},     {"SwitchMargin", &p.SwitchMargin, nullptr},
+      {"DelayChars", nullptr, &p.DelayChars},   {"LossHeld", nullptr, &p.LossHeld},
+  };
+  for (const TField& f : fields)
+    if (name == f.Name) {
+      if (f.D) *f.D = v;
+      if (f.I) *f.I = static_cast<int>(v);
+      return true;
+    }
+  return false;
+}
+
+TRobustRun RobustText(const std::vector<int16_t>& pcm, double centre)
+{
+  TRobustPath path(centre, Params);
+  TTextStore store;
+  TLines sink;
+  store.Sink = &sink;
+  const std::vector<double> x(pcm.begin(), pcm.end());
+  const auto t0 = std::chrono::steady_clock::now();
+  for (std::size_t s = 0; s < x.size(); s += FramesPerBlock)
+    path.Process(std::span(x).subspan(s, std::min<std::size_t>(FramesPerBlock, x.size() - s)), store);
+  path.Finish(store);
+  const auto t1 = std::chrono::steady_clock::now();
+  return {Cp932ToUtf8(sink.Text + path.LineText()), path.Erasures(), std::chrono::duration<double>(t1 - t0).count()};
+}
+
+// The message as a receiver prints it: English in capitals.
+std::string Printed(std::string_view text, TService service)
+{
+  std::string s(text);
+  if (service == TService::English)
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Substitutions in the best alignment of `got` with `sent` where the received
+// character is the other shift's meaning of the sent character's code.
+std::size_t ShiftErrors(const std::u32string& got, const std::u32string& sent)
+{
+  const std::size_t n = got.size(), m = sent.size();
+  std::vector<std::vector<uint32_t>> d(n + 1, std::vector<uint32_t>(m + 1));
+  for (std::size_t i = 0; i <= n; ++i) d[i][0] = static_cast<uint32_t>(i);
+  for (std::size_t j = 0; j <= m; ++j) d[0][j] = static_cast<uint32_t>(j);
+  for (std::size_t i = 1; i <= n; ++i)
+    for (std::size_t j = 1; j <= m; ++j)
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (got[i - 1] != sent[j - 1])});
+  auto otherRow = [](char32_t g, char32_t s) {
+    for (int c = 0; c < 127; ++c) {
+      const auto& l = CodeTable()[0][c];
+      const auto& f = CodeTable()[1][c];
+      if (l.size() == 1 && f.size() == 1 &&
+          ((static_cast<char32_t>(l[0]) == s && static_cast<char32_t>(f[0]) == g) ||
+           (static_cast<char32_t>(f[0]) == s && static_cast<char32_t>(l[0]) == g)))
+        return true;
+    }
+    return false;
+  };
+  std::size_t count = 0, i = n, j = m;
+  while (i > 0 && j > 0) {
+    const uint32_t sub = d[i - 1][j - 1] + (got[i - 1] != sent[j - 1]);
+    if (d[i][j] == sub) {
+      count += got[i - 1] != sent[j - 1] && otherRow(got[i - 1], sent[j - 1]);
+      --i, --j;
+    } else if (d[i][j] == d[i - 1][j] + 1) {
+      --i;
+    } else {
+      --j;
+    }
+  }
+  return count;
+}
+
+struct TTotals {
+  std::size_t Sent = 0, ErrExact = 0, ErrRobust = 0, FoundExact = 0, FoundRobust = 0, Shift = 0, Erasures = 0;
+  double Audio = 0.0, Cpu = 0.0;
+};
+
+bool Show = false;  // print the robust path's text of runs with errors
+
+void Run(const TCondition& c, int seeds, TTotals& all)
+{
+  TTotals t;
+  const bool english = c.Service == TService::English;
+  const int texts = english ? std::size(EnglishTexts) : std::size(JapaneseTexts);
+  for (int seed = 0; seed < seeds; ++seed)
+    for (int k = 0; k < texts; ++k) {
+      const std::string text = english ? EnglishTexts[k] : JapaneseTexts[k];
+      std::vector<uint8_t> codes;
+      std::string err;
+      if (!(english ? gen::EnglishCodes(text, codes, err) : gen::JapaneseCodes(text, codes, err))) {
+        std::fprintf(stderr, "text refused: %s\n", err.c_str());
+        continue;
+      }
+      gen::TEmission e;
+      e.Service = c.Service;
+      e.PhasingSeconds = 3.0;
+      e.IdleSeconds = 1.0;
+      gen::TFskParams p;
+      p.CentF = c.Centre;
+      p.Offset = c.Offset;
+      p.Baud = c.Baud;
+      p.FadingDoppler = c.Fading;
+      if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
+      p.Seed = static_cast<uint32_t>(7919 * seed + 31 * k + 5);
+      const auto bits = gen::EmissionBits(codes, e, c.Inverted);
+      auto signal = gen::ModulateFsk(bits, p);
+      std::string ref = Printed(text, c.Service);
+      if (c.Join) {
+        // Start a few characters before the second line, off the character grid.
+        const uint8_t lineFeed = english ? CodeLineFeed : JisLineFeed;
+        const auto lf = std::find(codes.begin(), codes.end(), lineFeed) - codes.begin();
+        const int unit = english ? 7 : 10;
+        const long pairs = std::max(1L, std::lround(e.PhasingSeconds / (2 * unit / 100.0)));
+        const long cutBit = (pairs + lf + 1 - 3) * 2 * unit + 3;
+        const auto cut = static_cast<std::size_t>(std::llround(cutBit * p.SampleRate / p.Baud));
+        signal.erase(signal.begin(), signal.begin() + static_cast<long>(std::min(cut, signal.size())));
+        ref = ref.substr(ref.find('\n') + 1);
+      }
+      std::vector<int16_t> pcm = gen::NoiseOnly(0.7, p, 1);
+      pcm.insert(pcm.end(), signal.begin(), signal.end());
+      const auto tail = gen::NoiseOnly(1.5, p, 2);
+      pcm.insert(pcm.end(), tail.begin(), tail.end());
+
+      const std::string exact = ExactText(pcm, c.Centre);
+      const TRobustRun robust = RobustText(pcm, c.Centre);
+      const std::u32string sent = test::CodePoints(ref), gotE = test::CodePoints(exact),
+                           gotR = test::CodePoints(robust.Text);
+      if (Show && test::EditDistance(gotR, sent) > sent.size() / 50)
+        std::printf("--- %s, text %d, seed %d:\n%s\n", c.Name, k, seed, robust.Text.c_str());
+      t.Sent += sent.size();
+      t.ErrExact += test::EditDistance(gotE, sent);
+      t.ErrRobust += test::EditDistance(gotR, sent);
+      t.FoundExact += test::CommonChars(gotE, sent);
+      t.FoundRobust += test::CommonChars(gotR, sent);
+      if (english) t.Shift += ShiftErrors(gotR, sent);
+      t.Erasures += robust.Erasures;
+      t.Audio += static_cast<double>(pcm.size()) / p.SampleRate;
+      t.Cpu += robust.Seconds;
+    }
+  const double n = static_cast<double>(std::max<std::size_t>(1, t.Sent));
+  std::printf("%-34s %6zu  %7.2f%% %7.2f%%  %6.1f%% %6.1f%%  %5zu %5zu\n", c.Name, t.Sent, 100.0 * t.ErrExact / n,
+              100.0 * t.ErrRobust / n, 100.0 * t.FoundExact / n, 100.0 * t.FoundRobust / n, t.Erasures, t.Shift);
+  std::fflush(stdout);
+  all.Audio += t.Audio;
+  all.Cpu += t.Cpu;
+}
+
+void NoiseOnly(int seeds)
+{
+  std::size_t exact = 0, robust = 0;
+  for (int seed = 0; seed < seeds; ++seed)
+    for (double snr : {0.0, 10.0, 20.0}) {
+      gen::TFskParams p;
+      p.SnrDb = snr;
+      p.Seed = static_cast<uint32_t>(101 + seed);
+      const auto pcm = gen::NoiseOnly(60.0, p, 3);
+      exact += test::CodePoints(ExactText(pcm, 800.0)).size();
+      robust += test::CodePoints(RobustText(pcm, 800.0).Text).size();
+    }
+  std::printf("%-34s %d x 60 s: exact %zu, robust %zu characters printed\n", "noise only (0/10/20 dB level)",
+              3 * seeds, exact, robust);
+}
+
+int Recording(const std::string& path, double centre)
+{
+  std::string error;
+  auto src = OpenInput(path, error);
+  if (!src) {
+    std::fprintf(stderr, "brontel_robust_eval: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<int16_t> pcm;
+  TBlock block;
+  while (src->ReadBlock(block))
+    for (int j = 0; j < FramesPerBlock; ++j) pcm.push_back(block[2 * j]);
+  const std::string exact = ExactText(pcm, centre);
+  const TRobustRun robust = RobustText(pcm, centre);
+  std::printf("--- exact path: %zu characters ---\n%s\n", test::CodePoints(exact).size(), exact.c_str());
+  std::printf("--- robust path: %zu characters, %llu erasures, %.1f ms for %.1f s (%.0fx real time) ---\n%s\n",
+              test::CodePoints(robust.Text).size(), static_cast<unsigned long long>(robust.Erasures),
+              1000.0 * robust.Seconds, pcm.size() / 44100.0, pcm.size() / 44100.0 / robust.Seconds,
+              robust.Text.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  int seeds = 3;
+  std::string recording, only;
+  double centre = 1000.0;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--quick"))
+      seeds = 1;
+    else if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
+      seeds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--set") && i + 1 < argc && SetParam(argv[i + 1]))
+      ++i;
+    else if (!std::strcmp(argv[i], "--show"))
+      Show = true;
+    else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
+      only = argv[++i];
+    else if (!std::strcmp(argv[i], "--recording") && i + 1 < argc)
+      recording = argv[++i];
+    else if (!std::strcmp(argv[i], "--centf") && i + 1 < argc)
+      centre = std::atof(argv[++i]);
+    else {
+      std::fprintf(stderr,
+                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
+      return 2;
+    }
+  }
+  if (!recording.empty()) return Recording(recording, centre);
+
+  const TService E = TService::English, J = TService::Japanese;
+  const TCondition conditions[] = {
+      {"ENG clean", E},
+      {"ENG SNR 6 dB", E, 6.0},
+      {"ENG SNR 4 dB", E, 4.0},
+      {"ENG SNR 2 dB", E, 2.0},
+      {"ENG SNR 0 dB", E, 0.0},
+      {"ENG SNR -2 dB", E, -2.0},
+      {"ENG SNR -4 dB", E, -4.0},
+      {"ENG SNR 2 dB inverted", E, 2.0, 0.0, 100.0, 0.0, 800.0, true},
+      {"JPN clean", J},
+      {"JPN SNR 6 dB", J, 6.0},
+      {"JPN SNR 4 dB", J, 4.0},
+      {"JPN SNR 2 dB", J, 2.0},
+      {"JPN SNR 0 dB", J, 0.0},
+      {"JPN SNR -2 dB", J, -2.0},
+      {"JPN SNR -4 dB", J, -4.0},
+      {"JPN SNR 2 dB inverted", J, 2.0, 0.0, 100.0, 0.0, 800.0, true},
+      {"ENG fading 1 Hz, 12 dB", E, 12.0, 0.0, 100.0, 1.0},
+      {"ENG fading 1 Hz, 20 dB", E, 20.0, 0.0, 100.0, 1.0},
+      {"JPN fading 1 Hz, 12 dB", J, 12.0, 0.0, 100.0, 1.0},
+      {"ENG offset +30 Hz, 4 dB", E, 4.0, 30.0},
+      {"ENG offset -30 Hz, 4 dB", E, 4.0, -30.0},
+      {"ENG 99.5 Bd, 2 dB", E, 2.0, 0.0, 99.5},
+      {"ENG 100.5 Bd, 2 dB", E, 2.0, 0.0, 100.5},
+      {"JPN 100.5 Bd, 2 dB", J, 2.0, 0.0, 100.5},
+      {"ENG centre 1800 Hz, 2 dB", E, 2.0, 0.0, 100.0, 0.0, 1800.0},
+      {"ENG join mid-message, 10 dB", E, 10.0, 0.0, 100.0, 0.0, 800.0, false, true},
+      {"ENG join mid-message, 2 dB", E, 2.0, 0.0, 100.0, 0.0, 800.0, false, true},
+      {"JPN join mid-message, 10 dB", J, 10.0, 0.0, 100.0, 0.0, 800.0, false, true},
+      {"JPN join mid-message, 2 dB", J, 2.0, 0.0, 100.0, 0.0, 800.0, false, true},
+  };
+  std::printf("%d seeds per text; CER = edit distance / characters sent; found = characters sent found in order\n",
+              seeds);
+  std::printf("%-34s %6s  %8s %8s  %7s %7s  %5s %5s\n", "condition", "chars", "CER ex", "CER rob", "fnd ex",
+              "fnd rob", "eras", "shift");
+  TTotals all;
+  for (const auto& c : conditions)
+    if (only.empty() || std::strstr(c.Name, only.c_str())) Run(c, seeds, all);
+  if (only.empty() || only == "noise") NoiseOnly(seeds);
+  if (all.Cpu > 0.0)
+    std::printf("robust path: %.0f s of audio in %.2f s (%.0fx real time)\n", all.Audio, all.Cpu, all.Audio / all.Cpu);
+  return 0;
+}

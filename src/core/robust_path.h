@@ -1,0 +1,53 @@
+// The robust receive path: the robust demodulator's soft bits into the robust
+// character decoder, beside the exact path and independent of it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/receiver_state.h"
+#include "decoder/robust_decoder.h"
+#include "dsp/robust_demod.h"
+
+namespace brontel {
+
+class TRobustPath {
+public:
+  explicit TRobustPath(double centreHz = 800.0, const TRobustDecoderParams& params = {});
+
+  // Centre of the received tone pair, Hz (limited as the demodulator does).
+  void SetCentre(double hz) { Demod_.SetCentre(hz); }
+  double Centre() const { return Demod_.Centre(); }
+
+  // Mono 44100 Hz samples on the 16-bit scale, any count; text goes to `text`.
+  void Process(std::span<const double> left44100, TTextStore& text);
+
+  // End of input: decides the characters still waiting for their delay.
+  void Finish(TTextStore& text) { Decoder_.Finish(text); }
+
+  // Status of both stages.
+  bool EngMode() const { return Decoder_.EngMode(); }
+  bool Inverted() const { return Decoder_.Inverted(); }
+  bool InSync() const { return Decoder_.InSync(); }
+  const std::string& LineText() const { return Decoder_.LineText(); }
+  uint64_t Characters() const { return Decoder_.Characters(); }
+  uint64_t Erasures() const { return Decoder_.Erasures(); }
+  uint64_t Corrections() const { return Decoder_.Corrections(); }
+  uint64_t SyncChanges() const { return Decoder_.SyncChanges(); }
+  bool SignalPresent() const { return Demod_.SignalPresent(); }
+  double SnrDb() const { return Demod_.SnrDb(); }
+  double FrequencyOffset() const { return Demod_.FrequencyOffset(); }
+  double BitRate() const { return Demod_.BitRate(); }
+
+  const TRobustDemod& Demod() const { return Demod_; }
+  const TRobustDecoder& Decoder() const { return Decoder_; }
+
+private:
+  TRobustDemod Demod_;
+  TRobustDecoder Decoder_;
+  std::vector<double> Soft_;
+};
+
+}  // namespace brontel

@@ -1,0 +1,729 @@
+#include "decoder/robust_decoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "decoder/code_table.h"
+#include "decoder/text_output.h"
+
+namespace brontel {
+
+namespace {
+
+// A valid word of a service: its bits as they lie in the register (bit r is the
+// bit received r bits before the newest one, in code sense), the value it
+// carries and its prior probability.
+struct TWord {
+  uint16_t Bits;
+  uint8_t Value;
+  double Prior;
+};
+
+struct TServiceDef {
+  int Unit = 0;    // bits per character
+  int Repeat = 0;  // bits between the two copies
+  std::vector<TWord> Words;
+  uint16_t PhasingFirst = 0, PhasingSecond = 0;  // the phasing pair: first-transmission, repetition
+  double PhasingPrior = 0.0;
+  double LogPatterns = 0.0;               // log of the number of bit patterns of both copies
+  std::array<int16_t, 1024> ValueOf{};    // register bits (code sense) → value, −1 if not a word
+};
+
+// Register bits of a 10-unit character: the check field (the count of zero
+// data bits, most significant bit received first) is newest, the data bits
+// were received least significant first.
+uint16_t JisWord(int data)
+{
+  const int zeros = 7 - std::popcount(static_cast<unsigned>(data));
+  uint16_t w = static_cast<uint16_t>(zeros);
+  for (int j = 0; j < 7; ++j)
+    if (data & (1 << j)) w |= static_cast<uint16_t>(1 << (9 - j));
+  return w;
+}
+
+// Prior probability of a Japanese data value: half of the bytes are JIS X 0208
+// rows (mostly kana, symbols and the first level of kanji), half cells (any of
+// 94); the line-end controls and the phasing values now and then; nothing else.
+double JisRowShare(int d)
+{
+  if (d == 0x21 || d == 0x23) return 0.08;          // symbols, full-width letters and figures
+  if (d == 0x22) return 0.01;                       // more symbols
+  if (d == 0x24) return 0.20;                       // hiragana
+  if (d == 0x25) return 0.12;                       // katakana
+  if (d >= 0x26 && d <= 0x28) return 0.01 / 3;      // Greek, Cyrillic, box drawing
+  if (d >= 0x30 && d <= 0x4F) return 0.45 / 32;    // kanji, first level
+  if (d >= 0x50 && d <= 0x74) return 0.05 / 37;    // kanji, second level
+  return 0.0;                                       // not a row
+}
+
+double JisPrior(int d)
+{
+  if (d == JisLineFeed || d == JisCarriageReturn || d == JisPhasingA || d == JisPhasingB) return 0.02;
+  if (d < 0x21 || d > 0x7E) return 0.0005;
+  return 0.5 * JisRowShare(d) + 0.5 / 94.0;
+}
+
+// Whether a word writes no text: phasing, idle, carriage return, shifts.
+bool WritesNothing(int service, int value)
+{
+  if (service == 0)
+    return value == CodeSync1 || value == CodeSync2 || value == CodeCarriageReturn || value == CodeLetters ||
+           value == CodeFigures || CodeTable()[0][value].empty();
+  return value == JisPhasingA || value == JisPhasingB || value == JisCarriageReturn;
+}
+
+TServiceDef MakeService(bool english)
+{
+  TServiceDef s;
+  s.Unit = english ? 7 : 10;
+  s.Repeat = english ? 35 : 50;
+  s.ValueOf.fill(-1);
+  constexpr double Unlikely = 0.01;  // prior weight of words the traffic does not use
+  double total = 0.0;
+  if (english) {
+    for (int c = 0; c < 128; ++c) {
+      if (std::popcount(static_cast<unsigned>(c)) != 4) continue;
+      const bool used = !CodeTable()[0][c].empty();
+      s.Words.push_back({static_cast<uint16_t>(c), static_cast<uint8_t>(c), used ? 1.0 : Unlikely});
+      s.ValueOf[c] = static_cast<int16_t>(c);
+    }
+    s.PhasingFirst = CodeSync2;
+    s.PhasingSecond = CodeSync1;
+  } else {
+    for (int d = 0; d < 128; ++d) {
+      const uint16_t w = JisWord(d);
+      s.Words.push_back({w, static_cast<uint8_t>(d), JisPrior(d)});
+      s.ValueOf[w] = static_cast<int16_t>(d);
+    }
+    s.PhasingFirst = JisWord(JisPhasingB);
+    s.PhasingSecond = JisWord(JisPhasingA);
+  }
+  s.PhasingPrior = english ? 1.0 : 0.02;
+  for (const TWord& w : s.Words) total += w.Prior;
+  total += s.PhasingPrior;
+  for (TWord& w : s.Words) w.Prior /= total;
+  s.PhasingPrior /= total;
+  s.LogPatterns = 2 * s.Unit * std::log(2.0);
+  return s;
+}
+
+const TServiceDef& Def(int service)
+{
+  static const std::array<TServiceDef, 2> defs = {MakeService(true), MakeService(false)};
+  return defs[service];
+}
+
+// table[x] = product over the n bits of x of (bit set ? m1 : m0), for bits
+// start … start+n−1 of a word.
+void BuildProducts(double* table, const double* m0, const double* m1, int start, int n)
+{
+  table[0] = 1.0;
+  for (int b = 0; b < n; ++b) {
+    const int size = 1 << b;
+    for (int x = 0; x < size; ++x) {
+      table[x | size] = table[x] * m1[start + b];
+      table[x] *= m0[start + b];
+    }
+  }
+}
+
+// Products of both copies' bit probabilities for every pattern of one window,
+// split into the four newest bits and the rest.
+struct TWindow {
+  double Lo[16];
+  double Hi[64];
+  int Full = 0;
+  double Weight(int word) const { return Lo[word & 15] * Hi[word >> 4]; }
+};
+
+constexpr double Tiny = 1e-300;
+constexpr int SlipSteps[4] = {-2, -1, 1, 2};
+constexpr double ShiftOddsLimit = 12.0;
+
+// How often a character occurs in letters-shift text (English-like) and in
+// figures-shift text (mostly digits, some punctuation), per thousand.
+double LetterShare(char c)
+{
+  static const double f[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2, 8, 40, 24,
+                               67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 1};
+  return c >= 'A' && c <= 'Z' ? f[c - 'A'] : 1.0;
+}
+
+double FigureShare(std::string_view s)
+{
+  if (s.size() != 1) return 1.0;  // the bell
+  const char c = s[0];
+  if (c >= '0' && c <= '9') return 80.0;
+  if (c == '.' || c == '-') return 60.0;
+  if (c == '/') return 40.0;
+  if (c == ',') return 20.0;
+  if (c == ':') return 10.0;
+  return 4.0;
+}
+
+// Log-likelihood ratio of the figures row over the letters row given a code.
+double FiguresEvidence(uint8_t code)
+{
+  static const std::array<double, 128> table = [] {
+    std::array<double, 128> t{};
+    for (int c = 0; c < 127; ++c) {
+      const std::string_view l = CodeTable()[0][c], f = CodeTable()[1][c];
+      if (l.empty() && f.empty()) continue;
+      if (f.empty())
+        t[c] = -ShiftOddsLimit;
+      else if (l.empty())
+        t[c] = ShiftOddsLimit;
+      else if (l != f && l.size() == 1)
+        t[c] = std::log(FigureShare(f)) - std::log(LetterShare(l[0]));
+    }
+    return t;
+  }();
+  return table[code];
+}
+
+}  // namespace
+
+TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params) : P_(params)
+{
+  for (int service = 0; service < ServiceCount; ++service) {
+    Keep_[service] = std::pow(P_.Forget, 2 * Def(service).Unit);
+    KeepShort_[service] = std::pow(P_.ShortForget, 2 * Def(service).Unit);
+  }
+  P1_.fill(0.5);
+  for (auto& s : Acc_)
+    for (auto& p : s) p.fill(P_.EvidenceFloor);
+  for (auto& s : Short_)
+    for (auto& p : s) p.fill(P_.EvidenceFloor);
+}
+
+bool TRobustDecoder::Inverted() const { return Service_ == 0 ? Polarity_ == 1 : Polarity_ == 0; }
+
+void TRobustDecoder::ScoreBoth(int service, int64_t end, int64_t first, double score[2]) const
+{
+  const TServiceDef& d = Def(service);
+  const int u = d.Unit;
+  double m0[10], m1[10];
+  for (int i = 0; i < u; ++i) {
+    const double a = Prob(first - i), b = Prob(end - i);
+    m1[i] = a * b;
+    m0[i] = (1.0 - a) * (1.0 - b);
+  }
+  TWindow w;
+  BuildProducts(w.Lo, m0, m1, 0, 4);
+  BuildProducts(w.Hi, m0, m1, 4, u - 4);
+  const int full = (1 << u) - 1;
+  double sum0 = 0.0, sum1 = 0.0;
+  for (const TWord& word : d.Words) {
+    sum0 += word.Prior * w.Weight(word.Bits);
+    sum1 += word.Prior * w.Weight(~word.Bits & full);
+  }
+  double ph0 = d.PhasingPrior, ph1 = d.PhasingPrior;
+  for (int i = 0; i < u; ++i) {
+    const double a = Prob(first - i), b = Prob(end - i);
+    const bool one = (d.PhasingFirst >> i) & 1, two = (d.PhasingSecond >> i) & 1;
+    ph0 *= (one ? a : 1.0 - a) * (two ? b : 1.0 - b);
+    ph1 *= (one ? 1.0 - a : a) * (two ? 1.0 - b : b);
+  }
+  score[0] = std::log(std::max(sum0 + ph0, Tiny)) + d.LogPatterns;
+  score[1] = std::log(std::max(sum1 + ph1, Tiny)) + d.LogPatterns;
+}
+
+bool TRobustDecoder::HoldsIdle(int64_t end) const
+{
+  const TServiceDef& d = Def(Service_);
+  const int idle = Service_ == 0 ? CodeSync2 : d.PhasingFirst;
+  const int flip = Polarity_ ? (1 << d.Unit) - 1 : 0;
+  for (int i = 0; i < d.Unit; ++i) {
+    const int bit = ((idle ^ flip) >> i) & 1;
+    if ((Llr(end - i) > 0) != (bit == 1) || (Llr(end - d.Repeat - i) > 0) != (bit == 1)) return false;
+  }
+  return true;
+}
+
+double TRobustDecoder::WindowScore(int service, int64_t end, int polarity) const
+{
+  return PairScore(service, end, end - Def(service).Repeat, polarity);
+}
+
+double TRobustDecoder::PairScore(int service, int64_t end, int64_t first, int polarity) const
+{
+  double s[2];
+  ScoreBoth(service, end, first, s);
+  return s[polarity];
+}
+
+TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, int64_t end, int64_t first) const
+{
+  const TServiceDef& d = Def(service);
+  const int u = d.Unit;
+  const int full = (1 << u) - 1;
+  const int flip = polarity ? full : 0;
+  double m0[10], m1[10];
+  int hardA = 0, hardB = 0;
+  for (int i = 0; i < u; ++i) {
+    const double a = Prob(first - i), b = Prob(end - i);
+    m1[i] = a * b;
+    m0[i] = (1.0 - a) * (1.0 - b);
+    if (Llr(first - i) > 0) hardA |= 1 << i;
+    if (Llr(end - i) > 0) hardB |= 1 << i;
+  }
+  TWindow w;
+  BuildProducts(w.Lo, m0, m1, 0, 4);
+  BuildProducts(w.Hi, m0, m1, 4, u - 4);
+
+  TSymbol s;
+  double total = 0.0, best = -1.0;
+  for (const TWord& word : d.Words) {
+    const double p = word.Prior * w.Weight(word.Bits ^ flip);
+    total += p;
+    if (WritesNothing(service, word.Value)) s.PNoText += p;
+    for (int t = 0; t < 4; ++t)
+      if (p > s.TopP[t]) {
+        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
+        s.TopP[t] = p;
+        s.Top[t] = word.Value;
+        break;
+      }
+    if (p > best) {
+      best = p;
+      s.Code = word.Value;
+    }
+    if (service == 0 && word.Value == CodeLetters) s.PLetters = p;
+    if (service == 0 && word.Value == CodeFigures) s.PFigures = p;
+  }
+  double ph = d.PhasingPrior;
+  for (int i = 0; i < u; ++i) {
+    const double a = Prob(first - i), b = Prob(end - i);
+    const bool one = ((d.PhasingFirst ^ flip) >> i) & 1, two = ((d.PhasingSecond ^ flip) >> i) & 1;
+    ph *= (one ? a : 1.0 - a) * (two ? b : 1.0 - b);
+  }
+  total += ph;
+  s.PNoText += ph;
+  if (ph > best) {
+    best = ph;
+    s.Code = service == 0 ? CodeSync2 : JisPhasingB;
+    s.Phasing = true;
+  }
+  if (total > 0.0) {
+    s.Posterior = best / total;
+    s.PLetters /= total;
+    s.PFigures /= total;
+    s.PNoText /= total;
+    for (double& t : s.TopP) t /= total;
+  } else {
+    s.Code = -1;
+  }
+  s.CopyA = d.ValueOf[static_cast<std::size_t>(hardA ^ flip)];
+  s.CopyB = d.ValueOf[static_cast<std::size_t>(hardB ^ flip)];
+  return s;
+}
+
+void TRobustDecoder::Process(std::span<const double> soft, TTextStore& text)
+{
+  for (double v : soft) {
+    const int64_t k = Bit_++;
+    double l = std::isfinite(v) ? v * P_.LlrScale : 0.0;
+    l = std::clamp(l, -P_.LlrClip, P_.LlrClip);
+    const std::size_t slot = static_cast<std::size_t>(k) & (HistLen - 1);
+    L_[slot] = l;
+    P1_[slot] = 1.0 / (1.0 + std::exp(-l));
+
+    for (int service = 0; service < ServiceCount; ++service) {
+      const TServiceDef& d = Def(service);
+      if (k < d.Repeat + d.Unit - 1) continue;
+      double sc[2];
+      ScoreBoth(service, k, k - d.Repeat, sc);
+      const int period = 2 * d.Unit;
+      const int phase = static_cast<int>(k % period);
+      const double keep = Keep_[service], keepShort = KeepShort_[service];
+      if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) LastIdle_ = k;
+      if (service == 1) {
+        const double diff = std::max(sc[1], -P_.ScoreClamp) - std::max(sc[0], -P_.ScoreClamp);
+        double& jp = JisPolarity_[phase];
+        jp = std::clamp(jp * keep + diff, -P_.PolarityClamp, P_.PolarityClamp);
+      }
+      for (int pol = 0; pol < 2; ++pol) {
+        const double c = std::max(sc[pol], -P_.ScoreClamp);
+        double& a = Acc_[service][pol][phase];
+        a = std::max(P_.EvidenceFloor, a * keep + c);
+        double& sh = Short_[service][pol][phase];
+        sh = std::max(-2.0 * P_.ScoreClamp, sh * keepShort + c);
+        Last_[service][pol][phase] = c;
+      }
+      // Slip detection: how much better each neighbouring alignment has done
+      // than the synchronised one, summed while it stays ahead.
+      if (InSync_ && service == Service_ && phase == Phase_ && Bit_ - LastIdle_ > 3 * period) {
+        for (int i = 0; i < 4; ++i) {
+          const int nb = (Phase_ + SlipSteps[i] + period) % period;
+          const double diff = std::clamp(Last_[service][Polarity_][nb] - Last_[service][Polarity_][Phase_],
+                                         -P_.SlipStepLimit, P_.SlipStepLimit);
+          SlipSum_[i] = std::max(0.0, SlipSum_[i] + diff);
+        }
+      }
+    }
+    UpdateSync(text);
+    if (InSync_) DecideDue(k, text);
+  }
+}
+
+void TRobustDecoder::UpdateSync(TTextStore& text)
+{
+  // The best hypothesis and the best of the other alignments. Both polarities of
+  // a Japanese alignment fit the same words (the code is closed under
+  // inversion): the values they carry decide between them.
+  THypothesis best;
+  double a1 = -std::numeric_limits<double>::infinity(), a2 = a1;
+  for (int service = 0; service < ServiceCount; ++service)
+    for (int ph = 0; ph < 2 * Def(service).Unit; ++ph)
+      for (int pol = 0; pol < 2; ++pol) {
+        if (service == 1 && pol != (JisPolarity_[ph] > 0.0 ? 1 : 0)) continue;
+        const double a = Acc_[service][pol][ph];
+        if (a > a1) {
+          a2 = a1;
+          a1 = a;
+          best = {service, pol, ph};
+        } else if (a > a2) {
+          a2 = a;
+        }
+      }
+  if (!InSync_) {
+    const bool polarityKnown = best.Service == 0 || std::abs(JisPolarity_[best.Phase]) >= P_.PolarityMargin;
+    if (a1 >= P_.AcquireLevel && a1 - a2 >= P_.AcquireMargin && Recent(best) > 0.0 && polarityKnown)
+      Acquire(best, true, text);
+    return;
+  }
+  if (Service_ == 1 && (JisPolarity_[Phase_] > 0.0) != (Polarity_ == 1) &&
+      std::abs(JisPolarity_[Phase_]) >= P_.PolarityMargin) {
+    Switch({1, 1 - Polarity_, Phase_}, false, text);
+    return;
+  }
+  // A neighbouring alignment that has kept doing better: a bit slip. (Not
+  // counted while the idle signal is sent: its repetitions of one code fit
+  // every alignment.)
+  const THypothesis cur{Service_, Polarity_, Phase_};
+  const int period = 2 * Def(Service_).Unit;
+  for (int i = 0; i < 4; ++i)
+    if (SlipSum_[i] >= P_.SlipMargin && Last_[Service_][Polarity_][(Phase_ + SlipSteps[i] + period) % period] > 0.0) {
+      Switch({Service_, Polarity_, (Phase_ + SlipSteps[i] + period) % period}, true, text);
+      return;
+    }
+  if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
+      static_cast<int>(Held_.size()) >= P_.LossHeld) {
+    Lose(text);
+    return;
+  }
+  // Another service, polarity or alignment that has taken over.
+  if (!(best == cur) && a1 >= Evidence(cur) + P_.SwitchMargin && Recent(best) > 0.0) {
+    int dist = (best.Phase - cur.Phase + period) % period;
+    dist = std::min(dist, period - dist);
+    Switch(best, best.Service == cur.Service && best.Polarity == cur.Polarity && dist <= 2, text);
+  }
+}
+
+void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& text)
+{
+  InSync_ = true;
+  Service_ = h.Service;
+  Polarity_ = h.Polarity;
+  Phase_ = h.Phase;
+  ++SyncChanges_;
+  LastOffGrid_ = 0;
+  SlipSum_.fill(0.0);
+  ResetText();
+  // Decode the characters that built the evidence, back to where it began.
+  const TServiceDef& d = Def(Service_);
+  const int period = 2 * d.Unit;
+  const int64_t newest = Bit_ - 1 - static_cast<int64_t>(P_.DelayChars) * period;
+  int64_t e = newest - ((newest - Phase_) % period + period) % period;
+  // Walking back, the evidence summed from here grows while the signal lasts and
+  // falls before it began: the characters back to its highest point are decoded.
+  std::vector<int64_t> ends;
+  double sum = 0.0, top = 0.0;
+  std::size_t keep = 0;
+  // Never back into characters already decided under an earlier synchronisation.
+  for (int64_t x = e; preRoll && x > LastEnd_ + d.Unit && x >= d.Repeat + d.Unit - 1 &&
+                      static_cast<int>(ends.size()) < P_.MaxPreRoll &&
+                      Bit_ - (x - d.Repeat - d.Unit) < HistLen;
+       x -= period) {
+    sum += WindowScore(Service_, x, Polarity_) - P_.PreRollBias;
+    ends.push_back(x);
+    if (sum > top) top = sum, keep = ends.size();
+    if (sum < top - P_.AcquireMargin) break;
+  }
+  ends.resize(keep);
+  bool started = false;  // from the first sure character on
+  for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
+    const TSymbol s = DecideChar(Service_, Polarity_, *it, *it - d.Repeat);
+    started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove);
+    if (started) Take(s, text, 0.0);
+  }
+  LastEnd_ = e;
+}
+
+void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
+{
+  if (!slip) {
+    ReleaseHeld(text);
+    FlushLine(text, Line_);
+    Acquire(h, false, text);
+    return;
+  }
+  ++SyncChanges_;
+  const THypothesis cur{Service_, Polarity_, Phase_};
+  // The evidence gathered so far belongs to the new alignment now.
+  Evidence(h) = std::max(Evidence(h), Evidence(cur));
+  Evidence(cur) = P_.EvidenceFloor;
+  Phase_ = h.Phase;
+  LastOffGrid_ = 0;
+  SlipSum_.fill(0.0);
+}
+
+void TRobustDecoder::Lose(TTextStore& text)
+{
+  InSync_ = false;
+  ++SyncChanges_;
+  Held_.clear();  // the uncertain characters at the end were most likely noise
+  FlushLine(text, Line_);
+  KanjiCount_ = 0;
+}
+
+void TRobustDecoder::DecideDue(int64_t newest, TTextStore& text)
+{
+  const TServiceDef& d = Def(Service_);
+  const int period = 2 * d.Unit;
+  const int64_t e = newest - static_cast<int64_t>(P_.DelayChars) * period;
+  if (e < d.Repeat + d.Unit - 1 || ((e - Phase_) % period + period) % period != 0) return;
+  if (e - LastEnd_ < period - 3) return;  // the last character again, seen after a slip
+  // Characters passed over since the last one (a slip of more than a character).
+  int64_t first = e;
+  while (first - period - LastEnd_ >= period - 3 && Bit_ - (first - period - d.Repeat - d.Unit) < HistLen)
+    first -= period;
+  for (int64_t x = first; x <= e; x += period) DecideLocally(x, text);
+}
+
+void TRobustDecoder::Finish(TTextStore& text)
+{
+  if (!InSync_) return;
+  const TServiceDef& d = Def(Service_);
+  const int period = 2 * d.Unit;
+  for (int64_t x = LastEnd_ + period; x <= Bit_ - 1; x += period)
+    if (x >= d.Repeat + d.Unit - 1) {
+      DecideLocally(x, text);
+    }
+  Held_.clear();  // nothing sure came after them
+}
+
+void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
+{
+  // Each copy may lie a bit off the grid when a bit slip happened near it: the
+  // most likely placement, a slip costing SlipPenalty, decides the character.
+  const TServiceDef& d = Def(Service_);
+  int best2 = 0, best1 = 0;
+  double bestScore = -std::numeric_limits<double>::infinity();
+  for (int d2 = -1; d2 <= 1; ++d2)
+    for (int d1 = -1; d1 <= 1; ++d1) {
+      const int64_t e = end + d2, f = e - d.Repeat + d1;
+      if (e > Bit_ - 1 || f - d.Unit + 1 < 0 || Bit_ - (f - d.Unit) >= HistLen) continue;
+      const double sc = PairScore(Service_, e, f, Polarity_) - P_.SlipPenalty * ((d2 != 0) + (d1 != 0));
+      if (sc > bestScore) bestScore = sc, best2 = d2, best1 = d1;
+    }
+  const int64_t e = end + best2;
+  Take(DecideChar(Service_, Polarity_, e, e - d.Repeat + best1), text, EvidenceAfter(e));
+  LastEnd_ = e;
+  // The newer copies keep lying off the grid: the alignment has slipped.
+  if (best2 != 0 && best2 == LastOffGrid_) {
+    const int period = 2 * d.Unit;
+    LastOffGrid_ = 0;
+    Switch({Service_, Polarity_, (Phase_ + best2 + period) % period}, true, text);
+    return;
+  }
+  LastOffGrid_ = best2;
+}
+
+double TRobustDecoder::EvidenceAfter(int64_t end) const
+{
+  const int period = 2 * Def(Service_).Unit;
+  double sum = 0.0;
+  for (int64_t x = end; x <= Bit_ - 1; x += period) sum += WindowScore(Service_, x, Polarity_);
+  return sum;
+}
+
+void TRobustDecoder::Take(const TSymbol& s, TTextStore& text, double after)
+{
+  // A character is sure when it is likely and the signal went on after it.
+  if (s.Code >= 0 && s.Posterior >= P_.SureAbove && after >= 0.0) {
+    ReleaseHeld(text);
+    Emit(s, text);
+    return;
+  }
+  Held_.push_back(s);
+  if (static_cast<int>(Held_.size()) > P_.MaxHeld) {
+    Emit(Held_.front(), text);
+    Held_.pop_front();
+  }
+}
+
+void TRobustDecoder::ReleaseHeld(TTextStore& text)
+{
+  for (const TSymbol& h : Held_) Emit(h, text);
+  Held_.clear();
+}
+
+void TRobustDecoder::ResetText()
+{
+  Held_.clear();
+  FigOdds_ = -1.0;  // joining a message: most likely letters, not sure
+  KanjiCount_ = 0;
+  PairEvidence_ = 0.0;
+  AfterIdle_ = false;
+}
+
+void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
+{
+  const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
+  if (!erased) AfterIdle_ = WritesNothing(Service_, s.Code) && s.Code != CodeCarriageReturn &&
+                            s.Code != JisCarriageReturn && s.Code != CodeLetters && s.Code != CodeFigures;
+  // An uncertain word that most likely wrote nothing (or comes amid phasing or idle) leaves no mark.
+  if (erased && (s.PNoText >= 0.5 || (AfterIdle_ && s.PNoText >= 0.2))) {
+    if (Service_ == 0) ErasedShift(s);
+    return;
+  }
+  const bool phasing = s.Code == (Service_ == 0 ? CodeSync2 : JisPhasingB) && s.CopyA != s.CopyB;
+  if (s.Code >= 0 && !phasing && (s.CopyA != s.Code || s.CopyB != s.Code)) ++Corrections_;
+  if (Service_ == 0)
+    EmitEnglish(s, text);
+  else
+    EmitJapanese(s, text);
+}
+
+bool TRobustDecoder::ErasedShift(const TSymbol& s)
+{
+  // A lost shift code: one copy may still show it …
+  const bool copyLetters = s.CopyA == CodeLetters || s.CopyB == CodeLetters;
+  const bool copyFigures = s.CopyA == CodeFigures || s.CopyB == CodeFigures;
+  if (copyLetters != copyFigures) {
+    FigOdds_ = copyFigures ? ShiftOddsLimit : -ShiftOddsLimit;
+    return true;
+  }
+  // … or the chance that it was one moves the figures probability.
+  const double pf = s.PFigures + (1.0 - s.PLetters - s.PFigures) / (1.0 + std::exp(-FigOdds_));
+  FigOdds_ = std::clamp(std::log(std::max(pf, 1e-9) / std::max(1.0 - pf, 1e-9)), -ShiftOddsLimit, ShiftOddsLimit);
+  return s.PLetters + s.PFigures >= 0.5;
+}
+
+void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
+{
+  const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
+  if (erased) {
+    if (ErasedShift(s)) return;
+    ++Characters_;
+    ++Erasures_;
+    Line_.push_back('*');
+    ShowEditLine(text, Line_);
+    return;
+  }
+  const auto code = static_cast<uint8_t>(s.Code);
+  // A shift code sets the state as far as it is itself sure.
+  const double sure = std::clamp(std::log(s.Posterior / std::max(1.0 - s.Posterior, 1e-9)), 0.0, ShiftOddsLimit);
+  switch (code) {
+    case CodeLetters:
+      FigOdds_ = -sure;
+      return;
+    case CodeFigures:
+      FigOdds_ = sure;
+      return;
+    case CodeSync1:
+    case CodeSync2:
+      // After phasing a message starts in letters, even when its letters shift is lost.
+      if (s.Phasing) FigOdds_ = std::min(FigOdds_, -3.0);
+      return;
+    case CodeCarriageReturn:
+      return;
+    case CodeLineFeed:
+      FlushLine(text, Line_);
+      return;
+    default:
+      break;
+  }
+  // Every character tells which row is more likely: a code without a meaning
+  // in one row, or the usual frequencies of letters and of figures.
+  FigOdds_ = std::clamp(FigOdds_ + FiguresEvidence(code), -ShiftOddsLimit, ShiftOddsLimit);
+  const std::string_view t = CodeTable()[FigOdds_ > 0.0 ? 1 : 0][code];
+  if (t.empty()) return;
+  ++Characters_;
+  Line_.append(t);
+  ShowEditLine(text, Line_);
+}
+
+void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
+{
+  // The decision took any byte as a row or a cell alike; here the place in the
+  // pair is known, so the likeliest values are weighed again with the prior of
+  // a row (first byte) or of a cell (second byte).
+  TSymbol s = symbol;
+  if (!s.Phasing && s.Code >= 0) {
+    double kept = 1.0, best = -1.0;
+    for (int t = 0; t < 4; ++t) {
+      const int v = s.Top[t];
+      kept -= s.TopP[t];
+      if (v >= 0x21 && v <= 0x7E) s.TopP[t] *= (KanjiCount_ == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
+    }
+    double total = std::max(kept, 0.0);
+    for (int t = 0; t < 4; ++t) {
+      total += s.TopP[t];
+      if (s.TopP[t] > best) best = s.TopP[t], s.Code = s.Top[t];
+    }
+    s.Posterior = total > 0.0 ? best / total : 0.0;
+  }
+  const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
+  const int d = erased ? -1 : s.Code;
+  switch (d) {
+    case JisLineFeed:
+      FlushLine(text, Line_);
+      KanjiCount_ = 0;
+      PairEvidence_ = P_.PairMargin;
+      return;
+    case JisCarriageReturn:
+    case JisPhasingA:
+    case JisPhasingB:
+      KanjiCount_ = 0;
+      PairEvidence_ = P_.PairMargin;
+      return;
+    default:
+      break;
+  }
+  // Rows and cells have different values: a pairing that no longer fits is moved by a byte.
+  if (d >= 0) {
+    const double rowness = std::log(JisRowShare(d) + 1e-4) + std::log(94.0);
+    PairEvidence_ = 0.9 * PairEvidence_ + (KanjiCount_ == 0 ? rowness : -rowness);
+  }
+  if (PairEvidence_ < -P_.PairMargin) {
+    PairEvidence_ = -PairEvidence_;
+    // The byte held (or this one) was the second of a pair whose first is gone.
+    ++Characters_;
+    ++Erasures_;
+    Line_.append("\x81\xAC");
+    ShowEditLine(text, Line_);
+    if (KanjiCount_ == 0) return;
+    KanjiCount_ = 0;
+  }
+  Kanji_[KanjiCount_++] = d;
+  if (KanjiCount_ < 2) return;
+  KanjiCount_ = 0;
+  ++Characters_;
+  auto inRange = [](int b) { return b >= 0x21 && b <= 0x7E; };
+  if (inRange(Kanji_[0]) && inRange(Kanji_[1])) {
+    const auto sj = JisToShiftJis(static_cast<uint8_t>(Kanji_[0]), static_cast<uint8_t>(Kanji_[1]));
+    Line_.push_back(static_cast<char>(sj[0]));
+    Line_.push_back(static_cast<char>(sj[1]));
+  } else {
+    ++Erasures_;
+    Line_.append("\x81\xAC");  // the geta mark stands for a character that could not be read
+  }
+  ShowEditLine(text, Line_);
+}
+
+}  // namespace brontel

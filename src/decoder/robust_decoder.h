@@ -1,0 +1,153 @@
+// The robust character decoder: synchronisation found from the traffic itself
+// and forward error correction on soft bits.
+//
+// Every bit alignment of both services and both polarities is scored on every
+// character by how likely its two copies are to hold one valid code word
+// (soft values, both copies together), against random bits. The scores are
+// accumulated with a forgetting factor; synchronisation is declared when one
+// hypothesis has clearly gathered evidence, moves when another clearly wins
+// (bit slips, a change of service or polarity) and is lost only when the
+// evidence has run out. Each character is decided a fixed delay after its
+// repetition arrived: the most likely valid code word of both copies, or an
+// erasure mark when even that is too uncertain.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <string>
+
+#include "decoder/text_output.h"
+
+namespace brontel {
+
+// Tuning of the decoder; the defaults are the ones the program uses.
+struct TRobustDecoderParams {
+  double LlrScale = 1.0;        // input soft values are multiplied by this …
+  double LlrClip = 10.0;        // … and limited to ±LlrClip
+  double Forget = 0.996;        // forgetting factor of the evidence, per bit
+  double ShortForget = 0.95;    // forgetting factor of the recent evidence, per bit
+  double ScoreClamp = 30.0;     // one character lowers the evidence by at most this
+  double EvidenceFloor = -12.0; // evidence of a hypothesis never goes below this
+  double AcquireLevel = 24.0;   // evidence needed to declare synchronisation …
+  double AcquireMargin = 14.0;  // … ahead of every other hypothesis
+  double LossLevel = 6.0;       // synchronisation ends when its evidence falls below this
+  double LossRecent = -30.0;    // … or when its recent evidence falls below this
+  int LossHeld = 12;            // … or when this many characters in a row were uncertain
+  double PolarityMargin = 8.0;  // Japanese: evidence for one polarity over the other needed
+  double PolarityClamp = 40.0;  // … and held within ±this
+  double PairMargin = 6.0;      // Japanese: evidence against the byte pairing that moves it
+  double SlipPenalty = 6.0;     // cost of placing a copy a bit off the grid when deciding
+  double SwitchMargin = 16.0;   // another hypothesis must be this far ahead to take over
+  double SlipMargin = 16.0;     // a neighbouring alignment that has gathered this much more …
+  double SlipStepLimit = 10.0;  // … counting at most this much per character, is a bit slip
+  double EraseBelow = 0.3;      // characters less likely than this become erasure marks
+  double SureAbove = 0.9;       // characters at least this likely release held uncertain ones
+  int DelayChars = 4;           // characters decided this many character times after their repetition
+  int MaxHeld = 24;             // uncertain characters held back at most
+  int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
+  double PreRollBias = 1.0;     // … each needing this much evidence on average
+};
+
+class TRobustDecoder {
+public:
+  explicit TRobustDecoder(const TRobustDecoderParams& params = {});
+
+  // Takes one soft value per bit (> 0: the higher tone, magnitude about the
+  // log-likelihood ratio) and writes decoded text through the text store.
+  void Process(std::span<const double> soft, TTextStore& text);
+
+  // Decides the characters still waiting for their delay (end of input). The
+  // unfinished line stays in LineText().
+  void Finish(TTextStore& text);
+
+  bool EngMode() const { return Service_ == 0; }
+  bool Inverted() const;
+  bool InSync() const { return InSync_; }
+  const std::string& LineText() const { return Line_; }
+
+  uint64_t Characters() const { return Characters_; }    // characters written (erasures included)
+  uint64_t Erasures() const { return Erasures_; }        // erasure marks written
+  uint64_t Corrections() const { return Corrections_; }  // characters whose copies did not both agree
+  uint64_t SyncChanges() const { return SyncChanges_; }  // synchronisation gained, moved or lost
+  uint64_t Bits() const { return static_cast<uint64_t>(Bit_); }
+
+  static constexpr int ServiceCount = 2;  // 0 English 7-unit, 1 Japanese 10-unit
+  static constexpr int MaxPhases = 20;    // alignments of one service and polarity
+
+private:
+  struct TSymbol {
+    int Code = -1;           // code (English) or data value (Japanese); −1 erasure
+    double Posterior = 0.0;  // probability of the decision
+    double PLetters = 0.0, PFigures = 0.0;  // probability of the shift codes (English)
+    int CopyA = -1, CopyB = -1;             // each copy decoded alone, −1 if not a valid word
+    double PNoText = 0.0;                   // probability of a word that writes nothing
+    bool Phasing = false;                   // the phasing pair (different words in the two copies)
+    std::array<int16_t, 4> Top{};           // the most likely values, best first …
+    std::array<double, 4> TopP{};           // … and their probabilities
+  };
+  struct THypothesis {
+    int Service = 0, Polarity = 0, Phase = 0;
+    bool operator==(const THypothesis&) const = default;
+  };
+
+  static constexpr int HistLen = 1024;  // bits kept, a power of two
+
+  double Prob(int64_t i) const { return P1_[static_cast<std::size_t>(i) & (HistLen - 1)]; }
+  double Llr(int64_t i) const { return L_[static_cast<std::size_t>(i) & (HistLen - 1)]; }
+  double& Evidence(const THypothesis& h) { return Acc_[h.Service][h.Polarity][h.Phase]; }
+  double& Recent(const THypothesis& h) { return Short_[h.Service][h.Polarity][h.Phase]; }
+
+  bool HoldsIdle(int64_t end) const;
+  // Scores and decisions of the window whose second copy ends at bit `end`
+  // and whose first copy ends at bit `first` (normally end − repeat).
+  double WindowScore(int service, int64_t end, int polarity) const;
+  double PairScore(int service, int64_t end, int64_t first, int polarity) const;
+  void ScoreBoth(int service, int64_t end, int64_t first, double score[2]) const;
+  TSymbol DecideChar(int service, int polarity, int64_t end, int64_t first) const;
+  void DecideLocally(int64_t end, TTextStore& text);
+  void UpdateSync(TTextStore& text);
+  void Acquire(const THypothesis& h, bool preRoll, TTextStore& text);
+  void Switch(const THypothesis& h, bool slip, TTextStore& text);
+  void Lose(TTextStore& text);
+  void DecideDue(int64_t newestEnd, TTextStore& text);
+  double EvidenceAfter(int64_t end) const;
+  void Take(const TSymbol& s, TTextStore& text, double after);
+  void Emit(const TSymbol& s, TTextStore& text);
+  bool ErasedShift(const TSymbol& s);
+  void EmitEnglish(const TSymbol& s, TTextStore& text);
+  void EmitJapanese(const TSymbol& s, TTextStore& text);
+  void ReleaseHeld(TTextStore& text);
+  void ResetText();
+
+  TRobustDecoderParams P_;
+  std::array<double, ServiceCount> Keep_{}, KeepShort_{};  // forgetting per character period
+  std::array<double, HistLen> L_{};   // clipped soft values as taken
+  std::array<double, HistLen> P1_{};  // probability that the bit is the higher tone
+  int64_t Bit_ = 0;                   // bits received
+
+  // Evidence per service, polarity (0: code bits as taken, 1: inverted) and alignment.
+  std::array<std::array<std::array<double, MaxPhases>, 2>, ServiceCount> Acc_{}, Short_{}, Last_{};
+  std::array<double, 4> SlipSum_{};  // advantage of the alignments 2 and 1 bits before and after
+
+  std::array<double, MaxPhases> JisPolarity_{};  // Japanese: evidence for inverted code bits, per alignment
+
+  bool InSync_ = false;
+  int Service_ = 0, Polarity_ = 0, Phase_ = 0;
+  int64_t LastEnd_ = -1;  // newest bit of the last decided character
+  int64_t LastIdle_ = -1000;
+  int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy  // newest bit of the last idle character at the synchronised alignment
+
+  std::deque<TSymbol> Held_;  // uncertain characters not written yet
+  std::string Line_;
+  double FigOdds_ = -1.0;      // log-odds of the figures shift over letters
+  int KanjiCount_ = 0;         // Japanese bytes of the pair held
+  std::array<int, 2> Kanji_{};
+  double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing
+  bool AfterIdle_ = false;     // the last character written nothing but phasing or idle
+
+  uint64_t Characters_ = 0, Erasures_ = 0, Corrections_ = 0, SyncChanges_ = 0;
+};
+
+}  // namespace brontel
