@@ -24,12 +24,41 @@ void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block)
   }
   for (int ch = 0; ch < ActiveChannels; ++ch) {
     ProcessChannel(rx, ch);
+    if (ch == 0 && rx.Robust) {
+      rx.Robust->SetCentre(rx.CentF);
+      rx.Robust->Process(rx.Channels[0].WorkBuf, rx.RobustText);
+    }
     if (rx.Displays) rx.Displays->DrawEyePattern(ch, true, 0, rx.Channels[ch].BitCount);
   }
   if (rx.DispSpectrum && rx.Displays) {
     rx.Displays->AnalyseSpectrum();
     rx.Displays->DrawSpectrum();
   }
+}
+
+void StartRobustPath(TReceiver& rx)
+{
+  if (!rx.Robust) rx.Robust = std::make_unique<TRobustPath>(rx.CentF);
+}
+
+TDecoderStatus DecoderStatus(const TReceiver& rx, TDecoderPath path, int ch)
+{
+  if (path == TDecoderPath::Robust) {
+    if (!rx.Robust) return {};
+    return {rx.Robust->EngMode(), rx.Robust->Inverted(), rx.Robust->InSync()};
+  }
+  const TChannelState& s = rx.Channels[ch];
+  return {s.EngMode, s.Inverted, s.InSync()};
+}
+
+TTextStore& PathText(TReceiver& rx, TDecoderPath path)
+{
+  return path == TDecoderPath::Robust ? rx.RobustText : rx.Text;
+}
+
+const TTextStore& PathText(const TReceiver& rx, TDecoderPath path)
+{
+  return path == TDecoderPath::Robust ? rx.RobustText : rx.Text;
 }
 
 void NoteInputGap(TReceiver& rx, int blocksLost)
@@ -40,6 +69,7 @@ void NoteInputGap(TReceiver& rx, int blocksLost)
     rx.Channels[ch].Sync = TSync::Hunting;
     rx.Channels[ch].KanjiCount = 0;
   }
+  if (rx.Robust) rx.Robust->NoteGap(rx.RobustText);
 }
 
 void FlushLine(TReceiver& rx, int ch) { FlushLine(rx.Text, rx.Channels[ch].LineText); }

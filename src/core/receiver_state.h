@@ -8,8 +8,10 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "decoder/character_sync.h"
+#include "core/robust_path.h"
 #include "decoder/text_output.h"
 #include "dsp/bandpass.h"
 #include "dsp/bit_timing.h"
@@ -45,14 +47,31 @@ public:
   virtual void DrawSpectrum() = 0;
 };
 
+// The two ways the received signal becomes text: the exact chain above, and
+// the robust path (its own demodulator and decoder), which runs beside it when
+// it has been started.
+enum class TDecoderPath : uint8_t { Exact, Robust };
+
+// What the status labels and status reports show of a decoder.
+struct TDecoderStatus {
+  bool EngMode = false;
+  bool Inverted = false;
+  bool InSync = false;
+  bool operator==(const TDecoderStatus&) const = default;
+};
+
 struct TReceiver {
   std::array<TChannelState, ChannelCount> Channels{};
   std::array<double, BlockLen> MixedBuf{};  // mixer output of the current block
   double CentF = 800.0;                     // centre of the received tone pair, Hz
   bool DispSpectrum = true;
   bool DispEyepattern = true;
-  TTextStore Text;
+  TTextStore Text;                          // the exact path's text
   TBlockDisplays* Displays = nullptr;
+
+  std::unique_ptr<TRobustPath> Robust;      // null until the robust path is started
+  TTextStore RobustText;                    // the robust path's text
+  TDecoderPath Shown = TDecoderPath::Exact; // the path whose status the labels show
 };
 
 }  // namespace brontel

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/receiver_state.h"
+#include "decoder/text_output.h"
 #include "decoder/robust_decoder.h"
 #include "dsp/robust_demod.h"
 
@@ -26,6 +26,14 @@ public:
 
   // End of input: decides the characters still waiting for their delay.
   void Finish(TTextStore& text) { Decoder_.Finish(text); }
+
+  // Sound was lost before the next samples: the line ends here and both
+  // stages start afresh (bit timing and tuning must be found again).
+  void NoteGap(TTextStore& text)
+  {
+    Decoder_.Interrupt(text);
+    Demod_ = TRobustDemod(Demod_.Centre());
+  }
 
   // Status of both stages.
   bool EngMode() const { return Decoder_.EngMode(); }

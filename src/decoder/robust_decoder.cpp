@@ -516,6 +516,13 @@ void TRobustDecoder::Finish(TTextStore& text)
   Held_.clear();  // nothing sure came after them
 }
 
+void TRobustDecoder::Interrupt(TTextStore& text)
+{
+  Finish(text);
+  FlushLine(text, Line_);
+  *this = TRobustDecoder(P_);
+}
+
 void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
 {
   // Each copy may lie a bit off the grid when a bit slip happened near it: the

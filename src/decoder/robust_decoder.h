@@ -62,6 +62,10 @@ public:
   // unfinished line stays in LineText().
   void Finish(TTextStore& text);
 
+  // The input breaks off here (sound was lost): decides what is waiting,
+  // writes the line and starts afresh, as if nothing had been heard.
+  void Interrupt(TTextStore& text);
+
   bool EngMode() const { return Service_ == 0; }
   bool Inverted() const;
   bool InSync() const { return InSync_; }

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "core/receiver.h"
 #include "display/status_labels.h"
 
 namespace brontel {
@@ -47,7 +48,7 @@ void TDisplays::DrawEyePattern(int ch, bool redrawGrid, int lowCount, int highCo
   const TChannelState& ch0 = Rx.Channels[0];
   AgeEyeHistory(EyeState, ch0.DiscBuf, ch0.SampleFlags);
   DrawEyeTraces(EyeState, lowCount, highCount);
-  DrawStatusLabels(EyeState.EyeBitmap, Rx.Channels[ch]);
+  DrawStatusLabels(EyeState.EyeBitmap, DecoderStatus(Rx, Rx.Shown, ch));
   PresentEye();
 }
 

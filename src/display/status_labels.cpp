@@ -17,7 +17,7 @@ void DrawOutlinedText(TRaster& raster, int x, int y, std::string_view text, TCol
   t->DrawText(raster, x, y, text, colour);
 }
 
-void DrawStatusLabels(TRaster& eyeBitmap, const TChannelState& s)
+void DrawStatusLabels(TRaster& eyeBitmap, const TDecoderStatus& s)
 {
   SetLabelFont(eyeBitmap);
   DrawOutlinedText(eyeBitmap, 150, 115, PolarityLabel(s), Green);

@@ -19,12 +19,12 @@ inline void SetLabelFont(TRaster& raster) { raster.Font = TFontSel::Label; }
 void DrawOutlinedText(TRaster& raster, int x, int y, std::string_view text, TColor colour);
 
 // The label texts of a channel's decoder state.
-inline std::string_view PolarityLabel(const TChannelState& s) { return s.Inverted ? "NEG" : "POS"; }
-inline std::string_view ModeLabel(const TChannelState& s) { return s.EngMode ? "ENG" : "JPN"; }
+inline std::string_view PolarityLabel(const TDecoderStatus& s) { return s.Inverted ? "NEG" : "POS"; }
+inline std::string_view ModeLabel(const TDecoderStatus& s) { return s.EngMode ? "ENG" : "JPN"; }
 
 // DrawStatusLabels(ch): the polarity label at (150, 115) and the mode label at
 // (150, 130), green, onto the eye-pattern raster.
-void DrawStatusLabels(TRaster& eyeBitmap, const TChannelState& s);
+void DrawStatusLabels(TRaster& eyeBitmap, const TDecoderStatus& s);
 
 // The spectrum display's off frame (Image1Click, switched off): black, dotted
 // grey markers at x = 109 and 147, solid grey baseline on row 29, red "OFF"

@@ -22,6 +22,8 @@ struct TSessionOptions {
   TDisplayViews Views;             // where the displays' presented frames go
   bool DispSpectrum = true;        // the two display switches at start
   bool DispEyepattern = true;
+  TDecoderPath Decoder = TDecoderPath::Exact;  // the path whose text goes to the sink
+  bool RobustBeside = false;       // run the robust path even while the exact path is shown
 };
 
 class TReceiverSession {
@@ -35,7 +37,22 @@ public:
   void ProcessBlock(std::span<const int16_t, BlockSamples> block);
 
   void SetCentF(double hz) { Rx->CentF = hz; }
-  void SetSink(TTextSink* sink) { Rx->Text.Sink = sink; }
+  // The sink of the shown path's text.
+  void SetSink(TTextSink* sink);
+
+  // Chooses the path whose text goes to the sink and whose status the labels
+  // show (the robust path is started if needed). The sink is then told
+  // nothing: the caller shows the new path's text (Text()) as it sees fit.
+  void SetDecoder(TDecoderPath path);
+  TDecoderPath Decoder() const { return Rx->Shown; }
+
+  // The shown path's text, its line under construction and its status.
+  const TTextStore& Text() const;
+  const std::string& LineText() const;
+  TDecoderStatus Status() const { return DecoderStatus(*Rx, Rx->Shown); }
+
+  // End of input: the robust path decides the characters still waiting.
+  void Finish();
 
   TReceiver& Receiver() { return *Rx; }
   const TReceiver& Receiver() const { return *Rx; }
@@ -45,6 +62,7 @@ public:
   const TDisplays* Displays() const { return Disp.get(); }
 
 private:
+  TTextSink* Sink = nullptr;
   std::unique_ptr<TReceiver> Rx;
   std::unique_ptr<TDisplays> Disp;
 };
