@@ -118,6 +118,7 @@ void TMessageAssembler::Process(const std::vector<TUnit>& units, double t, int d
       Cur = TMessage{};
       Cur.Service = Options.Service;
       Cur.Decoder = Options.Decoder;
+      Cur.Channel = Options.Channel;
       Cur.Start = Options.Epoch + t;
       if (Options.Recording) Cur.Offset = t;
       Body.clear();
@@ -164,6 +165,7 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
   Open = TOpen::Message;
   Cur.HasHeader = true;
   Cur.Decoder = Options.Decoder;
+  Cur.Channel = Options.Channel;
   Cur.Start = Options.Epoch + t;
   if (Options.Recording) Cur.Offset = t;
   // Japanese stations send the header in full-width characters.

@@ -121,6 +121,7 @@ std::string TMessageFormatter::JsonLine(const TMessage& m)
   if (m.Offset) j["offset"] = std::round(*m.Offset * 10.0) / 10.0;
   j["service"] = std::string(ServiceName(m.Service));
   j["decoder"] = m.Decoder;
+  j["channel"] = m.Channel;
   j["repeat"] = m.Repeat;
   j["copies"] = m.Copies;
   if (m.StoreId) j["store_id"] = m.StoreId;

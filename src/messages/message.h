@@ -37,6 +37,7 @@ struct TMessage {
 
   TService Service = TService::English;
   std::string Decoder = "exact";  // which decoder path received it
+  std::string Channel = "left";   // which input channel (left or right) it came in on
 
   double Start = 0.0, End = 0.0;        // UTC, seconds since the epoch
   std::optional<double> Offset;         // seconds into the recording at Start (recordings only)

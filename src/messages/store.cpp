@@ -23,8 +23,9 @@ constexpr int ApplicationId = 0x42524D53;  // "BRMS" in the database header
 // Columns a message and a copy share, in the order Bind and Read use.
 constexpr const char* MessageColumns =
     "ident, has_header, header_ok, trailer, station, subject, serial, service, decoder, "
-    "start_time, end_time, start_offset, text, text_utf8, gaps, chars, erasures, suspicious, lost, cer";
-constexpr int MessageColumnCount = 20;
+    "start_time, end_time, start_offset, text, text_utf8, gaps, chars, erasures, suspicious, lost, cer, "
+    "channel";
+constexpr int MessageColumnCount = 21;
 
 // Schema steps: entry v takes a store from schema v to v + 1.
 constexpr std::array<const char*, StoreSchemaVersion> Migrations = {
@@ -57,6 +58,10 @@ constexpr std::array<const char*, StoreSchemaVersion> Migrations = {
     "CREATE INDEX messages_time ON messages(first_seen);"
     "CREATE INDEX messages_identity ON messages(ident, last_seen) WHERE matchable;"
     "CREATE INDEX copies_message ON copies(message_id);",
+    // 1 -> 2: the input channel a message came in on (two receivers on one
+    // stereo input); stores from before had only the left.
+    "ALTER TABLE messages ADD COLUMN channel TEXT NOT NULL DEFAULT 'left';"
+    "ALTER TABLE copies ADD COLUMN channel TEXT NOT NULL DEFAULT 'left';",
 };
 
 std::string DbError(sqlite3* db, std::string_view what)
@@ -173,6 +178,7 @@ void BindMessage(TStmt& s, int first, const TMessage& m)
   s.Bind(i++, int64_t{m.Suspicious});
   s.Bind(i++, int64_t{m.Lost});
   s.Bind(i++, m.Cer);
+  s.Bind(i++, m.Channel);
 }
 
 // Reads the message columns from result column `first` on.
@@ -203,6 +209,7 @@ TMessage ReadMessage(const TStmt& s, int first)
   m.Suspicious = static_cast<int>(s.Int(c++));
   m.Lost = static_cast<int>(s.Int(c++));
   m.Cer = s.Real(c++);
+  m.Channel = s.Text(c++);
   return m;
 }
 

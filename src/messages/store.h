@@ -16,7 +16,7 @@ struct sqlite3;
 
 namespace brontel::msg {
 
-inline constexpr int StoreSchemaVersion = 1;
+inline constexpr int StoreSchemaVersion = 2;
 inline constexpr double DefaultRepeatWindow = 72.0 * 3600.0;  // seconds
 
 struct TStoreFilter {

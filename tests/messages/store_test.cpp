@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include "messages/assembler.h"
 #include "messages/store.h"
 
@@ -171,6 +173,40 @@ TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
     f.write("\0\0\0\x63", 4);
   }
   EXPECT_NE(refused("newer schema").find("newer"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace brontel::msg
+
+namespace brontel::msg {
+namespace {
+
+TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
+{
+  TTempStore t("migrate");
+  {
+    auto s = t.Open();
+    Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
+  }
+  // Make it a first-schema store: no channel columns, schema version 1.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(t.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
+                         "PRAGMA user_version = 1;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  sqlite3_close(db);
+
+  auto s = t.Open();
+  ASSERT_TRUE(s);
+  TMessage right = Received({"ZCZC OB03", "ICE REPORT", "NNNN"}, Day0 + Hour);
+  right.Channel = "right";
+  Add(*s, right);
+  const auto all = All(*s);
+  ASSERT_EQ(all.size(), 2u);
+  for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
 }
 
 }  // namespace
