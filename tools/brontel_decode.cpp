@@ -2,6 +2,7 @@
 // on standard input), runs it block by block through the receiver and prints
 // the decoded text as it is received, or the bits of every block.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -11,14 +12,19 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "core/receiver.h"
 #include "decoder/cp932.h"
 #include "display/displays.h"
 #include "io/block_source.h"
+#include "messages/format.h"
+#include "messages/reception.h"
+#include "nmea/nrx.h"
+#include "nmea/udp_sender.h"
+#include "session/receiver_session.h"
 #include "tool_support.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include <QBuffer>
@@ -34,15 +40,25 @@ using namespace brontel::tool;
 namespace fs = std::filesystem;
 
 enum class TEncoding { Utf8, Cp932 };
+enum class TChannels { Left, Right, Both };
 
 // Everything the command line sets.
 struct TDecodeOptions {
   std::string Input;  // a file, or "-" for raw PCM on standard input
-  double CentF = 800.0;
+  std::vector<double> CentF{800.0};  // the left channel's centre (and the right's)
   TEncoding Encoding = TEncoding::Utf8;
   bool Status = false;
   bool Bits = false;
   std::string SnapshotDir;  // empty: no displays
+  TDecoderPath Decoder = TDecoderPath::Exact;
+  TChannels Channels = TChannels::Left;
+  bool Messages = false;    // print completed messages as text
+  bool Json = false;        // print completed messages as JSON Lines
+  std::string Store;        // store messages in this file
+  std::string StartTime;    // UTC at the start of the recording
+  std::string Output;       // write the text or messages to this file (appended)
+  std::string NmeaUdp;      // send NRX sentences to HOST:PORT
+  std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (NRX)
 };
 
 #ifdef BRONTEL_HAVE_QT_TEXT
@@ -58,12 +74,13 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
   CLI::App app(
       "Decodes NAVTEX (English 518 kHz and Japanese 424 kHz services) from a recording.\n"
       "FILE is any audio file libsndfile reads (WAV, FLAC, Ogg; any sample rate, mono or\n"
-      "stereo; the left channel is decoded), or - for raw signed 16-bit little-endian\n"
-      "stereo PCM at 44100 Hz on standard input.\n"
+      "stereo; the left channel is decoded unless --channel says otherwise), or - for raw\n"
+      "signed 16-bit little-endian stereo PCM at 44100 Hz on standard input.\n"
       "\n"
       "Every received line is printed as soon as it is finished, followed at the end of\n"
-      "input by the unfinished line, if any. Bad options exit with status 2, input or\n"
-      "output that fails with status 1.",
+      "input by the unfinished line, if any; with --messages or --json, every completed\n"
+      "message instead. Bad options exit with status 2, input or output that fails with\n"
+      "status 1.",
       "brontel-decode");
   SetUpApp(app);
   app.add_option("FILE", o.Input, "the recording, or - for raw PCM on standard input")
@@ -71,8 +88,11 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
       ->type_name("FILE|-");
   app.add_option("--centf", o.CentF,
                  "centre of the received tone pair, 200 to 2000 Hz (default 800;\n"
-                 "above 1500 Hz for recordings made in USB mode)")
-      ->type_name("HZ")
+                 "above 1500 Hz for recordings made in USB mode); L,R gives each\n"
+                 "channel its own with --channel both")
+      ->type_name("HZ[,HZ]")
+      ->delimiter(',')
+      ->expected(1, 2)
       ->check(NumberIn(200.0, 2000.0));
   AddKeyword(app, "--encoding", o.Encoding,
              {{"utf8", TEncoding::Utf8}, {"cp932", TEncoding::Cp932}, {"utf-8", TEncoding::Utf8},
@@ -80,13 +100,59 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
              "text encoding of the output: utf8 (default) or cp932 (the\n"
              "received Shift_JIS bytes unconverted)")
       ->type_name("ENC");
+  AddKeyword(app, "--decoder", o.Decoder, {{"exact", TDecoderPath::Exact}, {"robust", TDecoderPath::Robust}},
+             "exact (default): the specified chain; robust: the path for weak,\n"
+             "fading and mistuned signals (soft decisions, error correction,\n"
+             "synchronisation from the traffic, * or 〓 for a lost character)")
+      ->type_name("PATH");
+  AddKeyword(app, "--channel", o.Channels,
+             {{"left", TChannels::Left}, {"right", TChannels::Right}, {"both", TChannels::Both}},
+             "the input channel to decode: left (default), right, or both as\n"
+             "two independent receivers (output lines marked L: and R:)")
+      ->type_name("CH");
   app.add_flag("--status", o.Status,
                "also report changes of mode (ENG/JPN), polarity (POS/NEG) and\n"
                "synchronisation on standard error, stamped with the time in the\n"
-               "input at the end of the block that brought them");
+               "input at the end of the block that brought them; with the robust\n"
+               "path also its signal, tuning offset and signal-to-noise ratio");
   app.add_flag("--bits", o.Bits,
                "instead of text, one line per 0.1 s block: block index, number\n"
-               "of bits, the bits (0/1)");
+               "of bits, the bits (0/1) of the exact path");
+  app.add_flag("--messages", o.Messages,
+               "print each completed message (ZCZC ... NNNN) with a header line:\n"
+               "time, identity, station, subject, serial, error estimate, status");
+  app.add_flag("--json", o.Json, "print each completed message as one JSON object per line");
+  app.add_option("--store", o.Store,
+                 "keep the messages in this message store (SQLite), where\n"
+                 "repeats are recognised and repaired (brontel-messages reads it);\n"
+                 "without it a recording stores nothing")
+      ->type_name("FILE");
+  app.add_option("--start-time", o.StartTime,
+                 "UTC at the start of the recording, e.g. 2026-12-07T10:42:05Z\n"
+                 "(default: the file's modification time)")
+      ->type_name("TIME")
+      ->check(CLI::Validator(
+          [](std::string& t) -> std::string {
+            double utc = 0.0;
+            return msg::ParseIsoTime(t, utc) ? "" : "takes a UTC time such as 2026-12-07T10:42:05Z, not '" + t + "'";
+          },
+          ""));
+  app.add_option("--output", o.Output,
+                 "append the text, messages or JSON to this file instead of\n"
+                 "standard output, flushed line by line")
+      ->type_name("FILE");
+  app.add_option("--nmea-udp", o.NmeaUdp,
+                 "send every new message as NMEA 0183 NRX sentences in UDP\n"
+                 "datagrams to HOST:PORT (chart plotters, navigation programs)")
+      ->type_name("HOST:PORT");
+  app.add_option("--frequency", o.FrequencyKhz,
+                 "the receiver's frequency in kHz (490, 518 or 4209.5; L,R with\n"
+                 "--channel both), reported in NRX sentences (default 518 for\n"
+                 "English, none for Japanese)")
+      ->type_name("KHZ[,KHZ]")
+      ->delimiter(',')
+      ->expected(1, 2)
+      ->check(NumberIn(10.0, 30000.0));
   app.add_option("--snapshot", o.SnapshotDir,
                  "also run the displays and after the last block write them as\n"
                  "DIR/spectrum.png (spectrum and waterfall, 256x145) and\n"
@@ -102,37 +168,73 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
             return dir.empty() ? "needs a directory" : "";
           },
           ""));
-  return ParseCommandLine(app, argc, argv);
+  if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return status;
+  if (o.Messages && o.Json) {
+    std::fprintf(stderr, "brontel-decode: --messages and --json cannot be combined\n");
+    return ExitUsage;
+  }
+  if (o.Bits && (o.Messages || o.Json)) {
+    std::fprintf(stderr, "brontel-decode: --bits prints bits, not messages\n");
+    return ExitUsage;
+  }
+  return std::nullopt;
 }
 
-// Standard output with its errors noticed: after the first failed write
-// nothing more is written and Error() says why.
+// An output stream (standard output or an --output file) with its errors
+// noticed: after the first failed write nothing more is written and Error()
+// says why.
 class TOutput {
 public:
+  bool Open(const std::string& path, std::string& error)
+  {
+    if (path.empty()) return true;
+    File = std::fopen(path.c_str(), "ab");
+    if (!File) {
+      error = "cannot open " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    Name = path;
+    return true;
+  }
+  ~TOutput()
+  {
+    if (File != stdout) std::fclose(File);
+  }
+  std::FILE* Stream() const { return File; }
   void Write(std::string_view text)
   {
-    if (Err.empty() && std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) Fail();
+    if (Err.empty() && std::fwrite(text.data(), 1, text.size(), File) != text.size()) Fail();
   }
   void Flush()
   {
-    if (Err.empty() && (std::fflush(stdout) != 0 || std::ferror(stdout))) Fail();
+    if (Err.empty() && (std::fflush(File) != 0 || std::ferror(File))) Fail();
   }
-  bool Ok() const { return Err.empty(); }
-  const std::string& Error() const { return Err; }
+  bool Ok() const { return Err.empty() && !std::ferror(File); }
+  std::string Error()
+  {
+    if (Err.empty() && std::ferror(File)) Fail();
+    return Err;
+  }
 
 private:
-  void Fail() { Err = std::string("cannot write to standard output: ") + std::strerror(errno ? errno : EIO); }
+  void Fail() { Err = "cannot write to " + Name + ": " + std::strerror(errno ? errno : EIO); }
+  std::FILE* File = stdout;
+  std::string Name = "standard output";
   std::string Err;
 };
 
 // Prints each line as soon as the decoder writes it to the memo.
 class TLinePrinter final : public TTextSink {
 public:
-  TLinePrinter(TOutput& out, TEncoding encoding) : Out(out), Encoding(encoding) {}
+  TLinePrinter(TOutput& out, TEncoding encoding, std::string prefix)
+      : Out(out), Encoding(encoding), Prefix(std::move(prefix))
+  {
+  }
   void LineWritten(std::string_view line) override { Print(line); }
   void Print(std::string_view line)
   {
-    std::string text = Encoding == TEncoding::Utf8 ? Cp932ToUtf8(line) : std::string(line);
+    std::string text = Prefix;
+    text += Encoding == TEncoding::Utf8 ? Cp932ToUtf8(line) : std::string(line);
     text.push_back('\n');
     Out.Write(text);
     Out.Flush();
@@ -141,30 +243,36 @@ public:
 private:
   TOutput& Out;
   TEncoding Encoding;
-};
-
-// What --status reports of the decoder.
-struct TStatus {
-  bool EngMode, Inverted, InSync;
-  explicit TStatus(const TChannelState& s) : EngMode(s.EngMode), Inverted(s.Inverted), InSync(s.InSync()) {}
+  std::string Prefix;
 };
 
 // Prints what changed from `before` (everything when there is none), stamped
-// with `seconds`.
-void ReportStatus(const TStatus& now, double seconds, const TStatus* before)
+// with `seconds`; `who` names the path (and channel) when it is not the only one.
+void ReportStatus(const std::string& who, const TDecoderStatus& now, double seconds, const TDecoderStatus* before)
 {
   if (!before || before->EngMode != now.EngMode)
-    std::fprintf(stderr, "[%9.1f s] mode %s\n", seconds, now.EngMode ? "ENG" : "JPN");
+    std::fprintf(stderr, "[%9.1f s] %smode %s\n", seconds, who.c_str(), now.EngMode ? "ENG" : "JPN");
   if (!before || before->Inverted != now.Inverted)
-    std::fprintf(stderr, "[%9.1f s] polarity %s\n", seconds, now.Inverted ? "NEG" : "POS");
+    std::fprintf(stderr, "[%9.1f s] %spolarity %s\n", seconds, who.c_str(), now.Inverted ? "NEG" : "POS");
   if (!before || before->InSync != now.InSync)
-    std::fprintf(stderr, "[%9.1f s] %s\n", seconds, now.InSync ? "sync" : "no sync");
+    std::fprintf(stderr, "[%9.1f s] %s%s\n", seconds, who.c_str(), now.InSync ? "sync" : "no sync");
+}
+
+// The robust demodulator's view of the signal, reported when a signal comes
+// or goes.
+void ReportSignal(const std::string& who, const TRobustPath& robust, double seconds)
+{
+  if (robust.SignalPresent())
+    std::fprintf(stderr, "[%9.1f s] %ssignal, offset %+.1f Hz, %.2f Bd, SNR %.1f dB in 500 Hz\n", seconds, who.c_str(),
+                 robust.FrequencyOffset(), robust.BitRate(), robust.SnrDb());
+  else
+    std::fprintf(stderr, "[%9.1f s] %sno signal\n", seconds, who.c_str());
 }
 
 // One line of --bits: block index, bit count, the bits.
-std::string BitsLine(long index, const TChannelState& ch)
+std::string BitsLine(const std::string& prefix, long index, const TChannelState& ch)
 {
-  std::string line = std::to_string(index) + " " + std::to_string(ch.BitCount);
+  std::string line = prefix + std::to_string(index) + " " + std::to_string(ch.BitCount);
   if (ch.BitCount > 0) line.push_back(' ');
   for (int i = 0; i < ch.BitCount; ++i) line.push_back(static_cast<char>('0' + ch.BitBuf[i]));
   line.push_back('\n');
@@ -192,29 +300,30 @@ bool PrepareSnapshotDir(const std::string& dir, std::string& error)
   return true;
 }
 
-// The displays of --snapshot with their label renderer; the Qt application
-// it needs is released after them.
-struct TSnapshot {
+// The label renderer of --snapshot; the Qt application it needs is
+// released after it (so it must outlive the displays that use it).
+struct TSnapshotLabels {
 #ifdef BRONTEL_HAVE_QT_TEXT
   std::unique_ptr<TQtTextRenderer> Text;
 #endif
-  std::unique_ptr<TDisplays> Displays;
-
-  bool Start(TReceiver& rx)
+  bool Start()
   {
 #ifdef BRONTEL_HAVE_QT_TEXT
     if (!EnsureGuiApplication()) return false;
     Text = std::make_unique<TQtTextRenderer>();
-    Displays = std::make_unique<TDisplays>(rx, Text.get());
-#else
-    Displays = std::make_unique<TDisplays>(rx);
 #endif
-    rx.Displays = Displays.get();
     return true;
   }
-  ~TSnapshot()
+  TTextRenderer* Renderer()
   {
-    Displays.reset();
+#ifdef BRONTEL_HAVE_QT_TEXT
+    return Text.get();
+#else
+    return nullptr;
+#endif
+  }
+  ~TSnapshotLabels()
+  {
 #ifdef BRONTEL_HAVE_QT_TEXT
     if (Text) {
       Text.reset();
@@ -258,47 +367,213 @@ int Fail(const std::string& message)
   return ExitFailure;
 }
 
+// The NRX frequency of a receiver tuned to `khz` (0: not given).
+TNrxFrequency NrxFrequency(double khz, bool english)
+{
+  if (khz == 0.0) return english ? TNrxFrequency::Khz518 : TNrxFrequency::NotOverTheAir;
+  if (std::abs(khz - 490.0) < 1.0) return TNrxFrequency::Khz490;
+  if (std::abs(khz - 518.0) < 1.0) return TNrxFrequency::Khz518;
+  if (std::abs(khz - 4209.5) < 1.0) return TNrxFrequency::Khz4209;
+  return TNrxFrequency::NotOverTheAir;
+}
+
+// Where every new message goes besides the printout: NRX sentences to a
+// chart plotter.
+class TNmeaOut {
+public:
+  bool Open(const std::string& destination, std::string& error)
+  {
+    return destination.empty() || (Active = Udp.Open(destination, error));
+  }
+  void Send(const msg::TMessage& m, TNrxFrequency frequency)
+  {
+    if (!Active || m.Repeat || !m.HasHeader) return;
+    TNrxMessage nrx;
+    nrx.Id = m.Id;
+    nrx.Frequency = frequency;
+    nrx.ReceivedUtc = m.End;
+    for (const char c : m.Text) {  // lines as sent: CR LF
+      if (c == '\n') nrx.Text.push_back('\r');
+      nrx.Text.push_back(c);
+    }
+    nrx.BadCharacters = m.Erasures + m.Suspicious;
+    std::string error;
+    for (const std::string& sentence : NrxSentences(nrx, Sequence++))
+      if (!Udp.Send(sentence + "\r\n", error)) {
+        std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
+        return;
+      }
+  }
+
+private:
+  TUdpSender Udp;
+  bool Active = false;
+  int Sequence = 0;
+};
+
+// One receiver on one channel of the input, with what it prints and stores.
+class TChannelRun {
+public:
+  TChannelRun(const TDecodeOptions& opt, int channel, TOutput& out, TNmeaOut& nmea, TTextRenderer* labels)
+      : Opt(opt), Channel(channel), Nmea(nmea),
+        Who(opt.Channels == TChannels::Both ? (channel == 0 ? "L: " : "R: ") : ""),
+        Printer(out, opt.Encoding, Who), Session(SessionOptions(opt, channel, labels))
+  {
+    const std::size_t i = static_cast<std::size_t>(channel);
+    FrequencyKhz = i < opt.FrequencyKhz.size() ? opt.FrequencyKhz[i] : (opt.FrequencyKhz.size() == 1 ? opt.FrequencyKhz[0] : 0.0);
+    if (!opt.Bits) Session.SetSink(&Printer);
+  }
+
+  // Starts message assembly (and storing) when asked for; false with `error`.
+  bool StartMessages(TOutput& out, double epoch, std::string& error)
+  {
+    if (Opt.Bits || (!Opt.Messages && !Opt.Json && Opt.Store.empty() && Opt.NmeaUdp.empty())) return true;
+    msg::TReceptionOptions m;
+    const msg::TPrint print = Opt.Json ? msg::TPrint::Json : Opt.Messages ? msg::TPrint::Text : msg::TPrint::None;
+    m.StorePath = Opt.Store;
+    m.Print = print;
+    m.Utf8 = Opt.Encoding == TEncoding::Utf8;
+    m.WithChannel = Opt.Channels == TChannels::Both;
+    m.Out = out.Stream();
+    m.Assembler.Epoch = epoch;
+    m.Assembler.Recording = true;
+    m.Assembler.Decoder = Opt.Decoder == TDecoderPath::Robust ? "robust" : "exact";
+    m.Assembler.Channel = Channel == 0 ? "left" : "right";
+    Messages = msg::TMessageReception::Open(std::move(m), error);
+    if (!Messages) return false;
+    Messages->OnMessage = [this](const msg::TMessage& message) {
+      Nmea.Send(message, NrxFrequency(FrequencyKhz, message.Service == msg::TService::English));
+    };
+    if (print == msg::TPrint::None) Messages->Forward(&Printer);
+    Session.SetSink(&Messages->Sink());
+    return true;
+  }
+
+  void Block(const TBlock& input, TOutput& out, long index)
+  {
+    if (Channel == 0) {
+      Session.ProcessBlock(input);
+    } else {
+      for (int j = 0; j < FramesPerBlock; ++j) {
+        Swapped[2 * j] = input[2 * j + 1];
+        Swapped[2 * j + 1] = input[2 * j];
+      }
+      Session.ProcessBlock(Swapped);
+    }
+    const double end = static_cast<double>(index + 1) * 0.1;
+    if (Opt.Bits) out.Write(BitsLine(Who, index, Session.Channel()));
+    const TDecoderStatus now = Session.Status();
+    if (Messages) Messages->AfterBlock(end, now.InSync, now.EngMode);
+    // A change is seen once the whole block is in: stamp it with the block's end.
+    if (Opt.Status) Report(end);
+  }
+
+  void StartStatus()
+  {
+    if (!Opt.Status) return;
+    Last = Session.Status();
+    ReportStatus(Who, Last, 0.0, nullptr);
+  }
+
+  // End of input at time t: what the decoders still hold is written.
+  void Finish(double t)
+  {
+    Session.Finish();
+    if (Messages) {
+      Messages->Finish(t, Session.LineText());
+    } else if (!Opt.Bits && !Session.LineText().empty()) {
+      Printer.Print(Session.LineText());
+    }
+  }
+
+  int StoreFailures() const { return Messages ? Messages->StoreFailures() : 0; }
+  TDisplays* Displays() { return Session.Displays(); }
+
+private:
+  static TSessionOptions SessionOptions(const TDecodeOptions& opt, int channel, TTextRenderer* labels)
+  {
+    TSessionOptions s;
+    const std::size_t i = static_cast<std::size_t>(channel);
+    s.CentF = i < opt.CentF.size() ? opt.CentF[i] : opt.CentF.front();
+    s.Decoder = opt.Decoder;
+    s.Displays = !opt.SnapshotDir.empty() && channel == (opt.Channels == TChannels::Right ? 1 : 0);
+    s.Labels = labels;
+    return s;
+  }
+
+  void Report(double t)
+  {
+    const TDecoderStatus now = Session.Status();
+    ReportStatus(Who, now, t, &Last);
+    Last = now;
+    if (const TRobustPath* robust = Session.Receiver().Robust.get()) {
+      if (robust->SignalPresent() != Signal) ReportSignal(Who, *robust, t);
+      Signal = robust->SignalPresent();
+    }
+  }
+
+  const TDecodeOptions& Opt;
+  const int Channel;
+  TNmeaOut& Nmea;
+  const std::string Who;
+  TLinePrinter Printer;
+  TReceiverSession Session;
+  std::unique_ptr<msg::TMessageReception> Messages;
+  TBlock Swapped{};
+  TDecoderStatus Last;
+  bool Signal = false;
+  double FrequencyKhz = 0.0;
+};
+
 int Decode(const TDecodeOptions& opt)
 {
   std::string error;
   std::unique_ptr<TBlockSource> source = OpenInput(opt.Input, error);
   if (!source) return Fail(error);
   if (!opt.SnapshotDir.empty() && !PrepareSnapshotDir(opt.SnapshotDir, error)) return Fail(error);
+  double epoch = 0.0;
+  if (!msg::RecordingEpoch(opt.Input, opt.StartTime.empty() ? std::nullopt : std::optional(opt.StartTime), epoch, error))
+    return Fail(error);
 
-  auto rx = std::make_unique<TReceiver>();
-  rx->CentF = opt.CentF;
   TOutput out;
-  TLinePrinter printer(out, opt.Encoding);
-  if (!opt.Bits) rx->Text.Sink = &printer;
+  if (!out.Open(opt.Output, error)) return Fail(error);
+  TNmeaOut nmea;
+  if (!nmea.Open(opt.NmeaUdp, error)) return Fail(error);
 
-  // --snapshot: the displays run on every block (the receiver stays
-  // display-free without it).
-  TSnapshot snapshot;
-  if (!opt.SnapshotDir.empty() && !snapshot.Start(*rx)) return Fail("--snapshot: QtGui cannot be started");
+  // --snapshot: the displays run on every block of the decoded channel (the
+  // receiver stays display-free without it).
+  TSnapshotLabels labels;
+  if (!opt.SnapshotDir.empty() && !labels.Start()) return Fail("--snapshot: QtGui cannot be started");
 
-  const TChannelState& ch0 = rx->Channels[0];
-  if (opt.Status) ReportStatus(TStatus(ch0), 0.0, nullptr);
+  std::vector<std::unique_ptr<TChannelRun>> runs;
+  if (opt.Channels != TChannels::Right) runs.push_back(std::make_unique<TChannelRun>(opt, 0, out, nmea, labels.Renderer()));
+  if (opt.Channels != TChannels::Left) runs.push_back(std::make_unique<TChannelRun>(opt, 1, out, nmea, labels.Renderer()));
+  for (auto& run : runs) {
+    if (!run->StartMessages(out, epoch, error)) return Fail(error);
+    run->StartStatus();
+  }
 
   TBlock block;
   long index = 0;
   while (source->ReadBlock(block)) {
-    const TStatus before(ch0);
-    ProcessBlock(*rx, block);
-    if (opt.Bits) out.Write(BitsLine(index, ch0));
+    for (auto& run : runs) run->Block(block, out, index);
     ++index;
-    // A change is seen once the whole block is in: stamp it with the block's end.
-    if (opt.Status) ReportStatus(TStatus(ch0), index * 0.1, &before);
     if (!out.Ok()) return Fail(out.Error());
   }
   if (!source->Error().empty()) {
     std::fprintf(stderr, "brontel-decode: %s\n", source->Error().c_str());
     if (index == 0) return ExitFailure;
   }
-  if (!opt.Bits && !ch0.LineText.empty()) printer.Print(ch0.LineText);
+  int failures = 0;
+  for (auto& run : runs) {
+    run->Finish(static_cast<double>(index) * 0.1);
+    failures += run->StoreFailures();
+  }
   out.Flush();
   if (!out.Ok()) return Fail(out.Error());
-  if (snapshot.Displays && !WriteSnapshot(*snapshot.Displays, opt.SnapshotDir)) return ExitFailure;
-  return source->Error().empty() ? 0 : ExitFailure;
+  for (auto& run : runs)
+    if (run->Displays() && !WriteSnapshot(*run->Displays(), opt.SnapshotDir)) return ExitFailure;
+  return source->Error().empty() && failures == 0 ? 0 : ExitFailure;
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ bool ParseIsoTime(std::string_view text, double& utc)
   return true;
 }
 
-std::string TMessageFormatter::Text(const TMessage& m, bool utf8)
+std::string TMessageFormatter::Text(const TMessage& m, bool utf8, bool withChannel)
 {
   char cer[32];
   std::snprintf(cer, sizeof cer, "%.1f %%", m.Cer * 100.0);
@@ -91,6 +91,7 @@ std::string TMessageFormatter::Text(const TMessage& m, bool utf8)
   head += "  errors " + std::string(cer) + "  " + std::string(StatusName(StatusOf(m)));
   if (m.Repeat) head += "  repeat";
   if (m.Copies > 1) head += " (" + std::to_string(m.Copies) + " copies)";
+  if (withChannel) head += "  " + m.Channel + " channel";
   std::string out = head + "\n";
   out += utf8 ? Cp932ToUtf8(m.Text) : m.Text;
   if (!m.Text.empty() && m.Text.back() != '\n') out += '\n';

@@ -12,8 +12,8 @@ namespace brontel::msg {
 struct TMessageFormatter {
   // A header line (time, identity, station, subject, serial, error estimate,
   // status), the text, and an empty line. `utf8` false keeps the text in code
-  // page 932.
-  static std::string Text(const TMessage& m, bool utf8 = true);
+  // page 932. `withChannel` names the input channel in the header line.
+  static std::string Text(const TMessage& m, bool utf8 = true, bool withChannel = false);
   // One JSON object on one line (ending in '\n') with the fields id, station,
   // subject, subject_name, serial, text, status, header_ok, trailer, chars,
   // erasures, suspicious, lost, cer, start, end, offset (recordings),

@@ -39,7 +39,7 @@ void TMessageReception::Completed(TMessage&& m)
   if (Options.StorePath.empty()) shown.StoreId = 0;  // kept in memory only
   if (Options.Print != TPrint::None && Options.Out) {
     const std::string out = Options.Print == TPrint::Json ? TMessageFormatter::JsonLine(shown)
-                                                          : TMessageFormatter::Text(shown, Options.Utf8);
+                                                          : TMessageFormatter::Text(shown, Options.Utf8, Options.WithChannel);
     std::fwrite(out.data(), 1, out.size(), Options.Out);
     std::fflush(Options.Out);
   }

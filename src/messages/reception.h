@@ -24,6 +24,7 @@ struct TReceptionOptions {
   double RepeatWindow = DefaultRepeatWindow;
   TPrint Print = TPrint::None;
   bool Utf8 = true;               // text form in UTF-8 (false: code page 932)
+  bool WithChannel = false;       // text form names the input channel (two receivers)
   std::FILE* Out = stdout;        // where messages are printed
   TAssemblerOptions Assembler;
 };
