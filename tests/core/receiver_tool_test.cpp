@@ -1,0 +1,151 @@
+// brontel-decode as a receiver of messages: the robust path, both channels,
+// messages printed, stored and sent to a chart plotter.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "nmea/nrx.h"
+#include "signal/navtex_signal.h"
+#include "support/cer.h"
+#include "support/test_audio.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace brontel;
+
+const std::string Bin = BRONTEL_BINARY_DIR "/tools/";
+
+std::string Shell(const std::string& command, int* status = nullptr)
+{
+  std::string out;
+  std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  std::array<char, 4096> buf;
+  std::size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  const int st = ::pclose(p);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+std::string Temp(const std::string& name)
+{
+  return (fs::temp_directory_path() / ("brontel-rx-" + std::to_string(::getpid()) + "-" + name)).string();
+}
+
+// An English emission of `text` at `snr` dB (amplitude 1000, so that the
+// noise is not clipped) at centre `centF`.
+std::vector<int16_t> Emission(const std::string& text, double snr, double centF = 800.0, uint32_t seed = 1)
+{
+  std::vector<uint8_t> codes;
+  std::string error;
+  EXPECT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
+  gen::TEmission e;
+  e.PhasingSeconds = 3.0;
+  gen::TFskParams fsk;
+  fsk.CentF = centF;
+  fsk.Amplitude = 1000.0;
+  fsk.SnrDb = snr;
+  fsk.Seed = seed;
+  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, seed + 10);
+  const auto s = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
+  pcm.insert(pcm.end(), s.begin(), s.end());
+  return pcm;
+}
+
+TEST(ReceiverTool, TheRobustPathReadsAWeakSignalTheExactPathLoses)
+{
+  const std::string sent = "ZCZC OA12\nGALE WARNING SEA AREA 062040 UTC NOV 21 WINDS NW 8\nNNNN\n";
+  const std::string wav = Temp("weak.wav");
+  test::WriteStereoWav(wav, Emission(sent, 2.0, 800.0, 7), false);
+  const std::string exact = Shell(Bin + "brontel-decode " + wav);
+  const std::string robust = Shell(Bin + "brontel-decode --decoder robust " + wav);
+  fs::remove(wav);
+  EXPECT_LE(test::CharErrorRate(robust, sent), 0.02) << robust;
+  EXPECT_GT(test::CharErrorRate(exact, sent), 0.1) << exact;
+}
+
+TEST(ReceiverTool, BothChannelsAreTwoReceiversAtOnce)
+{
+  const auto left = Emission("ZCZC EA01\nLEFT RADIO\nNNNN\n", 20.0, 800.0, 1);
+  const auto right = Emission("ZCZC EB02\nRIGHT RADIO\nNNNN\n", 20.0, 1000.0, 2);
+  std::vector<int16_t> frames(2 * std::max(left.size(), right.size()), 0);
+  for (std::size_t i = 0; i < left.size(); ++i) frames[2 * i] = left[i];
+  for (std::size_t i = 0; i < right.size(); ++i) frames[2 * i + 1] = right[i];
+  const std::string raw = Temp("both.raw");
+  std::FILE* f = std::fopen(raw.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::fwrite(frames.data(), 2, frames.size(), f);
+  std::fclose(f);
+  const std::string out = Shell(Bin + "brontel-decode --channel both --centf 800,1000 --json - < " + raw);
+  fs::remove(raw);
+  EXPECT_NE(out.find(R"("id":"EA01")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("channel":"left")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("id":"EB02")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("channel":"right")"), std::string::npos) << out;
+  EXPECT_NE(out.find("RIGHT RADIO"), std::string::npos) << out;
+}
+
+TEST(ReceiverTool, AMessageIsStoredAndSentToAChartPlotter)
+{
+  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len);
+  timeval timeout{5, 0};
+  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+
+  const std::string wav = Temp("store.wav"), store = Temp("store.sqlite");
+  test::WriteStereoWav(wav, Emission("ZCZC KD07\nMAYDAY RELAY, POSITION 51-24N 002-40E\nNNNN\n", 20.0), false);
+  int status = -1;
+  const std::string out = Shell(Bin + "brontel-decode --messages --store " + store + " --nmea-udp 127.0.0.1:" +
+                                  std::to_string(ntohs(addr.sin_port)) + " --start-time 2026-12-07T10:00:00Z " + wav,
+                              &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("KD07  station K  subject D"), std::string::npos) << out;
+  EXPECT_NE(Shell(Bin + "brontel-messages --store " + store + " list").find("KD07"), std::string::npos);
+
+  // The sentences: the identity, the time of receipt, the text with its comma
+  // escaped, and a checksum over everything between '$' and '*'.
+  std::string text;
+  for (int n = 1;; ++n) {
+    char buf[128];
+    const ssize_t got = ::recv(sock, buf, sizeof buf, 0);
+    ASSERT_GT(got, 0) << "sentence " << n;
+    const std::string s(buf, static_cast<std::size_t>(got));
+    ASSERT_GE(s.size(), 9u);
+    EXPECT_EQ(s.substr(0, 7), "$CRNRX,");
+    EXPECT_EQ(s.substr(s.size() - 2), "\r\n");
+    const std::size_t star = s.rfind('*');
+    char sum[3];
+    std::snprintf(sum, sizeof sum, "%02X", NmeaChecksum(s.substr(1, star - 1)));
+    EXPECT_EQ(s.substr(star + 1, 2), sum);
+    EXPECT_NE(s.find(",KD07,"), std::string::npos) << s;
+    if (n == 1) {
+      EXPECT_NE(s.find(",2,10"), std::string::npos) << "518 kHz, received after 10:00 UTC: " << s;
+    }
+    text += s.substr(s.rfind(',', star) + 1, star - s.rfind(',', star) - 1);
+    const int total = std::stoi(s.substr(7, 3));
+    if (n == total) break;
+  }
+  EXPECT_NE(text.find("MAYDAY RELAY^2C POSITION"), std::string::npos) << text;
+  ::close(sock);
+  fs::remove(wav);
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+}
+
+}  // namespace
