@@ -5,15 +5,14 @@
 #include <memory>
 #include <random>
 
-#include "core/receiver.h"
 #include "core/robust_path.h"
-#include "decoder/character_sync.h"
 #include "dsp/bandpass.h"
 #include "dsp/bit_timing.h"
 #include "dsp/decimate.h"
 #include "dsp/discriminator.h"
 #include "dsp/mixer.h"
 #include "dsp/robust_demod.h"
+#include "session/receiver_session.h"
 #include "bench_signal.h"
 
 namespace {
@@ -22,13 +21,7 @@ using namespace brontel;
 
 const std::vector<bench::TBlockPcm>& Blocks() { return bench::NavtexBlocks(); }
 
-std::unique_ptr<TReceiver> NewReceiver()
-{
-  auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
-  rx->CentF = 800.0;
-  return rx;
-}
+std::unique_ptr<TReceiverSession> NewSession() { return std::make_unique<TReceiverSession>(); }
 
 void RealTime(benchmark::State& state)
 {
@@ -37,87 +30,101 @@ void RealTime(benchmark::State& state)
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * FramesPerBlock);
 }
 
-// Fills WorkBuf with a block's raw samples.
-void Fill(TReceiver& rx, std::size_t b)
+// A block's raw left-channel samples.
+std::array<double, FramesPerBlock> Raw(std::size_t b)
 {
   const auto& blk = Blocks()[b % Blocks().size()];
-  for (int j = 0; j < FramesPerBlock; ++j) rx.Channels[0].WorkBuf[j] = blk[2 * j];
+  std::array<double, FramesPerBlock> raw;
+  for (int j = 0; j < FramesPerBlock; ++j) raw[j] = blk[2 * j];
+  return raw;
 }
 
 void BM_Decimate(benchmark::State& state)
 {
-  auto rx = NewReceiver();
+  TDecimator decim;
+  std::array<double, BlockLen> out;
   std::size_t b = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    Fill(*rx, b++);
+    const auto raw = Raw(b++);
     state.ResumeTiming();
-    Decimate(*rx, 0);
-    benchmark::DoNotOptimize(rx->Channels[0].WorkBuf.data());
+    Decimate(decim, raw, out);
+    benchmark::DoNotOptimize(out.data());
   }
   RealTime(state);
 }
 
-// Per-block stages after decimation run on a block that has been through the
-// earlier stages once, repeatedly (the histories keep moving).
+// Per-block stages after decimation run on one block of real input,
+// repeatedly (the histories keep moving).
+std::array<double, BlockLen> Decimated(std::size_t b)
+{
+  TDecimator decim;
+  std::array<double, BlockLen> out;
+  Decimate(decim, Raw(b), out);
+  return out;
+}
+
 void BM_Mix(benchmark::State& state)
 {
-  auto rx = NewReceiver();
+  TMixer mix;
+  const auto in = Decimated(40);
+  std::array<double, BlockLen> out;
   for (auto _ : state) {
-    for (int m = 0; m < BlockLen; ++m) MixSample(*rx, 0, m);
-    benchmark::DoNotOptimize(rx->MixedBuf.data());
+    MixBlock(mix, 800.0, in, out);
+    benchmark::DoNotOptimize(out.data());
   }
   RealTime(state);
 }
 
 void BM_BandPass(benchmark::State& state)
 {
-  auto rx = NewReceiver();
-  Fill(*rx, 40);
+  TBandPass band;
+  const auto in = Decimated(40);
+  std::array<double, BlockLen> out;
   for (auto _ : state) {
-    BandPassBlock(*rx, 0);
-    benchmark::DoNotOptimize(rx->Channels[0].WorkBuf.data());
+    BandPassBlock(band, in, out);
+    benchmark::DoNotOptimize(out.data());
   }
   RealTime(state);
 }
 
 void BM_Discriminate(benchmark::State& state)
 {
-  auto rx = NewReceiver();
-  Fill(*rx, 40);
-  Decimate(*rx, 0);
-  for (int m = 0; m < BlockLen; ++m) MixSample(*rx, 0, m);
-  BandPassBlock(*rx, 0);
-  std::array<double, BlockLen> input;
-  std::copy_n(rx->Channels[0].WorkBuf.begin(), BlockLen, input.begin());
+  TMixer mix;
+  TBandPass band;
+  TDiscriminator disc;
+  std::array<double, BlockLen> mixed, in, phase, out;
+  MixBlock(mix, 800.0, Decimated(40), mixed);
+  BandPassBlock(band, mixed, in);
   for (auto _ : state) {
-    std::copy(input.begin(), input.end(), rx->Channels[0].WorkBuf.begin());
-    DiscriminateBlock(*rx, 0);
-    benchmark::DoNotOptimize(rx->Channels[0].DiscBuf.data());
+    DiscriminateBlock(disc, in, phase, out);
+    benchmark::DoNotOptimize(out.data());
   }
   RealTime(state);
 }
 
 void BM_TimeSamples(benchmark::State& state)
 {
-  auto rx = NewReceiver();
+  TBitClock clock;
+  TBitBlock bits;
+  std::array<double, BlockLen> disc, clockBuf;
+  std::array<uint8_t, BlockLen> flags;
   std::mt19937 rng(1);
-  for (double& d : rx->Channels[0].DiscBuf) d = static_cast<int>(rng() % 6000) - 3000;
+  for (double& d : disc) d = static_cast<int>(rng() % 6000) - 3000;
   for (auto _ : state) {
-    rx->Channels[0].BitCount = 0;
-    for (int m = 0; m < BlockLen; ++m) TimeSample(*rx, 0, m);
-    benchmark::DoNotOptimize(rx->Channels[0].BitBuf.data());
+    TimeBlock(clock, disc, clockBuf, flags, bits);
+    benchmark::DoNotOptimize(bits.BitBuf.data());
   }
   RealTime(state);
 }
 
 void BM_ProcessBlock(benchmark::State& state)
 {
-  auto rx = NewReceiver();
+  auto session = NewSession();
   std::size_t b = 0;
   for (auto _ : state) {
-    ProcessBlock(*rx, Blocks()[b++ % Blocks().size()]);
-    benchmark::DoNotOptimize(rx->Channels[0].BitBuf.data());
+    session->ProcessBlock(Blocks()[b++ % Blocks().size()]);
+    benchmark::DoNotOptimize(session->Channel().BitBuf.data());
   }
   RealTime(state);
 }
@@ -159,9 +166,9 @@ void BM_DecodeOneHour(benchmark::State& state)
 {
   constexpr std::size_t HourBlocks = 36000;
   for (auto _ : state) {
-    auto rx = NewReceiver();
-    for (std::size_t b = 0; b < HourBlocks; ++b) ProcessBlock(*rx, Blocks()[b % Blocks().size()]);
-    benchmark::DoNotOptimize(rx->Text.MemoText.data());
+    auto session = NewSession();
+    for (std::size_t b = 0; b < HourBlocks; ++b) session->ProcessBlock(Blocks()[b % Blocks().size()]);
+    benchmark::DoNotOptimize(session->Receiver().Text.MemoText.data());
   }
   state.counters["x_realtime"] =
       benchmark::Counter(3600.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "core/receiver.h"
 #include "display/displays.h"
+#include "session/receiver_session.h"
 #include "bench_signal.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include "display/qt/qt_text_renderer.h"
@@ -31,14 +31,12 @@ struct TBlockData {
 const std::vector<TBlockData>& Recorded()
 {
   static const auto data = [] {
-    auto rx = std::make_unique<TReceiver>();
-    InitFrontEndConstants(*rx);
-    rx->CentF = 800.0;
+    TReceiverSession session;
     std::vector<TBlockData> out;
     for (const auto& b : Blocks()) {
-      ProcessBlock(*rx, b);
-      const TChannelState& s = rx->Channels[0];
-      out.push_back({rx->MixedBuf, s.DiscBuf, s.SampleFlags, s.BitCount, s.EngMode, s.Inverted});
+      session.ProcessBlock(b);
+      const TChannelState& s = session.Channel();
+      out.push_back({session.Receiver().MixedBuf, s.DiscBuf, s.SampleFlags, s.BitCount, s.EngMode, s.Inverted});
     }
     return out;
   }();
@@ -65,11 +63,18 @@ void RealTime(benchmark::State& state)
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));  // blocks
 }
 
+TSessionOptions WithDisplays(TTextRenderer* text = nullptr)
+{
+  TSessionOptions o;
+  o.Displays = true;
+  o.Labels = text;
+  return o;
+}
+
 struct TBench {
-  explicit TBench(TTextRenderer* text = nullptr) : Rx(std::make_unique<TReceiver>())
+  explicit TBench(TTextRenderer* text = nullptr)
+      : Session(WithDisplays(text)), Rx(&Session.Receiver()), Displays(Session.Displays())
   {
-    Displays = std::make_unique<TDisplays>(*Rx, text);
-    Rx->Displays = Displays.get();
     for (std::size_t b = 0; b < 20; ++b) Next();  // fill the histories
   }
   void Next()
@@ -79,8 +84,9 @@ struct TBench {
     Displays->AnalyseSpectrum();
     Displays->DrawSpectrum();
   }
-  std::unique_ptr<TReceiver> Rx;
-  std::unique_ptr<TDisplays> Displays;
+  TReceiverSession Session;
+  TReceiver* Rx;
+  TDisplays* Displays;
   std::size_t B = 0;
 };
 
@@ -90,7 +96,7 @@ void BM_AnalyseSpectrum(benchmark::State& state)
   for (auto _ : state) {
     Load(*t.Rx, t.B++);
     t.Displays->AnalyseSpectrum();
-    benchmark::DoNotOptimize(t.Displays->Analyser.SpecLevel.data());
+    benchmark::DoNotOptimize(t.Displays->Analyser().SpecLevel.data());
   }
   RealTime(state);
 }
@@ -168,15 +174,11 @@ BENCHMARK(BM_DisplaysPerBlockWithLabels);
 // bench_chain's BM_ProcessBlock without them.
 void BM_ProcessBlockWithDisplays(benchmark::State& state)
 {
-  auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
-  rx->CentF = 800.0;
-  TDisplays displays(*rx);
-  rx->Displays = &displays;
+  TReceiverSession session(WithDisplays());
   std::size_t b = 0;
   for (auto _ : state) {
-    ProcessBlock(*rx, Blocks()[b++ % Blocks().size()]);
-    benchmark::DoNotOptimize(displays.EyeBitmap().Bits());
+    session.ProcessBlock(Blocks()[b++ % Blocks().size()]);
+    benchmark::DoNotOptimize(session.Displays()->EyeBitmap().Bits());
   }
   RealTime(state);
 }

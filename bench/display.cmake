@@ -1,7 +1,7 @@
 # Speed of the displays; included by bench/CMakeLists.txt.
 add_executable(brontel_bench_display bench_display.cpp)
 target_link_libraries(brontel_bench_display PRIVATE
-  brontel::display brontel::core brontel::navtexsignal benchmark::benchmark brontel::flags)
+  brontel::session brontel::navtexsignal benchmark::benchmark brontel::flags)
 if(BUILD_GUI)
   # The per-block cost with the labels rendered by QtGui.
   target_link_libraries(brontel_bench_display PRIVATE brontel::display_qt)

@@ -1,7 +1,7 @@
 // Error rates of the robust demodulator beside the exact path, on generated
 // emissions (noise, offsets, bit-rate errors, fading) and on a recording.
 //
-//   robust_demod_eval [--quick] [--recording FILE.wav [--centf HZ]]
+//   robust_demod_eval [--quick | --seeds N] [--recording FILE.wav [--centf HZ]]
 //
 // For every condition it prints the bit error rate of the robust
 // demodulator's hard decisions and of the exact path's bits (each aligned to
@@ -19,8 +19,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "audio/block_source.h"
+#include "io/block_source.h"
 #include "core/receiver.h"
+#include "session/receiver_session.h"
 #include "decoder/character_sync.h"
 #include "dsp/robust_demod.h"
 #include "signal/navtex_signal.h"
@@ -50,15 +51,17 @@ public:
 
 // A receiver whose character decoder is fed bits directly or from audio.
 struct TRx {
-  explicit TRx(double centre) : Rx(std::make_unique<TReceiver>())
+  explicit TRx(double centre) : Session(Options(centre, &Sink)) {}
+  static TSessionOptions Options(double centre, TTextSink* sink)
   {
-    InitFrontEndConstants(*Rx);
-    Rx->CentF = centre;
-    Rx->Text.Sink = &Sink;
+    TSessionOptions o;
+    o.CentF = centre;
+    o.Sink = sink;
+    return o;
   }
-  std::string Text() const { return Sink.Text + Rx->Channels[0].LineText; }
-  std::unique_ptr<TReceiver> Rx;
-  TLines Sink;
+  std::string Text() const { return Sink.Text + Session.Channel().LineText; }
+  TLines Sink;  // before the session, which refers to it
+  TReceiverSession Session;
 };
 
 std::vector<uint8_t> ExactBits(const std::vector<int16_t>& pcm, double centre, std::string& text)
@@ -69,8 +72,8 @@ std::vector<uint8_t> ExactBits(const std::vector<int16_t>& pcm, double centre, s
   for (std::size_t s = 0; s < pcm.size(); s += FramesPerBlock) {
     block.fill(0);
     for (std::size_t j = 0; j < FramesPerBlock && s + j < pcm.size(); ++j) block[2 * j] = pcm[s + j];
-    ProcessBlock(*r.Rx, block);
-    const auto& ch = r.Rx->Channels[0];
+    r.Session.ProcessBlock(block);
+    const auto& ch = r.Session.Channel();
     bits.insert(bits.end(), ch.BitBuf.begin(), ch.BitBuf.begin() + ch.BitCount);
   }
   text = r.Text();
@@ -93,12 +96,13 @@ std::vector<double> RobustSoft(const std::vector<double>& x, double centre, TRob
 std::string DecodeHard(const std::vector<uint8_t>& bits)
 {
   TRx r(800.0);
-  auto& ch = r.Rx->Channels[0];
+  TReceiver& rx = r.Session.Receiver();
+  TChannelState& ch = rx.Channels[0];
   for (std::size_t s = 0; s < bits.size(); s += 10) {
     const std::size_t n = std::min<std::size_t>(10, bits.size() - s);
     std::copy_n(bits.begin() + s, n, ch.BitBuf.begin());
     ch.BitCount = static_cast<int32_t>(n);
-    DecodeBits(*r.Rx, 0);
+    DecodeBits(ch, ch.Bits(), rx.Text);
   }
   return r.Text();
 }
@@ -340,17 +344,20 @@ void Recording(const std::string& path, double centre)
 int main(int argc, char** argv)
 {
   bool quick = false;
+  int seedsWanted = 0;
   std::string recording;
   double centre = 1000.0;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--quick"))
       quick = true;
+    else if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
+      seedsWanted = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--recording") && i + 1 < argc)
       recording = argv[++i];
     else if (!std::strcmp(argv[i], "--centf") && i + 1 < argc)
       centre = std::atof(argv[++i]);
     else {
-      std::fprintf(stderr, "usage: robust_demod_eval [--quick] [--recording FILE [--centf HZ]]\n");
+      std::fprintf(stderr, "usage: robust_demod_eval [--quick | --seeds N] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }
@@ -358,7 +365,7 @@ int main(int argc, char** argv)
     Recording(recording, centre);
     return 0;
   }
-  const int seeds = quick ? 1 : 3;
+  const int seeds = seedsWanted > 0 ? seedsWanted : quick ? 1 : 3;
   std::printf("%-26s %9s %5s  %9s %5s  %9s  %7s %7s\n", "condition", "BER rob", "slip", "BER exact", "slip",
               "BER theory", "CER rob", "CER ex");
   const TCondition conditions[] = {

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "audio/block_source.h"
-#include "core/receiver.h"
+#include "io/block_source.h"
 #include "core/robust_path.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
+#include "session/receiver_session.h"
 #include "signal/navtex_signal.h"
 #include "support/cer.h"
 
@@ -63,18 +63,18 @@ public:
 
 std::string ExactText(const std::vector<int16_t>& pcm, double centre)
 {
-  auto rx = std::make_unique<TReceiver>();
   TLines sink;
-  InitFrontEndConstants(*rx);
-  rx->CentF = centre;
-  rx->Text.Sink = &sink;
+  TSessionOptions options;
+  options.CentF = centre;
+  options.Sink = &sink;
+  TReceiverSession session(options);
   std::array<int16_t, BlockSamples> block;
   for (std::size_t s = 0; s < pcm.size(); s += FramesPerBlock) {
     block.fill(0);
     for (std::size_t j = 0; j < FramesPerBlock && s + j < pcm.size(); ++j) block[2 * j] = pcm[s + j];
-    ProcessBlock(*rx, block);
+    session.ProcessBlock(block);
   }
-  return Cp932ToUtf8(sink.Text + rx->Channels[0].LineText);
+  return Cp932ToUtf8(sink.Text + session.Channel().LineText);
 }
 
 struct TRobustRun {

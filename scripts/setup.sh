@@ -11,7 +11,7 @@ PACKAGES=(
   libcli11-dev nlohmann-json3-dev libsqlite3-dev
   clang libclang-rt-14-dev
   fonts-liberation fonts-noto-cjk fonts-ipafont-gothic
-  desktop-file-utils
+  desktop-file-utils file dpkg-dev man-db libx11-dev
   xvfb xauth
   pulseaudio pulseaudio-utils
 )

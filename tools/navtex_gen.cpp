@@ -2,183 +2,186 @@
 // 44100 Hz 16-bit stereo with the signal on the left channel.
 #include <sndfile.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "signal/navtex_signal.h"
+#include "tool_support.h"
 
 namespace {
 
 using namespace brontel::gen;
+using namespace brontel::tool;
 
-constexpr const char* Usage = "usage: navtex-gen [options] OUTPUT.wav\n";
+// Everything the command line sets.
+struct TGenOptions {
+  std::string Output;
+  TFskParams Fsk;
+  TEmission Emission;
+  bool Inverted = false;
+  double Lead = 0.5, Tail = 1.0;  // seconds of silence (or noise) around the emission
+  std::optional<std::string> Text, TextFile;
+};
 
-constexpr const char* Help =
-    "usage: navtex-gen [options] OUTPUT.wav\n"
-    "\n"
-    "Writes one NAVTEX emission as a WAV file (44100 Hz, 16-bit stereo, the\n"
-    "signal on the left channel, the right channel silent): leading silence,\n"
-    "phasing, the message with every character sent twice (first transmission\n"
-    "and repetition five slots later), end-of-emission idle, trailing silence.\n"
-    "\n"
-    "The message is the UTF-8 text of --text, of --text-file, or else standard\n"
-    "input; a line end is added at its end if it has none.\n"
-    "  English: ASCII letters (sent as capitals), figures, space and\n"
-    "           - ? : ( ) . , / = + ' are not all available: the code has\n"
-    "           5=?/37 1(9,.)480:+6-2 and A-Z; anything else is refused.\n"
-    "  Japanese: characters of JIS X 0208 (kanji, kana, full-width forms);\n"
-    "           printable ASCII is sent as its full-width form.\n"
-    "\n"
-    "options:\n"
-    "  --service eng|jpn   English 7-unit (default) or Japanese 10-unit\n"
-    "  --text TEXT         the message\n"
-    "  --text-file FILE    the message from a UTF-8 file\n"
-    "  --centf HZ          centre of the tone pair (default 800)\n"
-    "  --baud RATE         bit rate (default 100; e.g. 99.75 for a clock error)\n"
-    "  --amplitude A       tone amplitude in 16-bit units (default 8000)\n"
-    "  --snr DB            add white noise: tone power / noise power in the\n"
-    "                      noise bandwidth (default: no noise)\n"
-    "  --noise-bw HZ       bandwidth the SNR refers to (default 500)\n"
-    "  --seed N            noise seed (default 1)\n"
-    "  --offset HZ         frequency offset of both tones (default 0)\n"
-    "  --fading HZ         Rayleigh fading with this Doppler spread (default 0: none)\n"
-    "  --invert            inverted polarity\n"
-    "  --phasing SECONDS   phasing before the message (default 10)\n"
-    "  --idle SECONDS      idle after the message (default 2)\n"
-    "  --lead SECONDS      silence (or noise, with --snr) before (default 0.5)\n"
-    "  --tail SECONDS      silence (or noise) after (default 1)\n"
-    "  --help              show this help\n";
-
-[[noreturn]] void BadUsage(const std::string& why)
+// --fading adds Rayleigh fading once the generator has it (TFskParams::FadingDoppler);
+// until then the option does not exist.
+template <class TParams>
+void AddFadingOption(CLI::App& app, TParams& fsk)
 {
-  std::fprintf(stderr, "navtex-gen: %s\n%s", why.c_str(), Usage);
-  std::exit(2);
-}
-
-double Number(const char* name, const char* text, double lo, double hi)
-{
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (errno || end == text || *end || !(v >= lo && v <= hi))
-    BadUsage(std::string(name) + " takes a number from " + std::to_string(lo) + " to " + std::to_string(hi) +
-             ", not '" + text + "'");
-  return v;
-}
-
-}  // namespace
-
-int main(int argc, char** argv)
-{
-  TFskParams fsk;
-  TEmission emission;
-  bool inverted = false;
-  double lead = 0.5, tail = 1.0;
-  std::string text, textFile, output;
-  bool haveText = false, haveFile = false;
-
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) BadUsage(std::string(a) + " needs a value");
-      return argv[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::fputs(Help, stdout);
-      return 0;
-    } else if (a == "--service") {
-      const std::string_view v = value();
-      if (v == "eng" || v == "english")
-        emission.Service = TService::English;
-      else if (v == "jpn" || v == "japanese")
-        emission.Service = TService::Japanese;
-      else
-        BadUsage("--service takes eng or jpn");
-    } else if (a == "--text") {
-      text = value();
-      haveText = true;
-    } else if (a == "--text-file") {
-      textFile = value();
-      haveFile = true;
-    } else if (a == "--centf") {
-      fsk.CentF = Number("--centf", value(), 100, 20000);
-    } else if (a == "--baud") {
-      fsk.Baud = Number("--baud", value(), 10, 1000);
-    } else if (a == "--amplitude") {
-      fsk.Amplitude = Number("--amplitude", value(), 0, 32767);
-    } else if (a == "--snr") {
-      fsk.SnrDb = Number("--snr", value(), -60, 200);
-    } else if (a == "--noise-bw") {
-      fsk.NoiseBandwidth = Number("--noise-bw", value(), 1, 22050);
-    } else if (a == "--seed") {
-      fsk.Seed = static_cast<uint32_t>(Number("--seed", value(), 0, 4294967295.0));
-    } else if (a == "--offset") {
-      fsk.Offset = Number("--offset", value(), -1000, 1000);
-    } else if (a == "--fading") {
-      fsk.FadingDoppler = Number("--fading", value(), 0, 100);
-    } else if (a == "--invert") {
-      inverted = true;
-    } else if (a == "--phasing") {
-      emission.PhasingSeconds = Number("--phasing", value(), 0, 3600);
-    } else if (a == "--idle") {
-      emission.IdleSeconds = Number("--idle", value(), 0, 3600);
-    } else if (a == "--lead") {
-      lead = Number("--lead", value(), 0, 3600);
-    } else if (a == "--tail") {
-      tail = Number("--tail", value(), 0, 3600);
-    } else if (a.size() > 1 && a[0] == '-') {
-      BadUsage("unknown option '" + std::string(a) + "'");
-    } else {
-      if (!output.empty()) BadUsage("only one output file");
-      output = a;
-    }
+  if constexpr (requires { fsk.FadingDoppler; }) {
+    app.add_option("--fading", fsk.FadingDoppler,
+                   "Rayleigh fading of the signal with this Doppler spread (default: none)")
+        ->type_name("DOPPLER_HZ")
+        ->check(NumberIn(0, 100));
   }
-  if (output.empty()) BadUsage("no output file given");
-  if (haveText && haveFile) BadUsage("give either --text or --text-file");
+}
 
-  if (haveFile) {
-    std::ifstream in(textFile, std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "navtex-gen: cannot read %s\n", textFile.c_str());
-      return 1;
+// Fills `o` from the command line; returns the exit status when the program
+// should stop (after --help or on a bad option).
+std::optional<int> ParseOptions(int argc, char** argv, TGenOptions& o)
+{
+  CLI::App app(
+      "Writes one NAVTEX emission as a WAV file (44100 Hz, 16-bit stereo, the signal on the left\n"
+      "channel, the right channel silent): leading silence, phasing, the message with every character\n"
+      "sent twice (first transmission and repetition five slots later), end-of-emission idle, trailing\n"
+      "silence.\n"
+      "\n"
+      "The message is the UTF-8 text of --text, of --text-file, or else standard input; a line end is\n"
+      "added at its end if it has none.\n"
+      "  English: ASCII letters (sent as capitals), figures, space and 5=?/37 1(9,.)480:+6-2' and\n"
+      "           A-Z; anything else is refused.\n"
+      "  Japanese: characters of JIS X 0208 (kanji, kana, full-width forms); printable ASCII is sent\n"
+      "           as its full-width form.\n"
+      "\n"
+      "Bad options exit with status 2, a message that cannot be sent or a file that cannot be read or\n"
+      "written with status 1.",
+      "navtex-gen");
+  SetUpApp(app);
+  TFskParams& fsk = o.Fsk;
+  app.add_option("OUTPUT", o.Output, "the WAV file to write")->required()->type_name("FILE");
+  AddKeyword(app, "--service", o.Emission.Service,
+             {{"eng", TService::English}, {"jpn", TService::Japanese}, {"english", TService::English},
+              {"japanese", TService::Japanese}},
+             "English 7-unit (default) or Japanese 10-unit")
+      ->type_name("eng|jpn");
+  auto* text = app.add_option("--text", o.Text, "the message")->type_name("TEXT");
+  app.add_option("--text-file", o.TextFile, "the message from a UTF-8 file")->type_name("FILE")->excludes(text);
+  app.add_option("--centf", fsk.CentF, "centre of the tone pair (default 800)")->type_name("HZ")->check(NumberIn(100, 20000));
+  app.add_option("--baud", fsk.Baud, "bit rate (default 100; e.g. 99.75 for a clock error)")
+      ->type_name("RATE")
+      ->check(NumberIn(10, 1000));
+  app.add_option("--amplitude", fsk.Amplitude, "tone amplitude in 16-bit units (default 8000)")
+      ->type_name("A")
+      ->check(NumberIn(0, 32767));
+  app.add_option_function<double>(
+         "--snr", [&fsk](double v) { fsk.SnrDb = v; },
+         "add white noise: tone power / noise power in the noise\n"
+         "bandwidth (default: no noise)")
+      ->type_name("DB")
+      ->check(NumberIn(-60, 200));
+  app.add_option("--noise-bw", fsk.NoiseBandwidth, "bandwidth the SNR refers to (default 500)")
+      ->type_name("HZ")
+      ->check(NumberIn(1, 22050));
+  app.add_option_function<double>(
+         "--seed", [&fsk](double v) { fsk.Seed = static_cast<uint32_t>(v); }, "noise seed (default 1)")
+      ->type_name("N")
+      ->check(NumberIn(0, 4294967295.0));
+  app.add_option("--offset", fsk.Offset, "frequency offset of both tones (default 0)")
+      ->type_name("HZ")
+      ->check(NumberIn(-1000, 1000));
+  AddFadingOption(app, fsk);
+  app.add_flag("--invert", o.Inverted, "inverted polarity");
+  app.add_option("--phasing", o.Emission.PhasingSeconds, "phasing before the message (default 10)")
+      ->type_name("SECONDS")
+      ->check(NumberIn(0, 3600));
+  app.add_option("--idle", o.Emission.IdleSeconds, "idle after the message (default 2)")
+      ->type_name("SECONDS")
+      ->check(NumberIn(0, 3600));
+  app.add_option("--lead", o.Lead, "silence (or noise, with --snr) before (default 0.5)")
+      ->type_name("SECONDS")
+      ->check(NumberIn(0, 3600));
+  app.add_option("--tail", o.Tail, "silence (or noise) after (default 1)")
+      ->type_name("SECONDS")
+      ->check(NumberIn(0, 3600));
+  return ParseCommandLine(app, argc, argv);
+}
+
+int Fail(const std::string& message)
+{
+  std::fprintf(stderr, "navtex-gen: %s\n", message.c_str());
+  return ExitFailure;
+}
+
+// The message: --text, --text-file or standard input, ending with a line end.
+bool ReadMessage(const TGenOptions& o, std::string& text, std::string& error)
+{
+  if (o.Text) {
+    text = *o.Text;
+  } else if (o.TextFile) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(*o.TextFile, ec)) {
+      error = "cannot read " + *o.TextFile + ": it is a directory";
+      return false;
     }
-    text.assign(std::istreambuf_iterator<char>(in), {});
-  } else if (!haveText) {
+    std::ifstream in(*o.TextFile, std::ios::binary);
+    if (in) text.assign(std::istreambuf_iterator<char>(in), {});
+    if (!in || in.bad()) {
+      error = "cannot read " + *o.TextFile;
+      return false;
+    }
+  } else {
     std::ostringstream s;
     s << std::cin.rdbuf();
     text = s.str();
   }
   if (text.empty() || text.back() != '\n') text.push_back('\n');
+  return true;
+}
 
-  std::vector<uint8_t> codes;
-  std::string error;
-  const bool ok = emission.Service == TService::English ? EnglishCodes(text, codes, error)
-                                                        : JapaneseCodes(text, codes, error);
-  if (!ok) {
-    std::fprintf(stderr, "navtex-gen: %s\n", error.c_str());
-    return 1;
-  }
-
-  const std::vector<int16_t> before = NoiseOnly(lead, fsk, 1);
-  const std::vector<int16_t> signal = ModulateFsk(EmissionBits(codes, emission, inverted), fsk);
-  const std::vector<int16_t> after = NoiseOnly(tail, fsk, 2);
-
+// Writes the frames (interleaved stereo) as a 44100 Hz 16-bit WAV file at
+// `path`; messages name the file as `name`.
+bool WriteWav(const std::string& path, const std::string& name, const std::vector<short>& frames,
+              std::string& error)
+{
   SF_INFO info{};
   info.samplerate = 44100;
   info.channels = 2;
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(output.c_str(), SFM_WRITE, &info);
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!f) {
-    std::fprintf(stderr, "navtex-gen: cannot write %s: %s\n", output.c_str(), sf_strerror(nullptr));
-    return 1;
+    error = "cannot write " + name + ": " + sf_strerror(nullptr);
+    return false;
   }
+  const sf_count_t n = static_cast<sf_count_t>(frames.size() / 2);
+  bool ok = sf_writef_short(f, frames.data(), n) == n && sf_error(f) == SF_ERR_NO_ERROR;
+  if (!ok) error = "writing " + name + " failed: " + sf_strerror(f);
+  if (sf_close(f) != 0 && ok) {
+    ok = false;
+    error = "writing " + name + " failed when closing it";
+  }
+  return ok;
+}
+
+int Generate(const TGenOptions& o)
+{
+  std::string text, error;
+  if (!ReadMessage(o, text, error)) return Fail(error);
+  std::vector<uint8_t> codes;
+  const bool ok = o.Emission.Service == TService::English ? EnglishCodes(text, codes, error)
+                                                          : JapaneseCodes(text, codes, error);
+  if (!ok) return Fail(error);
+
+  const std::vector<int16_t> before = NoiseOnly(o.Lead, o.Fsk, 1);
+  const std::vector<int16_t> signal = ModulateFsk(EmissionBits(codes, o.Emission, o.Inverted), o.Fsk);
+  const std::vector<int16_t> after = NoiseOnly(o.Tail, o.Fsk, 2);
   std::vector<short> frames;
   frames.reserve(2 * (before.size() + signal.size() + after.size()));
   for (const auto* part : {&before, &signal, &after})
@@ -186,12 +189,24 @@ int main(int argc, char** argv)
       frames.push_back(s);
       frames.push_back(0);
     }
-  const sf_count_t n = static_cast<sf_count_t>(frames.size() / 2);
-  const bool written = sf_writef_short(f, frames.data(), n) == n;
-  sf_close(f);
-  if (!written) {
-    std::fprintf(stderr, "navtex-gen: writing %s failed\n", output.c_str());
-    return 1;
-  }
+
+  // A file that cannot be written whole leaves the old one as it was.
+  if (!ReplaceFileWith(o.Output, error, [&](const std::string& path, std::string& err) {
+        return WriteWav(path, o.Output, frames, err);
+      }))
+    return Fail(error);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  TGenOptions options;
+  if (const std::optional<int> status = ParseOptions(argc, argv, options)) return *status;
+  try {
+    return Generate(options);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

@@ -1,4 +1,5 @@
 #include "app/application.h"
+#include "app/settings_location.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -7,9 +8,9 @@
 #include <exception>
 #include <memory>
 
+#include "app/device_dialog.h"
+#include "app/notice_window.h"
 #include "app/settings.h"
-#include "audio/unit8.h"
-#include "audio/unit9.h"
 #include "audio/wave_in.h"
 
 namespace brontel {
@@ -17,20 +18,22 @@ namespace brontel {
 TApplicationWindows::TApplicationWindows(TForm1Options options)
 {
   TWaveInDriver& driver = *options.Driver;
+  TDeviceDialogOptions dialogOptions = std::move(options.DeviceDialog);
   auto form1 = std::make_unique<TForm1>(std::move(options));
-  auto form9 = std::make_unique<TForm9>(form1.get());
-  auto form8 = std::make_unique<TForm8>(*form1, *form9, driver, form1.get());
-  form1->SetDeviceDialog(form8.get());
+  auto noticeWindow = std::make_unique<TNoticeWindow>(form1.get());
+  auto deviceDialog = std::make_unique<TDeviceDialog>(*form1, *noticeWindow, driver, std::move(dialogOptions),
+                                                      form1.get());
+  form1->SetDeviceDialog(deviceDialog.get());
   Form1 = form1.release();
-  Form9 = form9.release();
-  Form8 = form8.release();
+  NoticeWindow = noticeWindow.release();
+  DeviceDialog = deviceDialog.release();
 }
 
 TApplicationWindows::~TApplicationWindows()
 {
   if (Form1) Form1->SetDeviceDialog(nullptr);
-  delete Form8;
-  delete Form9;
+  delete DeviceDialog;
+  delete NoticeWindow;
   delete Form1;
 }
 
@@ -50,7 +53,7 @@ int RunBrontel(int argc, char** argv)
       const std::unique_ptr<TWaveInDriver> driver = MakePulseWaveInDriver();
       TForm1Options options;
       options.Driver = driver.get();
-      options.SettingsPath = SettingsFileName(QCoreApplication::applicationFilePath().toStdString());
+      options.SettingsPath = SettingsFilePath(QCoreApplication::applicationFilePath().toStdString());
       int status = 0;
       {
         TApplicationWindows windows(std::move(options));

@@ -9,13 +9,13 @@
 
 namespace brontel {
 
-class TForm8;
-class TForm9;
+class TDeviceDialog;
+class TNoticeWindow;
 
 class TApplicationWindows {
 public:
   explicit TApplicationWindows(TForm1Options options);
-  ~TApplicationWindows();  // Form8, then Form9, then Form1
+  ~TApplicationWindows();  // DeviceDialog, then NoticeWindow, then Form1
   TApplicationWindows(const TApplicationWindows&) = delete;
   TApplicationWindows& operator=(const TApplicationWindows&) = delete;
 
@@ -23,8 +23,8 @@ public:
   void Show();
 
   TForm1* Form1 = nullptr;
-  TForm9* Form9 = nullptr;
-  TForm8* Form8 = nullptr;
+  TNoticeWindow* NoticeWindow = nullptr;
+  TDeviceDialog* DeviceDialog = nullptr;
 };
 
 // The program: application title, the windows, the message loop. Returns the

@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <filesystem>
 #include <limits>
 #include <system_error>
 
@@ -45,8 +43,8 @@ std::optional<std::string_view> SectionOf(std::string_view line)
   if (t.empty() || t.front() != '[') return std::nullopt;
   t.remove_prefix(1);
   const std::size_t close = t.find(']');
-  if (close != std::string_view::npos) t = t.substr(0, close);
-  return Trim(t);
+  if (close == std::string_view::npos) return std::nullopt;  // "[name" alone is no section
+  return Trim(t.substr(0, close));
 }
 
 struct TKeyLine {
@@ -78,21 +76,6 @@ int HexDigit(char c)
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool WriteAll(int fd, const std::string& data, int& err)
-{
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -141,17 +124,28 @@ bool ProfileBool(std::string_view text, bool def) { return ProfileInt(text, def 
 TPrivateProfile::TLoad TPrivateProfile::Load(const std::string& path, std::string* error)
 {
   Lines.clear();
-  CrLf = false;
   Bom = false;
-  auto fail = [&](int err) {
-    if (error) *error = Reason(err);
+  auto fail = [&](int err, const char* reason = nullptr) {
+    if (error) *error = reason ? std::string(reason) : Reason(err);
     return TLoad::Failed;
   };
 
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never blocks: a pipe would wait for a writer, a device for its data.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return TLoad::Missing;
+    return fail(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+  if (!S_ISREG(st.st_mode)) return fail(0, NotRegularFileReason);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return TLoad::Missing;
     return fail(errno);
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // replaced since the look above
+    ::close(fd);
+    return fail(0, NotRegularFileReason);
   }
   std::string data;
   char buf[4096];
@@ -177,83 +171,50 @@ TPrivateProfile::TLoad TPrivateProfile::Load(const std::string& path, std::strin
     Bom = true;
     rest.remove_prefix(Utf8Bom.size());
   }
-  bool first = true;
   while (!rest.empty()) {
     const std::size_t nl = rest.find('\n');
-    std::string_view line = rest.substr(0, nl);
-    if (nl != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-      if (first) CrLf = true;
+    if (nl == std::string_view::npos) {
+      Lines.push_back({std::string(rest), {}});
+      break;
     }
-    if (nl != std::string_view::npos) first = false;
-    Lines.emplace_back(line);
-    if (nl == std::string_view::npos) break;
+    std::string_view line = rest.substr(0, nl);
+    const bool cr = !line.empty() && line.back() == '\r';
+    if (cr) line.remove_suffix(1);
+    Lines.push_back({std::string(line), cr ? "\r\n" : "\n"});
     rest.remove_prefix(nl + 1);
   }
   return TLoad::Ok;
+}
+
+const std::string& TPrivateProfile::NewLineEnd() const
+{
+  static const std::string lf = "\n";
+  for (const TLine& line : Lines)
+    if (!line.End.empty()) return line.End;
+  return lf;
 }
 
 std::string TPrivateProfile::Text() const
 {
   std::string out;
   if (Bom) out += Utf8Bom;
-  for (const std::string& line : Lines) {
-    out += line;
-    if (CrLf) out += '\r';
-    out += '\n';
+  for (const TLine& line : Lines) {
+    out += line.Text;
+    out += line.End.empty() ? NewLineEnd() : line.End;  // a last line gets its end when written
   }
   return out;
 }
 
-bool TPrivateProfile::Save(const std::string& path, std::string& error) const
+bool TPrivateProfile::Save(const std::string& path, std::string& error, const TFileWriteCalls& calls) const
 {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path target = path;
-  if (fs::is_symlink(target, ec)) {
-    const fs::path resolved = fs::weakly_canonical(target, ec);
-    if (!ec) target = resolved;
-  }
-
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = target.string() + ".tmp" + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    error = Reason(errno);
-    return false;
-  }
-
-  int err = 0;
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  bool ok = WriteAll(fd, Text(), err);
-  if (ok && ::fsync(fd) != 0) ok = false, err = errno;
-  if (::close(fd) != 0 && ok) ok = false, err = errno;
-  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false, err = errno;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    error = Reason(err);
-    return false;
-  }
-  // Make the rename itself durable; a failure here loses nothing already written.
-  const std::string dir = target.has_parent_path() ? target.parent_path().string() : std::string(".");
-  const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
+  return WriteFileAtomically(path, Text(), error, calls);
 }
 
 std::optional<std::string> TPrivateProfile::Get(std::string_view section, std::string_view key) const
 {
   bool inSection = false, seen = false;
-  for (const std::string& line : Lines) {
+  for (const TLine& entry : Lines) {
+    const std::string& line = entry.Text;
     if (const auto name = SectionOf(line)) {
       if (seen) break;  // only the first section of that name counts
       inSection = SameName(*name, section);
@@ -297,60 +258,35 @@ bool TPrivateProfile::Set(std::string_view section, std::string_view key, std::s
   std::string newLine(key);
   newLine.push_back('=');
   newLine.append(value);
+  const std::string end = NewLineEnd();
   std::size_t i = 0;
   for (; i < Lines.size(); ++i) {
-    const auto name = SectionOf(Lines[i]);
+    const auto name = SectionOf(Lines[i].Text);
     if (name && SameName(*name, section)) break;
   }
   if (i == Lines.size()) {
-    if (!Lines.empty() && !Trim(Lines.back()).empty()) Lines.emplace_back();
+    if (!Lines.empty() && Lines.back().End.empty()) Lines.back().End = end;
+    if (!Lines.empty() && !Trim(Lines.back().Text).empty()) Lines.push_back({{}, end});
     std::string header(1, '[');
     header.append(section);
     header.push_back(']');
-    Lines.push_back(std::move(header));
-    Lines.push_back(newLine);
+    Lines.push_back({std::move(header), end});
+    Lines.push_back({std::move(newLine), end});
     return true;
   }
 
   std::size_t lastContent = i;  // the section line or its last non-blank line
   for (std::size_t j = i + 1; j < Lines.size(); ++j) {
-    if (SectionOf(Lines[j])) break;
-    if (const auto kv = KeyOf(Lines[j]); kv && SameName(kv->Key, key)) {
-      Lines[j] = newLine;
+    if (SectionOf(Lines[j].Text)) break;
+    if (const auto kv = KeyOf(Lines[j].Text); kv && SameName(kv->Key, key)) {
+      Lines[j].Text = std::move(newLine);
       return true;
     }
-    if (!Trim(Lines[j]).empty()) lastContent = j;
+    if (!Trim(Lines[j].Text).empty()) lastContent = j;
   }
-  Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(lastContent + 1), newLine);
+  if (Lines[lastContent].End.empty()) Lines[lastContent].End = end;
+  Lines.insert(Lines.begin() + static_cast<std::ptrdiff_t>(lastContent + 1), TLine{std::move(newLine), end});
   return true;
-}
-
-std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
-                                    const std::string& path)
-{
-  TPrivateProfile profile;
-  profile.Load(path);
-  return profile.GetString(section, key, def);
-}
-
-int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
-                             const std::string& path)
-{
-  TPrivateProfile profile;
-  profile.Load(path);
-  return profile.GetInt(section, key, def);
-}
-
-bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
-                               const std::string& path, std::string& error)
-{
-  TPrivateProfile profile;
-  if (profile.Load(path, &error) == TPrivateProfile::TLoad::Failed) return false;
-  if (!profile.Set(section, key, value)) {
-    error = "invalid section, key or value";
-    return false;
-  }
-  return profile.Save(path, error);
 }
 
 }  // namespace brontel

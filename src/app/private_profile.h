@@ -6,9 +6,11 @@
 // names and values are ignored, a value in matching quotes loses its quotes;
 // writing a key updates it where it stands, adds a missing key at the end of
 // its section and a missing section at the end of the file, and leaves every
-// other line as it was (comments, blank lines, other sections and keys, the
-// file's line ends). A file is always replaced as a whole (a temporary file
-// beside it, then a rename), so a crash never leaves half a file behind.
+// other line as it was (comments, blank lines, other sections and keys, each
+// line's own line end; new lines take the file's first line end). A line
+// starting with "[" is a section only when a "]" closes the name. A file is
+// always replaced as a whole (see atomic_file.h), so a crash never leaves half
+// a file behind. Only regular files are read and written.
 //
 // Plain C++; no toolkit.
 #pragma once
@@ -18,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "app/atomic_file.h"
 
 namespace brontel {
 
@@ -30,13 +34,16 @@ public:
   };
 
   // Reads `path`, replacing what the profile held. On Failed the profile is
-  // empty and `error` says why.
+  // empty and `error` says why; anything but a regular file (a pipe, a device,
+  // a folder) fails without being read and without waiting.
   TLoad Load(const std::string& path, std::string* error = nullptr);
 
-  // Writes the profile to `path` atomically. A symbolic link is followed, the
-  // permissions of an existing file are kept. False with the system's reason
-  // in `error` when the file cannot be written; `path` is then unchanged.
-  bool Save(const std::string& path, std::string& error) const;
+  // Writes the profile to `path` atomically. A symbolic link to a regular
+  // file is followed, the permissions of an existing file are kept. False
+  // with the reason in `error` when the file cannot be written; `path` is
+  // then unchanged.
+  bool Save(const std::string& path, std::string& error,
+            const TFileWriteCalls& calls = SystemFileWriteCalls()) const;
 
   // The value of `key` in `section` (the first of each, if repeated), or
   // nothing when either is missing.
@@ -54,9 +61,13 @@ public:
   std::string Text() const;
 
 private:
-  std::vector<std::string> Lines;  // without their line ends
-  bool CrLf = false;               // lines end in "\r\n" (kept from the file read)
-  bool Bom = false;                // a UTF-8 byte-order mark led the file
+  struct TLine {
+    std::string Text;  // without its line end
+    std::string End;   // "\n", "\r\n", or empty for a last line without one
+  };
+  const std::string& NewLineEnd() const;
+  std::vector<TLine> Lines;
+  bool Bom = false;  // a UTF-8 byte-order mark led the file
 };
 
 // Reads an integer setting: signed decimal text, or hexadecimal after "$" or
@@ -68,13 +79,5 @@ int32_t ProfileInt(std::string_view text, int32_t def);
 // Reads a boolean setting: the integer reading with default 1 or 0; any
 // non-zero value is true.
 bool ProfileBool(std::string_view text, bool def);
-
-// One key at a time, each call reading (and writing) the whole file.
-std::string GetPrivateProfileString(std::string_view section, std::string_view key, std::string_view def,
-                                    const std::string& path);
-int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t def,
-                             const std::string& path);
-bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,
-                               const std::string& path, std::string& error);
 
 }  // namespace brontel

@@ -9,20 +9,24 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "app/banner.h"
+#include "app/device_dialog.h"
+#include "core/receiver.h"
+#include "app/qt_capture.h"
 #include "app/settings.h"
 #include "app/widgets.h"
-#include "audio/form_fonts.h"
-#include "audio/qt_capture.h"
-#include "audio/unit8.h"
+#include "app/window_fonts.h"
 #include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
+#include "decoder/text_output.h"
 #include "display/displays.h"
 #include "display/qt/qt_text_renderer.h"
 
@@ -31,6 +35,20 @@ namespace brontel {
 namespace {
 
 constexpr QRgb GlyphBackground = qRgb(0xD4, 0xD0, 0xC8);
+
+// Whether an input that failed to open may open later: the sound server or
+// the device may still come; a refused format or missing memory will not go.
+bool WorthRetrying(TWaveResult result)
+{
+  return result == TWaveResult::NoDriver || result == TWaveResult::BadDeviceId || result == TWaveResult::Error;
+}
+
+// The memo's line marking sound lost: "--- 5.2 s of audio lost ---".
+std::string InputGapLine(int blocksLost)
+{
+  const int tenths = std::max(blocksLost, 0);
+  return "--- " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s of audio lost ---";
+}
 
 QString Cp932ToQString(std::string_view text) { return QString::fromStdString(Cp932ToUtf8(text)); }
 
@@ -61,8 +79,12 @@ QImage GlyphImage(const TGlyph& glyph)
 
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens)
 {
+  // A stored position can be any 32-bit number: brought within the range a
+  // window can have before any sum is formed with it.
+  stored = QPoint(std::clamp(stored.x(), -MaxWindowCoordinate, MaxWindowCoordinate),
+                  std::clamp(stored.y(), -MaxWindowCoordinate, MaxWindowCoordinate));
   if (screens.isEmpty()) return stored;
-  const QRect titleBar(stored, QSize(std::max(size.width(), 1), 30));
+  const QRect titleBar(stored, QSize(std::clamp(size.width(), 1, MaxWindowCoordinate), 30));
   for (const QRect& screen : screens)
     if (screen.intersects(titleBar)) return stored;
   return screens.front().topLeft();
@@ -72,12 +94,11 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
 {
   BuildControls();
 
-  // 1. Capture constants: the engine with its format; no device open yet.
+  // The replaceable parts of the window the options left empty.
   if (!Options.CaptureErrors) {
     OwnErrors = std::make_unique<TMessageBoxReporter>();
     Options.CaptureErrors = OwnErrors.get();
   }
-  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx);
   if (!Options.SaveFileName) {
     Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
       return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
@@ -89,55 +110,59 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
       QMessageBox::critical(parent, QStringLiteral("Brontel"), text);
     };
   }
+  if (!Options.ShowNotice) {
+    Options.ShowNotice = [](QWidget* parent, const QString& text) {
+      QMessageBox::information(parent, QStringLiteral("Brontel"), text);
+    };
+  }
+  CaptureRetry = new QTimer(this);
+  CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
+  connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
 
-  // 2. The receiver's fixed constants are compile-time constants (receiver_state.h).
-  // 3., 4., 5. Input device, text stores, centre frequency.
-  InputIndex = 0;
-  Rx.Text.MemoText.clear();
-  Rx.Text.EditText.clear();
-  Rx.Text.Sink = this;
-  Rx.CentF = 800.0;
-
-  // 6. Settings.
+  // The stored settings.
   const TSettings settings = brontel::LoadSettings(Options.SettingsPath);
   MainTop = settings.MainTop;
   MainLeft = settings.MainLeft;
-  Rx.DispSpectrum = settings.DispSpectrum;
-  Rx.DispEyepattern = settings.DispEyepattern;
   InputIndex = settings.InputIndex;
   CentFPosition = settings.CentFPosition;
 
-  // 7. Centre frequency: the up-down keeps its position within 20 … 100, and
+  // Centre frequency: the up-down keeps its position within 20 … 100, and
   // the position read back from it is the one used.
   UpDown1->SetPosition(CentFPosition);
-  Rx.CentF = UpDown1->Position() * 10.0;
+
+  // The code tables, ready before the first block.
+  (void)CodeTable();
+
+  // The receiver with empty text stores that report to this window, and its
+  // displays, which draw their first frames now.
+  TextRenderer = std::make_unique<TQtTextRenderer>();
+  TSessionOptions receiver;
+  receiver.CentF = UpDown1->Position() * 10.0;
+  receiver.Sink = this;
+  receiver.Displays = true;
+  receiver.Labels = TextRenderer.get();
+  receiver.Views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
+  receiver.Views.Image2 = [this](const TRaster& raster) { Image2->ShowCopy(raster); };
+  receiver.DispSpectrum = settings.DispSpectrum;
+  receiver.DispEyepattern = settings.DispEyepattern;
+  SessionPtr = std::make_unique<TReceiverSession>(std::move(receiver));
   ShowCentF();
 
-  // 8., 9. Code tables, resonator.
-  (void)CodeTable();
-  InitFrontEndConstants(Rx);
+  // The capture engine, with no device open yet.
+  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx());
+  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
 
-  // 10., 11. Spectrum tables, the two rasters and their first frames.
-  TextRenderer = std::make_unique<TQtTextRenderer>();
-  TDisplayViews views;
-  views.Image1 = [this](const TRaster& raster) { Image1->ShowCopy(raster); };
-  views.Image2 = [this](const TRaster& raster) { Image2->ShowCopy(raster); };
-  DisplaysPtr = std::make_unique<TDisplays>(Rx, TextRenderer.get(), std::move(views));
-  Rx.Displays = DisplaysPtr.get();
-
-  // 12., 13. The capture format is the engine's; open the sound input. A
-  // failure has been reported and the program runs without audio.
-  OpenCapture();
+  // Last, the sound input. A failure has been reported and the program runs
+  // without audio until the input can be opened.
+  StartCapture(/*fallBack=*/true);
 }
 
 TForm1::~TForm1()
 {
-  if (OnStage) OnStage("destroy");
+  if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
-  Rx.Displays = nullptr;
-  DisplaysPtr.reset();
-  Rx.Text.Sink = nullptr;
   CapturePtr.reset();
+  SessionPtr.reset();
 }
 
 void TForm1::BuildControls()
@@ -172,7 +197,7 @@ void TForm1::BuildControls()
   QPalette silver = Label2->palette();
   silver.setColor(QPalette::Window, QColor(192, 192, 192));
   Label2->setPalette(silver);
-  Label2->setFont(GothicFont(16));
+  Label2->setFont(ReadoutFont(16));
   Label2->setText(QStringLiteral("500Hz"));
 
   UpDown1 = new TUpDown(20, 100, this);
@@ -212,13 +237,49 @@ void TForm1::FormCreate()
   move(VisiblePosition(QPoint(MainLeft, MainTop), frameGeometry().size(), screens));
 }
 
-bool TForm1::OpenCapture() { return CapturePtr->Engine().OpenCapture(InputIndex); }
+bool TForm1::TryOpenCapture(bool fallBack)
+{
+  CaptureRetry->stop();
+  TCaptureEngine& engine = CapturePtr->Engine();
+  if (engine.OpenCapture(InputIndex, /*report=*/false)) return true;
+  if (fallBack && InputIndex != 0 && engine.OpenResult() == TWaveResult::BadDeviceId) {
+    Options.ShowNotice(this, QStringLiteral("入力デバイス %1 が見つからないため、標準の入力デバイスを使います")
+                                 .arg(InputIndex));
+    InputIndex = 0;
+    if (DeviceDialogPtr) DeviceDialogPtr->MarkInUse(0);
+    if (engine.OpenCapture(InputIndex, /*report=*/false)) return true;
+  }
+  return false;
+}
 
-bool TForm1::CloseCapture() { return CapturePtr ? CapturePtr->Engine().CloseCapture() : true; }
+bool TForm1::OpenCapture() { return StartCapture(/*fallBack=*/false); }
+
+bool TForm1::StartCapture(bool fallBack)
+{
+  if (TryOpenCapture(fallBack)) return true;
+  TCaptureEngine& engine = CapturePtr->Engine();
+  engine.ShowOpenFailure();
+  if (WorthRetrying(engine.OpenResult())) CaptureRetry->start();
+  return false;
+}
+
+void TForm1::RetryCapture()
+{
+  if (TryOpenCapture(/*fallBack=*/true)) return;
+  if (WorthRetrying(CapturePtr->Engine().OpenResult())) CaptureRetry->start();
+}
+
+bool TForm1::RetryingCapture() const { return CaptureRetry && CaptureRetry->isActive(); }
+
+bool TForm1::CloseCapture()
+{
+  if (CaptureRetry) CaptureRetry->stop();
+  return CapturePtr ? CapturePtr->Engine().CloseCapture() : true;
+}
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-  if (OnStage) OnStage("close");
+  if (Options.OnStage) Options.OnStage("close");
   SaveSettings();  // a failure has been reported; the window still closes
   event->accept();
 }
@@ -228,13 +289,13 @@ bool TForm1::SaveSettings()
   TSettings s;
   s.MainTop = y();
   s.MainLeft = x();
-  s.DispSpectrum = Rx.DispSpectrum;
-  s.DispEyepattern = Rx.DispEyepattern;
+  s.DispSpectrum = Rx().DispSpectrum;
+  s.DispEyepattern = Rx().DispEyepattern;
   s.InputIndex = InputIndex;
   s.CentFPosition = UpDown1->Position();
   std::string reason;
-  if (brontel::SaveSettings(Options.SettingsPath, s, reason)) return true;
-  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath)));
+  if (brontel::SaveSettings(Options.SettingsPath, s, reason, Options.FileWrites)) return true;
+  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
   return false;
 }
 
@@ -244,6 +305,14 @@ void TForm1::MemoReplaced(std::string_view memoText)
   Memo.assign(memoText);
   Memo += "\r\n";
   ShowMemo(true);
+}
+
+void TForm1::InputGap(int blocksLost)
+{
+  // The line being received ends before the gap, and the memo says where
+  // sound is missing.
+  NoteInputGap(Rx(), blocksLost);
+  AppendMemoLine(Rx().Text, InputGapLine(blocksLost));
 }
 
 void TForm1::EditChanged(std::string_view text) { Edit2->setText(Cp932ToQString(text)); }
@@ -263,7 +332,7 @@ void TForm1::ShowCentF() { Label2->setText(QString::number(UpDown1->Position() *
 
 void TForm1::UpDown1Click()
 {
-  Rx.CentF = UpDown1->Position() * 10.0;
+  Rx().CentF = UpDown1->Position() * 10.0;
   ShowCentF();
 }
 
@@ -274,29 +343,27 @@ void TForm1::SpeedButton2Click()
   if (!QFileInfo(name).fileName().contains(QLatin1Char('.'))) name += QStringLiteral(".txt");
 
   // Written to a temporary file that replaces the target only when complete.
-  QSaveFile file(name);
-  const auto size = static_cast<qint64>(Memo.size());
-  if (file.open(QIODevice::WriteOnly) && file.write(Memo.data(), size) == size && file.commit()) return;
-  const QString reason = file.errorString();
+  std::string reason;
+  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), Memo, reason, Options.FileWrites)) return;
   Options.ShowError(this, QStringLiteral("ファイル %1 を作成できません。\n%2")
-                              .arg(QFileInfo(name).absoluteFilePath(), reason));
+                              .arg(QFileInfo(name).absoluteFilePath(), QString::fromLocal8Bit(reason.c_str())));
 }
 
 void TForm1::SpeedButton3Click() { QGuiApplication::clipboard()->setText(Cp932ToQString(Memo)); }
 
 void TForm1::SpeedButton1Click()
 {
-  if (Form8) Form8->exec();
+  if (DeviceDialogPtr) DeviceDialogPtr->exec();
 }
 
 void TForm1::Image1Click()
 {
-  if (DisplaysPtr) DisplaysPtr->Image1Click();
+  if (Displays()) Displays()->Image1Click();
 }
 
 void TForm1::Image2Click()
 {
-  if (DisplaysPtr) DisplaysPtr->Image2Click();
+  if (Displays()) Displays()->Image2Click();
 }
 
 }  // namespace brontel

@@ -3,10 +3,10 @@
 // received text. It hosts the receiver, its displays and the capture engine;
 // every block is processed on the user-interface thread as it arrives.
 //
-// Built in this order: capture constants, receiver constants, text stores,
-// settings, centre frequency, code tables, resonator, displays with their
-// first frames, and last the sound input. Closing the window writes the
-// settings; destroying it closes the sound input, then releases the displays.
+// The window is complete, with its settings applied and both displays showing
+// their first frames, before it opens the sound input, so that the first block
+// finds everything it needs. Closing the window writes the settings;
+// destroying it closes the sound input, then releases the displays.
 #pragma once
 
 #include <QImage>
@@ -22,11 +22,13 @@
 #include <string>
 #include <string_view>
 
+#include "app/atomic_file.h"
+#include "app/device_dialog.h"
 #include "app/glyphs.h"
-#include "audio/unit8.h"
-#include "core/receiver_state.h"
+#include "session/receiver_session.h"
 
 class QLabel;
+class QTimer;
 class QLineEdit;
 class QPlainTextEdit;
 class QToolButton;
@@ -35,7 +37,7 @@ namespace brontel {
 
 class TDisplays;
 class TErrorReporter;
-class TForm8;
+class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
 class TQtCapture;
@@ -46,9 +48,12 @@ class TWaveInDriver;
 // A glyph as a 16 × 16 image: black, and the light grey fully transparent.
 QImage GlyphImage(const TGlyph& glyph);
 
+inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size Qt allows
+
 // Where a window stored at `stored` goes: there, when its title-bar strip
 // (`size` wide, 30 pixels high) meets one of the `screens`; otherwise the
-// top-left corner of the first screen (the screen it was on is gone).
+// top-left corner of the first screen (the screen it was on is gone). Each
+// coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
 inline constexpr int ClientWidth = 458;
@@ -68,6 +73,18 @@ struct TForm1Options {
   // Shows a failure (a file that cannot be written) in a modal box. Null: a
   // message box.
   std::function<void(QWidget* parent, const QString& text)> ShowError;
+  // The system calls that write the saved text and the settings file.
+  TFileWriteCalls FileWrites = SystemFileWriteCalls();
+  // Tells the user something that is no failure (a stored input device that
+  // is gone). Null: an information box.
+  std::function<void(QWidget* parent, const QString& text)> ShowNotice;
+  // How often an input device that could not be opened is tried again.
+  int CaptureRetryMs = 1000;
+  // What the device dialog takes from outside.
+  TDeviceDialogOptions DeviceDialog;
+  // Runs at the start of the close handler ("close") and of the destructor
+  // ("destroy"); for tests that check the order of shut-down.
+  std::function<void(const char* stage)> OnStage;
 };
 
 class TForm1 final : public QWidget, public TTextSink, public TDeviceHost {
@@ -91,7 +108,7 @@ public:
   bool SaveSettings();
 
   // The device dialog, created after this window.
-  void SetDeviceDialog(TForm8* dialog) { Form8 = dialog; }
+  void SetDeviceDialog(TDeviceDialog* dialog) { DeviceDialogPtr = dialog; }
 
   // The memo's content in code page 932: the banner until the first line is
   // received, then the received text with one more "\r\n". This is what is
@@ -99,8 +116,8 @@ public:
   const std::string& MemoBytes() const { return Memo; }
 
   // The receiver and its parts.
-  TReceiver Rx;
-  TDisplays* Displays() const { return DisplaysPtr.get(); }
+  TReceiver& Rx() const { return SessionPtr->Receiver(); }
+  TDisplays* Displays() const { return SessionPtr->Displays(); }
   TQtCapture* Capture() const { return CapturePtr.get(); }
   const std::string& SettingsPath() const { return Options.SettingsPath; }
 
@@ -112,8 +129,12 @@ public:
   // TDeviceHost.
   int32_t GetInputIndex() const override { return InputIndex; }
   void SetInputIndex(int32_t row) override { InputIndex = row; }
+  // Opens the device of the input index. A failure is shown once; while the
+  // sound server or the device may still come, it is tried again in the
+  // background and recording starts when it opens.
   bool OpenCapture() override;
   bool CloseCapture() override;
+  bool RetryingCapture() const;
   QWidget* HostWindow() override { return this; }
 
   // Controls.
@@ -127,9 +148,6 @@ public:
   QToolButton* SpeedButton1;
   QPlainTextEdit* Memo1;
 
-  // Hook for tests: runs at the start of the close handler and of the destructor.
-  std::function<void(const char* stage)> OnStage;
-
 protected:
   void closeEvent(QCloseEvent* event) override;  // FormClose
 
@@ -139,15 +157,23 @@ private:
   void EditChanged(std::string_view text) override;
 
   void BuildControls();
+  void InputGap(int blocksLost);
+  // One attempt to open the input. `fallBack`: a stored device that is gone
+  // gives way to the standard input device, with a notice.
+  bool TryOpenCapture(bool fallBack);
+  // An attempt whose failure is shown, then retried while that makes sense.
+  bool StartCapture(bool fallBack);
+  void RetryCapture();
   void ShowMemo(bool caretAtEnd);
   void ShowCentF();
 
   TForm1Options Options;
   std::unique_ptr<TMessageBoxReporter> OwnErrors;
   std::unique_ptr<TQtTextRenderer> TextRenderer;
-  std::unique_ptr<TDisplays> DisplaysPtr;
+  std::unique_ptr<TReceiverSession> SessionPtr;
   std::unique_ptr<TQtCapture> CapturePtr;
-  TForm8* Form8 = nullptr;
+  TDeviceDialog* DeviceDialogPtr = nullptr;
+  QTimer* CaptureRetry = nullptr;
   std::string Memo;
 };
 

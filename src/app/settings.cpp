@@ -31,7 +31,7 @@ TSettings LoadSettings(const std::string& path)
   return s;
 }
 
-bool SaveSettings(const std::string& path, const TSettings& s, std::string& reason)
+bool SaveSettings(const std::string& path, const TSettings& s, std::string& reason, const TFileWriteCalls& calls)
 {
   TPrivateProfile profile;
   // A file that exists but cannot be read is not overwritten: its other
@@ -43,9 +43,14 @@ bool SaveSettings(const std::string& path, const TSettings& s, std::string& reas
   profile.Set("Disp", "Eyepattern", s.DispEyepattern ? "1" : "0");
   profile.Set("Wave", "Input", std::to_string(s.InputIndex));
   profile.Set("Wave", "CentF", std::to_string(s.CentFPosition));
-  return profile.Save(path, reason);
+  return profile.Save(path, reason, calls);
 }
 
-std::string CannotWriteMessage(std::string_view path) { return std::string(path) + " に書き込めません"; }
+std::string CannotWriteMessage(std::string_view path, std::string_view reason)
+{
+  std::string text = std::string(path) + " に書き込めません";
+  if (!reason.empty()) text.append("\n").append(reason);
+  return text;
+}
 
 }  // namespace brontel

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/atomic_file.h"
+
 namespace brontel {
 
 struct TSettings {
@@ -32,9 +34,11 @@ TSettings LoadSettings(const std::string& path);
 // All six are written in one atomic replacement of the file: either all of
 // them reach the file or (on failure) the file is unchanged. False with the
 // system's reason in `reason` on failure.
-bool SaveSettings(const std::string& path, const TSettings& settings, std::string& reason);
+bool SaveSettings(const std::string& path, const TSettings& settings, std::string& reason,
+                  const TFileWriteCalls& calls = SystemFileWriteCalls());
 
-// The message telling the user that the settings file cannot be written (UTF-8).
-std::string CannotWriteMessage(std::string_view path);
+// The message telling the user that the settings file cannot be written, with
+// the system's reason on a line of its own when there is one (UTF-8).
+std::string CannotWriteMessage(std::string_view path, std::string_view reason = {});
 
 }  // namespace brontel

@@ -1,5 +1,6 @@
 #include "audio/capture_engine.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -15,25 +16,17 @@ TWaveFormat MakeCaptureFormat()
   constexpr int channels = 2;
   constexpr int bits = 16;
   TWaveFormat f;
-  f.FormatTag = WaveFormatPcm;
   f.Channels = channels;
   f.SamplesPerSec = SampleRate;
-  f.AvgBytesPerSec = static_cast<uint32_t>(bits * 0.125 * SampleRate * channels);
-  f.BlockAlign = static_cast<uint16_t>(channels * bits * 0.125);
+  f.BlockAlign = static_cast<uint16_t>(channels * bits / 8);
   f.BitsPerSample = bits;
-  f.CbSize = 0;
   return f;
 }
 
 std::vector<std::string> InputDeviceNames(TWaveInDriver& driver)
 {
   std::vector<std::string> names;
-  const unsigned count = driver.GetNumDevs();
-  for (unsigned id = 0; id < count; ++id) {
-    std::string name;
-    if (driver.GetDevName(id, name) != TWaveResult::Ok) break;
-    names.push_back(std::move(name));
-  }
+  if (driver.ListDevices(names) != TWaveResult::Ok) names.clear();
   return names;
 }
 
@@ -55,15 +48,25 @@ void TCaptureEngine::WaveInCallback(TWaveIn&, TWaveInMsg msg, void* instance, TW
   if (self->Post) self->Post(self->OpenGeneration.load(std::memory_order_relaxed));
 }
 
-bool TCaptureEngine::Fail(std::string_view line1, std::string_view line2)
+bool TCaptureEngine::Fail(TWaveResult result, std::string_view line1, std::string_view line2)
 {
-  Errors.ShowError(line1, line2);
+  LastOpen = result;
+  FailLine1 = line1;
+  FailLine2 = line2;
+  if (Report) Errors.ShowError(line1, line2);
   return false;
 }
 
-bool TCaptureEngine::OpenCapture(int32_t inputIndex)
+void TCaptureEngine::ShowOpenFailure()
+{
+  if (LastOpen != TWaveResult::Ok) Errors.ShowError(FailLine1, FailLine2);
+}
+
+bool TCaptureEngine::OpenCapture(int32_t inputIndex, bool report)
 {
   CloseCapture();
+  Report = report;
+  LastOpen = TWaveResult::Ok;
   // A new generation before the device exists: messages of earlier opens
   // still waiting on the user-interface thread no longer match.
   OpenGeneration.fetch_add(1, std::memory_order_relaxed);
@@ -71,23 +74,24 @@ bool TCaptureEngine::OpenCapture(int32_t inputIndex)
   const int deviceId = inputIndex == 0 ? WaveMapper
                        : inputIndex > 0 ? inputIndex - 1
                                         : std::numeric_limits<int>::min();
-  if (WaveIn.Open(Device, deviceId, Format, &TCaptureEngine::WaveInCallback, this) != TWaveResult::Ok ||
-      !Device) {
+  const TWaveResult opened = WaveIn.Open(Device, deviceId, Format, &TCaptureEngine::WaveInCallback, this);
+  if (opened != TWaveResult::Ok || !Device) {
     Device.reset();
-    return Fail(OpenFailedLine1, OpenFailedLine2);
+    return Fail(opened == TWaveResult::Ok ? TWaveResult::Error : opened, OpenFailedLine1, OpenFailedLine2);
   }
 
   // All sample memory for this open at once; the slots are set up in order.
   Memory.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(HeaderCount) * BlockBytes]);
-  if (!Memory) return Fail(BufferFailedLine1, BufferFailedLine2);
+  if (!Memory) return Fail(TWaveResult::NoMem, BufferFailedLine1, BufferFailedLine2);
   for (int i = 0; i < HeaderCount; ++i) {
     TWaveHeader& h = Headers[static_cast<std::size_t>(i)];
     h = TWaveHeader{};
     h.Data = Memory.get() + static_cast<std::size_t>(i) * BlockBytes;
     h.BufferLength = BlockBytes;
-    if (Device->PrepareHeader(h) != TWaveResult::Ok) return Fail(BufferFailedLine1, BufferFailedLine2);
+    if (Device->PrepareHeader(h) != TWaveResult::Ok)
+      return Fail(TWaveResult::NoMem, BufferFailedLine1, BufferFailedLine2);
     Prepared = i + 1;
-    if (Device->AddBuffer(h) != TWaveResult::Ok) return Fail(BufferFailedLine1, BufferFailedLine2);
+    if (Device->AddBuffer(h) != TWaveResult::Ok) return Fail(TWaveResult::NoMem, BufferFailedLine1, BufferFailedLine2);
   }
   Device->Start();
   Recording = true;
@@ -123,6 +127,10 @@ std::span<const int16_t, BlockSamples> TCaptureEngine::TakeBlock()
   TWaveHeader& h = Headers[static_cast<std::size_t>(NextSlot)];
   NextSlot = NextSlot == HeaderCount - 1 ? 0 : NextSlot + 1;
 
+  const uint64_t lost = (h.BytesLostBefore + BlockBytes - 1) / BlockBytes;
+  LastGap = static_cast<int>(std::min<uint64_t>(lost, std::numeric_limits<int>::max()));
+  TotalLost += lost;
+
   // All 4410 frames, whatever the device says it recorded.
   if constexpr (std::endian::native == std::endian::little) {
     std::memcpy(Current.data(), h.Data, BlockBytes);
@@ -139,7 +147,9 @@ std::span<const int16_t, BlockSamples> TCaptureEngine::TakeBlock()
 bool TCaptureEngine::ProcessWaveBlock(uint64_t generation, TReceiver& rx)
 {
   if (!IsCurrent(generation)) return false;
-  ProcessBlock(rx, TakeBlock());
+  const std::span<const int16_t, BlockSamples> block = TakeBlock();
+  if (LastGap > 0 && OnGap) OnGap(LastGap);
+  ProcessBlock(rx, block);
   return true;
 }
 

@@ -63,8 +63,7 @@ public:
 TWaveFormat MakeCaptureFormat();
 
 // Names of the input devices, device id 0 first (rows 1 … n of the device
-// list; row 0 is the standard input device). Stops at the first device whose
-// name cannot be read, so that row − 1 stays the device id.
+// list; row 0 is the standard input device); none when the list cannot be had.
 std::vector<std::string> InputDeviceNames(TWaveInDriver& driver);
 
 class TCaptureEngine {
@@ -72,6 +71,9 @@ public:
   // Called on the audio side once per completed block; must only post a
   // message carrying `generation` to the user-interface thread.
   using TPostFn = std::function<void(uint64_t generation)>;
+  // Called on the user-interface thread when sound was lost (the ring was
+  // full for longer than it lasts), before the first block after the gap.
+  using TGapFn = std::function<void(int blocksLost)>;
 
   TCaptureEngine(TWaveInDriver& driver, TErrorReporter& errors, TPostFn post);
   ~TCaptureEngine();  // closes the capture
@@ -80,17 +82,32 @@ public:
 
   // Opens the device of `inputIndex` (0: the standard input device, k ≥ 1:
   // device id k − 1), sets up and queues the 32 blocks and starts recording.
-  // True on success; false after the failure has been shown to the user. An
-  // open capture is closed first.
-  bool OpenCapture(int32_t inputIndex);
+  // True on success; false after the failure has been shown to the user, or,
+  // with `report` false, kept for ShowOpenFailure. An open capture is closed
+  // first.
+  bool OpenCapture(int32_t inputIndex, bool report = true);
+
+  // What the last OpenCapture came to: Ok, the device's own failure, or NoMem
+  // when the blocks could not be set up.
+  TWaveResult OpenResult() const { return LastOpen; }
+  // Shows the failure of the last OpenCapture to the user (nothing after a
+  // success).
+  void ShowOpenFailure();
 
   // Stops recording and releases everything OpenCapture set up. Always true;
   // does nothing when no device is open.
   bool CloseCapture();
 
   // One block message. When `generation` is the current open's, takes the next
-  // block of the ring and runs it through the receiver; returns whether it did.
+  // block of the ring and runs it through the receiver, after telling the gap
+  // handler of sound lost before it; returns whether it did.
   bool ProcessWaveBlock(uint64_t generation, TReceiver& rx);
+  void SetGapHandler(TGapFn onGap) { OnGap = std::move(onGap); }
+
+  // Blocks of sound lost so far (a part of a block counts as one), and how
+  // many were lost just before the block taken last.
+  uint64_t BlocksLost() const { return TotalLost; }
+  int BlocksLostBeforeLastBlock() const { return LastGap; }
 
   // Whether a block message of `generation` stands for a block of the ring.
   bool IsCurrent(uint64_t generation) const;
@@ -110,11 +127,12 @@ public:
 
 private:
   static void WaveInCallback(TWaveIn& device, TWaveInMsg msg, void* instance, TWaveHeader* header);
-  bool Fail(std::string_view line1, std::string_view line2);
+  bool Fail(TWaveResult result, std::string_view line1, std::string_view line2);
 
   TWaveInDriver& WaveIn;
   TErrorReporter& Errors;
   const TPostFn Post;
+  TGapFn OnGap;
   const TWaveFormat Format;
 
   std::unique_ptr<TWaveIn> Device;            // null while closed
@@ -123,6 +141,11 @@ private:
   int Prepared = 0;                           // slots set up by the last open
   int NextSlot = 0;                           // slot of the next block message
   bool Recording = false;
+  bool Report = true;                         // failures are shown as they happen
+  uint64_t TotalLost = 0;
+  int LastGap = 0;
+  TWaveResult LastOpen = TWaveResult::Ok;
+  std::string_view FailLine1, FailLine2;      // the last open's failure
   // Written only while no device is open; read by the audio side.
   std::atomic<uint64_t> OpenGeneration{0};
   std::array<int16_t, BlockSamples> Current{};  // the block being processed

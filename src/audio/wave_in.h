@@ -7,6 +7,8 @@
 // takes it off the queue and reports it through the notification function on a
 // thread of its own. Reset hands every queued buffer back as done, each with its
 // own notification. Closing the device (destroying it) ends all notifications.
+// Sound that arrives while the queue is empty is dropped and counted; the next
+// buffer filled carries the count.
 //
 // TWaveInDriver is the platform: it enumerates the input devices and opens
 // them. MakePulseWaveInDriver() gives the PulseAudio one (PipeWire serves the
@@ -16,41 +18,40 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace brontel {
 
-// Capture format, the fields of a wave format record.
+// Capture format: interleaved PCM.
 struct TWaveFormat {
-  uint16_t FormatTag = 0;       // 1 = PCM
   uint16_t Channels = 0;        // interleaved channels
   uint32_t SamplesPerSec = 0;   // frames per second, Hz
-  uint32_t AvgBytesPerSec = 0;  // SamplesPerSec × BlockAlign
   uint16_t BlockAlign = 0;      // bytes per frame
-  uint16_t BitsPerSample = 0;   // 16: signed little-endian samples
-  uint16_t CbSize = 0;          // extra format bytes, always 0
+  uint16_t BitsPerSample = 0;   // 16: signed little-endian samples; 8: unsigned
 };
-inline constexpr uint16_t WaveFormatPcm = 1;
 
 // Header flags.
 inline constexpr uint32_t WaveHdrDone = 0x01;      // the device has finished with the buffer
 inline constexpr uint32_t WaveHdrPrepared = 0x02;  // PrepareHeader has been called
-inline constexpr uint32_t WaveHdrInQueue = 0x10;   // the buffer is in the device's queue
+inline constexpr uint32_t WaveHdrInQueue = 0x04;   // the buffer is in the device's queue
 
 // One capture buffer as the device sees it. The caller owns the header and the
 // buffer and keeps both alive while the buffer is prepared.
 struct TWaveHeader {
   uint8_t* Data = nullptr;     // the buffer
   uint32_t BufferLength = 0;   // its size, bytes
-  uint32_t BytesRecorded = 0;  // bytes written, set when the buffer is done
+  // Bytes the device had to drop, because no buffer was queued, just before
+  // this buffer's first byte; set by the device when the buffer is done.
+  uint64_t BytesLostBefore = 0;
   uint32_t Flags = 0;          // WaveHdr* flags, kept by the device
   TWaveHeader* Next = nullptr; // the device's queue link; not for the caller
 };
 
-// Notification messages.
-enum class TWaveInMsg : uint32_t {
-  Open = 0x3BE,   // the device has been opened
-  Close = 0x3BF,  // the device is being closed
-  Data = 0x3C0,   // a buffer is done (header given)
+// Notifications.
+enum class TWaveInMsg {
+  Open,   // the device has been opened
+  Close,  // the device is being closed
+  Data,   // a buffer is done (header given)
 };
 
 enum class TWaveResult {
@@ -64,9 +65,6 @@ enum class TWaveResult {
   Unprepared,    // the buffer has not been prepared
   InvalidParam,  // a null or empty buffer
 };
-
-// A short English description of a result, for logs and test messages.
-const char* WaveResultText(TWaveResult result);
 
 // Device id of the standard input device.
 inline constexpr int WaveMapper = -1;
@@ -102,15 +100,15 @@ public:
 class TWaveInDriver {
 public:
   virtual ~TWaveInDriver() = default;
-  // Opens input device `deviceId` (0 … GetNumDevs() − 1, or WaveMapper for the
+  // Opens input device `deviceId` (an index into ListDevices, or WaveMapper for the
   // standard input device) with `format`. On success `device` holds the open
   // device and the result is Ok; otherwise `device` is left empty.
   virtual TWaveResult Open(std::unique_ptr<TWaveIn>& device, int deviceId,
                            const TWaveFormat& format, TWaveInProc proc, void* instance) = 0;
-  // Number of input devices; 0 when there are none or nothing answers.
-  virtual unsigned GetNumDevs() = 0;
-  // The name of input device `deviceId` (UTF-8) to show to the user.
-  virtual TWaveResult GetDevName(unsigned deviceId, std::string& name) = 0;
+  // The names (UTF-8, to show to the user) of all input devices, device id 0
+  // first, from one look at the system: the ids and names always belong
+  // together. Fails (and leaves `names` empty) when nothing answers.
+  virtual TWaveResult ListDevices(std::vector<std::string>& names) = 0;
 };
 
 // The PulseAudio driver. Input devices are the server's sources, monitors of

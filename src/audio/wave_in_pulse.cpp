@@ -19,22 +19,6 @@
 
 namespace brontel {
 
-const char* WaveResultText(TWaveResult result)
-{
-  switch (result) {
-    case TWaveResult::Ok: return "no error";
-    case TWaveResult::Error: return "unspecified error";
-    case TWaveResult::BadDeviceId: return "no such input device";
-    case TWaveResult::NoDriver: return "no sound server answers";
-    case TWaveResult::NoMem: return "out of memory";
-    case TWaveResult::BadFormat: return "capture format refused";
-    case TWaveResult::StillPlaying: return "buffer still queued";
-    case TWaveResult::Unprepared: return "buffer not prepared";
-    case TWaveResult::InvalidParam: return "invalid buffer";
-  }
-  return "unknown result";
-}
-
 namespace {
 
 constexpr int ConnectTimeoutMs = 5000;  // longest wait for the server during an open
@@ -143,7 +127,7 @@ bool ListSources(pa_threaded_mainloop* loop, pa_context* context, std::vector<TS
   return true;
 }
 
-// A short-lived connection for enumerating the sources.
+// A short-lived connection for listing the sources once.
 class TProbe {
 public:
   ~TProbe()
@@ -184,7 +168,6 @@ private:
 
 bool ToSampleSpec(const TWaveFormat& f, pa_sample_spec& sampleSpec)
 {
-  if (f.FormatTag != WaveFormatPcm) return false;
   if (f.BitsPerSample == 16)
     sampleSpec.format = PA_SAMPLE_S16LE;
   else if (f.BitsPerSample == 8)
@@ -195,7 +178,6 @@ bool ToSampleSpec(const TWaveFormat& f, pa_sample_spec& sampleSpec)
   sampleSpec.channels = static_cast<uint8_t>(f.Channels);
   if (f.Channels == 0 || f.Channels > PA_CHANNELS_MAX) return false;
   if (f.BlockAlign != f.Channels * f.BitsPerSample / 8) return false;
-  if (f.AvgBytesPerSec != static_cast<uint64_t>(f.SamplesPerSec) * f.BlockAlign) return false;
   return pa_sample_spec_valid(&sampleSpec) != 0;
 }
 
@@ -275,7 +257,7 @@ public:
         result = TWaveResult::StillPlaying;
       } else {
         h.Flags = (h.Flags & ~WaveHdrDone) | WaveHdrInQueue;
-        h.BytesRecorded = 0;
+        h.BytesLostBefore = 0;
         h.Next = nullptr;
         if (Tail)
           Tail->Next = &h;
@@ -311,6 +293,7 @@ public:
       Started = false;
       Cork(true);
       while (Head) Complete();
+      Lost = 0;
     });
     return TWaveResult::Ok;
   }
@@ -386,10 +369,19 @@ private:
     if (pa_operation* op = pa_stream_cork(Stream, cork ? 1 : 0, nullptr, nullptr)) pa_operation_unref(op);
   }
 
-  // Copies recorded bytes (null: a gap, recorded as silence) into the queue.
+  // Copies recorded bytes (null: a gap, recorded as silence) into the queue;
+  // what finds the queue empty is dropped and counted for the next buffer.
   void Deliver(const uint8_t* data, std::size_t n)
   {
-    while (Started && n > 0 && Head) {
+    while (Started && n > 0) {
+      if (!Head) {
+        Lost += n;
+        return;
+      }
+      if (HeadFill == 0) {
+        Head->BytesLostBefore = Lost;
+        Lost = 0;
+      }
       const std::size_t take = std::min<std::size_t>(n, Head->BufferLength - HeadFill);
       if (data) {
         std::memcpy(Head->Data + HeadFill, data, take);
@@ -416,10 +408,8 @@ private:
   // The head is done: off the queue and reported.
   void Complete()
   {
-    const uint32_t recorded = HeadFill;
     HeadFill = 0;
     TWaveHeader* h = Unlink();
-    h->BytesRecorded = recorded;
     h->Flags |= WaveHdrDone;
     Proc(*this, TWaveInMsg::Data, Instance, h);
   }
@@ -539,6 +529,7 @@ private:
   TWaveHeader* Head = nullptr;
   TWaveHeader* Tail = nullptr;
   uint32_t HeadFill = 0;  // bytes already in the head buffer
+  uint64_t Lost = 0;      // bytes dropped since the last buffer began
 };
 
 class TPulseWaveInDriver final : public TWaveInDriver {
@@ -563,28 +554,20 @@ public:
     }
   }
 
-  unsigned GetNumDevs() override
+  TWaveResult ListDevices(std::vector<std::string>& names) override
   {
-    std::vector<TSource> sources;
-    try {
-      if (!TProbe().Sources(sources)) return 0;
-    } catch (...) {
-      return 0;
-    }
-    return static_cast<unsigned>(sources.size());
-  }
-
-  TWaveResult GetDevName(unsigned deviceId, std::string& name) override
-  {
+    names.clear();
     try {
       std::vector<TSource> sources;
       if (!TProbe().Sources(sources)) return TWaveResult::NoDriver;
-      if (deviceId >= sources.size()) return TWaveResult::BadDeviceId;
-      name = sources[deviceId].Description;
+      names.reserve(sources.size());
+      for (TSource& source : sources) names.push_back(std::move(source.Description));
       return TWaveResult::Ok;
     } catch (const std::bad_alloc&) {
+      names.clear();
       return TWaveResult::NoMem;
     } catch (...) {
+      names.clear();
       return TWaveResult::Error;
     }
   }

@@ -1,29 +1,19 @@
 #include "core/receiver.h"
 
-#include "decoder/character_sync.h"
-#include "dsp/bandpass.h"
-#include "dsp/bit_timing.h"
-#include "dsp/decimate.h"
-#include "dsp/discriminator.h"
-#include "dsp/mixer.h"
-
 namespace brontel {
-
-void InitFrontEndConstants(TReceiver& rx) { InitResonator(rx); }
 
 void ProcessChannel(TReceiver& rx, int ch)
 {
   TChannelState& s = rx.Channels[ch];
-  s.BitCount = 0;
-  Decimate(rx, ch);
-  // No stage feeds back to an earlier one, so each stage may run over the
-  // whole block before the next starts: every stage still sees its samples in
-  // order and the numbers are those of the sample-by-sample loop.
-  for (int m = 0; m < BlockLen; ++m) MixSample(rx, ch, m);
-  BandPassBlock(rx, ch);
-  DiscriminateBlock(rx, ch);
-  for (int m = 0; m < BlockLen; ++m) TimeSample(rx, ch, m);
-  DecodeBits(rx, ch);
+  // No stage feeds back to an earlier one, so each stage runs over the whole
+  // block before the next starts: every stage still sees its samples in order
+  // and the numbers are those of a sample-by-sample loop.
+  Decimate(s, s.WorkBuf, s.DecimBuf);
+  MixBlock(s, rx.CentF, s.DecimBuf, rx.MixedBuf);
+  BandPassBlock(s, rx.MixedBuf, s.BandBuf);
+  DiscriminateBlock(s, s.BandBuf, s.PhaseBuf, s.DiscBuf);
+  TimeBlock(s, s.DiscBuf, s.ClockBuf, s.SampleFlags, s);
+  DecodeBits(s, s.Bits(), rx.Text);
 }
 
 void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block)
@@ -41,5 +31,18 @@ void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block)
     rx.Displays->DrawSpectrum();
   }
 }
+
+void NoteInputGap(TReceiver& rx, int blocksLost)
+{
+  if (blocksLost <= 0) return;
+  for (int ch = 0; ch < ActiveChannels; ++ch) {
+    FlushLine(rx, ch);
+    rx.Channels[ch].Sync = TSync::Hunting;
+    rx.Channels[ch].KanjiCount = 0;
+  }
+}
+
+void FlushLine(TReceiver& rx, int ch) { FlushLine(rx.Text, rx.Channels[ch].LineText); }
+void ClearLine(TReceiver& rx, int ch) { ClearLine(rx.Text, rx.Channels[ch].LineText); }
 
 }  // namespace brontel

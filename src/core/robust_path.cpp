@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "dsp/rates.h"
+
 namespace brontel {
 
 namespace {

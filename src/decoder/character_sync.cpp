@@ -2,17 +2,9 @@
 
 #include <algorithm>
 
-#include "decoder/code_table.h"
-#include "decoder/text_output.h"
-
 namespace brontel {
 
 namespace {
-
-constexpr int EngRepeat = 35;  // bits between the two copies of an English character
-constexpr int JisRepeat = 50;  // bits between the two copies of a Japanese character
-constexpr int EngEvalSlot = 13;
-constexpr int JisEvalSlot = 19;
 
 // Register contents of the phasing patterns, positions in increasing order.
 constexpr uint8_t EngPhasingNew[7] = {0, 0, 0, 1, 1, 1, 1};  // 0x78 at positions 0 … 6
@@ -20,216 +12,190 @@ constexpr uint8_t EngPhasingOld[7] = {1, 1, 0, 0, 1, 1, 0};  // 0x33 at position
 constexpr uint8_t JisPhasingNew[10] = {0, 1, 1, 0, 0, 0, 0, 1, 0, 0};  // data 4
 constexpr uint8_t JisPhasingOld[10] = {0, 0, 1, 0, 0, 1, 1, 0, 0, 1};  // data 25
 
-bool CopiesAgree(const TChannelState& s, int length, int distance)
+bool CopiesAgree(const TCharDecoder& d, int length, int distance)
 {
-  return std::equal(s.BitReg.begin(), s.BitReg.begin() + length, s.BitReg.begin() + distance);
+  return std::equal(d.BitReg.begin(), d.BitReg.begin() + length, d.BitReg.begin() + distance);
 }
 
-// Whether positions 0 … n−1 hold `fresh` and positions d … d+n−1 hold `old`,
-// each bit inverted when `inverted`.
-bool HoldsPattern(const TChannelState& s, const uint8_t* fresh, const uint8_t* old, int n, int d,
+// Whether positions 0 … n−1 hold `fresh` and positions dist … dist+n−1 hold
+// `old`, each bit inverted when `inverted`.
+bool HoldsPattern(const TCharDecoder& d, const uint8_t* fresh, const uint8_t* old, int n, int dist,
                   bool inverted)
 {
   const uint8_t flip = inverted ? 1 : 0;
   for (int i = 0; i < n; ++i)
-    if (s.BitReg[i] != (fresh[i] ^ flip) || s.BitReg[d + i] != (old[i] ^ flip)) return false;
+    if (d.BitReg[i] != (fresh[i] ^ flip) || d.BitReg[dist + i] != (old[i] ^ flip)) return false;
   return true;
 }
 
-void InvertRegister(TChannelState& s)
+void InvertRegister(TCharDecoder& d)
 {
-  for (uint8_t& b : s.BitReg) b = 1 - b;
+  for (uint8_t& b : d.BitReg) b = 1 - b;
 }
 
-bool HasText(const TChannelState& s, int code) { return !CodeTable()[s.Shift][code].empty(); }
-
-void EnglishStep(TReceiver& rx, int ch)
+// English: the five newest characters (one repetition distance) all have
+// four ones, the newest agreeing with its copy.
+bool EnglishJoinable(const TCharDecoder& d)
 {
-  TChannelState& s = rx.Channels[ch];
-  if (s.InSync) {
-    if (s.SlotCount != EngEvalSlot) {
-      s.SlotCount = s.SlotCount + 1;
-      return;
-    }
-    if (CopiesAgree(s, 7, EngRepeat)) {
-      if (EngWeight(s, 0) != 4) {
-        FlushLine(rx, ch);
-        s.InSync = false;
-        return;
-      }
-      const int code = EngCode(s, 0);
-      if (!HasText(s, code)) {
-        FlushLine(rx, ch);
-        s.InSync = false;
-        return;
-      }
-      s.SlotCount = 0;
-      HandleEngCode(rx, ch, static_cast<uint8_t>(code));
-      return;
-    }
-    if (FindPhasing(s) == TPhasing::English) {
-      s.SlotCount = 0;
-      return;
-    }
-    s.InSync = false;
-    FlushLine(rx, ch);
-    return;
-  }
-
-  if (CopiesAgree(s, 7, EngRepeat)) {
-    for (int p = 0; p < EngRepeat; p += 7)
-      if (EngWeight(s, p) != 4) return;
-    s.SlotCount = 0;
-    s.InSync = true;
-    const int code = EngCode(s, 0);
-    if (!HasText(s, code)) {
-      s.InSync = false;
-      FlushLine(rx, ch);
-    } else {
-      s.SlotCount = 0;
-      HandleEngCode(rx, ch, static_cast<uint8_t>(code));
-    }
-    return;
-  }
-
-  switch (FindPhasing(s)) {
-    case TPhasing::JapaneseInverted:
-    case TPhasing::Japanese:
-      s.EngMode = false;
-      ClearLine(rx, ch);
-      break;
-    case TPhasing::EnglishInverted:
-      ClearLine(rx, ch);
-      s.Inverted = !s.Inverted;
-      InvertRegister(s);
-      s.InSync = true;
-      s.SlotCount = 0;
-      break;
-    case TPhasing::English:
-      ClearLine(rx, ch);
-      s.InSync = true;
-      s.SlotCount = 0;
-      break;
-    case TPhasing::None:
-      break;
-  }
+  for (int p = 0; p < EnglishCode().Repeat; p += EnglishCode().Units)
+    if (EngWeight(d, p) != 4) return false;
+  return true;
+}
+int EnglishRead(const TCharDecoder& d) { return EngCode(d, 0); }
+bool EnglishValid(const TCharDecoder& d, int code)
+{
+  return EngWeight(d, 0) == 4 && !CodeTable()[d.Shift][code].empty();
 }
 
-void JapaneseStep(TReceiver& rx, int ch)
+// Japanese: one agreeing valid character is enough.
+bool JapaneseJoinable(const TCharDecoder& d) { return JisValid(d, 0); }
+int JapaneseRead(const TCharDecoder& d) { return JisData(d, 0); }
+bool JapaneseValid(const TCharDecoder& d, int) { return JisValid(d, 0); }
+
+// A character's repetition starts five character slots after its first
+// transmission, and a character of the same kind is due every second slot.
+constexpr int RepeatChars = 5;
+constexpr int SlotsPerChar = 2;
+
+constexpr TServiceCode English{
+    .English = true, .Units = 7, .Repeat = RepeatChars * 7, .EvalSlot = SlotsPerChar * 7 - 1, .SentInverted = false,
+    .Upright = TPhasing::English, .Upside = TPhasing::EnglishInverted,
+    .Joinable = EnglishJoinable, .Read = EnglishRead, .Valid = EnglishValid, .Handle = HandleEngCode};
+
+constexpr TServiceCode Japanese{
+    .English = false, .Units = 10, .Repeat = RepeatChars * 10, .EvalSlot = SlotsPerChar * 10 - 1,
+    .SentInverted = true,
+    .Upright = TPhasing::Japanese, .Upside = TPhasing::JapaneseInverted,
+    .Joinable = JapaneseJoinable, .Read = JapaneseRead, .Valid = JapaneseValid, .Handle = HandleJisByte};
+
+// Leaving synchronisation writes the line; a Japanese pair is never held
+// across it (outside Japanese synchronisation no pair is ever half held).
+void LoseSync(TCharDecoder& d, TTextStore& text)
 {
-  TChannelState& s = rx.Channels[ch];
-  if (s.InSync) {
-    if (s.SlotCount != JisEvalSlot) {
-      s.SlotCount = s.SlotCount + 1;
+  d.Sync = TSync::Hunting;
+  d.KanjiCount = 0;
+  FlushLine(text, d.LineText);
+}
+
+void Accept(TCharDecoder& d, const TServiceCode& svc, TTextStore& text, int value)
+{
+  d.SlotCount = 0;
+  svc.Handle(d, text, static_cast<uint8_t>(value));
+}
+
+// In synchronisation: one character is due every character period. Agreeing
+// copies must form a valid character; disagreeing ones are only allowed while
+// the service's phasing is received.
+void LockedStep(TCharDecoder& d, const TServiceCode& svc, TTextStore& text)
+{
+  if (d.SlotCount != svc.EvalSlot) {
+    d.SlotCount = d.SlotCount + 1;
+    return;
+  }
+  if (CopiesAgree(d, svc.Units, svc.Repeat)) {
+    const int value = svc.Read(d);
+    if (!svc.Valid(d, value)) {
+      LoseSync(d, text);
       return;
     }
-    if (CopiesAgree(s, 10, JisRepeat)) {
-      if (!JisValid(s, 0)) {
-        s.InSync = false;
-        s.KanjiCount = 0;
-        FlushLine(rx, ch);
-        return;
-      }
-      s.SlotCount = 0;
-      HandleJisByte(rx, ch, static_cast<uint8_t>(JisData(s, 0)));
+    Accept(d, svc, text, value);
+    return;
+  }
+  if (FindPhasing(d) == svc.Upright) {
+    d.SlotCount = 0;
+    d.KanjiCount = 0;
+    return;
+  }
+  LoseSync(d, text);
+}
+
+// Out of synchronisation: join traffic already under way when the copies
+// agree, or synchronise on the phasing (either polarity) of the current
+// service; the other service's phasing switches the mode.
+void HuntingStep(TCharDecoder& d, const TServiceCode& svc, TTextStore& text)
+{
+  if (CopiesAgree(d, svc.Units, svc.Repeat)) {
+    if (!svc.Joinable(d)) return;
+    const int value = svc.Read(d);
+    if (!svc.Valid(d, value)) {
+      FlushLine(text, d.LineText);
       return;
     }
-    if (FindPhasing(s) == TPhasing::Japanese) {
-      s.SlotCount = 0;
-      s.KanjiCount = 0;
-      return;
-    }
-    s.InSync = false;
-    s.KanjiCount = 0;
-    FlushLine(rx, ch);
+    d.Sync = TSync::Locked;
+    d.KanjiCount = 0;
+    Accept(d, svc, text, value);
     return;
   }
 
-  if (CopiesAgree(s, 10, JisRepeat)) {
-    if (JisValid(s, 0)) {
-      s.SlotCount = 0;
-      s.InSync = true;
-      s.KanjiCount = 0;
-      HandleJisByte(rx, ch, static_cast<uint8_t>(JisData(s, 0)));
-    }
+  const TPhasing phasing = FindPhasing(d);
+  if (phasing == TPhasing::None) return;
+  ClearLine(text, d.LineText);
+  if (phasing != svc.Upright && phasing != svc.Upside) {
+    d.EngMode = !svc.English;
     return;
   }
-
-  switch (FindPhasing(s)) {
-    case TPhasing::EnglishInverted:
-    case TPhasing::English:
-      s.EngMode = true;
-      ClearLine(rx, ch);
-      break;
-    case TPhasing::JapaneseInverted:
-      ClearLine(rx, ch);
-      s.Inverted = !s.Inverted;
-      InvertRegister(s);
-      s.InSync = true;
-      s.SlotCount = 0;
-      break;
-    case TPhasing::Japanese:
-      ClearLine(rx, ch);
-      s.InSync = true;
-      s.SlotCount = 0;
-      break;
-    case TPhasing::None:
-      break;
+  if (phasing == svc.Upside) {
+    d.Inverted = !d.Inverted;
+    InvertRegister(d);
   }
+  d.Sync = TSync::Locked;
+  d.SlotCount = 0;
 }
 
 }  // namespace
 
-int EngCode(const TChannelState& s, int p)
+const TServiceCode& EnglishCode() { return English; }
+const TServiceCode& JapaneseCode() { return Japanese; }
+
+int EngCode(const TCharDecoder& d, int p)
 {
   int code = 0;
-  for (int i = 0; i < 7; ++i) code += s.BitReg[p + i] << i;
+  for (int i = 0; i < 7; ++i) code += d.BitReg[p + i] << i;
   return code;
 }
 
-int EngWeight(const TChannelState& s, int p)
+int EngWeight(const TCharDecoder& d, int p)
 {
   int ones = 0;
-  for (int i = 0; i < 7; ++i) ones += s.BitReg[p + i];
+  for (int i = 0; i < 7; ++i) ones += d.BitReg[p + i];
   return ones;
 }
 
-int JisData(const TChannelState& s, int p)
+int JisData(const TCharDecoder& d, int p)
 {
   int data = 0;
-  for (int i = 0; i < 7; ++i) data += s.BitReg[p + 3 + i] << (6 - i);
+  for (int i = 0; i < 7; ++i) data += d.BitReg[p + 3 + i] << (6 - i);
   return data;
 }
 
-bool JisValid(const TChannelState& s, int p)
+bool JisValid(const TCharDecoder& d, int p)
 {
   int ones = 0;
-  for (int i = 0; i < 7; ++i) ones += s.BitReg[p + 3 + i];
-  const int check = s.BitReg[p] + 2 * s.BitReg[p + 1] + 4 * s.BitReg[p + 2];
+  for (int i = 0; i < 7; ++i) ones += d.BitReg[p + 3 + i];
+  const int check = d.BitReg[p] + 2 * d.BitReg[p + 1] + 4 * d.BitReg[p + 2];
   return ones + check == 7;
 }
 
-TPhasing FindPhasing(const TChannelState& s)
+TPhasing FindPhasing(const TCharDecoder& d)
 {
-  if (HoldsPattern(s, JisPhasingNew, JisPhasingOld, 10, JisRepeat, true)) return TPhasing::JapaneseInverted;
-  if (HoldsPattern(s, JisPhasingNew, JisPhasingOld, 10, JisRepeat, false)) return TPhasing::Japanese;
-  if (HoldsPattern(s, EngPhasingNew, EngPhasingOld, 7, EngRepeat, true)) return TPhasing::EnglishInverted;
-  if (HoldsPattern(s, EngPhasingNew, EngPhasingOld, 7, EngRepeat, false)) return TPhasing::English;
+  if (HoldsPattern(d, JisPhasingNew, JisPhasingOld, 10, Japanese.Repeat, true)) return TPhasing::JapaneseInverted;
+  if (HoldsPattern(d, JisPhasingNew, JisPhasingOld, 10, Japanese.Repeat, false)) return TPhasing::Japanese;
+  if (HoldsPattern(d, EngPhasingNew, EngPhasingOld, 7, English.Repeat, true)) return TPhasing::EnglishInverted;
+  if (HoldsPattern(d, EngPhasingNew, EngPhasingOld, 7, English.Repeat, false)) return TPhasing::English;
   return TPhasing::None;
 }
 
-void DecodeBits(TReceiver& rx, int ch)
+void DecodeBits(TCharDecoder& d, std::span<const uint8_t> bits, TTextStore& text)
 {
-  TChannelState& s = rx.Channels[ch];
-  for (int i = 0; i < s.BitCount; ++i) {
-    const uint8_t b = s.BitBuf[i];
-    std::copy_backward(s.BitReg.begin(), s.BitReg.end() - 1, s.BitReg.end());
-    const bool asTaken = (s.EngMode && !s.Inverted) || (!s.EngMode && s.Inverted);
-    s.BitReg[0] = asTaken ? b : static_cast<uint8_t>(1 - b);
-    if (s.EngMode)
-      EnglishStep(rx, ch);
+  for (const uint8_t b : bits) {
+    const TServiceCode& svc = d.EngMode ? English : Japanese;
+    std::copy_backward(d.BitReg.begin(), d.BitReg.end() - 1, d.BitReg.end());
+    const bool flip = svc.SentInverted != d.Inverted;
+    d.BitReg[0] = flip ? static_cast<uint8_t>(1 - b) : b;
+    if (d.InSync())
+      LockedStep(d, svc, text);
     else
-      JapaneseStep(rx, ch);
+      HuntingStep(d, svc, text);
   }
 }
 

@@ -67,19 +67,18 @@ const TCodeTable& CodeTable()
   return table;
 }
 
-void HandleEngCode(TReceiver& rx, int ch, uint8_t code)
+void HandleEngCode(TCharText& s, TTextStore& text, uint8_t code)
 {
-  TChannelState& s = rx.Channels[ch];
   switch (code) {
     case CodeLetters: s.Shift = 0; return;
     case CodeFigures: s.Shift = 1; return;
     case CodeSync1:
     case CodeSync2:
     case CodeCarriageReturn: return;
-    case CodeLineFeed: FlushLine(rx, ch); return;
+    case CodeLineFeed: FlushLine(text, s.LineText); return;
     default:
       s.LineText.append(CodeTable()[s.Shift][code]);
-      ShowEditLine(rx.Text, s.LineText);
+      ShowEditLine(text, s.LineText);
       return;
   }
 }
@@ -99,13 +98,12 @@ std::array<uint8_t, 2> JisToShiftJis(uint8_t j1, uint8_t j2)
   return {static_cast<uint8_t>(s1), static_cast<uint8_t>(s2)};
 }
 
-void HandleJisByte(TReceiver& rx, int ch, uint8_t data)
+void HandleJisByte(TCharText& s, TTextStore& text, uint8_t data)
 {
-  TChannelState& s = rx.Channels[ch];
   s.KanjiBuf[s.KanjiCount] = data;
   switch (data) {
     case JisLineFeed:
-      FlushLine(rx, ch);
+      FlushLine(text, s.LineText);
       s.KanjiCount = 0;
       return;
     case JisCarriageReturn:
@@ -114,7 +112,7 @@ void HandleJisByte(TReceiver& rx, int ch, uint8_t data)
     case JisPhasingA:
     case JisPhasingB:
       s.KanjiCount = 0;
-      ClearLine(rx, ch);
+      ClearLine(text, s.LineText);
       return;
     default:
       break;
@@ -123,7 +121,7 @@ void HandleJisByte(TReceiver& rx, int ch, uint8_t data)
     const auto sj = JisToShiftJis(s.KanjiBuf[0], s.KanjiBuf[1]);
     s.LineText.push_back(static_cast<char>(sj[0]));
     s.LineText.push_back(static_cast<char>(sj[1]));
-    ShowEditLine(rx.Text, s.LineText);
+    ShowEditLine(text, s.LineText);
     s.KanjiCount = 0;
   } else {
     s.KanjiCount = 1;

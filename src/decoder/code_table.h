@@ -4,15 +4,16 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
-#include "core/receiver_state.h"
+#include "decoder/text_output.h"
 
 namespace brontel {
 
 // Row 0 letters, row 1 figures, indexed by the 7-bit code (first bit received
 // is the code's most significant bit). Empty entries are codes without text.
-using TCodeTable = std::array<std::array<std::string_view, 127>, 2>;
+using TCodeTable = std::array<std::array<std::string_view, 128>, 2>;
 const TCodeTable& CodeTable();
 
 // Special English codes.
@@ -29,11 +30,20 @@ inline constexpr uint8_t JisCarriageReturn = 0x0D;
 inline constexpr uint8_t JisPhasingA = 0x04;  // repetition slots
 inline constexpr uint8_t JisPhasingB = 0x19;  // first-transmission slots
 
+// What accepted characters build: the shift state, the Japanese byte pairing
+// and the line under construction.
+struct TCharText {
+  uint8_t Shift = 0;                  // 0 letters, 1 figures
+  std::array<uint8_t, 2> KanjiBuf{};  // JIS X 0208 bytes being paired
+  uint8_t KanjiCount = 0;             // bytes of the pair held, 0 or 1
+  std::string LineText;               // the line under construction
+};
+
 // An accepted English character (weight 4, non-empty entry in the current row).
-void HandleEngCode(TReceiver& rx, int ch, uint8_t code);
+void HandleEngCode(TCharText& t, TTextStore& text, uint8_t code);
 
 // The 7-bit data value of an accepted Japanese character.
-void HandleJisByte(TReceiver& rx, int ch, uint8_t data);
+void HandleJisByte(TCharText& t, TTextStore& text, uint8_t data);
 
 // JIS X 0208 pair (j1, j2) to its two Shift_JIS bytes.
 std::array<uint8_t, 2> JisToShiftJis(uint8_t j1, uint8_t j2);

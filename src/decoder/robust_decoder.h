@@ -18,7 +18,7 @@
 #include <span>
 #include <string>
 
-#include "core/receiver_state.h"
+#include "decoder/text_output.h"
 
 namespace brontel {
 

@@ -12,9 +12,10 @@ void TrimFrontInPairs(std::string& s, std::size_t limit)
   s.erase(0, excess + (excess & 1));
 }
 
-void SetEdit(TTextStore& text, std::string_view s)
+void EmptyEdit(TTextStore& text)
 {
-  if (text.Sink) text.Sink->EditChanged(s);
+  if (text.Sink) text.Sink->EditChanged({});
+  text.EditText.clear();
 }
 
 }  // namespace
@@ -34,7 +35,7 @@ void ShowEditLine(TTextStore& text, std::string_view line)
 {
   text.EditText.assign(line);
   TrimFrontInPairs(text.EditText, EditLimit);
-  SetEdit(text, text.EditText);
+  if (text.Sink) text.Sink->EditChanged(text.EditText);
 }
 
 void FlushLine(TTextStore& text, std::string& line)
@@ -42,19 +43,13 @@ void FlushLine(TTextStore& text, std::string& line)
   if (line.empty()) return;
   AppendMemoLine(text, line);
   line.clear();
-  SetEdit(text, {});
-  text.EditText.clear();
+  EmptyEdit(text);
 }
 
 void ClearLine(TTextStore& text, std::string& line)
 {
   line.clear();
-  SetEdit(text, {});
-  text.EditText.clear();
+  EmptyEdit(text);
 }
-
-void FlushLine(TReceiver& rx, int ch) { FlushLine(rx.Text, rx.Channels[ch].LineText); }
-
-void ClearLine(TReceiver& rx, int ch) { ClearLine(rx.Text, rx.Channels[ch].LineText); }
 
 }  // namespace brontel

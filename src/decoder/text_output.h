@@ -1,13 +1,35 @@
 // Received text: the line under construction, the one-line edit and the
-// bounded memo. All text is code page 932 bytes; limits count bytes.
+// bounded memo. All text is code page 932 (Shift_JIS) bytes; limits count bytes.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
-#include "core/receiver_state.h"
-
 namespace brontel {
+
+inline constexpr std::size_t MemoLimit = 63998;  // bytes of finished lines kept
+inline constexpr std::size_t EditLimit = 48;     // bytes of the current line shown
+
+// What the window (or any other front end) shows of the received text. The
+// decoder calls these in the order the updates happen; every method may be
+// left as a no-op.
+class TTextSink {
+public:
+  virtual ~TTextSink() = default;
+  // A finished line (without its line end) has just been added to MemoText.
+  virtual void LineWritten(std::string_view line) { (void)line; }
+  // The memo's whole content is replaced by memoText, added as lines.
+  virtual void MemoReplaced(std::string_view memoText) { (void)memoText; }
+  // The one-line edit's text is set.
+  virtual void EditChanged(std::string_view text) { (void)text; }
+};
+
+struct TTextStore {
+  std::string MemoText;  // every retained finished line, each followed by "\r\n"
+  std::string EditText;  // the tail of the current line shown in the one-line edit
+  TTextSink* Sink = nullptr;
+};
 
 // Adds a finished line to MemoText (followed by "\r\n"), drops bytes from the
 // front two at a time while it exceeds MemoLimit, and replaces the memo's content.
@@ -22,9 +44,5 @@ void FlushLine(TTextStore& text, std::string& line);
 
 // Discards `line` and empties the edit.
 void ClearLine(TTextStore& text, std::string& line);
-
-// The same for the channel's line.
-void FlushLine(TReceiver& rx, int ch);
-void ClearLine(TReceiver& rx, int ch);
 
 }  // namespace brontel

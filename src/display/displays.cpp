@@ -6,11 +6,11 @@
 
 namespace brontel {
 
-TDisplays::TDisplays(TReceiver& rx, TTextRenderer* text, TDisplayViews views) : Views(std::move(views)), Rx(rx)
+TDisplays::TDisplays(TReceiver& rx, TTextRenderer* text, TDisplayViews views) : Rx(rx), Views(std::move(views))
 {
-  InitSpectrumTables(Analyser);
-  InitSpectrumDisplay(Spectrum);
-  InitEyeDisplay(Eye);
+  InitSpectrumTables(AnalyserState);
+  InitSpectrumDisplay(SpectrumState);
+  InitEyeDisplay(EyeState);
   SetTextRenderer(text);
   PresentSpectrum();
   PresentEye();
@@ -23,39 +23,39 @@ TDisplays::~TDisplays()
 
 void TDisplays::SetTextRenderer(TTextRenderer* text)
 {
-  Spectrum.SpectrumBitmap.Text = text;
-  Eye.EyeBitmap.Text = text;
+  SpectrumState.SpectrumBitmap.Text = text;
+  EyeState.EyeBitmap.Text = text;
 }
 
 void TDisplays::PresentSpectrum()
 {
   ++SpectrumPresented;
-  if (Views.Image1) Views.Image1(Spectrum.SpectrumBitmap);
+  if (Views.Image1) Views.Image1(SpectrumState.SpectrumBitmap);
 }
 
 void TDisplays::PresentEye()
 {
   ++EyePresented;
-  if (Views.Image2) Views.Image2(Eye.EyeBitmap);
+  if (Views.Image2) Views.Image2(EyeState.EyeBitmap);
 }
 
 void TDisplays::DrawEyePattern(int ch, bool redrawGrid, int lowCount, int highCount)
 {
   if (!Rx.DispEyepattern) return;
-  if (redrawGrid) DrawEyeGrid(Eye.EyeBitmap);
+  if (redrawGrid) DrawEyeGrid(EyeState.EyeBitmap);
   // The traces always show channel 0; ch selects the labels.
   const TChannelState& ch0 = Rx.Channels[0];
-  AgeEyeHistory(Eye, ch0.DiscBuf, ch0.SampleFlags);
-  DrawEyeTraces(Eye, lowCount, highCount);
-  DrawStatusLabels(Eye.EyeBitmap, Rx.Channels[ch]);
+  AgeEyeHistory(EyeState, ch0.DiscBuf, ch0.SampleFlags);
+  DrawEyeTraces(EyeState, lowCount, highCount);
+  DrawStatusLabels(EyeState.EyeBitmap, Rx.Channels[ch]);
   PresentEye();
 }
 
-void TDisplays::AnalyseSpectrum() { brontel::AnalyseSpectrum(Analyser, Rx.MixedBuf); }
+void TDisplays::AnalyseSpectrum() { brontel::AnalyseSpectrum(AnalyserState, Rx.MixedBuf); }
 
 void TDisplays::DrawSpectrum()
 {
-  brontel::DrawSpectrum(Spectrum, Analyser.SpecLevel);
+  brontel::DrawSpectrum(SpectrumState, AnalyserState.SpecLevel);
   PresentSpectrum();
 }
 
@@ -63,10 +63,10 @@ void TDisplays::Image1Click()
 {
   Rx.DispSpectrum = !Rx.DispSpectrum;
   if (!Rx.DispSpectrum) {
-    DrawSpectrumOffFrame(Spectrum.SpectrumBitmap);
+    DrawSpectrumOffFrame(SpectrumState.SpectrumBitmap);
     PresentSpectrum();
   } else {
-    ClearSpectrumOffLabel(Spectrum.SpectrumBitmap);
+    ClearSpectrumOffLabel(SpectrumState.SpectrumBitmap);
   }
 }
 
@@ -74,7 +74,7 @@ void TDisplays::Image2Click()
 {
   Rx.DispEyepattern = !Rx.DispEyepattern;
   if (!Rx.DispEyepattern) {
-    DrawEyeOffFrame(Eye.EyeBitmap);
+    DrawEyeOffFrame(EyeState.EyeBitmap);
     PresentEye();
   }
 }

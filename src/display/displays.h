@@ -25,11 +25,10 @@ namespace brontel {
 
 class TTextRenderer;
 
-// Where the presented frames go. Each display "makes its image control show
-// a copy" of its raster at defined moments (after DrawSpectrum, after
-// DrawEyePattern, in the off frames and the start-up frames); at that moment
-// the raster holds a complete frame and the callback may copy or show it.
-// Empty callbacks are allowed (headless use).
+// Where the presented frames go. Each display hands its raster to its
+// callback whenever a frame is complete (after DrawSpectrum, after
+// DrawEyePattern, in the off frames and the start-up frames); the callback
+// may copy or show it then. Empty callbacks are allowed (headless use).
 struct TDisplayViews {
   std::function<void(const TRaster&)> Image1;  // SpectrumBitmap presented
   std::function<void(const TRaster&)> Image2;  // EyeBitmap presented
@@ -38,19 +37,24 @@ struct TDisplayViews {
 class TDisplays final : public TBlockDisplays {
 public:
   // Builds the FFT tables (InitSpectrumTables), creates both rasters and
-  // presents their start-up frames (InitSpectrumDisplay, InitEyeDisplay).
-  // `text` draws the labels (null: no text at all); it must outlive this
-  // object. Does not attach itself: set rx.Displays = this to have
-  // ProcessBlock draw. The switches are rx.DispSpectrum and rx.DispEyepattern.
+  // presents their start-up frames (InitSpectrumDisplay, InitEyeDisplay)
+  // to `views`. `text` draws the labels (null: no text at all); it must
+  // outlive this object. Does not attach itself: set rx.Displays = this to
+  // have ProcessBlock draw. The switches are rx.DispSpectrum and
+  // rx.DispEyepattern.
   explicit TDisplays(TReceiver& rx, TTextRenderer* text = nullptr, TDisplayViews views = {});
   ~TDisplays() override;  // clears rx.Displays if it points here
   TDisplays(const TDisplays&) = delete;
   TDisplays& operator=(const TDisplays&) = delete;
 
-  // TBlockDisplays, called by ProcessBlock.
-  void DrawEyePattern(int ch, bool redrawGrid, int lowCount, int highCount) override;  // 4.3, 4.4
-  void AnalyseSpectrum() override;                                                      // 4.1
-  void DrawSpectrum() override;                                                         // 4.2
+  // TBlockDisplays, called by ProcessBlock once per block.
+  // The eye pattern: grid, the history aged by one block, the traces, the
+  // labels of channel `ch`; then the frame is presented.
+  void DrawEyePattern(int ch, bool redrawGrid, int lowCount, int highCount) override;
+  // The analyser takes the block's mixer output and computes the levels.
+  void AnalyseSpectrum() override;
+  // Spectrum traces and waterfall from those levels; then the frame is presented.
+  void DrawSpectrum() override;
 
   // The click handlers of Image1 (spectrum) and Image2 (eye pattern).
   void Image1Click();
@@ -58,27 +62,29 @@ public:
 
   // The rasters: 256 × 145 and 180 × 145, 24-bit B,G,R rows (raster.h). Their
   // pixel memory stays at the same address for the object's life.
-  const TRaster& SpectrumBitmap() const { return Spectrum.SpectrumBitmap; }
-  const TRaster& EyeBitmap() const { return Eye.EyeBitmap; }
+  const TRaster& SpectrumBitmap() const { return SpectrumState.SpectrumBitmap; }
+  const TRaster& EyeBitmap() const { return EyeState.EyeBitmap; }
   // Frames presented so far, start-up frames included.
   uint64_t SpectrumFrames() const { return SpectrumPresented; }
   uint64_t EyeFrames() const { return EyePresented; }
 
+  // The state behind each display, read-only.
+  const TSpectrumAnalyser& Analyser() const { return AnalyserState; }
+  const TSpectrumDisplay& Spectrum() const { return SpectrumState; }
+  const TEyeDisplay& Eye() const { return EyeState; }
+
   // The text renderer of both rasters (null: no labels).
   void SetTextRenderer(TTextRenderer* text);
-
-  TDisplayViews Views;
-
-  // The display state, for inspection.
-  TSpectrumAnalyser Analyser;
-  TSpectrumDisplay Spectrum;
-  TEyeDisplay Eye;
 
 private:
   void PresentSpectrum();
   void PresentEye();
 
   TReceiver& Rx;
+  TDisplayViews Views;
+  TSpectrumAnalyser AnalyserState;
+  TSpectrumDisplay SpectrumState;
+  TEyeDisplay EyeState;
   uint64_t SpectrumPresented = 0;
   uint64_t EyePresented = 0;
 };

@@ -36,11 +36,12 @@ void InitEyeDisplay(TEyeDisplay& e);
 // x = 65, 40, 15, 115, 140, 165.
 void DrawEyeGrid(TRaster& eyeBitmap);
 
-// Step 3 of DrawEyePattern: rows 1 … 9 move to 0 … 8; row 9 takes the block.
+// Ages the history by one block: rows 1 … 9 move to 0 … 8; row 9 takes the
+// block's signal and bit-taking marks.
 void AgeEyeHistory(TEyeDisplay& e, std::span<const double, BlockLen> disc,
                    std::span<const uint8_t, BlockLen> flags);
 
-// Step 4 of DrawEyePattern: the traces of all ten rows, oldest first, with
+// Draws the traces of all ten rows over the grid, oldest first, with
 // the trace rule (a trace starts at every second mark from the row's second
 // on, while the mark's number c in the row satisfies lowCount < c < highCount).
 void DrawEyeTraces(TEyeDisplay& e, int lowCount, int highCount);

@@ -34,10 +34,10 @@ double TraceHeight(double level);
 // on row 29. Presenting it is the caller's job.
 void InitSpectrumDisplay(TSpectrumDisplay& d);
 
-// Steps 1 … 7 of DrawSpectrum: ages the traces, adds the new
-// trace from `specLevel` (bins 220 … 475), clears the trace band, scrolls the
-// waterfall down one row, draws the markers and the five traces and writes
-// the waterfall row 30. Presenting it (step 8) is the caller's job.
+// Draws one frame: ages the traces, adds the new trace from `specLevel`
+// (bins 220 … 475), clears the trace band, scrolls the waterfall down one
+// row, draws the markers and the five traces and writes the waterfall row
+// 30. Presenting the frame is the caller's job.
 void DrawSpectrum(TSpectrumDisplay& d, std::span<const double, FftLength> specLevel);
 
 }  // namespace brontel

@@ -5,46 +5,54 @@
 
 namespace brontel {
 
-void InitResonator(TReceiver& rx)
+const TResonator& Resonator()
 {
-  constexpr double pi = std::numbers::pi;
-  const double t = SamplePeriod;
-  rx.ResC1 = std::exp(-pi * ResBandwidth * t) * 2.0 * std::cos(2.0 * pi * ResFreq * t);
-  rx.ResC2 = std::exp(-2.0 * pi * ResBandwidth * t) * (-1.0);
-  rx.ResC0 = std::sin(2.0 * pi * ResFreq * t) * ResGain;
+  static const TResonator r = [] {
+    constexpr double pi = std::numbers::pi;
+    const double t = SamplePeriod;
+    TResonator c;
+    c.ResC1 = std::exp(-pi * ResBandwidth * t) * 2.0 * std::cos(2.0 * pi * ResFreq * t);
+    c.ResC2 = std::exp(-2.0 * pi * ResBandwidth * t) * (-1.0);
+    c.ResC0 = std::sin(2.0 * pi * ResFreq * t) * ResGain;
+    return c;
+  }();
+  return r;
 }
 
-double ClockDelayAt(const TChannelState& s, int k)
-{
-  return s.ClockDelay[(s.ClockHead + k) % ClockDelayLen];
-}
+double ClockDelayAt(const TBitClock& clk, int k) { return clk.ClockDelay[(clk.ClockHead + k) % ClockDelayLen]; }
 
-void TimeSample(TReceiver& rx, int ch, int m)
+double TimeSample(TBitClock& clk, double disc, TBitBlock& bits, uint8_t& taken)
 {
-  TChannelState& s = rx.Channels[ch];
-  const double disc = s.DiscBuf[m];
+  const TResonator& res = Resonator();
 
   // Rectified deviation: near 0 at a transition, most negative mid-bit.
   const double r = disc >= 0.0 ? disc * (-1.0) : disc;
 
-  const double y = rx.ResC0 * r + s.ResY[1] * rx.ResC1 + s.ResY[2] * rx.ResC2;
-  s.ResY[0] = y;
-  s.ResY[2] = s.ResY[1];
-  s.ResY[1] = y;
+  const double y = res.ResC0 * r + clk.ResY[1] * res.ResC1 + clk.ResY[2] * res.ResC2;
+  clk.ResY[0] = y;
+  clk.ResY[2] = clk.ResY[1];
+  clk.ResY[1] = y;
 
-  s.ClockHead = (s.ClockHead + ClockDelayLen - 1) % ClockDelayLen;
-  s.ClockDelay[s.ClockHead] = y;
-  const double c = ClockDelayAt(s, ClockTap);
+  clk.ClockHead = (clk.ClockHead + ClockDelayLen - 1) % ClockDelayLen;
+  clk.ClockDelay[clk.ClockHead] = y;
+  const double c = ClockDelayAt(clk, ClockTap);
 
-  s.ClockBuf[m] = c >= 0.0 ? 10.0 : -10.0;
-  if (s.PrevClock >= s.ClockBuf[m]) {
-    s.SampleFlags[m] = 0;
-  } else {
-    s.BitBuf[s.BitCount] = disc >= 0.0 ? 1 : 0;
-    s.SampleFlags[m] = 1;
-    s.BitCount = s.BitCount + 1;
+  const double clock = c >= 0.0 ? 10.0 : -10.0;
+  taken = 0;
+  if (clk.PrevClock < clock && bits.BitCount < BitBufLen) {
+    bits.BitBuf[bits.BitCount] = disc >= 0.0 ? 1 : 0;
+    bits.BitCount = bits.BitCount + 1;
+    taken = 1;
   }
-  s.PrevClock = s.ClockBuf[m];
+  clk.PrevClock = clock;
+  return clock;
+}
+
+void TimeBlock(TBitClock& clk, std::span<const double, BlockLen> disc, std::span<double, BlockLen> clockBuf,
+               std::span<uint8_t, BlockLen> sampleFlags, TBitBlock& bits)
+{
+  bits.BitCount = 0;
+  for (int m = 0; m < BlockLen; ++m) clockBuf[m] = TimeSample(clk, disc[m], bits, sampleFlags[m]);
 }
 
 }  // namespace brontel

@@ -4,9 +4,12 @@
 
 #include <array>
 
-#include "core/receiver_state.h"
-
 namespace brontel {
+
+inline constexpr int DecimTaps = 51;
+inline constexpr int BandTaps = 101;
+inline constexpr int HilbTaps = 51;
+inline constexpr int PostTaps = 101;
 
 // Anti-alias low-pass at 44100 Hz: cut-off 2200 Hz, Kaiser 60 dB, 51 taps.
 const std::array<double, DecimTaps>& DecimCoef();

@@ -1,13 +1,21 @@
 // Anti-alias low-pass and decimation by 10, 44100 Hz to 4410 Hz.
 #pragma once
 
-#include "core/receiver_state.h"
+#include <span>
+
+#include "dsp/coefficients.h"
+#include "dsp/fir.h"
+#include "dsp/rates.h"
 
 namespace brontel {
 
-// Filters the block's 4410 raw samples in WorkBuf through DecimCoef and leaves
-// the 441 decimated samples in WorkBuf[0 … 440]. Decimated sample m is the
-// filter output after input 10m + 9; only those outputs are computed.
-void Decimate(TReceiver& rx, int ch);
+struct TDecimator {
+  TFirHistory<DecimTaps> DecimHist{};  // anti-alias history at 44100 Hz, entry 0 newest
+};
+
+// Filters a block's raw samples through DecimCoef and writes the decimated
+// samples: output m is the filter output after input 10m + 9; only those
+// outputs are computed.
+void Decimate(TDecimator& d, std::span<const double, FramesPerBlock> in, std::span<double, BlockLen> out);
 
 }  // namespace brontel

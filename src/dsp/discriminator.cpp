@@ -1,10 +1,7 @@
 #include "dsp/discriminator.h"
 
-#include <algorithm>
+#include <array>
 #include <cmath>
-
-#include "dsp/coefficients.h"
-#include "dsp/fir.h"
 
 namespace brontel {
 
@@ -21,35 +18,29 @@ double PhaseStep(double p, double x)
   return d;
 }
 
-void DiscriminateBlock(TReceiver& rx, int ch)
+void DiscriminateBlock(TDiscriminator& d, std::span<const double, BlockLen> in, std::span<double, BlockLen> phase,
+                       std::span<double, BlockLen> disc)
 {
-  TChannelState& s = rx.Channels[ch];
-  constexpr int HilbPast = HilbTaps - 1;
-  constexpr int Delay = HilbTaps / 2;  // group delay of the transformer: 25 samples
-  constexpr int PostPast = PostTaps - 1;
+  // The in-phase part is the input delayed by the transformer's group delay;
+  // its first samples still lie in the history.
+  constexpr int Delay = HilbTaps / 2;  // 25 samples
+  std::array<double, Delay> earlier;
+  for (int k = 0; k < Delay; ++k) earlier[k] = d.HilbHist[Delay - 1 - k];
+  auto inPhase = [&](int m) { return m >= Delay ? in[m - Delay] : earlier[m]; };
 
-  // Quadrature part of every sample; the in-phase part is the input delayed by 25.
-  std::array<double, HilbPast + BlockLen> hilbLine;
-  for (int k = 0; k < HilbPast; ++k) hilbLine[HilbPast - 1 - k] = s.HilbHist[k];
-  std::copy_n(s.WorkBuf.begin(), BlockLen, hilbLine.begin() + HilbPast);
   std::array<double, BlockLen> q;
-  FirBlock(HilbCoef().data(), HilbTaps, hilbLine.data(), HilbPast, 1, BlockLen, q.data(),
-           /*skipZeros=*/true);
-  for (int k = 0; k < HilbTaps; ++k) s.HilbHist[k] = hilbLine[HilbPast + BlockLen - 1 - k];
+  FilterBlock(d.HilbHist, HilbCoef(), in, std::span<double>(q), 1, /*skipZeros=*/true);
 
   // Phase, phase step and scaled deviation, in time order.
-  std::array<double, PostPast + BlockLen> postLine;
-  for (int k = 0; k < PostPast; ++k) postLine[PostPast - 1 - k] = s.PostHist[k];
+  std::array<double, BlockLen> deviation;
   for (int m = 0; m < BlockLen; ++m) {
-    s.WorkBuf[m] = InstantPhase(hilbLine[HilbPast + m - Delay], q[m]);
-    const double p = m == 0 ? s.LastPhase : s.WorkBuf[m - 1];
-    const double d = PhaseStep(p, s.WorkBuf[m]);
-    postLine[PostPast + m] = (d - DiscOffset) * DiscScale;
+    phase[m] = InstantPhase(inPhase(m), q[m]);
+    const double p = m == 0 ? d.LastPhase : phase[m - 1];
+    deviation[m] = (PhaseStep(p, phase[m]) - DiscOffset) * DiscScale;
   }
-  s.LastPhase = s.WorkBuf[BlockLen - 1];
+  d.LastPhase = phase[BlockLen - 1];
 
-  FirBlock(PostCoef().data(), PostTaps, postLine.data(), PostPast, 1, BlockLen, s.DiscBuf.data());
-  for (int k = 0; k < PostTaps; ++k) s.PostHist[k] = postLine[PostPast + BlockLen - 1 - k];
+  FilterBlock(d.PostHist, PostCoef(), std::span<const double, BlockLen>(deviation), disc);
 }
 
 }  // namespace brontel

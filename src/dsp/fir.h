@@ -1,4 +1,4 @@
-// Block FIR evaluation that keeps the exact per-output summation order.
+// FIR filtering that keeps the exact per-output summation order.
 //
 // Each output is Σ coef[k] × x(n − k) summed k = 0, 1, 2, … into an accumulator
 // that starts at 0.0, exactly as a history with entry 0 newest would give.
@@ -6,15 +6,75 @@
 // never from reordering one output's sum.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
+#include <span>
 
 namespace brontel {
 
-// out[m] = Σ_{k=0}^{taps-1} coef[k] × line[newest + m·stride − k], m = 0 … count−1.
+namespace fir_detail {
+// The lane kernels: out[m] = Σ_i coef[i] × in[i][m], i = 0 … nTaps−1 in order.
+void RunLanes(const double* coef, std::size_t nTaps, const double* const* in, std::size_t count,
+              double* out);
+// Splits line[0 … lineLen) into `stride` phases of phaseLen samples each
+// (phase r holds line[r], line[r + stride], …) in a reused scratch buffer.
+const double* SplitPhases(const double* line, std::size_t lineLen, std::size_t stride,
+                          std::size_t phaseLen);
+}  // namespace fir_detail
+
+// out[m] = Σ_{k=0}^{Taps-1} coef[k] × line[newest + m·stride − k], m = 0 … count−1.
 // `line` holds samples oldest first; `newest` is the index of output 0's newest
-// sample and must be at least taps − 1. Taps that are exactly zero contribute
+// sample and must be at least Taps − 1. Taps that are exactly zero contribute
 // nothing to the sum and are skipped when skipZeros is set.
-void FirBlock(const double* coef, std::size_t taps, const double* line, std::size_t newest,
-              std::size_t stride, std::size_t count, double* out, bool skipZeros = false);
+template <std::size_t Taps>
+void FirBlock(const std::array<double, Taps>& coef, const double* line, std::size_t newest,
+              std::size_t stride, std::size_t count, double* out, bool skipZeros = false)
+{
+  static_assert(Taps > 0, "a filter has at least one tap");
+  if (count == 0 || stride == 0) return;
+  const std::size_t lineLen = newest + (count - 1) * stride + 1;
+
+  // With a stride, output m's tap k reads line[newest − k + m·stride]: split the
+  // line into its `stride` phases so that every tap reads consecutive samples.
+  const std::size_t phaseLen = (lineLen + stride - 1) / stride;
+  const double* base = stride > 1 ? fir_detail::SplitPhases(line, lineLen, stride, phaseLen) : line;
+
+  // The taps taking part, in order, and where each one's input for output 0 lies.
+  std::array<double, Taps> c;
+  std::array<const double*, Taps> in;
+  std::size_t n = 0;
+  for (std::size_t k = 0; k < Taps; ++k) {
+    if (skipZeros && coef[k] == 0.0) continue;  // adds exactly nothing
+    const std::size_t at = newest - k;
+    c[n] = coef[k];
+    in[n] = stride > 1 ? base + (at % stride) * phaseLen + at / stride : base + at;
+    ++n;
+  }
+  fir_detail::RunLanes(c.data(), n, in.data(), count, out);
+}
+
+// A filter's input history, entry 0 newest.
+template <std::size_t Taps>
+using TFirHistory = std::array<double, Taps>;
+
+// Filters a block through `coef` with the history `hist`, which then holds the
+// block's newest inputs. Output m is the filter output after input
+// m·stride + stride − 1 (every input when stride is 1, the decimated outputs
+// otherwise), exactly as pushing each input into `hist` and summing would give.
+template <std::size_t Taps, std::size_t N>
+void FilterBlock(TFirHistory<Taps>& hist, const std::array<double, Taps>& coef,
+                 std::span<const double, N> in, std::span<double> out, std::size_t stride = 1,
+                 bool skipZeros = false)
+{
+  static_assert(N > 0, "a block holds samples");
+  constexpr std::size_t Past = Taps - 1;
+  std::array<double, Past + N> line;  // the inputs before the block, oldest first, then the block
+  for (std::size_t k = 0; k < Past; ++k) line[Past - 1 - k] = hist[k];
+  std::copy(in.begin(), in.end(), line.begin() + Past);
+  FirBlock(coef, line.data(), Past + stride - 1, stride, std::min(out.size(), N / stride), out.data(),
+           skipZeros);
+  for (std::size_t k = 0; k < Taps; ++k) hist[k] = line[Past + N - 1 - k];
+}
 
 }  // namespace brontel

@@ -2,20 +2,25 @@
 
 #include <cmath>
 
+#include "dsp/rates.h"
+
 namespace brontel {
 
-void MixSample(TReceiver& rx, int ch, int m)
+double MixSample(TMixer& mix, double centF, double x)
 {
-  TChannelState& s = rx.Channels[ch];
-  s.MixPhase = s.MixPhase + (IFFreq - rx.CentF) * TwoPi * SamplePeriod;
+  mix.MixPhase = mix.MixPhase + (IFFreq - centF) * TwoPi * SamplePeriod;
   // A centre above 1500 Hz turns the phase backwards; wrap either way.
-  if (s.MixPhase >= TwoPi)
-    s.MixPhase -= TwoPi;
-  else if (s.MixPhase < 0.0)
-    s.MixPhase += TwoPi;
-  s.MixOsc = std::cos(s.MixPhase);
-  s.WorkBuf[m] = s.WorkBuf[m] * s.MixOsc;
-  rx.MixedBuf[m] = s.WorkBuf[m];
+  if (mix.MixPhase >= TwoPi)
+    mix.MixPhase -= TwoPi;
+  else if (mix.MixPhase < 0.0)
+    mix.MixPhase += TwoPi;
+  mix.MixOsc = std::cos(mix.MixPhase);
+  return x * mix.MixOsc;
+}
+
+void MixBlock(TMixer& mix, double centF, std::span<const double> in, std::span<double> out)
+{
+  for (std::size_t m = 0; m < in.size() && m < out.size(); ++m) out[m] = MixSample(mix, centF, in[m]);
 }
 
 }  // namespace brontel

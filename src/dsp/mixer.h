@@ -1,13 +1,21 @@
-// Mixer: moves the tone-pair centre from CentF to IFFreq (1500 Hz).
+// Mixer: moves the tone-pair centre from centF to IFFreq (1500 Hz).
 #pragma once
 
-#include "core/receiver_state.h"
+#include <span>
 
 namespace brontel {
 
-// Decimated sample m (0 … 440, in order): advance the oscillator phase by
-// (1500 − CentF)·2π/4410, keep it in [0, 2π), multiply WorkBuf[m] by the cosine
-// and copy the product to MixedBuf[m].
-void MixSample(TReceiver& rx, int ch, int m);
+struct TMixer {
+  double MixPhase = 0.0;  // oscillator phase, rad, in [0, 2π)
+  double MixOsc = 0.0;    // oscillator value of the last sample
+};
+
+// One decimated sample: advances the oscillator phase by (1500 − centF)·2π/4410,
+// keeps it in [0, 2π) and returns x times the cosine. centF: centre of the
+// received tone pair, Hz.
+double MixSample(TMixer& mix, double centF, double x);
+
+// MixSample over a block, in order.
+void MixBlock(TMixer& mix, double centF, std::span<const double> in, std::span<double> out);
 
 }  // namespace brontel

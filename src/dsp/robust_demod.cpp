@@ -42,6 +42,7 @@ constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correct
 // measurements must agree for that.
 constexpr int LineWindow = 1050;
 constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03, RateAgree = 0.03;
+constexpr double RateSpreads = 2.0;  // the disagreement must also exceed this many spreads of the measurement
 
 // Weight, in bits, of the common level of both tones in each tone's own level.
 constexpr double ToneLevelPrior = 6.0;
@@ -201,7 +202,8 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
     // positions of the block (so the result does not depend on where a call
     // starts or ends).
     const int take = static_cast<int>(std::min<std::size_t>(Decimation - inBlock_, n - i));
-    const double* x = in.data() + i - inBlock_;  // x[r] is position r of the block
+    const double* x = in.data() + i;  // x[r - start] is position r of the block
+    const int start = inBlock_;
     double e0 = acc_[0], e1 = acc_[1], e2 = acc_[2], e3 = acc_[3], e4 = acc_[4];
     double o0 = acc_[5], o1 = acc_[6], o2 = acc_[7], o3 = acc_[8], o4 = acc_[9];
     int bad = 0;
@@ -213,19 +215,19 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
     int r = inBlock_;
     const int end = inBlock_ + take;
     if (r & 1) {
-      const double v = clean(x[r]);
+      const double v = clean(x[r - start]);
       const auto& w = mixTab_[r];
       o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
       ++r;
     }
     for (; r + 1 < end; r += 2) {
-      const double u = clean(x[r]), v = clean(x[r + 1]);
+      const double u = clean(x[r - start]), v = clean(x[r + 1 - start]);
       const auto &t = mixTab_[r], &w = mixTab_[r + 1];
       e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
       o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
     }
     if (r < end) {
-      const double u = clean(x[r]);
+      const double u = clean(x[r - start]);
       const auto& t = mixTab_[r];
       e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
     }
@@ -338,7 +340,11 @@ void TRobustDemod::RateLine()
   const double measured = 1.0 / (1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow));
   lineAgree_ = std::abs(measured - lineLast_) < RateAgree ? lineAgree_ + 1 : 0;
   lineLast_ = measured;
-  if (lineAgree_ >= 2 && std::abs(measured - period_) > RateAssistMin && measured > MinBitLen && measured < MaxBitLen)
+  // The angle's spread follows from the coherence c: about √(1 − c²)/c.
+  const double c = std::min(0.999, std::abs(lineTurn_) / lineMag_);
+  const double spread = measured * measured * std::sqrt(1.0 - c * c) / (c * TwoPi * LineWindow);
+  if (lineAgree_ >= 2 && std::abs(measured - period_) > std::max(RateAssistMin, RateSpreads * spread) && measured > MinBitLen &&
+      measured < MaxBitLen)
     period_ = measured;
 }
 

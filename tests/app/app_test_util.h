@@ -51,9 +51,12 @@ inline bool PumpUntil(const std::function<bool()>& done, int ms)
 }
 
 // Brontel's windows on a fake sound input, with every modal part replaced:
-// the file name to save to comes from SaveAs, failures are collected.
+// the file name to save to comes from SaveAs, failures are collected, the
+// device dialog's pause and the programs it would start are recorded. `adjust`
+// may change the options before the windows are built.
 struct TAppFixture {
-  explicit TAppFixture(const std::string& ini = {}, TWaveInDriver* driver = nullptr)
+  explicit TAppFixture(const std::string& ini = {}, TWaveInDriver* driver = nullptr,
+                       const std::function<void(TForm1Options&)>& adjust = {})
   {
     SettingsPath = Dir.filePath(QStringLiteral("brontel.ini")).toStdString();
     if (!ini.empty()) WriteBytes(SettingsPath, ini);
@@ -67,6 +70,19 @@ struct TAppFixture {
       return SaveAs;
     };
     options.ShowError = [this](QWidget*, const QString& text) { Errors.push_back(text); };
+    options.ShowNotice = [this](QWidget*, const QString& text) { Notices.push_back(text); };
+    options.OnStage = [this](const char* stage) {
+      if (OnStage) OnStage(stage);
+    };
+    options.DeviceDialog.Pause = [this](int ms) {
+      Pauses.push_back(ms);
+      if (OnPause) OnPause();
+    };
+    options.DeviceDialog.StartDetached = [this](const QString& program, const QStringList& arguments) {
+      Started.push_back(QStringList{program} + arguments);
+      return true;
+    };
+    if (adjust) adjust(options);
     Windows = std::make_unique<TApplicationWindows>(std::move(options));
   }
   TForm1& Form1() { return *Windows->Form1; }
@@ -87,6 +103,11 @@ struct TAppFixture {
   QString SaveAs;
   QString DialogTitle, DialogFilter;
   std::vector<QString> Errors;
+  std::vector<QString> Notices;
+  std::function<void(const char* stage)> OnStage;
+  std::vector<int> Pauses;             // pauses asked for behind the notice window
+  std::function<void()> OnPause;       // runs during each of them
+  std::vector<QStringList> Started;    // programs started, each with its arguments
   std::unique_ptr<TApplicationWindows> Windows;
 };
 

@@ -13,19 +13,19 @@
 #include <QTimer>
 
 
+#include "app/device_dialog.h"
+#include "app/notice_window.h"
+#include "app/qt_capture.h"
 #include "app_test_util.h"
 #include "audio/capture_engine.h"
-#include "audio/qt_capture.h"
-#include "audio/unit8.h"
-#include "audio/unit9.h"
 
 namespace brontel {
 namespace {
 
 using test::TAppFixture;
 
-QString Caption(const TForm8& d, int row) { return d.ListView1->item(row, 0)->text(); }
-QString MarkOf(const TForm8& d, int row) { return d.ListView1->item(row, 1)->text(); }
+QString Caption(const TDeviceDialog& d, int row) { return d.ListView1->item(row, 0)->text(); }
+QString MarkOf(const TDeviceDialog& d, int row) { return d.ListView1->item(row, 1)->text(); }
 int Count(const std::vector<std::string>& log, const std::string& what)
 {
   return static_cast<int>(std::count(log.begin(), log.end(), what));
@@ -33,9 +33,9 @@ int Count(const std::vector<std::string>& log, const std::string& what)
 
 // Runs `inside` once the modal dialog is up, then shows it through the main
 // window's device button; returns when the dialog has closed.
-void WithDialog(TAppFixture& app, const std::function<void(TForm8&)>& inside)
+void WithDialog(TAppFixture& app, const std::function<void(TDeviceDialog&)>& inside)
 {
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   QTimer::singleShot(0, &d, [&] {
     EXPECT_TRUE(d.isVisible() && d.isModal());
     inside(d);
@@ -47,8 +47,8 @@ void WithDialog(TAppFixture& app, const std::function<void(TForm8&)>& inside)
 TEST(DeviceDialog, LayoutTextsAndTheListOfDevices)
 {
   TAppFixture app;
-  TForm8& d = *app.Windows->Form8;
-  TForm9& n = *app.Windows->Form9;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
+  TNoticeWindow& n = *app.Windows->NoticeWindow;
   EXPECT_EQ(d.windowTitle(), QStringLiteral("入力デバイス＆デコーダ動作の選択"));
   EXPECT_EQ(d.size(), QSize(331, 168));
   EXPECT_EQ(d.ListView1->geometry(), QRect(8, 8, 313, 121));
@@ -73,7 +73,7 @@ TEST(DeviceDialog, LayoutTextsAndTheListOfDevices)
   EXPECT_EQ(Caption(d, 2), QStringLiteral("Microphone"));
   EXPECT_EQ(MarkOf(d, 0), QStringLiteral(" ○"));
   EXPECT_EQ(MarkOf(d, 1), QStringLiteral(" "));
-  EXPECT_FALSE(d.SelectionChanged);
+  EXPECT_FALSE(d.SelectionChanged());
 
   EXPECT_EQ(n.windowTitle(), QStringLiteral("Recoding Device Change"));
   EXPECT_EQ(n.size(), QSize(230, 41));
@@ -88,73 +88,82 @@ TEST(DeviceDialog, OkOpensTheChosenDeviceBehindTheNoticeAfterAPause)
   TAppFixture app;
   TForm1& f = app.Form1();
   app.Windows->Show();
-  TForm8& d = *app.Windows->Form8;
-  bool noticeShown = false;
-  qint64 elapsed = 0;
-  WithDialog(app, [&](TForm8& dialog) {
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
+  // During the pause the notice is up and the old device is closed, the new
+  // one not yet opened.
+  bool noticeShown = false, closedNotReopened = false;
+  app.OnPause = [&] {
+    noticeShown = app.Windows->NoticeWindow->isVisible();
+    closedNotReopened = app.Fake.Log.back() == "close";
+  };
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(2);
-    // The notice is up while the device is closed.
-    QTimer::singleShot(0, [&] { noticeShown = app.Windows->Form9->isVisible(); });
-    QElapsedTimer t;
-    t.start();
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-    elapsed = t.elapsed();
   });
+  EXPECT_EQ(app.Pauses, std::vector<int>{1000});
   EXPECT_TRUE(noticeShown);
-  EXPECT_GE(elapsed, 1000);
-  EXPECT_FALSE(app.Windows->Form9->isVisible());
+  EXPECT_TRUE(closedNotReopened);
+  EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
   EXPECT_EQ(f.InputIndex, 2);
   EXPECT_EQ(app.Fake.LastDeviceId, 1) << "row 2 is device id 1";
   EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
   EXPECT_EQ(d.MarkedRow(), 2);
   EXPECT_EQ(MarkOf(d, 0), QStringLiteral(" "));
-  EXPECT_FALSE(d.SelectionChanged);
+  EXPECT_FALSE(d.SelectionChanged());
   EXPECT_TRUE(f.Capture()->Engine().IsRecording());
+}
 
-  // The same row again changes nothing.
-  d.PauseMs = 0;
-  WithDialog(app, [&](TForm8& dialog) {
+TEST(DeviceDialog, ChoosingTheDeviceInUseLeavesItRunning)
+{
+  TAppFixture app("[Wave]\nInput=2\n");
+  TForm1& f = app.Form1();
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
+  const std::size_t calls = app.Fake.Log.size();
+  // Away from the device in use and back to it: a real change of selection
+  // that ends on the row already open.
+  WithDialog(app, [&](TDeviceDialog& dialog) {
+    dialog.ListView1->selectRow(1);
     dialog.ListView1->selectRow(2);
-    dialog.Button1Click();
+    EXPECT_TRUE(dialog.SelectionChanged());
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
   });
-  EXPECT_EQ(Count(app.Fake.Log, "close"), 1);
+  EXPECT_EQ(app.Fake.Log.size(), calls) << "the device was closed or reopened";
+  EXPECT_TRUE(app.Pauses.empty());
+  EXPECT_EQ(f.InputIndex, 2);
+  EXPECT_EQ(d.MarkedRow(), 2);
+  EXPECT_TRUE(f.Capture()->Engine().IsRecording());
 }
 
 TEST(DeviceDialog, OkWithoutAChangeAndCancelChangeNothingUntilALaterOk)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  TForm8& d = *app.Windows->Form8;
-  d.PauseMs = 0;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   const std::size_t opens = app.Fake.Log.size();
 
-  WithDialog(app, [&](TForm8& dialog) {
-    dialog.SelectionChanged = false;
-    dialog.ListView1->clearSelection();
-    dialog.SelectionChanged = false;
-    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-  });
+  WithDialog(app, [&](TDeviceDialog& dialog) { QTest::mouseClick(dialog.Button1, Qt::LeftButton); });
   EXPECT_EQ(app.Fake.Log.size(), opens);
 
-  // A change with no row selected applies nothing either.
-  WithDialog(app, [&](TForm8& dialog) {
+  // A change that ends with no row selected applies nothing either.
+  WithDialog(app, [&](TDeviceDialog& dialog) {
+    dialog.ListView1->selectRow(1);
     dialog.ListView1->clearSelection();
-    dialog.SelectionChanged = true;
+    EXPECT_TRUE(dialog.SelectionChanged());
     dialog.Button1Click();
   });
   EXPECT_EQ(app.Fake.Log.size(), opens);
 
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(1);
     QTest::mouseClick(dialog.Button2, Qt::LeftButton);
   });
   EXPECT_EQ(app.Fake.Log.size(), opens);
   EXPECT_EQ(f.InputIndex, 0);
-  EXPECT_TRUE(d.SelectionChanged);
+  EXPECT_TRUE(d.SelectionChanged());
   EXPECT_EQ(d.MarkedRow(), 0);
 
   // Escape does not close the dialog; the row chosen before キャンセル is applied by OK.
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_TRUE(dialog.isVisible());
     dialog.Button1Click();
@@ -168,8 +177,7 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  TForm8& d = *app.Windows->Form8;
-  d.PauseMs = 0;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   app.Fake.FailPrepareAt = 0;  // the next open cannot set up its blocks
   d.ListView1->selectRow(2);
   d.Button1Click();
@@ -177,40 +185,37 @@ TEST(DeviceDialog, AFailedOpenKeepsTheRowButNotTheMark)
   EXPECT_EQ(d.MarkedRow(), 0) << "the mark stays on the last device that opened";
   ASSERT_EQ(app.CaptureErrors.Shown.size(), 1u);
   EXPECT_EQ(app.CaptureErrors.Shown[0].substr(0, 15), std::string(BufferFailedLine1).substr(0, 15));
-  EXPECT_FALSE(app.Windows->Form9->isVisible());
+  EXPECT_FALSE(app.Windows->NoticeWindow->isVisible());
 }
 
-TEST(DeviceDialog, AStoredRowBeyondTheListMarksNothingAndUnreadableNamesEndTheList)
+TEST(DeviceDialog, AStoredRowBeyondTheListMarksTheStandardDeviceAndTheListComesFromOneLook)
 {
   TAppFixture app("[Wave]\nInput=7\n");
-  EXPECT_EQ(app.Windows->Form8->MarkedRow(), -1);
-  EXPECT_EQ(app.Windows->Form8->ListView1->rowCount(), 3);
+  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), 0) << "the standard input device took its place";
+  EXPECT_EQ(app.Windows->DeviceDialog->ListView1->rowCount(), 3);
+  EXPECT_EQ(app.Fake.ListCalls, 1) << "one look at the devices, not one per device";
 
   test::TFakeDriver driver;
   driver.Names = {"A", "B", "C"};
-  driver.FailNameAt = 1;
+  driver.FailList = true;
   TAppFixture app2({}, &driver);
-  TForm8& d = *app2.Windows->Form8;
-  ASSERT_EQ(d.ListView1->rowCount(), 2) << "rows stay in step with the device ids";
-  EXPECT_EQ(Caption(d, 1), QStringLiteral("A"));
+  TDeviceDialog& d = *app2.Windows->DeviceDialog;
+  ASSERT_EQ(d.ListView1->rowCount(), 1) << "only the standard input device";
+  EXPECT_EQ(Caption(d, 0), QStringLiteral("標準の入力デバイス"));
 }
 
 TEST(DeviceDialog, TheSoundSettingsButtonStartsTheMixerFoundOrNothing)
 {
-  TAppFixture app;
-  TForm8& d = *app.Windows->Form8;
-  std::vector<QStringList> started;
-  d.StartDetached = [&](const QString& program, const QStringList& args) {
-    started.push_back(QStringList{program} + args);
-    return true;
+  auto withProgram = [](TSoundSettingsProgram program) {
+    return [program](TForm1Options& options) { options.DeviceDialog.SoundSettings = program; };
   };
-  d.SoundSettings = {QStringLiteral("/usr/bin/pavucontrol"), {QStringLiteral("--tab=4")}};
-  QTest::mouseClick(d.Button3, Qt::LeftButton);
-  ASSERT_EQ(started.size(), 1u);
-  EXPECT_EQ(started[0], (QStringList{QStringLiteral("/usr/bin/pavucontrol"), QStringLiteral("--tab=4")}));
-  d.SoundSettings = {};
-  d.Button3Click();
-  EXPECT_EQ(started.size(), 1u);
+  TAppFixture app({}, nullptr, withProgram({QStringLiteral("/usr/bin/pavucontrol"), {QStringLiteral("--tab=4")}}));
+  QTest::mouseClick(app.Windows->DeviceDialog->Button3, Qt::LeftButton);
+  ASSERT_EQ(app.Started.size(), 1u);
+  EXPECT_EQ(app.Started[0], (QStringList{QStringLiteral("/usr/bin/pavucontrol"), QStringLiteral("--tab=4")}));
+  TAppFixture none({}, nullptr, withProgram({}));
+  none.Windows->DeviceDialog->Button3Click();
+  EXPECT_TRUE(none.Started.empty());
 
   // A mixer found on the path is the one used, pavucontrol first.
   QTemporaryDir bin;

@@ -14,9 +14,9 @@
 
 #include <cstdlib>
 
+#include "app/device_dialog.h"
+#include "app/qt_capture.h"
 #include "app_test_util.h"
-#include "audio/qt_capture.h"
-#include "audio/unit8.h"
 
 namespace brontel {
 namespace {
@@ -24,7 +24,8 @@ namespace {
 bool ServerAnswers()
 {
   const char* server = std::getenv("PULSE_SERVER");
-  return server && *server && MakePulseWaveInDriver()->GetNumDevs() > 0;
+  std::vector<std::string> names;
+  return server && *server && MakePulseWaveInDriver()->ListDevices(names) == TWaveResult::Ok && !names.empty();
 }
 
 TEST(EndToEnd, APlayedEmissionIsDecodedIntoTheMemoWhileTheEditShowsTheGrowingLine)
@@ -60,13 +61,13 @@ TEST(EndToEnd, APlayedEmissionIsDecodedIntoTheMemoWhileTheEditShowsTheGrowingLin
   EXPECT_TRUE(f.Edit2->text().isEmpty()) << "the finished line left the edit";
 }
 
-QString Caption(const TForm8& d, int row) { return d.ListView1->item(row, 0)->text(); }
+QString Caption(const TDeviceDialog& d, int row) { return d.ListView1->item(row, 0)->text(); }
 
 // Runs `inside` once the modal dialog is up, then shows it through the main
 // window's device button; returns when the dialog has closed.
-void WithDialog(test::TAppFixture& app, const std::function<void(TForm8&)>& inside)
+void WithDialog(test::TAppFixture& app, const std::function<void(TDeviceDialog&)>& inside)
 {
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   QTimer::singleShot(0, &d, [&] { inside(d); });
   QTest::mouseClick(app.Form1().SpeedButton1, Qt::LeftButton);
   EXPECT_FALSE(d.isVisible());
@@ -78,7 +79,7 @@ TEST(DeviceDialogOnServer, ChoosingTheMonitorCancelReopenAndOk)
   auto driver = MakePulseWaveInDriver();
   test::TAppFixture app({}, driver.get());
   TForm1& f = app.Form1();
-  TForm8& d = *app.Windows->Form8;
+  TDeviceDialog& d = *app.Windows->DeviceDialog;
   ASSERT_TRUE(app.CaptureErrors.Shown.empty());
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() >= 3; }, 10000));
 
@@ -88,14 +89,14 @@ TEST(DeviceDialogOnServer, ChoosingTheMonitorCancelReopenAndOk)
   ASSERT_GT(monitorRow, 0);
   EXPECT_EQ(d.MarkedRow(), 0);
 
-  WithDialog(app, [&](TForm8& dialog) {
+  WithDialog(app, [&](TDeviceDialog& dialog) {
     dialog.ListView1->selectRow(monitorRow);
     dialog.Button2Click();
   });
   EXPECT_EQ(f.InputIndex, 0);
   const uint64_t generation = f.Capture()->Engine().Generation();
 
-  WithDialog(app, [&](TForm8& dialog) { dialog.Button1Click(); });
+  WithDialog(app, [&](TDeviceDialog& dialog) { dialog.Button1Click(); });
   EXPECT_EQ(f.InputIndex, monitorRow);
   EXPECT_EQ(d.MarkedRow(), monitorRow);
   EXPECT_GT(f.Capture()->Engine().Generation(), generation);

@@ -3,6 +3,9 @@
 // switches, received text, and the order of shut-down. Fake sound input.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QClipboard>
 #include <QFileInfo>
 #include <QFontInfo>
@@ -10,17 +13,23 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAbstractTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QTest>
 #include <QToolButton>
 
 #include <algorithm>
+#include <limits>
+#include <cerrno>
+#include <system_error>
 
+#include "app/atomic_file.h"
 #include "app/banner.h"
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app_test_util.h"
-#include "audio/qt_capture.h"
+#include "app/qt_capture.h"
 #include "decoder/cp932.h"
 #include "decoder/text_output.h"
 #include "display/displays.h"
@@ -92,9 +101,9 @@ TEST(MainWindow, FirstStartWithoutSettingsFile)
   EXPECT_EQ(f.windowTitle(), QStringLiteral("Brontel"));
   EXPECT_EQ(f.Label2->text(), QStringLiteral("800Hz"));
   EXPECT_EQ(f.UpDown1->Position(), 80);
-  EXPECT_EQ(f.Rx.CentF, 800.0);
-  EXPECT_TRUE(f.Rx.DispSpectrum);
-  EXPECT_TRUE(f.Rx.DispEyepattern);
+  EXPECT_EQ(f.Rx().CentF, 800.0);
+  EXPECT_TRUE(f.Rx().DispSpectrum);
+  EXPECT_TRUE(f.Rx().DispEyepattern);
   EXPECT_EQ(f.InputIndex, 0);
   EXPECT_EQ(app.Fake.LastDeviceId, WaveMapper) << "the standard input device";
   EXPECT_TRUE(f.Capture()->Engine().IsRecording());
@@ -102,7 +111,7 @@ TEST(MainWindow, FirstStartWithoutSettingsFile)
   EXPECT_EQ(f.Memo1->toPlainText(), BannerShown());
   EXPECT_EQ(f.MemoBytes(), MemoBanner());
   EXPECT_TRUE(f.Edit2->text().isEmpty());
-  EXPECT_EQ(f.Rx.Displays, f.Displays());
+  EXPECT_EQ(f.Rx().Displays, f.Displays());
   // Both start-up frames are on screen.
   EXPECT_EQ(f.Displays()->SpectrumFrames(), 1u);
   EXPECT_EQ(f.Displays()->EyeFrames(), 1u);
@@ -161,19 +170,29 @@ TEST(MainWindow, GlyphsAreBlackOnTransparentGrey)
   }
 }
 
-TEST(MainWindow, MonospacedJapaneseKeepsTheBannerFrameStraight)
+TEST(MainWindow, TheMemoShowsAboutTwentyEightLinesAndTheBannerFrameStaysFiftyColumnsWide)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  for (QWidget* w : std::initializer_list<QWidget*>{f.Memo1, f.Edit2, f.Label2})
-    EXPECT_EQ(QFontInfo(w->font()).family(), QStringLiteral("Noto Sans Mono CJK JP")) << Utf8(w->objectName());
+  app.Windows->Show();
   EXPECT_EQ(QFontInfo(f.Memo1->font()).pixelSize(), 12);
   EXPECT_EQ(QFontInfo(f.Label2->font()).pixelSize(), 16);
-  const QFontMetricsF m(f.Memo1->font());
-  const double column = m.horizontalAdvance(QLatin1Char('/'));
-  for (const QString& line : BannerShown().split(QLatin1Char('\n')))
-    if (!line.isEmpty()) {
-      EXPECT_DOUBLE_EQ(m.horizontalAdvance(line), 50 * column) << Utf8(line);
+
+  // Lines of text the memo's view holds at the window's fixed size.
+  const QRectF line = f.Memo1->document()->documentLayout()->blockBoundingRect(f.Memo1->document()->firstBlock());
+  ASSERT_GT(line.height(), 0.0);
+  const double shown = f.Memo1->viewport()->height() / line.height();
+  EXPECT_GE(shown, 27.0);
+  EXPECT_LT(shown, 30.0);
+
+  // Every framed banner line is 50 half-width columns, in whole pixels, with
+  // each full-width character exactly two of them.
+  const QFontMetrics m(f.Memo1->font());
+  const int column = m.horizontalAdvance(QLatin1Char('/'));
+  ASSERT_GT(column, 0);
+  for (const QString& text : BannerShown().split(QLatin1Char('\n')))
+    if (!text.isEmpty()) {
+      EXPECT_EQ(m.horizontalAdvance(text), 50 * column) << Utf8(text);
     }
 }
 
@@ -184,23 +203,27 @@ TEST(MainWindow, StoredSettingsAreApplied)
   TForm1& f = app.Form1();
   app.Windows->Show();
   EXPECT_EQ(f.pos(), QPoint(50, 100));
-  EXPECT_FALSE(f.Rx.DispSpectrum);
-  EXPECT_TRUE(f.Rx.DispEyepattern);
+  EXPECT_FALSE(f.Rx().DispSpectrum);
+  EXPECT_TRUE(f.Rx().DispEyepattern);
   EXPECT_EQ(f.InputIndex, 2);
   EXPECT_EQ(app.Fake.LastDeviceId, 1);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("450Hz"));
-  EXPECT_EQ(f.Rx.CentF, 450.0);
+  EXPECT_EQ(f.Rx().CentF, 450.0);
 }
 
 TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
 {
   {
     TAppFixture app("[Wave]\nInput=$A\nCentF=\n");
-    EXPECT_EQ(app.Form1().InputIndex, 10);
     EXPECT_EQ(app.Form1().Label2->text(), QStringLiteral("800Hz"));
-    // No device id 9: the open failure was reported and the window still runs.
-    EXPECT_EQ(app.CaptureErrors.Shown.size(), 1u);
-    EXPECT_FALSE(app.Form1().Capture()->Engine().IsOpen());
+    // Row 10 (read as hexadecimal) is gone: the standard input device is used
+    // instead, with a notice rather than an error.
+    ASSERT_EQ(app.Notices.size(), 1u);
+    EXPECT_TRUE(app.Notices[0].contains(QStringLiteral("10"))) << Utf8(app.Notices[0]);
+    EXPECT_TRUE(app.CaptureErrors.Shown.empty());
+    EXPECT_EQ(app.Form1().InputIndex, 0);
+    EXPECT_EQ(app.Fake.LastDeviceId, WaveMapper);
+    EXPECT_TRUE(app.Form1().Capture()->Engine().IsRecording());
   }
   {
     TAppFixture app("[Wave]\nInput=abc\nCentF=150\n");
@@ -208,7 +231,7 @@ TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
     // The arrows keep their range; the position read back from them is used.
     EXPECT_EQ(app.Form1().UpDown1->Position(), 100);
     EXPECT_EQ(app.Form1().Label2->text(), QStringLiteral("1000Hz"));
-    EXPECT_EQ(app.Form1().Rx.CentF, 1000.0);
+    EXPECT_EQ(app.Form1().Rx().CentF, 1000.0);
   }
   {
     // A position on no screen at all comes back to the first screen.
@@ -219,6 +242,53 @@ TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
   }
 }
 
+TEST(MainWindow, APositionAtTheEndsOfTheNumberRangeComesBackToTheFirstScreen)
+{
+  const QList<QRect> screens{QRect(0, 0, 1280, 1024)};
+  const int big = std::numeric_limits<int>::max(), small = std::numeric_limits<int>::min();
+  for (const QPoint stored : {QPoint(big, big), QPoint(small, small), QPoint(big, 0), QPoint(0, big - 10),
+                              QPoint(big - 100, 0)})
+    EXPECT_EQ(VisiblePosition(stored, QSize(458, 563), screens), QPoint(0, 0)) << stored.x() << "," << stored.y();
+
+  TAppFixture app("[Form]\nMainTop=2147483647\nMainLeft=-2147483648\n");
+  app.Windows->Show();
+  EXPECT_EQ(app.Form1().pos(), QGuiApplication::primaryScreen()->geometry().topLeft());
+}
+
+TEST(MainWindow, WithoutASoundServerAtStartRecordingBeginsWhenItComes)
+{
+  test::TFakeDriver driver;
+  driver.FailOpen = TWaveResult::NoDriver;
+  TAppFixture app("[Wave]\nInput=2\n", &driver, [](TForm1Options& options) { options.CaptureRetryMs = 5; });
+  TForm1& f = app.Form1();
+  ASSERT_EQ(app.CaptureErrors.Shown.size(), 1u) << "the failure is shown once";
+  EXPECT_FALSE(f.Capture()->Engine().IsOpen());
+  EXPECT_TRUE(f.RetryingCapture());
+  ASSERT_TRUE(test::PumpUntil([&] { return driver.Log.size() >= 3; }, 5000)) << "tried again";
+
+  // The server is back, but with one device fewer: the stored row is gone.
+  driver.Names = {"Line In"};
+  driver.FailOpen = TWaveResult::Ok;
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->Engine().IsRecording(); }, 5000));
+  EXPECT_EQ(driver.LastDeviceId, WaveMapper);
+  EXPECT_EQ(f.InputIndex, 0);
+  EXPECT_EQ(app.Notices.size(), 1u);
+  EXPECT_EQ(app.CaptureErrors.Shown.size(), 1u) << "nothing more shown while trying";
+  EXPECT_FALSE(f.RetryingCapture());
+  EXPECT_EQ(app.Windows->DeviceDialog->MarkedRow(), 0);
+
+  // Blocks arrive as usual.
+  ASSERT_TRUE(driver.Device->FillNext(100));
+  EXPECT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == 1; }, 5000));
+
+  // A device closed on purpose is not tried again.
+  driver.FailOpen = TWaveResult::NoDriver;
+  EXPECT_FALSE(f.OpenCapture());
+  EXPECT_TRUE(f.RetryingCapture());
+  f.CloseCapture();
+  EXPECT_FALSE(f.RetryingCapture());
+}
+
 TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
 {
   TAppFixture app("[Wave]\nCentF=99\n");
@@ -226,18 +296,18 @@ TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
   app.Windows->Show();
   QTest::mouseClick(f.UpDown1->UpButton(), Qt::LeftButton);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("1000Hz"));
-  EXPECT_EQ(f.Rx.CentF, 1000.0);
+  EXPECT_EQ(f.Rx().CentF, 1000.0);
   int calls = 0;
   f.UpDown1->OnClick = [&] { ++calls; f.UpDown1Click(); };
   QTest::mouseClick(f.UpDown1->UpButton(), Qt::LeftButton);
   EXPECT_EQ(calls, 0) << "a press at the end calls nothing";
   EXPECT_EQ(f.UpDown1->Position(), 100);
-  EXPECT_EQ(f.Rx.CentF, 1000.0);
+  EXPECT_EQ(f.Rx().CentF, 1000.0);
 
   QTest::mouseClick(f.UpDown1->DownButton(), Qt::LeftButton);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("990Hz"));
-  EXPECT_EQ(f.Rx.CentF, 990.0);
+  EXPECT_EQ(f.Rx().CentF, 990.0);
 
   for (int i = 0; i < 100; ++i) f.UpDown1->StepDown();
   EXPECT_EQ(f.UpDown1->Position(), 20);
@@ -246,7 +316,7 @@ TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
   f.UpDown1->setFocus();
   QTest::keyClick(f.UpDown1, Qt::Key_Up);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("210Hz"));
-  EXPECT_EQ(f.Rx.CentF, 210.0);
+  EXPECT_EQ(f.Rx().CentF, 210.0);
 }
 
 TEST(MainWindow, SaveAppendsTxtOnlyToANameWithoutDotAndWritesTheMemoBytes)
@@ -264,8 +334,8 @@ TEST(MainWindow, SaveAppendsTxtOnlyToANameWithoutDotAndWritesTheMemoBytes)
 
   // Received text: lines each ended by CR LF, code page 932 bytes as received.
   const std::string nihon = Cp932("日本");
-  AppendMemoLine(f.Rx.Text, "ZCZC OA01");
-  AppendMemoLine(f.Rx.Text, nihon);
+  AppendMemoLine(f.Rx().Text, "ZCZC OA01");
+  AppendMemoLine(f.Rx().Text, nihon);
   const std::string expected = "ZCZC OA01\r\n" + nihon + "\r\n\r\n";
   EXPECT_EQ(f.MemoBytes(), expected);
   EXPECT_EQ(f.Memo1->toPlainText(), QStringLiteral("ZCZC OA01\n日本\n\n"));
@@ -315,6 +385,58 @@ TEST(MainWindow, AFailedSaveIsReportedWithThePathAndTheReasonAndWritesNothing)
   EXPECT_EQ(QDir(app.Dir.path()).entryList(QDir::Files).size(), 0) << "no temporary file left behind";
 }
 
+// A disk that fills up after a few bytes.
+ssize_t WriteUntilFull(int, const void*, std::size_t size)
+{
+  if (size > 5) return 5;
+  errno = ENOSPC;
+  return -1;
+}
+
+TEST(MainWindow, AFullDiskIsReportedWithItsReasonAndTheOldFilesStayWhole)
+{
+  TAppFixture app("[Wave]\nCentF=90\n", nullptr, [](TForm1Options& options) {
+    options.FileWrites.Write = &WriteUntilFull;
+  });
+  TForm1& f = app.Form1();
+  app.Windows->Show();
+  test::WriteBytes(app.Path("log.txt"), "yesterday\r\n");
+  app.SaveAs = QString::fromStdString(app.Path("log.txt"));
+  f.SpeedButton2Click();
+  const QString full = QString::fromStdString(std::error_code(ENOSPC, std::generic_category()).message());
+  ASSERT_EQ(app.Errors.size(), 1u);
+  EXPECT_TRUE(app.Errors[0].contains(QString::fromStdString(app.Path("log.txt"))));
+  EXPECT_TRUE(app.Errors[0].endsWith(full)) << Utf8(app.Errors[0]);
+  EXPECT_EQ(ReadBytes(app.Path("log.txt")), "yesterday\r\n");
+
+  EXPECT_TRUE(f.close());
+  ASSERT_EQ(app.Errors.size(), 2u);
+  EXPECT_TRUE(app.Errors[1].endsWith(full)) << Utf8(app.Errors[1]);
+  EXPECT_EQ(ReadBytes(app.SettingsPath), "[Wave]\nCentF=90\n");
+}
+
+TEST(MainWindow, SavingToALinkWritesItsFileAndAnythingButAFileIsRefused)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  test::WriteBytes(app.Path("real.txt"), "old");
+  ASSERT_EQ(::symlink(app.Path("real.txt").c_str(), app.Path("link.txt").c_str()), 0);
+  app.SaveAs = QString::fromStdString(app.Path("link.txt"));
+  f.SpeedButton2Click();
+  EXPECT_TRUE(app.Errors.empty());
+  EXPECT_EQ(ReadBytes(app.Path("real.txt")), MemoBanner());
+  EXPECT_TRUE(QFileInfo(QString::fromStdString(app.Path("link.txt"))).isSymLink());
+
+  ASSERT_EQ(::mkfifo(app.Path("pipe.txt").c_str(), 0600), 0);
+  app.SaveAs = QString::fromStdString(app.Path("pipe.txt"));
+  f.SpeedButton2Click();
+  ASSERT_EQ(app.Errors.size(), 1u);
+  EXPECT_TRUE(app.Errors[0].endsWith(QString::fromLatin1(NotRegularFileReason))) << Utf8(app.Errors[0]);
+  struct stat st {};
+  ASSERT_EQ(::stat(app.Path("pipe.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 TEST(MainWindow, CopyPutsTheWholeMemoOnTheClipboard)
 {
   TAppFixture app;
@@ -323,7 +445,7 @@ TEST(MainWindow, CopyPutsTheWholeMemoOnTheClipboard)
   QTest::mouseClick(f.SpeedButton3, Qt::LeftButton);
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(Cp932ToUtf8(MemoBanner())));
 
-  AppendMemoLine(f.Rx.Text, Cp932("ナブテックス"));
+  AppendMemoLine(f.Rx().Text, Cp932("ナブテックス"));
   f.SpeedButton3Click();
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("ナブテックス\r\n\r\n"));
 }
@@ -332,15 +454,15 @@ TEST(MainWindow, ReceivedTextReplacesTheBannerAndTheEditShowsTheLineTail)
 {
   TAppFixture app;
   TForm1& f = app.Form1();
-  ShowEditLine(f.Rx.Text, Cp932("ＮＡＶＴＥＸ"));
+  ShowEditLine(f.Rx().Text, Cp932("ＮＡＶＴＥＸ"));
   EXPECT_EQ(f.Edit2->text(), QStringLiteral("ＮＡＶＴＥＸ"));
   EXPECT_EQ(f.Memo1->toPlainText(), BannerShown()) << "the banner stays until a line is finished";
-  AppendMemoLine(f.Rx.Text, "FIRST");
+  AppendMemoLine(f.Rx().Text, "FIRST");
   EXPECT_EQ(f.Memo1->toPlainText(), QStringLiteral("FIRST\n\n"));
   EXPECT_EQ(f.Memo1->textCursor().position(), f.Memo1->toPlainText().size()) << "the view follows the end";
   // A byte sequence that is not code page 932 shows as a replacement mark but
   // is saved as received.
-  AppendMemoLine(f.Rx.Text, "A\x81");
+  AppendMemoLine(f.Rx().Text, "A\x81");
   EXPECT_EQ(f.Memo1->toPlainText(), QStringLiteral("FIRST\nA\uFFFD\n\n"));
   EXPECT_EQ(f.MemoBytes(), "FIRST\r\nA\x81\r\n\r\n");
 }
@@ -357,6 +479,25 @@ TEST(MainWindow, EachBlockEventRunsOneBlockThroughTheChainAndTheDisplays)
   EXPECT_EQ(f.Displays()->EyeFrames(), 1u + 3u);
 }
 
+TEST(MainWindow, SoundLostEndsTheLineBeingReceivedAndIsMarkedInTheMemo)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  test::TFakeWaveIn* device = app.Fake.Device;
+  ASSERT_NE(device, nullptr);
+  AppendMemoLine(f.Rx().Text, "ZCZC OA01");
+  f.Rx().Channels[0].LineText = "GALE WARN";  // a line half received
+  for (int i = 0; i < HeaderCount; ++i) ASSERT_TRUE(device->FillNext(0));
+  device->Drop(520 * BlockBytes);  // 52 s while the window was busy
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount; }, 5000));
+  EXPECT_EQ(f.MemoBytes(), "ZCZC OA01\r\n\r\n") << "nothing before the block after the gap";
+  ASSERT_TRUE(device->FillNext(0));
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount + 1; }, 5000));
+  EXPECT_EQ(f.MemoBytes(), "ZCZC OA01\r\nGALE WARN\r\n--- 52.0 s of audio lost ---\r\n\r\n");
+  EXPECT_TRUE(f.Rx().Channels[0].LineText.empty());
+  EXPECT_EQ(f.Capture()->Engine().BlocksLost(), 520u);
+}
+
 TEST(MainWindow, ClickingADisplaySwitchesItOffWithItsOffFrameAndOnAgain)
 {
   TAppFixture app;
@@ -365,22 +506,22 @@ TEST(MainWindow, ClickingADisplaySwitchesItOffWithItsOffFrameAndOnAgain)
   const QRgb red = qRgb(255, 0, 0);
 
   QTest::mouseClick(f.Image1, Qt::LeftButton, {}, QPoint(100, 100));
-  EXPECT_FALSE(f.Rx.DispSpectrum);
+  EXPECT_FALSE(f.Rx().DispSpectrum);
   EXPECT_GT(CountColour(f.Image1->Frame(), QRect(226, 130, 30, 15), red), 10) << "OFF shown";
   EXPECT_EQ(CountColour(f.Image1->Frame(), QRect(0, 30, 220, 100), qRgb(0, 0, 0)), 220 * 100)
       << "the waterfall is erased";
   QTest::mouseClick(f.Image1, Qt::LeftButton);
-  EXPECT_TRUE(f.Rx.DispSpectrum);
+  EXPECT_TRUE(f.Rx().DispSpectrum);
 
   QTest::mouseClick(f.Image2, Qt::LeftButton);
-  EXPECT_FALSE(f.Rx.DispEyepattern);
+  EXPECT_FALSE(f.Rx().DispEyepattern);
   EXPECT_GT(CountColour(f.Image2->Frame(), QRect(150, 130, 30, 15), red), 10);
   const uint64_t frames = f.Displays()->EyeFrames();
   ASSERT_TRUE(app.Fake.Device->FillNext(0));
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == 1; }, 5000));
   EXPECT_EQ(f.Displays()->EyeFrames(), frames) << "an eye pattern switched off stays frozen";
   QTest::mouseClick(f.Image2, Qt::LeftButton);
-  EXPECT_TRUE(f.Rx.DispEyepattern);
+  EXPECT_TRUE(f.Rx().DispEyepattern);
 }
 
 TEST(MainWindow, ClosingWritesTheSettingsBeforeTheDeviceIsClosed)
@@ -395,7 +536,7 @@ TEST(MainWindow, ClosingWritesTheSettingsBeforeTheDeviceIsClosed)
   f.InputIndex = 1;
 
   std::vector<std::string> seen;
-  f.OnStage = [&](const char* stage) {
+  app->OnStage = [&](const char* stage) {
     const bool written = QFileInfo::exists(QString::fromStdString(app->SettingsPath)) &&
                          ReadBytes(app->SettingsPath).find("CentF=95") != std::string::npos;
     const bool closed = std::find(app->Fake.Log.begin(), app->Fake.Log.end(), "close") != app->Fake.Log.end();
@@ -421,7 +562,8 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillClos
   EXPECT_TRUE(f.close());
   EXPECT_FALSE(f.isVisible());
   ASSERT_EQ(app.Errors.size(), 1u);
-  EXPECT_EQ(app.Errors[0], QString::fromStdString(folder) + QStringLiteral(" に書き込めません"));
+  EXPECT_EQ(app.Errors[0], QString::fromStdString(folder) + QStringLiteral(" に書き込めません\n") +
+                               QString::fromStdString(std::error_code(EISDIR, std::generic_category()).message()));
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <array>
 #include <cstdlib>
 
+#include "app/device_dialog.h"
+#include "app/notice_window.h"
 #include "app_test_util.h"
-#include "audio/unit8.h"
-#include "audio/unit9.h"
 #include "core/receiver.h"
 #include "display/displays.h"
 #include "signal/navtex_signal.h"
@@ -34,7 +34,7 @@ void Feed(TForm1& f, const std::vector<int16_t>& left)
       block[2 * j] = left[start + static_cast<std::size_t>(j)];
       block[2 * j + 1] = 0;
     }
-    ProcessBlock(f.Rx, block);
+    ProcessBlock(f.Rx(), block);
   }
 }
 
@@ -82,18 +82,18 @@ TEST(Screenshot, TheWindowOnTheDisplayHasItsSizeAndShowsReceivedText)
   EXPECT_TRUE(shot.save(path, "PNG")) << path.toStdString();
 
   // The device dialog and the notice window, for a look beside the build.
-  TForm8& dialog = *app.Windows->Form8;
+  TDeviceDialog& dialog = *app.Windows->DeviceDialog;
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-  app.Windows->Form9->ShowOver(&dialog);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(app.Windows->Form9));
+  app.Windows->NoticeWindow->ShowOver(&dialog);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(app.Windows->NoticeWindow));
   test::PumpUntil([] { return false; }, 200);
   const QPixmap dialogShot = dialog.screen()->grabWindow(dialog.winId());
   EXPECT_EQ(dialogShot.size(), QSize(331, 168) * dialog.devicePixelRatio());
   dialogShot.save(QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-device.png"), "PNG");
-  app.Windows->Form9->screen()->grabWindow(app.Windows->Form9->winId())
+  app.Windows->NoticeWindow->screen()->grabWindow(app.Windows->NoticeWindow->winId())
       .save(QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-notice.png"), "PNG");
-  app.Windows->Form9->hide();
+  app.Windows->NoticeWindow->hide();
   dialog.hide();
 }
 

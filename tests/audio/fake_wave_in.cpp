@@ -41,6 +41,7 @@ TWaveResult TFakeWaveIn::AddBuffer(TWaveHeader& h)
   if (Driver.AddCalls++ == Driver.FailAddAt) return TWaveResult::Error;
   if (!(h.Flags & WaveHdrPrepared)) return TWaveResult::Unprepared;
   h.Flags = (h.Flags & ~WaveHdrDone) | WaveHdrInQueue;
+  h.BytesLostBefore = 0;
   Queue.push_back(&h);
   if (Driver.ScribbleOnAdd) std::memset(h.Data, 0x5A, h.BufferLength);
   return TWaveResult::Ok;
@@ -61,20 +62,19 @@ TWaveResult TFakeWaveIn::Stop()
 TWaveResult TFakeWaveIn::Reset()
 {
   Driver.Log.push_back("reset");
-  while (!Queue.empty()) Complete(0);
+  while (!Queue.empty()) Complete();
   return TWaveResult::Ok;
 }
 
-void TFakeWaveIn::Complete(uint32_t recorded)
+void TFakeWaveIn::Complete()
 {
   TWaveHeader* h = Queue.front();
   Queue.pop_front();
   h->Flags = (h->Flags & ~WaveHdrInQueue) | WaveHdrDone;
-  h->BytesRecorded = recorded;
   Proc(*this, TWaveInMsg::Data, Instance, h);
 }
 
-bool TFakeWaveIn::FillNext(int16_t value, uint32_t recorded)
+bool TFakeWaveIn::FillNext(int16_t value)
 {
   if (Queue.empty()) return false;
   TWaveHeader* h = Queue.front();
@@ -83,7 +83,9 @@ bool TFakeWaveIn::FillNext(int16_t value, uint32_t recorded)
     h->Data[i] = static_cast<uint8_t>(v & 0xFF);
     h->Data[i + 1] = static_cast<uint8_t>(v >> 8);
   }
-  Complete(recorded == 0xFFFFFFFF ? h->BufferLength : recorded);
+  h->BytesLostBefore = Lost;
+  Lost = 0;
+  Complete();
   return true;
 }
 
@@ -95,6 +97,7 @@ TWaveResult TFakeDriver::Open(std::unique_ptr<TWaveIn>& device, int deviceId, co
   LastFormat = format;
   SlotBase = nullptr;
   PrepareCalls = AddCalls = 0;
+  if (FailOpen != TWaveResult::Ok) return FailOpen;
   if (deviceId < WaveMapper || deviceId >= static_cast<int>(Names.size())) return TWaveResult::BadDeviceId;
   auto d = std::make_unique<TFakeWaveIn>(*this, proc, instance);
   Device = d.get();
@@ -103,10 +106,12 @@ TWaveResult TFakeDriver::Open(std::unique_ptr<TWaveIn>& device, int deviceId, co
   return TWaveResult::Ok;
 }
 
-TWaveResult TFakeDriver::GetDevName(unsigned id, std::string& name)
+TWaveResult TFakeDriver::ListDevices(std::vector<std::string>& names)
 {
-  if (static_cast<int>(id) == FailNameAt || id >= Names.size()) return TWaveResult::Error;
-  name = Names[id];
+  ++ListCalls;
+  names.clear();
+  if (FailList) return TWaveResult::NoDriver;
+  names = Names;
   return TWaveResult::Ok;
 }
 

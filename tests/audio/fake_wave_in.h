@@ -25,30 +25,33 @@ public:
   TWaveResult Reset() override;
 
   // The head buffer is filled with `value` in every sample and reported.
-  // `recorded` is what the device claims to have written.
-  bool FillNext(int16_t value, uint32_t recorded = 0xFFFFFFFF);
+  bool FillNext(int16_t value);
+  // Sound arrives while the queue may be empty: dropped, and counted for the
+  // next buffer filled.
+  void Drop(uint64_t bytes) { Lost += bytes; }
   void Notify(TWaveInMsg msg) { Proc(*this, msg, Instance, nullptr); }
   std::size_t Queued() const { return Queue.size(); }
   const TWaveHeader* QueueTail() const { return Queue.empty() ? nullptr : Queue.back(); }
 
 private:
-  void Complete(uint32_t recorded);
+  void Complete();
   TFakeDriver& Driver;
   TWaveInProc Proc;
   void* Instance;
   std::deque<TWaveHeader*> Queue;
+  uint64_t Lost = 0;
 };
 
 class TFakeDriver final : public TWaveInDriver {
 public:
   TWaveResult Open(std::unique_ptr<TWaveIn>& device, int deviceId, const TWaveFormat& format,
                    TWaveInProc proc, void* instance) override;
-  unsigned GetNumDevs() override { return static_cast<unsigned>(Names.size()); }
-  TWaveResult GetDevName(unsigned id, std::string& name) override;
+  TWaveResult ListDevices(std::vector<std::string>& names) override;
 
   // Set up by the test.
   std::vector<std::string> Names{"Line In", "Microphone"};
-  int FailNameAt = -1;       // GetDevName fails for this id
+  bool FailList = false;     // ListDevices fails
+  TWaveResult FailOpen = TWaveResult::Ok;  // Open fails with this (no server: NoDriver)
   int FailPrepareAt = -1;    // the n-th PrepareHeader call fails (0 = first)
   int FailAddAt = -1;        // the n-th AddBuffer call fails
   bool ScribbleOnAdd = false;  // a re-queued buffer is written at once (drained queue)
@@ -59,6 +62,7 @@ public:
   TWaveFormat LastFormat{};
   TFakeWaveIn* Device = nullptr;  // the open device, if any
   int PrepareCalls = 0, AddCalls = 0;
+  int ListCalls = 0;  // ListDevices calls
   const uint8_t* SlotBase = nullptr;  // Data of the first prepared header since the open
 
   // Slot number of a header, from its buffer address.

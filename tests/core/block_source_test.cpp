@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "audio/block_source.h"
+#include "io/block_source.h"
 
 namespace brontel {
 namespace {
@@ -122,6 +122,43 @@ TEST_F(BlockSource, BadInputsGiveOneClearError)
   err.clear();
   EXPECT_FALSE(OpenAudioFile(WriteWav("four.wav", 44100, 4, std::vector<short>(400)), err));
   EXPECT_NE(err.find("4 channels"), std::string::npos);
+}
+
+TEST_F(BlockSource, AFolderIsNamedAsSuch)
+{
+  std::string err;
+  EXPECT_FALSE(OpenAudioFile(Dir.string(), err));
+  EXPECT_NE(err.find("is a directory"), std::string::npos) << err;
+}
+
+TEST_F(BlockSource, ResamplerFailuresNameTheFileAndTheRate)
+{
+  // 100 Hz is beyond what the converter can bring to 44100 Hz in one ratio.
+  const std::string path = WriteWav("slow.wav", 100, 1, std::vector<short>(500, 1000));
+  std::string err;
+  auto src = OpenAudioFile(path, err);
+  ASSERT_TRUE(src) << err;
+  TBlock b;
+  EXPECT_FALSE(src->ReadBlock(b));
+  EXPECT_NE(src->Error().find("slow.wav"), std::string::npos) << src->Error();
+  EXPECT_NE(src->Error().find("100 Hz"), std::string::npos) << src->Error();
+}
+
+TEST_F(BlockSource, AFileCutShortWhileBeingReadIsReported)
+{
+  // At the capture rate and at another one (the resampling reader).
+  for (int rate : {44100, 22050}) {
+    const std::string path = WriteWav("cut.wav", rate, 2, std::vector<short>(2 * 5 * rate / 10, 100));
+    std::string err;
+    auto src = OpenAudioFile(path, err);
+    ASSERT_TRUE(src) << err;
+    fs::resize_file(path, 44 + 4 * rate / 10);  // the header and 0.1 s are left
+    TBlock b;
+    int blocks = 0;
+    while (src->ReadBlock(b)) ++blocks;
+    EXPECT_LT(blocks, 5) << rate;
+    EXPECT_NE(src->Error().find("cut.wav"), std::string::npos) << rate << ": " << src->Error();
+  }
 }
 
 TEST_F(BlockSource, RawStreamIsCutIntoWholeBlocksWhateverTheReads)

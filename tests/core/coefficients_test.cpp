@@ -80,11 +80,10 @@ TEST(Coefficients, KaiserBetaIsComputedAtFullPrecision)
 
 TEST(Coefficients, FrontEndConstantsAreExact)
 {
-  TReceiver rx;
-  InitFrontEndConstants(rx);
-  EXPECT_EQ(rx.ResC0, 1.419943179576268e-07);
-  EXPECT_EQ(rx.ResC1, 1.9790299100464948);
-  EXPECT_EQ(rx.ResC2, -0.9992878743953528);
+  const TResonator& res = Resonator();
+  EXPECT_EQ(res.ResC0, 1.419943179576268e-07);
+  EXPECT_EQ(res.ResC1, 1.9790299100464948);
+  EXPECT_EQ(res.ResC2, -0.9992878743953528);
   EXPECT_EQ(DiscOffset, 2.137137859584893);
 }
 

@@ -1,19 +1,25 @@
 // brontel-decode and navtex-gen as a user runs them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <vector>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
 #include <poll.h>
+#include <sndfile.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/receiver_state.h"
+#include "support/harness.h"
+#include "support/test_audio.h"
 
 namespace {
 
@@ -179,6 +185,102 @@ TEST(DecodeTool, StatusReportsModePolarityAndSync)
   EXPECT_NE(r.Out.find("] sync"), std::string::npos) << r.Out;
 }
 
+TEST(DecodeTool, StatusIsStampedWithTheEndOfTheBlockThatBroughtIt)
+{
+  const std::vector<int16_t> pcm = brontel::test::EnglishEmission("STAMP\n");
+  // The block in which the same receiver, fed the same samples, gets in step.
+  brontel::test::THarness rx;
+  long syncBlock = -1;
+  for (std::size_t start = 0; start < pcm.size() && syncBlock < 0; start += brontel::FramesPerBlock) {
+    const std::size_t end = std::min(pcm.size(), start + brontel::FramesPerBlock);
+    rx.FeedPcm(std::vector<int16_t>(pcm.begin() + static_cast<long>(start), pcm.begin() + static_cast<long>(end)));
+    if (rx.Ch().InSync()) syncBlock = static_cast<long>(start / brontel::FramesPerBlock);
+  }
+  ASSERT_GT(syncBlock, 0);
+
+  const std::string wav = Temp("stamp.wav");
+  brontel::test::WriteStereoWav(wav, pcm, false);
+  const TRun r = RunCommand(Bin + "brontel-decode --status " + wav + " 2>&1 >/dev/null");
+  fs::remove(wav);
+  char want[64];
+  std::snprintf(want, sizeof want, "[%9.1f s] sync\n", (syncBlock + 1) * 0.1);
+  EXPECT_NE(r.Out.find(want), std::string::npos) << "expected " << want << "in\n" << r.Out;
+  EXPECT_EQ(r.Out.rfind("[      0.0 s] mode JPN\n", 0), 0u) << r.Out;  // the state before any input
+}
+
+// A 32-bit float mono WAV of one emission at `rate`.
+void WriteFloatWav(const std::string& path, int rate, const std::string& text)
+{
+  std::vector<uint8_t> codes;
+  std::string error;
+  ASSERT_TRUE(brontel::gen::EnglishCodes(text, codes, error)) << error;
+  brontel::gen::TEmission emission;
+  emission.PhasingSeconds = 3.0;
+  emission.IdleSeconds = 1.0;
+  brontel::gen::TFskParams fsk;
+  fsk.SampleRate = rate;
+  const std::vector<int16_t> pcm = brontel::gen::ModulateFsk(brontel::gen::EmissionBits(codes, emission), fsk);
+  std::vector<float> samples(pcm.size());
+  for (std::size_t i = 0; i < pcm.size(); ++i) samples[i] = static_cast<float>(pcm[i]) / 32768.0f;
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(sf_writef_float(f, samples.data(), static_cast<sf_count_t>(samples.size())),
+            static_cast<sf_count_t>(samples.size()));
+  sf_close(f);
+}
+
+TEST(DecodeTool, FloatingPointRecordingsDecodeAtAnyRate)
+{
+  for (int rate : {44100, 48000}) {
+    const std::string wav = Temp("float-" + std::to_string(rate) + ".wav");
+    WriteFloatWav(wav, rate, "ZCZC FL01\nFLOAT SAMPLES\nNNNN\n");
+    const TRun r = RunCommand(Bin + "brontel-decode " + wav);
+    fs::remove(wav);
+    EXPECT_EQ(r.Status, 0) << rate;
+    EXPECT_EQ(r.Out, "ZCZC FL01\nFLOAT SAMPLES\nNNNN\n") << rate;
+  }
+}
+
+TEST(DecodeTool, OutputThatCannotBeWrittenEndsTheRunWithStatus1)
+{
+  const std::string wav = Temp("full.wav");
+  ASSERT_EQ(RunCommand(Bin + "navtex-gen --phasing 2 --text 'LOST LINE' " + wav).Status, 0);
+  for (const std::string options : {"", "--bits "}) {
+    const TRun r = RunCommand(Bin + "brontel-decode " + options + wav + " 2>&1 >/dev/full");
+    EXPECT_EQ(r.Status, 1) << options;
+    EXPECT_NE(r.Out.find("cannot write to standard output"), std::string::npos) << r.Out;
+  }
+  fs::remove(wav);
+
+  const TRun gen = RunCommand(Bin + "navtex-gen --phasing 1 --text A /dev/full 2>&1");
+  EXPECT_EQ(gen.Status, 1);
+  EXPECT_NE(gen.Out.find("/dev/full"), std::string::npos) << gen.Out;
+}
+
+TEST(DecodeTool, AFailedWriteLeavesTheOldFileWhole)
+{
+  // A file size limit makes the write fail part-way, as a full disk would.
+  const std::string wav = Temp("old.wav");
+  std::FILE* f = std::fopen(wav.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("the old file", f);
+  std::fclose(f);
+  const TRun r = RunCommand("trap '' XFSZ; ulimit -f 64; " + Bin + "navtex-gen --phasing 5 --text A " + wav + " 2>&1");
+  EXPECT_EQ(r.Status, 1) << r.Out;
+  std::ifstream in(wav, std::ios::binary);
+  const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(kept, "the old file");
+  fs::remove(wav);
+  for (const auto& e : fs::directory_iterator(fs::path(wav).parent_path()))
+    EXPECT_EQ(e.path().filename().string().find(".brontel-tool-" + std::to_string(::getpid()) + "-old.wav."),
+              std::string::npos)
+        << "temporary file left behind: " << e.path();
+}
+
 TEST(DecodeTool, BadUsageAndBadInputAreReported)
 {
   EXPECT_EQ(RunCommand(Bin + "brontel-decode").Status, 2);
@@ -192,6 +294,10 @@ TEST(DecodeTool, BadUsageAndBadInputAreReported)
   EXPECT_EQ(RunCommand(Bin + "navtex-gen --text 'BAD #' " + Temp("x.wav")).Status, 1);
   EXPECT_EQ(RunCommand(Bin + "navtex-gen --service jpn --text '€' " + Temp("x.wav")).Status, 1);
   EXPECT_EQ(RunCommand(Bin + "navtex-gen").Status, 2);
+
+  const TRun folder = RunCommand(Bin + "brontel-decode " + fs::temp_directory_path().string() + " 2>&1");
+  EXPECT_EQ(folder.Status, 1);
+  EXPECT_NE(folder.Out.find("is a directory"), std::string::npos) << folder.Out;
 }
 
 }  // namespace

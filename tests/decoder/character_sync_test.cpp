@@ -66,9 +66,9 @@ TEST(CharacterSync, FreshDecoderListensForJapanese)
   THarness h;
   EXPECT_FALSE(h.Ch().EngMode);
   EXPECT_FALSE(h.Ch().Inverted);
-  EXPECT_FALSE(h.Ch().InSync);
+  EXPECT_FALSE(h.Ch().InSync());
   h.FeedBits({});
-  EXPECT_FALSE(h.Ch().InSync);
+  EXPECT_FALSE(h.Ch().InSync());
 }
 
 TEST(CharacterSync, CharacterFormsReadFromTheRegister)
@@ -171,13 +171,13 @@ TEST(CharacterSync, EnglishJoinNeedsFiveValidCharacters)
   THarness four;
   four.Ch().EngMode = true;
   four.FeedBits(window(false));
-  EXPECT_FALSE(four.Ch().InSync);
+  EXPECT_FALSE(four.Ch().InSync());
   EXPECT_TRUE(four.Ch().LineText.empty());
 
   THarness five;
   five.Ch().EngMode = true;
   five.FeedBits(window(true));
-  EXPECT_TRUE(five.Ch().InSync);
+  EXPECT_TRUE(five.Ch().InSync());
   EXPECT_EQ(five.Ch().LineText, "A");
 }
 
@@ -197,7 +197,7 @@ TEST(CharacterSync, FaultsEndSynchronisationKeepingThePartialLine)
     }
     ASSERT_EQ(h.Sink.Lines.size(), 1u) << int(letter);
     EXPECT_EQ(h.Sink.Lines[0], "AB") << int(letter);
-    EXPECT_FALSE(h.Ch().InSync);
+    EXPECT_FALSE(h.Ch().InSync());
     EXPECT_EQ(h.Ch().Shift, 1) << "the shift survives the loss of synchronisation";
   }
 
@@ -287,13 +287,35 @@ TEST(CharacterSync, RandomBitsNeverBreakTheInvariants)
     ASSERT_LE(h.Rx->Text.EditText.size(), EditLimit);
     ASSERT_GE(s.SlotCount, 0);
     ASSERT_LE(s.SlotCount, 19);
-    if (s.InSync) {
+    if (s.InSync()) {
       ASSERT_LE(s.SlotCount, s.EngMode ? 13 : 19);
     }
     ASSERT_LE(s.KanjiCount, 1);
     ASSERT_LE(s.Shift, 1);
     for (uint8_t b : s.BitReg) ASSERT_LE(b, 1);
   }
+}
+
+}  // namespace
+}  // namespace brontel
+
+namespace brontel {
+namespace {
+
+TEST(CharacterSync, AGapInTheInputEndsTheLineAndTheSynchronisation)
+{
+  const auto bits = Emission("BEFORE THE GAP AFTER\n");
+  test::THarness h;
+  h.Ch().EngMode = true;
+  // Stop where the line holds text but is unfinished.
+  std::size_t n = 0;
+  while (n < bits.size() && h.Ch().LineText.size() < 10) h.FeedBits({bits[n++]});
+  ASSERT_TRUE(h.Ch().InSync());
+  const std::string partial = h.Ch().LineText;
+  NoteInputGap(*h.Rx, 40);
+  EXPECT_EQ(h.Sink.Lines, std::vector<std::string>{partial});
+  EXPECT_FALSE(h.Ch().InSync());
+  EXPECT_TRUE(h.Ch().LineText.empty());
 }
 
 }  // namespace

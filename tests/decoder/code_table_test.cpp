@@ -28,19 +28,19 @@ TEST(CodeTable, HoldsExactlyTheWeightFourCodes)
 TEST(CodeTable, ShiftsChooseTheRow)
 {
   test::THarness h;
-  for (uint8_t c : {0x36, 0x17, 0x2D, 0x17}) HandleEngCode(*h.Rx, 0, c);
+  for (uint8_t c : {0x36, 0x17, 0x2D, 0x17}) HandleEngCode(h.Ch(), h.Rx->Text, c);
   EXPECT_EQ(h.Ch().LineText, "5T");
-  HandleEngCode(*h.Rx, 0, 0x36);
-  HandleEngCode(*h.Rx, 0, 0x74);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x36);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x74);
   EXPECT_EQ(h.Ch().LineText, "5TBEEP");
-  HandleEngCode(*h.Rx, 0, 0x2B);
-  HandleEngCode(*h.Rx, 0, 0x1D);
-  HandleEngCode(*h.Rx, 0, 0x0F);  // carriage return: nothing
-  HandleEngCode(*h.Rx, 0, 0x78);
-  HandleEngCode(*h.Rx, 0, 0x33);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x2B);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x1D);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x0F);  // carriage return: nothing
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x78);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x33);
   EXPECT_EQ(h.Ch().LineText, "5TBEEP  ");
-  HandleEngCode(*h.Rx, 0, 0x1B);
-  HandleEngCode(*h.Rx, 0, 0x1B);  // a second line feed writes no blank line
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x1B);
+  HandleEngCode(h.Ch(), h.Rx->Text, 0x1B);  // a second line feed writes no blank line
   ASSERT_EQ(h.Sink.Lines.size(), 1u);
   EXPECT_EQ(h.Sink.Lines[0], "5TBEEP  ");
   EXPECT_EQ(h.Ch().Shift, 1);
@@ -64,7 +64,7 @@ TEST(CodeTable, JapaneseControlValues)
 {
   test::THarness h;
   auto feed = [&](std::initializer_list<uint8_t> d) {
-    for (uint8_t v : d) HandleJisByte(*h.Rx, 0, v);
+    for (uint8_t v : d) HandleJisByte(h.Ch(), h.Rx->Text, v);
   };
   feed({0x30, 0x21, 0x24});  // one character and a held byte
   EXPECT_EQ(h.Ch().LineText, "\x88\x9F");

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "core/receiver.h"
 #include "display/displays.h"
@@ -31,16 +32,16 @@ namespace {
 TEST(DisplayAllocations, NoneAfterConstruction)
 {
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   rx->CentF = 800.0;
   test::TRecordingText text;
   text.Calls.reserve(1000);
   const long atStart = Allocations.load();
-  TDisplays d(*rx, &text);
-  EXPECT_GT(Allocations.load(), atStart);  // the rasters: the counter works
   uint64_t seen = 0;
-  d.Views.Image1 = [&seen](const TRaster& r) { seen += r.Bits()[0]; };
-  d.Views.Image2 = [&seen](const TRaster& r) { seen += r.Bits()[0]; };
+  TDisplayViews views;
+  views.Image1 = [&seen](const TRaster& r) { seen += r.Bits()[0]; };
+  views.Image2 = [&seen](const TRaster& r) { seen += r.Bits()[0]; };
+  TDisplays d(*rx, &text, std::move(views));
+  EXPECT_GT(Allocations.load(), atStart);  // the rasters: the counter works
   test::TFskSource source;
   std::array<int16_t, BlockSamples> block;
   for (int b = 0; b < 30; ++b) {

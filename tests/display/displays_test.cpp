@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -28,9 +29,12 @@ using Block = std::array<int16_t, BlockSamples>;
 struct TFixture {
   explicit TFixture(bool withText = true, double centF = 800.0) : Rx(std::make_unique<TReceiver>())
   {
-    InitFrontEndConstants(*Rx);
     Rx->CentF = centF;
-    Displays = std::make_unique<TDisplays>(*Rx, withText ? &Text : nullptr);
+    // The views forward to Shown1/Shown2, which a test may set at any time.
+    TDisplayViews views;
+    views.Image1 = [this](const TRaster& r) { if (Shown1) Shown1(r); };
+    views.Image2 = [this](const TRaster& r) { if (Shown2) Shown2(r); };
+    Displays = std::make_unique<TDisplays>(*Rx, withText ? &Text : nullptr, std::move(views));
     Rx->Displays = Displays.get();
   }
   void Silence(int blocks = 1)
@@ -50,6 +54,7 @@ struct TFixture {
   const TRaster& Eye() const { return Displays->EyeBitmap(); }
 
   test::TRecordingText Text;
+  std::function<void(const TRaster&)> Shown1, Shown2;
   std::unique_ptr<TReceiver> Rx;
   std::unique_ptr<TDisplays> Displays;
   test::TFskSource Source;
@@ -80,7 +85,7 @@ TEST(Displays, ConstructionShowsStartupFrames)
     EXPECT_EQ(r2, &d.EyeBitmap());
     EXPECT_EQ(d.SpectrumFrames(), 1u);
     EXPECT_EQ(d.EyeFrames(), 1u);
-    EXPECT_EQ(d.Analyser.FftSize, 1024);
+    EXPECT_EQ(d.Analyser().FftSize, 1024);
     TSpectrumDisplay s;
     InitSpectrumDisplay(s);
     TEyeDisplay e;
@@ -96,19 +101,19 @@ TEST(Displays, EveryBlockPresentsBothDisplays)
 {
   TFixture f;
   int shown1 = 0, shown2 = 0;
-  f.Displays->Views.Image1 = [&](const TRaster&) { ++shown1; };
-  f.Displays->Views.Image2 = [&](const TRaster&) { ++shown2; };
+  f.Shown1 = [&](const TRaster&) { ++shown1; };
+  f.Shown2 = [&](const TRaster&) { ++shown2; };
   f.Fsk(3);
   EXPECT_EQ(shown1, 3);
   EXPECT_EQ(shown2, 3);
   EXPECT_EQ(f.Displays->SpectrumFrames(), 4u);
   EXPECT_EQ(f.Displays->EyeFrames(), 4u);
   // The analyser took the mixer output of the last block.
-  for (int i = 0; i < BlockLen; ++i) ASSERT_EQ(f.Displays->Analyser.SpecBuf[i], f.Rx->MixedBuf[i]);
+  for (int i = 0; i < BlockLen; ++i) ASSERT_EQ(f.Displays->Analyser().SpecBuf[i], f.Rx->MixedBuf[i]);
   // The eye history took channel 0's discriminator output and bit marks.
   for (int i = 0; i < BlockLen; ++i) {
-    ASSERT_EQ(f.Displays->Eye.EyeHist[9][i], f.Rx->Channels[0].DiscBuf[i]);
-    ASSERT_EQ(f.Displays->Eye.EyeMarks[9][i], f.Rx->Channels[0].SampleFlags[i]);
+    ASSERT_EQ(f.Displays->Eye().EyeHist[9][i], f.Rx->Channels[0].DiscBuf[i]);
+    ASSERT_EQ(f.Displays->Eye().EyeMarks[9][i], f.Rx->Channels[0].SampleFlags[i]);
   }
 }
 
@@ -116,7 +121,6 @@ TEST(Displays, DecodingIsTheSameWithAndWithoutDisplays)
 {
   TFixture with;
   auto without = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*without);
   without->CentF = 800.0;
   test::TFskSource source;
   Block b;
@@ -194,12 +198,12 @@ TEST(Displays, SpectrumOffFrame)
   ExpectSpectrumOffFrame(f.Spectrum());
   EXPECT_EQ(f.Text.Calls, Outlined(&f.Spectrum(), 226, 130, "OFF", Red));
   // While off: no analysis, no drawing, the window frozen.
-  const auto specBuf = f.Displays->Analyser.SpecBuf;
-  const auto traces = f.Displays->Spectrum.SpecTrace;
+  const auto specBuf = f.Displays->Analyser().SpecBuf;
+  const auto traces = f.Displays->Spectrum().SpecTrace;
   f.Fsk(3);
   EXPECT_EQ(f.Displays->SpectrumFrames(), frames + 1);
-  EXPECT_EQ(f.Displays->Analyser.SpecBuf, specBuf);
-  EXPECT_EQ(f.Displays->Spectrum.SpecTrace, traces);
+  EXPECT_EQ(f.Displays->Analyser().SpecBuf, specBuf);
+  EXPECT_EQ(f.Displays->Spectrum().SpecTrace, traces);
   ExpectSpectrumOffFrame(f.Spectrum());
   // On again: the stale window moves up by one block at the next analysis.
   f.Displays->Image1Click();
@@ -207,21 +211,31 @@ TEST(Displays, SpectrumOffFrame)
   EXPECT_EQ(f.Displays->SpectrumFrames(), frames + 1);  // nothing shown yet
   f.Fsk();
   EXPECT_EQ(f.Displays->SpectrumFrames(), frames + 2);
-  for (int i = 0; i < 1024 - BlockLen; ++i) ASSERT_EQ(f.Displays->Analyser.SpecBuf[BlockLen + i], specBuf[i]);
-  for (int t = 0; t < 4; ++t) EXPECT_EQ(f.Displays->Spectrum.SpecTrace[t], traces[t + 1]);
+  for (int i = 0; i < 1024 - BlockLen; ++i) ASSERT_EQ(f.Displays->Analyser().SpecBuf[BlockLen + i], specBuf[i]);
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(f.Displays->Spectrum().SpecTrace[t], traces[t + 1]);
 }
+
+// A text renderer that paints given pixels red whenever it is asked for text.
+class TPaintingText final : public TTextRenderer {
+public:
+  explicit TPaintingText(std::vector<std::pair<int, int>> pixels) : Pixels(std::move(pixels)) {}
+  void DrawText(TRaster& raster, int, int, std::string_view, TColor) override
+  {
+    for (auto [x, y] : Pixels) PutPixel(x, y, raster, Red);
+  }
+  std::vector<std::pair<int, int>> Pixels;
+};
 
 TEST(Displays, SpectrumOnClearsTheOffLabelOnly)
 {
-  TFixture f;
-  f.Displays->Image1Click();  // off
-  // Stand-ins for the label's pixels and a pixel outside its box.
-  TRaster& r = f.Displays->Spectrum.SpectrumBitmap;
-  PutPixel(226, 135, r, Red);
-  PutPixel(220, 110, r, Red);
-  PutPixel(219, 120, r, Red);
-  PutPixel(230, 109, r, Red);
-  f.Displays->Image1Click();  // on
+  // Stand-ins for the label's pixels (inside its box) and pixels just outside it.
+  TPaintingText text({{226, 135}, {220, 110}, {219, 120}, {230, 109}});
+  auto rx = std::make_unique<TReceiver>();
+  TDisplays d(*rx, &text);
+  d.Image1Click();  // off: the label is drawn
+  const TRaster& r = d.SpectrumBitmap();
+  ASSERT_EQ(r.Pixel(226, 135), Red);
+  d.Image1Click();  // on
   EXPECT_EQ(r.Pixel(226, 135), Black);
   EXPECT_EQ(r.Pixel(220, 110), Black);
   EXPECT_EQ(r.Pixel(219, 120), Red);
@@ -235,7 +249,7 @@ TEST(Displays, FirstSpectrumFrameAfterSwitchingOn)
   TFixture f(false);
   f.Fsk(8);
   std::vector<uint64_t> shown;
-  f.Displays->Views.Image1 = [&](const TRaster& r) { shown.push_back(test::RasterHash(r)); };
+  f.Shown1 = [&](const TRaster& r) { shown.push_back(test::RasterHash(r)); };
   f.Displays->Image1Click();
   f.Displays->Image1Click();
   ASSERT_EQ(shown.size(), 1u);  // the off frame only
@@ -265,10 +279,10 @@ TEST(Displays, EyeOffFrameAndOnAgain)
   EXPECT_EQ(Bytes(f.Eye()), Bytes(grid.EyeBitmap));  // the grid, no traces
   EXPECT_EQ(f.Text.Calls, Outlined(&f.Eye(), 150, 130, "OFF", Red));  // no status labels
   // While off: the history is frozen and nothing is drawn.
-  const auto hist = f.Displays->Eye.EyeHist;
+  const auto hist = f.Displays->Eye().EyeHist;
   f.Text.Calls.clear();
   f.Fsk(2);
-  EXPECT_EQ(f.Displays->Eye.EyeHist, hist);
+  EXPECT_EQ(f.Displays->Eye().EyeHist, hist);
   EXPECT_EQ(f.Displays->EyeFrames(), frames + 1);
   EXPECT_TRUE(f.Text.Calls.empty());
   // On again: nothing happens until the next block, which redraws everything.
@@ -280,7 +294,7 @@ TEST(Displays, EyeOffFrameAndOnAgain)
   f.Fsk();
   EXPECT_EQ(f.Displays->EyeFrames(), frames + 2);
   EXPECT_EQ(f.Text.Calls, Concat(Outlined(&f.Eye(), 150, 115, "POS", Green), Outlined(&f.Eye(), 150, 130, "JPN", Green)));
-  EXPECT_EQ(f.Displays->Eye.EyeHist[8], hist[9]);  // the rows from before the pause, one older
+  EXPECT_EQ(f.Displays->Eye().EyeHist[8], hist[9]);  // the rows from before the pause, one older
 }
 
 TEST(Displays, EyeClickedOffAndOnWithinOneBlock)
@@ -288,7 +302,7 @@ TEST(Displays, EyeClickedOffAndOnWithinOneBlock)
   TFixture f;
   f.Fsk(2);
   std::vector<uint64_t> shown;
-  f.Displays->Views.Image2 = [&](const TRaster& r) { shown.push_back(test::RasterHash(r)); };
+  f.Shown2 = [&](const TRaster& r) { shown.push_back(test::RasterHash(r)); };
   f.Displays->Image2Click();
   f.Displays->Image2Click();
   ASSERT_EQ(shown.size(), 1u);  // the off frame stays on screen
@@ -319,12 +333,58 @@ TEST(Displays, SpectrumPeaksNextToTheMarkers)
 {
   TFixture f(false);
   f.Fsk(10);
-  const auto& L = f.Displays->Analyser.SpecLevel;
+  const auto& L = f.Displays->Analyser().SpecLevel;
   int best = 0;
   for (int x = 0; x < 256; ++x)
     if (L[220 + x] > L[220 + best]) best = x;
   EXPECT_TRUE(std::abs(best - 109) <= 3 || std::abs(best - 147) <= 3) << best;
   EXPECT_GT(L[220 + best], 240.0);
+}
+
+// A renderer that, once armed, paints the whole raster in a colour the
+// displays never use, then draws nothing more.
+constexpr TColor Scribble{1, 2, 3};
+class TScribblingText final : public TTextRenderer {
+public:
+  void DrawText(TRaster& raster, int, int, std::string_view, TColor) override
+  {
+    if (!Armed) return;
+    for (int y = 0; y < raster.Height(); ++y)
+      for (int x = 0; x < raster.Width(); ++x) PutPixel(x, y, raster, Scribble);
+    Armed = false;
+  }
+  bool Armed = false;
+};
+
+// What the golden eye raster relies on: every block redraws the eye from a
+// clean grid, so nothing of an earlier frame survives but the history traces.
+TEST(Displays, EveryEyeFrameStartsFromACleanGrid)
+{
+  TScribblingText text;
+  auto rx = std::make_unique<TReceiver>();
+  TDisplays d(*rx, &text);
+  rx->Displays = &d;
+  test::TFskSource source;
+  Block b;
+  for (int i = 0; i < 5; ++i) source.Next(b), ProcessBlock(*rx, b);
+  text.Armed = true;
+  source.Next(b), ProcessBlock(*rx, b);  // the labels of this block scribble over everything
+  ASSERT_EQ(d.EyeBitmap().Pixel(90, 75), Scribble);
+  source.Next(b), ProcessBlock(*rx, b);
+
+  TEyeDisplay grid;
+  InitEyeDisplay(grid);
+  std::vector<TColor> traces;
+  for (int p = 0; p < EyeRows; ++p) traces.push_back(LevelToColor(100 * (p + 1), 1, false));
+  int traced = 0;
+  for (int y = 0; y < EyeHeight; ++y)
+    for (int x = 0; x < EyeWidth; ++x) {
+      const TColor c = d.EyeBitmap().Pixel(x, y);
+      const bool trace = std::find(traces.begin(), traces.end(), c) != traces.end();
+      traced += trace;
+      ASSERT_TRUE(c == grid.EyeBitmap.Pixel(x, y) || trace) << x << "," << y;
+    }
+  EXPECT_GT(traced, 0);
 }
 
 // Both rasters after a fixed signal, with a switch of each display on the

@@ -2,6 +2,8 @@
 // invert, and the colours the displays use.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "display/level_to_color.h"
@@ -68,6 +70,37 @@ TEST(LevelToColor, Scale0Grey)
   EXPECT_EQ(LevelToColor(1529.99, 0, false), Rgb(254, 254, 254));
   EXPECT_EQ(S0(255), Rgb(255, 255, 255));  // the top: white
   EXPECT_EQ(LevelToColor(1530, 0, false), Rgb(255, 255, 255));
+}
+
+// Walking up each scale, the colour holds still between whole values of s, a
+// value just below a whole number keeps the colour of the one below it, and
+// from one whole value to the next every channel moves by one step at most:
+// the segments meet exactly at multiples of 255, with no jump or gap.
+TEST(LevelToColor, RampsAreContinuousAndStepOnlyAtWholeValues)
+{
+  const struct {
+    int Scale;
+    int Top;
+    double ValuePerS;  // the value that gives s = 1
+  } scales[] = {{0, 255, 6.0}, {1, 765, 2.0}, {2, 1530, 1.0}};
+  for (const auto& sc : scales) {
+    auto colour = [&](double value) { return LevelToColor(value, sc.Scale, false); };
+    TColor previous = colour(0);
+    for (int k = 0; k <= sc.Top; ++k) {
+      const TColor c = colour(k * sc.ValuePerS);
+      if (k > 0) {
+        const int dr = std::abs(c.R - previous.R), dg = std::abs(c.G - previous.G), db = std::abs(c.B - previous.B);
+        ASSERT_TRUE(dr <= 1 && dg <= 1 && db <= 1 && dr + dg + db > 0) << "scale " << sc.Scale << ", s " << k;
+      }
+      if (k < sc.Top) {
+        ASSERT_EQ(colour((k + 0.5) * sc.ValuePerS), c) << "scale " << sc.Scale << ", s " << k + 0.5;
+        ASSERT_EQ(colour(std::nextafter((k + 1) * sc.ValuePerS, 0.0)), c)
+            << "scale " << sc.Scale << ", just below s " << k + 1;
+      }
+      previous = c;
+    }
+    EXPECT_EQ(previous, Rgb(255, 255, 255));
+  }
 }
 
 TEST(LevelToColor, NegativeAndNaNAreBlack)

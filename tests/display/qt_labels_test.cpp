@@ -125,7 +125,6 @@ TEST_F(QtLabels, NoRendererNoPixels)
 std::vector<uint8_t> EyeWithLabels(TQtTextRenderer& text, bool inverted, bool eng)
 {
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   TDisplays d(*rx, &text);
   rx->Displays = &d;
   rx->Channels[0].Inverted = inverted;

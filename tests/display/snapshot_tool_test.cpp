@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -28,6 +30,27 @@ int RunTool(const std::string& command)
   const int st = std::system((command + " >/dev/null 2>&1").c_str());
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
+
+// Runs a shell command and collects its standard output.
+int RunTool(const std::string& command, std::string& out)
+{
+  out.clear();
+  std::FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return -1;
+  std::array<char, 4096> buf;
+  std::size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  const int st = ::pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string ReadWhole(const fs::path& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const std::string Tools = BRONTEL_BINARY_DIR "/tools/";
 
 class SnapshotTool : public ::testing::Test {
 protected:
@@ -62,7 +85,6 @@ TEST_F(SnapshotTool, PngFilesHoldTheRasters)
   const fs::path pcm = Dir / "input.raw";
   constexpr int Blocks = 30;
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
   rx->CentF = 800.0;
   TQtTextRenderer text;
   TDisplays displays(*rx, &text);
@@ -101,6 +123,36 @@ TEST_F(SnapshotTool, NoSnapshotWithoutTheOption)
   EXPECT_FALSE(fs::exists(Dir / "spectrum.png"));
   EXPECT_FALSE(fs::exists(Dir / "eye.png"));
   EXPECT_EQ(RunTool(tool + " --snapshot"), 2);  // needs a directory
+}
+
+TEST_F(SnapshotTool, AFolderThatCannotBeMadeStopsTheRunBeforeDecoding)
+{
+  const std::string wav = (Dir / "message.wav").string();
+  ASSERT_EQ(RunTool(Tools + "navtex-gen --phasing 2 --text 'NOT DECODED' " + wav), 0);
+  std::string out;
+  EXPECT_EQ(RunTool(Tools + "brontel-decode --snapshot /dev/null/sub " + wav + " 2>/dev/null", out), 1);
+  EXPECT_EQ(out, "");  // nothing decoded
+  EXPECT_EQ(RunTool(Tools + "brontel-decode --snapshot /dev/null/sub " + wav + " 2>&1 >/dev/null", out), 1);
+  EXPECT_NE(out.find("/dev/null/sub"), std::string::npos) << out;
+}
+
+TEST_F(SnapshotTool, AFailedWriteLeavesTheOldPngWhole)
+{
+  const std::string wav = (Dir / "message.wav").string();
+  ASSERT_EQ(RunTool(Tools + "navtex-gen --phasing 2 --text 'SNAP' " + wav), 0);
+  const fs::path snap = Dir / "snap";
+  fs::create_directories(snap);
+  std::ofstream(snap / "spectrum.png") << "the old picture";
+  // A file size limit makes the write fail part-way, as a full disk would.
+  std::string out;
+  EXPECT_EQ(RunTool("trap '' XFSZ; ulimit -f 2; " + Tools + "brontel-decode --snapshot " + snap.string() + " " +
+                        wav + " 2>&1 >/dev/null",
+                    out),
+            1);
+  EXPECT_NE(out.find("spectrum.png"), std::string::npos) << out;
+  EXPECT_EQ(ReadWhole(snap / "spectrum.png"), "the old picture");
+  for (const auto& e : fs::directory_iterator(snap))
+    EXPECT_TRUE(e.path().filename() == "spectrum.png" || e.path().filename() == "eye.png") << e.path();
 }
 
 }  // namespace

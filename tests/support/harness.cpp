@@ -6,12 +6,19 @@
 
 namespace brontel::test {
 
-THarness::THarness(double centF) : Rx(std::make_unique<TReceiver>())
+namespace {
+
+TSessionOptions Options(double centF, TTextSink* sink)
 {
-  InitFrontEndConstants(*Rx);
-  Rx->CentF = centF;
-  Rx->Text.Sink = &Sink;
+  TSessionOptions o;
+  o.CentF = centF;
+  o.Sink = sink;
+  return o;
 }
+
+}  // namespace
+
+THarness::THarness(double centF) : Session(Options(centF, &Sink)), Rx(&Session.Receiver()) {}
 
 void THarness::FeedPcm(const std::vector<int16_t>& left, const std::vector<int16_t>* right)
 {
@@ -23,7 +30,7 @@ void THarness::FeedPcm(const std::vector<int16_t>& left, const std::vector<int16
       block[2 * j] = left[start + j];
       if (right && start + j < right->size()) block[2 * j + 1] = (*right)[start + j];
     }
-    ProcessBlock(*Rx, block);
+    Session.ProcessBlock(block);
     const TChannelState& s = Rx->Channels[0];
     AllBits.insert(AllBits.end(), s.BitBuf.begin(), s.BitBuf.begin() + s.BitCount);
     BitsPerBlock.push_back(s.BitCount);
@@ -37,7 +44,7 @@ void THarness::FeedBits(const std::vector<uint8_t>& bits)
     const std::size_t n = std::min<std::size_t>(10, bits.size() - start);
     std::copy_n(bits.begin() + start, n, s.BitBuf.begin());
     s.BitCount = static_cast<int32_t>(n);
-    DecodeBits(*Rx, 0);
+    DecodeBits(s, s.Bits(), Rx->Text);
   }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/receiver.h"
+#include "session/receiver_session.h"
 
 namespace brontel::test {
 
@@ -36,8 +36,9 @@ struct THarness {
 
   TChannelState& Ch() { return Rx->Channels[0]; }
 
-  std::unique_ptr<TReceiver> Rx;
   TRecordingSink Sink;
+  TReceiverSession Session;
+  TReceiver* Rx;                    // the session's receiver
   std::vector<uint8_t> AllBits;     // every bit taken, over all blocks
   std::vector<int> BitsPerBlock;    // BitCount of every block
 };

@@ -14,13 +14,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class QPushButton;
 class QTableWidget;
 
 namespace brontel {
 
-class TForm9;
+class TNoticeWindow;
 class TWaveInDriver;
 
 // What the dialog needs of the main window.
@@ -52,9 +53,23 @@ struct TSoundSettingsProgram {
 // their input devices where they allow it (pavucontrol --tab=4 first).
 TSoundSettingsProgram FindSoundSettingsProgram();
 
-class TForm8 final : public QDialog {
+// What the dialog takes from outside; tests replace the parts that would start
+// programs or wait.
+struct TDeviceDialogOptions {
+  // Starts a program without waiting for it. Null: QProcess::startDetached.
+  std::function<bool(const QString& program, const QStringList& arguments)> StartDetached;
+  // The pause behind the notice window while the device changes. Null: the
+  // user-interface thread sleeps for the given time.
+  std::function<void(int ms)> Pause;
+  // The recording-level program. Unset: the first installed one is looked for
+  // when the dialog is built.
+  std::optional<TSoundSettingsProgram> SoundSettings;
+};
+
+class TDeviceDialog final : public QDialog {
 public:
-  TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget* parent = nullptr);
+  TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDriver& driver,
+                TDeviceDialogOptions options = {}, QWidget* parent = nullptr);
 
   // The handlers.
   void ListView1Change();
@@ -64,20 +79,18 @@ public:
 
   // The row marked as in use, or -1 when no row is marked.
   int MarkedRow() const;
+  // Marks `row` as the device in use (the main window changed it itself).
+  void MarkInUse(int row) { Mark(row); }
+  // Whether the selection has changed since the dialog was built or a change
+  // was last applied.
+  bool SelectionChanged() const { return Changed; }
+  const TSoundSettingsProgram& SoundSettings() const { return *Options.SoundSettings; }  // set when built
 
   QTableWidget* ListView1;
   QPushButton* Button3;
   QPushButton* Button1;
   QPushButton* Button2;
 
-  TSoundSettingsProgram SoundSettings;  // found at construction
-  bool SelectionChanged = false;
-
-  // Starts a program without waiting for it (QProcess::startDetached); tests
-  // replace it.
-  std::function<bool(const QString& program, const QStringList& arguments)> StartDetached;
-  // The pause behind the notice window; tests may shorten it.
-  int PauseMs = DeviceChangePauseMs;
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -88,7 +101,9 @@ private:
   int SelectedRow() const;
 
   TDeviceHost& Host;
-  TForm9& Notice;
+  TNoticeWindow& Notice;
+  TDeviceDialogOptions Options;
+  bool Changed = false;
 };
 
 }  // namespace brontel

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "audio/fake_wave_in.h"
-#include "audio/qt_capture.h"
+#include "app/qt_capture.h"
 #include "core/receiver.h"
 
 namespace brontel {
@@ -38,7 +38,7 @@ void Drain()
 }
 
 struct TQtCaptureTest : ::testing::Test {
-  TQtCaptureTest() { App(); InitFrontEndConstants(*Rx); }
+  TQtCaptureTest() { App(); }
   test::TFakeDriver Driver;
   TNoBox Errors;
   std::unique_ptr<TReceiver> Rx = std::make_unique<TReceiver>();
@@ -89,10 +89,12 @@ TEST(QtCaptureOnPulse, LiveBlocksReachTheUiThreadThroughTheEventLoop)
   App();
   const char* server = std::getenv("PULSE_SERVER");
   auto driver = MakePulseWaveInDriver();
-  if (!server || !*server || driver->GetNumDevs() == 0) GTEST_SKIP() << "no PulseAudio server";
+  std::vector<std::string> names;
+  if (!server || !*server || driver->ListDevices(names) != TWaveResult::Ok || names.empty())
+    GTEST_SKIP() << "no PulseAudio server";
   TNoBox errors;
   auto rx = std::make_unique<TReceiver>();
-  InitFrontEndConstants(*rx);
+
   TQtCapture capture(*driver, errors, *rx);
   const auto ui = std::this_thread::get_id();
   bool offThread = false;

@@ -20,14 +20,16 @@ public:
   // Fills the next block; a final partial block is completed with zeros.
   // Returns false when the input is exhausted (or failed: see Error()).
   virtual bool ReadBlock(TBlock& block) = 0;
-  // Empty while all is well; otherwise one line saying what went wrong.
+  // Empty while all is well; otherwise one line saying what went wrong (a
+  // read error, or a file that ended before the frames it announced).
   virtual const std::string& Error() const = 0;
 };
 
 // Opens an audio file that libsndfile reads (WAV, FLAC, Ogg, …; any rate; mono
 // or stereo), resampling with libsamplerate's best converter when the rate is
-// not 44100 Hz and copying a mono channel to both channels. On failure returns
-// null and puts one line into `error`.
+// not 44100 Hz and copying a mono channel to both channels. Floating-point
+// samples count 1.0 as full scale at every rate. On failure returns null and
+// puts one line, naming the file, into `error`.
 std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string& error);
 
 // Raw signed 16-bit little-endian stereo at 44100 Hz from a stream (stdin).

@@ -7,9 +7,9 @@ class QLabel;
 
 namespace brontel {
 
-class TForm9 final : public QWidget {
+class TNoticeWindow final : public QWidget {
 public:
-  explicit TForm9(QWidget* parent = nullptr);
+  explicit TNoticeWindow(QWidget* parent = nullptr);
 
   // Shows the window centred over `over` (FormShow).
   void ShowOver(QWidget* over);

@@ -1,11 +1,15 @@
-#include "audio/block_source.h"
+#include "io/block_source.h"
 
 #include <samplerate.h>
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace brontel {
 
@@ -22,34 +26,87 @@ void SpreadToStereo(const short* in, long frames, int channels, TBlock& block)
   }
 }
 
-// Reads whole frames of 16-bit samples at the source rate and spreads them to
-// stereo; no resampling.
+// What every file source knows of its file: the name for messages, the
+// handle, and how many frames the file said it holds against how many came.
+struct TFileReading {
+  TFileReading(std::string path, SNDFILE* file, const SF_INFO& info)
+      : Path(std::move(path)), File(file), Channels(info.channels), Expected(info.frames),
+        CountKnown((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_OGG &&
+                   (info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+  {
+  }
+  ~TFileReading() { sf_close(File); }
+  TFileReading(const TFileReading&) = delete;
+  TFileReading& operator=(const TFileReading&) = delete;
+
+  // After a read that returned `got` frames of the `wanted`: at the end of
+  // the data, a read error or a file that ended early (cut short while it
+  // was being read) goes into `err`. Returns true at the end.
+  bool Ended(sf_count_t got, sf_count_t wanted, std::string& err)
+  {
+    if (got > 0) Read += got;
+    if (got >= wanted) return false;
+    if (sf_error(File) != SF_ERR_NO_ERROR)
+      err = Path + ": reading failed: " + sf_strerror(File);
+    else if (CountKnown && Read < Expected)
+      err = Path + ": the file ended after " + std::to_string(Read) + " of its " + std::to_string(Expected) +
+            " frames (was it cut short while being read?)";
+    return true;
+  }
+
+  std::string Path;
+  SNDFILE* File;
+  int Channels;
+  sf_count_t Expected;
+  sf_count_t Read = 0;
+  bool CountKnown;
+};
+
+// Floating-point samples (nominally -1 to 1) are read as floats and rounded
+// to 16 bits the way the resampler's output is, so that a recording gives the
+// same levels whatever its rate; libsndfile's own float-to-integer reads would
+// either leave them near zero or scale them to the file's peak.
+bool IsFloatData(const SF_INFO& info)
+{
+  const int sub = info.format & SF_FORMAT_SUBMASK;
+  return sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
+}
+
+// Reads whole frames at the source rate and spreads them to stereo; no
+// resampling.
 class TSndFileSource final : public TBlockSource {
 public:
-  TSndFileSource(SNDFILE* file, int channels) : File(file), Channels(channels) {}
-  ~TSndFileSource() override { sf_close(File); }
+  TSndFileSource(std::string path, SNDFILE* file, const SF_INFO& info)
+      : In(std::move(path), file, info), Float(IsFloatData(info))
+  {
+  }
 
   bool ReadBlock(TBlock& block) override
   {
     if (Done) return false;
-    std::vector<short>& buf = Scratch;
-    buf.resize(static_cast<std::size_t>(FramesPerBlock) * Channels);
-    const sf_count_t got = sf_readf_short(File, buf.data(), FramesPerBlock);
-    if (got <= 0) {
-      Done = true;
-      return false;
+    const std::size_t samples = static_cast<std::size_t>(FramesPerBlock) * In.Channels;
+    Scratch.resize(samples);
+    sf_count_t got;
+    if (Float) {
+      FloatScratch.resize(samples);
+      got = sf_readf_float(In.File, FloatScratch.data(), FramesPerBlock);
+      if (got > 0) src_float_to_short_array(FloatScratch.data(), Scratch.data(), static_cast<int>(got * In.Channels));
+    } else {
+      got = sf_readf_short(In.File, Scratch.data(), FramesPerBlock);
     }
-    SpreadToStereo(buf.data(), static_cast<long>(got), Channels, block);
-    if (got < FramesPerBlock) Done = true;
+    Done = In.Ended(got, FramesPerBlock, Err);
+    if (got <= 0) return false;
+    SpreadToStereo(Scratch.data(), static_cast<long>(got), In.Channels, block);
     return true;
   }
   const std::string& Error() const override { return Err; }
 
 private:
-  SNDFILE* File;
-  int Channels;
+  TFileReading In;
+  bool Float;
   bool Done = false;
   std::vector<short> Scratch;
+  std::vector<float> FloatScratch;
   std::string Err;
 };
 
@@ -57,19 +114,19 @@ private:
 // rounds them back to 16 bits.
 class TResamplingSource final : public TBlockSource {
 public:
-  TResamplingSource(SNDFILE* file, int channels, int rate)
-      : File(file), Channels(channels), Ratio(static_cast<double>(SampleRate) / rate)
+  TResamplingSource(std::string path, SNDFILE* file, const SF_INFO& info)
+      : File(std::move(path), file, info), Channels(info.channels), Rate(info.samplerate),
+        Ratio(static_cast<double>(SampleRate) / info.samplerate)
   {
     int err = 0;
-    State = src_new(SRC_SINC_BEST_QUALITY, channels, &err);
-    if (!State) Err = std::string("cannot start the resampler: ") + src_strerror(err);
-    In.resize(static_cast<std::size_t>(InFrames) * channels);
-    Out.resize(static_cast<std::size_t>(FramesPerBlock) * channels);
+    State = src_new(SRC_SINC_BEST_QUALITY, Channels, &err);
+    if (!State) Err = Failure("cannot start the resampler", err);
+    In.resize(static_cast<std::size_t>(InFrames) * Channels);
+    Out.resize(static_cast<std::size_t>(FramesPerBlock) * Channels);
   }
   ~TResamplingSource() override
   {
     if (State) src_delete(State);
-    sf_close(File);
   }
   bool Ok() const { return State != nullptr; }
 
@@ -79,10 +136,10 @@ public:
     long filled = 0;  // frames of Out already produced for this block
     while (filled < FramesPerBlock) {
       if (InAvail == 0 && !EndOfInput) {
-        const sf_count_t got = sf_readf_float(File, In.data(), InFrames);
+        const sf_count_t got = sf_readf_float(File.File, In.data(), InFrames);
         InPos = 0;
         InAvail = got > 0 ? got : 0;
-        if (got < InFrames) EndOfInput = true;
+        if (File.Ended(got, InFrames, Err)) EndOfInput = true;
       }
       SRC_DATA d{};
       d.data_in = In.data() + InPos * Channels;
@@ -93,7 +150,7 @@ public:
       d.src_ratio = Ratio;
       const int err = src_process(State, &d);
       if (err) {
-        Err = std::string("resampling failed: ") + src_strerror(err);
+        Err = Failure("resampling failed", err);
         Done = true;
         return false;
       }
@@ -115,9 +172,16 @@ public:
   const std::string& Error() const override { return Err; }
 
 private:
+  std::string Failure(const std::string& what, int err) const
+  {
+    return File.Path + ": " + what + " (" + std::to_string(Rate) + " Hz to " + std::to_string(SampleRate) +
+           " Hz): " + src_strerror(err);
+  }
+
   static constexpr sf_count_t InFrames = 4096;
-  SNDFILE* File;
+  TFileReading File;
   int Channels;
+  int Rate;
   double Ratio;
   SRC_STATE* State = nullptr;
   std::vector<float> In, Out;
@@ -170,6 +234,11 @@ private:
 
 std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string& error)
 {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = path + ": is a directory, not an audio file";
+    return nullptr;
+  }
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) {
@@ -192,10 +261,10 @@ std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string
     error = path + ": invalid sample rate";
     return nullptr;
   }
-  if (info.samplerate == SampleRate) return std::make_unique<TSndFileSource>(file, info.channels);
-  auto src = std::make_unique<TResamplingSource>(file, info.channels, info.samplerate);
+  if (info.samplerate == SampleRate) return std::make_unique<TSndFileSource>(path, file, info);
+  auto src = std::make_unique<TResamplingSource>(path, file, info);
   if (!src->Ok()) {
-    error = path + ": " + src->Error();
+    error = src->Error();
     return nullptr;
   }
   return src;

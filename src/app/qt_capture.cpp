@@ -1,4 +1,4 @@
-#include "audio/qt_capture.h"
+#include "app/qt_capture.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
-#include "audio/unit9.h"
+#include "app/notice_window.h"
 
 #include <QLabel>
 
 #include <algorithm>
 
-#include "audio/form_fonts.h"
+#include "app/window_fonts.h"
 
 namespace brontel {
 
@@ -15,7 +15,7 @@ void CentreOver(QWidget& window, const QWidget& over)
   window.move(o.left() + o.width() / 2 - w.width() / 2, o.top() + o.height() / 2 - w.height() / 2);
 }
 
-TForm9::TForm9(QWidget* parent) : QWidget(parent, Qt::Tool), Label1(new QLabel(this))
+TNoticeWindow::TNoticeWindow(QWidget* parent) : QWidget(parent, Qt::Tool), Label1(new QLabel(this))
 {
   setObjectName(QStringLiteral("Form9"));
   setWindowTitle(QStringLiteral("Recoding Device Change"));
@@ -29,13 +29,13 @@ TForm9::TForm9(QWidget* parent) : QWidget(parent, Qt::Tool), Label1(new QLabel(t
   Label1->setGeometry(72, 16, std::max(92, text.width()), std::max(12, text.height()));
 }
 
-void TForm9::ShowOver(QWidget* over)
+void TNoticeWindow::ShowOver(QWidget* over)
 {
   Over = over;
   show();
 }
 
-void TForm9::showEvent(QShowEvent* event)
+void TNoticeWindow::showEvent(QShowEvent* event)
 {
   if (Over) CentreOver(*this, *Over);
   QWidget::showEvent(event);

@@ -1,4 +1,4 @@
-#include "audio/unit8.h"
+#include "app/device_dialog.h"
 
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -10,11 +10,12 @@
 #include <QThread>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/notice_window.h"
+#include "app/window_fonts.h"
 #include "audio/capture_engine.h"
-#include "audio/form_fonts.h"
-#include "audio/unit9.h"
 
 namespace brontel {
 
@@ -48,18 +49,24 @@ TSoundSettingsProgram FindSoundSettingsProgram()
   return {};
 }
 
-TForm8::TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget* parent)
+TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDriver& driver,
+                             TDeviceDialogOptions options, QWidget* parent)
     : QDialog(parent),
       ListView1(new QTableWidget(this)),
       Button3(new QPushButton(this)),
       Button1(new QPushButton(this)),
       Button2(new QPushButton(this)),
-      StartDetached([](const QString& program, const QStringList& arguments) {
-        return QProcess::startDetached(program, arguments);
-      }),
       Host(host),
-      Notice(notice)
+      Notice(notice),
+      Options(std::move(options))
 {
+  if (!Options.StartDetached) {
+    Options.StartDetached = [](const QString& program, const QStringList& arguments) {
+      return QProcess::startDetached(program, arguments);
+    };
+  }
+  if (!Options.Pause) Options.Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+
   setObjectName(QStringLiteral("Form8"));
   setWindowTitle(QStringLiteral("入力デバイス＆デコーダ動作の選択"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -119,62 +126,64 @@ TForm8::TForm8(TDeviceHost& host, TForm9& notice, TWaveInDriver& driver, QWidget
   // A stored row beyond the list (a device removed since) marks nothing: no
   // device is in use then, since its open has failed.
   Mark(Host.GetInputIndex());
-  SoundSettings = FindSoundSettingsProgram();
-  SelectionChanged = false;
+  if (!Options.SoundSettings) Options.SoundSettings = FindSoundSettingsProgram();
+  Changed = false;
 }
 
-void TForm8::Mark(int row)
+void TDeviceDialog::Mark(int row)
 {
   for (int r = 0; r < ListView1->rowCount(); ++r)
     ListView1->item(r, 1)->setText(QString::fromUtf8(r == row ? InUseMark : NotInUseMark));
 }
 
-int TForm8::MarkedRow() const
+int TDeviceDialog::MarkedRow() const
 {
   for (int r = 0; r < ListView1->rowCount(); ++r)
     if (ListView1->item(r, 1)->text() == QString::fromUtf8(InUseMark)) return r;
   return -1;
 }
 
-int TForm8::SelectedRow() const
+int TDeviceDialog::SelectedRow() const
 {
   const QList<QTableWidgetItem*> selected = ListView1->selectedItems();
   return selected.isEmpty() ? -1 : selected.front()->row();
 }
 
-void TForm8::ListView1Change() { SelectionChanged = true; }
+void TDeviceDialog::ListView1Change() { Changed = true; }
 
-void TForm8::Button1Click()
+void TDeviceDialog::Button1Click()
 {
   const int row = SelectedRow();
   // A change reported while no row is selected (only the focus moved) applies nothing.
-  if (SelectionChanged && row >= 0 && row != Host.GetInputIndex()) {
+  // Choosing the device in use leaves it running.
+  if (Changed && row >= 0 && row != Host.GetInputIndex()) {
     Notice.ShowOver(this);
     QCoreApplication::processEvents();  // the notice is drawn; waiting blocks are processed
     Host.CloseCapture();
-    QThread::msleep(static_cast<unsigned long>(PauseMs));
+    Options.Pause(DeviceChangePauseMs);
     Host.SetInputIndex(row);
     if (Host.OpenCapture()) Mark(row);
     Notice.hide();
-    SelectionChanged = false;
+    Changed = false;
   }
   accept();
 }
 
-void TForm8::Button2Click() { reject(); }
+void TDeviceDialog::Button2Click() { reject(); }
 
-void TForm8::Button3Click()
+void TDeviceDialog::Button3Click()
 {
-  if (!SoundSettings.Program.isEmpty() && StartDetached) StartDetached(SoundSettings.Program, SoundSettings.Arguments);
+  const TSoundSettingsProgram& program = SoundSettings();
+  if (!program.Program.isEmpty()) Options.StartDetached(program.Program, program.Arguments);
 }
 
-void TForm8::showEvent(QShowEvent* event)
+void TDeviceDialog::showEvent(QShowEvent* event)
 {
   if (QWidget* main = Host.HostWindow()) CentreOver(*this, *main);
   QDialog::showEvent(event);
 }
 
-void TForm8::keyPressEvent(QKeyEvent* event)
+void TDeviceDialog::keyPressEvent(QKeyEvent* event)
 {
   if (event->key() == Qt::Key_Escape) {  // Escape does not close this dialog
     event->accept();

@@ -1,0 +1,106 @@
+// Messages out of the decoder's lines: ZCZC B1B2B3B4 ... NNNN, in half- or
+// full-width form, with the end of an emission, a time-out or the end of
+// input closing a message whose trailer was lost, and text outside any
+// message kept as fragments without a header.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "decoder/text_output.h"
+#include "messages/message.h"
+
+namespace brontel::msg {
+
+struct TAssemblerOptions {
+  TService Service = TService::English;  // the service until a header says otherwise
+  std::string Decoder = "exact";         // the decoder path, reported with every message
+  double Epoch = 0.0;       // UTC (seconds since the epoch) at input time 0
+  bool Recording = false;   // input times are offsets into a recording (reported with messages)
+  double SyncGap = 8.0;     // seconds out of synchronisation that end an emission
+  double Timeout = 120.0;   // seconds without a line that end a message
+};
+
+// Times passed in are seconds into the input, non-decreasing.
+class TMessageAssembler {
+public:
+  using TOutput = std::function<void(TMessage&&)>;
+  explicit TMessageAssembler(TOutput output, TAssemblerOptions options = {});
+
+  void SetService(TService s) { Options.Service = s; }
+  void SetDecoder(std::string_view path) { Options.Decoder.assign(path); }
+  const TAssemblerOptions& Settings() const { return Options; }
+
+  // A finished line of code page 932 text, without its line end. `doubtful`
+  // counts its characters the decoder was unsure of (0 if it cannot tell).
+  void Line(std::string_view cp932, double t, int doubtful = 0);
+  // The decoder gained or lost synchronisation. A line the decoder wrote as it
+  // lost synchronisation comes before SyncChanged(false), with no Tick between.
+  void SyncChanged(bool inSync, double t);
+  // Time passes: ends a message at the end of the emission or after the time-out.
+  void Tick(double t);
+  // End of input: whatever is open is closed.
+  void Finish(double t);
+
+  bool InMessage() const { return Open == TOpen::Message; }
+
+private:
+  enum class TOpen { None, Message, Fragment };
+
+  void Process(const std::vector<TUnit>& units, double t, int doubtful);
+  void StartMessage(const std::vector<TUnit>& units, std::size_t& i, std::size_t len, double t);
+  void Append(const std::vector<TUnit>& units, std::size_t from, std::size_t to, double t);
+  void Close(double end, bool trailer);
+  void Expire(double t);  // closes what the end of the emission or the time-out ended
+
+  TOutput Output;
+  TAssemblerOptions Options;
+  TOpen Open = TOpen::None;
+  TMessage Cur;
+  std::vector<TUnit> Body;
+  int Doubtful = 0;
+  double LastLine = 0.0;
+  bool LineSinceEvent = false;  // a line came since the last SyncChanged or Tick
+  bool InSync = true;
+  double LostAt = 0.0;
+  std::ptrdiff_t PendingGap = -1;  // index in Body of the gap of the current loss of synchronisation
+};
+
+// Feeds an assembler from a receiver's text sink. After every block the
+// caller reports the time at the block's end and the decoder's state; lines
+// written during a block are stamped with the time at its start.
+// Everything the sink receives is also passed on to `next` (if set), so the
+// receiver's own text display keeps working.
+class TAssemblerSink final : public TTextSink {
+public:
+  explicit TAssemblerSink(TMessageAssembler& assembler, TTextSink* next = nullptr) : A(assembler), Next(next) {}
+  void SetNext(TTextSink* next) { Next = next; }
+  void LineWritten(std::string_view line) override
+  {
+    A.Line(line, Now);
+    if (Next) Next->LineWritten(line);
+  }
+  void MemoReplaced(std::string_view memo) override
+  {
+    if (Next) Next->MemoReplaced(memo);
+  }
+  void EditChanged(std::string_view text) override
+  {
+    if (Next) Next->EditChanged(text);
+  }
+  void AfterBlock(double t, bool inSync, bool english);
+  // End of input at time t; `unfinished` is the decoder's line under construction.
+  void Finish(double t, std::string_view unfinished = {});
+
+private:
+  TMessageAssembler& A;
+  TTextSink* Next;
+  double Now = 0.0;
+  bool Synced = false;
+  bool English = true;
+  bool First = true;
+};
+
+}  // namespace brontel::msg

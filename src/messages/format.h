@@ -1,0 +1,32 @@
+// The text and JSON Lines forms of a message, shared by brontel-decode and
+// brontel-messages, and the times they use.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "messages/message.h"
+
+namespace brontel::msg {
+
+struct TMessageFormatter {
+  // A header line (time, identity, station, subject, serial, error estimate,
+  // status), the text, and an empty line. `utf8` false keeps the text in code
+  // page 932.
+  static std::string Text(const TMessage& m, bool utf8 = true);
+  // One JSON object on one line (ending in '\n') with the fields id, station,
+  // subject, subject_name, serial, text, status, header_ok, trailer, chars,
+  // erasures, suspicious, lost, cer, start, end, offset (recordings),
+  // service, decoder, repeat, copies and store_id (stored messages).
+  static std::string JsonLine(const TMessage& m);
+};
+
+// UTC seconds since the epoch as 2026-12-07T10:42:05Z (whole seconds).
+std::string IsoTime(double utc);
+
+// Reads 2026-12-07, 2026-12-07T10:42, 2026-12-07T10:42:05 (a space may
+// stand for the T; a final Z is allowed; all times are UTC). False if the
+// text is not such a time.
+bool ParseIsoTime(std::string_view text, double& utc);
+
+}  // namespace brontel::msg

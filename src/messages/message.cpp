@@ -1,0 +1,215 @@
+#include "messages/message.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace brontel::msg {
+
+namespace {
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// The half-width form of full-width ASCII (row 3 letters and digits, the
+// ideographic space, a few signs), or 0.
+char FullWidthToHalf(unsigned char lead, unsigned char trail)
+{
+  if (lead == 0x82) {
+    if (trail >= 0x4F && trail <= 0x58) return static_cast<char>('0' + (trail - 0x4F));
+    if (trail >= 0x60 && trail <= 0x79) return static_cast<char>('A' + (trail - 0x60));
+    if (trail >= 0x81 && trail <= 0x9A) return static_cast<char>('a' + (trail - 0x81));
+  }
+  if (lead == 0x81) {
+    switch (trail) {
+      case 0x40: return ' ';
+      case 0x44: return '.';
+      case 0x43: return ',';
+      case 0x46: return ':';
+      case 0x48: return '?';
+      case 0x5E: return '/';
+      case 0x69: return '(';
+      case 0x6A: return ')';
+      case 0x7B: return '+';
+      case 0x7C: return '-';
+      case 0x81: return '=';
+      default: break;
+    }
+  }
+  return 0;
+}
+
+bool EnglishCanSend(char c)
+{
+  if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view(" -?:().,=/+").find(c) != std::string_view::npos;
+}
+
+// Lead bytes of the JIS X 0208 rows 1-8 and 16-84 in Shift_JIS.
+bool JapaneseCanSend(const std::string& bytes)
+{
+  if (bytes.size() != 2) return false;
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  const auto trail = static_cast<unsigned char>(bytes[1]);
+  const bool leadOk = (lead >= 0x81 && lead <= 0x84) || (lead >= 0x88 && lead <= 0x9F) ||
+                      (lead >= 0xE0 && lead <= 0xEA);
+  const bool trailOk = trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
+  return leadOk && trailOk;
+}
+
+// Characters per second of message text: a character and its repetition
+// take two character periods of 7 bits (English) or 10 bits per byte,
+// two bytes per character (Japanese), at 100 Bd.
+double CharRate(TService s) { return s == TService::English ? 100.0 / 14.0 : 100.0 / 40.0; }
+
+}  // namespace
+
+TUnit UnitAt(std::string_view text, std::size_t pos)
+{
+  TUnit u;
+  const auto c = static_cast<unsigned char>(text[pos]);
+  if (c == '\n') {
+    u.Kind = TUnitKind::LineEnd;
+    u.Bytes.assign(1, '\n');
+    return u;
+  }
+  if (IsLeadByte(c) && pos + 1 < text.size()) {
+    const auto t = static_cast<unsigned char>(text[pos + 1]);
+    u.Bytes.assign(text.substr(pos, 2));
+    if (c == 0x81 && t == 0xAC) u.Kind = TUnitKind::Erasure;  // 〓
+    u.Half = FullWidthToHalf(c, t);
+    return u;
+  }
+  u.Bytes.assign(1, static_cast<char>(c));
+  if (c == '*') u.Kind = TUnitKind::Erasure;
+  if (c >= 0x20 && c < 0x7F) u.Half = static_cast<char>(c);
+  return u;
+}
+
+std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps)
+{
+  std::vector<TUnit> units;
+  units.reserve(text.size());
+  std::size_t g = 0;
+  std::size_t pos = 0;
+  auto gapUnit = [](const TGap& gap) {
+    TUnit u;
+    u.Kind = TUnitKind::Gap;
+    u.Lost = gap.Lost;
+    return u;
+  };
+  for (;;) {
+    bool ownsLineEnd = false;  // the line end at pos belongs to a gap
+    for (; g < gaps.size() && gaps[g].Offset <= pos; ++g) {
+      TUnit u = gapUnit(gaps[g]);
+      if (gaps[g].Break && !ownsLineEnd && pos < text.size() && text[pos] == '\n') {
+        u.Bytes.assign(1, '\n');
+        ownsLineEnd = true;
+      }
+      units.push_back(std::move(u));
+    }
+    if (ownsLineEnd) {
+      ++pos;
+      continue;
+    }
+    if (pos >= text.size()) break;
+    TUnit u = UnitAt(text, pos);
+    pos += u.Bytes.size();
+    units.push_back(std::move(u));
+  }
+  for (; g < gaps.size(); ++g) units.push_back(gapUnit(gaps[g]));
+  int since = 0;  // characters since the last gap on this line, 0: none
+  for (TUnit& u : units) {
+    if (u.Kind == TUnitKind::Gap) {
+      since = 1;
+    } else if (u.Kind == TUnitKind::LineEnd) {
+      since = 0;
+    } else if (since > 0) {
+      u.Doubt = since++;
+    }
+  }
+  return units;
+}
+
+void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps)
+{
+  text.clear();
+  gaps.clear();
+  for (const TUnit& u : units) {
+    if (u.Kind == TUnitKind::Gap) gaps.push_back({text.size(), u.Lost, !u.Bytes.empty()});
+    text += u.Bytes;
+  }
+}
+
+TStatus StatusOf(const TMessage& m)
+{
+  if (!m.HasHeader) return TStatus::NoHeader;
+  if (!m.HeaderOk) return TStatus::HeaderErrors;
+  return m.Trailer ? TStatus::Complete : TStatus::NoTrailer;
+}
+
+std::string_view StatusName(TStatus s)
+{
+  switch (s) {
+    case TStatus::Complete: return "complete";
+    case TStatus::NoTrailer: return "no_trailer";
+    case TStatus::HeaderErrors: return "header_errors";
+    case TStatus::NoHeader: return "no_header";
+  }
+  return "?";
+}
+
+std::string_view ServiceName(TService s) { return s == TService::English ? "english" : "japanese"; }
+
+std::string_view SubjectName(char b2)
+{
+  switch (b2) {
+    case 'A': return "navigational warning";
+    case 'B': return "meteorological warning";
+    case 'C': return "ice report";
+    case 'D': return "search and rescue information, piracy warning";
+    case 'E': return "meteorological forecast";
+    case 'F': return "pilot service message";
+    case 'G': return "AIS message";
+    case 'H': return "LORAN message";
+    case 'J': return "satellite navigation message";
+    case 'K': return "other electronic navaid message";
+    case 'L': return "navigational warning (additional to A)";
+    case 'V':
+    case 'W':
+    case 'X':
+    case 'Y': return "special service";
+    case 'Z': return "no message on hand";
+    default: return "";
+  }
+}
+
+bool CanSuppress(const TMessage& m) { return m.HasHeader && m.HeaderOk && m.Serial > 0; }
+
+void Measure(TMessage& m, int doubtful)
+{
+  m.Chars = m.Erasures = m.Suspicious = m.Lost = 0;
+  for (std::size_t pos = 0; pos < m.Text.size();) {
+    const TUnit u = UnitAt(m.Text, pos);
+    pos += u.Bytes.size();
+    if (u.Kind == TUnitKind::LineEnd) continue;
+    if (u.Bytes == "\r") continue;
+    ++m.Chars;
+    if (u.Kind == TUnitKind::Erasure) {
+      ++m.Erasures;
+    } else if (m.Service == TService::English ? !(u.Bytes.size() == 1 && EnglishCanSend(u.Bytes[0]))
+                                              : !JapaneseCanSend(u.Bytes)) {
+      ++m.Suspicious;
+    }
+  }
+  for (const TGap& g : m.Gaps) m.Lost += std::max(0, g.Lost);
+  m.Suspicious = std::min(m.Chars - m.Erasures, m.Suspicious + std::max(0, doubtful));
+  const int all = m.Chars + m.Lost;
+  m.Cer = all == 0 ? 0.0 : static_cast<double>(m.Erasures + m.Suspicious + m.Lost) / all;
+}
+
+int LostChars(TService s, double seconds)
+{
+  if (!(seconds > 0.0)) return 0;
+  return static_cast<int>(seconds * CharRate(s) + 0.5);
+}
+
+}  // namespace brontel::msg

@@ -1,0 +1,113 @@
+// A received NAVTEX message: its identity B1B2B3B4, its text as received, how
+// it was received and how good the copy is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brontel::msg {
+
+enum class TService : uint8_t { English, Japanese };
+
+// Where a stretch of text was lost while the decoder was out of
+// synchronisation. Offset is the byte offset in the text; when Break is set
+// the '\n' at Offset is the line end the decoder wrote when it lost
+// synchronisation (not a received line feed).
+struct TGap {
+  std::size_t Offset = 0;
+  int Lost = 0;        // characters estimated lost (time out of sync x character rate)
+  bool Break = false;
+  bool operator==(const TGap&) const = default;
+};
+
+struct TMessage {
+  // Identity. Id is B1B2B3B4 as received, half-width ('*' for an erasure or a
+  // missing character); empty for text received outside any message.
+  std::string Id;
+  bool HasHeader = false;  // false: a "no header" fragment
+  bool HeaderOk = false;   // ZCZC, the space and B1-B4 all received and valid
+  bool Trailer = false;    // ended by NNNN
+  char Station = 0;        // B1 (0 when unknown)
+  char Subject = 0;        // B2 (0 when unknown)
+  int Serial = -1;         // B3B4, or -1 when not two digits
+
+  TService Service = TService::English;
+  std::string Decoder = "exact";  // which decoder path received it
+
+  double Start = 0.0, End = 0.0;        // UTC, seconds since the epoch
+  std::optional<double> Offset;         // seconds into the recording at Start (recordings only)
+
+  std::string Text;           // code page 932, lines separated by '\n'
+  std::vector<TGap> Gaps;     // stretches lost, in order of Offset
+
+  // Quality, see Measure().
+  int Chars = 0;       // characters received (line ends not counted)
+  int Erasures = 0;    // erasure marks among them
+  int Suspicious = 0;  // characters the service cannot send, or marked doubtful
+  int Lost = 0;        // characters estimated lost in the gaps
+  double Cer = 0.0;    // estimated character error rate, 0 to 1
+
+  // Filled in by the store.
+  bool Repeat = false;  // a repeat of a stored message
+  int Copies = 1;       // copies merged into this one
+  int64_t StoreId = 0;  // the stored message (0: not stored)
+};
+
+enum class TStatus : uint8_t { Complete, NoTrailer, HeaderErrors, NoHeader };
+TStatus StatusOf(const TMessage& m);
+std::string_view StatusName(TStatus s);  // "complete", "no_trailer", "header_errors", "no_header"
+std::string_view ServiceName(TService s);  // "english", "japanese"
+
+// The subject indicator's meaning ("" for letters without an assigned subject).
+std::string_view SubjectName(char b2);
+
+// A received identity suppresses later copies of itself: header without
+// errors and a serial other than 00.
+bool CanSuppress(const TMessage& m);
+
+// Counts Chars, Erasures, Suspicious and Lost over Text and Gaps and sets the
+// estimated character error rate
+//   Cer = (Erasures + Suspicious + Lost) / (Chars + Lost),
+// 0 for an empty message. `doubtful` adds characters the decoder marked as
+// uncertain. An erasure is '*' or the full-width 〓; a suspicious character
+// is one the service cannot send: for English anything outside A-Z, 0-9,
+// space and - ? : ( ) . , = / +; for Japanese a single-byte character or a
+// two-byte code outside the JIS X 0208 rows.
+void Measure(TMessage& m, int doubtful = 0);
+
+// Characters of the service's message text sent in `seconds`: the estimate
+// of what a decoder out of synchronisation for that long has lost.
+int LostChars(TService s, double seconds);
+
+// --- Text as characters ---------------------------------------------------------------
+
+enum class TUnitKind : uint8_t { Char, Erasure, LineEnd, Gap };
+
+// One character of code page 932 text (one or two bytes), a line end, or a gap.
+struct TUnit {
+  TUnitKind Kind = TUnitKind::Char;
+  std::string Bytes;  // the character's bytes; "\n" for a line end; for a gap, "\n" or ""
+  char Half = 0;      // the half-width ASCII form of a full- or half-width ASCII character, else 0
+  int Lost = 0;       // gaps: characters estimated lost
+  // Characters received on the line after a gap: 1 for the first character
+  // after it, 2 for the next, and so on (0: not after a gap). A decoder that
+  // has just found synchronisation again may still be in the wrong
+  // letters/figures shift there; the further from the gap, the likelier a
+  // shift code has set it right.
+  int Doubt = 0;
+  bool operator==(const TUnit&) const = default;
+};
+
+// Splits text (with its gaps) into units, marking the characters from a gap
+// to the end of the next line as doubtful; FromUnits is the inverse.
+std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps = {});
+void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps);
+
+// One character of code page 932 text starting at `pos` (two bytes for a lead byte).
+TUnit UnitAt(std::string_view text, std::size_t pos);
+
+}  // namespace brontel::msg

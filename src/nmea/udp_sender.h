@@ -1,0 +1,30 @@
+// Datagrams to one UDP destination (HOST:PORT), the way navigation programs
+// receive NMEA sentences on a network.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brontel {
+
+class TUdpSender {
+public:
+  TUdpSender() = default;
+  ~TUdpSender();
+  TUdpSender(const TUdpSender&) = delete;
+  TUdpSender& operator=(const TUdpSender&) = delete;
+
+  // Resolves "HOST:PORT" ("[::1]:10110" for IPv6 literals) and opens a
+  // socket; false with a message in `error` when it cannot.
+  bool Open(std::string_view destination, std::string& error);
+
+  // Sends one datagram; false with a message in `error` when the system
+  // refuses it (the receiver not listening is not an error for UDP).
+  bool Send(std::string_view datagram, std::string& error);
+
+private:
+  int Socket = -1;
+  std::string Address;  // the resolved destination (struct sockaddr_storage bytes)
+};
+
+}  // namespace brontel

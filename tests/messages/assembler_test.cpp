@@ -1,0 +1,147 @@
+// The assembler on text streams as the decoders write them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "messages/assembler.h"
+#include "messages/repair.h"
+
+namespace brontel::msg {
+namespace {
+
+struct TCollector {
+  std::vector<TMessage> Out;
+  TMessageAssembler A{[this](TMessage&& m) { Out.push_back(std::move(m)); }};
+
+  // One line per second from time t.
+  double Feed(const std::vector<std::string>& lines, double t = 0.0)
+  {
+    for (const std::string& l : lines) A.Line(l, t++);
+    return t;
+  }
+};
+
+TEST(Assembler, TextStreams)
+{
+  {
+    SCOPED_TRACE("clean messages, garbage before, between and after");
+    TCollector c;
+    c.Feed({"K7E", "ZCZC OA12", "NAVAREA WARNING 123.", "POSITION 35-12N.", "NNNNNNN", "QX", "ZCZC OA13", "NNNN"});
+    c.A.Finish(10);
+    ASSERT_EQ(c.Out.size(), 4u);
+    EXPECT_EQ(StatusOf(c.Out[0]), TStatus::NoHeader);
+    EXPECT_EQ(c.Out[0].Text, "K7E");
+    const TMessage& m = c.Out[1];
+    EXPECT_EQ(StatusOf(m), TStatus::Complete);
+    EXPECT_EQ(m.Id, "OA12");
+    EXPECT_EQ(m.Station, 'O');
+    EXPECT_EQ(m.Subject, 'A');
+    EXPECT_EQ(m.Serial, 12);
+    EXPECT_EQ(m.Text, "NAVAREA WARNING 123.\nPOSITION 35-12N.");
+    EXPECT_EQ(m.Start, 1.0);
+    EXPECT_EQ(m.End, 4.0);
+    EXPECT_EQ(m.Cer, 0.0);
+    EXPECT_EQ(c.Out[2].Text, "QX");
+    EXPECT_EQ(c.Out[3].Id, "OA13");
+    EXPECT_EQ(StatusOf(c.Out[3]), TStatus::Complete);
+  }
+  {
+    SCOPED_TRACE("full-width Japanese header and trailer");
+    TCollector c;
+    // ＺＣＺＣ　ＪＡ０１ / 東京湾 / ＮＮＮＮ in code page 932.
+    c.Feed({"\x82\x79\x82\x62\x82\x79\x82\x62\x81\x40\x82\x69\x82\x60\x82\x4F\x82\x50", "\x93\x8C\x8B\x9E\x98\x70",
+            "\x82\x6D\x82\x6D\x82\x6D\x82\x6D"});
+    ASSERT_EQ(c.Out.size(), 1u);
+    EXPECT_EQ(c.Out[0].Id, "JA01");
+    EXPECT_EQ(c.Out[0].Service, TService::Japanese);
+    EXPECT_EQ(StatusOf(c.Out[0]), TStatus::Complete);
+    EXPECT_EQ(c.Out[0].Chars, 3);
+    EXPECT_EQ(c.Out[0].Cer, 0.0);
+  }
+  {
+    SCOPED_TRACE("lost header, lost trailer, back to back, cut by the end of input");
+    TCollector c;
+    c.Feed({"REST OF A MESSAGE", "NNNN", "ZCZC EB01", "FORECAST", "ZCZC EB02 GALE", "NNNN", "ZCZC EA03", "CUT"});
+    c.A.Finish(20);
+    ASSERT_EQ(c.Out.size(), 4u);
+    EXPECT_EQ(StatusOf(c.Out[0]), TStatus::NoHeader);
+    EXPECT_TRUE(c.Out[0].Trailer);
+    EXPECT_EQ(StatusOf(c.Out[1]), TStatus::NoTrailer);
+    EXPECT_EQ(c.Out[1].Text, "FORECAST");
+    EXPECT_EQ(StatusOf(c.Out[2]), TStatus::Complete);
+    EXPECT_EQ(c.Out[2].Text, "GALE");
+    EXPECT_EQ(c.Out[3].Id, "EA03");
+    EXPECT_EQ(StatusOf(c.Out[3]), TStatus::NoTrailer);
+  }
+  {
+    SCOPED_TRACE("headers with errors");
+    TCollector c;
+    c.Feed({"ZC*C OA12", "X", "NNNN", "ZCZC O*12", "Y", "NNNN", "ZCZCOA12", "NNNN", "ZCZC 0A12", "NNNN", "CZC OA12", "NNNN"});
+    ASSERT_EQ(c.Out.size(), 5u);
+    for (const TMessage& m : c.Out) EXPECT_EQ(StatusOf(m), TStatus::HeaderErrors) << m.Id;
+    EXPECT_EQ(c.Out[4].Id, "OA12");
+    EXPECT_EQ(c.Out[0].Id, "OA12");
+    EXPECT_EQ(c.Out[1].Id, "O*12");
+    EXPECT_EQ(c.Out[1].Station, 'O');
+    EXPECT_EQ(c.Out[1].Subject, 0);
+  }
+}
+
+TEST(Assembler, EndOfEmissionTimeOutAndErrorEstimate)
+{
+  TCollector c;
+  const double t = c.Feed({"ZCZC OB01", "WIND NW 6"});
+  c.A.SyncChanged(false, t);
+  c.A.Tick(t + 3);
+  EXPECT_TRUE(c.Out.empty());  // a short loss of synchronisation keeps the message open
+  c.A.SyncChanged(true, t + 4);
+  c.A.Line("SEA ROUGH *", t + 5);
+  c.A.SyncChanged(false, t + 6);
+  c.A.Tick(t + 20);  // out of synchronisation for longer: the emission has ended
+  ASSERT_EQ(c.Out.size(), 1u);
+  const TMessage& m = c.Out[0];
+  EXPECT_EQ(StatusOf(m), TStatus::NoTrailer);
+  EXPECT_EQ(m.Text, "WIND NW 6\nSEA ROUGH *");
+  ASSERT_EQ(m.Gaps.size(), 2u);
+  EXPECT_EQ(m.Gaps[0].Lost, LostChars(TService::English, 4));
+  EXPECT_EQ(m.Erasures, 1);
+  EXPECT_EQ(m.Lost, m.Gaps[0].Lost);
+  EXPECT_NEAR(m.Cer, double(1 + m.Lost) / (m.Chars + m.Lost), 1e-12);
+
+  c.A.SyncChanged(true, 100);
+  c.A.Line("ZCZC OB02", 100);
+  c.A.Tick(100 + c.A.Settings().Timeout);
+  ASSERT_EQ(c.Out.size(), 2u);
+  EXPECT_EQ(c.Out[1].Id, "OB02");
+}
+
+// Two copies of a message, each with a different part lost, make it whole.
+TEST(Repair, ErasuresAndGapsFilledFromTheOtherCopy)
+{
+  const std::string whole = "WIND NW 6 TO 7\nSEA ROUGH\nVISIBILITY GOOD";
+  TMessage a, b;
+  a.Text = "WIND N* 6 TO 7\nSEA ROUGH\nVISIB";
+  a.Gaps = {{a.Text.size(), 12, false}};  // the rest lost out of synchronisation
+  b.Text = "WIND NW 6 T\nUGH\nV*SIBILITY GOOD";
+  b.Gaps = {{11, 8, true}};  // lost across a line end
+  Measure(a);
+  Measure(b);
+  const TMessage m = Merge(a, b);
+  EXPECT_EQ(m.Text, whole);
+  EXPECT_TRUE(m.Gaps.empty());
+  EXPECT_EQ(m.Erasures, 0);
+  EXPECT_EQ(m.Cer, 0.0);
+  EXPECT_EQ(Merge(b, a).Text, whole);
+
+  // Where both copies have an erasure, or disagree, nothing is invented.
+  TMessage c, d;
+  c.Text = "GALE * IMMINENT";
+  d.Text = "GALE * IMMINENX";
+  Measure(c);
+  Measure(d);
+  EXPECT_EQ(Merge(c, d).Text, "GALE * IMMINENT");
+}
+
+}  // namespace
+}  // namespace brontel::msg

@@ -1,0 +1,181 @@
+// Generated emissions through the receiver into the message store.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "decoder/cp932.h"
+#include "messages/reception.h"
+#include "session/receiver_session.h"
+#include "signal/navtex_signal.h"
+
+namespace brontel::msg {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One emission of `text` at `snrDb`, followed by `pause` seconds of noise.
+std::vector<int16_t> Emission(const std::string& text, double snrDb, uint32_t seed, double pause,
+                              gen::TService service = gen::TService::English)
+{
+  std::vector<uint8_t> codes;
+  std::string err;
+  EXPECT_TRUE(service == gen::TService::English ? gen::EnglishCodes(text, codes, err)
+                                                : gen::JapaneseCodes(text, codes, err))
+      << err;
+  gen::TFskParams p;
+  p.SnrDb = snrDb;
+  p.Seed = seed;
+  gen::TEmission e;
+  e.Service = service;
+  e.PhasingSeconds = 3.0;
+  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, p, seed * 3 + 1);
+  const auto signal = gen::ModulateFsk(gen::EmissionBits(codes, e), p);
+  pcm.insert(pcm.end(), signal.begin(), signal.end());
+  const auto tail = gen::NoiseOnly(pause, p, seed * 3 + 2);
+  pcm.insert(pcm.end(), tail.begin(), tail.end());
+  return pcm;
+}
+
+// Runs `pcm` through a receiver whose messages go to `reception`.
+void Receive(TMessageReception& reception, const std::vector<int16_t>& pcm)
+{
+  TSessionOptions o;
+  o.Sink = &reception.Sink();
+  TReceiverSession session(o);
+  std::array<int16_t, BlockSamples> block;
+  double t = 0.0;
+  for (std::size_t start = 0; start < pcm.size(); start += FramesPerBlock) {
+    block.fill(0);
+    const std::size_t n = std::min<std::size_t>(FramesPerBlock, pcm.size() - start);
+    for (std::size_t j = 0; j < n; ++j) block[2 * j] = pcm[start + j];
+    session.ProcessBlock(block);
+    t += 0.1;
+    const TChannelState& ch = session.Channel();
+    reception.AfterBlock(t, ch.InSync(), ch.EngMode);
+  }
+  reception.Finish(t, session.Channel().LineText);
+}
+
+TEST(ReceivedMessages, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
+{
+  std::string body;
+  for (int i = 1; i <= 6; ++i) body += "LINE " + std::to_string(i) + " GALE WARNING SEA AREA FISHER WIND NW 8\n";
+  const std::string text = "ZCZC OB07\n" + body + "NNNN\n";
+  const std::string store = (fs::temp_directory_path() / ("brontel-e2e-" + std::to_string(::getpid()) + ".sqlite")).string();
+  fs::remove(store);
+
+  // Two noisy receptions, each losing a few characters in different places.
+  std::vector<TMessage> seen;
+  TReceptionOptions opt;
+  opt.StorePath = store;
+  opt.Assembler.Recording = true;
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  reception->OnMessage = [&](const TMessage& m) { seen.push_back(m); };
+  std::vector<int16_t> pcm = Emission(text, 10.0, 8, 15.0);
+  const auto second = Emission(text, 10.0, 9, 2.0);
+  pcm.insert(pcm.end(), second.begin(), second.end());
+  Receive(*reception, pcm);
+  reception.reset();
+
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_FALSE(seen[0].Repeat);
+  EXPECT_TRUE(seen[1].Repeat);
+  auto s = TMessageStore::Open(store, TMessageStore::TMode::Existing, error);
+  ASSERT_TRUE(s) << error;
+  std::vector<TMessage> stored;
+  ASSERT_TRUE(s->List({}, stored, error)) << error;
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_EQ(stored[0].Id, "OB07");
+  EXPECT_EQ(stored[0].Copies, 2);
+  EXPECT_EQ(stored[0].Text + "\n", body);
+  EXPECT_EQ(stored[0].Cer, 0.0);
+  std::vector<TMessage> copies;
+  ASSERT_TRUE(s->Copies(stored[0].StoreId, copies, error)) << error;
+  ASSERT_EQ(copies.size(), 2u);
+  for (const TMessage& c : copies) EXPECT_NE(c.Text + "\n", body) << "each copy alone lost something";
+  fs::remove(store);
+  fs::remove(store + "-wal");
+  fs::remove(store + "-shm");
+}
+
+TEST(ReceivedMessages, JapaneseEmissionWithFullWidthHeader)
+{
+  std::vector<TMessage> seen;
+  TReceptionOptions opt;
+  opt.Assembler.Service = TService::English;  // the header tells
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  reception->OnMessage = [&](const TMessage& m) { seen.push_back(m); };
+  Receive(*reception, Emission("ＺＣＺＣ　ＪＡ０１\n東京湾　浮標消灯中\nＮＮＮＮ\n", 20.0, 5, 2.0, gen::TService::Japanese));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Id, "JA01");
+  EXPECT_EQ(StatusOf(seen[0]), TStatus::Complete);
+  EXPECT_EQ(seen[0].Service, TService::Japanese);
+  EXPECT_EQ(Cp932ToUtf8(seen[0].Text), "東京湾　浮標消灯中");
+  EXPECT_EQ(seen[0].Cer, 0.0);
+}
+
+// A receiver killed while decoding loses no message it reported as stored.
+TEST(ReceivedMessages, KilledWhileDecodingLosesNothingReportedStored)
+{
+  const std::string store = (fs::temp_directory_path() / ("brontel-kill-" + std::to_string(::getpid()) + ".sqlite")).string();
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+  std::vector<int16_t> pcm;
+  for (int serial = 1; serial <= 8; ++serial) {
+    const std::string n = std::to_string(serial);
+    const auto e = Emission("ZCZC SE0" + n + "\nFORECAST " + n + " WIND SW 5\nNNNN\n", 25.0, serial, 0.5);
+    pcm.insert(pcm.end(), e.begin(), e.end());
+  }
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(fds[0]);
+    TReceptionOptions opt;
+    opt.StorePath = store;
+    std::string error;
+    auto reception = TMessageReception::Open(opt, error);
+    if (!reception) ::_exit(3);
+    reception->OnMessage = [&](const TMessage& m) {
+      if (::write(fds[1], &m.Serial, sizeof m.Serial) != sizeof m.Serial) ::_exit(4);
+    };
+    Receive(*reception, pcm);
+    for (;;) ::pause();  // wait to be killed
+  }
+  ::close(fds[1]);
+  std::vector<int> reported;
+  int serial;
+  while (reported.size() < 3 && ::read(fds[0], &serial, sizeof serial) == sizeof serial) reported.push_back(serial);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  while (::read(fds[0], &serial, sizeof serial) == sizeof serial) reported.push_back(serial);
+  ::close(fds[0]);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "ended on its own with status " << WEXITSTATUS(status);
+  ASSERT_GE(reported.size(), 3u);
+
+  std::string error;
+  auto s = TMessageStore::Open(store, TMessageStore::TMode::Existing, error);
+  ASSERT_TRUE(s) << error;
+  std::vector<TMessage> stored;
+  ASSERT_TRUE(s->List({}, stored, error)) << error;
+  for (int r : reported)
+    EXPECT_TRUE(std::any_of(stored.begin(), stored.end(), [&](const TMessage& m) { return m.Serial == r; })) << r;
+  s.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+}
+
+}  // namespace
+}  // namespace brontel::msg
