@@ -58,8 +58,9 @@ public:
   // log-likelihood ratio) and writes decoded text through the text store.
   void Process(std::span<const double> soft, TTextStore& text);
 
-  // Decides the characters still waiting for their delay (end of input). The
-  // unfinished line stays in LineText().
+  // Decides the characters still waiting for their delay (end of input). As
+  // when synchronisation is lost, uncertain characters after the last sure one
+  // are taken for noise and dropped. The unfinished line stays in LineText().
   void Finish(TTextStore& text);
 
   bool EngMode() const { return Service_ == 0; }
