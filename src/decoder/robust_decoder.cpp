@@ -143,12 +143,13 @@ constexpr double Tiny = 1e-300;
 constexpr int SlipSteps[4] = {-2, -1, 1, 2};
 constexpr double ShiftOddsLimit = 12.0;
 
-// How often a character occurs in letters-shift text (English-like) and in
-// figures-shift text (mostly digits, some punctuation), per thousand.
+// How often a character occurs in letters-shift text (English-like; Z as
+// often as every message's ZCZC makes it) and in figures-shift text (mostly
+// digits, some punctuation), per thousand.
 double LetterShare(char c)
 {
   static const double f[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2, 8, 40, 24,
-                               67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 1};
+                               67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 10};
   return c >= 'A' && c <= 'Z' ? f[c - 'A'] : 1.0;
 }
 
