@@ -106,6 +106,7 @@ bool SetParam(const std::string& arg)
       {"SlipPenalty", &p.SlipPenalty, nullptr}, {"EraseBelow", &p.EraseBelow, nullptr},
       {"SureAbove", &p.SureAbove, nullptr},     {"SwitchMargin", &p.SwitchMargin, nullptr},
       {"DelayChars", nullptr, &p.DelayChars},   {"LossHeld", nullptr, &p.LossHeld},
+      {"ShiftLookahead", nullptr, &p.ShiftLookahead},
   };
   for (const TField& f : fields)
     if (name == f.Name) {

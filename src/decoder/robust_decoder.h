@@ -46,6 +46,7 @@ struct TRobustDecoderParams {
   double SureAbove = 0.9;       // characters at least this likely release held uncertain ones
   int DelayChars = 4;           // characters decided this many character times after their repetition
   int MaxHeld = 24;             // uncertain characters held back at most
+  int ShiftLookahead = 4;       // English characters looked at after one to choose its row
   int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
   double PreRollBias = 1.0;     // … each needing this much evidence on average
 };
@@ -116,6 +117,8 @@ private:
   double EvidenceAfter(int64_t end) const;
   void Take(const TSymbol& s, TTextStore& text, double after);
   void Emit(const TSymbol& s, TTextStore& text);
+  void EmitNow(const TSymbol& s, TTextStore& text);
+  void FlushAhead(TTextStore& text);
   bool ErasedShift(const TSymbol& s);
   void EmitEnglish(const TSymbol& s, TTextStore& text);
   void EmitJapanese(const TSymbol& s, TTextStore& text);
@@ -140,7 +143,8 @@ private:
   int64_t LastIdle_ = -1000;
   int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy  // newest bit of the last idle character at the synchronised alignment
 
-  std::deque<TSymbol> Held_;  // uncertain characters not written yet
+  std::deque<TSymbol> Held_;   // uncertain characters not written yet
+  std::deque<TSymbol> Ahead_;  // English characters decided, waiting for the ones after them
   std::string Line_;
   double FigOdds_ = -1.0;      // log-odds of the figures shift over letters
   int KanjiCount_ = 0;         // Japanese bytes of the pair held
