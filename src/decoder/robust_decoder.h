@@ -38,7 +38,7 @@ struct TRobustDecoderParams {
   double PolarityMargin = 8.0;  // Japanese: evidence for one polarity over the other needed
   double PolarityClamp = 40.0;  // … and held within ±this
   double PairMargin = 6.0;      // Japanese: evidence against the byte pairing that moves it
-  double SlipPenalty = 6.0;     // cost of placing a copy a bit off the grid when deciding
+  double SlipPenalty = 9.0;     // cost of placing a copy a bit off the grid when deciding
   double SwitchMargin = 16.0;   // another hypothesis must be this far ahead to take over
   double SlipMargin = 16.0;     // a neighbouring alignment that has gathered this much more …
   double SlipStepLimit = 10.0;  // … counting at most this much per character, is a bit slip
