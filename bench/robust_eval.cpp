@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "io/block_source.h"
-#include "core/receiver.h"
 #include "core/robust_path.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
+#include "session/receiver_session.h"
 #include "signal/navtex_signal.h"
 #include "support/cer.h"
 
@@ -63,17 +63,18 @@ public:
 
 std::string ExactText(const std::vector<int16_t>& pcm, double centre)
 {
-  auto rx = std::make_unique<TReceiver>();
   TLines sink;
-  rx->CentF = centre;
-  rx->Text.Sink = &sink;
+  TSessionOptions options;
+  options.CentF = centre;
+  options.Sink = &sink;
+  TReceiverSession session(options);
   std::array<int16_t, BlockSamples> block;
   for (std::size_t s = 0; s < pcm.size(); s += FramesPerBlock) {
     block.fill(0);
     for (std::size_t j = 0; j < FramesPerBlock && s + j < pcm.size(); ++j) block[2 * j] = pcm[s + j];
-    ProcessBlock(*rx, block);
+    session.ProcessBlock(block);
   }
-  return Cp932ToUtf8(sink.Text + rx->Channels[0].LineText);
+  return Cp932ToUtf8(sink.Text + session.Channel().LineText);
 }
 
 struct TRobustRun {
@@ -105,6 +106,7 @@ bool SetParam(const std::string& arg)
       {"SlipPenalty", &p.SlipPenalty, nullptr}, {"EraseBelow", &p.EraseBelow, nullptr},
       {"SureAbove", &p.SureAbove, nullptr},     {"SwitchMargin", &p.SwitchMargin, nullptr},
       {"DelayChars", nullptr, &p.DelayChars},   {"LossHeld", nullptr, &p.LossHeld},
+      {"ShiftLookahead", nullptr, &p.ShiftLookahead},
   };
   for (const TField& f : fields)
     if (name == f.Name) {

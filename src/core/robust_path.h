@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder/text_output.h"
 #include "decoder/robust_decoder.h"
+#include "decoder/text_output.h"
 #include "dsp/robust_demod.h"
 
 namespace brontel {

@@ -143,12 +143,13 @@ constexpr double Tiny = 1e-300;
 constexpr int SlipSteps[4] = {-2, -1, 1, 2};
 constexpr double ShiftOddsLimit = 12.0;
 
-// How often a character occurs in letters-shift text (English-like) and in
-// figures-shift text (mostly digits, some punctuation), per thousand.
+// How often a character occurs in letters-shift text (English-like; Z as
+// often as every message's ZCZC makes it) and in figures-shift text (mostly
+// digits, some punctuation), per thousand.
 double LetterShare(char c)
 {
   static const double f[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2, 8, 40, 24,
-                               67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 1};
+                               67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 10};
   return c >= 'A' && c <= 'Z' ? f[c - 'A'] : 1.0;
 }
 
@@ -467,6 +468,7 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
 {
   if (!slip) {
     ReleaseHeld(text);
+    FlushAhead(text);
     FlushLine(text, Line_);
     Acquire(h, false, text);
     return;
@@ -486,6 +488,7 @@ void TRobustDecoder::Lose(TTextStore& text)
   InSync_ = false;
   ++SyncChanges_;
   Held_.clear();  // the uncertain characters at the end were most likely noise
+  FlushAhead(text);
   FlushLine(text, Line_);
   KanjiCount_ = 0;
 }
@@ -514,6 +517,7 @@ void TRobustDecoder::Finish(TTextStore& text)
       DecideLocally(x, text);
     }
   Held_.clear();  // nothing sure came after them
+  FlushAhead(text);
 }
 
 void TRobustDecoder::Interrupt(TTextStore& text)
@@ -583,12 +587,38 @@ void TRobustDecoder::ResetText()
 {
   Held_.clear();
   FigOdds_ = -1.0;  // joining a message: most likely letters, not sure
+  Ahead_.clear();
   KanjiCount_ = 0;
   PairEvidence_ = 0.0;
   AfterIdle_ = false;
 }
 
 void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
+{
+  // English characters wait for a few more, whose meanings help to tell
+  // letters from figures.
+  if (Service_ != 0) {
+    EmitNow(s, text);
+    return;
+  }
+  Ahead_.push_back(s);
+  while (static_cast<int>(Ahead_.size()) > P_.ShiftLookahead) {
+    const TSymbol front = Ahead_.front();
+    Ahead_.pop_front();
+    EmitNow(front, text);
+  }
+}
+
+void TRobustDecoder::FlushAhead(TTextStore& text)
+{
+  while (!Ahead_.empty()) {
+    const TSymbol front = Ahead_.front();
+    Ahead_.pop_front();
+    EmitNow(front, text);
+  }
+}
+
+void TRobustDecoder::EmitNow(const TSymbol& s, TTextStore& text)
 {
   const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
   if (!erased) AfterIdle_ = WritesNothing(Service_, s.Code) && s.Code != CodeCarriageReturn &&
@@ -656,9 +686,18 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
       break;
   }
   // Every character tells which row is more likely: a code without a meaning
-  // in one row, or the usual frequencies of letters and of figures.
+  // in one row, or the usual frequencies of letters and of figures. The row
+  // of this one is chosen with the characters waiting after it, up to the
+  // next shift or uncertain character.
   FigOdds_ = std::clamp(FigOdds_ + FiguresEvidence(code), -ShiftOddsLimit, ShiftOddsLimit);
-  const std::string_view t = CodeTable()[FigOdds_ > 0.0 ? 1 : 0][code];
+  double ahead = 0.0;
+  for (const TSymbol& next : Ahead_) {
+    if (next.Code < 0 || next.Posterior < P_.EraseBelow || next.Code == CodeLetters || next.Code == CodeFigures)
+      break;
+    ahead += FiguresEvidence(static_cast<uint8_t>(next.Code));
+  }
+  const double odds = FigOdds_ + std::clamp(ahead, -ShiftOddsLimit, ShiftOddsLimit);
+  const std::string_view t = CodeTable()[odds > 0.0 ? 1 : 0][code];
   if (t.empty()) return;
   ++Characters_;
   Line_.append(t);

@@ -38,7 +38,7 @@ struct TRobustDecoderParams {
   double PolarityMargin = 8.0;  // Japanese: evidence for one polarity over the other needed
   double PolarityClamp = 40.0;  // … and held within ±this
   double PairMargin = 6.0;      // Japanese: evidence against the byte pairing that moves it
-  double SlipPenalty = 6.0;     // cost of placing a copy a bit off the grid when deciding
+  double SlipPenalty = 9.0;     // cost of placing a copy a bit off the grid when deciding
   double SwitchMargin = 16.0;   // another hypothesis must be this far ahead to take over
   double SlipMargin = 16.0;     // a neighbouring alignment that has gathered this much more …
   double SlipStepLimit = 10.0;  // … counting at most this much per character, is a bit slip
@@ -46,6 +46,7 @@ struct TRobustDecoderParams {
   double SureAbove = 0.9;       // characters at least this likely release held uncertain ones
   int DelayChars = 4;           // characters decided this many character times after their repetition
   int MaxHeld = 24;             // uncertain characters held back at most
+  int ShiftLookahead = 4;       // English characters looked at after one to choose its row
   int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
   double PreRollBias = 1.0;     // … each needing this much evidence on average
 };
@@ -58,8 +59,9 @@ public:
   // log-likelihood ratio) and writes decoded text through the text store.
   void Process(std::span<const double> soft, TTextStore& text);
 
-  // Decides the characters still waiting for their delay (end of input). The
-  // unfinished line stays in LineText().
+  // Decides the characters still waiting for their delay (end of input). As
+  // when synchronisation is lost, uncertain characters after the last sure one
+  // are taken for noise and dropped. The unfinished line stays in LineText().
   void Finish(TTextStore& text);
 
   // The input breaks off here (sound was lost): decides what is waiting,
@@ -119,6 +121,8 @@ private:
   double EvidenceAfter(int64_t end) const;
   void Take(const TSymbol& s, TTextStore& text, double after);
   void Emit(const TSymbol& s, TTextStore& text);
+  void EmitNow(const TSymbol& s, TTextStore& text);
+  void FlushAhead(TTextStore& text);
   bool ErasedShift(const TSymbol& s);
   void EmitEnglish(const TSymbol& s, TTextStore& text);
   void EmitJapanese(const TSymbol& s, TTextStore& text);
@@ -143,7 +147,8 @@ private:
   int64_t LastIdle_ = -1000;
   int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy  // newest bit of the last idle character at the synchronised alignment
 
-  std::deque<TSymbol> Held_;  // uncertain characters not written yet
+  std::deque<TSymbol> Held_;   // uncertain characters not written yet
+  std::deque<TSymbol> Ahead_;  // English characters decided, waiting for the ones after them
   std::string Line_;
   double FigOdds_ = -1.0;      // log-odds of the figures shift over letters
   int KanjiCount_ = 0;         // Japanese bytes of the pair held

@@ -119,6 +119,20 @@ TEST(RobustDecoder, RepairsOneCopyAndMarksWhatBothCopiesLost)
   }
 }
 
+TEST(RobustDecoder, RecoversTheFiguresShiftFromTheCharactersAfterALostOne)
+{
+  std::vector<uint8_t> codes;
+  std::string err;
+  ASSERT_TRUE(gen::EnglishCodes(English, codes, err));
+  const uint8_t figsThree[] = {0x36, 0x35, 0x17};  // figures shift, 3, 5 of "35-12N"
+  const auto k = std::search(codes.begin(), codes.end(), std::begin(figsThree), std::end(figsThree)) - codes.begin();
+  std::vector<double> soft = Clean(MessageBits(English, TService::English, false));
+  for (int i = 0; i < 7; ++i) soft[14 * k + i] = soft[14 * k + 35 + i] = 0.0;
+  const TDecoded d = Decode(soft);
+  EXPECT_NE(d.Text.find("35-12N 139-45E."), std::string::npos) << d.Text;
+  EXPECT_LE(test::CharErrorRate(d.Text, English), 1.0 / English.size());
+}
+
 TEST(RobustDecoder, FollowsBitSlips)
 {
   std::string text;
