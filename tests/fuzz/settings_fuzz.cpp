@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,12 +20,19 @@ namespace fs = std::filesystem;
 const fs::path& Dir()
 {
   static const fs::path dir = [] {
-    fs::path d = fs::temp_directory_path() / ("brontel-fuzz-settings-" + std::to_string(::getpid()));
+    // Save flushes to disk; in memory (tmpfs) that costs nothing.
+    std::error_code ec;
+    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    // libFuzzer ends without running exit handlers: the folders of runs that
+    // are over are removed by the next one.
+    const std::string prefix = "brontel-fuzz-settings-";
+    for (const auto& e : fs::directory_iterator(base, ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind(prefix, 0) == 0 && !fs::exists("/proc/" + name.substr(prefix.size()), ec))
+        fs::remove_all(e.path(), ec);
+    }
+    fs::path d = base / (prefix + std::to_string(::getpid()));
     fs::create_directories(d);
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(Dir(), ec);
-    });
     return d;
   }();
   return dir;
@@ -63,15 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 
   const bool set = profile.Set("Wave", "CentF", value);
   const std::string saved = profile.Text();
-  // Save flushes to disk, which is slow: one input in 64 goes through it,
-  // the others write the same text directly.
-  if (size % 64 == 0) {
-    FUZZ_CHECK(profile.Save(path, error));
-  } else {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(saved.data(), static_cast<std::streamsize>(saved.size()));
-    if (!out) return 0;
-  }
+  FUZZ_CHECK(profile.Save(path, error));
 
   brontel::TPrivateProfile again;
   FUZZ_CHECK(again.Load(path, &error) == brontel::TPrivateProfile::TLoad::Ok);
