@@ -28,3 +28,20 @@ ctest --test-dir build/ci --output-on-failure -j"$(nproc)" --timeout 300
 bash scripts/build.sh build/sanitize -DSANITIZE=ON -DBUILD_GUI=OFF -DBUILD_AUDIO=OFF \
   -DBUILD_BENCHMARKS=OFF -DBUILD_TESTING=ON
 ctest --test-dir build/sanitize --output-on-failure -j"$(nproc)" --timeout 600
+
+# The fuzz targets (tests/fuzz), built with clang under ASan and UBSan, each
+# for a short run from its seed corpus. New inputs go to build/fuzz/corpus.
+if command -v clang++ >/dev/null 2>&1; then
+  CXX=clang++ cmake -S tests/fuzz -B build/fuzz >/dev/null
+  cmake --build build/fuzz -j"$(nproc)"
+  for target in bit_decoder file_reader settings; do
+    mkdir -p "build/fuzz/corpus/$target"
+    echo "fuzzing $target for ${FUZZ_SECONDS:-20} s"
+    "build/fuzz/fuzz_$target" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=10 -print_final_stats=1 -artifact_prefix=build/fuzz/ \
+      "build/fuzz/corpus/$target" "tests/fuzz/corpus/$target" 2>"build/fuzz/$target.log" \
+      || { tail -n 40 "build/fuzz/$target.log"; exit 1; }
+    grep -E '^stat::number_of_executed_units' "build/fuzz/$target.log" || true
+  done
+else
+  echo "clang++ not found: fuzz targets skipped (scripts/setup.sh installs clang)"
+fi

@@ -23,6 +23,18 @@ protected:
   static void TearDownTestSuite() { ReleaseGuiApplication(); }
 };
 
+// Tools and test programs may start and release the application more than once.
+TEST(GuiApplication, StartsAgainOffscreenAfterARelease)
+{
+  const bool ownedBefore = QCoreApplication::instance() == nullptr;
+  for (int i = 0; i < 2; ++i) {
+    QGuiApplication* app = EnsureGuiApplication();
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(QGuiApplication::platformName(), QStringLiteral("offscreen"));
+    if (ownedBefore) ReleaseGuiApplication();
+  }
+}
+
 struct TBox {
   int Left = 1 << 30, Top = 1 << 30, Right = -1, Bottom = -1, Count = 0;
 };

@@ -27,10 +27,19 @@ void QuietHeadless(QtMsgType type, const QMessageLogContext& context, const QStr
 QGuiApplication* EnsureGuiApplication()
 {
   if (QCoreApplication* app = QCoreApplication::instance()) return qobject_cast<QGuiApplication*>(app);
-  PreviousHandler = qInstallMessageHandler(QuietHeadless);
-  static int argc = 3;
+  // Installed once: installing it again would make it its own predecessor.
+  static const bool handlerInstalled = [] {
+    PreviousHandler = qInstallMessageHandler(QuietHeadless);
+    return true;
+  }();
+  (void)handlerInstalled;
+  // QGuiApplication takes the arguments it understands out of argv, so every
+  // start (after a ReleaseGuiApplication too) gets them afresh.
+  static int argc;
   static char arg0[] = "brontel", arg1[] = "-platform", arg2[] = "offscreen";
-  static char* argv[] = {arg0, arg1, arg2, nullptr};
+  static char* argv[4];
+  argc = 3;
+  argv[0] = arg0, argv[1] = arg1, argv[2] = arg2, argv[3] = nullptr;
   OwnApp = new QGuiApplication(argc, argv);
   return OwnApp;
 }
