@@ -1,5 +1,7 @@
 #include "app/recoding.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -7,6 +9,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -15,8 +18,10 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <ctime>
 
 #include "app/banner.h"
+#include "app/desktop_notification.h"
 #include "app/device_dialog.h"
 #include "core/receiver.h"
 #include "app/qt_capture.h"
@@ -145,12 +150,16 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   receiver.Views.Image2 = [this](const TRaster& raster) { Image2->ShowCopy(raster); };
   receiver.DispSpectrum = settings.DispSpectrum;
   receiver.DispEyepattern = settings.DispEyepattern;
+  receiver.Decoder = settings.Decoder == 1 ? TDecoderPath::Robust : TDecoderPath::Exact;
+  receiver.RobustBeside = true;
   SessionPtr = std::make_unique<TReceiverSession>(std::move(receiver));
   ShowCentF();
+  StartMessages(settings);
 
   // The capture engine, with no device open yet.
   CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx());
   CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
+  CapturePtr->SetAfterBlock([this] { AfterBlock(); });
 
   // Last, the sound input. A failure has been reported and the program runs
   // without audio until the input can be opened.
@@ -162,7 +171,12 @@ TForm1::~TForm1()
   if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
   CapturePtr.reset();
+  if (Reception) {
+    SessionPtr->Finish();
+    Reception->Finish(static_cast<double>(BlocksSeen) * 0.1, SessionPtr->LineText());
+  }
   SessionPtr.reset();
+  Reception.reset();
 }
 
 void TForm1::BuildControls()
@@ -224,6 +238,8 @@ void TForm1::BuildControls()
   Memo1->setUndoRedoEnabled(false);
   Memo = MemoBanner();
   ShowMemo(false);
+  Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { MemoMenu(at); });
 
   setTabOrder(Memo1, Edit2);
   setTabOrder(Edit2, UpDown1);
@@ -293,6 +309,7 @@ bool TForm1::SaveSettings()
   s.DispEyepattern = Rx().DispEyepattern;
   s.InputIndex = InputIndex;
   s.CentFPosition = UpDown1->Position();
+  s.Decoder = DecoderPath() == TDecoderPath::Robust ? 1 : 0;
   std::string reason;
   if (brontel::SaveSettings(Options.SettingsPath, s, reason, Options.FileWrites)) return true;
   Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
@@ -305,6 +322,82 @@ void TForm1::MemoReplaced(std::string_view memoText)
   Memo.assign(memoText);
   Memo += "\r\n";
   ShowMemo(true);
+}
+
+void TForm1::MemoMenu(const QPoint& at)
+{
+  // The memo's own commands, and the choice of the decoder path.
+  std::unique_ptr<QMenu> menu(Memo1->createStandardContextMenu());
+  menu->addSeparator();
+  QAction* robust = menu->addAction(QStringLiteral("弱い信号用の復号 (robust)"));
+  robust->setObjectName(QStringLiteral("RobustDecoding"));
+  robust->setCheckable(true);
+  robust->setChecked(DecoderPath() == TDecoderPath::Robust);
+  robust->setToolTip(QStringLiteral("Decodes weak, fading and mistuned signals; * or 〓 marks a lost character"));
+  connect(robust, &QAction::toggled, this,
+          [this](bool on) { SetDecoderPath(on ? TDecoderPath::Robust : TDecoderPath::Exact); });
+  menu->exec(Memo1->mapToGlobal(at));
+}
+
+void TForm1::SetDecoderPath(TDecoderPath path)
+{
+  if (path == DecoderPath()) return;
+  SessionPtr->SetDecoder(path);
+  if (Reception) Reception->SetDecoder(path == TDecoderPath::Robust ? "robust" : "exact");
+  // The memo and the edit line now show the chosen path's text (the broadcast
+  // schedule while it has received no line yet).
+  const TTextStore& text = SessionPtr->Text();
+  if (text.MemoText.empty()) {
+    Memo = MemoBanner();
+    ShowMemo(false);
+  } else {
+    MemoReplaced(text.MemoText);
+  }
+  EditChanged(text.EditText);
+}
+
+void TForm1::StartMessages(const TSettings& settings)
+{
+  AlertSubjects = settings.AlertSubjects;
+  msg::TReceptionOptions options;
+  std::string error;
+  if (settings.StoreMessages) {
+    options.StorePath = Options.MessageStorePath.empty() ? msg::DefaultStorePath(error) : Options.MessageStorePath;
+    if (options.StorePath.empty()) Options.ShowError(this, QString::fromStdString(error));
+  }
+  options.Assembler.Epoch = static_cast<double>(std::time(nullptr));
+  options.Assembler.Decoder = DecoderPath() == TDecoderPath::Robust ? "robust" : "exact";
+  Reception = msg::TMessageReception::Open(options, error);
+  if (!Reception) {
+    // The store cannot be used: say so, and keep the messages of this run in memory.
+    Options.ShowError(this, QString::fromStdString(error));
+    options.StorePath.clear();
+    Reception = msg::TMessageReception::Open(options, error);
+  }
+  if (!Reception) return;
+  Reception->OnMessage = [this](const msg::TMessage& m) { MessageReceived(m); };
+  Reception->Forward(this);
+  SessionPtr->SetSink(&Reception->Sink());
+}
+
+void TForm1::MessageReceived(const msg::TMessage& message)
+{
+  if (!msg::RaisesAlert(message, AlertSubjects)) return;
+  if (Options.RaiseAlert) {
+    Options.RaiseAlert(message);
+    return;
+  }
+  QApplication::beep();
+  QApplication::alert(this);
+  NotifyDesktop(message);
+}
+
+void TForm1::AfterBlock()
+{
+  ++BlocksSeen;
+  if (!Reception) return;
+  const TDecoderStatus status = SessionPtr->Status();
+  Reception->AfterBlock(static_cast<double>(BlocksSeen) * 0.1, status.InSync, status.EngMode);
 }
 
 void TForm1::InputGap(int blocksLost)

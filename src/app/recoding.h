@@ -25,6 +25,8 @@
 #include "app/atomic_file.h"
 #include "app/device_dialog.h"
 #include "app/glyphs.h"
+#include "app/settings.h"
+#include "messages/reception.h"
 #include "session/receiver_session.h"
 
 class QLabel;
@@ -85,6 +87,12 @@ struct TForm1Options {
   // Runs at the start of the close handler ("close") and of the destructor
   // ("destroy"); for tests that check the order of shut-down.
   std::function<void(const char* stage)> OnStage;
+  // The message store (empty: the default one in the user's data folder).
+  std::string MessageStorePath;
+  // Raises the alert for a message (a search-and-rescue message heard for
+  // the first time). Null: the system beep, the window asks for attention and
+  // a desktop notification when the session has a notification service.
+  std::function<void(const msg::TMessage& message)> RaiseAlert;
 };
 
 class TForm1 final : public QWidget, public TTextSink, public TDeviceHost {
@@ -114,6 +122,14 @@ public:
   // received, then the received text with one more "\r\n". This is what is
   // saved and copied.
   const std::string& MemoBytes() const { return Memo; }
+
+  // Which decoder path the memo, the edit line and the labels follow; kept in
+  // the settings file. The robust path always runs, so a switch shows its
+  // text at once.
+  void SetDecoderPath(TDecoderPath path);
+  TDecoderPath DecoderPath() const { return SessionPtr->Decoder(); }
+  // The received messages (assembled, stored, alerts raised).
+  msg::TMessageReception* Messages() const { return Reception.get(); }
 
   // The receiver and its parts.
   TReceiver& Rx() const { return SessionPtr->Receiver(); }
@@ -157,6 +173,10 @@ private:
   void EditChanged(std::string_view text) override;
 
   void BuildControls();
+  void MemoMenu(const QPoint& at);
+  void StartMessages(const TSettings& settings);
+  void MessageReceived(const msg::TMessage& message);
+  void AfterBlock();
   void InputGap(int blocksLost);
   // One attempt to open the input. `fallBack`: a stored device that is gone
   // gives way to the standard input device, with a notice.
@@ -171,6 +191,9 @@ private:
   std::unique_ptr<TMessageBoxReporter> OwnErrors;
   std::unique_ptr<TQtTextRenderer> TextRenderer;
   std::unique_ptr<TReceiverSession> SessionPtr;
+  std::unique_ptr<msg::TMessageReception> Reception;
+  std::string AlertSubjects;
+  uint64_t BlocksSeen = 0;
   std::unique_ptr<TQtCapture> CapturePtr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;

@@ -28,6 +28,13 @@ TSettings LoadSettings(const std::string& path)
   s.DispEyepattern = profile.GetBool("Disp", "Eyepattern", d.DispEyepattern);
   s.InputIndex = profile.GetInt("Wave", "Input", d.InputIndex);
   s.CentFPosition = profile.GetInt("Wave", "CentF", d.CentFPosition);
+  s.Decoder = profile.GetInt("Wave", "Decoder", d.Decoder) == 1 ? 1 : 0;
+  s.StoreMessages = profile.GetBool("Messages", "Store", d.StoreMessages);
+  s.AlertSubjects.clear();
+  for (const char c : profile.GetString("Messages", "Alert", d.AlertSubjects)) {
+    if (c >= 'A' && c <= 'Z') s.AlertSubjects.push_back(c);
+    if (c >= 'a' && c <= 'z') s.AlertSubjects.push_back(static_cast<char>(c - 'a' + 'A'));
+  }
   return s;
 }
 
@@ -43,6 +50,7 @@ bool SaveSettings(const std::string& path, const TSettings& s, std::string& reas
   profile.Set("Disp", "Eyepattern", s.DispEyepattern ? "1" : "0");
   profile.Set("Wave", "Input", std::to_string(s.InputIndex));
   profile.Set("Wave", "CentF", std::to_string(s.CentFPosition));
+  profile.Set("Wave", "Decoder", std::to_string(s.Decoder));
   return profile.Save(path, reason, calls);
 }
 

@@ -19,6 +19,9 @@ struct TSettings {
   bool DispEyepattern = true;  // [Disp] Eyepattern: eye-pattern display on
   int32_t InputIndex = 0;      // [Wave] Input: row of the device list (0 = standard input device)
   int32_t CentFPosition = 80;  // [Wave] CentF: centre frequency / 10 Hz
+  int32_t Decoder = 0;         // [Wave] Decoder: 0 the exact path, 1 the robust path
+  bool StoreMessages = true;   // [Messages] Store: keep received messages in the message store
+  std::string AlertSubjects = "D";  // [Messages] Alert: subjects (B2 letters) that raise the alert
 };
 
 // The settings file of an executable: its path with the extension of the last

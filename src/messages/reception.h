@@ -42,6 +42,8 @@ public:
   void AfterBlock(double t, bool inSync, bool english) { Adapter.AfterBlock(t, inSync, english); }
   // End of input; `unfinished` is the decoder's line under construction.
   void Finish(double t, std::string_view unfinished = {}) { Adapter.Finish(t, unfinished); }
+  // The decoder path the following messages are reported with ("exact", "robust").
+  void SetDecoder(std::string_view path) { Assembler.SetDecoder(path); }
 
   // Called with every completed message as shown (after storing; Repeat set
   // for a repeat), e.g. for an alert.
