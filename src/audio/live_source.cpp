@@ -16,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto WaitSlice = 50ms;  // longest wait before the stop flag is looked at again
+constexpr int FirstBlockMs = 5000;  // no first block after an open for this long is reported
 
 // Why an input did not open, for a notice.
 std::string Reason(TWaveResult result)
@@ -218,6 +219,7 @@ bool TLiveSource::TryOpen()
     Notice("recording from " + RowName(Index, rows));
     Missing = false;
     Quiet = false;
+    Flowing = false;
     LastBlock = TClock::now();
     return true;
   }
@@ -282,7 +284,10 @@ bool TLiveSource::Read(TBlock& block)
     }
     if (!got) {
       const auto now = TClock::now();
-      if (Engine.IsRecording() && !Quiet && now - LastBlock >= std::chrono::milliseconds(Options.QuietMs)) {
+      // A fresh source may take a few seconds to deliver its first sound.
+      const auto limit =
+          std::chrono::milliseconds(Flowing ? Options.QuietMs : std::max(Options.QuietMs, FirstBlockMs));
+      if (Engine.IsRecording() && !Quiet && now - LastBlock >= limit) {
         Notice("no sound from the input for " + Seconds(now - LastBlock) +
                ": the sound server may be gone; waiting for it");
         Quiet = true;
@@ -300,6 +305,7 @@ bool TLiveSource::Read(TBlock& block)
       Quiet = false;
     }
     LastBlock = now;
+    Flowing = true;
     if (const int lost = Engine.BlocksLostBeforeLastBlock(); lost > 0) {
       if (Options.OnGap)
         Options.OnGap(lost);

@@ -71,7 +71,9 @@ struct TLiveOptions {
   // notice says so.
   std::function<void(int blocksLost)> OnGap;
   int RetryMs = 1000;  // between attempts to open an input that is missing
-  int QuietMs = 2000;  // no block for this long while recording is reported
+  // No block for this long while recording is reported (the first block
+  // after an open is given at least 5 s).
+  int QuietMs = 2000;
 };
 
 // Failures of the capture engine as notices: caption and both lines on one line.
@@ -150,6 +152,7 @@ private:
   bool Draining = false;       // stop seen: only the messages queued by then are left
   std::size_t Remaining = 0;
   TClock::time_point LastBlock{};
+  bool Flowing = false;        // a block came since the open
   bool Quiet = false;          // the lack of sound was said
   uint64_t MessagesLost = 0;
 };
