@@ -231,7 +231,8 @@ bool TLiveSource::TryOpen()
     Err = "cannot record from " + RowName(Index, rows) + ": " + Reason(result);
     return false;
   }
-  if (!Missing) Notice("cannot record from " + RowName(Index, rows) + " (" + Reason(result) + "): trying again every second");
+  if (!Missing)
+    Notice("cannot record from " + RowName(Index, rows) + " (" + Reason(result) + "): trying again every second");
   Missing = true;
   return false;
 }
@@ -327,7 +328,9 @@ bool InstallStopSignals(TLiveSource& source)
   struct sigaction action {};
   action.sa_handler = &OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
+  // Interrupted writes and reads of the caller carry on; a second signal of
+  // the same kind finds the default action.
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
   if (sigaction(SIGINT, &action, &SavedInt) != 0) {
     SignalTarget.store(nullptr);
     return false;
