@@ -89,6 +89,22 @@ bool TFakeWaveIn::FillNext(int16_t value)
   return true;
 }
 
+bool TFakeWaveIn::FillNextWith(std::span<const int16_t> samples)
+{
+  if (Queue.empty()) return false;
+  TWaveHeader* h = Queue.front();
+  std::memset(h->Data, 0, h->BufferLength);
+  for (std::size_t i = 0; i < samples.size() && 2 * i + 1 < h->BufferLength; ++i) {
+    const auto v = static_cast<uint16_t>(samples[i]);
+    h->Data[2 * i] = static_cast<uint8_t>(v & 0xFF);
+    h->Data[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+  h->BytesLostBefore = Lost;
+  Lost = 0;
+  Complete();
+  return true;
+}
+
 TWaveResult TFakeDriver::Open(std::unique_ptr<TWaveIn>& device, int deviceId, const TWaveFormat& format,
                               TWaveInProc proc, void* instance)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ public:
 
   // The head buffer is filled with `value` in every sample and reported.
   bool FillNext(int16_t value);
+  // The head buffer is filled with `samples` (interleaved; zeros after them) and reported.
+  bool FillNextWith(std::span<const int16_t> samples);
   // Sound arrives while the queue may be empty: dropped, and counted for the
   // next buffer filled.
   void Drop(uint64_t bytes) { Lost += bytes; }
