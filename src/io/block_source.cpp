@@ -114,6 +114,9 @@ private:
   std::string Err;
 };
 
+// Frames handed to the resampler at a time.
+constexpr long InFrames = 4096;
+
 // Float frames (1.0 full scale) at the source's own rate, for the resampler.
 class TFloatFrames {
 public:
@@ -150,9 +153,12 @@ private:
 // the input, everything that was lost is reported in one line.
 class TRawFrames final : public TFloatFrames {
 public:
-  TRawFrames(std::FILE* stream, bool owned, std::string name, const TRawFormat& format)
+  // Reads of up to `chunk` frames, as 16-bit samples when `toShort`.
+  TRawFrames(std::FILE* stream, bool owned, std::string name, const TRawFormat& format, long chunk, bool toShort)
       : Stream(stream), Owned(owned), Path(std::move(name)), Channels(format.Channels),
-        Float(format.Sample == TRawFormat::TSample::F32), FrameBytes(format.Channels * (Float ? 4 : 2))
+        Float(format.Sample == TRawFormat::TSample::F32), FrameBytes(format.Channels * (Float ? 4 : 2)),
+        Chunk(chunk), Bytes(static_cast<std::size_t>(chunk) * FrameBytes),
+        Floats(Float && toShort ? static_cast<std::size_t>(chunk) * Channels : 0)
   {
   }
   ~TRawFrames() override
@@ -162,14 +168,14 @@ public:
   TRawFrames(const TRawFrames&) = delete;
   TRawFrames& operator=(const TRawFrames&) = delete;
 
-  // Up to `frames` frames into `out` as 16-bit samples; fewer than asked means
-  // the input has ended, and what was lost, if anything, is then in `err`.
+  // Up to `frames` frames (at most a chunk) into `out` as 16-bit samples;
+  // fewer than asked means the input has ended, and what was lost, if
+  // anything, is then in `err`.
   long ReadShort(short* out, long frames, std::string& err)
   {
     const long got = Fill(frames);
     const std::size_t n = static_cast<std::size_t>(got) * Channels;
     if (Float) {
-      Floats.resize(static_cast<std::size_t>(frames) * Channels);
       for (std::size_t i = 0; i < n; ++i) Floats[i] = F32(i);
       src_float_to_short_array(Floats.data(), out, static_cast<int>(n));
     } else {
@@ -198,14 +204,14 @@ private:
   // how many whole frames came.
   long Fill(long frames)
   {
-    Bytes.resize(static_cast<std::size_t>(frames) * FrameBytes);
+    const std::size_t wanted = static_cast<std::size_t>(std::min(frames, Chunk)) * FrameBytes;
     std::size_t got = 0;
-    while (got < Bytes.size()) {
-      const std::size_t n = std::fread(Bytes.data() + got, 1, Bytes.size() - got, Stream);
+    while (got < wanted) {
+      const std::size_t n = std::fread(Bytes.data() + got, 1, wanted - got, Stream);
       if (n == 0) break;
       got += n;
     }
-    if (got < Bytes.size()) {
+    if (got < wanted) {
       if (std::ferror(Stream)) ReadError = std::strerror(errno);
       PartialBytes = static_cast<int>(got % FrameBytes);
     }
@@ -256,6 +262,7 @@ private:
   int Channels;
   bool Float;
   int FrameBytes;
+  long Chunk;
   std::vector<unsigned char> Bytes;
   std::vector<float> Floats;  // F32 samples on their way to 16 bits
   long long WholeFrames = 0, NotNumbers = 0, Clipped = 0;
@@ -335,7 +342,6 @@ private:
            " Hz): " + src_strerror(err);
   }
 
-  static constexpr long InFrames = 4096;
   std::unique_ptr<TFloatFrames> Input;
   int Channels;
   int Rate;
@@ -354,7 +360,8 @@ private:
 class TRawSource final : public TBlockSource {
 public:
   TRawSource(std::FILE* stream, bool owned, std::string name, const TRawFormat& format)
-      : In(stream, owned, std::move(name), format), Pcm(static_cast<std::size_t>(FramesPerBlock) * format.Channels)
+      : In(stream, owned, std::move(name), format, FramesPerBlock, true),
+        Pcm(static_cast<std::size_t>(FramesPerBlock) * format.Channels)
   {
   }
 
@@ -382,8 +389,8 @@ std::unique_ptr<TBlockSource> OpenRaw(std::FILE* stream, bool owned, const std::
                                       const TRawFormat& format, std::string& error)
 {
   if (format.Rate == SampleRate) return std::make_unique<TRawSource>(stream, owned, name, format);
-  auto src = std::make_unique<TResamplingSource>(std::make_unique<TRawFrames>(stream, owned, name, format),
-                                                 format.Channels, format.Rate);
+  auto frames = std::make_unique<TRawFrames>(stream, owned, name, format, InFrames, false);
+  auto src = std::make_unique<TResamplingSource>(std::move(frames), format.Channels, format.Rate);
   if (!src->Ok()) {
     error = src->Error();
     return nullptr;
