@@ -22,7 +22,8 @@ public:
   // Returns false when the input is exhausted (or failed: see Error()).
   virtual bool ReadBlock(TBlock& block) = 0;
   // Empty while all is well; otherwise one line saying what went wrong (a
-  // read error, or a file that ended before the frames it announced).
+  // read error, a file that ended before the frames it announced, a raw
+  // stream that ended inside a frame or held samples that had to be clipped).
   virtual const std::string& Error() const = 0;
   // Bytes the source holds in its buffers. They are sized when it opens and
   // stay so however long it reads (0 for a source that does not say).
