@@ -54,7 +54,7 @@ std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string
 // The default, 44100 Hz 16-bit stereo, is passed through bit for bit. At the
 // end of the input Error() says what was lost, if anything: a read error,
 // bytes that do not make a whole frame, how many float samples were clipped
-// or were NaN; a stream without a single whole frame "holds no audio".
+// or were NaN; a stream without a single whole frame has "no audio".
 struct TRawFormat {
   enum class TSample { S16, F32 };
   int Rate = SampleRate;  // Hz
