@@ -4,7 +4,9 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -14,6 +16,8 @@
 namespace brontel {
 
 namespace {
+
+const std::string StandardInput = "standard input";
 
 // `frames` frames of `channels` interleaved samples (mono or stereo) into a
 // stereo block, a mono channel copied to both sides, the rest zero.
@@ -110,19 +114,175 @@ private:
   std::string Err;
 };
 
-// Reads float frames, converts them to 44100 Hz with SRC_SINC_BEST_QUALITY and
-// rounds them back to 16 bits.
+// Frames handed to the resampler at a time.
+constexpr long InFrames = 4096;
+
+// Float frames (1.0 full scale) at the source's own rate, for the resampler.
+class TFloatFrames {
+public:
+  virtual ~TFloatFrames() = default;
+  // Up to `frames` frames into `out`; returns how many. Sets `end` once the
+  // input is exhausted, with what went wrong, if anything, put into `err`.
+  virtual long ReadFloat(float* out, long frames, bool& end, std::string& err) = 0;
+  // The input's name for messages.
+  virtual const std::string& Name() const = 0;
+  virtual std::size_t BufferBytes() const = 0;
+};
+
+class TSndFileFrames final : public TFloatFrames {
+public:
+  TSndFileFrames(std::string path, SNDFILE* file, const SF_INFO& info) : File(std::move(path), file, info) {}
+
+  long ReadFloat(float* out, long frames, bool& end, std::string& err) override
+  {
+    const sf_count_t got = sf_readf_float(File.File, out, frames);
+    end = File.Ended(got, frames, err);
+    return got > 0 ? static_cast<long>(got) : 0;
+  }
+  const std::string& Name() const override { return File.Path; }
+  std::size_t BufferBytes() const override { return 0; }  // libsndfile keeps its own
+
+private:
+  TFileReading File;
+};
+
+// Whole frames of raw little-endian PCM from a stream, whatever pieces its
+// reads deliver, as 16-bit samples or as floats of full scale 1.0. Float input
+// is clipped to ±1.0 and NaN taken as 0 before anything else sees it (the
+// resampler would carry a NaN on for the length of its filter). At the end of
+// the input, everything that was lost is reported in one line.
+class TRawFrames final : public TFloatFrames {
+public:
+  // Reads of up to `chunk` frames, as 16-bit samples when `toShort`.
+  TRawFrames(std::FILE* stream, bool owned, std::string name, const TRawFormat& format, long chunk, bool toShort)
+      : Stream(stream), Owned(owned), Path(std::move(name)), Channels(format.Channels),
+        Float(format.Sample == TRawFormat::TSample::F32), FrameBytes(format.Channels * (Float ? 4 : 2)),
+        Chunk(chunk), Bytes(static_cast<std::size_t>(chunk) * FrameBytes),
+        Floats(Float && toShort ? static_cast<std::size_t>(chunk) * Channels : 0)
+  {
+  }
+  ~TRawFrames() override
+  {
+    if (Owned) std::fclose(Stream);
+  }
+  TRawFrames(const TRawFrames&) = delete;
+  TRawFrames& operator=(const TRawFrames&) = delete;
+
+  // Up to `frames` frames (at most a chunk) into `out` as 16-bit samples;
+  // fewer than asked means the input has ended, and what was lost, if
+  // anything, is then in `err`.
+  long ReadShort(short* out, long frames, std::string& err)
+  {
+    const long got = Fill(frames);
+    const std::size_t n = static_cast<std::size_t>(got) * Channels;
+    if (Float) {
+      for (std::size_t i = 0; i < n; ++i) Floats[i] = F32(i);
+      src_float_to_short_array(Floats.data(), out, static_cast<int>(n));
+    } else {
+      for (std::size_t i = 0; i < n; ++i) out[i] = S16(i);
+    }
+    if (got < frames) err = Losses();
+    return got;
+  }
+
+  long ReadFloat(float* out, long frames, bool& end, std::string& err) override
+  {
+    const long got = Fill(frames);
+    const std::size_t n = static_cast<std::size_t>(got) * Channels;
+    for (std::size_t i = 0; i < n; ++i) out[i] = Float ? F32(i) : S16(i) / 32768.0f;  // as libsndfile reads
+    end = got < frames;
+    if (end) err = Losses();
+    return got;
+  }
+
+  const std::string& Name() const override { return Path; }
+  std::size_t BufferBytes() const override { return Bytes.capacity() + Floats.capacity() * sizeof(float); }
+  int ChannelCount() const { return Channels; }
+
+private:
+  // Reads the bytes of `frames` frames, or what is left at the end; returns
+  // how many whole frames came.
+  long Fill(long frames)
+  {
+    const std::size_t wanted = static_cast<std::size_t>(std::min(frames, Chunk)) * FrameBytes;
+    std::size_t got = 0;
+    while (got < wanted) {
+      const std::size_t n = std::fread(Bytes.data() + got, 1, wanted - got, Stream);
+      if (n == 0) break;
+      got += n;
+    }
+    if (got < wanted) {
+      if (std::ferror(Stream)) ReadError = std::strerror(errno);
+      PartialBytes = static_cast<int>(got % FrameBytes);
+    }
+    const long whole = static_cast<long>(got / FrameBytes);
+    WholeFrames += whole;
+    return whole;
+  }
+
+  short S16(std::size_t i) const
+  {
+    return static_cast<short>(static_cast<uint16_t>(Bytes[2 * i] | (Bytes[2 * i + 1] << 8)));
+  }
+
+  float F32(std::size_t i)
+  {
+    const unsigned char* b = &Bytes[4 * i];
+    const auto bits = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+                      (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    const float v = std::bit_cast<float>(bits);
+    if (std::isnan(v)) {
+      ++NotNumbers;
+      return 0.0f;
+    }
+    if (v > 1.0f || v < -1.0f) {
+      ++Clipped;
+      return v > 0 ? 1.0f : -1.0f;
+    }
+    return v;
+  }
+
+  std::string Losses() const
+  {
+    std::string lost;
+    auto add = [&](const std::string& what) { lost += (lost.empty() ? Path + ": " : "; ") + what; };
+    if (!ReadError.empty()) add("reading failed: " + ReadError);
+    if (WholeFrames == 0 && ReadError.empty()) add("no audio (not one whole frame)");
+    if (PartialBytes > 0)
+      add("the input ended " + std::to_string(PartialBytes) + " bytes into a frame of " + std::to_string(FrameBytes) +
+          " bytes; that partial frame was left out");
+    if (NotNumbers > 0) add(std::to_string(NotNumbers) + " float samples were NaN and were taken as silence");
+    if (Clipped > 0) add(std::to_string(Clipped) + " float samples beyond full scale (±1.0) were clipped");
+    return lost;
+  }
+
+  std::FILE* Stream;
+  bool Owned;
+  std::string Path;
+  int Channels;
+  bool Float;
+  int FrameBytes;
+  long Chunk;
+  std::vector<unsigned char> Bytes;
+  std::vector<float> Floats;  // F32 samples on their way to 16 bits
+  long long WholeFrames = 0, NotNumbers = 0, Clipped = 0;
+  int PartialBytes = 0;
+  std::string ReadError;
+};
+
+// Converts float frames to 44100 Hz with SRC_SINC_BEST_QUALITY, a fixed chunk
+// of input at a time, and rounds them back to 16 bits.
 class TResamplingSource final : public TBlockSource {
 public:
-  TResamplingSource(std::string path, SNDFILE* file, const SF_INFO& info)
-      : File(std::move(path), file, info), Channels(info.channels), Rate(info.samplerate),
-        Ratio(static_cast<double>(SampleRate) / info.samplerate)
+  TResamplingSource(std::unique_ptr<TFloatFrames> input, int channels, int rate)
+      : Input(std::move(input)), Channels(channels), Rate(rate), Ratio(static_cast<double>(SampleRate) / rate)
   {
     int err = 0;
     State = src_new(SRC_SINC_BEST_QUALITY, Channels, &err);
     if (!State) Err = Failure("cannot start the resampler", err);
     In.resize(static_cast<std::size_t>(InFrames) * Channels);
     Out.resize(static_cast<std::size_t>(FramesPerBlock) * Channels);
+    Pcm.reserve(Out.size());
   }
   ~TResamplingSource() override
   {
@@ -136,10 +296,10 @@ public:
     long filled = 0;  // frames of Out already produced for this block
     while (filled < FramesPerBlock) {
       if (InAvail == 0 && !EndOfInput) {
-        const sf_count_t got = sf_readf_float(File.File, In.data(), InFrames);
+        bool end = false;
+        InAvail = Input->ReadFloat(In.data(), InFrames, end, Err);
         InPos = 0;
-        InAvail = got > 0 ? got : 0;
-        if (File.Ended(got, InFrames, Err)) EndOfInput = true;
+        if (end) EndOfInput = true;
       }
       SRC_DATA d{};
       d.data_in = In.data() + InPos * Channels;
@@ -170,16 +330,19 @@ public:
     return true;
   }
   const std::string& Error() const override { return Err; }
+  std::size_t BufferBytes() const override
+  {
+    return (In.capacity() + Out.capacity()) * sizeof(float) + Pcm.capacity() * sizeof(short) + Input->BufferBytes();
+  }
 
 private:
   std::string Failure(const std::string& what, int err) const
   {
-    return File.Path + ": " + what + " (" + std::to_string(Rate) + " Hz to " + std::to_string(SampleRate) +
+    return Input->Name() + ": " + what + " (" + std::to_string(Rate) + " Hz to " + std::to_string(SampleRate) +
            " Hz): " + src_strerror(err);
   }
 
-  static constexpr sf_count_t InFrames = 4096;
-  TFileReading File;
+  std::unique_ptr<TFloatFrames> Input;
   int Channels;
   int Rate;
   double Ratio;
@@ -192,43 +355,48 @@ private:
   std::string Err;
 };
 
+// Raw PCM at 44100 Hz: one block's frames at a time, spread to stereo; 16-bit
+// samples pass through unchanged.
 class TRawSource final : public TBlockSource {
 public:
-  explicit TRawSource(std::FILE* stream) : Stream(stream) {}
+  TRawSource(std::FILE* stream, bool owned, std::string name, const TRawFormat& format)
+      : In(stream, owned, std::move(name), format, FramesPerBlock, true),
+        Pcm(static_cast<std::size_t>(FramesPerBlock) * format.Channels)
+  {
+  }
 
   bool ReadBlock(TBlock& block) override
   {
     if (Done) return false;
-    unsigned char bytes[BlockBytes];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-      const std::size_t n = std::fread(bytes + got, 1, sizeof bytes - got, Stream);
-      if (n == 0) break;
-      got += n;
-    }
-    if (std::ferror(Stream)) Err = std::string("cannot read standard input: ") + std::strerror(errno);
-    if (got < sizeof bytes) Done = true;
-    if (got < 4) {  // not even one whole frame
-      if (!AnyBlock && Err.empty()) Err = "standard input holds no audio";
-      return false;
-    }
-    AnyBlock = true;
-    block.fill(0);
-    const std::size_t samples = got / 2;
-    for (std::size_t i = 0; i < samples; ++i)
-      block[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    // A half frame at the very end is dropped with the rest of the padding.
-    if (samples % 2) block[samples - 1] = 0;
+    const long got = In.ReadShort(Pcm.data(), FramesPerBlock, Err);
+    if (got < FramesPerBlock) Done = true;
+    if (got == 0) return false;
+    SpreadToStereo(Pcm.data(), got, In.ChannelCount(), block);
     return true;
   }
   const std::string& Error() const override { return Err; }
+  std::size_t BufferBytes() const override { return Pcm.capacity() * sizeof(short) + In.BufferBytes(); }
 
 private:
-  std::FILE* Stream;
+  TRawFrames In;
+  std::vector<short> Pcm;
   bool Done = false;
-  bool AnyBlock = false;
   std::string Err;
 };
+
+// A raw source of a checked format on `stream`, closed with it when `owned`.
+std::unique_ptr<TBlockSource> OpenRaw(std::FILE* stream, bool owned, const std::string& name,
+                                      const TRawFormat& format, std::string& error)
+{
+  if (format.Rate == SampleRate) return std::make_unique<TRawSource>(stream, owned, name, format);
+  auto frames = std::make_unique<TRawFrames>(stream, owned, name, format, InFrames, false);
+  auto src = std::make_unique<TResamplingSource>(std::move(frames), format.Channels, format.Rate);
+  if (!src->Ok()) {
+    error = src->Error();
+    return nullptr;
+  }
+  return src;
+}
 
 }  // namespace
 
@@ -262,7 +430,8 @@ std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string
     return nullptr;
   }
   if (info.samplerate == SampleRate) return std::make_unique<TSndFileSource>(path, file, info);
-  auto src = std::make_unique<TResamplingSource>(path, file, info);
+  auto src = std::make_unique<TResamplingSource>(std::make_unique<TSndFileFrames>(path, file, info), info.channels,
+                                                 info.samplerate);
   if (!src->Ok()) {
     error = src->Error();
     return nullptr;
@@ -270,9 +439,50 @@ std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string
   return src;
 }
 
+std::string CheckRawFormat(const TRawFormat& format)
+{
+  if (format.Rate < MinRawRate || format.Rate > MaxRawRate)
+    return "raw sample rate " + std::to_string(format.Rate) + " Hz is out of range (" + std::to_string(MinRawRate) +
+           " to " + std::to_string(MaxRawRate) + " Hz)";
+  if (format.Channels != 1 && format.Channels != 2)
+    return "raw input with " + std::to_string(format.Channels) + " channels; only 1 (mono) or 2 (stereo) can be read";
+  if (format.Sample != TRawFormat::TSample::S16 && format.Sample != TRawFormat::TSample::F32)
+    return "unknown raw sample format (only s16 and f32 can be read)";
+  return {};
+}
+
 std::unique_ptr<TBlockSource> OpenRawStream(std::FILE* stream)
 {
-  return std::make_unique<TRawSource>(stream);
+  return std::make_unique<TRawSource>(stream, false, StandardInput, TRawFormat{});
+}
+
+std::unique_ptr<TBlockSource> OpenRawStream(std::FILE* stream, const TRawFormat& format, std::string& error)
+{
+  error = CheckRawFormat(format);
+  if (!error.empty()) return nullptr;
+  if (!stream) {
+    error = "no stream to read raw audio from";
+    return nullptr;
+  }
+  return OpenRaw(stream, false, StandardInput, format, error);
+}
+
+std::unique_ptr<TBlockSource> OpenRawInput(const std::string& name, const TRawFormat& format, std::string& error)
+{
+  if (name == "-") return OpenRawStream(stdin, format, error);
+  error = CheckRawFormat(format);
+  if (!error.empty()) return nullptr;
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = name + ": is a directory, not raw audio";
+    return nullptr;
+  }
+  std::FILE* file = std::fopen(name.c_str(), "rb");
+  if (!file) {
+    error = name + ": cannot be opened: " + std::strerror(errno);
+    return nullptr;
+  }
+  return OpenRaw(file, true, name, format, error);
 }
 
 std::unique_ptr<TBlockSource> OpenInput(const std::string& name, std::string& error)
