@@ -3,6 +3,7 @@
 // the decoded text as it is received, or the bits of every block.
 #include <cerrno>
 #include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -20,6 +21,10 @@
 #include "decoder/cp932.h"
 #include "display/displays.h"
 #include "io/block_source.h"
+#ifdef BRONTEL_HAVE_LIVE
+#include "audio/live_source.h"
+#include "audio/wave_in.h"
+#endif
 #include "messages/format.h"
 #include "messages/reception.h"
 #include "nmea/nrx.h"
@@ -59,7 +64,18 @@ struct TDecodeOptions {
   std::string Output;       // write the text or messages to this file (appended)
   std::string NmeaUdp;      // send NRX sentences to HOST:PORT
   std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (NRX)
+  TRawFormat Raw;           // the format of raw input
+  bool RawFile = false;     // FILE is raw samples too (any --raw-* option given)
+  bool Live = false;        // record from the sound server instead of reading FILE
+  std::string Device;       // the input device of --live (empty: the standard input device)
+  bool ListDevices = false;
 };
+
+#ifdef BRONTEL_HAVE_LIVE
+constexpr bool HaveLive = true;
+#else
+constexpr bool HaveLive = false;
+#endif
 
 #ifdef BRONTEL_HAVE_QT_TEXT
 constexpr bool HaveSnapshot = true;
@@ -83,9 +99,26 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
       "status 1.",
       "brontel-decode");
   SetUpApp(app);
-  app.add_option("FILE", o.Input, "the recording, or - for raw PCM on standard input")
-      ->required()
-      ->type_name("FILE|-");
+  app.add_option("FILE", o.Input, "the recording, or - for raw PCM on standard input")->type_name("FILE|-");
+  auto* live = app.add_option("--live", o.Device,
+                              "record from the sound server and decode until SIGINT or SIGTERM\n"
+                              "(DEVICE: a row of --list-devices or part of a name; default\n"
+                              "the standard input device)")
+                   ->type_name("[DEVICE]")
+                   ->expected(0, 1);
+  app.add_flag("--list-devices", o.ListDevices, "list the input devices (monitors included) and stop");
+  auto* rawRate = app.add_option("--raw-rate", o.Raw.Rate, "sample rate of raw input, Hz (default 44100)")
+                      ->type_name("HZ")
+                      ->check(CLI::Range(MinRawRate, MaxRawRate));
+  auto* rawChannels = app.add_option("--raw-channels", o.Raw.Channels, "channels of raw input, 1 or 2 (default 2)")
+                          ->type_name("N")
+                          ->check(CLI::IsMember({1, 2}));
+  auto* rawFormat = AddKeyword(app, "--raw-format", o.Raw.Sample,
+                               {{"s16", TRawFormat::TSample::S16}, {"f32", TRawFormat::TSample::F32}},
+                               "samples of raw input: s16 (16-bit integers, default) or f32\n"
+                               "(32-bit floats, 1.0 full scale), little-endian; any --raw-*\n"
+                               "option makes FILE raw as well")
+                        ->type_name("FMT");
   app.add_option("--centf", o.CentF,
                  "centre of the received tone pair, 200 to 2000 Hz (default 800;\n"
                  "above 1500 Hz for recordings made in USB mode); L,R gives each\n"
@@ -169,6 +202,18 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
           },
           ""));
   if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return status;
+  o.Live = live->count() > 0;
+  o.RawFile = rawRate->count() > 0 || rawChannels->count() > 0 || rawFormat->count() > 0;
+  if ((o.Live || o.ListDevices) && !HaveLive) {
+    std::fprintf(stderr, "brontel-decode: live capture is not available: built without the sound layer\n");
+    return ExitUsage;
+  }
+  if (o.ListDevices) return std::nullopt;
+  if (o.Live == !o.Input.empty()) {
+    std::fprintf(stderr, "brontel-decode: give a FILE (or -) or --live, one of them\n"
+                         "Run 'brontel-decode --help' for the options.\n");
+    return ExitUsage;
+  }
   if (o.Messages && o.Json) {
     std::fprintf(stderr, "brontel-decode: --messages and --json cannot be combined\n");
     return ExitUsage;
@@ -425,7 +470,8 @@ public:
   }
 
   // Starts message assembly (and storing) when asked for; false with `error`.
-  bool StartMessages(TOutput& out, double epoch, std::string& error)
+  // `recording`: input times are offsets into a recording starting at `epoch`.
+  bool StartMessages(TOutput& out, double epoch, bool recording, std::string& error)
   {
     if (Opt.Bits || (!Opt.Messages && !Opt.Json && Opt.Store.empty() && Opt.NmeaUdp.empty())) return true;
     msg::TReceptionOptions m;
@@ -436,7 +482,7 @@ public:
     m.WithChannel = Opt.Channels == TChannels::Both;
     m.Out = out.Stream();
     m.Assembler.Epoch = epoch;
-    m.Assembler.Recording = true;
+    m.Assembler.Recording = recording;
     m.Assembler.Decoder = Opt.Decoder == TDecoderPath::Robust ? "robust" : "exact";
     m.Assembler.Channel = Channel == 0 ? "left" : "right";
     Messages = msg::TMessageReception::Open(std::move(m), error);
@@ -487,6 +533,8 @@ public:
   }
 
   int StoreFailures() const { return Messages ? Messages->StoreFailures() : 0; }
+  // Sound was lost before the next block.
+  void Gap(int blocksLost) { NoteInputGap(Session.Receiver(), blocksLost); }
   TDisplays* Displays() { return Session.Displays(); }
 
 private:
@@ -525,14 +573,33 @@ private:
   double FrequencyKhz = 0.0;
 };
 
+#ifdef BRONTEL_HAVE_LIVE
+int ListInputDevices()
+{
+  const std::unique_ptr<TWaveInDriver> driver = MakePulseWaveInDriver();
+  const std::vector<std::string> rows = ListDevices(*driver);
+  for (std::size_t k = 0; k < rows.size(); ++k) std::printf("%zu\t%s\n", k, rows[k].c_str());
+  if (rows.size() == 1) std::fprintf(stderr, "brontel-decode: no sound server answers, or it has no input\n");
+  return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+}
+#endif
+
 int Decode(const TDecodeOptions& opt)
 {
   std::string error;
-  std::unique_ptr<TBlockSource> source = OpenInput(opt.Input, error);
-  if (!source) return Fail(error);
+#ifdef BRONTEL_HAVE_LIVE
+  if (opt.ListDevices) return ListInputDevices();
+  std::unique_ptr<TWaveInDriver> driver;  // outlives the live source
+#endif
+  std::unique_ptr<TBlockSource> source;
+  if (!opt.Live) {
+    source = opt.Input == "-" || opt.RawFile ? OpenRawInput(opt.Input, opt.Raw, error) : OpenAudioFile(opt.Input, error);
+    if (!source) return Fail(error);
+  }
   if (!opt.SnapshotDir.empty() && !PrepareSnapshotDir(opt.SnapshotDir, error)) return Fail(error);
-  double epoch = 0.0;
-  if (!msg::RecordingEpoch(opt.Input, opt.StartTime.empty() ? std::nullopt : std::optional(opt.StartTime), epoch, error))
+  double epoch = static_cast<double>(std::time(nullptr));
+  if (!opt.Live &&
+      !msg::RecordingEpoch(opt.Input, opt.StartTime.empty() ? std::nullopt : std::optional(opt.StartTime), epoch, error))
     return Fail(error);
 
   TOutput out;
@@ -549,12 +616,30 @@ int Decode(const TDecodeOptions& opt)
   if (opt.Channels != TChannels::Right) runs.push_back(std::make_unique<TChannelRun>(opt, 0, out, nmea, labels.Renderer()));
   if (opt.Channels != TChannels::Left) runs.push_back(std::make_unique<TChannelRun>(opt, 1, out, nmea, labels.Renderer()));
   for (auto& run : runs) {
-    if (!run->StartMessages(out, epoch, error)) return Fail(error);
+    if (!run->StartMessages(out, epoch, !opt.Live, error)) return Fail(error);
     run->StartStatus();
   }
 
   TBlock block;
   long index = 0;
+#ifdef BRONTEL_HAVE_LIVE
+  if (opt.Live) {
+    // Blocks lost while the program could not keep up end the lines being
+    // received and move the clock on.
+    driver = MakePulseWaveInDriver();
+    TLiveOptions live;
+    live.Device = opt.Device;
+    live.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: %s\n", s.c_str()); };
+    live.OnGap = [&](int lost) {
+      for (auto& run : runs) run->Gap(lost);
+      index += lost;
+      if (opt.Status) std::fprintf(stderr, "[%9.1f s] overrun: %d blocks lost\n", static_cast<double>(index) * 0.1, lost);
+    };
+    auto capture = std::make_unique<TLiveSource>(*driver, std::move(live));
+    InstallStopSignals(*capture);
+    source = std::move(capture);
+  }
+#endif
   while (source->ReadBlock(block)) {
     for (auto& run : runs) run->Block(block, out, index);
     ++index;

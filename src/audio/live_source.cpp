@@ -94,8 +94,11 @@ int FindDevice(const std::vector<std::string>& rows, std::string_view device, st
   if (parts.empty()) {
     error = "no input device matches \"" + std::string(device) + "\"";
   } else {
-    error = "\"" + std::string(device) + "\" matches several input devices:";
-    for (int row : parts) error += " " + std::to_string(row) + " (" + rows[static_cast<std::size_t>(row)] + ")";
+    error.assign(1, '"').append(device).append("\" matches several input devices:");
+    for (int row : parts) {
+      error.append(1, ' ').append(std::to_string(row)).append(" (");
+      error.append(rows[static_cast<std::size_t>(row)]).append(1, ')');
+    }
   }
   return -1;
 }

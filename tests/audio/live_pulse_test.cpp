@@ -3,7 +3,12 @@
 // private server of the test's own that it stops and starts again.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
 
 #include <atomic>
 #include <chrono>
@@ -16,6 +21,7 @@
 
 #include "audio/live_source.h"
 #include "decoder/cp932.h"
+#include "messages/store.h"
 #include "support/harness.h"
 #include "support/test_audio.h"
 
@@ -183,6 +189,54 @@ TEST(LivePulse, AServerLateAtTheStartThenLostAndBackIsWaitedForAndToldOf)
                                         "sound from the input again"};
   ASSERT_EQ(said.size(), starts.size()) << ::testing::PrintToString(said);
   for (std::size_t i = 0; i < said.size(); ++i) EXPECT_EQ(said[i].rfind(starts[i], 0), 0u) << said[i];
+}
+
+}  // namespace
+}  // namespace brontel
+
+namespace brontel {
+namespace {
+
+// brontel-decode as an unattended receiver: it records until SIGTERM, then
+// writes what it holds and stores the message it received.
+TEST(LivePulse, TheHeadlessReceiverFinishesCleanlyOnSigterm)
+{
+  REQUIRE_SERVER();
+  const fs::path dir = fs::temp_directory_path() / ("brontel-live-rx-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path wav = dir / "emission.wav", out = dir / "out.txt", store = dir / "messages.sqlite";
+  test::WriteStereoWav(wav.string(), test::EnglishEmission("ZCZC OA07\nNAVIGATIONAL WARNING\nNNNN\nLAST"), true);
+
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const std::string bin = BRONTEL_BINARY_DIR "/tools/brontel-decode";
+    std::freopen(out.c_str(), "w", stdout);
+    ::execl(bin.c_str(), bin.c_str(), "--live", "monitor", "--messages", "--store", store.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::this_thread::sleep_for(1500ms);  // the receiver opens its input
+  EXPECT_EQ(std::system(("paplay " + Quoted(wav.string())).c_str()), 0);
+  std::this_thread::sleep_for(1000ms);
+  ::kill(pid, SIGTERM);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::ifstream in(out);
+  const std::string printed((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(printed.find("OA07  station O  subject A"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("NAVIGATIONAL WARNING"), std::string::npos) << printed;
+  EXPECT_NE(printed.find("LAST"), std::string::npos) << "the unfinished line is written at the end:\n" << printed;
+  std::string error;
+  auto stored = msg::TMessageStore::Open(store.string(), msg::TMessageStore::TMode::Existing, error);
+  ASSERT_TRUE(stored) << error;
+  std::vector<msg::TMessage> found;
+  ASSERT_TRUE(stored->Find("OA07", found, error)) << error;
+  EXPECT_EQ(found.size(), 1u);
+  stored.reset();
+  fs::remove_all(dir);
 }
 
 }  // namespace
