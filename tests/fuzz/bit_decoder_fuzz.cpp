@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     for (; n < piece && bit < totalBits; ++n, ++bit)
       s.BitBuf[static_cast<std::size_t>(n)] = (data[1 + bit / 8] >> (7 - bit % 8)) & 1;
     s.BitCount = n;
-    DecodeBits(*rx, 0);
+    DecodeBits(s, s.Bits(), rx->Text);
     bitsFed += static_cast<std::size_t>(n);
     // A character takes seven bits at least and adds one table entry or half
     // a Japanese pair.

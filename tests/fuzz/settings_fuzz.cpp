@@ -73,10 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 
   brontel::TPrivateProfile again;
   FUZZ_CHECK(again.Load(path, &error) == brontel::TPrivateProfile::TLoad::Ok);
-  // TIGHTEN: a carriage return that does not end a line does not survive a
-  // save and a load yet (it can turn "[name \r" into a second section of the
-  // same name, hiding the key set); once it does, check every file.
-  if (file.find('\r') != std::string_view::npos) return 0;
   if (set) {
     const auto got = again.Get("Wave", "CentF");
     FUZZ_CHECK(got.has_value());
