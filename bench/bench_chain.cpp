@@ -161,6 +161,20 @@ void BM_RobustPathBlock(benchmark::State& state)
   RealTime(state);
 }
 
+// The whole per-block driver with both paths running, as the window runs it.
+void BM_ProcessBlockBothPaths(benchmark::State& state)
+{
+  TSessionOptions options;
+  options.RobustBeside = true;
+  TReceiverSession session(options);
+  std::size_t b = 0;
+  for (auto _ : state) {
+    session.ProcessBlock(Blocks()[b++ % Blocks().size()]);
+    benchmark::DoNotOptimize(session.Receiver().RobustText.MemoText.data());
+  }
+  RealTime(state);
+}
+
 // One hour of generated NAVTEX (a repeated emission) through the chain and the decoder.
 void BM_DecodeOneHour(benchmark::State& state)
 {
@@ -182,6 +196,7 @@ BENCHMARK(BM_TimeSamples);
 BENCHMARK(BM_ProcessBlock);
 BENCHMARK(BM_RobustDemodBlock);
 BENCHMARK(BM_RobustPathBlock);
+BENCHMARK(BM_ProcessBlockBothPaths);
 BENCHMARK(BM_DecodeOneHour)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace

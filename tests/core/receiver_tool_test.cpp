@@ -149,3 +149,20 @@ TEST(ReceiverTool, AMessageIsStoredAndSentToAChartPlotter)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReceiverTool, TheItalianReceptionIsOneForecastFromStationE)
+{
+  const std::string wav = BRONTEL_TESTDATA_DIR "/mondolfo-518khz-11025hz.wav";
+  if (!fs::exists(wav)) GTEST_SKIP() << "recording not available";
+  const std::string out = Shell(Bin + "brontel-decode --decoder robust --centf 1000 --json " + wav);
+  std::size_t messages = 0;
+  for (std::size_t at = out.find('\n'); at != std::string::npos; at = out.find('\n', at + 1)) ++messages;
+  EXPECT_EQ(messages, 1u) << out;
+  for (const char* field : {R"("id":"EE39")", R"("station":"E")", R"("subject":"E")", R"("decoder":"robust")",
+                            "MONDOLFO RADIO", "PREVISIONI METEOROLOGICHE PER IL MEDITERRANEO"})
+    EXPECT_NE(out.find(field), std::string::npos) << field;
+}
+
+}  // namespace
