@@ -76,5 +76,8 @@ brontel_gzip(${PROJECT_BINARY_DIR}/doc/changelog changelog)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
               ${PROJECT_SOURCE_DIR}/data/copyright ${changelog}
         DESTINATION ${BRONTEL_INSTALL_DOCDIR} COMPONENT ${BRONTEL_INSTALL_COMPONENT})
+# The headless receiver as a systemd user service (systemctl --user enable brontel-receiver).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/brontel-receiver.service
+        DESTINATION lib/systemd/user COMPONENT ${BRONTEL_INSTALL_COMPONENT})
 install(FILES ${PROJECT_SOURCE_DIR}/docs/screenshot.png
         DESTINATION ${BRONTEL_INSTALL_DOCDIR}/docs COMPONENT ${BRONTEL_INSTALL_COMPONENT})
