@@ -83,6 +83,38 @@ constexpr bool HaveSnapshot = true;
 constexpr bool HaveSnapshot = false;
 #endif
 
+// The numbers of "A" or "A,B", each from lo to hi; false for anything else.
+bool NumberPair(const std::string& text, double lo, double hi, std::vector<double>& out)
+{
+  out.clear();
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    double v = 0.0;
+    if (!ParseNumber(text.substr(start, comma - start), v) || !(v >= lo && v <= hi)) return false;
+    out.push_back(v);
+    if (comma == std::string::npos) return out.size() <= 2;
+    start = comma + 1;
+  }
+}
+
+// An option taking one value, or two separated by a comma (left, right).
+CLI::Option* AddNumberPair(CLI::App& app, const std::string& name, std::vector<double>& values, double lo, double hi,
+                           const std::string& help)
+{
+  auto* opt = app.add_option_function<std::string>(
+      name, [&values, lo, hi](const std::string& text) { NumberPair(text, lo, hi, values); }, help);
+  opt->check(CLI::Validator(
+      [lo, hi](std::string& text) -> std::string {
+        std::vector<double> v;
+        if (NumberPair(text, lo, hi, v)) return {};
+        return "takes one or two numbers (L,R) from " + std::to_string(static_cast<int>(lo)) + " to " +
+               std::to_string(static_cast<int>(hi)) + ", not '" + text + "'";
+      },
+      ""));
+  return opt;
+}
+
 // Fills `o` from the command line; returns the exit status when the program
 // should stop (after --help or on a bad option).
 std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
@@ -119,14 +151,11 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
                                "(32-bit floats, 1.0 full scale), little-endian; any --raw-*\n"
                                "option makes FILE raw as well")
                         ->type_name("FMT");
-  app.add_option("--centf", o.CentF,
-                 "centre of the received tone pair, 200 to 2000 Hz (default 800;\n"
-                 "above 1500 Hz for recordings made in USB mode); L,R gives each\n"
-                 "channel its own with --channel both")
-      ->type_name("HZ[,HZ]")
-      ->delimiter(',')
-      ->expected(1, 2)
-      ->check(NumberIn(200.0, 2000.0));
+  AddNumberPair(app, "--centf", o.CentF, 200.0, 2000.0,
+                "centre of the received tone pair, 200 to 2000 Hz (default 800;\n"
+                "above 1500 Hz for recordings made in USB mode); L,R gives each\n"
+                "channel its own with --channel both")
+      ->type_name("HZ[,HZ]");
   AddKeyword(app, "--encoding", o.Encoding,
              {{"utf8", TEncoding::Utf8}, {"cp932", TEncoding::Cp932}, {"utf-8", TEncoding::Utf8},
               {"sjis", TEncoding::Cp932}, {"shift_jis", TEncoding::Cp932}},
@@ -178,14 +207,11 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
                  "send every new message as NMEA 0183 NRX sentences in UDP\n"
                  "datagrams to HOST:PORT (chart plotters, navigation programs)")
       ->type_name("HOST:PORT");
-  app.add_option("--frequency", o.FrequencyKhz,
-                 "the receiver's frequency in kHz (490, 518 or 4209.5; L,R with\n"
-                 "--channel both), reported in NRX sentences (default 518 for\n"
-                 "English, none for Japanese)")
-      ->type_name("KHZ[,KHZ]")
-      ->delimiter(',')
-      ->expected(1, 2)
-      ->check(NumberIn(10.0, 30000.0));
+  AddNumberPair(app, "--frequency", o.FrequencyKhz, 10.0, 30000.0,
+                "the receiver's frequency in kHz (490, 518 or 4209.5; L,R with\n"
+                "--channel both), reported in NRX sentences (default 518 for\n"
+                "English, none for Japanese)")
+      ->type_name("KHZ[,KHZ]");
   app.add_option("--snapshot", o.SnapshotDir,
                  "also run the displays and after the last block write them as\n"
                  "DIR/spectrum.png (spectrum and waterfall, 256x145) and\n"

@@ -50,7 +50,10 @@ bool SaveSettings(const std::string& path, const TSettings& s, std::string& reas
   profile.Set("Disp", "Eyepattern", s.DispEyepattern ? "1" : "0");
   profile.Set("Wave", "Input", std::to_string(s.InputIndex));
   profile.Set("Wave", "CentF", std::to_string(s.CentFPosition));
-  profile.Set("Wave", "Decoder", std::to_string(s.Decoder));
+  // The decoder path is written once it differs from the exact path (or the
+  // file has the key already), so a file of someone who never chose the
+  // robust path keeps its six keys.
+  if (s.Decoder != 0 || profile.Get("Wave", "Decoder")) profile.Set("Wave", "Decoder", std::to_string(s.Decoder));
   return profile.Save(path, reason, calls);
 }
 

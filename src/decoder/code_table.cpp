@@ -78,7 +78,7 @@ void HandleEngCode(TCharText& s, TTextStore& text, uint8_t code)
     case CodeLineFeed: FlushLine(text, s.LineText); return;
     default:
       s.LineText.append(CodeTable()[s.Shift][code]);
-      ShowEditLine(text, s.LineText);
+      LineGrew(text, s.LineText);
       return;
   }
 }
@@ -121,7 +121,7 @@ void HandleJisByte(TCharText& s, TTextStore& text, uint8_t data)
     const auto sj = JisToShiftJis(s.KanjiBuf[0], s.KanjiBuf[1]);
     s.LineText.push_back(static_cast<char>(sj[0]));
     s.LineText.push_back(static_cast<char>(sj[1]));
-    ShowEditLine(text, s.LineText);
+    LineGrew(text, s.LineText);
     s.KanjiCount = 0;
   } else {
     s.KanjiCount = 1;

@@ -659,7 +659,7 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
     ++Characters_;
     ++Erasures_;
     Line_.push_back('*');
-    ShowEditLine(text, Line_);
+    LineGrew(text, Line_);
     return;
   }
   const auto code = static_cast<uint8_t>(s.Code);
@@ -701,7 +701,7 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   if (t.empty()) return;
   ++Characters_;
   Line_.append(t);
-  ShowEditLine(text, Line_);
+  LineGrew(text, Line_);
 }
 
 void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
@@ -752,7 +752,7 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
     ++Characters_;
     ++Erasures_;
     Line_.append("\x81\xAC");
-    ShowEditLine(text, Line_);
+    LineGrew(text, Line_);
     if (KanjiCount_ == 0) return;
     KanjiCount_ = 0;
   }
@@ -769,7 +769,7 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
     ++Erasures_;
     Line_.append("\x81\xAC");  // the geta mark stands for a character that could not be read
   }
-  ShowEditLine(text, Line_);
+  LineGrew(text, Line_);
 }
 
 }  // namespace brontel

@@ -38,6 +38,14 @@ void ShowEditLine(TTextStore& text, std::string_view line)
   if (text.Sink) text.Sink->EditChanged(text.EditText);
 }
 
+void LineGrew(TTextStore& text, std::string& line)
+{
+  if (line.size() >= LineLimit)
+    FlushLine(text, line);
+  else
+    ShowEditLine(text, line);
+}
+
 void FlushLine(TTextStore& text, std::string& line)
 {
   if (line.empty()) return;

@@ -10,6 +10,7 @@ namespace brontel {
 
 inline constexpr std::size_t MemoLimit = 63998;  // bytes of finished lines kept
 inline constexpr std::size_t EditLimit = 48;     // bytes of the current line shown
+inline constexpr std::size_t LineLimit = MemoLimit;  // bytes a line may grow to before it is written
 
 // What the window (or any other front end) shows of the received text. The
 // decoder calls these in the order the updates happen; every method may be
@@ -38,6 +39,11 @@ void AppendMemoLine(TTextStore& text, std::string_view line);
 // Shows the end of the current line: EditText keeps the last 47 or 48 bytes
 // (dropped from the front two at a time, keeping two-byte characters whole).
 void ShowEditLine(TTextStore& text, std::string_view line);
+
+// Text was added to `line`: its end is shown in the edit, or, once it has
+// reached LineLimit bytes, it is written as a finished line (a stream that
+// never ends a line must not grow without bound).
+void LineGrew(TTextStore& text, std::string& line);
 
 // Writes `line` to the memo if it holds text, then empties it and the edit.
 void FlushLine(TTextStore& text, std::string& line);

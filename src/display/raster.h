@@ -31,7 +31,7 @@ inline constexpr TColor Red{255, 0, 0};
 
 // The font selected on a raster for text (SetLabelFont).
 enum class TFontSel : uint8_t {
-  Default,  // the toolkit's default font (nothing in Brontel draws with it)
+  Default,  // none selected yet (drawn with the label font all the same)
   Label,    // "Arial" 10 points bold, text cell not filled
 };
 

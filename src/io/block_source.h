@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "core/receiver_state.h"
+#include "dsp/rates.h"
 
 namespace brontel {
 

@@ -64,6 +64,8 @@ struct TAppFixture {
     options.Driver = driver ? driver : &Fake;
     options.SettingsPath = SettingsPath;
     options.CaptureErrors = &CaptureErrors;
+    options.MessageStorePath = Dir.filePath(QStringLiteral("store/messages.sqlite")).toStdString();
+    options.RaiseAlert = [this](const msg::TMessage& m) { Alerts.push_back(m.Id); };
     options.SaveFileName = [this](QWidget*, const QString& title, const QString& filter) {
       DialogTitle = title;
       DialogFilter = filter;
@@ -103,6 +105,7 @@ struct TAppFixture {
   QString SaveAs;
   QString DialogTitle, DialogFilter;
   std::vector<QString> Errors;
+  std::vector<std::string> Alerts;  // identities of the messages that raised the alert
   std::vector<QString> Notices;
   std::function<void(const char* stage)> OnStage;
   std::vector<int> Pauses;             // pauses asked for behind the notice window

@@ -568,3 +568,64 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsReportedAndTheWindowStillClos
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+using test::TAppFixture;
+
+// A weak emission (2 dB, which the exact path cannot read) sent twice, fed
+// to the window block by block as the sound input would.
+void FeedTwice(TAppFixture& app, const std::string& text)
+{
+  std::vector<uint8_t> codes;
+  std::string error;
+  ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
+  gen::TFskParams fsk;
+  fsk.Amplitude = 1000.0;
+  fsk.SnrDb = 2.0;
+  gen::TEmission e;
+  e.PhasingSeconds = 3.0;
+  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, 9);
+  for (int copy = 0; copy < 2; ++copy) {
+    fsk.Seed = 20 + copy;
+    const auto one = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
+    pcm.insert(pcm.end(), one.begin(), one.end());
+  }
+  std::vector<int16_t> block(BlockSamples);
+  TForm1& f = app.Form1();
+  for (std::size_t start = 0; start < pcm.size(); start += FramesPerBlock) {
+    std::fill(block.begin(), block.end(), 0);
+    for (std::size_t j = 0; j < FramesPerBlock && start + j < pcm.size(); ++j) block[2 * j] = pcm[start + j];
+    const uint64_t before = f.Capture()->BlocksProcessed();
+    ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
+    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() > before; }, 5000));
+  }
+}
+
+TEST(MainWindow, TheRobustPathIsChosenKeptAndAlertsOnceForASearchAndRescueMessage)
+{
+  auto app = std::make_unique<TAppFixture>();
+  TForm1& f = app->Form1();
+  EXPECT_EQ(f.DecoderPath(), TDecoderPath::Exact);
+  f.SetDecoderPath(TDecoderPath::Robust);
+  FeedTwice(*app, "ZCZC KD01\nMAYDAY RELAY VESSEL ON FIRE\nNNNN\n");
+  EXPECT_NE(f.MemoBytes().find("MAYDAY RELAY VESSEL ON FIRE"), std::string::npos) << f.MemoBytes();
+  EXPECT_EQ(app->Alerts, std::vector<std::string>{"KD01"}) << "the second copy is a repeat";
+
+  // Back to the exact path: the memo shows what that path made of it.
+  f.SetDecoderPath(TDecoderPath::Exact);
+  EXPECT_EQ(f.MemoBytes().find("MAYDAY RELAY VESSEL ON FIRE"), std::string::npos);
+  f.SetDecoderPath(TDecoderPath::Robust);
+  EXPECT_TRUE(f.close());
+  EXPECT_NE(test::ReadBytes(app->SettingsPath).find("Decoder=1"), std::string::npos);
+
+  // The next start follows the stored choice, and the store kept the message.
+  const std::string ini = test::ReadBytes(app->SettingsPath);
+  app.reset();
+  TAppFixture again(ini);
+  EXPECT_EQ(again.Form1().DecoderPath(), TDecoderPath::Robust);
+}
+
+}  // namespace
+}  // namespace brontel

@@ -278,3 +278,32 @@ TEST(FrontEnd, CentreChangeBetweenBlocksKeepsThePhaseContinuous)
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+TEST(FrontEnd, TheRobustPathBesideLeavesTheExactPathAsItWas)
+{
+  gen::TFskParams p;
+  p.SnrDb = 8.0;
+  const auto pcm = gen::ModulateFsk(RandomBits(900, 11), p);
+  TSessionOptions beside;
+  beside.RobustBeside = true;
+  TReceiverSession alone, both(beside);
+  std::array<int16_t, BlockSamples> block{};
+  for (std::size_t start = 0, b = 0; start + FramesPerBlock <= pcm.size(); start += FramesPerBlock, ++b) {
+    for (int j = 0; j < FramesPerBlock; ++j) block[2 * j] = pcm[start + j];
+    alone.ProcessBlock(block);
+    both.ProcessBlock(block);
+    const TChannelState &a = alone.Channel(), &c = both.Channel();
+    ASSERT_EQ(a.DiscBuf, c.DiscBuf) << "block " << b;
+    ASSERT_EQ(a.BitCount, c.BitCount) << "block " << b;
+    ASSERT_TRUE(std::equal(a.BitBuf.begin(), a.BitBuf.begin() + a.BitCount, c.BitBuf.begin())) << "block " << b;
+  }
+  EXPECT_EQ(alone.Receiver().Text.MemoText, both.Receiver().Text.MemoText);
+  EXPECT_EQ(alone.Channel().LineText, both.Channel().LineText);
+  EXPECT_TRUE(both.Receiver().Robust);
+}
+
+}  // namespace
+}  // namespace brontel

@@ -71,3 +71,20 @@ TEST(TextOutput, FlushWritesAndClearDiscards)
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+TEST(TextOutput, ALineThatNeverEndsIsWrittenAtTheLimit)
+{
+  // Synchronised English text without a line feed: the line is written to the
+  // memo when it reaches the limit, and the next one starts empty.
+  test::THarness h;
+  for (std::size_t i = 0; i < LineLimit + 10; ++i) HandleEngCode(h.Ch(), h.Rx->Text, 0x71);  // 'A'
+  ASSERT_EQ(h.Sink.Lines.size(), 1u);
+  EXPECT_EQ(h.Sink.Lines[0], std::string(LineLimit, 'A'));
+  EXPECT_EQ(h.Ch().LineText, std::string(10, 'A'));
+}
+
+}  // namespace
+}  // namespace brontel

@@ -82,10 +82,9 @@ QFont MakeFont(bool bold, int pixels)
 
 }  // namespace
 
-TQtTextRenderer::TQtTextRenderer() : Label(MakeFont(true, LabelFontPixels)), Default(MakeFont(false, 11))
+TQtTextRenderer::TQtTextRenderer() : Label(MakeFont(true, LabelFontPixels))
 {
   LabelAscent = QFontMetrics(Label).ascent();
-  DefaultAscent = QFontMetrics(Default).ascent();
 }
 
 TQtTextRenderer::~TQtTextRenderer() = default;
@@ -110,14 +109,15 @@ QImage& TQtTextRenderer::ImageFor(TRaster& r)
 void TQtTextRenderer::DrawText(TRaster& raster, int x, int y, std::string_view text, TColor colour)
 {
   if (raster.Width() == 0 || raster.Height() == 0 || text.empty()) return;
-  const bool label = raster.Font == TFontSel::Label;
+  // Every text Brontel draws is a label; a raster without a selected font
+  // gets the label font too.
   QImage& image = ImageFor(raster);
   QPainter p(&image);
-  p.setFont(label ? Label : Default);
+  p.setFont(Label);
   p.setPen(QColor(colour.R, colour.G, colour.B));
   p.setBackgroundMode(Qt::TransparentMode);  // the text cell is not filled
   // (x, y) is the top-left corner of the text cell; Qt places the baseline.
-  p.drawText(x, y + (label ? LabelAscent : DefaultAscent),
+  p.drawText(x, y + LabelAscent,
              QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
 }
 

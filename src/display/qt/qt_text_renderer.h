@@ -64,8 +64,8 @@ private:
   };
   QImage& ImageFor(TRaster& raster);
 
-  QFont Label, Default;
-  int LabelAscent = 0, DefaultAscent = 0;
+  QFont Label;
+  int LabelAscent = 0;
   std::array<TWrap, 4> Wraps;
   std::size_t NextWrap = 0;
 };
