@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 // One emission of `text` at `snrDb`, followed by `pause` seconds of noise.
 std::vector<int16_t> Emission(const std::string& text, double snrDb, uint32_t seed, double pause,
-                              gen::TService service = gen::TService::English)
+                              gen::TService service = gen::TService::English, double amplitude = 8000.0)
 {
   std::vector<uint8_t> codes;
   std::string err;
@@ -33,6 +33,7 @@ std::vector<int16_t> Emission(const std::string& text, double snrDb, uint32_t se
   gen::TFskParams p;
   p.SnrDb = snrDb;
   p.Seed = seed;
+  p.Amplitude = amplitude;
   gen::TEmission e;
   e.Service = service;
   e.PhasingSeconds = 3.0;
@@ -45,10 +46,11 @@ std::vector<int16_t> Emission(const std::string& text, double snrDb, uint32_t se
 }
 
 // Runs `pcm` through a receiver whose messages go to `reception`.
-void Receive(TMessageReception& reception, const std::vector<int16_t>& pcm)
+void Receive(TMessageReception& reception, const std::vector<int16_t>& pcm, TDecoderPath path = TDecoderPath::Exact)
 {
   TSessionOptions o;
   o.Sink = &reception.Sink();
+  o.Decoder = path;
   TReceiverSession session(o);
   std::array<int16_t, BlockSamples> block;
   double t = 0.0;
@@ -58,10 +60,11 @@ void Receive(TMessageReception& reception, const std::vector<int16_t>& pcm)
     for (std::size_t j = 0; j < n; ++j) block[2 * j] = pcm[start + j];
     session.ProcessBlock(block);
     t += 0.1;
-    const TChannelState& ch = session.Channel();
-    reception.AfterBlock(t, ch.InSync(), ch.EngMode);
+    const TDecoderStatus status = session.Status();
+    reception.AfterBlock(t, status.InSync, status.EngMode);
   }
-  reception.Finish(t, session.Channel().LineText);
+  session.Finish();
+  reception.Finish(t, session.LineText());
 }
 
 TEST(ReceivedMessages, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
@@ -106,6 +109,41 @@ TEST(ReceivedMessages, MessageSentTwiceWithNoiseIsStoredOnceAndWhole)
   fs::remove(store);
   fs::remove(store + "-wal");
   fs::remove(store + "-shm");
+}
+
+TEST(ReceivedMessages, TheRobustPathHearsAWeakMessageTwiceAndStoresItOnce)
+{
+  // 1 dB: the exact path could not read it at all.
+  const std::string body = "STRONG WINDS EXPECTED 062040 UTC NOV 21\nWIND NE 7 TO 8, SEA ROUGH\n";
+  const std::string text = "ZCZC KB21\n" + body + "NNNN\n";
+  const std::string store =
+      (fs::temp_directory_path() / ("brontel-e2e-robust-" + std::to_string(::getpid()) + ".sqlite")).string();
+  fs::remove(store);
+  TReceptionOptions opt;
+  opt.StorePath = store;
+  opt.Assembler.Decoder = "robust";
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  int announced = 0;
+  reception->OnMessage = [&](const TMessage& m) { announced += m.HasHeader && !m.Repeat; };
+  std::vector<int16_t> pcm = Emission(text, 1.0, 31, 12.0, gen::TService::English, 1000.0);
+  const auto second = Emission(text, 1.0, 32, 2.0, gen::TService::English, 1000.0);
+  pcm.insert(pcm.end(), second.begin(), second.end());
+  Receive(*reception, pcm, TDecoderPath::Robust);
+  reception.reset();
+
+  EXPECT_EQ(announced, 1);
+  auto s = TMessageStore::Open(store, TMessageStore::TMode::Existing, error);
+  ASSERT_TRUE(s) << error;
+  std::vector<TMessage> found;
+  ASSERT_TRUE(s->Find("KB21", found, error)) << error;
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Copies, 2);
+  EXPECT_EQ(found[0].Decoder, "robust");
+  EXPECT_EQ(found[0].Text + "\n", body);
+  s.reset();
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
 }
 
 TEST(ReceivedMessages, JapaneseEmissionWithFullWidthHeader)
