@@ -659,7 +659,10 @@ int Decode(const TDecodeOptions& opt)
     live.OnGap = [&](int lost) {
       for (auto& run : runs) run->Gap(lost);
       index += lost;
-      if (opt.Status) std::fprintf(stderr, "[%9.1f s] overrun: %d blocks lost\n", static_cast<double>(index) * 0.1, lost);
+      if (opt.Status)
+        std::fprintf(stderr, "[%9.1f s] overrun: %d blocks lost\n", static_cast<double>(index) * 0.1, lost);
+      else
+        std::fprintf(stderr, "brontel-decode: %.1f s of sound lost (the program could not keep up)\n", lost * 0.1);
     };
     auto capture = std::make_unique<TLiveSource>(*driver, std::move(live));
     InstallStopSignals(*capture);
