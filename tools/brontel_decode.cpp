@@ -163,7 +163,7 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
              "received Shift_JIS bytes unconverted)")
       ->type_name("ENC");
   AddKeyword(app, "--decoder", o.Decoder, {{"exact", TDecoderPath::Exact}, {"robust", TDecoderPath::Robust}},
-             "exact (default): the specified chain; robust: the path for weak,\n"
+             "exact (default): the phase discriminator chain; robust: the path for weak,\n"
              "fading and mistuned signals (soft decisions, error correction,\n"
              "synchronisation from the traffic, * or 〓 for a lost character)")
       ->type_name("PATH");
