@@ -172,6 +172,8 @@ TForm1::~TForm1()
   CloseCapture();
   CapturePtr.reset();
   if (Reception) {
+    // What the decoders still hold is stored; the window is going, so no alert.
+    Reception->OnMessage = nullptr;
     SessionPtr->Finish();
     Reception->Finish(static_cast<double>(BlocksSeen) * 0.1, SessionPtr->LineText());
   }
