@@ -22,11 +22,15 @@
 #include "audio/live_source.h"
 #include "decoder/cp932.h"
 #include "messages/store.h"
+#include "audio/private_server.h"
 #include "support/harness.h"
 #include "support/test_audio.h"
 
 namespace brontel {
 namespace {
+
+using test::Quoted;
+using test::TPrivateServer;
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -43,7 +47,6 @@ bool ServerAnswers()
       GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";   \
   } while (0)
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 // Notices collected from the reading thread, looked at from the test's.
 class TNotices {
@@ -122,24 +125,6 @@ TEST(LivePulse, APlayedEmissionIsDecodedFromTheMonitor)
   EXPECT_EQ(said[0].rfind("recording from input device ", 0), 0u) << said[0];
 }
 
-// A private server of the test's own, stopped and started at will.
-class TPrivateServer {
-public:
-  explicit TPrivateServer(fs::path dir) : Dir(std::move(dir)) {}
-  ~TPrivateServer() { Stop(); }
-  bool Start() { return Run("start") == 0; }
-  void Stop() { Run("stop"); }
-  std::string Address() const { return "unix:" + (Dir / "native").string(); }
-
-private:
-  int Run(const char* verb)
-  {
-    const std::string cmd = Quoted(std::string(BRONTEL_SOURCE_DIR) + "/scripts/pulse-test-server.sh") + " " +
-                            verb + " " + Quoted(Dir.string()) + " >/dev/null";
-    return std::system(cmd.c_str());
-  }
-  fs::path Dir;
-};
 
 TEST(LivePulse, AServerLateAtTheStartThenLostAndBackIsWaitedForAndToldOf)
 {

@@ -23,11 +23,15 @@
 #include "audio/capture_engine.h"
 #include "decoder/cp932.h"
 #include "signal/navtex_signal.h"
+#include "audio/private_server.h"
 #include "support/harness.h"
 #include "support/test_audio.h"
 
 namespace brontel {
 namespace {
+
+using test::Quoted;
+using test::TPrivateServer;
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -266,7 +270,6 @@ void WriteWav(const fs::path& path, const std::vector<int16_t>& left)
   test::WriteStereoWav(path.string(), left, /*copyToRight=*/true);
 }
 
-std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 TEST(PulseCapture, PlayedNavtexIsDecodedFromTheMonitorBlockByBlockInRingOrder)
 {
@@ -318,24 +321,6 @@ TEST(PulseCapture, PlayedNavtexIsDecodedFromTheMonitorBlockByBlockInRingOrder)
   EXPECT_TRUE(errors.Shown.empty());
 }
 
-// A private server of our own that the test may stop and start again.
-class TPrivateServer {
-public:
-  explicit TPrivateServer(fs::path dir) : Dir(std::move(dir)) {}
-  ~TPrivateServer() { Stop(); }
-  bool Start() { return Run("start") == 0; }
-  void Stop() { Run("stop"); }
-  std::string Address() const { return "unix:" + (Dir / "native").string(); }
-
-private:
-  int Run(const char* verb)
-  {
-    const std::string cmd = Quoted(std::string(BRONTEL_SOURCE_DIR) + "/scripts/pulse-test-server.sh") + " " +
-                            verb + " " + Quoted(Dir.string()) + " >/dev/null";
-    return std::system(cmd.c_str());
-  }
-  fs::path Dir;
-};
 
 TEST(PulseCapture, AStallLongerThanTheRingLosesSoundThatIsCounted)
 {
