@@ -19,6 +19,7 @@
 
 #include "core/receiver_state.h"
 #include "support/harness.h"
+#include "support/run_command.h"
 #include "support/test_audio.h"
 
 namespace {
@@ -28,24 +29,13 @@ namespace fs = std::filesystem;
 const std::string Bin = BRONTEL_BINARY_DIR "/tools/";
 const std::string Testdata = BRONTEL_TESTDATA_DIR;
 
-struct TRun {
-  int Status;
-  std::string Out;
-};
+using TRun = brontel::test::TCommandResult;
 
 // Runs a shell command; standard error is dropped unless the command redirects it.
 TRun RunCommand(const std::string& command)
 {
-  TRun r{-1, {}};
   const bool ownStderr = command.find("2>") != std::string::npos;
-  std::FILE* p = ::popen((ownStderr ? command : command + " 2>/dev/null").c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.Out.append(buf.data(), n);
-  const int st = ::pclose(p);
-  r.Status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return brontel::test::RunShell(ownStderr ? command : command + " 2>/dev/null");
 }
 
 std::string Temp(const std::string& name)

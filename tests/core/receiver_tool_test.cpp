@@ -16,6 +16,7 @@
 #include "nmea/nrx.h"
 #include "signal/navtex_signal.h"
 #include "support/cer.h"
+#include "support/run_command.h"
 #include "support/test_audio.h"
 
 namespace {
@@ -27,15 +28,9 @@ const std::string Bin = BRONTEL_BINARY_DIR "/tools/";
 
 std::string Shell(const std::string& command, int* status = nullptr)
 {
-  std::string out;
-  std::FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r");
-  if (!p) return out;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-  const int st = ::pclose(p);
-  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return out;
+  const test::TCommandResult r = test::RunShell(command + " 2>/dev/null");
+  if (status) *status = r.Status;
+  return r.Out;
 }
 
 std::string Temp(const std::string& name)

@@ -14,29 +14,18 @@
 
 #include "messages/assembler.h"
 #include "messages/store.h"
+#include "support/run_command.h"
 
 namespace brontel::msg {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-};
+using TRun = brontel::test::TCommandResult;
 
 TRun Tool(const std::string& args)
 {
-  TRun r;
-  const std::string cmd = BRONTEL_BINARY_DIR "/tools/brontel-messages " + args + " 2>&1";
-  std::FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.Out.append(buf.data(), n);
-  const int st = ::pclose(p);
-  r.Status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  return brontel::test::RunShell(BRONTEL_BINARY_DIR "/tools/brontel-messages " + args + " 2>&1");
 }
 
 class MessagesTool : public ::testing::Test {
