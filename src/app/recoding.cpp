@@ -23,7 +23,6 @@
 #include "app/banner.h"
 #include "app/desktop_notification.h"
 #include "app/device_dialog.h"
-#include "core/receiver.h"
 #include "app/qt_capture.h"
 #include "app/settings.h"
 #include "app/widgets.h"
