@@ -109,7 +109,9 @@ TRobustDemod::TRobustDemod(double centreHz)
 
 void TRobustDemod::SetCentre(double hz)
 {
-  centre_ = std::isnan(hz) ? 800.0 : std::clamp(hz, MinCentre, MaxCentre);
+  const double centre = std::isnan(hz) ? 800.0 : std::clamp(hz, MinCentre, MaxCentre);
+  if (centre == centre_) return;  // the same tuning: the frequency tracking carries on
+  centre_ = centre;
   offset_ = 0.0;
   SetOscillator();
 }

@@ -307,3 +307,28 @@ TEST(FrontEnd, TheRobustPathBesideLeavesTheExactPathAsItWas)
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+// The driver hands the robust path its centre with every block; the robust
+// path's frequency tracking must carry on through that, not start again.
+TEST(FrontEnd, TheRobustPathKeepsItsTuningFromBlockToBlock)
+{
+  gen::TFskParams p;
+  p.SnrDb = 15.0;
+  p.Offset = 40.0;
+  const auto pcm = gen::ModulateFsk(RandomBits(800, 5), p);
+  TSessionOptions o;
+  o.Decoder = TDecoderPath::Robust;
+  TReceiverSession session(o);
+  std::array<int16_t, BlockSamples> block{};
+  for (std::size_t start = 0; start + FramesPerBlock <= pcm.size(); start += FramesPerBlock) {
+    for (int j = 0; j < FramesPerBlock; ++j) block[2 * j] = pcm[start + j];
+    session.ProcessBlock(block);
+  }
+  EXPECT_NEAR(session.Receiver().Robust->FrequencyOffset(), 40.0, 5.0);
+}
+
+}  // namespace
+}  // namespace brontel
