@@ -35,17 +35,7 @@ using test::TPrivateServer;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool ServerAnswers()
-{
-  const char* server = std::getenv("PULSE_SERVER");
-  return server && *server && ListDevices(*MakePulseWaveInDriver()).size() > 1;
-}
 
-#define REQUIRE_SERVER()                                                        \
-  do {                                                                          \
-    if (!ServerAnswers())                                                       \
-      GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";   \
-  } while (0)
 
 
 // Notices collected from the reading thread, looked at from the test's.

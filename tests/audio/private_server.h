@@ -6,8 +6,27 @@
 #include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "audio/wave_in.h"
 
 namespace brontel::test {
+
+// Whether the tests' sound server (PULSE_SERVER) answers and has a source.
+inline bool ServerAnswers()
+{
+  const char* server = std::getenv("PULSE_SERVER");
+  if (!server || !*server) return false;
+  std::vector<std::string> names;
+  return MakePulseWaveInDriver()->ListDevices(names) == TWaveResult::Ok && !names.empty();
+}
+
+// Skips a test that needs the tests' sound server when it does not answer.
+#define REQUIRE_SERVER()                                                        \
+  do {                                                                          \
+    if (!::brontel::test::ServerAnswers())                                      \
+      GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";   \
+  } while (0)
 
 inline std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 

@@ -36,19 +36,7 @@ using test::TPrivateServer;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-bool ServerAnswers()
-{
-  const char* server = std::getenv("PULSE_SERVER");
-  if (!server || !*server) return false;
-  std::vector<std::string> names;
-  return MakePulseWaveInDriver()->ListDevices(names) == TWaveResult::Ok && !names.empty();
-}
 
-#define REQUIRE_SERVER()                                                        \
-  do {                                                                          \
-    if (!ServerAnswers())                                                       \
-      GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";   \
-  } while (0)
 
 // Sets an environment variable for one scope.
 class TEnv {

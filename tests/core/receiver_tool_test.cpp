@@ -2,9 +2,6 @@
 // messages printed, stored and sent to a chart plotter.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +14,7 @@
 #include "signal/navtex_signal.h"
 #include "support/cer.h"
 #include "support/run_command.h"
+#include "support/udp_listener.h"
 #include "support/test_audio.h"
 
 namespace {
@@ -93,22 +91,14 @@ TEST(ReceiverTool, BothChannelsAreTwoReceiversAtOnce)
 
 TEST(ReceiverTool, AMessageIsStoredAndSentToAChartPlotter)
 {
-  const int sock = ::socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(sock, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len);
-  timeval timeout{5, 0};
-  ::setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  test::TUdpListener plotter;
+  ASSERT_TRUE(plotter.Ok());
 
   const std::string wav = Temp("store.wav"), store = Temp("store.sqlite");
   test::WriteStereoWav(wav, Emission("ZCZC KD07\nMAYDAY RELAY, POSITION 51-24N 002-40E\nNNNN\n", 20.0), false);
   int status = -1;
-  const std::string out = Shell(Bin + "brontel-decode --messages --store " + store + " --nmea-udp 127.0.0.1:" +
-                                  std::to_string(ntohs(addr.sin_port)) + " --start-time 2026-12-07T10:00:00Z " + wav,
+  const std::string out = Shell(Bin + "brontel-decode --messages --store " + store + " --nmea-udp " +
+                                  plotter.Address() + " --start-time 2026-12-07T10:00:00Z " + wav,
                               &status);
   EXPECT_EQ(status, 0);
   EXPECT_NE(out.find("KD07  station K  subject D"), std::string::npos) << out;
@@ -118,11 +108,8 @@ TEST(ReceiverTool, AMessageIsStoredAndSentToAChartPlotter)
   // escaped, and a checksum over everything between '$' and '*'.
   std::string text;
   for (int n = 1;; ++n) {
-    char buf[128];
-    const ssize_t got = ::recv(sock, buf, sizeof buf, 0);
-    ASSERT_GT(got, 0) << "sentence " << n;
-    const std::string s(buf, static_cast<std::size_t>(got));
-    ASSERT_GE(s.size(), 9u);
+    const std::string s = plotter.Receive();
+    ASSERT_GE(s.size(), 9u) << "sentence " << n;
     EXPECT_EQ(s.substr(0, 7), "$CRNRX,");
     EXPECT_EQ(s.substr(s.size() - 2), "\r\n");
     const std::size_t star = s.rfind('*');
@@ -138,7 +125,6 @@ TEST(ReceiverTool, AMessageIsStoredAndSentToAChartPlotter)
     if (n == total) break;
   }
   EXPECT_NE(text.find("MAYDAY RELAY^2C POSITION"), std::string::npos) << text;
-  ::close(sock);
   fs::remove(wav);
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
 }

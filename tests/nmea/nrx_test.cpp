@@ -2,15 +2,13 @@
 // over a real UDP socket.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sstream>
 
 #include "nmea/nrx.h"
 #include "nmea/udp_sender.h"
+#include "support/udp_listener.h"
 
 namespace brontel {
 namespace {
@@ -88,32 +86,17 @@ TEST(Nrx, LongTextWithReservedCharactersSurvivesTheSplit)
 
 TEST(Nrx, SentencesArriveOverUdp)
 {
-  const int rx = ::socket(AF_INET, SOCK_DGRAM, 0);
-  ASSERT_GE(rx, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::getsockname(rx, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  timeval timeout{2, 0};
-  ::setsockopt(rx, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-
+  test::TUdpListener rx(2);
+  ASSERT_TRUE(rx.Ok());
   TUdpSender tx;
   std::string error;
-  ASSERT_TRUE(tx.Open("127.0.0.1:" + std::to_string(ntohs(addr.sin_port)), error)) << error;
+  ASSERT_TRUE(tx.Open(rx.Address(), error)) << error;
   TNrxMessage m;
   m.Id = "DA12";
   m.Text = std::string(200, 'X');
   const auto sentences = NrxSentences(m, 1);
   for (const auto& s : sentences) ASSERT_TRUE(tx.Send(s + "\r\n", error)) << error;
-  for (const auto& s : sentences) {
-    char buf[128];
-    const ssize_t n = ::recv(rx, buf, sizeof buf, 0);
-    ASSERT_GT(n, 0);
-    EXPECT_EQ(std::string(buf, static_cast<std::size_t>(n)), s + "\r\n");
-  }
-  ::close(rx);
+  for (const auto& s : sentences) EXPECT_EQ(rx.Receive(), s + "\r\n");
 
   EXPECT_FALSE(tx.Open("no-port-here", error));
   EXPECT_FALSE(tx.Open("host.invalid:10110", error));
