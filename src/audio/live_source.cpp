@@ -173,12 +173,11 @@ std::string TLiveSource::RowName(int32_t row, const std::vector<std::string>& ro
   return name;
 }
 
-bool TLiveSource::Open()
+template <class F>
+bool TLiveSource::Guarded(F&& step)
 {
-  if (Engine.IsRecording()) return true;
-  if (!Err.empty()) return false;
   try {
-    return TryOpen();
+    return step();
   } catch (const std::exception& e) {
     Err = std::string("live input failed: ") + e.what();
   } catch (...) {
@@ -186,6 +185,13 @@ bool TLiveSource::Open()
   }
   Close();
   return false;
+}
+
+bool TLiveSource::Open()
+{
+  if (Engine.IsRecording()) return true;
+  if (!Err.empty()) return false;
+  return Guarded([this] { return TryOpen(); });
 }
 
 bool TLiveSource::TryOpen()
@@ -250,15 +256,7 @@ void TLiveSource::Close()
 
 bool TLiveSource::ReadBlock(TBlock& block)
 {
-  try {
-    return Read(block);
-  } catch (const std::exception& e) {
-    Err = std::string("live input failed: ") + e.what();
-  } catch (...) {
-    Err = "live input failed";
-  }
-  Close();
-  return false;
+  return Guarded([this, &block] { return Read(block); });
 }
 
 bool TLiveSource::Read(TBlock& block)

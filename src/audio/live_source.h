@@ -125,6 +125,9 @@ private:
   void Post(uint64_t generation);
   bool Read(TBlock& block);
   bool TryOpen();
+  // Runs `step`; an exception from it becomes the source's error and closes it.
+  template <class F>
+  bool Guarded(F&& step);
   bool Wait(uint64_t& generation, uint64_t& overflow, TClock::duration timeout);
   std::size_t Pending();
   void Notice(const std::string& text);
