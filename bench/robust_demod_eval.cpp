@@ -45,7 +45,7 @@ struct TCondition {
 
 class TLines final : public TTextSink {
 public:
-  void LineWritten(std::string_view line) override { Text.append(line).push_back('\n'); }
+  void LineWritten(std::string_view line, std::span<const float>) override { Text.append(line).push_back('\n'); }
   std::string Text;
 };
 

@@ -301,7 +301,7 @@ public:
       : Out(out), Encoding(encoding), Prefix(std::move(prefix))
   {
   }
-  void LineWritten(std::string_view line) override { Print(line); }
+  void LineWritten(std::string_view line, std::span<const float>) override { Print(line); }
   void Print(std::string_view line)
   {
     std::string text = Prefix;

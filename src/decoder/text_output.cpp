@@ -20,13 +20,13 @@ void EmptyEdit(TTextStore& text)
 
 }  // namespace
 
-void AppendMemoLine(TTextStore& text, std::string_view line)
+void AppendMemoLine(TTextStore& text, std::string_view line, std::span<const float> confidence)
 {
   text.MemoText.append(line);
   text.MemoText.append("\r\n");
   TrimFrontInPairs(text.MemoText, MemoLimit);
   if (text.Sink) {
-    text.Sink->LineWritten(line);
+    text.Sink->LineWritten(line, confidence);
     text.Sink->MemoReplaced(text.MemoText);
   }
 }

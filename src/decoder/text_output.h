@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,14 @@ class TTextSink {
 public:
   virtual ~TTextSink() = default;
   // A finished line (without its line end) has just been added to MemoText.
-  virtual void LineWritten(std::string_view line) { (void)line; }
+  // `confidence` holds, for each of its characters in order (a two-byte
+  // character counts once), the probability that the decoder printed it
+  // right; it is empty when the decoder cannot tell (the exact path).
+  virtual void LineWritten(std::string_view line, std::span<const float> confidence)
+  {
+    (void)line;
+    (void)confidence;
+  }
   // The memo's whole content is replaced by memoText, added as lines.
   virtual void MemoReplaced(std::string_view memoText) { (void)memoText; }
   // The one-line edit's text is set.
@@ -33,8 +41,9 @@ struct TTextStore {
 };
 
 // Adds a finished line to MemoText (followed by "\r\n"), drops bytes from the
-// front two at a time while it exceeds MemoLimit, and replaces the memo's content.
-void AppendMemoLine(TTextStore& text, std::string_view line);
+// front two at a time while it exceeds MemoLimit, and replaces the memo's
+// content. `confidence`: per character, see TTextSink::LineWritten.
+void AppendMemoLine(TTextStore& text, std::string_view line, std::span<const float> confidence = {});
 
 // Shows the end of the current line: EditText keeps the last 47 or 48 bytes
 // (dropped from the front two at a time, keeping two-byte characters whole).

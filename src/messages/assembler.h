@@ -78,10 +78,10 @@ class TAssemblerSink final : public TTextSink {
 public:
   explicit TAssemblerSink(TMessageAssembler& assembler, TTextSink* next = nullptr) : A(assembler), Next(next) {}
   void SetNext(TTextSink* next) { Next = next; }
-  void LineWritten(std::string_view line) override
+  void LineWritten(std::string_view line, std::span<const float> confidence) override
   {
     A.Line(line, Now);
-    if (Next) Next->LineWritten(line);
+    if (Next) Next->LineWritten(line, confidence);
   }
   void MemoReplaced(std::string_view memo) override
   {

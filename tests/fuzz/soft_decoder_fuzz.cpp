@@ -44,7 +44,7 @@ void CheckText(std::string_view text)
 
 class TCheckingSink final : public TTextSink {
 public:
-  void LineWritten(std::string_view line) override
+  void LineWritten(std::string_view line, std::span<const float>) override
   {
     FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
     CheckText(line);

@@ -13,7 +13,7 @@ namespace brontel::test {
 // Collects every line the decoder writes and every edit update.
 class TRecordingSink final : public TTextSink {
 public:
-  void LineWritten(std::string_view line) override { Lines.emplace_back(line); }
+  void LineWritten(std::string_view line, std::span<const float>) override { Lines.emplace_back(line); }
   void MemoReplaced(std::string_view memo) override { Memo.assign(memo); ++MemoUpdates; }
   void EditChanged(std::string_view text) override { Edit.assign(text); ++EditUpdates; }
 
