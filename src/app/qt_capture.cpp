@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <utility>
+
 namespace brontel {
 
 namespace {
@@ -30,9 +32,10 @@ QEvent::Type TWaveBlockEvent::EventType()
   return type;
 }
 
-TQtCapture::TQtCapture(TWaveInDriver& driver, TErrorReporter& errors, TReceiver& rx, QObject* parent)
+TQtCapture::TQtCapture(TWaveInDriver& driver, TErrorReporter& errors, TCaptureEngine::TBlockFn process,
+                       QObject* parent)
     : QObject(parent),
-      Rx(rx),
+      Process(std::move(process)),
       Capture(driver, errors, [this](uint64_t generation) {
         QCoreApplication::postEvent(this, new TWaveBlockEvent(generation));
       })
@@ -50,7 +53,7 @@ bool TQtCapture::event(QEvent* e)
 {
   if (e->type() != TWaveBlockEvent::EventType()) return QObject::event(e);
   const uint64_t generation = static_cast<TWaveBlockEvent*>(e)->Generation;
-  if (Capture.ProcessWaveBlock(generation, Rx)) {
+  if (Capture.ProcessWaveBlock(generation, Process)) {
     ++Processed;
     if (AfterBlock) AfterBlock();
   } else {

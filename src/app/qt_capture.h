@@ -5,15 +5,17 @@
 // The main window owns one TQtCapture for the life of the program:
 //
 //   Driver  = brontel::MakePulseWaveInDriver();
-//   Capture = std::make_unique<brontel::TQtCapture>(*Driver, ErrorBox, Rx);
+//   Capture = std::make_unique<brontel::TQtCapture>(*Driver, ErrorBox,
+//                                                  [this](auto block) { Session->ProcessBlock(block); });
 //   Capture->SetAfterBlock([this] { ShowDisplays(); });   // optional
 //   Capture->Engine().OpenCapture(InputIndex);             // last step of construction
 //   ...
 //   Capture->Engine().CloseCapture();                      // device change, exit
 //
 // where ErrorBox is a brontel::TMessageBoxReporter (or any TErrorReporter).
-// Each completed block becomes one event; its handler runs TakeBlock and
-// ProcessBlock on the user-interface thread and then the after-block hook.
+// Each completed block becomes one event; its handler takes the block and hands
+// it to the block handler on the user-interface thread, then runs the
+// after-block hook.
 #pragma once
 
 #include <QEvent>
@@ -45,7 +47,8 @@ public:
 class TQtCapture final : public QObject {
 public:
   // Create on the user-interface thread; block events are handled there.
-  TQtCapture(TWaveInDriver& driver, TErrorReporter& errors, TReceiver& rx, QObject* parent = nullptr);
+  TQtCapture(TWaveInDriver& driver, TErrorReporter& errors, TCaptureEngine::TBlockFn process,
+             QObject* parent = nullptr);
   ~TQtCapture() override;
 
   TCaptureEngine& Engine() { return Capture; }
@@ -61,7 +64,7 @@ protected:
   bool event(QEvent* e) override;
 
 private:
-  TReceiver& Rx;
+  TCaptureEngine::TBlockFn Process;
   TCaptureEngine Capture;
   std::function<void()> AfterBlock;
   uint64_t Processed = 0;

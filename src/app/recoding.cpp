@@ -27,7 +27,6 @@
 #include "app/settings.h"
 #include "app/widgets.h"
 #include "app/window_fonts.h"
-#include "core/receiver.h"
 #include "decoder/code_table.h"
 #include "decoder/cp932.h"
 #include "decoder/text_output.h"
@@ -39,20 +38,6 @@ namespace brontel {
 namespace {
 
 constexpr QRgb GlyphBackground = qRgb(0xD4, 0xD0, 0xC8);
-
-// Whether an input that failed to open may open later: the sound server or
-// the device may still come; a refused format or missing memory will not go.
-bool WorthRetrying(TWaveResult result)
-{
-  return result == TWaveResult::NoDriver || result == TWaveResult::BadDeviceId || result == TWaveResult::Error;
-}
-
-// The memo's line marking sound lost: "--- 5.2 s of audio lost ---".
-std::string InputGapLine(int blocksLost)
-{
-  const int tenths = std::max(blocksLost, 0);
-  return "--- " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s of audio lost ---";
-}
 
 QString Cp932ToQString(std::string_view text) { return QString::fromStdString(Cp932ToUtf8(text)); }
 
@@ -119,6 +104,7 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
       QMessageBox::information(parent, QStringLiteral("Brontel"), text);
     };
   }
+  if (!Options.ShowStoreTrouble) Options.ShowStoreTrouble = Options.ShowNotice;
   CaptureRetry = new QTimer(this);
   CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
   connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
@@ -150,15 +136,19 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   receiver.DispSpectrum = settings.DispSpectrum;
   receiver.DispEyepattern = settings.DispEyepattern;
   receiver.Decoder = settings.Decoder == 1 ? TDecoderPath::Robust : TDecoderPath::Exact;
-  receiver.RobustBeside = true;
+  receiver.RobustBeside = true;  // the messages come from the robust path, whatever is shown
   SessionPtr = std::make_unique<TReceiverSession>(std::move(receiver));
+  SessionPtr->AddListener(this);
   ShowCentF();
   StartMessages(settings);
 
-  // The capture engine, with no device open yet.
-  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors, Rx());
-  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { InputGap(blocksLost); });
-  CapturePtr->SetAfterBlock([this] { AfterBlock(); });
+  // The capture engine, with no device open yet: it hands every block, and
+  // every loss of sound, to the session.
+  CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors,
+                                            [this](std::span<const int16_t, BlockSamples> block) {
+                                              SessionPtr->ProcessBlock(block);
+                                            });
+  CapturePtr->Engine().SetGapHandler([this](int blocksLost) { SessionPtr->NoteGap(blocksLost); });
 
   // Last, the sound input. A failure has been reported and the program runs
   // without audio until the input can be opened.
@@ -170,14 +160,10 @@ TForm1::~TForm1()
   if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
   CapturePtr.reset();
-  if (Reception) {
-    // What the decoders still hold is stored; the window is going, so no alert.
-    Reception->OnMessage = nullptr;
-    SessionPtr->Finish();
-    Reception->Finish(static_cast<double>(BlocksSeen) * 0.1, SessionPtr->LineText());
-  }
+  // What the decoders still hold is stored; the window is going, so no alert.
+  Closing = true;
+  SessionPtr->Finish();
   SessionPtr.reset();
-  Reception.reset();
 }
 
 void TForm1::BuildControls()
@@ -257,16 +243,11 @@ void TForm1::FormCreate()
 bool TForm1::TryOpenCapture(bool fallBack)
 {
   CaptureRetry->stop();
-  TCaptureEngine& engine = CapturePtr->Engine();
-  if (engine.OpenCapture(InputIndex, /*report=*/false)) return true;
-  if (fallBack && InputIndex != 0 && engine.OpenResult() == TWaveResult::BadDeviceId) {
-    Options.ShowNotice(this, QStringLiteral("入力デバイス %1 が見つからないため、標準の入力デバイスを使います")
-                                 .arg(InputIndex));
-    InputIndex = 0;
+  const auto toStandard = [this](int32_t gone) {
+    Options.ShowNotice(this, QStringLiteral("入力デバイス %1 が見つからないため、標準の入力デバイスを使います").arg(gone));
     if (DeviceDialogPtr) DeviceDialogPtr->MarkInUse(0);
-    if (engine.OpenCapture(InputIndex, /*report=*/false)) return true;
-  }
-  return false;
+  };
+  return OpenInput(CapturePtr->Engine(), InputIndex, fallBack ? std::function<void(int32_t)>(toStandard) : nullptr);
 }
 
 bool TForm1::OpenCapture() { return StartCapture(/*fallBack=*/false); }
@@ -306,8 +287,8 @@ bool TForm1::SaveSettings()
   TSettings s;
   s.MainTop = y();
   s.MainLeft = x();
-  s.DispSpectrum = Rx().DispSpectrum;
-  s.DispEyepattern = Rx().DispEyepattern;
+  s.DispSpectrum = SessionPtr->SpectrumOn();
+  s.DispEyepattern = SessionPtr->EyePatternOn();
   s.InputIndex = InputIndex;
   s.CentFPosition = UpDown1->Position();
   s.Decoder = DecoderPath() == TDecoderPath::Robust ? 1 : 0;
@@ -344,7 +325,6 @@ void TForm1::SetDecoderPath(TDecoderPath path)
 {
   if (path == DecoderPath()) return;
   SessionPtr->SetDecoder(path);
-  if (Reception) Reception->SetDecoder(path == TDecoderPath::Robust ? "robust" : "exact");
   // The memo and the edit line now show the chosen path's text (the broadcast
   // schedule while it has received no line yet).
   const TTextStore& text = SessionPtr->Text();
@@ -367,21 +347,40 @@ void TForm1::StartMessages(const TSettings& settings)
     if (options.StorePath.empty()) Options.ShowError(this, QString::fromStdString(error));
   }
   options.Assembler.Epoch = static_cast<double>(std::time(nullptr));
-  options.Assembler.Decoder = DecoderPath() == TDecoderPath::Robust ? "robust" : "exact";
-  Reception = msg::TMessageReception::Open(options, error);
-  if (!Reception) {
-    // The store cannot be used: say so, and keep the messages of this run in memory.
-    Options.ShowError(this, QString::fromStdString(error));
-    options.StorePath.clear();
-    Reception = msg::TMessageReception::Open(options, error);
-  }
-  if (!Reception) return;
-  Reception->OnMessage = [this](const msg::TMessage& m) { MessageReceived(m); };
-  Reception->Forward(this);
-  SessionPtr->SetSink(&Reception->Sink());
+  if (SessionPtr->StartMessages(options, error)) return;
+  // The store cannot be used: say so, and keep the messages of this run in memory.
+  Options.ShowError(this, QString::fromStdString(error));
+  options.StorePath.clear();
+  SessionPtr->StartMessages(options, error);
 }
 
-void TForm1::MessageReceived(const msg::TMessage& message)
+void TForm1::MessageDone(const TMessageEvent& e)
+{
+  if (!e.Stored) {
+    ShowStoreTrouble(e);
+  } else {
+    StoreTroubleShown = false;
+  }
+  if (!Closing) RaiseAlertFor(e.Message);
+}
+
+void TForm1::ShowStoreTrouble(const TMessageEvent& e)
+{
+  // Said once while the trouble lasts (a full disk fails every message); a
+  // message stored since makes the next failure worth saying again.
+  if (Closing || StoreTroubleShown) return;
+  StoreTroubleShown = true;
+  const QString id = QString::fromStdString(e.Message.Id.empty() ? std::string("-") : e.Message.Id);
+  const QString text = QStringLiteral("受信したメッセージ %1 を保存できません (保存できなかったメッセージ: %2 件)\n%3")
+                           .arg(id)
+                           .arg(e.Failures)
+                           .arg(QString::fromStdString(e.Error));
+  // Shown from the event loop, not from inside the session's block: the box
+  // may be modal, and blocks go on arriving while it is open.
+  QMetaObject::invokeMethod(this, [this, text] { Options.ShowStoreTrouble(this, text); }, Qt::QueuedConnection);
+}
+
+void TForm1::RaiseAlertFor(const msg::TMessage& message)
 {
   if (!msg::RaisesAlert(message, AlertSubjects)) return;
   if (Options.RaiseAlert) {
@@ -391,22 +390,6 @@ void TForm1::MessageReceived(const msg::TMessage& message)
   QApplication::beep();
   QApplication::alert(this);
   NotifyDesktop(message);
-}
-
-void TForm1::AfterBlock()
-{
-  ++BlocksSeen;
-  if (!Reception) return;
-  const TDecoderStatus status = SessionPtr->Status();
-  Reception->AfterBlock(static_cast<double>(BlocksSeen) * 0.1, status.InSync, status.EngMode);
-}
-
-void TForm1::InputGap(int blocksLost)
-{
-  // The line being received ends before the gap, and the memo says where
-  // sound is missing.
-  NoteInputGap(Rx(), blocksLost);
-  AppendMemoLine(Rx().Text, InputGapLine(blocksLost));
 }
 
 void TForm1::EditChanged(std::string_view text) { Edit2->setText(Cp932ToQString(text)); }
@@ -426,7 +409,7 @@ void TForm1::ShowCentF() { Label2->setText(QString::number(UpDown1->Position() *
 
 void TForm1::UpDown1Click()
 {
-  Rx().CentF = UpDown1->Position() * 10.0;
+  SessionPtr->SetCentF(UpDown1->Position() * 10.0);
   ShowCentF();
 }
 

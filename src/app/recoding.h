@@ -1,7 +1,9 @@
 // The main window: the two displays, the line being received, the centre
 // frequency with its arrows, the save / copy / device buttons and the memo of
-// received text. It hosts the receiver, its displays and the capture engine;
-// every block is processed on the user-interface thread as it arrives.
+// received text. It hosts a receiver session (with its displays, messages and
+// store) and the capture engine, which hands every block to the session on
+// the user-interface thread as it arrives; the window shows what the session
+// reports.
 //
 // The window is complete, with its settings applied and both displays showing
 // their first frames, before it opens the sound input, so that the first block
@@ -26,7 +28,6 @@
 #include "app/device_dialog.h"
 #include "app/glyphs.h"
 #include "app/settings.h"
-#include "messages/reception.h"
 #include "session/receiver_session.h"
 
 class QLabel;
@@ -89,13 +90,16 @@ struct TForm1Options {
   std::function<void(const char* stage)> OnStage;
   // The message store (empty: the default one in the user's data folder).
   std::string MessageStorePath;
+  // Tells the user that a message could not be stored, with the reason. Null:
+  // ShowNotice.
+  std::function<void(QWidget* parent, const QString& text)> ShowStoreTrouble;
   // Raises the alert for a message (a search-and-rescue message heard for
   // the first time). Null: the system beep, the window asks for attention and
   // a desktop notification when the session has a notification service.
   std::function<void(const msg::TMessage& message)> RaiseAlert;
 };
 
-class TForm1 final : public QWidget, public TTextSink, public TDeviceHost {
+class TForm1 final : public QWidget, public TTextSink, public TSessionListener, public TDeviceHost {
 public:
   explicit TForm1(TForm1Options options, QWidget* parent = nullptr);
   ~TForm1() override;  // FormDestroy
@@ -125,15 +129,17 @@ public:
 
   // Which decoder path the memo, the edit line and the labels follow; kept in
   // the settings file. The robust path always runs, so a switch shows its
-  // text at once.
+  // text at once; the messages always come from the robust path.
   void SetDecoderPath(TDecoderPath path);
   TDecoderPath DecoderPath() const { return SessionPtr->Decoder(); }
-  // The received messages (assembled, stored, alerts raised).
-  msg::TMessageReception* Messages() const { return Reception.get(); }
 
-  // The receiver and its parts.
-  TReceiver& Rx() const { return SessionPtr->Receiver(); }
+  // The receiver session and its displays.
+  TReceiverSession& Session() const { return *SessionPtr; }
   TDisplays* Displays() const { return SessionPtr->Displays(); }
+  // The receiver inside the session, for tests that look at its state.
+  TReceiver& Rx() const { return SessionPtr->Receiver(); }
+  // Messages that could not be stored since the window opened.
+  int StoreFailures() const { return SessionPtr->StoreFailures(); }
   TQtCapture* Capture() const { return CapturePtr.get(); }
   const std::string& SettingsPath() const { return Options.SettingsPath; }
 
@@ -173,11 +179,13 @@ private:
   void EditChanged(std::string_view text) override;
 
   void BuildControls();
+  // TSessionListener.
+  void MessageDone(const TMessageEvent& e) override;
+
   void MemoMenu(const QPoint& at);
   void StartMessages(const TSettings& settings);
-  void MessageReceived(const msg::TMessage& message);
-  void AfterBlock();
-  void InputGap(int blocksLost);
+  void RaiseAlertFor(const msg::TMessage& message);
+  void ShowStoreTrouble(const TMessageEvent& e);
   // One attempt to open the input. `fallBack`: a stored device that is gone
   // gives way to the standard input device, with a notice.
   bool TryOpenCapture(bool fallBack);
@@ -191,9 +199,9 @@ private:
   std::unique_ptr<TMessageBoxReporter> OwnErrors;
   std::unique_ptr<TQtTextRenderer> TextRenderer;
   std::unique_ptr<TReceiverSession> SessionPtr;
-  std::unique_ptr<msg::TMessageReception> Reception;
   std::string AlertSubjects;
-  uint64_t BlocksSeen = 0;
+  bool Closing = false;        // the window is going: messages are stored, no alert
+  bool StoreTroubleShown = false;  // said since the last message that was stored
   std::unique_ptr<TQtCapture> CapturePtr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;

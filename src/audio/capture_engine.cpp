@@ -7,7 +7,6 @@
 #include <new>
 #include <utility>
 
-#include "core/receiver.h"
 
 namespace brontel {
 
@@ -21,6 +20,21 @@ TWaveFormat MakeCaptureFormat()
   f.BlockAlign = static_cast<uint16_t>(channels * bits / 8);
   f.BitsPerSample = bits;
   return f;
+}
+
+bool WorthRetrying(TWaveResult result)
+{
+  return result == TWaveResult::NoDriver || result == TWaveResult::BadDeviceId || result == TWaveResult::Error;
+}
+
+bool OpenInput(TCaptureEngine& engine, int32_t& inputIndex, const std::function<void(int32_t gone)>& fallBack)
+{
+  if (engine.OpenCapture(inputIndex, /*report=*/false)) return true;
+  if (!fallBack || inputIndex == 0 || engine.OpenResult() != TWaveResult::BadDeviceId) return false;
+  const int32_t gone = inputIndex;
+  inputIndex = 0;
+  fallBack(gone);
+  return engine.OpenCapture(inputIndex, /*report=*/false);
 }
 
 std::vector<std::string> InputDeviceNames(TWaveInDriver& driver)
@@ -144,12 +158,12 @@ std::span<const int16_t, BlockSamples> TCaptureEngine::TakeBlock()
   return Current;
 }
 
-bool TCaptureEngine::ProcessWaveBlock(uint64_t generation, TReceiver& rx)
+bool TCaptureEngine::ProcessWaveBlock(uint64_t generation, const TBlockFn& process)
 {
   if (!IsCurrent(generation)) return false;
   const std::span<const int16_t, BlockSamples> block = TakeBlock();
   if (LastGap > 0 && OnGap) OnGap(LastGap);
-  ProcessBlock(rx, block);
+  if (process) process(block);
   return true;
 }
 

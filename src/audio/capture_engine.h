@@ -1,6 +1,6 @@
 // The capture engine: records the sound input without pause into a ring of 32
 // blocks of 0.1 s and hands every completed block, in recording order, to the
-// receiver on the user-interface thread.
+// front end's block handler on the user-interface thread.
 //
 // Threads. The device reports each filled block on a thread of the audio side;
 // the engine's only work there is to call the post function, which must do
@@ -18,7 +18,7 @@
 //   TCaptureEngine engine(*driver, errorBox, [&](uint64_t g) { PostToUi(g); });
 //   engine.OpenCapture(inputIndex);                 // reports failures itself
 //   ... on the UI thread, for each posted message g:
-//   engine.ProcessWaveBlock(g, rx);                 // TakeBlock + ProcessBlock
+//   engine.ProcessWaveBlock(g, handler);            // TakeBlock, then the handler
 //   ... on a device change or at exit:
 //   engine.CloseCapture();
 #pragma once
@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "audio/wave_in.h"
-#include "core/receiver_state.h"
+#include "dsp/rates.h"
 
 namespace brontel {
 
@@ -62,6 +62,10 @@ public:
 // The capture format: PCM, 2 channels, SampleRate Hz, 16 bits.
 TWaveFormat MakeCaptureFormat();
 
+// Whether an input that failed to open may open later: the sound server or
+// the device may still come; a refused format or missing memory will not go.
+bool WorthRetrying(TWaveResult result);
+
 // Names of the input devices, device id 0 first (rows 1 … n of the device
 // list; row 0 is the standard input device); none when the list cannot be had.
 std::vector<std::string> InputDeviceNames(TWaveInDriver& driver);
@@ -74,6 +78,8 @@ public:
   // Called on the user-interface thread when sound was lost (the ring was
   // full for longer than it lasts), before the first block after the gap.
   using TGapFn = std::function<void(int blocksLost)>;
+  // Takes one block of recorded sound (BlockSamples interleaved stereo samples).
+  using TBlockFn = std::function<void(std::span<const int16_t, BlockSamples> block)>;
 
   TCaptureEngine(TWaveInDriver& driver, TErrorReporter& errors, TPostFn post);
   ~TCaptureEngine();  // closes the capture
@@ -99,9 +105,9 @@ public:
   bool CloseCapture();
 
   // One block message. When `generation` is the current open's, takes the next
-  // block of the ring and runs it through the receiver, after telling the gap
+  // block of the ring and hands it to `process`, after telling the gap
   // handler of sound lost before it; returns whether it did.
-  bool ProcessWaveBlock(uint64_t generation, TReceiver& rx);
+  bool ProcessWaveBlock(uint64_t generation, const TBlockFn& process);
   void SetGapHandler(TGapFn onGap) { OnGap = std::move(onGap); }
 
   // Blocks of sound lost so far (a part of a block counts as one), and how
@@ -150,5 +156,13 @@ private:
   std::atomic<uint64_t> OpenGeneration{0};
   std::array<int16_t, BlockSamples> Current{};  // the block being processed
 };
+
+// How every front end opens its input: the device of `inputIndex`, and when
+// that is a device that is gone (not the standard input device) and
+// `fallBack` is given, `fallBack` is told its row and the standard input
+// device is opened instead (`inputIndex` becomes 0). True when recording;
+// otherwise engine.OpenResult() says why, and WorthRetrying whether to try
+// again later.
+bool OpenInput(TCaptureEngine& engine, int32_t& inputIndex, const std::function<void(int32_t gone)>& fallBack);
 
 }  // namespace brontel

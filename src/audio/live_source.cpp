@@ -7,7 +7,6 @@
 #include <exception>
 #include <utility>
 
-#include <signal.h>
 
 namespace brontel {
 
@@ -30,12 +29,6 @@ std::string Reason(TWaveResult result)
   }
 }
 
-// Whether an input that failed to open may open later, as the window judges it.
-bool WorthRetrying(TWaveResult result)
-{
-  return result == TWaveResult::NoDriver || result == TWaveResult::BadDeviceId || result == TWaveResult::Error;
-}
-
 std::string Lower(std::string_view s)
 {
   std::string out(s);
@@ -49,18 +42,6 @@ std::string Seconds(std::chrono::steady_clock::duration d)
 {
   const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(d).count() / 100;
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " s";
-}
-
-// The source SIGINT and SIGTERM stop, and the handlers they had before.
-std::atomic<TLiveSource*> SignalTarget{nullptr};
-static_assert(std::atomic<TLiveSource*>::is_always_lock_free);
-static_assert(std::atomic<bool>::is_always_lock_free);
-struct sigaction SavedInt {}, SavedTerm{};
-bool Installed = false;
-
-void OnStopSignal(int)
-{
-  if (TLiveSource* source = SignalTarget.load()) source->RequestStop();
 }
 
 }  // namespace
@@ -121,7 +102,6 @@ TLiveSource::TLiveSource(TWaveInDriver& driver, TLiveOptions options)
 TLiveSource::~TLiveSource()
 {
   Close();
-  if (SignalTarget.load() == this) RemoveStopSignals();
 }
 
 // On the audio side: nothing but queueing the message.
@@ -218,12 +198,9 @@ bool TLiveSource::TryOpen()
   }
 
   Close();
-  bool opened = Engine.OpenCapture(Index, /*report=*/false);
-  if (!opened && Index != 0 && Engine.OpenResult() == TWaveResult::BadDeviceId) {
-    Notice(RowName(Index, rows) + " not found: using the " + std::string(StandardInputName));
-    Index = 0;
-    opened = Engine.OpenCapture(Index, /*report=*/false);
-  }
+  const bool opened = OpenInput(Engine, Index, [&](int32_t gone) {
+    Notice(RowName(gone, rows) + " not found: using the " + std::string(StandardInputName));
+  });
   if (opened) {
     Notice("recording from " + RowName(Index, rows));
     Missing = false;
@@ -318,44 +295,5 @@ bool TLiveSource::Read(TBlock& block)
     return true;
   }
 }
-
-// ---------------------------------------------------------------------------
-// Stop signals
-
-bool InstallStopSignals(TLiveSource& source)
-{
-  RemoveStopSignals();
-  SignalTarget.store(&source);
-  struct sigaction action {};
-  action.sa_handler = &OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  // Interrupted writes and reads of the caller carry on; a second signal of
-  // the same kind finds the default action.
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
-  if (sigaction(SIGINT, &action, &SavedInt) != 0) {
-    SignalTarget.store(nullptr);
-    return false;
-  }
-  if (sigaction(SIGTERM, &action, &SavedTerm) != 0) {
-    const int error = errno;
-    sigaction(SIGINT, &SavedInt, nullptr);
-    SignalTarget.store(nullptr);
-    errno = error;
-    return false;
-  }
-  Installed = true;
-  return true;
-}
-
-void RemoveStopSignals()
-{
-  if (Installed) {
-    sigaction(SIGINT, &SavedInt, nullptr);
-    sigaction(SIGTERM, &SavedTerm, nullptr);
-    Installed = false;
-  }
-  SignalTarget.store(nullptr);
-}
-
 
 }  // namespace brontel

@@ -14,11 +14,11 @@
 //   TLiveOptions o;
 //   o.Device = "2";                 // or a name; empty: o.InputIndex
 //   o.OnNotice = [](const std::string& s) { std::fprintf(stderr, "%s\n", s.c_str()); };
-//   o.OnGap = [&](int lost) { NoteInputGap(rx, lost); ... };
+//   o.OnGap = [&](int lost) { session.NoteGap(lost); };
 //   TLiveSource live(*driver, std::move(o));
-//   InstallStopSignals(live);       // SIGINT and SIGTERM end the loop below
+//   InstallStopSignals(live);       // SIGINT, SIGTERM and SIGHUP end the loop below
 //   TBlock block;
-//   while (live.ReadBlock(block)) ProcessBlock(rx, block);
+//   while (live.ReadBlock(block)) session.ProcessBlock(block);
 //   if (!live.Error().empty()) ...  // the input could never be opened
 //
 // When the input cannot be opened at the start (no sound server yet), that is
@@ -90,7 +90,7 @@ class TLiveSource final : public TBlockSource {
 public:
   // Nothing is opened yet: the first ReadBlock (or Open) does it.
   TLiveSource(TWaveInDriver& driver, TLiveOptions options);
-  ~TLiveSource() override;  // closes the device; undoes InstallStopSignals for this source
+  ~TLiveSource() override;  // closes the device (and undoes InstallStopSignals for this source)
   TLiveSource(const TLiveSource&) = delete;
   TLiveSource& operator=(const TLiveSource&) = delete;
 
@@ -102,9 +102,7 @@ public:
   bool ReadBlock(TBlock& block) override;
   const std::string& Error() const override { return Err; }
 
-  // Ends ReadBlock within about 50 ms. Async-signal-safe; any thread.
-  void RequestStop() noexcept { StopFlag.store(true, std::memory_order_relaxed); }
-  bool StopRequested() const noexcept { return StopFlag.load(std::memory_order_relaxed); }
+  // RequestStop (async-signal-safe, any thread) ends ReadBlock within about 50 ms.
 
   // One attempt to open the input now, if it is not open; whether it is.
   // ReadBlock calls it itself; a caller may, to open before the first read.
@@ -136,7 +134,6 @@ private:
   TWaveInDriver& Driver;
   TLiveOptions Options;
   std::string Err;
-  std::atomic<bool> StopFlag{false};
 
   // Block messages from the audio side, oldest first: a fixed ring, so that
   // posting never allocates.
@@ -159,12 +156,5 @@ private:
   bool Quiet = false;          // the lack of sound was said
   uint64_t MessagesLost = 0;
 };
-
-// SIGINT and SIGTERM ask `source` to stop (each handler is reset to the
-// default when it fires, so a second Ctrl-C ends the program at once). The
-// previous handlers come back with RemoveStopSignals or when the source is
-// destroyed. False, with errno set, when sigaction fails.
-bool InstallStopSignals(TLiveSource& source);
-void RemoveStopSignals();
 
 }  // namespace brontel

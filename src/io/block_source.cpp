@@ -76,6 +76,44 @@ bool IsFloatData(const SF_INFO& info)
   return sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
 }
 
+// The one rule for floating-point samples, from raw f32 streams and float
+// files alike: NaN is taken as silence and anything beyond ±1.0 is clipped to
+// full scale, before anything else sees it (the resampler would carry a NaN
+// on for the length of its filter). Both are counted and reported as a note
+// at the end: the samples around them are decoded as usual, so they do not
+// make the input fail.
+class TFloatGuard {
+public:
+  float operator()(float v)
+  {
+    if (std::isnan(v)) {
+      ++NotNumbers;
+      return 0.0f;
+    }
+    if (v > 1.0f || v < -1.0f) {
+      ++Clipped;
+      return v > 0 ? 1.0f : -1.0f;
+    }
+    return v;
+  }
+  void Clean(float* v, std::size_t n)
+  {
+    for (std::size_t i = 0; i < n; ++i) v[i] = (*this)(v[i]);
+  }
+  // "N float samples were NaN ...; M ... were clipped", or empty.
+  std::string Note(const std::string& name) const
+  {
+    std::string note;
+    auto add = [&](const std::string& what) { note += (note.empty() ? name + ": " : "; ") + what; };
+    if (NotNumbers > 0) add(std::to_string(NotNumbers) + " float samples were NaN and were taken as silence");
+    if (Clipped > 0) add(std::to_string(Clipped) + " float samples beyond full scale (±1.0) were clipped");
+    return note;
+  }
+
+private:
+  long long NotNumbers = 0, Clipped = 0;
+};
+
 // Reads whole frames at the source rate and spreads them to stereo; no
 // resampling.
 class TSndFileSource final : public TBlockSource {
@@ -87,14 +125,17 @@ public:
 
   bool ReadBlock(TBlock& block) override
   {
-    if (Done) return false;
+    if (Done || StopRequested()) return false;
     const std::size_t samples = static_cast<std::size_t>(FramesPerBlock) * In.Channels;
     Scratch.resize(samples);
     sf_count_t got;
     if (Float) {
       FloatScratch.resize(samples);
       got = sf_readf_float(In.File, FloatScratch.data(), FramesPerBlock);
-      if (got > 0) src_float_to_short_array(FloatScratch.data(), Scratch.data(), static_cast<int>(got * In.Channels));
+      if (got > 0) {
+        Guard.Clean(FloatScratch.data(), static_cast<std::size_t>(got * In.Channels));
+        src_float_to_short_array(FloatScratch.data(), Scratch.data(), static_cast<int>(got * In.Channels));
+      }
     } else {
       got = sf_readf_short(In.File, Scratch.data(), FramesPerBlock);
     }
@@ -104,9 +145,11 @@ public:
     return true;
   }
   const std::string& Error() const override { return Err; }
+  std::string Note() const override { return Guard.Note(In.Path); }
 
 private:
   TFileReading In;
+  TFloatGuard Guard;
   bool Float;
   bool Done = false;
   std::vector<short> Scratch;
@@ -127,23 +170,33 @@ public:
   // The input's name for messages.
   virtual const std::string& Name() const = 0;
   virtual std::size_t BufferBytes() const = 0;
+  // What was mended in the samples, see TFloatGuard.
+  virtual std::string Note() const = 0;
 };
 
 class TSndFileFrames final : public TFloatFrames {
 public:
-  TSndFileFrames(std::string path, SNDFILE* file, const SF_INFO& info) : File(std::move(path), file, info) {}
+  TSndFileFrames(std::string path, SNDFILE* file, const SF_INFO& info)
+      : File(std::move(path), file, info), Float(IsFloatData(info))
+  {
+  }
 
   long ReadFloat(float* out, long frames, bool& end, std::string& err) override
   {
     const sf_count_t got = sf_readf_float(File.File, out, frames);
     end = File.Ended(got, frames, err);
-    return got > 0 ? static_cast<long>(got) : 0;
+    if (got <= 0) return 0;
+    if (Float) Guard.Clean(out, static_cast<std::size_t>(got * File.Channels));
+    return static_cast<long>(got);
   }
+  std::string Note() const override { return Guard.Note(File.Path); }
   const std::string& Name() const override { return File.Path; }
   std::size_t BufferBytes() const override { return 0; }  // libsndfile keeps its own
 
 private:
   TFileReading File;
+  bool Float;
+  TFloatGuard Guard;
 };
 
 // Whole frames of raw little-endian PCM from a stream, whatever pieces its
@@ -153,9 +206,11 @@ private:
 // the input, everything that was lost is reported in one line.
 class TRawFrames final : public TFloatFrames {
 public:
-  // Reads of up to `chunk` frames, as 16-bit samples when `toShort`.
-  TRawFrames(std::FILE* stream, bool owned, std::string name, const TRawFormat& format, long chunk, bool toShort)
-      : Stream(stream), Owned(owned), Path(std::move(name)), Channels(format.Channels),
+  // Reads of up to `chunk` frames, as 16-bit samples when `toShort`; `stop`
+  // ends a read that waits for input.
+  TRawFrames(std::FILE* stream, bool owned, std::string name, const TRawFormat& format, long chunk, bool toShort,
+             const TStoppable& stop)
+      : Stop(stop), Stream(stream), Owned(owned), Path(std::move(name)), Channels(format.Channels),
         Float(format.Sample == TRawFormat::TSample::F32), FrameBytes(format.Channels * (Float ? 4 : 2)),
         Chunk(chunk), Bytes(static_cast<std::size_t>(chunk) * FrameBytes),
         Floats(Float && toShort ? static_cast<std::size_t>(chunk) * Channels : 0)
@@ -197,6 +252,7 @@ public:
 
   const std::string& Name() const override { return Path; }
   std::size_t BufferBytes() const override { return Bytes.capacity() + Floats.capacity() * sizeof(float); }
+  std::string Note() const override { return Guard.Note(Path); }
   int ChannelCount() const { return Channels; }
 
 private:
@@ -206,12 +262,22 @@ private:
   {
     const std::size_t wanted = static_cast<std::size_t>(std::min(frames, Chunk)) * FrameBytes;
     std::size_t got = 0;
-    while (got < wanted) {
+    while (got < wanted && !Stop.StopRequested()) {
+      errno = 0;
       const std::size_t n = std::fread(Bytes.data() + got, 1, wanted - got, Stream);
-      if (n == 0) break;
       got += n;
+      if (got == wanted) break;
+      if (std::ferror(Stream) && errno == EINTR) {
+        // A signal came while waiting: go on reading unless it asked for a stop.
+        std::clearerr(Stream);
+        continue;
+      }
+      if (n == 0) break;
     }
-    if (got < wanted) {
+    if (Stop.StopRequested()) {
+      Stopped = true;
+      got -= got % FrameBytes;  // a frame cut by the stop is not lost input
+    } else if (got < wanted) {
       if (std::ferror(Stream)) ReadError = std::strerror(errno);
       PartialBytes = static_cast<int>(got % FrameBytes);
     }
@@ -230,16 +296,7 @@ private:
     const unsigned char* b = &Bytes[4 * i];
     const auto bits = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
                       (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
-    const float v = std::bit_cast<float>(bits);
-    if (std::isnan(v)) {
-      ++NotNumbers;
-      return 0.0f;
-    }
-    if (v > 1.0f || v < -1.0f) {
-      ++Clipped;
-      return v > 0 ? 1.0f : -1.0f;
-    }
-    return v;
+    return Guard(std::bit_cast<float>(bits));
   }
 
   std::string Losses() const
@@ -247,17 +304,17 @@ private:
     std::string lost;
     auto add = [&](const std::string& what) { lost += (lost.empty() ? Path + ": " : "; ") + what; };
     if (!ReadError.empty()) add("reading failed: " + ReadError);
-    if (WholeFrames == 0 && ReadError.empty()) add("no audio (not one whole frame)");
+    if (WholeFrames == 0 && ReadError.empty() && !Stopped) add("no audio (not one whole frame)");
     if (PartialBytes > 0)
       add("the input ended " + std::to_string(PartialBytes) + " bytes into a frame of " + std::to_string(FrameBytes) +
           " bytes; that partial frame was left out");
-    if (NotNumbers > 0) add(std::to_string(NotNumbers) + " float samples were NaN and were taken as silence");
-    if (Clipped > 0) add(std::to_string(Clipped) + " float samples beyond full scale (±1.0) were clipped");
     return lost;
   }
 
+  const TStoppable& Stop;
   std::FILE* Stream;
   bool Owned;
+  bool Stopped = false;
   std::string Path;
   int Channels;
   bool Float;
@@ -265,7 +322,8 @@ private:
   long Chunk;
   std::vector<unsigned char> Bytes;
   std::vector<float> Floats;  // F32 samples on their way to 16 bits
-  long long WholeFrames = 0, NotNumbers = 0, Clipped = 0;
+  TFloatGuard Guard;
+  long long WholeFrames = 0;
   int PartialBytes = 0;
   std::string ReadError;
 };
@@ -274,25 +332,30 @@ private:
 // of input at a time, and rounds them back to 16 bits.
 class TResamplingSource final : public TBlockSource {
 public:
-  TResamplingSource(std::unique_ptr<TFloatFrames> input, int channels, int rate)
-      : Input(std::move(input)), Channels(channels), Rate(rate), Ratio(static_cast<double>(SampleRate) / rate)
+  TResamplingSource(int channels, int rate)
+      : Channels(channels), Rate(rate), Ratio(static_cast<double>(SampleRate) / rate)
   {
+  }
+  // Starts converting `input`; false (with Error() set) when the resampler
+  // cannot be started.
+  bool Start(std::unique_ptr<TFloatFrames> input)
+  {
+    Input = std::move(input);
     int err = 0;
     State = src_new(SRC_SINC_BEST_QUALITY, Channels, &err);
     if (!State) Err = Failure("cannot start the resampler", err);
     In.resize(static_cast<std::size_t>(InFrames) * Channels);
     Out.resize(static_cast<std::size_t>(FramesPerBlock) * Channels);
     Pcm.reserve(Out.size());
+    return State != nullptr;
   }
   ~TResamplingSource() override
   {
     if (State) src_delete(State);
   }
-  bool Ok() const { return State != nullptr; }
-
   bool ReadBlock(TBlock& block) override
   {
-    if (Done || !State) return false;
+    if (Done || !State || StopRequested()) return false;
     long filled = 0;  // frames of Out already produced for this block
     while (filled < FramesPerBlock) {
       if (InAvail == 0 && !EndOfInput) {
@@ -330,6 +393,7 @@ public:
     return true;
   }
   const std::string& Error() const override { return Err; }
+  std::string Note() const override { return Input ? Input->Note() : std::string(); }
   std::size_t BufferBytes() const override
   {
     return (In.capacity() + Out.capacity()) * sizeof(float) + Pcm.capacity() * sizeof(short) + Input->BufferBytes();
@@ -360,7 +424,7 @@ private:
 class TRawSource final : public TBlockSource {
 public:
   TRawSource(std::FILE* stream, bool owned, std::string name, const TRawFormat& format)
-      : In(stream, owned, std::move(name), format, FramesPerBlock, true),
+      : In(stream, owned, std::move(name), format, FramesPerBlock, true, *this),
         Pcm(static_cast<std::size_t>(FramesPerBlock) * format.Channels)
   {
   }
@@ -375,6 +439,7 @@ public:
     return true;
   }
   const std::string& Error() const override { return Err; }
+  std::string Note() const override { return In.Note(); }
   std::size_t BufferBytes() const override { return Pcm.capacity() * sizeof(short) + In.BufferBytes(); }
 
 private:
@@ -389,9 +454,8 @@ std::unique_ptr<TBlockSource> OpenRaw(std::FILE* stream, bool owned, const std::
                                       const TRawFormat& format, std::string& error)
 {
   if (format.Rate == SampleRate) return std::make_unique<TRawSource>(stream, owned, name, format);
-  auto frames = std::make_unique<TRawFrames>(stream, owned, name, format, InFrames, false);
-  auto src = std::make_unique<TResamplingSource>(std::move(frames), format.Channels, format.Rate);
-  if (!src->Ok()) {
+  auto src = std::make_unique<TResamplingSource>(format.Channels, format.Rate);
+  if (!src->Start(std::make_unique<TRawFrames>(stream, owned, name, format, InFrames, false, *src))) {
     error = src->Error();
     return nullptr;
   }
@@ -430,9 +494,8 @@ std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string
     return nullptr;
   }
   if (info.samplerate == SampleRate) return std::make_unique<TSndFileSource>(path, file, info);
-  auto src = std::make_unique<TResamplingSource>(std::make_unique<TSndFileFrames>(path, file, info), info.channels,
-                                                 info.samplerate);
-  if (!src->Ok()) {
+  auto src = std::make_unique<TResamplingSource>(info.channels, info.samplerate);
+  if (!src->Start(std::make_unique<TSndFileFrames>(path, file, info))) {
     error = src->Error();
     return nullptr;
   }

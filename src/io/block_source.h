@@ -10,14 +10,17 @@
 #include <string>
 
 #include "dsp/rates.h"
+#include "io/stop_signals.h"
 
 namespace brontel {
 
 using TBlock = std::array<int16_t, BlockSamples>;
 
-class TBlockSource {
+// RequestStop (from a stop signal, say) ends the input as if it had run out:
+// ReadBlock soon returns false, a read waiting on a pipe included, and what
+// was cut off by the stop is not reported as lost.
+class TBlockSource : public TStoppable {
 public:
-  virtual ~TBlockSource() = default;
   // Fills the next block; a final partial block is completed with zeros.
   // Returns false when the input is exhausted (or failed: see Error()).
   virtual bool ReadBlock(TBlock& block) = 0;
@@ -25,6 +28,11 @@ public:
   // read error, a file that ended before the frames it announced, a raw
   // stream that ended inside a frame or held samples that had to be clipped).
   virtual const std::string& Error() const = 0;
+  // Empty, or one line saying what was mended in the samples without failing
+  // the input: floating-point samples that were NaN (taken as silence) or
+  // beyond ±1.0 (clipped), counted. Raw f32 streams and float files follow
+  // this one rule.
+  virtual std::string Note() const { return {}; }
   // Bytes the source holds in its buffers. They are sized when it opens and
   // stay so however long it reads (0 for a source that does not say).
   virtual std::size_t BufferBytes() const { return 0; }
@@ -49,12 +57,13 @@ std::unique_ptr<TBlockSource> OpenAudioFile(const std::string& path, std::string
 //   Sample   S16: signed 16-bit (--raw-format s16).
 //            F32: 32-bit IEEE float (--raw-format f32), 1.0 full scale as in
 //            float audio files (so -1.0 gives -32768 and 1.0 gives 32767);
-//            values beyond ±1.0 are clipped and NaN is taken as silence.
+//            values beyond ±1.0 are clipped and NaN is taken as silence, as
+//            in float files (see Note()).
 //
 // The default, 44100 Hz 16-bit stereo, is passed through bit for bit. At the
 // end of the input Error() says what was lost, if anything: a read error,
-// bytes that do not make a whole frame, how many float samples were clipped
-// or were NaN; a stream without a single whole frame has "no audio".
+// bytes that do not make a whole frame; a stream without a single whole frame
+// has "no audio". Note() says how many float samples were clipped or NaN.
 struct TRawFormat {
   enum class TSample { S16, F32 };
   int Rate = SampleRate;  // Hz

@@ -197,23 +197,43 @@ void TMessageAssembler::SyncChanged(bool inSync, double t)
   if (!inSync && InSync) {
     InSync = false;
     LostAt = t;
-    if (Open == TOpen::Message) {
-      // The decoder writes its line as it loses synchronisation: that line
-      // end is where the text broke off.
-      if (LineSinceEvent && !Body.empty() && Body.back().Kind == TUnitKind::LineEnd) {
-        Body.back().Kind = TUnitKind::Gap;
-      } else {
-        TUnit gap;
-        gap.Kind = TUnitKind::Gap;
-        Body.push_back(std::move(gap));
-      }
-      PendingGap = static_cast<std::ptrdiff_t>(Body.size()) - 1;
-    }
+    Paused = 0.0;
+    if (Open == TOpen::Message) PendingGap = static_cast<std::ptrdiff_t>(BreakHere());
   } else if (inSync && !InSync) {
     InSync = true;
-    if (PendingGap >= 0) Body[static_cast<std::size_t>(PendingGap)].Lost = LostChars(Cur.Service, t - LostAt);
+    if (PendingGap >= 0) Body[static_cast<std::size_t>(PendingGap)].Lost += LostChars(Cur.Service, t - LostAt - Paused);
     PendingGap = -1;
   }
+  LineSinceEvent = false;
+}
+
+std::size_t TMessageAssembler::BreakHere()
+{
+  // A gap just marked (sound lost, then the decoder out of step) is one break.
+  if (!LineSinceEvent && !Body.empty() && Body.back().Kind == TUnitKind::Gap) return Body.size() - 1;
+  // The decoder writes its line as it loses synchronisation (or as sound is
+  // lost): that line end is where the text broke off.
+  if (LineSinceEvent && !Body.empty() && Body.back().Kind == TUnitKind::LineEnd) {
+    Body.back().Kind = TUnitKind::Gap;
+  } else {
+    TUnit gap;
+    gap.Kind = TUnitKind::Gap;
+    Body.push_back(std::move(gap));
+  }
+  return Body.size() - 1;
+}
+
+void TMessageAssembler::Gap(double t, double seconds)
+{
+  if (!(seconds > 0.0)) return;
+  Expire(t);
+  // A loss as long as the time-out ends what is open; a message counts as
+  // lost what the time-out would have waited for.
+  const bool closes = seconds >= Options.Timeout;
+  if (Open == TOpen::Message) Body[BreakHere()].Lost += LostChars(Cur.Service, std::min(seconds, Options.Timeout));
+  if (closes && Open != TOpen::None) Close(LastLine, false);
+  // The end of the emission is judged on the time the decoder heard nothing.
+  if (!InSync) Paused += seconds;
   LineSinceEvent = false;
 }
 
@@ -226,7 +246,7 @@ void TMessageAssembler::Tick(double t)
 void TMessageAssembler::Expire(double t)
 {
   if (Open == TOpen::None) return;
-  if (!InSync && t - LostAt >= Options.SyncGap)
+  if (!InSync && t - LostAt - Paused >= Options.SyncGap)
     Close(LostAt, false);
   else if (t - LastLine >= Options.Timeout)
     Close(LastLine, false);
@@ -277,6 +297,12 @@ void TAssemblerSink::AfterBlock(double t, bool inSync, bool english)
   First = false;
   A.Tick(t);
   Now = t;
+}
+
+void TAssemblerSink::Gap(double seconds)
+{
+  A.Gap(Now, seconds);
+  Now += seconds;
 }
 
 void TAssemblerSink::Finish(double t, std::string_view unfinished)

@@ -42,6 +42,12 @@ public:
   void SyncChanged(bool inSync, double t);
   // Time passes: ends a message at the end of the emission or after the time-out.
   void Tick(double t);
+  // Sound was lost at time t for `seconds` (the input clock goes on at
+  // t + seconds). The open message is marked where the sound broke off, with
+  // the characters sent meanwhile counted as lost; a loss as long as the
+  // time-out closes it. Lost sound counts towards the time-out but not as
+  // time out of synchronisation.
+  void Gap(double t, double seconds);
   // End of input: whatever is open is closed.
   void Finish(double t);
 
@@ -55,6 +61,9 @@ private:
   void Append(const std::vector<TUnit>& units, std::size_t from, std::size_t to, double t);
   void Close(double end, bool trailer);
   void Expire(double t);  // closes what the end of the emission or the time-out ended
+  // Marks the end of Body as a break (the decoder's last line end, when it
+  // wrote one since the last event, becomes the gap); returns its index.
+  std::size_t BreakHere();
 
   TOutput Output;
   TAssemblerOptions Options;
@@ -66,6 +75,7 @@ private:
   bool LineSinceEvent = false;  // a line came since the last SyncChanged or Tick
   bool InSync = true;
   double LostAt = 0.0;
+  double Paused = 0.0;  // seconds of lost sound since synchronisation was lost
   std::ptrdiff_t PendingGap = -1;  // index in Body of the gap of the current loss of synchronisation
 };
 
@@ -92,6 +102,9 @@ public:
     if (Next) Next->EditChanged(text);
   }
   void AfterBlock(double t, bool inSync, bool english);
+  // Sound was lost after the last block for `seconds`: the assembler learns
+  // of it before any later line, and the clock moves on.
+  void Gap(double seconds);
   // End of input at time t; `unfinished` is the decoder's line under construction.
   void Finish(double t, std::string_view unfinished = {});
 

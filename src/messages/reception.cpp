@@ -1,6 +1,7 @@
 #include "messages/reception.h"
 
 #include <chrono>
+#include <cstdio>
 #include <sys/stat.h>
 #include <utility>
 
@@ -28,22 +29,41 @@ TMessageReception::TMessageReception(TReceptionOptions options, std::unique_ptr<
 
 void TMessageReception::Completed(TMessage&& m)
 {
-  TMessage shown;
-  std::string error;
-  if (!Store->Add(m, shown, error)) {
+  TReceived r;
+  if (Store->Add(m, r.Shown, r.Error)) {
+    r.Stored = true;
+  } else {
     ++Failures;
-    std::fprintf(stderr, "brontel: message %s not stored: %s\n", m.Id.empty() ? "(no header)" : m.Id.c_str(),
-                 error.c_str());
-    shown = std::move(m);
+    if (r.Error.empty()) r.Error = "the store refused it";
+    r.Shown = std::move(m);
+    r.Shown.StoreId = 0;  // nothing is shown as stored that is not
   }
-  if (Options.StorePath.empty()) shown.StoreId = 0;  // kept in memory only
-  if (Options.Print != TPrint::None && Options.Out) {
-    const std::string out = Options.Print == TPrint::Json ? TMessageFormatter::JsonLine(shown)
-                                                          : TMessageFormatter::Text(shown, Options.Utf8, Options.WithChannel);
-    std::fwrite(out.data(), 1, out.size(), Options.Out);
-    std::fflush(Options.Out);
+  if (!Persistent()) r.Shown.StoreId = 0;  // kept in memory only
+  Ready.push_back(std::move(r));
+}
+
+void TMessageReception::Deliver()
+{
+  // Handed on one at a time: a handler may take long (an alert) without
+  // another message overtaking it.
+  std::vector<TReceived> ready;
+  ready.swap(Ready);
+  for (const TReceived& r : ready) {
+    if (OnReceived) OnReceived(r);
+    if (OnMessage) OnMessage(r.Shown);
   }
-  if (OnMessage) OnMessage(shown);
+}
+
+void TMessageReception::AfterBlock(double t, bool inSync, bool english)
+{
+  Adapter.AfterBlock(t, inSync, english);
+  if (!Ready.empty()) Deliver();
+}
+
+void TMessageReception::Finish(double t, std::string_view unfinished)
+{
+  Adapter.Finish(t, unfinished);
+  Deliver();
 }
 
 bool RaisesAlert(const TMessage& m, std::string_view subjects)

@@ -1,32 +1,32 @@
-// Messages from a running receiver, ready to wire: the assembler on the
-// receiver's text sink, every completed message stored (in the given store,
-// or in memory so that repeats within one run are still recognised), printed
-// as text or JSON Lines if asked, and handed to the front end.
+// Messages from a running receiver: the assembler on the text of one decoder
+// path, and every completed message stored (in the given store, or in memory
+// so that repeats within one run are still recognised). What became of each
+// message is handed on in the order the messages were completed.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "messages/assembler.h"
-#include "messages/format.h"
 #include "messages/store.h"
 
 namespace brontel::msg {
 
-enum class TPrint { None, Text, Json };
-
 struct TReceptionOptions {
   std::string StorePath;          // empty: keep messages in memory only
   double RepeatWindow = DefaultRepeatWindow;
-  TPrint Print = TPrint::None;
-  bool Utf8 = true;               // text form in UTF-8 (false: code page 932)
-  bool WithChannel = false;       // text form names the input channel (two receivers)
-  std::FILE* Out = stdout;        // where messages are printed
   TAssemblerOptions Assembler;
+};
+
+// What became of one completed message.
+struct TReceived {
+  TMessage Shown;       // the message to show: the copy, or for a repeat the stored message merged with it
+  bool Stored = false;  // committed to the store (a store in memory included)
+  std::string Error;    // why it was not stored (empty when it was)
 };
 
 class TMessageReception {
@@ -34,31 +34,39 @@ public:
   // Opens the store; null with `error` set if it cannot be used.
   static std::unique_ptr<TMessageReception> Open(TReceptionOptions options, std::string& error);
 
-  // The sink to give the receiver (TReceiverSession::SetSink or TSessionOptions::Sink).
+  // The sink of the decoder path messages are built from.
   TTextSink& Sink() { return Adapter; }
-  // A sink that also receives all text, e.g. the window's memo or a line printer.
+  // A sink that also receives all text, e.g. a line printer.
   void Forward(TTextSink* next) { Adapter.SetNext(next); }
-  // After every block: the time at its end (seconds into the input) and the decoder's state.
-  void AfterBlock(double t, bool inSync, bool english) { Adapter.AfterBlock(t, inSync, english); }
+  // After every block: the time at its end (seconds into the input) and the
+  // state of the decoder whose text the sink receives.
+  void AfterBlock(double t, bool inSync, bool english);
+  // Sound was lost after the last block for `seconds`.
+  void Gap(double seconds) { Adapter.Gap(seconds); }
   // End of input; `unfinished` is the decoder's line under construction.
-  void Finish(double t, std::string_view unfinished = {}) { Adapter.Finish(t, unfinished); }
+  // Every message is then stored (or has failed) and handed on.
+  void Finish(double t, std::string_view unfinished = {});
   // The decoder path the following messages are reported with ("exact", "robust").
   void SetDecoder(std::string_view path) { Assembler.SetDecoder(path); }
 
-  // Called with every completed message as shown (after storing; Repeat set
-  // for a repeat), e.g. for an alert.
+  // Called with what became of every completed message, once it is stored or
+  // has failed, in order; then OnMessage with the message as shown.
+  std::function<void(const TReceived&)> OnReceived;
   std::function<void(const TMessage&)> OnMessage;
-  // Messages that could not be stored (each reported on standard error).
+  // Messages that could not be stored.
   int StoreFailures() const { return Failures; }
+  bool Persistent() const { return !Options.StorePath.empty(); }
 
 private:
   TMessageReception(TReceptionOptions options, std::unique_ptr<TMessageStore> store);
   void Completed(TMessage&& m);
+  void Deliver();
 
   TReceptionOptions Options;
   std::unique_ptr<TMessageStore> Store;
   TMessageAssembler Assembler;
   TAssemblerSink Adapter;
+  std::vector<TReceived> Ready;  // outcomes not yet handed on
   int Failures = 0;
 };
 

@@ -42,7 +42,7 @@ struct TQtCaptureTest : ::testing::Test {
   test::TFakeDriver Driver;
   TNoBox Errors;
   std::unique_ptr<TReceiver> Rx = std::make_unique<TReceiver>();
-  TQtCapture Capture{Driver, Errors, *Rx};
+  TQtCapture Capture{Driver, Errors, [this](std::span<const int16_t, BlockSamples> b) { ProcessBlock(*Rx, b); }};
 };
 
 TEST_F(TQtCaptureTest, EachCompletionFromTheAudioThreadIsOneBlockStepOnTheUiThreadInRingOrder)
@@ -95,7 +95,7 @@ TEST(QtCaptureOnPulse, LiveBlocksReachTheUiThreadThroughTheEventLoop)
   TNoBox errors;
   auto rx = std::make_unique<TReceiver>();
 
-  TQtCapture capture(*driver, errors, *rx);
+  TQtCapture capture(*driver, errors, [&](std::span<const int16_t, BlockSamples> b) { ProcessBlock(*rx, b); });
   const auto ui = std::this_thread::get_id();
   bool offThread = false;
   capture.SetAfterBlock([&] {

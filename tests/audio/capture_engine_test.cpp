@@ -237,7 +237,8 @@ TEST_F(TEngineTest, SoundLostWhileTheRingWasFullIsCountedBeforeTheFirstBlockAfte
     const std::vector<uint64_t> waiting = std::move(Posted);
     Posted.clear();
     for (uint64_t g : waiting)
-      if (Engine.ProcessWaveBlock(g, *rx)) seen.push_back("block");
+      if (Engine.ProcessWaveBlock(g, [&](std::span<const int16_t, BlockSamples> b) { ProcessBlock(*rx, b); }))
+        seen.push_back("block");
   };
   ASSERT_TRUE(Engine.OpenCapture(0));
   for (int k = 0; k < HeaderCount; ++k) ASSERT_TRUE(Driver.Device->FillNext(1));

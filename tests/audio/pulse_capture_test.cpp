@@ -30,6 +30,8 @@
 namespace brontel {
 namespace {
 
+using TBlockView = std::span<const int16_t, BlockSamples>;
+
 using test::Quoted;
 using test::TPrivateServer;
 
@@ -292,7 +294,7 @@ TEST(PulseCapture, PlayedNavtexIsDecodedFromTheMonitorBlockByBlockInRingOrder)
     if (!mailbox.Take(g, 2s)) break;
     const int expectedSlot = processed % HeaderCount;
     if (engine.NextHeader() != expectedSlot) ++outOfOrder;
-    ASSERT_TRUE(engine.ProcessWaveBlock(g, *h.Rx));
+    ASSERT_TRUE(engine.ProcessWaveBlock(g, [&](std::span<const int16_t, BlockSamples> b) { ProcessBlock(*h.Rx, b); }));
     ++processed;
     if (played) ++afterPlay;
   }
@@ -328,7 +330,7 @@ TEST(PulseCapture, AStallLongerThanTheRingLosesSoundThatIsCounted)
   int processed = 0;
   const auto end = std::chrono::steady_clock::now() + 5s;
   while (gaps == 0 && std::chrono::steady_clock::now() < end)
-    if (mailbox.Take(g, 50ms) && engine.ProcessWaveBlock(g, rx)) ++processed;
+    if (mailbox.Take(g, 50ms) && engine.ProcessWaveBlock(g, [&](TBlockView b) { ProcessBlock(rx, b); })) ++processed;
   EXPECT_EQ(gaps, 1);
   EXPECT_GE(processed, HeaderCount + 1) << "the full ring came first";
   EXPECT_GE(lost, 3);
@@ -359,7 +361,7 @@ TEST(PulseCapture, LosingTheServerStopsTheBlocksAndARestartedServerBringsThemBac
     int n = 0;
     uint64_t g = 0;
     while (n < enough && std::chrono::steady_clock::now() < end)
-      if (mailbox.Take(g, 50ms) && engine.ProcessWaveBlock(g, rx)) ++n, ++processed;
+      if (mailbox.Take(g, 50ms) && engine.ProcessWaveBlock(g, [&](TBlockView b) { ProcessBlock(rx, b); })) ++n, ++processed;
     return n;
   };
 

@@ -17,7 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/receiver_state.h"
+#include "dsp/rates.h"
 #include "support/harness.h"
 #include "support/run_command.h"
 #include "support/test_audio.h"

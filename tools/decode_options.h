@@ -1,0 +1,63 @@
+// brontel-decode's command line: what it sets, and how it is read.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "io/block_source.h"
+#include "session/receiver_session.h"
+
+namespace brontel::decode {
+
+enum class TEncoding { Utf8, Cp932 };
+enum class TChannels { Left, Right, Both };
+
+// Everything the command line sets.
+struct TDecodeOptions {
+  std::string Input;  // a file, or "-" for raw PCM on standard input
+  std::vector<double> CentF{800.0};  // the left channel's centre (and the right's)
+  TEncoding Encoding = TEncoding::Utf8;
+  bool Status = false;
+  bool Bits = false;
+  std::string SnapshotDir;  // empty: no displays
+  TDecoderPath Decoder = TDecoderPath::Exact;
+  TChannels Channels = TChannels::Left;
+  bool Messages = false;    // print completed messages as text
+  bool Json = false;        // print completed messages as JSON Lines
+  std::string Store;        // store messages in this file
+  std::string StartTime;    // UTC at the start of the recording
+  std::string Output;       // write the text or messages to this file (appended)
+  std::string NmeaUdp;      // send NRX sentences to HOST:PORT
+  std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (NRX)
+  TRawFormat Raw;           // the format of raw input
+  bool RawFile = false;     // FILE is raw samples too (any --raw-* option given)
+  bool Live = false;        // record from the sound server instead of reading FILE
+  std::string Device;       // the input device of --live (empty: the standard input device)
+  bool ListDevices = false;
+
+  // Whether messages are assembled at all.
+  bool WantsMessages() const { return !Bits && (Messages || Json || !Store.empty() || !NmeaUdp.empty()); }
+};
+
+#ifdef BRONTEL_HAVE_LIVE
+inline constexpr bool HaveLive = true;
+#else
+inline constexpr bool HaveLive = false;
+#endif
+
+#ifdef BRONTEL_HAVE_QT_TEXT
+inline constexpr bool HaveSnapshot = true;
+#else
+inline constexpr bool HaveSnapshot = false;
+#endif
+
+// Fills `o` from the command line; returns the exit status when the program
+// should stop (after --help, or ExitUsage with the reason on standard error
+// for a bad option or combination).
+std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o);
+
+// The numbers of "A" or "A,B", each from lo to hi; false for anything else.
+bool NumberPair(const std::string& text, double lo, double hi, std::vector<double>& out);
+
+}  // namespace brontel::decode

@@ -1,0 +1,180 @@
+#include "decode_outputs.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "decoder/cp932.h"
+#include "messages/format.h"
+
+namespace brontel::decode {
+
+// --- The output stream ----------------------------------------------------------
+
+TOutput::~TOutput()
+{
+  if (File && File != stdout) std::fclose(File);
+}
+
+bool TOutput::Open(const std::string& path, std::string& error)
+{
+  if (path.empty()) return true;
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (!file) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  File = file;
+  Name = path;
+  return true;
+}
+
+void TOutput::Write(std::string_view text)
+{
+  while (Err.empty() && !text.empty()) {
+    errno = 0;
+    const std::size_t n = std::fwrite(text.data(), 1, text.size(), File);
+    text.remove_prefix(n);
+    if (text.empty()) break;
+    if (errno == EINTR) {
+      std::clearerr(File);
+      continue;
+    }
+    Fail(errno);
+  }
+}
+
+void TOutput::Flush()
+{
+  while (Err.empty()) {
+    errno = 0;
+    if (std::fflush(File) == 0 && !std::ferror(File)) return;
+    if (errno != EINTR) {
+      Fail(errno);
+      return;
+    }
+    std::clearerr(File);
+  }
+}
+
+std::string TOutput::Error()
+{
+  if (Err.empty() && std::ferror(File)) Fail(EIO);
+  return Err;
+}
+
+void TOutput::Fail(int error) { Err = "cannot write to " + Name + ": " + std::strerror(error ? error : EIO); }
+
+void TLinePrinter::Print(std::string_view line)
+{
+  std::string text = Prefix;
+  text += Encoding == TEncoding::Utf8 ? Cp932ToUtf8(line) : std::string(line);
+  text.push_back('\n');
+  Out.Write(text);
+  Out.Flush();
+}
+
+// --- Listeners ------------------------------------------------------------------
+
+void TStatusReporter::StatusChanged(const TStatusEvent& e)
+{
+  const TDecoderStatus& now = e.Now.Decoder;
+  const TDecoderStatus* before = e.Before ? &e.Before->Decoder : nullptr;
+  const char* who = Who.c_str();
+  if (!before || before->EngMode != now.EngMode)
+    std::fprintf(stderr, "[%9.1f s] %smode %s\n", e.Time, who, now.EngMode ? "ENG" : "JPN");
+  if (!before || before->Inverted != now.Inverted)
+    std::fprintf(stderr, "[%9.1f s] %spolarity %s\n", e.Time, who, now.Inverted ? "NEG" : "POS");
+  if (!before || before->InSync != now.InSync)
+    std::fprintf(stderr, "[%9.1f s] %s%s\n", e.Time, who, now.InSync ? "sync" : "no sync");
+  if (!e.Now.Robust) return;
+  // The robust demodulator's view of the signal: when one comes or goes, and
+  // when its level or tuning moves.
+  const bool signalNews = e.Before ? e.Before->Signal != e.Now.Signal ||
+                                         (e.Now.Signal && (std::abs(e.Now.SnrDb - e.Before->SnrDb) >= SnrReportStepDb ||
+                                                           std::abs(e.Now.OffsetHz - e.Before->OffsetHz) >= OffsetReportStepHz))
+                                   : e.Now.Signal;
+  if (!signalNews) return;
+  if (e.Now.Signal)
+    std::fprintf(stderr, "[%9.1f s] %ssignal, offset %+.1f Hz, %.2f Bd, SNR %.1f dB in 500 Hz\n", e.Time, who,
+                 e.Now.OffsetHz, e.Now.BitRate, e.Now.SnrDb);
+  else
+    std::fprintf(stderr, "[%9.1f s] %sno signal\n", e.Time, who);
+}
+
+void TStatusReporter::SoundLost(const TGapEvent& e)
+{
+  std::fprintf(stderr, "[%9.1f s] %soverrun: %d blocks lost\n", e.Start + e.Seconds, Who.c_str(), e.Blocks);
+}
+
+void TGapNotice::SoundLost(const TGapEvent& e)
+{
+  std::fprintf(stderr, "brontel-decode: %.1f s of sound lost (the program could not keep up)\n", e.Seconds);
+}
+
+void TBitsPrinter::BlockDone(const TBlockEvent& e)
+{
+  std::string line = Who + std::to_string(e.Index) + " " + std::to_string(e.Bits.size());
+  if (!e.Bits.empty()) line.push_back(' ');
+  for (const uint8_t bit : e.Bits) line.push_back(static_cast<char>('0' + bit));
+  line.push_back('\n');
+  Out.Write(line);
+}
+
+void TMessagePrinter::MessageDone(const TMessageEvent& e)
+{
+  Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message)
+                 : msg::TMessageFormatter::Text(e.Message, Utf8, WithChannel));
+  Out.Flush();
+}
+
+void TStoreTrouble::MessageDone(const TMessageEvent& e)
+{
+  if (e.Stored) return;
+  const std::string& id = e.Message.Id;
+  std::fprintf(stderr, "brontel-decode: message %s not stored: %s\n", id.empty() ? "(no header)" : id.c_str(),
+               e.Error.c_str());
+}
+
+// --- NRX ------------------------------------------------------------------------
+
+bool TNmeaSender::Open(const std::string& destination, std::string& error)
+{
+  return destination.empty() || (Sending = Udp.Open(destination, error));
+}
+
+void TNmeaSender::Send(const msg::TMessage& m, TNrxFrequency frequency)
+{
+  if (!Sending || m.Repeat || !m.HasHeader) return;
+  TNrxMessage nrx;
+  nrx.Id = m.Id;
+  nrx.Frequency = frequency;
+  nrx.ReceivedUtc = m.End;
+  for (const char c : m.Text) {  // lines as sent: CR LF
+    if (c == '\n') nrx.Text.push_back('\r');
+    nrx.Text.push_back(c);
+  }
+  nrx.BadCharacters = m.Erasures + m.Suspicious;
+  std::string error;
+  for (const std::string& sentence : NrxSentences(nrx, Sequence++))
+    if (!Udp.Send(sentence + "\r\n", error)) {
+      std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
+      return;
+    }
+}
+
+TNrxFrequency NrxFrequency(double khz, bool english)
+{
+  if (khz == 0.0) return english ? TNrxFrequency::Khz518 : TNrxFrequency::NotOverTheAir;
+  if (std::abs(khz - 490.0) < 1.0) return TNrxFrequency::Khz490;
+  if (std::abs(khz - 518.0) < 1.0) return TNrxFrequency::Khz518;
+  if (std::abs(khz - 4209.5) < 1.0) return TNrxFrequency::Khz4209;
+  return TNrxFrequency::NotOverTheAir;
+}
+
+void TNmeaListener::MessageDone(const TMessageEvent& e)
+{
+  Sender.Send(e.Message, NrxFrequency(Khz, e.Message.Service == msg::TService::English));
+}
+
+}  // namespace brontel::decode

@@ -1,0 +1,134 @@
+// brontel-decode's outputs: the output stream, the shown text, and the
+// listeners of a receiver session for --status, --bits, --messages/--json,
+// the store's failures and NRX sentences.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "decode_options.h"
+#include "nmea/nrx.h"
+#include "nmea/udp_sender.h"
+#include "session/receiver_session.h"
+
+namespace brontel::decode {
+
+// An output stream (standard output or an --output file) with its errors
+// noticed: after the first failed write nothing more is written and Error()
+// says why. A write interrupted by a signal carries on.
+class TOutput {
+public:
+  TOutput() = default;
+  TOutput(const TOutput&) = delete;
+  TOutput& operator=(const TOutput&) = delete;
+  ~TOutput();
+
+  // Appends to `path` instead of standard output (empty: standard output);
+  // false with `error` when it cannot be opened.
+  bool Open(const std::string& path, std::string& error);
+  void Write(std::string_view text);
+  void Flush();
+  bool Ok() const { return Err.empty() && !std::ferror(File); }
+  std::string Error();
+
+private:
+  void Fail(int error);
+  std::FILE* File = stdout;
+  std::string Name = "standard output";
+  std::string Err;
+};
+
+// Prints each line of the shown text as soon as the decoder finishes it.
+class TLinePrinter final : public TTextSink {
+public:
+  TLinePrinter(TOutput& out, TEncoding encoding, std::string prefix)
+      : Out(out), Encoding(encoding), Prefix(std::move(prefix))
+  {
+  }
+  void LineWritten(std::string_view line, std::span<const float>) override { Print(line); }
+  void Print(std::string_view line);
+
+private:
+  TOutput& Out;
+  TEncoding Encoding;
+  std::string Prefix;
+};
+
+// --status: changes of the decoder's state, and the robust path's signal,
+// stamped with the time in the input; lost sound.
+class TStatusReporter final : public TSessionListener {
+public:
+  explicit TStatusReporter(std::string who) : Who(std::move(who)) {}
+  void StatusChanged(const TStatusEvent& e) override;
+  void SoundLost(const TGapEvent& e) override;
+
+private:
+  std::string Who;
+};
+
+// Lost sound said on standard error when --status is off (once per gap).
+class TGapNotice final : public TSessionListener {
+public:
+  void SoundLost(const TGapEvent& e) override;
+};
+
+// --bits: one line per block.
+class TBitsPrinter final : public TSessionListener {
+public:
+  TBitsPrinter(TOutput& out, std::string who) : Out(out), Who(std::move(who)) {}
+  void BlockDone(const TBlockEvent& e) override;
+
+private:
+  TOutput& Out;
+  std::string Who;
+};
+
+// --messages and --json: every completed message as text or as a JSON line.
+class TMessagePrinter final : public TSessionListener {
+public:
+  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel)
+      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel)
+  {
+  }
+  void MessageDone(const TMessageEvent& e) override;
+
+private:
+  TOutput& Out;
+  bool Json, Utf8, WithChannel;
+};
+
+// A message that could not be stored is said on standard error with the reason.
+class TStoreTrouble final : public TSessionListener {
+public:
+  void MessageDone(const TMessageEvent& e) override;
+};
+
+// NRX sentences of every new message to a chart plotter over UDP.
+class TNmeaSender {
+public:
+  bool Open(const std::string& destination, std::string& error);
+  bool Active() const { return Sending; }
+  void Send(const msg::TMessage& m, TNrxFrequency frequency);
+
+private:
+  TUdpSender Udp;
+  bool Sending = false;
+  int Sequence = 0;
+};
+
+// The NRX frequency of a receiver tuned to `khz` (0: not given).
+TNrxFrequency NrxFrequency(double khz, bool english);
+
+// One channel's messages to the NRX sender (shared by both channels).
+class TNmeaListener final : public TSessionListener {
+public:
+  TNmeaListener(TNmeaSender& sender, double frequencyKhz) : Sender(sender), Khz(frequencyKhz) {}
+  void MessageDone(const TMessageEvent& e) override;
+
+private:
+  TNmeaSender& Sender;
+  double Khz;
+};
+
+}  // namespace brontel::decode
