@@ -60,6 +60,12 @@ void TMessageReception::AfterBlock(double t, bool inSync, bool english)
   if (!Ready.empty()) Deliver();
 }
 
+void TMessageReception::Gap(double seconds)
+{
+  Adapter.Gap(seconds);
+  if (!Ready.empty()) Deliver();
+}
+
 void TMessageReception::Finish(double t, std::string_view unfinished)
 {
   Adapter.Finish(t, unfinished);

@@ -42,7 +42,7 @@ public:
   // state of the decoder whose text the sink receives.
   void AfterBlock(double t, bool inSync, bool english);
   // Sound was lost after the last block for `seconds`.
-  void Gap(double seconds) { Adapter.Gap(seconds); }
+  void Gap(double seconds);
   // End of input; `unfinished` is the decoder's line under construction.
   // Every message is then stored (or has failed) and handed on.
   void Finish(double t, std::string_view unfinished = {});
