@@ -20,6 +20,9 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <functional>
+#include <signal.h>
+#include <sys/resource.h>
 #include <limits>
 #include <cerrno>
 #include <system_error>
@@ -33,6 +36,7 @@
 #include "decoder/cp932.h"
 #include "decoder/text_output.h"
 #include "display/displays.h"
+#include "messages/store.h"
 
 namespace brontel {
 namespace {
@@ -576,18 +580,33 @@ using test::TAppFixture;
 
 // A weak emission (2 dB, which the exact path cannot read) sent twice, fed
 // to the window block by block as the sound input would.
-void FeedTwice(TAppFixture& app, const std::string& text)
+// `each` runs before every block with the block's index.
+// The stored messages of `id` in the window's store (their number).
+std::size_t StoredCopies(TAppFixture& app, const std::string& id, std::vector<msg::TMessage>& found)
+{
+  std::string error;
+  auto store = msg::TMessageStore::Open(app.Path("store/messages.sqlite"), msg::TMessageStore::TMode::Existing, error);
+  EXPECT_TRUE(store) << error;
+  found.clear();
+  if (store) {
+    EXPECT_TRUE(store->Find(id, found, error)) << error;
+  }
+  return found.size();
+}
+
+void FeedTwice(TAppFixture& app, const std::string& text, int copies = 2, double snrDb = 2.0,
+               const std::function<void(std::size_t)>& each = {})
 {
   std::vector<uint8_t> codes;
   std::string error;
   ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
   gen::TFskParams fsk;
   fsk.Amplitude = 1000.0;
-  fsk.SnrDb = 2.0;
+  fsk.SnrDb = snrDb;
   gen::TEmission e;
   e.PhasingSeconds = 3.0;
   std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, 9);
-  for (int copy = 0; copy < 2; ++copy) {
+  for (int copy = 0; copy < copies; ++copy) {
     fsk.Seed = 20 + copy;
     const auto one = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
     pcm.insert(pcm.end(), one.begin(), one.end());
@@ -595,6 +614,7 @@ void FeedTwice(TAppFixture& app, const std::string& text)
   std::vector<int16_t> block(BlockSamples);
   TForm1& f = app.Form1();
   for (std::size_t start = 0; start < pcm.size(); start += FramesPerBlock) {
+    if (each) each(start / FramesPerBlock);
     std::fill(block.begin(), block.end(), 0);
     for (std::size_t j = 0; j < FramesPerBlock && start + j < pcm.size(); ++j) block[2 * j] = pcm[start + j];
     const uint64_t before = f.Capture()->BlocksProcessed();
@@ -620,11 +640,88 @@ TEST(MainWindow, TheRobustPathIsChosenKeptAndAlertsOnceForASearchAndRescueMessag
   EXPECT_TRUE(f.close());
   EXPECT_NE(test::ReadBytes(app->SettingsPath).find("Decoder=1"), std::string::npos);
 
-  // The next start follows the stored choice, and the store kept the message.
+  // The store kept the message once, with both copies, from the robust path.
+  std::vector<msg::TMessage> kept;
+  EXPECT_EQ(StoredCopies(*app, "KD01", kept), 1u);
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept[0].Copies, 2);
+  EXPECT_EQ(kept[0].Decoder, "robust");
+  EXPECT_EQ(kept[0].Text, "MAYDAY RELAY VESSEL ON FIRE");
+  EXPECT_EQ(f.StoreFailures(), 0);
+
+  // The next start follows the stored choice.
   const std::string ini = test::ReadBytes(app->SettingsPath);
   app.reset();
   TAppFixture again(ini);
   EXPECT_EQ(again.Form1().DecoderPath(), TDecoderPath::Robust);
+}
+
+TEST(MainWindow, AWeakMessageIsStoredWholeFromTheRobustPathWhileTheExactPathIsShownAndSwitched)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  ASSERT_EQ(f.DecoderPath(), TDecoderPath::Exact);
+  // The memo is switched back and forth while the message comes in.
+  FeedTwice(app, "ZCZC KD02\nVESSEL ADRIFT NEAR THE HARBOUR ENTRANCE\nNNNN\n", 1, 2.0, [&](std::size_t block) {
+    if (block > 0 && block % 37 == 0)
+      f.SetDecoderPath(f.DecoderPath() == TDecoderPath::Exact ? TDecoderPath::Robust : TDecoderPath::Exact);
+  });
+  std::vector<msg::TMessage> kept;
+  ASSERT_EQ(StoredCopies(app, "KD02", kept), 1u);
+  EXPECT_EQ(kept[0].Decoder, "robust");
+  EXPECT_EQ(kept[0].Text, "VESSEL ADRIFT NEAR THE HARBOUR ENTRANCE");
+  EXPECT_EQ(msg::StatusOf(kept[0]), msg::TStatus::Complete);
+  EXPECT_EQ(app.Alerts, std::vector<std::string>{"KD02"});
+}
+
+TEST(MainWindow, LostSoundIsMarkedInTheRobustMemoToo)
+{
+  TAppFixture app;
+  TForm1& f = app.Form1();
+  f.SetDecoderPath(TDecoderPath::Robust);
+  test::TFakeWaveIn* device = app.Fake.Device;
+  ASSERT_NE(device, nullptr);
+  for (int i = 0; i < HeaderCount; ++i) ASSERT_TRUE(device->FillNext(0));
+  device->Drop(52 * BlockBytes);
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount; }, 5000));
+  ASSERT_TRUE(device->FillNext(0));
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == HeaderCount + 1; }, 5000));
+  EXPECT_NE(f.MemoBytes().find("--- 5.2 s of audio lost ---\r\n"), std::string::npos) << f.MemoBytes();
+  f.SetDecoderPath(TDecoderPath::Exact);
+  EXPECT_NE(f.MemoBytes().find("--- 5.2 s of audio lost ---\r\n"), std::string::npos) << f.MemoBytes();
+}
+
+// Any write to the store fails (a file size limit of one byte, as a full
+// disk would): the window says so once, with the reason, and counts.
+TEST(MainWindow, AStoreThatCannotBeWrittenIsShownOnceAndCounted)
+{
+  std::vector<QString> shown;
+  TAppFixture app({}, nullptr, [&](TForm1Options& o) {
+    o.ShowStoreTrouble = [&](QWidget*, const QString& text) { shown.push_back(text); };
+  });
+  TForm1& f = app.Form1();
+  std::vector<int64_t> storeIds;
+  struct sigaction ignore {}, saved{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &saved), 0);
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit tiny = old;
+  tiny.rlim_cur = 1;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  FeedTwice(app, "ZCZC KA03\nBUOY OFF STATION\nNNNN\n", 2, 20.0);
+  setrlimit(RLIMIT_FSIZE, &old);
+  sigaction(SIGXFSZ, &saved, nullptr);
+
+  EXPECT_EQ(f.StoreFailures(), 2);
+  ASSERT_TRUE(test::PumpUntil([&] { return !shown.empty(); }, 2000));
+  test::PumpUntil([] { return false; }, 100);
+  ASSERT_EQ(shown.size(), 1u) << "said once while the trouble lasts";
+  EXPECT_TRUE(shown[0].contains(QStringLiteral("KA03"))) << Utf8(shown[0]);
+  EXPECT_TRUE(shown[0].contains(QStringLiteral("disk I/O error")) || shown[0].contains(QStringLiteral("full")))
+      << Utf8(shown[0]);
+  std::vector<msg::TMessage> kept;
+  EXPECT_EQ(StoredCopies(app, "KA03", kept), 0u) << "nothing is stored that was not";
 }
 
 }  // namespace
