@@ -18,7 +18,8 @@ void ProcessChannel(TReceiver& rx, int ch)
 
 void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block)
 {
-  for (int c = 0; c < ChannelCount; ++c) {
+  // Only the channels that are demodulated are taken out of the block.
+  for (int c = 0; c < ActiveChannels; ++c) {
     auto& work = rx.Channels[c].WorkBuf;
     for (int j = 0; j < FramesPerBlock; ++j) work[j] = static_cast<double>(block[2 * j + c]);
   }

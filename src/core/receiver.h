@@ -9,7 +9,8 @@
 namespace brontel {
 
 // Runs one block of FramesPerBlock interleaved 16-bit stereo frames (left
-// first) through the chain: split, channel 0's front end and decoder, then the
+// first) through the chain: split (the demodulated channels only), channel 0's
+// front end and decoder, then the
 // robust path (when started) on the left channel, the eye pattern and,
 // while DispSpectrum is on, the spectrum.
 void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block);

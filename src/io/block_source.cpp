@@ -23,11 +23,12 @@ const std::string StandardInput = "standard input";
 // stereo block, a mono channel copied to both sides, the rest zero.
 void SpreadToStereo(const short* in, long frames, int channels, TBlock& block)
 {
-  block.fill(0);
-  for (long j = 0; j < frames; ++j) {
-    block[2 * j] = in[j * channels];
-    block[2 * j + 1] = in[j * channels + (channels == 2 ? 1 : 0)];
+  if (channels == 2) {
+    std::copy(in, in + 2 * frames, block.begin());
+  } else {
+    for (long j = 0; j < frames; ++j) block[2 * j] = block[2 * j + 1] = in[j];
   }
+  std::fill(block.begin() + 2 * frames, block.end(), int16_t{0});
 }
 
 // What every file source knows of its file: the name for messages, the
@@ -136,6 +137,13 @@ public:
         Guard.Clean(FloatScratch.data(), static_cast<std::size_t>(got * In.Channels));
         src_float_to_short_array(FloatScratch.data(), Scratch.data(), static_cast<int>(got * In.Channels));
       }
+    } else if (In.Channels == 2) {
+      // Stereo 16-bit frames are the block's own layout: read in place.
+      got = sf_readf_short(In.File, block.data(), FramesPerBlock);
+      Done = In.Ended(got, FramesPerBlock, Err);
+      if (got <= 0) return false;
+      std::fill(block.begin() + 2 * got, block.end(), int16_t{0});
+      return true;
     } else {
       got = sf_readf_short(In.File, Scratch.data(), FramesPerBlock);
     }
