@@ -46,8 +46,8 @@ TEST(Positions, FoundInWarnings)
       {"not positions: times, serials, frequencies, distances",
        "ZCZC FA10\n061200 UTC MAR 25\nNAVWARN 123/25 FA10-977/20 ON 518 KHZ 4209.5 KHZ\nWITHIN 2 NM ETA 2300 10 NOV",
        {}},
-      {"out of range", "34-60N 139-02E 95-00N 139-02E 34-10N 181-00E 3410N 13960E", {}},
-      {"a latitude alone or glued to letters", "34-10N ONLY. X34-10N 139-02E 34-10NM 139-02E", {}},
+      {"out of range", "34-60N 139-02E 95-00N 139-02E 34-10N 181-00E 3410N 13960E 34-015N 139-02E", {}},
+      {"a latitude alone or glued to letters", "34-10N ONLY. X34-10N 139-02E 34-10NM 139-02E 34-10N 139-02EAST", {}},
       {"erasure in a position", "34-1*N 139-02E", {}},
   };
   for (const TCase& c : cases) {

@@ -42,6 +42,8 @@ TEST(Selection, StationsKSubjectsMandatoryOnly)
       {"KE**", false},
   };
   for (const TCase& c : cases) EXPECT_EQ(IsSelected(sel, Message(c.Id)), c.Selected) << c.Id;
+  sel.Subjects.reset();  // a selection made without the parser still keeps A, B, D and L
+  for (const TCase& c : cases) EXPECT_EQ(IsSelected(sel, Message(c.Id)), c.Selected) << c.Id;
   msg::TMessage fragment;  // text without a header
   EXPECT_TRUE(IsSelected(sel, fragment));
   for (const char* id : {"XA01", "KE01", "QZ12"}) EXPECT_TRUE(IsSelected(TSelection::All(), Message(id))) << id;

@@ -116,7 +116,7 @@ TEST(StationNames, TheScheduleDecidesBetweenNearStations)
   };
   // Alpha and Bravo 170 km apart with different slots, Bravo a little
   // nearer the listener; Charlie far off, in its slot at 01:00.
-  const std::vector<TStation> stations = {station("Alpha", 40, 10, 3, {20, 260}),
+  const std::vector<TStation> stations = {station("Alpha", 40, 10, 3, {20, 260, 390}),
                                           station("Bravo", 40, 12, 3, {150, 390}),
                                           station("Charlie", 40, 40, 3, {60})};
   const TStationResolver byPosition(stations, {TLatLon{40, 11.1}, 0});
@@ -132,6 +132,7 @@ TEST(StationNames, TheScheduleDecidesBetweenNearStations)
       {2, 40, "Bravo", "P"},        // Bravo's slot has ended: nearest; by NAVAREA alone unknown
       {1, 2, "Bravo", "Charlie"},   // Charlie is in its slot but not near
       {23, 55, "Bravo", "P"},
+      {6, 35, "Bravo", "P"},        // both in their slots: the schedule cannot tell
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::to_string(c.Hh) + ":" + std::to_string(c.Mm));
