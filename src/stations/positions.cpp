@@ -181,7 +181,7 @@ bool WordStart(const std::string& s, std::size_t p)
   if (p == 0) return true;
   const char b = s[p - 1];
   if (IsDigit(b) || IsLetter(b)) return false;
-  return !(b == '.' && p >= 2 && IsDigit(s[p - 2]));  // not inside a decimal number
+  return !((b == '.' || b == '-') && p >= 2 && IsDigit(s[p - 2]));  // not inside 12.34 or 12-34
 }
 
 }  // namespace
