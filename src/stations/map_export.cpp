@@ -82,7 +82,7 @@ std::string Gpx(const std::vector<TMapItem>& items)
     for (std::size_t k = 0; k < item.Points.size(); ++k) {
       const TLatLon& p = item.Points[k];
       std::string name = item.Id.empty() ? std::string("message") : item.Id;
-      if (k > 0) name += "/" + std::to_string(k + 1);
+      if (k > 0) name.append("/").append(std::to_string(k + 1));
       out += " <wpt lat=\"" + Degrees(p.Lat) + "\" lon=\"" + Degrees(p.Lon) + "\">\n";
       if (const std::string time = msg::IsoTime(item.Start); time != "?") out += "  <time>" + time + "</time>\n";
       out += "  <name>" + XmlText(name) + "</name>\n";
