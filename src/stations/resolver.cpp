@@ -81,8 +81,9 @@ const TStation* TStationResolver::Find(char b1, double frequencyKhz, double utc)
       const double d = DistanceKm(*Listener.Position, *s->Position);
       if (d < nearest) nearest = d, first = s;
     }
-    if (first && nearest > MaxRangeKm) return nullptr;
-    if (first) {
+    const bool unplaced = std::any_of(candidates.begin(), candidates.end(), [](const TStation* s) { return !s->Position; });
+    if (first && nearest > MaxRangeKm && !unplaced) return nullptr;
+    if (first && (!unplaced || nearest <= SureRangeKm)) {
       std::vector<const TStation*> near;
       for (const TStation* s : candidates)
         if (s->Position && DistanceKm(*Listener.Position, *s->Position) <= nearest + NearMarginKm) near.push_back(s);
@@ -90,7 +91,8 @@ const TStation* TStationResolver::Find(char b1, double frequencyKhz, double utc)
       const TStation* scheduled = BySchedule(near, utc);
       return scheduled ? scheduled : first;
     }
-    // No station with this letter has a known position: fall back on the NAVAREA.
+    // No station with this letter has a known position, or one without may be
+    // nearer than the nearest that has: fall back on the NAVAREA.
   }
 
   std::vector<const TStation*> pool;

@@ -36,6 +36,11 @@ public:
   // whose nearest station is farther off is more likely one missing from the
   // list, and stays a letter.
   static constexpr double MaxRangeKm = 3000.0;
+  // When a station with the letter has no known site it may be the one
+  // heard, so the nearest station whose site is known is taken only when it
+  // is at most this far off (about the 400 NM of a NAVTEX service area);
+  // farther off the position cannot tell and the NAVAREA, if given, decides.
+  static constexpr double SureRangeKm = 750.0;
   // A message starts in a station's slot when it starts less than this long
   // after one of the station's transmission times.
   static constexpr int SlotMinutes = 10;

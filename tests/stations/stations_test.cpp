@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,42 @@ TEST(StationNames, TheScheduleDecidesBetweenNearStations)
     SCOPED_TRACE(std::to_string(c.Hh) + ":" + std::to_string(c.Mm));
     EXPECT_EQ(byPosition.Name('P', 518, At(c.Hh, c.Mm)), c.Position);
     EXPECT_EQ(byArea.Name('P', 518, At(c.Hh, c.Mm)), c.Area);
+  }
+}
+
+TEST(StationNames, AStationWithoutASiteKeepsAFarOneFromTakingItsLetter)
+{
+  auto station = [](const char* name, std::optional<TLatLon> at, int navarea) {
+    TStation s;
+    s.Letter = 'T';
+    s.Name = name;
+    s.NavArea = navarea;
+    s.FrequencyKhz = 518;
+    s.Position = at;
+    return s;
+  };
+  const TStation placed = station("Oostende", TLatLon{51.2, 2.8}, 1);
+  const TStation unplaced = station("Cagliari", std::nullopt, 3);
+  struct TCase {
+    TListener Listener;
+    bool WithUnplaced;
+    const char* Expected;
+  };
+  const std::vector<TCase> cases = {
+      {{TLatLon{51.0, 2.0}, 0}, true, "Oostende"},   // 60 km off
+      {{TLatLon{45.0, 2.8}, 0}, true, "Oostende"},   // 690 km: still sure
+      {{TLatLon{44.2, 2.8}, 0}, true, "T"},          // 780 km: the unplaced one may be nearer
+      {{TLatLon{39.2, 9.1}, 0}, true, "T"},          // off Sardinia
+      {{TLatLon{39.2, 9.1}, 3}, true, "Cagliari"},   // the NAVAREA decides
+      {{TLatLon{39.2, 9.1}, 0}, false, "Oostende"},  // no other station: the nearest, within 3000 km
+      {{std::nullopt, 3}, true, "Cagliari"},
+      {{std::nullopt, 1}, true, "Oostende"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Expected) + (c.WithUnplaced ? " with" : " without") + " the unplaced station");
+    std::vector<TStation> stations = {placed};
+    if (c.WithUnplaced) stations.push_back(unplaced);
+    EXPECT_EQ(TStationResolver(stations, c.Listener).Name('T', 518, At(12, 0)), c.Expected);
   }
 }
 
