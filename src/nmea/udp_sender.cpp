@@ -13,7 +13,7 @@ bool SplitUdpDestination(std::string_view destination, std::string& host, std::s
 {
   const std::size_t colon = destination.rfind(':');
   if (colon == std::string_view::npos || colon == 0) {
-    error = std::string(destination);
+    error = destination.empty() ? std::string("an empty destination") : std::string(destination);
     error += " is not HOST:PORT";
     return false;
   }
