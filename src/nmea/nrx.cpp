@@ -115,21 +115,17 @@ std::vector<std::string> NrxSentences(const TNrxMessage& message, int sequential
   };
   const std::string later = ",,,,,,,,,";  // fields 4 to 12 after the first sentence
 
-  auto split = [&](std::size_t firstHead) {
-    std::vector<std::pair<std::size_t, std::size_t>> spans;  // [first, last) of chars per sentence
-    std::size_t i = 0;
-    do {
-      const std::size_t head = spans.empty() ? firstHead : start(1, 1).size() + later.size();
-      const std::size_t room = MaxSentence - Framing - head;
-      std::size_t used = 0, j = i;
-      while (j < chars.size() && used + chars[j].size() <= room) used += chars[j++].size();
-      spans.emplace_back(i, j);
-      i = j;
-    } while (i < chars.size() && static_cast<int>(spans.size()) < MaxSentences);
-    return spans;
-  };
-
-  auto spans = split(start(1, 1).size() + details(chars.size()).size());
+  std::vector<std::pair<std::size_t, std::size_t>> spans;  // [first, last) of chars per sentence
+  const std::size_t firstHead = start(1, 1).size() + details(chars.size()).size();
+  std::size_t i = 0;
+  do {
+    const std::size_t head = spans.empty() ? firstHead : start(1, 1).size() + later.size();
+    const std::size_t room = MaxSentence - Framing - head;
+    std::size_t used = 0, j = i;
+    while (j < chars.size() && used + chars[j].size() <= room) used += chars[j++].size();
+    spans.emplace_back(i, j);
+    i = j;
+  } while (i < chars.size() && static_cast<int>(spans.size()) < MaxSentences);
   const std::size_t sent = spans.back().second;
   if (cut) *cut = sent < chars.size();
   // A cut text has fewer characters: its total is no longer, so the first

@@ -160,6 +160,17 @@ TEST(Nrx, LongTextWithReservedCharactersSurvivesTheSplit)
     text += Unescape(f[13]);
   }
   EXPECT_EQ(text, m.Text);
+
+  // Past 999 sentences the text is cut, said, and the total is what was sent.
+  TNrxMessage huge;
+  huge.Text = std::string(60000, 'X');
+  bool cut = false;
+  const auto all = NrxSentences(huge, 0, &cut);
+  EXPECT_TRUE(cut);
+  ASSERT_EQ(all.size(), 999u);
+  std::size_t carried = 0;
+  for (const auto& sentence : all) carried += Fields(sentence)[13].size();
+  EXPECT_EQ(Fields(all[0])[10], std::to_string(carried));
 }
 
 TEST(Nrx, SentencesArriveOverUdp)
