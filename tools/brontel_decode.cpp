@@ -654,7 +654,8 @@ int Decode(const TDecodeOptions& opt)
     failures += run->StoreFailures();
   }
   if (nmea.Failures() > 0) {
-    std::fprintf(stderr, "brontel-decode: NRX sentences not sent whole for %d message(s) to %s\n", nmea.Failures(), opt.NmeaUdp.c_str());
+    std::fprintf(stderr, "brontel-decode: NRX sentences not sent whole for %d message(s) to %s\n", nmea.Failures(),
+                 opt.NmeaUdp.c_str());
     failures += nmea.Failures();
   }
   out.Flush();

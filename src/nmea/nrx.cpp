@@ -108,7 +108,8 @@ std::vector<std::string> NrxSentences(const TNrxMessage& message, int sequential
   auto details = [&](std::size_t total) {
     std::string d = WellFormedCode(message.Id) ? message.Id : std::string();
     d += ',';
-    if (message.FrequencyIndex >= 0 && message.FrequencyIndex <= 9) d += static_cast<char>('0' + message.FrequencyIndex);
+    const int index = message.FrequencyIndex;
+    if (index >= 0 && index <= 9) d += static_cast<char>('0' + index);
     d += ',' + TimeFields(message.ReceivedUtc) + ',' + std::to_string(total) + ',' +
          std::to_string(std::max(0, message.BadCharacters)) + ',' + (message.Valid ? 'A' : 'V') + ',';
     return d;

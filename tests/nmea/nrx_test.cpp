@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cmath>
 #include <limits>
 #include <sstream>
+#include <tuple>
 
 #include "nmea/nrx.h"
 #include "nmea/nrx_out.h"
@@ -91,11 +91,13 @@ std::string ReadNrx(const std::vector<std::string>& lines, TNrxRead& out)
       if (!Digits(f[5], 1)) return at + "frequency index";
       if (!(f[6] + f[7] + f[8] + f[9]).empty()) {
         const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        if (!Digits(f[6].substr(0, 6), 6) || f[6].size() != 9 || f[6][6] != '.' || !Digits(f[6].substr(7), 2) ||
-            std::stoi(f[6].substr(0, 2)) > 23 || std::stoi(f[6].substr(2, 2)) > 59 || std::stoi(f[6].substr(4, 2)) > 59 ||
-            !Digits(f[7], 2) || !Digits(f[8], 2) || !Digits(f[9], 4) || std::stoi(f[8]) < 1 || std::stoi(f[8]) > 12 ||
-            std::stoi(f[7]) < 1 || std::stoi(f[7]) > days[std::stoi(f[8]) - 1] + (std::stoi(f[8]) == 2 && std::stoi(f[9]) % 4 == 0))
-          return at + "time or date";
+        const auto num = [](const std::string& t, std::size_t at, std::size_t n) { return std::stoi(t.substr(at, n)); };
+        if (f[6].size() != 9 || !Digits(f[6].substr(0, 6), 6) || f[6][6] != '.' || !Digits(f[6].substr(7), 2) ||
+            num(f[6], 0, 2) > 23 || num(f[6], 2, 2) > 59 || num(f[6], 4, 2) > 59)
+          return at + "time";
+        if (!Digits(f[7], 2) || !Digits(f[8], 2) || !Digits(f[9], 4)) return at + "date";
+        const int day = num(f[7], 0, 2), month = num(f[8], 0, 2), leap = month == 2 && num(f[9], 0, 4) % 4 == 0;
+        if (month < 1 || month > 12 || day < 1 || day > days[month - 1] + leap) return at + "date";
       }
       if (f[10].empty() || !Digits(f[10], f[10].size()) || f[11].empty() || !Digits(f[11], f[11].size()) ||
           (f[12] != "A" && f[12] != "V"))
@@ -110,7 +112,8 @@ std::string ReadNrx(const std::vector<std::string>& lines, TNrxRead& out)
     out.Text += part;
   }
   if (out.First.empty()) return "no sentence";
-  if (std::stoi(out.First[10]) != out.Characters) return "total " + out.First[10] + " for " + std::to_string(out.Characters);
+  if (std::stoi(out.First[10]) != out.Characters)
+    return "total " + out.First[10] + " for " + std::to_string(out.Characters);
   return {};
 }
 
@@ -220,7 +223,8 @@ TEST(Nrx, MessagesReadBackFieldByField)
       {"received at 23:59:59.996", "EA01", true, msg::TService::English, 1798761599.996, 0.0, -1,
        "GALE WARNING\n", 12, 0, 0.0, {"EA01", "2", "000000.00", "01", "01", "2027", "14", "0", "A"}},
       {"header errors and losses", "EA12", false, msg::TService::English, 1814356859.994, 4209.5, -1,
-       "WRECK IN P*SITION 50-10N 001-20\n", 31, 3, 0.13, {"EA12", "3", "120059.99", "30", "06", "2027", "33", "4", "V"}},
+       "WRECK IN P*SITION 50-10N 001-20\n", 31, 3, 0.13,
+       {"EA12", "3", "120059.99", "30", "06", "2027", "33", "4", "V"}},
       {"Japanese", "JA05", true, msg::TService::Japanese, 1796640125.5, 0.0, -1, japanese + "\n", 34, 0, 0.0,
        {"JA05", "0", "104205.50", "07", "12", "2026", "36", "0", "A"}},
       {"long", "NA10", true, msg::TService::English, 1796640125.5, 490.0, -1, longText, 450, 10, 0.039,
@@ -231,24 +235,17 @@ TEST(Nrx, MessagesReadBackFieldByField)
   ASSERT_TRUE(plotter.Ok());
   TNrxSender tx;
   std::string error;
-  EXPECT_TRUE(tx.Send(msg::TMessage{}, 518.0, error)) << "nothing to do before Open";
   ASSERT_TRUE(tx.Open(plotter.Address(), error)) << error;
   msg::TMessage skipped;
   skipped.Id = "ZZ99";
-  skipped.Repeat = true;
+  skipped.HasHeader = skipped.Repeat = true;
   EXPECT_TRUE(tx.Send(skipped, 518.0, error)) << "a repeat is not sent";
   for (std::size_t k = 0; k < cases.size(); ++k) {
     const TCase& c = cases[k];
     msg::TMessage m;
-    m.Id = c.Id;
     m.HasHeader = true;
-    m.HeaderOk = c.HeaderOk;
-    m.Service = c.Service;
-    m.End = c.End;
-    m.Text = c.Text;
-    m.Chars = c.Chars;
-    m.Lost = c.Lost;
-    m.Cer = c.Cer;
+    std::tie(m.Id, m.HeaderOk, m.Service, m.End, m.Text) = std::tie(c.Id, c.HeaderOk, c.Service, c.End, c.Text);
+    std::tie(m.Chars, m.Lost, m.Cer) = std::tie(c.Chars, c.Lost, c.Cer);
     tx.ForceFrequencyIndex(c.Forced);
     ASSERT_TRUE(tx.Send(m, c.Khz, error)) << error;
 
@@ -257,7 +254,7 @@ TEST(Nrx, MessagesReadBackFieldByField)
       lines.push_back(plotter.Receive());
     TNrxRead read;
     ASSERT_EQ(ReadNrx(lines, read), "") << c.What << "\n" << lines.back();
-    EXPECT_EQ(read.First[3], (k < 10 ? "0" : "") + std::to_string(k)) << c.What;
+    EXPECT_EQ(read.First[3], "0" + std::to_string(k)) << "one number per message sent: " << c.What;
     EXPECT_EQ(std::vector<std::string>(read.First.begin() + 4, read.First.begin() + 13), c.Want) << c.What;
     std::string crlf;
     for (const char ch : c.Text) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
@@ -279,21 +276,14 @@ TEST(Nrx, BadCharactersAndStatusFollowTheErrorEstimate)
     bool Valid;
   };
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (const TCase& c : std::vector<TCase>{{true, 100, 0, 0.0, 0, true},
-                                           {true, 1000, 0, 0.0399, 40, true},
-                                           {true, 100, 0, 0.04, 4, false},
-                                           {true, 30, 3, 0.13, 4, false},
-                                           {false, 100, 0, 0.0, 0, false},
-                                           {true, 10, 90, 0.9, 90, false},
+  for (const TCase& c : std::vector<TCase>{{true, 100, 0, 0.0, 0, true}, {true, 1000, 0, 0.0399, 40, true},
+                                           {true, 100, 0, 0.04, 4, false}, {true, 30, 3, 0.13, 4, false},
+                                           {false, 100, 0, 0.0, 0, false}, {true, 10, 90, 0.9, 90, false},
                                            {true, 10, 0, nan, 10, false}}) {
     msg::TMessage m;
-    m.HeaderOk = c.HeaderOk;
-    m.Chars = c.Chars;
-    m.Lost = c.Lost;
-    m.Cer = c.Cer;
+    std::tie(m.HeaderOk, m.Chars, m.Lost, m.Cer) = std::tuple(c.HeaderOk, c.Chars, c.Lost, c.Cer);
     const TNrxMessage n = ToNrx(m, 2);
-    EXPECT_EQ(n.BadCharacters, c.Bad) << c.Cer;
-    EXPECT_EQ(n.Valid, c.Valid) << c.Cer;
+    EXPECT_EQ(std::pair(n.BadCharacters, n.Valid), std::pair(c.Bad, c.Valid)) << c.Cer;
   }
 }
 
