@@ -27,8 +27,7 @@
 #endif
 #include "messages/format.h"
 #include "messages/reception.h"
-#include "nmea/nrx.h"
-#include "nmea/udp_sender.h"
+#include "nmea/nrx_out.h"
 #include "session/receiver_session.h"
 #include "tool_support.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
@@ -64,6 +63,7 @@ struct TDecodeOptions {
   std::string Output;       // write the text or messages to this file (appended)
   std::string NmeaUdp;      // send NRX sentences to HOST:PORT
   std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (NRX)
+  int NrxFrequencyIndex = -1;  // sent instead of the one the frequency gives (negative: none)
   TRawFormat Raw;           // the format of raw input
   bool RawFile = false;     // FILE is raw samples too (any --raw-* option given)
   bool Live = false;        // record from the sound server instead of reading FILE
@@ -205,13 +205,25 @@ std::optional<int> ParseOptions(int argc, char** argv, TDecodeOptions& o)
       ->type_name("FILE");
   app.add_option("--nmea-udp", o.NmeaUdp,
                  "send every new message as NMEA 0183 NRX sentences in UDP\n"
-                 "datagrams to HOST:PORT (chart plotters, navigation programs)")
-      ->type_name("HOST:PORT");
+                 "datagrams to HOST:PORT (chart plotters, navigation programs;\n"
+                 "a broadcast address reaches every one on the network)")
+      ->type_name("HOST:PORT")
+      ->check(CLI::Validator(
+          [](std::string& destination) -> std::string {
+            std::string host, port, error;
+            return SplitUdpDestination(destination, host, port, error) ? "" : error;
+          },
+          ""));
   AddNumberPair(app, "--frequency", o.FrequencyKhz, 10.0, 30000.0,
                 "the receiver's frequency in kHz (490, 518 or 4209.5; L,R with\n"
                 "--channel both), reported in NRX sentences (default 518 for\n"
                 "English, none for Japanese)")
       ->type_name("KHZ[,KHZ]");
+  app.add_option("--nrx-frequency-index", o.NrxFrequencyIndex,
+                 "the frequency index NRX sentences carry, 0 to 9, instead of the\n"
+                 "one --frequency gives (0 for 424 kHz, which has no index)")
+      ->type_name("N")
+      ->check(CLI::Range(0, 9));
   app.add_option("--snapshot", o.SnapshotDir,
                  "also run the displays and after the last block write them as\n"
                  "DIR/spectrum.png (spectrum and waterfall, 256x145) and\n"
@@ -438,54 +450,10 @@ int Fail(const std::string& message)
   return ExitFailure;
 }
 
-// The NRX frequency of a receiver tuned to `khz` (0: not given).
-TNrxFrequency NrxFrequency(double khz, bool english)
-{
-  if (khz == 0.0) return english ? TNrxFrequency::Khz518 : TNrxFrequency::NotOverTheAir;
-  if (std::abs(khz - 490.0) < 1.0) return TNrxFrequency::Khz490;
-  if (std::abs(khz - 518.0) < 1.0) return TNrxFrequency::Khz518;
-  if (std::abs(khz - 4209.5) < 1.0) return TNrxFrequency::Khz4209;
-  return TNrxFrequency::NotOverTheAir;
-}
-
-// Where every new message goes besides the printout: NRX sentences to a
-// chart plotter.
-class TNmeaOut {
-public:
-  bool Open(const std::string& destination, std::string& error)
-  {
-    return destination.empty() || (Active = Udp.Open(destination, error));
-  }
-  void Send(const msg::TMessage& m, TNrxFrequency frequency)
-  {
-    if (!Active || m.Repeat || !m.HasHeader) return;
-    TNrxMessage nrx;
-    nrx.Id = m.Id;
-    nrx.Frequency = frequency;
-    nrx.ReceivedUtc = m.End;
-    for (const char c : m.Text) {  // lines as sent: CR LF
-      if (c == '\n') nrx.Text.push_back('\r');
-      nrx.Text.push_back(c);
-    }
-    nrx.BadCharacters = m.Erasures + m.Suspicious;
-    std::string error;
-    for (const std::string& sentence : NrxSentences(nrx, Sequence++))
-      if (!Udp.Send(sentence + "\r\n", error)) {
-        std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
-        return;
-      }
-  }
-
-private:
-  TUdpSender Udp;
-  bool Active = false;
-  int Sequence = 0;
-};
-
 // One receiver on one channel of the input, with what it prints and stores.
 class TChannelRun {
 public:
-  TChannelRun(const TDecodeOptions& opt, int channel, TOutput& out, TNmeaOut& nmea, TTextRenderer* labels)
+  TChannelRun(const TDecodeOptions& opt, int channel, TOutput& out, TNrxSender& nmea, TTextRenderer* labels)
       : Opt(opt), Channel(channel), Nmea(nmea),
         Who(opt.Channels == TChannels::Both ? (channel == 0 ? "L: " : "R: ") : ""),
         Printer(out, opt.Encoding, Who), Session(SessionOptions(opt, channel, labels))
@@ -514,7 +482,8 @@ public:
     Messages = msg::TMessageReception::Open(std::move(m), error);
     if (!Messages) return false;
     Messages->OnMessage = [this](const msg::TMessage& message) {
-      Nmea.Send(message, NrxFrequency(FrequencyKhz, message.Service == msg::TService::English));
+      std::string error;
+      if (!Nmea.Send(message, FrequencyKhz, error)) std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
     };
     if (print == msg::TPrint::None) Messages->Forward(&Printer);
     Session.SetSink(&Messages->Sink());
@@ -588,7 +557,7 @@ private:
 
   const TDecodeOptions& Opt;
   const int Channel;
-  TNmeaOut& Nmea;
+  TNrxSender& Nmea;
   const std::string Who;
   TLinePrinter Printer;
   TReceiverSession Session;
@@ -630,8 +599,9 @@ int Decode(const TDecodeOptions& opt)
 
   TOutput out;
   if (!out.Open(opt.Output, error)) return Fail(error);
-  TNmeaOut nmea;
-  if (!nmea.Open(opt.NmeaUdp, error)) return Fail(error);
+  TNrxSender nmea;
+  if (!opt.NmeaUdp.empty() && !nmea.Open(opt.NmeaUdp, error)) return Fail(error);
+  nmea.ForceFrequencyIndex(opt.NrxFrequencyIndex);
 
   // --snapshot: the displays run on every block of the decoded channel (the
   // receiver stays display-free without it).
@@ -682,6 +652,11 @@ int Decode(const TDecodeOptions& opt)
   for (auto& run : runs) {
     run->Finish(static_cast<double>(index) * 0.1);
     failures += run->StoreFailures();
+  }
+  if (nmea.Failures() > 0) {
+    std::fprintf(stderr, "brontel-decode: NRX sentences not sent whole for %d message(s) to %s\n", nmea.Failures(),
+                 opt.NmeaUdp.c_str());
+    failures += nmea.Failures();
   }
   out.Flush();
   if (!out.Ok()) return Fail(out.Error());
