@@ -69,6 +69,11 @@ if(TARGET brontel)
           FILES_MATCHING PATTERN "brontel.png")
 endif()
 
+# The NAVTEX station list, where the programs look for it (share/brontel
+# beside their bin directory).
+install(FILES ${PROJECT_SOURCE_DIR}/data/navtex-stations.csv
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/brontel COMPONENT ${BRONTEL_INSTALL_COMPONENT})
+
 # share/doc/brontel: the README (with the screenshot it shows), the licence,
 # and the copyright file and changelog Debian expects there.
 configure_file(${PROJECT_SOURCE_DIR}/data/changelog ${PROJECT_BINARY_DIR}/doc/changelog COPYONLY)

@@ -13,7 +13,9 @@ PACKAGES=(
   fonts-liberation fonts-noto-cjk fonts-ipafont-gothic
   desktop-file-utils file dpkg-dev man-db libx11-dev
   xvfb xauth
+  libxml2-utils
   pulseaudio pulseaudio-utils
+  libpq-dev postgresql libmosquitto-dev mosquitto
 )
 
 missing=()

@@ -34,7 +34,7 @@ ctest --test-dir build/sanitize --output-on-failure -j"$(nproc)" --timeout 600
 if command -v clang++ >/dev/null 2>&1; then
   CXX=clang++ cmake -S tests/fuzz -B build/fuzz >/dev/null
   cmake --build build/fuzz -j"$(nproc)"
-  for target in bit_decoder soft_decoder file_reader settings; do
+  for target in bit_decoder soft_decoder file_reader settings message_text; do
     mkdir -p "build/fuzz/corpus/$target"
     echo "fuzzing $target for ${FUZZ_SECONDS:-20} s"
     "build/fuzz/fuzz_$target" -max_total_time="${FUZZ_SECONDS:-20}" -timeout=10 -print_final_stats=1 -artifact_prefix=build/fuzz/ \

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "messages/format.h"
+#include "nmea/udp_sender.h"
 #include "tool_support.h"
 
 namespace brontel::decode {
@@ -105,6 +106,11 @@ void AddReceiverOptions(CLI::App& app, TDecodeOptions& o)
                 "--channel both), reported in NRX sentences (default 518 for\n"
                 "English, none for Japanese)")
       ->type_name("KHZ[,KHZ]");
+  app.add_option("--nrx-frequency-index", o.NrxFrequencyIndex,
+                 "the frequency index NRX sentences carry, 0 to 9, instead of the\n"
+                 "one --frequency gives (0 for 424 kHz, which has no index)")
+      ->type_name("N")
+      ->check(CLI::Range(0, 9));
 }
 
 void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
@@ -151,9 +157,16 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
       ->check(NotEmpty("a file name"));
   app.add_option("--nmea-udp", o.NmeaUdp,
                  "send every new message as NMEA 0183 NRX sentences in UDP\n"
-                 "datagrams to HOST:PORT (chart plotters, navigation programs)")
+                 "datagrams to HOST:PORT (chart plotters, navigation programs;\n"
+                 "a broadcast address reaches every one on the network)")
       ->type_name("HOST:PORT")
-      ->check(NotEmpty("HOST:PORT"));
+      ->check(NotEmpty("HOST:PORT"))
+      ->check(CLI::Validator(
+          [](std::string& destination) -> std::string {
+            std::string host, port, error;
+            return SplitUdpDestination(destination, host, port, error) ? "" : error;
+          },
+          ""));
   app.add_option("--snapshot", o.SnapshotDir,
                  "also run the displays and after the last block write them as\n"
                  "DIR/spectrum.png (spectrum and waterfall, 256x145) and\n"

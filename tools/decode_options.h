@@ -30,6 +30,7 @@ struct TDecodeOptions {
   std::string Output;       // write the text or messages to this file (appended)
   std::string NmeaUdp;      // send NRX sentences to HOST:PORT
   std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (NRX)
+  int NrxFrequencyIndex = -1;  // sent instead of the one the frequency gives (negative: none)
   TRawFormat Raw;           // the format of raw input
   bool RawFile = false;     // FILE is raw samples too (any --raw-* option given)
   bool Live = false;        // record from the sound server instead of reading FILE

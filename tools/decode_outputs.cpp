@@ -138,43 +138,10 @@ void TStoreTrouble::MessageDone(const TMessageEvent& e)
 
 // --- NRX ------------------------------------------------------------------------
 
-bool TNmeaSender::Open(const std::string& destination, std::string& error)
-{
-  return destination.empty() || (Sending = Udp.Open(destination, error));
-}
-
-void TNmeaSender::Send(const msg::TMessage& m, TNrxFrequency frequency)
-{
-  if (!Sending || m.Repeat || !m.HasHeader) return;
-  TNrxMessage nrx;
-  nrx.Id = m.Id;
-  nrx.Frequency = frequency;
-  nrx.ReceivedUtc = m.End;
-  for (const char c : m.Text) {  // lines as sent: CR LF
-    if (c == '\n') nrx.Text.push_back('\r');
-    nrx.Text.push_back(c);
-  }
-  nrx.BadCharacters = m.Erasures + m.Suspicious;
-  std::string error;
-  for (const std::string& sentence : NrxSentences(nrx, Sequence++))
-    if (!Udp.Send(sentence + "\r\n", error)) {
-      std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
-      return;
-    }
-}
-
-TNrxFrequency NrxFrequency(double khz, bool english)
-{
-  if (khz == 0.0) return english ? TNrxFrequency::Khz518 : TNrxFrequency::NotOverTheAir;
-  if (std::abs(khz - 490.0) < 1.0) return TNrxFrequency::Khz490;
-  if (std::abs(khz - 518.0) < 1.0) return TNrxFrequency::Khz518;
-  if (std::abs(khz - 4209.5) < 1.0) return TNrxFrequency::Khz4209;
-  return TNrxFrequency::NotOverTheAir;
-}
-
 void TNmeaListener::MessageDone(const TMessageEvent& e)
 {
-  Sender.Send(e.Message, NrxFrequency(Khz, e.Message.Service == msg::TService::English));
+  std::string error;
+  if (!Sender.Send(e.Message, Khz, error)) std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
 }
 
 }  // namespace brontel::decode

@@ -8,8 +8,7 @@
 #include <string_view>
 
 #include "decode_options.h"
-#include "nmea/nrx.h"
-#include "nmea/udp_sender.h"
+#include "nmea/nrx_out.h"
 #include "session/receiver_session.h"
 
 namespace brontel::decode {
@@ -104,30 +103,15 @@ public:
   void MessageDone(const TMessageEvent& e) override;
 };
 
-// NRX sentences of every new message to a chart plotter over UDP.
-class TNmeaSender {
-public:
-  bool Open(const std::string& destination, std::string& error);
-  bool Active() const { return Sending; }
-  void Send(const msg::TMessage& m, TNrxFrequency frequency);
-
-private:
-  TUdpSender Udp;
-  bool Sending = false;
-  int Sequence = 0;
-};
-
-// The NRX frequency of a receiver tuned to `khz` (0: not given).
-TNrxFrequency NrxFrequency(double khz, bool english);
-
-// One channel's messages to the NRX sender (shared by both channels).
+// One channel's messages as NRX sentences to a chart plotter (the sender is
+// shared by both channels); a message not sent whole is said and counted.
 class TNmeaListener final : public TSessionListener {
 public:
-  TNmeaListener(TNmeaSender& sender, double frequencyKhz) : Sender(sender), Khz(frequencyKhz) {}
+  TNmeaListener(TNrxSender& sender, double frequencyKhz) : Sender(sender), Khz(frequencyKhz) {}
   void MessageDone(const TMessageEvent& e) override;
 
 private:
-  TNmeaSender& Sender;
+  TNrxSender& Sender;
   double Khz;
 };
 

@@ -155,7 +155,7 @@ public:
 
   // Starts message assembly, storing and the message outputs when asked
   // for; false with `error`.
-  bool StartMessages(const TMessageSetting& setting, TOutput& out, TNmeaSender& nmea, std::string& error)
+  bool StartMessages(const TMessageSetting& setting, TOutput& out, TNrxSender& nmea, std::string& error)
   {
     if (!Opt.WantsMessages()) return true;
     msg::TReceptionOptions m;
@@ -168,7 +168,7 @@ public:
     if (Opt.Messages || Opt.Json)
       Session.AddListener(std::make_unique<TMessagePrinter>(out, Opt.Json, Opt.Encoding == TEncoding::Utf8,
                                                             Opt.Channels == TChannels::Both));
-    if (nmea.Active()) Session.AddListener(std::make_unique<TNmeaListener>(nmea, FrequencyKhz()));
+    if (nmea.IsOpen()) Session.AddListener(std::make_unique<TNmeaListener>(nmea, FrequencyKhz()));
     return true;
   }
 
@@ -288,8 +288,9 @@ int Decode(const TDecodeOptions& opt)
 
   TOutput out;
   if (!out.Open(opt.Output, error)) return Fail(error);
-  TNmeaSender nmea;
-  if (!nmea.Open(opt.NmeaUdp, error)) return Fail(error);
+  TNrxSender nmea;
+  if (!opt.NmeaUdp.empty() && !nmea.Open(opt.NmeaUdp, error)) return Fail(error);
+  nmea.ForceFrequencyIndex(opt.NrxFrequencyIndex);
 
   // --snapshot: the displays run on every block of the decoded channel (the
   // receiver stays display-free without it).
@@ -321,6 +322,11 @@ int Decode(const TDecodeOptions& opt)
     failures += run->StoreFailures();
   }
   RemoveStopSignals();
+  if (nmea.Failures() > 0) {
+    std::fprintf(stderr, "brontel-decode: NRX sentences not sent whole for %d message(s) to %s\n", nmea.Failures(),
+                 opt.NmeaUdp.c_str());
+    failures += nmea.Failures();
+  }
   out.Flush();
   const std::string readError = in.Source->Error();
   if (!readError.empty()) std::fprintf(stderr, "brontel-decode: %s\n", readError.c_str());
@@ -329,8 +335,6 @@ int Decode(const TDecodeOptions& opt)
   if (!readError.empty() && blocks == 0) return ExitFailure;
   for (auto& run : runs)
     if (run->Displays() && !WriteSnapshot(*run->Displays(), opt.SnapshotDir)) return ExitFailure;
-  if (failures > 0)
-    std::fprintf(stderr, "brontel-decode: %d message%s could not be stored\n", failures, failures == 1 ? "" : "s");
   return readError.empty() && failures == 0 ? 0 : ExitFailure;
 }
 

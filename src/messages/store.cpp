@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +64,9 @@ constexpr std::array<const char*, StoreSchemaVersion> Migrations = {
     "ALTER TABLE messages ADD COLUMN channel TEXT NOT NULL DEFAULT 'left';"
     "ALTER TABLE copies ADD COLUMN channel TEXT NOT NULL DEFAULT 'left';",
 };
+
+// A lock another connection holds: the same statement may succeed later.
+bool IsBusy(int code) { return (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED; }
 
 std::string DbError(sqlite3* db, std::string_view what)
 {
@@ -354,6 +358,13 @@ std::unique_ptr<TMessageStore> TMessageStore::Open(const std::string& path, TMod
     sqlite3_close(db);
     return nullptr;
   }
+  // SQLite quietly opens a file it may not write read-only; a store opened
+  // to be written must say at once that it cannot be.
+  if (sqlite3_db_readonly(db, "main") == 1) {
+    error = path + " cannot be written (a read-only file, folder or file system): messages could not be stored";
+    sqlite3_close(db);
+    return nullptr;
+  }
   if (!Prepare(db, path, true, error)) {
     sqlite3_close(db);
     return nullptr;
@@ -374,10 +385,34 @@ std::unique_ptr<TMessageStore> TMessageStore::InMemory(std::string& error)
 
 TMessageStore::~TMessageStore() { sqlite3_close(Db); }
 
+void TMessageStore::SetBusyWait(double seconds)
+{
+  sqlite3_busy_timeout(Db, static_cast<int>(std::clamp(seconds, 0.0, 86400.0) * 1000.0));
+}
+
 bool TMessageStore::Add(const TMessage& copy, TMessage& shown, std::string& error)
 {
+  bool busy = false;
+  return Add(copy, shown, error, busy);
+}
+
+bool TMessageStore::Add(const TMessage& copy, TMessage& shown, std::string& error, bool& busy)
+{
   TTransaction tx(Db);
-  if (!tx.Begin(error)) return false;
+  busy = false;
+  TMessage result;
+  // The result code is read before the transaction rolls back.
+  const bool ok = tx.Begin(error) && AddInTransaction(copy, result, error) && tx.Commit(error);
+  if (!ok) {
+    busy = IsBusy(sqlite3_extended_errcode(Db));
+    return false;
+  }
+  shown = std::move(result);
+  return true;
+}
+
+bool TMessageStore::AddInTransaction(const TMessage& copy, TMessage& shown, std::string& error)
+{
 
   // The stored message this copy repeats, if any, with its best copy.
   std::optional<TMessage> stored;
@@ -468,7 +503,6 @@ bool TMessageStore::Add(const TMessage& copy, TMessage& shown, std::string& erro
     s.Bind(2, result.StoreId);
     if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot update the message"), false;
   }
-  if (!tx.Commit(error)) return false;
   shown = std::move(result);
   return true;
 }

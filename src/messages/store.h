@@ -49,6 +49,13 @@ public:
   // is on disk. `shown` becomes the message to show: the copy itself, or for
   // a repeat the stored message merged with it (Repeat set, Copies counted).
   bool Add(const TMessage& copy, TMessage& shown, std::string& error);
+  // The same; `busy` tells a store locked by another connection for longer
+  // than the busy wait (nothing was written: the copy can be offered again)
+  // from a failure that will not pass by itself.
+  bool Add(const TMessage& copy, TMessage& shown, std::string& error, bool& busy);
+  // How long one statement waits for a lock another connection holds before
+  // the store reports itself busy.
+  void SetBusyWait(double seconds);
 
   // Stored messages (best copies) matching the filter, oldest first.
   bool List(const TStoreFilter& filter, std::vector<TMessage>& out, std::string& error);
@@ -61,6 +68,7 @@ public:
 
 private:
   explicit TMessageStore(sqlite3* db) : Db(db) {}
+  bool AddInTransaction(const TMessage& copy, TMessage& shown, std::string& error);
   sqlite3* Db;
   double Window = DefaultRepeatWindow;
 };

@@ -1,13 +1,19 @@
 #include "nmea/nrx.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
+
+#include "messages/message.h"
 
 namespace brontel {
 
 namespace {
 
 constexpr std::size_t MaxSentence = 82;  // characters, "$" to the line end
+constexpr std::size_t Framing = 1 + 3 + 2;  // "$", "*hh", CR LF
 constexpr int MaxSentences = 999;
 
 bool Reserved(unsigned char c)
@@ -18,22 +24,55 @@ bool Reserved(unsigned char c)
   }
 }
 
-// The text as sentence fields: one entry per character, escaped where needed,
-// so that a sentence never splits an escape.
-std::vector<std::string> Escaped(std::string_view text)
+void Escape(std::string_view bytes, std::string& out)
 {
-  std::vector<std::string> out;
-  out.reserve(text.size());
-  for (const char ch : text) {
+  for (const char ch : bytes) {
     const auto c = static_cast<unsigned char>(ch);
     if (Reserved(c)) {
       char esc[4];
       std::snprintf(esc, sizeof esc, "^%02X", c);
-      out.emplace_back(esc);
+      out += esc;
     } else {
-      out.emplace_back(1, ch);
+      out.push_back(ch);
     }
   }
+}
+
+// The text as it goes into sentences: one entry per character (a two-byte
+// character is one), escaped where needed, so that a cut between entries
+// never splits an escape or a character.
+std::vector<std::string> Characters(std::string_view text)
+{
+  std::vector<std::string> out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t len = msg::UnitAt(text, pos).Bytes.size();
+    Escape(text.substr(pos, len), out.emplace_back());
+    pos += len;
+  }
+  return out;
+}
+
+bool WellFormedCode(std::string_view id)
+{
+  const auto letter = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return id.size() == 4 && letter(id[0]) && letter(id[1]) && digit(id[2]) && digit(id[3]);
+}
+
+// "hhmmss.ss,dd,mm,yyyy" of `utc` rounded once to 0.01 s, so that a carry
+// reaches the minute, hour, day, month and year; null fields when unknown.
+std::string TimeFields(double utc)
+{
+  constexpr double LastSecond = 253402300799.0;  // 9999-12-31 23:59:59
+  if (!(utc >= 0.0 && utc <= LastSecond)) return ",,,";
+  const long long centis = std::llround(utc * 100.0);
+  const std::time_t seconds = static_cast<std::time_t>(centis / 100);
+  std::tm t{};
+  if (!gmtime_r(&seconds, &t) || t.tm_year + 1900 > 9999) return ",,,";
+  char out[64];
+  std::snprintf(out, sizeof out, "%02d%02d%02d.%02d,%02d,%02d,%04d", t.tm_hour, t.tm_min, t.tm_sec,
+                static_cast<int>(centis % 100), t.tm_mday, t.tm_mon + 1, t.tm_year + 1900);
   return out;
 }
 
@@ -53,51 +92,52 @@ unsigned NmeaChecksum(std::string_view body)
   return sum;
 }
 
-std::vector<std::string> NrxSentences(const TNrxMessage& message, int sequentialId)
+std::vector<std::string> NrxSentences(const TNrxMessage& message, int sequentialId, bool* cut)
 {
-  const std::vector<std::string> parts = Escaped(message.Text);
+  const std::vector<std::string> chars = Characters(message.Text);
   const int seq = ((sequentialId % 100) + 100) % 100;
 
-  // The fields of the first sentence after the message code.
-  char details[96] = ",,,,,,,";
-  const int total = static_cast<int>(message.Text.size());
-  const char status = message.BadCharacters > 0 ? 'V' : 'A';
-  const std::time_t when = static_cast<std::time_t>(message.ReceivedUtc);
-  std::tm utc{};
-  if (message.ReceivedUtc >= 0.0 && gmtime_r(&when, &utc)) {
-    const double seconds = utc.tm_sec + (message.ReceivedUtc - static_cast<double>(when));
-    std::snprintf(details, sizeof details, "%d,%02d%02d%05.2f,%02d,%02d,%04d,%d,%d,%c",
-                  static_cast<int>(message.Frequency), utc.tm_hour, utc.tm_min, seconds, utc.tm_mday,
-                  utc.tm_mon + 1, utc.tm_year + 1900, total, message.BadCharacters, status);
-  } else {
-    std::snprintf(details, sizeof details, "%d,,,,,%d,%d,%c", static_cast<int>(message.Frequency), total,
-                  message.BadCharacters, status);
-  }
-
-  // Cut the text so that every sentence fits; the sentence count field has a
-  // fixed width of three digits, so the room is known before the count.
-  auto head = [&](int count, int number) {
+  // Fields 1 to 3; the sentence count has a fixed width of three digits, so
+  // the room for text is known before the count.
+  auto start = [&](int count, int number) {
     char h[48];
-    std::snprintf(h, sizeof h, "CRNRX,%03d,%03d,%02d,%s,", count, number, seq, message.Id.c_str());
-    return std::string(h) + (number == 1 ? std::string(details) : std::string(",,,,,,,")) + ",";
+    std::snprintf(h, sizeof h, "CRNRX,%03d,%03d,%02d,", count, number, seq);
+    return std::string(h);
   };
-  auto room = [&](int number) { return MaxSentence - 1 - head(1, number).size() - 3 - 2; };
+  // Fields 4 to 12 of the first sentence, for a text of `total` characters.
+  auto details = [&](std::size_t total) {
+    std::string d = WellFormedCode(message.Id) ? message.Id : std::string();
+    d += ',';
+    const int index = message.FrequencyIndex;
+    if (index >= 0 && index <= 9) d += static_cast<char>('0' + index);
+    d += ',' + TimeFields(message.ReceivedUtc) + ',' + std::to_string(total) + ',' +
+         std::to_string(std::max(0, message.BadCharacters)) + ',' + (message.Valid ? 'A' : 'V') + ',';
+    return d;
+  };
+  const std::string later = ",,,,,,,,,";  // fields 4 to 12 after the first sentence
 
-  std::vector<std::pair<std::size_t, std::size_t>> spans;  // [first, last) of parts per sentence
+  std::vector<std::pair<std::size_t, std::size_t>> spans;  // [first, last) of chars per sentence
+  const std::size_t firstHead = start(1, 1).size() + details(chars.size()).size();
   std::size_t i = 0;
   do {
-    const std::size_t limit = room(static_cast<int>(spans.size()) + 1);
+    const std::size_t head = spans.empty() ? firstHead : start(1, 1).size() + later.size();
+    const std::size_t room = MaxSentence - Framing - head;
     std::size_t used = 0, j = i;
-    while (j < parts.size() && used + parts[j].size() <= limit) used += parts[j++].size();
+    while (j < chars.size() && used + chars[j].size() <= room) used += chars[j++].size();
     spans.emplace_back(i, j);
     i = j;
-  } while (i < parts.size() && static_cast<int>(spans.size()) < MaxSentences);
+  } while (i < chars.size() && static_cast<int>(spans.size()) < MaxSentences);
+  const std::size_t sent = spans.back().second;
+  if (cut) *cut = sent < chars.size();
+  // A cut text has fewer characters: its total is no longer, so the first
+  // sentence still has room for the same characters.
+  const std::string first = details(sent);
 
   std::vector<std::string> out;
   const int count = static_cast<int>(spans.size());
   for (int n = 0; n < count; ++n) {
-    std::string body = head(count, n + 1);
-    for (std::size_t k = spans[n].first; k < spans[n].second; ++k) body += parts[k];
+    std::string body = start(count, n + 1) + (n == 0 ? first : later);
+    for (std::size_t k = spans[n].first; k < spans[n].second; ++k) body += chars[k];
     out.push_back(Finish(body));
   }
   return out;

@@ -26,7 +26,7 @@ DESTDIR=$root cmake --install "$build" --component brontel --prefix /usr >/dev/n
 # The tree: nothing outside /usr, the shared files where the desktop finds them.
 outside=$(find "$root" -mindepth 1 -maxdepth 1 ! -name usr)
 [ -z "$outside" ] || fail "installed outside /usr: $outside"
-for f in share/doc/brontel/README.md share/doc/brontel/LICENSE share/doc/brontel/copyright \
+for f in share/doc/brontel/README.md share/doc/brontel/LICENSE share/doc/brontel/copyright share/brontel/navtex-stations.csv \
          share/man/man1/brontel-decode.1.gz share/man/man1/navtex-gen.1.gz; do
   [ -f "$root/usr/$f" ] || fail "missing /usr/$f"
 done

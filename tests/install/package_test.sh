@@ -41,6 +41,7 @@ has bin/navtex-gen
 has share/man/man1/brontel-decode.1.gz
 has share/man/man1/navtex-gen.1.gz
 has share/doc/brontel/copyright
+has share/brontel/navtex-stations.csv
 has share/doc/brontel/LICENSE
 has share/doc/brontel/README.md
 has share/doc/brontel/changelog.gz

@@ -1,0 +1,123 @@
+// Storing messages without ever holding up reception: completed copies are
+// handed to a writer thread through a bounded queue, a store locked by
+// another program is waited for (with back-off) until it is free again, and
+// what became of each copy comes back in the order the copies were handed in.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "messages/message.h"
+#include "messages/store.h"
+
+namespace brontel::msg {
+
+// How the writer waits for a store another program has locked. Each attempt
+// waits up to BusyWait for the lock; then the writer sleeps FirstBackoff,
+// doubling up to MaxBackoff, and tries again for as long as the run lasts.
+struct TStoreRetry {
+  double BusyWait = 1.0;        // seconds one attempt waits for the lock
+  double FirstBackoff = 0.25;   // seconds between the first attempts
+  double MaxBackoff = 5.0;      // the longest pause between attempts
+  double NoticeEvery = 60.0;    // how often a store still busy is said again
+  // At the end of a run (Drain): how long a busy store is still waited for
+  // before the copies waiting for it fail.
+  double DrainPatience = 300.0;
+};
+
+struct TStoreWriterOptions {
+  double RepeatWindow = DefaultRepeatWindow;
+  // Copies waiting to be stored. While this many wait, a copy handed in is
+  // not stored (its outcome says why) and the refusals are counted and said.
+  // 4096 copies hold days of reception from every station in range.
+  std::size_t QueueLimit = 4096;
+  TStoreRetry Retry;
+  // What the writer has to say: a busy store and how many copies wait, the
+  // store free again, copies refused. Called on any thread.
+  std::function<void(const std::string&)> OnNotice;
+  // An outcome is ready; called on the writer thread (a front end wakes its
+  // own thread, e.g. posts a Qt event, and calls TakeOutcomes there).
+  std::function<void()> OnOutcome;
+};
+
+// What became of one submitted copy.
+struct TStoreOutcome {
+  TMessage Shown;       // the message to show: the copy, or the stored message merged with it (Repeat, Copies set)
+  bool Stored = false;  // committed to the store (StoreId is 0 for a store in memory)
+  std::string Error;    // why not (empty when stored)
+};
+
+class TStoreWriter {
+public:
+  // Opens the store for writing (creates it when missing; an empty path: a
+  // store in memory, for a run that keeps nothing but still recognises
+  // repeats) on the calling thread, so that a store that cannot be written
+  // is refused at once: null with `error` set.
+  static std::unique_ptr<TStoreWriter> Open(const std::string& path, TStoreWriterOptions options,
+                                            std::string& error);
+  // Drains (see Drain), then stops the writer thread.
+  ~TStoreWriter();
+  TStoreWriter(const TStoreWriter&) = delete;
+  TStoreWriter& operator=(const TStoreWriter&) = delete;
+
+  // Hands a completed copy to the writer thread; never waits for the store.
+  void Submit(TMessage copy);
+  // Outcomes ready since the last call, in the order of submission.
+  std::vector<TStoreOutcome> TakeOutcomes();
+  // End of a run: waits until every submitted copy is stored or has failed
+  // for good (a busy store is waited for up to Retry.DrainPatience, said
+  // through OnNotice); returns the outcomes not yet taken.
+  std::vector<TStoreOutcome> Drain();
+  // Copies that could not be stored so far (each also reported in its outcome).
+  int Failures() const;
+
+private:
+  struct TJob {
+    TMessage Copy;
+    std::string Refused;  // set: not to be stored, for this reason
+  };
+  using TClock = std::chrono::steady_clock;
+
+  TStoreWriter(std::unique_ptr<TMessageStore> store, bool inMemory, TStoreWriterOptions options);
+  void Run();
+  TStoreOutcome Store(TMessage& copy);
+  // Sleeps up to `seconds`, sooner when Drain starts or the writer stops.
+  void Pause(double seconds);
+  void Notice(const std::string& text) const;
+  double Since(TClock::time_point t) const;
+
+  const TStoreWriterOptions Options;
+  const std::unique_ptr<TMessageStore> Db;
+  const bool InMemory;
+
+  mutable std::mutex M;
+  std::condition_variable Wake;  // the writer: work, Drain or stop
+  std::condition_variable Idle;  // Drain: the queue is empty
+  std::deque<TJob> Jobs;
+  std::vector<TStoreOutcome> Ready;
+  std::size_t Waiting = 0;       // copies to be stored, queued or being stored
+  bool Working = false;          // the writer holds a job
+  bool Draining = false;
+  bool GivenUp = false;          // Drain's patience ran out
+  bool Stopping = false;
+  TClock::time_point DrainStart;
+  int FailureCount = 0;
+  int RefusedInEpisode = 0;      // copies refused since the store was last free
+
+  // Writer thread only: the current spell of a busy store.
+  bool Busy = false;
+  TClock::time_point BusySince, LastNotice;
+
+  std::thread Thread;
+};
+
+}  // namespace brontel::msg
