@@ -163,6 +163,7 @@ public:
     m.Assembler.Epoch = setting.Epoch;
     m.Assembler.Recording = setting.Recording;
     m.Assembler.Channel = Channel == 0 ? "left" : "right";
+    m.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: %s\n", s.c_str()); };
     if (!Session.StartMessages(std::move(m), error)) return false;
     Session.AddListener(std::make_unique<TStoreTrouble>());
     if (Opt.Messages || Opt.Json)

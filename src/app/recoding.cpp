@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "app/banner.h"
@@ -347,6 +348,14 @@ void TForm1::StartMessages(const TSettings& settings)
     if (options.StorePath.empty()) Options.ShowError(this, QString::fromStdString(error));
   }
   options.Assembler.Epoch = static_cast<double>(std::time(nullptr));
+  // A busy store is waited for off the user-interface thread; what the
+  // writer has to say about it goes to standard error.
+  options.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel: %s\n", s.c_str()); };
+  // Outcomes are taken after every block, and also when no block comes.
+  options.OnOutcome = [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { if (SessionPtr) SessionPtr->PollMessages(); }, Qt::QueuedConnection);
+  };
   if (SessionPtr->StartMessages(options, error)) return;
   // The store cannot be used: say so, and keep the messages of this run in memory.
   Options.ShowError(this, QString::fromStdString(error));

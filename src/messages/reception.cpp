@@ -11,65 +11,62 @@ namespace brontel::msg {
 
 std::unique_ptr<TMessageReception> TMessageReception::Open(TReceptionOptions options, std::string& error)
 {
-  std::unique_ptr<TMessageStore> store =
-      options.StorePath.empty() ? TMessageStore::InMemory(error)
-                                : TMessageStore::Open(options.StorePath, TMessageStore::TMode::Create, error);
-  if (!store) return nullptr;
-  store->SetRepeatWindow(options.RepeatWindow);
-  return std::unique_ptr<TMessageReception>(new TMessageReception(std::move(options), std::move(store)));
+  TStoreWriterOptions w;
+  w.RepeatWindow = options.RepeatWindow;
+  w.OnNotice = options.OnNotice;
+  w.OnOutcome = options.OnOutcome;
+  std::unique_ptr<TStoreWriter> writer = TStoreWriter::Open(options.StorePath, std::move(w), error);
+  if (!writer) return nullptr;
+  return std::unique_ptr<TMessageReception>(new TMessageReception(std::move(options), std::move(writer)));
 }
 
-TMessageReception::TMessageReception(TReceptionOptions options, std::unique_ptr<TMessageStore> store)
+TMessageReception::TMessageReception(TReceptionOptions options, std::unique_ptr<TStoreWriter> writer)
     : Options(std::move(options)),
-      Store(std::move(store)),
-      Assembler([this](TMessage&& m) { Completed(std::move(m)); }, Options.Assembler),
+      Writer(std::move(writer)),
+      Assembler([this](TMessage&& m) { Writer->Submit(std::move(m)); }, Options.Assembler),
       Adapter(Assembler)
 {
 }
 
-void TMessageReception::Completed(TMessage&& m)
+void TMessageReception::Deliver(std::vector<TStoreOutcome> outcomes)
 {
-  TReceived r;
-  if (Store->Add(m, r.Shown, r.Error)) {
-    r.Stored = true;
-  } else {
-    ++Failures;
-    if (r.Error.empty()) r.Error = "the store refused it";
-    r.Shown = std::move(m);
-    r.Shown.StoreId = 0;  // nothing is shown as stored that is not
-  }
-  if (!Persistent()) r.Shown.StoreId = 0;  // kept in memory only
-  Ready.push_back(std::move(r));
-}
-
-void TMessageReception::Deliver()
-{
-  // Handed on one at a time: a handler may take long (an alert) without
-  // another message overtaking it.
-  std::vector<TReceived> ready;
-  ready.swap(Ready);
-  for (const TReceived& r : ready) {
+  // A handler may run an event loop (a modal box): outcomes arriving then
+  // wait, so that none overtakes another.
+  Delivering = true;
+  for (TStoreOutcome& o : outcomes) {
+    TReceived r{std::move(o.Shown), o.Stored, std::move(o.Error)};
+    if (!r.Stored) {
+      r.Shown.StoreId = 0;  // nothing is shown as stored that is not
+      if (r.Error.empty()) r.Error = "the store refused it";
+    }
+    if (!Persistent()) r.Shown.StoreId = 0;  // kept in memory only
     if (OnReceived) OnReceived(r);
     if (OnMessage) OnMessage(r.Shown);
   }
+  Delivering = false;
+}
+
+void TMessageReception::Poll()
+{
+  if (!Delivering) Deliver(Writer->TakeOutcomes());
 }
 
 void TMessageReception::AfterBlock(double t, bool inSync, bool english)
 {
   Adapter.AfterBlock(t, inSync, english);
-  if (!Ready.empty()) Deliver();
+  Poll();
 }
 
 void TMessageReception::Gap(double seconds)
 {
   Adapter.Gap(seconds);
-  if (!Ready.empty()) Deliver();
+  Poll();
 }
 
 void TMessageReception::Finish(double t, std::string_view unfinished)
 {
   Adapter.Finish(t, unfinished);
-  Deliver();
+  Deliver(Writer->Drain());
 }
 
 bool RaisesAlert(const TMessage& m, std::string_view subjects)

@@ -1,7 +1,12 @@
 // Messages from a running receiver: the assembler on the text of one decoder
 // path, and every completed message stored (in the given store, or in memory
-// so that repeats within one run are still recognised). What became of each
-// message is handed on in the order the messages were completed.
+// so that repeats within one run are still recognised) by the store writer,
+// which never holds up reception. What became of each message is handed on,
+// on the receiving thread, in the order the messages were completed.
+//
+// Outcomes are handed on after each block, on Poll and, all of them, at
+// Finish. A front end whose blocks may stop (a closed sound input) calls Poll
+// when OnOutcome says one is ready.
 #pragma once
 
 #include <functional>
@@ -13,6 +18,7 @@
 
 #include "messages/assembler.h"
 #include "messages/store.h"
+#include "messages/store_writer.h"
 
 namespace brontel::msg {
 
@@ -20,6 +26,11 @@ struct TReceptionOptions {
   std::string StorePath;          // empty: keep messages in memory only
   double RepeatWindow = DefaultRepeatWindow;
   TAssemblerOptions Assembler;
+  // What the store writer has to say (a busy store, copies waiting); any thread.
+  std::function<void(const std::string&)> OnNotice;
+  // An outcome is ready (called on the writer thread): wake the receiving
+  // thread, which then calls Poll.
+  std::function<void()> OnOutcome;
 };
 
 // What became of one completed message.
@@ -43,6 +54,8 @@ public:
   void AfterBlock(double t, bool inSync, bool english);
   // Sound was lost after the last block for `seconds`.
   void Gap(double seconds);
+  // Hands on the outcomes ready now (on the receiving thread).
+  void Poll();
   // End of input; `unfinished` is the decoder's line under construction.
   // Every message is then stored (or has failed) and handed on.
   void Finish(double t, std::string_view unfinished = {});
@@ -54,20 +67,18 @@ public:
   std::function<void(const TReceived&)> OnReceived;
   std::function<void(const TMessage&)> OnMessage;
   // Messages that could not be stored.
-  int StoreFailures() const { return Failures; }
+  int StoreFailures() const { return Writer->Failures(); }
   bool Persistent() const { return !Options.StorePath.empty(); }
 
 private:
-  TMessageReception(TReceptionOptions options, std::unique_ptr<TMessageStore> store);
-  void Completed(TMessage&& m);
-  void Deliver();
+  TMessageReception(TReceptionOptions options, std::unique_ptr<TStoreWriter> writer);
+  void Deliver(std::vector<TStoreOutcome> outcomes);
 
   TReceptionOptions Options;
-  std::unique_ptr<TMessageStore> Store;
+  std::unique_ptr<TStoreWriter> Writer;
   TMessageAssembler Assembler;
   TAssemblerSink Adapter;
-  std::vector<TReceived> Ready;  // outcomes not yet handed on
-  int Failures = 0;
+  bool Delivering = false;  // a handler is running: outcomes wait for the next call
 };
 
 // Whether a message raises the alert: not a repeat, and its subject is among

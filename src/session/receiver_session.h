@@ -125,6 +125,13 @@ public:
   // shown; their decoder field says which. False with `error` when the store
   // cannot be opened.
   bool StartMessages(msg::TReceptionOptions options, std::string& error);
+  // Hands on what the store made of the messages completed so far (this
+  // happens after every block too); for a front end woken by
+  // TReceptionOptions::OnOutcome while no blocks come.
+  void PollMessages()
+  {
+    if (Reception) Reception->Poll();
+  }
   bool HasMessages() const { return Reception != nullptr; }
   TDecoderPath MessagePath() const { return MsgPath; }
   int StoreFailures() const { return Reception ? Reception->StoreFailures() : 0; }

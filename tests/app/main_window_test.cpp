@@ -667,6 +667,7 @@ TEST(MainWindow, AWeakMessageIsStoredWholeFromTheRobustPathWhileTheExactPathIsSh
       f.SetDecoderPath(f.DecoderPath() == TDecoderPath::Exact ? TDecoderPath::Robust : TDecoderPath::Exact);
   });
   std::vector<msg::TMessage> kept;
+  ASSERT_TRUE(test::PumpUntil([&] { return !app.Alerts.empty(); }, 5000)) << "the message was handed on once stored";
   ASSERT_EQ(StoredCopies(app, "KD02", kept), 1u);
   EXPECT_EQ(kept[0].Decoder, "robust");
   EXPECT_EQ(kept[0].Text, "VESSEL ADRIFT NEAR THE HARBOUR ENTRANCE");
@@ -700,7 +701,6 @@ TEST(MainWindow, AStoreThatCannotBeWrittenIsShownOnceAndCounted)
     o.ShowStoreTrouble = [&](QWidget*, const QString& text) { shown.push_back(text); };
   });
   TForm1& f = app.Form1();
-  std::vector<int64_t> storeIds;
   struct sigaction ignore {}, saved{};
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &saved), 0);
@@ -710,10 +710,11 @@ TEST(MainWindow, AStoreThatCannotBeWrittenIsShownOnceAndCounted)
   tiny.rlim_cur = 1;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
   FeedTwice(app, "ZCZC KA03\nBUOY OFF STATION\nNNNN\n", 2, 20.0);
+  // The store is written on a thread of its own: its outcomes may come later.
+  EXPECT_TRUE(test::PumpUntil([&] { return f.StoreFailures() == 2; }, 5000)) << f.StoreFailures();
   setrlimit(RLIMIT_FSIZE, &old);
   sigaction(SIGXFSZ, &saved, nullptr);
 
-  EXPECT_EQ(f.StoreFailures(), 2);
   ASSERT_TRUE(test::PumpUntil([&] { return !shown.empty(); }, 2000));
   test::PumpUntil([] { return false; }, 100);
   ASSERT_EQ(shown.size(), 1u) << "said once while the trouble lasts";
