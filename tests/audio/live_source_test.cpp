@@ -123,7 +123,7 @@ TEST_F(TLiveTest, AStopFromAnotherThreadOrASignalEndsAWaitingRead)
     EXPECT_TRUE(EndsPromptly(live, [&] { live.RequestStop(); }, read));
     EXPECT_EQ(read, std::vector<int16_t>{7});
   }
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     TLiveSource live(Driver, Options());
     ASSERT_TRUE(InstallStopSignals(live));
     std::vector<int16_t> read;
@@ -136,6 +136,8 @@ TEST_F(TLiveTest, AStopFromAnotherThreadOrASignalEndsAWaitingRead)
   sigaction(SIGINT, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL);
   sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+  sigaction(SIGHUP, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
