@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -171,6 +173,12 @@ TEST(Session, ALossLongerThanTheTimeOutClosesTheMessage)
   const std::size_t cut = 9 * SampleRate;
   Feed(s, pcm, 0, cut, [](std::size_t) {});
   s.NoteGap(1300);  // 130 s: longer than the two minutes a message waits for a line
+  // Closed by the gap, before any later block (the store writer's outcome
+  // comes from its own thread).
+  for (int i = 0; i < 500 && events.Messages.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    s.PollMessages();
+  }
   ASSERT_EQ(events.Messages.size(), 1u) << "closed by the gap, before any later block";
   EXPECT_EQ(events.Messages[0].Id, "OC01");
   EXPECT_FALSE(events.Messages[0].Trailer);
