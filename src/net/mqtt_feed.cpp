@@ -220,6 +220,7 @@ struct TMqttFeed::TImpl {
   mutable std::mutex Mu;
   std::deque<TItem> Queue;
   std::map<int, TItem> InFlight;  // by message id of the current connection
+  std::optional<TItem> Sending;   // being handed to the client library
   uint64_t NextSeq = 0;
   TMqttStatus Status;
   std::string StatusJson;
@@ -463,47 +464,63 @@ struct TMqttFeed::TImpl {
   }
 
   // Hands the newest status and the queue's head to the connection, at most
-  // Window messages unacknowledged.
+  // Window messages unacknowledged. The client library is called without the
+  // lock (its callbacks take the lock while holding the library's own); the
+  // message being handed over waits in Sending meanwhile, where it still
+  // counts as in flight.
   bool Pump()
   {
-    std::unique_lock lock(Mu);
-    if (StatusDirty && StatusMid < 0) {
-      if (StatusJson.empty()) StatusJson = BuildStatus(Status, true);
+    std::string status;
+    {
+      std::lock_guard lock(Mu);
+      if (StatusDirty && StatusMid < 0) {
+        if (StatusJson.empty()) StatusJson = BuildStatus(Status, true);
+        status = StatusJson;
+        StatusDirty = false;
+      }
+    }
+    if (!status.empty()) {
       const std::string topic = Prefix + "/status";
       int mid = 0;
-      const int rc = mosquitto_publish(Client, &mid, topic.c_str(), static_cast<int>(StatusJson.size()),
-                                       StatusJson.data(), 1, true);
-      StatusDirty = false;
-      if (rc == MOSQ_ERR_SUCCESS) StatusMid = mid;
+      if (mosquitto_publish(Client, &mid, topic.c_str(), static_cast<int>(status.size()), status.data(), 1, true) ==
+          MOSQ_ERR_SUCCESS)
+        StatusMid = mid;
     }
     const std::size_t window = std::max<std::size_t>(1, std::min(Opt.Window, Opt.QueueLimit));
-    while (!Queue.empty() && InFlight.size() < window) {
-      TItem& item = Queue.front();
-      int mid = 0;
-      const int rc = mosquitto_publish(Client, &mid, item.Topic.c_str(), static_cast<int>(item.Payload.size()),
-                                       item.Payload.data(), 1, false);
-      if (rc == MOSQ_ERR_SUCCESS) {
-        InFlight.emplace(mid, std::move(item));
+    for (;;) {
+      TItem* item;
+      {
+        std::lock_guard lock(Mu);
+        if (Queue.empty() || InFlight.size() >= window) return true;
+        Sending = std::move(Queue.front());
         Queue.pop_front();
+        item = &*Sending;
+      }
+      int mid = 0;
+      const int rc = mosquitto_publish(Client, &mid, item->Topic.c_str(), static_cast<int>(item->Payload.size()),
+                                       item->Payload.data(), 1, false);
+      std::unique_lock lock(Mu);
+      TItem sent = std::move(*Sending);
+      Sending.reset();
+      if (rc == MOSQ_ERR_SUCCESS) {
+        InFlight.emplace(mid, std::move(sent));
         continue;
       }
       if (rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_OVERSIZE_PACKET || rc == MOSQ_ERR_MALFORMED_UTF8 ||
           rc == MOSQ_ERR_INVAL) {
         // Refused before it was sent: sending it again would not help.
-        const std::string text = "cannot publish to " + item.Topic + ": " + ErrorText(rc);
-        Queue.pop_front();
         ++St.Refused;
         lock.unlock();
-        Say(text);
-        lock.lock();
+        Say("cannot publish to " + sent.Topic + ": " + ErrorText(rc));
         continue;
       }
-      // The connection broke under the message: it goes back to the queue.
+      // The connection broke under the message: it goes back to the head of
+      // the queue, and the older ones in flight before it.
+      Queue.push_front(std::move(sent));
       lock.unlock();
       Lose(ErrorText(rc));
       return false;
     }
-    return true;
   }
 
   void SayDrops()
@@ -711,7 +728,7 @@ bool TMqttFeed::Publish(std::string_view id, std::string_view json, bool repeat)
     std::lock_guard lock(d.Mu);
     if (!d.Running || d.Stopping) return false;
     ++d.St.Accepted;
-    if (d.Queue.size() + d.InFlight.size() >= d.Opt.QueueLimit) {
+    if (d.Queue.size() + d.InFlight.size() + (d.Sending ? 1 : 0) >= d.Opt.QueueLimit) {
       ++d.St.Dropped;
       ++d.UnsaidDrops;
       if (d.Queue.empty()) return true;  // everything in flight: the newest gives way
@@ -757,7 +774,7 @@ TMqttFeedStats TMqttFeed::Stats() const
   std::lock_guard lock(Impl->Mu);
   TMqttFeedStats s = Impl->St;
   s.Queued = Impl->Queue.size();
-  s.InFlight = Impl->InFlight.size();
+  s.InFlight = Impl->InFlight.size() + (Impl->Sending ? 1 : 0);
   return s;
 }
 
