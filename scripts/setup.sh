@@ -14,7 +14,7 @@ PACKAGES=(
   desktop-file-utils file dpkg-dev man-db libx11-dev
   xvfb xauth
   pulseaudio pulseaudio-utils
-  libpq-dev postgresql libmosquitto-dev mosquitto
+  libpq-dev postgresql libmosquitto-dev mosquitto openssl
 )
 
 missing=()

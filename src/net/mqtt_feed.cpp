@@ -310,7 +310,10 @@ struct TMqttFeed::TImpl {
   void Connack(int rc)
   {
     if (rc != 0) {
-      Refusal = std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+      std::string why = mosquitto_connack_string(rc);  // "Connection Refused: not authorised."
+      if (why.starts_with("Connection Refused: ")) why.erase(0, 20);
+      if (!why.empty() && why.back() == '.') why.pop_back();
+      Refusal = "the broker refused the connection: " + why;
       return;
     }
     Connected = true;

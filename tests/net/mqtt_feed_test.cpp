@@ -13,6 +13,7 @@
 #include <random>
 
 #include "net/mqtt_feed.h"
+#include "net/mqtt_secure_broker.h"
 #include "net/mqtt_test_broker.h"
 
 namespace brontel::net {
@@ -430,6 +431,51 @@ TEST(MqttFeed, FullQueueDropsTheOldestAndSaysSo)
   EXPECT_TRUE(test::Eventually([&] { return notices.Has("messages were dropped while the queue was full"); }, 5s))
       << notices.All();
   EXPECT_TRUE(notices.Has("is full")) << notices.All();
+}
+
+TEST(MqttFeed, PasswordAndTlsBrokers)
+{
+  test::TSecureBroker broker;
+  ASSERT_TRUE(broker.Ok()) << broker.Log();
+  const std::string dir = broker.Folder();
+  std::ofstream(dir + "/good") << test::TSecureBroker::User << "\n" << test::TSecureBroker::Password << "\n";
+  std::ofstream(dir + "/wrong") << test::TSecureBroker::User << "\nguess\n";
+  const std::string password = "127.0.0.1:" + std::to_string(broker.PasswordPort);
+  const std::string tls = "127.0.0.1:" + std::to_string(broker.TlsPort);
+  struct TCase {
+    std::string Broker, Credentials, Ca;
+    bool Tls;
+    const char* Said;  // empty: connects and delivers
+  };
+  const TCase cases[] = {
+      {"mqtt://" + password, dir + "/good", "", false, ""},
+      {password, dir + "/wrong", "", false, "the broker refused the connection: not authorised;"},
+      {password, "", "", false, "the broker refused the connection: not authorised;"},
+      {"mqtts://" + tls, "", broker.CaFile(), false, ""},
+      {tls, "", broker.CaFile(), true, ""},
+      {"mqtts://" + tls, "", "", false, "certificate verify failed"},  // not signed by a CA of the system
+  };
+  for (const auto& c : cases) {
+    TNotices notices;
+    TMqttOptions o = FeedOptions("navtex", notices);
+    o.Broker = c.Broker;
+    o.CredentialsFile = c.Credentials;
+    o.CaFile = c.Ca;
+    o.Tls = c.Tls;
+    o.DrainTimeout = 0;
+    TMqttFeed feed(o);
+    std::string error;
+    ASSERT_TRUE(feed.Start(error)) << error;
+    ASSERT_TRUE(feed.Publish("EA01", MessageJson(1), false));
+    const std::string what = c.Broker + " " + c.Credentials + " " + c.Ca;
+    if (!*c.Said) {
+      EXPECT_TRUE(test::Eventually([&] { return feed.Stats().Delivered == 1; }, 10s))
+          << what << ":\n" << notices.All() << broker.Log();
+      continue;
+    }
+    EXPECT_TRUE(test::Eventually([&] { return notices.Has(c.Said); }, 10s)) << what << ":\n" << notices.All();
+    EXPECT_EQ(feed.Stats().Connections, 0u) << what;
+  }
 }
 
 }  // namespace
