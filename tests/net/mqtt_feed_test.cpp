@@ -270,6 +270,36 @@ TEST(MqttFeed, RetainedStatusIsWhatANewSubscriberGets)
   EXPECT_EQ(off["last_message"]["id"], "EB12") << r.Payload;
 }
 
+TEST(MqttFeed, AReceiverThatDiesIsShownOffline)
+{
+  ASSERT_TRUE(TMqttBroker::Get().Ok());
+  const std::string prefix = FreshPrefix();
+  TSubscriber watch(prefix + "/status");
+  ASSERT_TRUE(watch.WaitSubscribed());
+  std::FILE* probe = ::popen(("exec '" + std::string(BRONTEL_MQTT_PROBE) + "' " + TMqttBroker::Get().Address() +
+                              " '" + prefix + "' & echo $!").c_str(), "r");
+  ASSERT_NE(probe, nullptr);
+  int pid = 0;
+  char line[64] = {};
+  ASSERT_EQ(std::fscanf(probe, "%d", &pid), 1);
+  ASSERT_TRUE(std::fgets(line, sizeof line, probe) && std::fgets(line, sizeof line, probe));
+  EXPECT_STREQ(line, "connected\n");
+  auto online = [](const TReceived& r) {
+    return nlohmann::json::parse(r.Payload, nullptr, false).value("online", false);
+  };
+  EXPECT_TRUE(watch.WaitFor([&](const auto& got) { return !got.empty() && online(got.back()); }, 10s));
+
+  ::kill(pid, SIGKILL);
+  ::pclose(probe);
+  EXPECT_TRUE(watch.WaitFor([&](const auto& got) { return !got.empty() && !online(got.back()); }, 10s));
+  TSubscriber late(prefix + "/status");
+  ASSERT_TRUE(late.WaitCount(1, 5s));
+  const TReceived r = late.Received().front();
+  EXPECT_TRUE(r.Retain);
+  EXPECT_FALSE(online(r)) << r.Payload;
+  EXPECT_EQ(nlohmann::json::parse(r.Payload, nullptr, false).value("receiver", ""), "probe") << r.Payload;
+}
+
 TEST(MqttFeed, BrokerRestartLosesNoMessage)
 {
   TMqttBroker& broker = TMqttBroker::Get();
