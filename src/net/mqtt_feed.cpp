@@ -22,6 +22,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -253,7 +254,7 @@ struct TMqttFeed::TImpl {
     if (Opt.Notice)
       Opt.Notice(text);
     else
-      std::cerr << "brontel: mqtt: " << text << '\n';
+      std::cerr << ("brontel: mqtt: " + text + '\n');  // one write, whole among other threads' lines
   }
 
   void Wake()
@@ -718,8 +719,15 @@ bool TMqttFeed::Start(std::string& error)
     return false;
   }
   std::lock_guard lock(d.Mu);
+  try {
+    d.Thread = std::thread([&d] { d.Run(); });
+  } catch (const std::system_error& e) {
+    error = std::string("cannot start the MQTT feed's thread: ") + e.what();
+    ::close(d.WakeFd);
+    d.WakeFd = -1;
+    return false;
+  }
   d.Running = true;
-  d.Thread = std::thread([&d] { d.Run(); });
   return true;
 }
 

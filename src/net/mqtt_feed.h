@@ -63,7 +63,8 @@ struct TMqttOptions {
   double RetryMax = 60.0;           // s, this
   double DrainTimeout = 3.0;        // s that Stop waits for the queue to reach the broker
   // Said when the connection comes, goes or fails, and when messages are
-  // dropped; called on the feed's thread. Null: written to standard error.
+  // dropped; called on the feed's thread, which it must not stop, and must
+  // not throw. Null: written to standard error.
   std::function<void(const std::string&)> Notice;
 };
 
