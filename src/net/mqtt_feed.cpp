@@ -354,13 +354,15 @@ struct TMqttFeed::TImpl {
     mosquitto_log_callback_set(Client, OnLog);
     const std::string statusTopic = Prefix + "/status";
     mosquitto_will_set(Client, statusTopic.c_str(), static_cast<int>(OfflineJson.size()), OfflineJson.data(), 1, true);
-    if (HasUser) mosquitto_username_pw_set(Client, User.c_str(), Password.empty() ? nullptr : Password.c_str());
-    if (Addr.Tls) {
-      if (!Opt.CaFile.empty())
-        mosquitto_tls_set(Client, Opt.CaFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-      else
-        mosquitto_int_option(Client, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-    }
+    if (HasUser &&
+        mosquitto_username_pw_set(Client, User.c_str(), Password.empty() ? nullptr : Password.c_str()) != MOSQ_ERR_SUCCESS)
+      return false;
+    // A broker asked for with TLS is never spoken to without it.
+    if (Addr.Tls && (Opt.CaFile.empty()
+                         ? mosquitto_int_option(Client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                         : mosquitto_tls_set(Client, Opt.CaFile.c_str(), nullptr, nullptr, nullptr, nullptr)) !=
+                        MOSQ_ERR_SUCCESS)
+      return false;
     return true;
   }
 
@@ -416,7 +418,7 @@ struct TMqttFeed::TImpl {
     Refusal.clear();
     LibraryError.clear();
     if (!NewClient()) {
-      Lose("out of memory");
+      Lose(Opt.CaFile.empty() ? "cannot set up the client" : "cannot set up TLS with the CA file '" + Opt.CaFile + "'");
       return false;
     }
     int rc, err;
