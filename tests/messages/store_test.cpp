@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <functional>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
@@ -207,6 +212,179 @@ TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
   const auto all = All(*s);
   ASSERT_EQ(all.size(), 2u);
   for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
+}
+
+}  // namespace
+}  // namespace brontel::msg
+
+namespace brontel::msg {
+namespace {
+
+// Runs `body` in `n` child processes started together; their exit statuses.
+std::vector<int> AllAtOnce(int n, const std::function<int(int)>& body)
+{
+  int gate[2];
+  EXPECT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < n; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char c;
+      (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
+      ::_exit(body(i));
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  std::vector<int> statuses;
+  for (const pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+  return statuses;
+}
+
+TEST(MessageStore, ProgramsCreatingOneStoreAtOnceAllStoreTheirMessages)
+{
+  for (int trial = 0; trial < 5; ++trial) {
+    SCOPED_TRACE(trial);
+    TTempStore file("race");
+    const auto statuses = AllAtOnce(6, [&](int i) {
+      std::string error;
+      if (i >= 4) {
+        // Readers: the store is either not there yet or whole, never another program's.
+        for (int k = 0; k < 50; ++k) {
+          auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error);
+          if (!s && error.find("no message store") == std::string::npos) return 3;
+        }
+        return 0;
+      }
+      auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error);
+      TMessage shown;
+      if (!s) return 1;
+      return s->Add(Received({"ZCZC OA1" + std::to_string(i), "GALE", "NNNN"}, Day0), shown, error) ? 0 : 2;
+    });
+    EXPECT_EQ(statuses, std::vector<int>(6, 0)) << "1: open failed, 2: add failed, 3: a reader was refused";
+    auto s = file.Open();
+    EXPECT_EQ(All(*s).size(), 4u);
+  }
+}
+
+TEST(MessageStore, AReaderChangesNothing)
+{
+  TTempStore file("reader");
+  std::string error;
+  {
+    SCOPED_TRACE("an empty file is an empty store, and stays empty");
+    std::ofstream(file.Path).flush();
+    auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error);
+    ASSERT_TRUE(s) << error;
+    std::vector<TMessage> out;
+    EXPECT_TRUE(s->List({}, out, error)) << error;
+    EXPECT_TRUE(out.empty());
+    TMessage shown;
+    EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "X", "NNNN"}, Day0), shown, error));
+    EXPECT_FALSE(s->MarkSeen(out, error));
+    s.reset();
+    EXPECT_EQ(fs::file_size(file.Path), 0u);
+  }
+  {
+    SCOPED_TRACE("an older schema is read as it is");
+    file.Remove();
+    {
+      auto s = file.Open();
+      Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
+                               "PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const std::string before = Bytes(file.Path);
+    auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error);
+    ASSERT_TRUE(s) << error;
+    std::vector<TMessage> out;
+    ASSERT_TRUE(s->List({}, out, error)) << error;
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].Channel, "left");
+    ASSERT_TRUE(s->Copies(out[0].StoreId, out, error)) << error;
+    EXPECT_EQ(out.size(), 2u);
+    s.reset();
+    EXPECT_EQ(Bytes(file.Path), before);
+  }
+  {
+    SCOPED_TRACE("a missing store is not made");
+    file.Remove();
+    EXPECT_FALSE(TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error));
+    EXPECT_NE(error.find("no message store"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(file.Path));
+  }
+}
+
+TEST(MessageStore, WhatCannotBeReachedOrWrittenIsSaidNotCreated)
+{
+  const fs::path dir = fs::temp_directory_path() / ("brontel-store-" + std::to_string(::getpid()) + "-closed");
+  fs::create_directories(dir);
+  const std::string path = (dir / "messages.sqlite").string();
+  {
+    SCOPED_TRACE("a full file system leaves no store behind");
+    const int status = [&] {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        std::string error;
+        if (TMessageStore::Open(path, TMessageStore::TMode::Create, error)) ::_exit(1);
+        ::_exit(error.find(path) == std::string::npos ? 2 : 0);
+      }
+      int st = 0;
+      ::waitpid(pid, &st, 0);
+      return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    }();
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(fs::is_empty(dir)) << "neither the store nor anything beside it is left";
+  }
+  {
+    SCOPED_TRACE("a folder that may not be searched is not a missing store");
+    std::string error;
+    ASSERT_TRUE(TMessageStore::Open(path, TMessageStore::TMode::Create, error)) << error;
+    fs::permissions(dir, fs::perms::none);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(9);
+      std::string e;
+      const bool ok = !TMessageStore::Open(path, TMessageStore::TMode::Read, e) && e.find("no message store") == std::string::npos &&
+                      e.find("ermission") != std::string::npos;
+      ::_exit(ok ? 0 : 1);
+    }
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    fs::permissions(dir, fs::perms::owner_all);
+  }
+  fs::remove_all(dir);
+}
+
+TEST(MessageStore, AnotherProgramsDatabaseIsRefusedAndLeftAlone)
+{
+  TTempStore file("foreign");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE contacts (name TEXT); INSERT INTO contacts VALUES ('Ann');", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const std::string before = Bytes(file.Path);
+  for (const auto mode : {TMessageStore::TMode::Read, TMessageStore::TMode::Create}) {
+    std::string error;
+    EXPECT_FALSE(TMessageStore::Open(file.Path, mode, error));
+    EXPECT_NE(error.find("another program"), std::string::npos) << error;
+    EXPECT_EQ(Bytes(file.Path), before);
+  }
 }
 
 }  // namespace
