@@ -823,6 +823,17 @@ bool TMessageStore::Copies(int64_t storeId, std::vector<TMessage>& out, std::str
       error);
 }
 
+bool TMessageStore::BestCopy(int64_t storeId, TMessage& out, std::string& error)
+{
+  std::vector<TMessage> found;
+  if (!ReadMessages("WHERE id = (SELECT best_copy FROM messages WHERE id = ?)",
+                    [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, storeId); }, true, found, error))
+    return false;
+  if (found.empty()) return error = "no best copy of stored message " + std::to_string(storeId), false;
+  out = std::move(found.front());
+  return true;
+}
+
 bool TMessageStore::MarkSeen(const std::vector<TMessage>& messages, std::string& error)
 {
   if (ReadOnly) {

@@ -72,6 +72,8 @@ public:
   bool Find(std::string_view id, std::vector<TMessage>& out, std::string& error);
   // Every received copy of stored message `storeId`, in order of reception.
   bool Copies(int64_t storeId, std::vector<TMessage>& out, std::string& error);
+  // The copy of stored message `storeId` received best (see Better).
+  bool BestCopy(int64_t storeId, TMessage& out, std::string& error);
   // Marks messages as seen (for TStoreFilter::NewOnly).
   bool MarkSeen(const std::vector<TMessage>& messages, std::string& error);
 

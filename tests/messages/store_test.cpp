@@ -387,5 +387,55 @@ TEST(MessageStore, AnotherProgramsDatabaseIsRefusedAndLeftAlone)
   }
 }
 
+TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNothing)
+{
+  TTempStore file("best");
+  auto s = file.Open();
+  std::string error;
+  struct TStep {
+    std::vector<std::string> Lines;
+    std::string Best, Shown;
+    TStatus Status;
+  };
+  const TStep steps[] = {
+      {{"ZCZC OA12", "NAVAREA X"}, "NAVAREA X", "NAVAREA X", TStatus::NoTrailer},
+      {{"ZCZC OA12", "NAVAREA X* 123/26", "NNNN"}, "NAVAREA X* 123/26", "NAVAREA X* 123/26", TStatus::Complete},
+      {{"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26", TStatus::Complete},
+      {{"ZCZC OA12", "NAV*REA XI 1*3/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26", TStatus::Complete},
+  };
+  int64_t id = 0;
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    id = Add(*s, Received(steps[i].Lines, Day0 + static_cast<double>(i) * Hour)).StoreId;
+    const auto all = All(*s);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].Text, steps[i].Shown);
+    EXPECT_EQ(StatusOf(all[0]), steps[i].Status);
+    TMessage best;
+    ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
+    EXPECT_EQ(best.Text, steps[i].Best);
+  }
+
+  // A failure half-way through storing a repeat leaves the store as it was.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER trouble BEFORE UPDATE ON messages BEGIN SELECT RAISE(ABORT, 'disk trouble'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  TMessage shown;
+  EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, Day0 + 9 * Hour), shown, error));
+  EXPECT_NE(error.find("disk trouble"), std::string::npos) << error;
+  const auto all = All(*s);
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].Copies, 4);
+  std::vector<TMessage> copies;
+  ASSERT_TRUE(s->Copies(id, copies, error)) << error;
+  EXPECT_EQ(copies.size(), 4u) << "the copy inserted before the failure is gone too";
+  TMessage best;
+  ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
+  EXPECT_EQ(best.Start, Day0 + 2 * Hour);
+}
+
 }  // namespace
 }  // namespace brontel::msg
