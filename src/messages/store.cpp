@@ -489,6 +489,7 @@ bool CreateStore(const std::string& path, std::string& error)
   RemoveWithSideFiles(temp);
   const std::string failed = "cannot create the message store " + path;
   sqlite3* db = Connect(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+  if (!db && !FolderWritable(path)) error = failed + ": its folder cannot be written";
   bool ok = db != nullptr;
   if (ok) {
     ok = Exec(db, "BEGIN IMMEDIATE;" + Upgrade(0) + "COMMIT;", error, failed);
@@ -507,8 +508,8 @@ bool CreateStore(const std::string& path, std::string& error)
   if (ok && fs::exists(temp + "-wal", gone)) ok = (error = failed + ": its log could not be written into it", false);
   if (ok && !SyncFile(temp, O_RDONLY)) ok = (error = failed + ": " + std::strerror(errno), false);
   if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-    // A file system without hard links: the rename may replace a store made
-    // in the moment since the look, which holds nothing yet.
+    // A file system without hard links: renamed instead, which would replace
+    // a store another program put in place between the look and the rename.
     if (!fs::exists(path, gone) && ::rename(temp.c_str(), path.c_str()) != 0)
       ok = (error = failed + ": " + std::strerror(errno), false);
   }
