@@ -438,6 +438,11 @@ std::string UriPath(const std::string& path)
   return uri;
 }
 
+std::string NotWritable(const std::string& path)
+{
+  return path + " cannot be written (a read-only file, folder or file system): messages could not be stored";
+}
+
 bool FolderWritable(const std::string& path)
 {
   const fs::path dir = fs::absolute(path).parent_path();
@@ -489,7 +494,7 @@ bool CreateStore(const std::string& path, std::string& error)
   RemoveWithSideFiles(temp);
   const std::string failed = "cannot create the message store " + path;
   sqlite3* db = Connect(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
-  if (!db && !FolderWritable(path)) error = failed + ": its folder cannot be written";
+  if (!db && !FolderWritable(path)) error = NotWritable(path);
   bool ok = db != nullptr;
   if (ok) {
     ok = Exec(db, "BEGIN IMMEDIATE;" + Upgrade(0) + "COMMIT;", error, failed);
@@ -596,8 +601,7 @@ std::unique_ptr<TMessageStore> TMessageStore::Open(const std::string& path, TMod
   const bool readOnly = sqlite3_db_readonly(db, "main") == 1;
   if (readOnly || !Prepare(db, path, error)) {
     if (readOnly || (sqlite3_extended_errcode(db) & 0xFF) == SQLITE_CANTOPEN || !FolderWritable(path))
-      error = path + " cannot be written (a read-only file, folder or file system): messages could not be stored" +
-              (readOnly ? "" : " (" + error + ")");
+      error = NotWritable(path) + (readOnly ? "" : " (" + error + ")");
     sqlite3_close(db);
     return nullptr;
   }

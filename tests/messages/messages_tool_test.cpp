@@ -5,8 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -14,8 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "decoder/cp932.h"
 #include "messages/assembler.h"
 #include "messages/store.h"
+#include "store_support.h"
 #include "support/run_command.h"
 
 namespace brontel::msg {
@@ -24,12 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using TRun = brontel::test::TCommandResult;
-
-std::string Bytes(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using test::Bytes;
 
 TRun Tool(const std::string& args)
 {
@@ -145,42 +140,21 @@ TEST_F(MessagesTool, NewMarksOnlyWhatItWroteOut)
   EXPECT_EQ(Tool("--store " + Path + " export --new").Out, "");
 }
 
-// Whether `text` is well-formed UTF-8.
-bool ValidUtf8(const std::string& text)
-{
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) return false;
-    for (std::size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
 TEST_F(MessagesTool, ListAndGrepTakeTheTextAsItIs)
 {
   {
-    std::string error;
-    auto store = TMessageStore::Open(Path, TMessageStore::TMode::Existing, error);
-    ASSERT_TRUE(store) << error;
-    std::string japanese;  // 東京湾 repeated: two bytes a character, cut anywhere by a byte count
+    std::string error, japanese;  // 東京湾 repeated: two bytes a character, cut anywhere by a byte count
     for (int i = 0; i < 15; ++i) japanese += "\x93\x8C\x8B\x9E\x98\x70";
-    TMessageAssembler a(
-        [&](TMessage&& m) {
-          TMessage shown;
-          ASSERT_TRUE(store->Add(m, shown, error)) << error;
-        },
-        {});
-    double t = 0;
-    for (const std::string& line : {std::string("ZCZC JA01"), japanese, std::string("NNNN"), std::string("ZCZC OA50"),
-                                   std::string("RATE 100% CERTAIN"), std::string("NNNN"), std::string("ZCZC OA51"),
-                                   std::string("PATH A_B AND C\\D"), std::string("NNNN")})
-      a.Line(line, t += 20);
+    auto store = TMessageStore::Open(Path, TMessageStore::TMode::Existing, error);
+    TMessage shown;
+    for (const std::vector<std::string>& lines : {std::vector<std::string>{"ZCZC JA01", japanese, "NNNN"},
+                                                  {"ZCZC OA50", "RATE 100% CERTAIN", "NNNN"},
+                                                  {"ZCZC OA51", "PATH A_B AND C\\D", "NNNN"}})
+      ASSERT_TRUE(store && store->Add(test::Received(lines), shown, error)) << error;
   }
   const TRun r = Tool("--store " + Path + " list");
-  EXPECT_TRUE(ValidUtf8(r.Out)) << r.Out;
+  std::string back;
+  EXPECT_TRUE(Utf8ToCp932(r.Out, back)) << "valid UTF-8: " << r.Out;
   EXPECT_NE(r.Out.find("\xE6\x9D\xB1\xE4\xBA\xAC..."), std::string::npos) << "cut after whole characters: " << r.Out;
 
   // LIKE's wildcards and its escape are searched for as themselves.
@@ -195,50 +169,39 @@ TEST_F(MessagesTool, ListAndGrepTakeTheTextAsItIs)
 
 TEST_F(MessagesTool, AStoreThatMayNotBeWrittenIsReadAndNeverChanged)
 {
-  // The store in a folder of its own, neither of them writable by the user
-  // running the tool (root runs it as nobody).
-  const fs::path dir = fs::path(Path + ".dir");
-  fs::create_directories(dir);
-  const std::string store = (dir / "messages.sqlite").string();
-  fs::copy_file(Path, store);
-  const std::string empty = (dir / "empty.sqlite").string();
+  // A store and an empty file in a folder, none of them writable by the
+  // user running the tool (root runs it as nobody).
+  test::TTempDir dir("tool");
+  fs::copy_file(Path, dir.Store);
+  const std::string empty = (dir.Dir / "empty.sqlite").string();
   std::ofstream(empty).flush();
   const fs::perms r = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
-  const fs::perms x = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-  fs::permissions(store, r);
-  fs::permissions(empty, r);
-  fs::permissions(dir, r | x);
+  for (const std::string& f : {dir.Store, empty}) fs::permissions(f, r);
+  fs::permissions(dir.Dir, r | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
   const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
   auto tool = [&](const std::string& args) {
     return brontel::test::RunShell(as + BRONTEL_BINARY_DIR "/tools/brontel-messages --store " + args + " 2>&1");
   };
-  const std::string before = Bytes(store);
+  const std::string before = Bytes(dir.Store);
 
-  TRun run = tool(store + " list");
-  EXPECT_EQ(run.Status, 0) << run.Out;
-  EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 3) << run.Out;
-  run = tool(store + " show KA31 --copies");
-  EXPECT_EQ(run.Status, 0) << run.Out;
-  run = tool(store + " export --json");
-  EXPECT_EQ(run.Status, 0) << run.Out;
+  for (const char* command : {" list", " show KA31 --copies", " export --json"}) {
+    const TRun run = tool(dir.Store + command);
+    EXPECT_EQ(run.Status, 0) << command << ": " << run.Out;
+    EXPECT_NE(run.Out.find("KA31"), std::string::npos) << command << ": " << run.Out;
+  }
   // --new would mark what it printed: refused before printing anything.
-  run = tool(store + " list --new");
+  TRun run = tool(dir.Store + " list --new");
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Out.find("cannot be written"), std::string::npos) << run.Out;
   EXPECT_EQ(run.Out.find("KA31"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("cannot be written"), std::string::npos) << run.Out;
   // An empty file holds no message, and reading leaves it empty.
   run = tool(empty + " list");
   EXPECT_EQ(run.Status, 0) << run.Out;
   EXPECT_EQ(run.Out, "");
 
-  EXPECT_EQ(Bytes(store), before);
+  EXPECT_EQ(Bytes(dir.Store), before);
   EXPECT_EQ(fs::file_size(empty), 0u);
-  std::vector<std::string> files;
-  for (const auto& e : fs::directory_iterator(dir)) files.push_back(e.path().filename().string());
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"empty.sqlite", "messages.sqlite"}));
-  fs::permissions(dir, fs::perms::owner_all);
-  fs::remove_all(dir);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Dir), fs::directory_iterator()), 2) << "nothing made beside them";
 }
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "messages/assembler.h"
 #include "messages/repair.h"
+#include "store_support.h"
 
 namespace brontel::msg {
 namespace {
+
+using test::Received;
 
 // Two copies of a message, each with a different part lost, make it whole.
 TEST(Repair, ErasuresAndGapsFilledFromTheOtherCopy)
@@ -39,17 +41,6 @@ TEST(Repair, ErasuresAndGapsFilledFromTheOtherCopy)
   EXPECT_EQ(Merge(c, d).Text, "GALE * IMMINENT");
 }
 
-// A copy as the assembler makes it of `lines` (with NNNN when it ran to its trailer).
-TMessage Copy(const std::vector<std::string>& lines)
-{
-  TMessage out;
-  TMessageAssembler a([&](TMessage&& m) { out = std::move(m); });
-  double t = 0;
-  for (const std::string& l : lines) a.Line(l, t++);
-  a.Finish(t);
-  return out;
-}
-
 TEST(Repair, TheTextShownIsTheMostCompleteCopy)
 {
   const std::vector<std::string> whole = {"ZCZC OA12", "NAVAREA XI 123/26", "GALE WARNING", "NNNN"};
@@ -74,8 +65,8 @@ TEST(Repair, TheTextShownIsTheMostCompleteCopy)
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TMessage shown = Copy(c.Copies[0]);
-    for (std::size_t i = 1; i < c.Copies.size(); ++i) shown = Merge(shown, Copy(c.Copies[i]));
+    TMessage shown = Received(c.Copies[0]);
+    for (std::size_t i = 1; i < c.Copies.size(); ++i) shown = Merge(shown, Received(c.Copies[i]));
     EXPECT_EQ(shown.Text, c.Text);
     EXPECT_EQ(StatusOf(shown), c.Status);
     EXPECT_EQ(shown.Copies, static_cast<int>(c.Copies.size()));

@@ -1,32 +1,25 @@
 // The message store on disk: repeats across restarts, the repeat window,
-// serial 00, headers with errors, damaged and newer files.
+// serial 00, headers with errors, damaged, foreign and newer files, programs
+// creating one store at once, readers that change nothing, the best copy.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <csignal>
-#include <functional>
-
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <sqlite3.h>
 
-#include "messages/assembler.h"
 #include "messages/store.h"
+#include "store_support.h"
 
 namespace brontel::msg {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr double Hour = 3600.0;
-constexpr double Day0 = 1796634000.0;  // 2026-12-07T09:00:00Z
+using namespace test;
 
 // A store file of its own, removed with its side files afterwards.
 struct TTempStore {
@@ -50,18 +43,6 @@ struct TTempStore {
   }
 };
 
-// The message the assembler makes of `lines` received from time t.
-TMessage Received(const std::vector<std::string>& lines, double t)
-{
-  TMessage out;
-  TAssemblerOptions o;
-  o.Epoch = t;
-  TMessageAssembler a([&](TMessage&& m) { out = std::move(m); }, o);
-  for (const std::string& l : lines) a.Line(l, 0.0);
-  a.Finish(0.0);
-  return out;
-}
-
 TMessage Add(TMessageStore& s, const TMessage& copy)
 {
   TMessage shown;
@@ -76,12 +57,6 @@ std::vector<TMessage> All(TMessageStore& s)
   std::string error;
   EXPECT_TRUE(s.List({}, out, error)) << error;
   return out;
-}
-
-std::string Bytes(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(MessageStore, RepeatsAcrossRestartsAreMergedNotAnnounced)
@@ -144,15 +119,25 @@ TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
   std::string error;
   auto refused = [&](const std::string& why) {
     const std::string before = Bytes(file.Path);
-    error.clear();
-    EXPECT_FALSE(TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error)) << why;
-    EXPECT_NE(error.find(file.Path), std::string::npos) << why << ": " << error;
-    EXPECT_EQ(Bytes(file.Path), before) << why;
+    for (const auto mode : {TMessageStore::TMode::Read, TMessageStore::TMode::Create}) {
+      error.clear();
+      EXPECT_FALSE(TMessageStore::Open(file.Path, mode, error)) << why;
+      EXPECT_NE(error.find(file.Path), std::string::npos) << why << ": " << error;
+      EXPECT_EQ(Bytes(file.Path), before) << why;
+    }
     return error;
   };
 
   std::ofstream(file.Path) << "notes, not a database\n";
   EXPECT_NE(refused("text file").find("not an SQLite database"), std::string::npos) << error;
+
+  // Another program's database.
+  file.Remove();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE contacts (name TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_NE(refused("another program's database").find("another program"), std::string::npos) << error;
 
   // A real store with a page overwritten.
   file.Remove();
@@ -220,56 +205,42 @@ TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
 namespace brontel::msg {
 namespace {
 
-// Runs `body` in `n` child processes started together; their exit statuses.
-std::vector<int> AllAtOnce(int n, const std::function<int(int)>& body)
-{
-  int gate[2];
-  EXPECT_EQ(::pipe(gate), 0);
-  std::vector<pid_t> children;
-  for (int i = 0; i < n; ++i) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(gate[1]);
-      char c;
-      (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
-      ::_exit(body(i));
-    }
-    children.push_back(pid);
-  }
-  ::close(gate[0]);
-  ::close(gate[1]);
-  std::vector<int> statuses;
-  for (const pid_t pid : children) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-  }
-  return statuses;
-}
-
 TEST(MessageStore, ProgramsCreatingOneStoreAtOnceAllStoreTheirMessages)
 {
   for (int trial = 0; trial < 5; ++trial) {
     SCOPED_TRACE(trial);
     TTempStore file("race");
-    const auto statuses = AllAtOnce(6, [&](int i) {
-      std::string error;
-      if (i >= 4) {
-        // Readers: the store is either not there yet or whole, never another program's.
-        for (int k = 0; k < 50; ++k) {
-          auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error);
-          if (!s && error.find("no message store") == std::string::npos) return 3;
-        }
-        return 0;
+    // Six programs started together: four store a message, two read.
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 6; ++i) {
+      const pid_t pid = ::fork();
+      if (pid != 0) {
+        children.push_back(pid);
+        continue;
       }
-      auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error);
+      ::close(gate[1]);
+      char c;
+      (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
+      std::string error;
       TMessage shown;
-      if (!s) return 1;
-      return s->Add(Received({"ZCZC OA1" + std::to_string(i), "GALE", "NNNN"}, Day0), shown, error) ? 0 : 2;
-    });
-    EXPECT_EQ(statuses, std::vector<int>(6, 0)) << "1: open failed, 2: add failed, 3: a reader was refused";
-    auto s = file.Open();
-    EXPECT_EQ(All(*s).size(), 4u);
+      // A reader sees the store not there yet or whole, never another program's.
+      for (int k = 0; i >= 4 && k < 50; ++k)
+        if (!TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error) &&
+            error.find("no message store") == std::string::npos)
+          ::_exit(3);
+      auto s = i >= 4 ? nullptr : TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error);
+      ::_exit(i >= 4 ? 0 : !s ? 1 : s->Add(Received({"ZCZC OA1" + std::to_string(i), "GALE", "NNNN"}), shown, error) ? 0 : 2);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    for (const pid_t pid : children) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_EQ(status, 0) << "exit 1: open failed, 2: add failed, 3: a reader was refused";
+    }
+    EXPECT_EQ(All(*file.Open()).size(), 4u);
   }
 }
 
@@ -277,114 +248,71 @@ TEST(MessageStore, AReaderChangesNothing)
 {
   TTempStore file("reader");
   std::string error;
-  {
-    SCOPED_TRACE("an empty file is an empty store, and stays empty");
-    std::ofstream(file.Path).flush();
-    auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error);
-    ASSERT_TRUE(s) << error;
-    std::vector<TMessage> out;
-    EXPECT_TRUE(s->List({}, out, error)) << error;
-    EXPECT_TRUE(out.empty());
-    TMessage shown;
-    EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "X", "NNNN"}, Day0), shown, error));
-    EXPECT_FALSE(s->MarkSeen(out, error));
-    s.reset();
-    EXPECT_EQ(fs::file_size(file.Path), 0u);
-  }
-  {
-    SCOPED_TRACE("an older schema is read as it is");
-    file.Remove();
-    {
-      auto s = file.Open();
-      Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
-    }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
-                               "PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-    const std::string before = Bytes(file.Path);
-    auto s = TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error);
-    ASSERT_TRUE(s) << error;
-    std::vector<TMessage> out;
-    ASSERT_TRUE(s->List({}, out, error)) << error;
-    ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].Channel, "left");
-    ASSERT_TRUE(s->Copies(out[0].StoreId, out, error)) << error;
-    EXPECT_EQ(out.size(), 2u);
-    s.reset();
-    EXPECT_EQ(Bytes(file.Path), before);
-  }
-  {
-    SCOPED_TRACE("a missing store is not made");
-    file.Remove();
-    EXPECT_FALSE(TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error));
-    EXPECT_NE(error.find("no message store"), std::string::npos) << error;
-    EXPECT_FALSE(fs::exists(file.Path));
-  }
+  std::vector<TMessage> out;
+  auto read = [&] { return TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error); };
+
+  // An empty file is an empty store, and stays empty.
+  std::ofstream(file.Path).flush();
+  auto s = read();
+  ASSERT_TRUE(s) << error;
+  EXPECT_TRUE(s->List({}, out, error) && out.empty()) << error;
+  TMessage shown;
+  EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "X", "NNNN"}), shown, error));
+  EXPECT_FALSE(s->MarkSeen(out, error));
+  s.reset();
+  EXPECT_EQ(fs::file_size(file.Path), 0u);
+
+  // An older schema is read as it is.
+  file.Remove();
+  Add(*file.Open(), Received({"ZCZC OA12", "GALE WARNING", "NNNN"}));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
+                             "PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  const std::string before = Bytes(file.Path);
+  s = read();
+  ASSERT_TRUE(s && s->List({}, out, error)) << error;
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].Channel, "left");
+  s.reset();
+  EXPECT_EQ(Bytes(file.Path), before);
+
+  // A missing store is not made.
+  file.Remove();
+  EXPECT_FALSE(read());
+  EXPECT_NE(error.find("no message store"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(file.Path));
 }
 
 TEST(MessageStore, WhatCannotBeReachedOrWrittenIsSaidNotCreated)
 {
-  const fs::path dir = fs::temp_directory_path() / ("brontel-store-" + std::to_string(::getpid()) + "-closed");
-  fs::create_directories(dir);
-  const std::string path = (dir / "messages.sqlite").string();
-  {
-    SCOPED_TRACE("a full file system leaves no store behind");
-    const int status = [&] {
-      const pid_t pid = ::fork();
-      if (pid == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit none{0, 0};
-        ::setrlimit(RLIMIT_FSIZE, &none);
-        std::string error;
-        if (TMessageStore::Open(path, TMessageStore::TMode::Create, error)) ::_exit(1);
-        ::_exit(error.find(path) == std::string::npos ? 2 : 0);
-      }
-      int st = 0;
-      ::waitpid(pid, &st, 0);
-      return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    }();
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(fs::is_empty(dir)) << "neither the store nor anything beside it is left";
-  }
-  {
-    SCOPED_TRACE("a folder that may not be searched is not a missing store");
-    std::string error;
-    ASSERT_TRUE(TMessageStore::Open(path, TMessageStore::TMode::Create, error)) << error;
-    fs::permissions(dir, fs::perms::none);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(9);
-      std::string e;
-      const bool ok = !TMessageStore::Open(path, TMessageStore::TMode::Read, e) && e.find("no message store") == std::string::npos &&
-                      e.find("ermission") != std::string::npos;
-      ::_exit(ok ? 0 : 1);
-    }
-    int st = 0;
-    ::waitpid(pid, &st, 0);
-    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
-    fs::permissions(dir, fs::perms::owner_all);
-  }
-  fs::remove_all(dir);
-}
+  TTempDir dir("closed");
+  // A full file system leaves neither a store nor anything beside it.
+  EXPECT_EQ(InChild([&] {
+              ::signal(SIGXFSZ, SIG_IGN);
+              const rlimit none{0, 0};
+              ::setrlimit(RLIMIT_FSIZE, &none);
+              std::string error;
+              return TMessageStore::Open(dir.Store, TMessageStore::TMode::Create, error) ? 1 : 0;
+            }),
+            0);
+  EXPECT_TRUE(fs::is_empty(dir.Dir));
 
-TEST(MessageStore, AnotherProgramsDatabaseIsRefusedAndLeftAlone)
-{
-  TTempStore file("foreign");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE contacts (name TEXT); INSERT INTO contacts VALUES ('Ann');", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
-  const std::string before = Bytes(file.Path);
-  for (const auto mode : {TMessageStore::TMode::Read, TMessageStore::TMode::Create}) {
-    std::string error;
-    EXPECT_FALSE(TMessageStore::Open(file.Path, mode, error));
-    EXPECT_NE(error.find("another program"), std::string::npos) << error;
-    EXPECT_EQ(Bytes(file.Path), before);
-  }
+  // A folder that may not be searched is not a missing store.
+  std::string error;
+  ASSERT_TRUE(TMessageStore::Open(dir.Store, TMessageStore::TMode::Create, error)) << error;
+  fs::permissions(dir.Dir, fs::perms::none);
+  EXPECT_EQ(InChild(
+                [&] {
+                  std::string e;
+                  return !TMessageStore::Open(dir.Store, TMessageStore::TMode::Read, e) &&
+                                 e.find("ermission denied") != std::string::npos
+                             ? 0
+                             : 1;
+                },
+                true),
+            0);
 }
 
 TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNothing)
@@ -392,26 +320,24 @@ TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNoth
   TTempStore file("best");
   auto s = file.Open();
   std::string error;
-  struct TStep {
+  const struct {
     std::vector<std::string> Lines;
     std::string Best, Shown;
-    TStatus Status;
-  };
-  const TStep steps[] = {
-      {{"ZCZC OA12", "NAVAREA X"}, "NAVAREA X", "NAVAREA X", TStatus::NoTrailer},
-      {{"ZCZC OA12", "NAVAREA X* 123/26", "NNNN"}, "NAVAREA X* 123/26", "NAVAREA X* 123/26", TStatus::Complete},
-      {{"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26", TStatus::Complete},
-      {{"ZCZC OA12", "NAV*REA XI 1*3/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26", TStatus::Complete},
+  } steps[] = {
+      {{"ZCZC OA12", "NAVAREA X"}, "NAVAREA X", "NAVAREA X"},
+      {{"ZCZC OA12", "NAVAREA X* 123/26", "NNNN"}, "NAVAREA X* 123/26", "NAVAREA X* 123/26"},
+      {{"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26"},
+      {{"ZCZC OA12", "NAV*REA XI 1*3/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26"},
   };
   int64_t id = 0;
+  TMessage best;
   for (std::size_t i = 0; i < std::size(steps); ++i) {
     SCOPED_TRACE(i);
     id = Add(*s, Received(steps[i].Lines, Day0 + static_cast<double>(i) * Hour)).StoreId;
     const auto all = All(*s);
     ASSERT_EQ(all.size(), 1u);
     EXPECT_EQ(all[0].Text, steps[i].Shown);
-    EXPECT_EQ(StatusOf(all[0]), steps[i].Status);
-    TMessage best;
+    EXPECT_EQ(StatusOf(all[0]), i == 0 ? TStatus::NoTrailer : TStatus::Complete);
     ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
     EXPECT_EQ(best.Text, steps[i].Best);
   }
@@ -426,13 +352,10 @@ TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNoth
   TMessage shown;
   EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, Day0 + 9 * Hour), shown, error));
   EXPECT_NE(error.find("disk trouble"), std::string::npos) << error;
-  const auto all = All(*s);
-  ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].Copies, 4);
+  EXPECT_EQ(All(*s)[0].Copies, 4);
   std::vector<TMessage> copies;
   ASSERT_TRUE(s->Copies(id, copies, error)) << error;
   EXPECT_EQ(copies.size(), 4u) << "the copy inserted before the failure is gone too";
-  TMessage best;
   ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
   EXPECT_EQ(best.Start, Day0 + 2 * Hour);
 }
