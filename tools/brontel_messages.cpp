@@ -157,7 +157,9 @@ bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& me
 {
   auto put = [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); };
   for (const TMessage& m : messages) {
-    put(a.Json ? TMessageFormatter::JsonLine(m) : a.Command == TCommand::List ? ListLine(m) : TMessageFormatter::Text(m));
+    put(a.Json                        ? TMessageFormatter::JsonLine(m)
+        : a.Command == TCommand::List ? ListLine(m)
+                                      : TMessageFormatter::Text(m));
     if (a.Command != TCommand::Show || !a.WithCopies) continue;
     std::vector<TMessage> copies;
     std::string error;
@@ -165,7 +167,8 @@ bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& me
       std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
       return false;
     }
-    for (const TMessage& c : copies) put(a.Json ? TMessageFormatter::JsonLine(c) : "--- copy received " + TMessageFormatter::Text(c));
+    for (const TMessage& c : copies)
+      put(a.Json ? TMessageFormatter::JsonLine(c) : "--- copy received " + TMessageFormatter::Text(c));
   }
   return true;
 }
@@ -184,7 +187,8 @@ int Run(int argc, char** argv)
     return ExitFailure;
   }
   // Only --new writes to the store (what it printed is marked); everything else only reads.
-  const auto store = TMessageStore::Open(path, a.NewOnly ? TMessageStore::TMode::Existing : TMessageStore::TMode::Read, error);
+  const auto mode = a.NewOnly ? TMessageStore::TMode::Existing : TMessageStore::TMode::Read;
+  const auto store = TMessageStore::Open(path, mode, error);
   if (!store) {
     std::fprintf(stderr, "brontel-messages: %s%s\n", error.c_str(),
                  a.NewOnly ? " (--new marks what it prints; without it the store is only read)" : "");
@@ -194,7 +198,8 @@ int Run(int argc, char** argv)
   if (!Select(*store, a, filter, path, messages) || !Print(*store, a, messages)) return ExitFailure;
   // Marked as printed only once the output is out: a failed write leaves them new.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "brontel-messages: cannot write the output: %s\n", errno ? std::strerror(errno) : "write error");
+    std::fprintf(stderr, "brontel-messages: cannot write the output: %s\n",
+                 errno ? std::strerror(errno) : "write error");
     return ExitFailure;
   }
   if (a.NewOnly && !store->MarkSeen(messages, error)) {

@@ -20,7 +20,8 @@ namespace brontel::msg {
 // trailer), what `base` has past its end costs 1 a unit, as if a gap took
 // it, so that its last characters are not pulled away from where they
 // belong. Copies too long to align in bounded memory come back unchanged.
-std::vector<TUnit> FillFrom(const std::vector<TUnit>& base, const std::vector<TUnit>& other, bool otherCutShort = false);
+std::vector<TUnit> FillFrom(const std::vector<TUnit>& base, const std::vector<TUnit>& other,
+                            bool otherCutShort = false);
 
 // Whether copy a holds more of the message, better received, than b: a
 // copy that ran to its trailer beats one cut short (whose missing end no

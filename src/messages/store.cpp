@@ -203,7 +203,8 @@ constexpr TColumn Columns[] = {
     {"serial", "INTEGER", 1, "", false,
      [](TStmt& s, int i, const TMessage& m) { if (m.Serial >= 0) s.Bind(i, int64_t{m.Serial}); else s.BindNull(i); },
      [](const TStmt& s, int c, TMessage& m) { m.Serial = s.Null(c) ? -1 : static_cast<int>(s.Int(c)); }},
-    {"service", "TEXT NOT NULL", 1, "", false, [](TStmt& s, int i, const TMessage& m) { s.Bind(i, ServiceName(m.Service)); },
+    {"service", "TEXT NOT NULL", 1, "", false,
+     [](TStmt& s, int i, const TMessage& m) { s.Bind(i, ServiceName(m.Service)); },
      [](const TStmt& s, int c, TMessage& m) {
        m.Service = s.Text(c) == ServiceName(TService::Japanese) ? TService::Japanese : TService::English;
      }},
@@ -231,7 +232,8 @@ constexpr TColumn Columns[] = {
 };
 constexpr int ColumnCount = static_cast<int>(std::size(Columns));
 
-static_assert(std::all_of(std::begin(Columns), std::end(Columns), [](const TColumn& c) { return c.Since <= StoreSchemaVersion; }));
+static_assert(std::all_of(std::begin(Columns), std::end(Columns),
+                          [](const TColumn& c) { return c.Since <= StoreSchemaVersion; }));
 
 // The column names for a SELECT on a store of schema `version`.
 std::string Names(int64_t version = StoreSchemaVersion)
@@ -547,8 +549,8 @@ bool Prepare(sqlite3* db, const std::string& path, std::string& error)
         if (!tx.Begin(e)) return Failed(db, busy);
         if (!Inspect(db, path, false, version, e)) return false;
         if (version == StoreSchemaVersion) return true;
-        if (!Exec(db, Upgrade(version), e, "cannot bring " + path + " to store schema " + std::to_string(StoreSchemaVersion)) ||
-            !tx.Commit(e))
+        const std::string what = "cannot bring " + path + " to store schema " + std::to_string(StoreSchemaVersion);
+        if (!Exec(db, Upgrade(version), e, what) || !tx.Commit(e))
           return Failed(db, busy);
         return true;
       },
@@ -680,7 +682,8 @@ bool TMessageStore::FindRepeat(const TMessage& copy, std::optional<TRepeated>& f
 
 int64_t TMessageStore::AddCopy(int64_t messageId, bool repeat, const TMessage& copy, std::string& error)
 {
-  TStmt s(Db, "INSERT INTO copies (message_id, repeat, " + Names() + ") VALUES (" + Placeholders(ColumnCount + 2) + ")");
+  TStmt s(Db, "INSERT INTO copies (message_id, repeat, " + Names() + ") VALUES (" + Placeholders(ColumnCount + 2) +
+                  ")");
   if (!s.Ok()) return error = DbError(Db, "cannot store the copy"), 0;
   s.Bind(1, messageId);
   s.Bind(2, int64_t{repeat});
