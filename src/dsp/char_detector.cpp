@@ -1,0 +1,167 @@
+#include "dsp/char_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <bit>
+#include <limits>
+#include <numbers>
+
+namespace brontel {
+
+namespace {
+
+using cplx = std::complex<double>;
+constexpr double TwoPi = 2.0 * std::numbers::pi;
+
+// Complex products without the special cases of std::complex (all values
+// here are finite).
+inline cplx Mul(cplx a, cplx b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+}  // namespace
+
+namespace chardet {
+
+double LogI0(double x)
+{
+  // Polynomial approximations of I0 (Abramowitz and Stegun 9.8.1 and 9.8.2).
+  if (x < 3.75) {
+    const double t = (x / 3.75) * (x / 3.75);
+    return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
+                          t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+  }
+  const double t = 3.75 / x;
+  const double p = 0.39894228 + t * (0.01328592 + t * (0.00225319 + t * (-0.00157565 + t * (0.00916281 +
+                   t * (-0.02057706 + t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+  return x - 0.5 * std::log(x) + std::log(p);
+}
+
+double LogEvidence(std::span<const double> ll, std::span<const double> logPrior)
+{
+  double top = -std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < ll.size(); ++i) top = std::max(top, ll[i] + (logPrior.empty() ? 0.0 : logPrior[i]));
+  if (!std::isfinite(top)) return top;
+  double sum = 0.0;
+  for (std::size_t i = 0; i < ll.size(); ++i) sum += std::exp(ll[i] + (logPrior.empty() ? 0.0 : logPrior[i]) - top);
+  return top + std::log(sum);
+}
+
+}  // namespace chardet
+
+void ToneCorrelations(std::span<const cplx> x, double start, double period, std::span<TToneCorr> out)
+{
+  const double w = TwoPi * chardet::ToneHz / chardet::Rate;
+  const cplx step = std::polar(1.0, -w);
+  const auto size = static_cast<long>(x.size());
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    const double t0 = start + static_cast<double>(k) * period, t1 = t0 + period;
+    // Samples whose interval [n − ½, n + ½) meets [t0, t1).
+    const long first = std::max(0L, static_cast<long>(std::floor(t0 + 0.5)));
+    const long last = std::min(size - 1, static_cast<long>(std::ceil(t1 + 0.5)) - 1);
+    cplx high{}, low{};
+    // e^{−jω(n − t0)}: the higher tone's reference; the lower tone's is its conjugate.
+    cplx ref = std::polar(1.0, -w * (static_cast<double>(first) - t0));
+    for (long n = first; n <= last; ++n) {
+      const double nd = static_cast<double>(n);
+      const double weight = std::min(nd + 0.5, t1) - std::max(nd - 0.5, t0);
+      if (weight > 0.0) {
+        const cplx v = x[static_cast<std::size_t>(n)] * weight;
+        // v·ref and v·conj(ref) share their four products.
+        const double rr = v.real() * ref.real(), ii = v.imag() * ref.imag();
+        const double ri = v.real() * ref.imag(), ir = v.imag() * ref.real();
+        high += cplx{rr - ii, ri + ir};
+        low += cplx{rr + ii, ir - ri};
+      }
+      ref = Mul(ref, step);
+    }
+    out[k] = {high, low};
+  }
+}
+
+TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(std::clamp(bits, 1, chardet::MaxBits))
+{
+  const uint32_t mask = (1u << bits_) - 1;
+  for (uint16_t w : words) {
+    const auto m = static_cast<uint16_t>(w & mask);
+    if (std::find(words_.begin(), words_.end(), m) == words_.end()) words_.push_back(m);
+  }
+  // Prefix tree, one level per bit: a node stands for the prefixes that agree
+  // up to its bit. Level by level, so every parent comes before its children.
+  std::vector<int32_t> nodeOfWord(words_.size(), -1);
+  for (int depth = 0; depth < bits_; ++depth) {
+    std::vector<std::pair<uint32_t, int32_t>> made;  // prefix (bits 0 … depth) → node
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      const uint32_t prefix = words_[i] & ((2u << depth) - 1);
+      auto it = std::find_if(made.begin(), made.end(), [&](const auto& m) { return m.first == prefix; });
+      if (it == made.end()) {
+        const int32_t parent = nodeOfWord[i];
+        const auto ones = static_cast<uint8_t>(std::popcount(prefix & ((1u << depth) - 1)));
+        nodes_.push_back({parent, static_cast<uint8_t>(depth), ones, static_cast<uint8_t>((prefix >> depth) & 1), -1});
+        made.push_back({prefix, static_cast<int32_t>(nodes_.size() - 1)});
+        it = made.end() - 1;
+      }
+      nodeOfWord[i] = it->second;
+      if (depth == bits_ - 1) nodes_[static_cast<std::size_t>(it->second)].Word = static_cast<int16_t>(i);
+    }
+  }
+  nodeZ_.resize(nodes_.size());
+  nodeL_.resize(nodes_.size());
+  leafZ_.resize(words_.size());
+}
+
+cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
+{
+  const int ones = std::popcount(static_cast<unsigned>(w & ((1u << bits) - 1)));
+  const double turn = TwoPi * ch.Period / chardet::Rate * (ones * ch.HighHz + (bits - ones) * ch.LowHz);
+  return std::polar(1.0, turn);
+}
+
+void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& ch, std::span<double> continuous,
+                          std::span<double> perBit, cplx phasePrior)
+{
+  const int n = bits_;
+  // turned[k][j][b]: bit k's correlation with tone b, turned back by the
+  // phase the waveform has reached after k bits of which j were high.
+  cplx turned[chardet::MaxBits][chardet::MaxBits][2];
+  double bitL[chardet::MaxBits][2];
+  const double scale = 2.0 * ch.Amplitude / ch.Noise;
+  const double step = TwoPi * ch.Period / chardet::Rate;
+  const cplx backHigh = std::polar(1.0, -step * ch.HighHz), backLow = std::polar(1.0, -step * ch.LowHz);
+  cplx row[chardet::MaxBits + 1];  // e^{−jφ(k, j)} for the current k
+  row[0] = 1.0;
+  for (int k = 0; k < n; ++k) {
+    const TToneCorr c = tones[static_cast<std::size_t>(k)];
+    for (int j = 0; j <= k; ++j) {
+      turned[k][j][1] = Mul(c.High, row[j]);
+      turned[k][j][0] = Mul(c.Low, row[j]);
+    }
+    bitL[k][1] = chardet::LogI0(scale * std::abs(c.High));
+    bitL[k][0] = chardet::LogI0(scale * std::abs(c.Low));
+    // The phases after one more bit: φ(k + 1, j) = φ(k, j) + low turn = φ(k, j − 1) + high turn.
+    row[k + 1] = Mul(row[k], backHigh);
+    for (int j = 0; j <= k; ++j) row[j] = Mul(row[j], backLow);
+  }
+  for (std::size_t i = 0; i < nodes_.size(); ++i) {
+    const TNode& node = nodes_[i];
+    const cplx add = turned[node.Depth][node.Ones][node.Bit];
+    const double l = bitL[node.Depth][node.Bit];
+    if (node.Parent < 0) {
+      nodeZ_[i] = add;
+      nodeL_[i] = l;
+    } else {
+      nodeZ_[i] = nodeZ_[static_cast<std::size_t>(node.Parent)] + add;
+      nodeL_[i] = nodeL_[static_cast<std::size_t>(node.Parent)] + l;
+    }
+    if (node.Word >= 0) {
+      const auto w = static_cast<std::size_t>(node.Word);
+      leafZ_[w] = nodeZ_[i];
+      if (!continuous.empty()) continuous[w] = chardet::LogI0(std::abs(scale * nodeZ_[i] + phasePrior)) -
+                                               chardet::LogI0(std::abs(phasePrior));
+      if (!perBit.empty()) perBit[w] = nodeL_[i];
+    }
+  }
+}
+
+}  // namespace brontel
