@@ -23,6 +23,7 @@
 // and, for the continuous-phase signal in plain noise, the union bounds of
 // square-law detection of both (the bound can exceed the truth at low SNR).
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -36,6 +37,8 @@
 #include <vector>
 
 #include "dsp/char_detector.h"
+#include "dsp/fine_frequency.h"
+#include "dsp/model_choice.h"
 
 namespace {
 
@@ -203,7 +206,7 @@ TTheory Theory(const TService& s, TCharDetector& det, double ebn0)
       phi += wk * BitLen;
     }
     ToneCorrelations(x, -0.5, BitLen, tones);
-    det.Score(tones, {}, {}, {});
+    det.Score(tones, {}, {});
     for (int j = 0; j < det.WordCount(); ++j) {
       const uint16_t other = det.Word(j);
       if (other == sent) continue;
@@ -219,9 +222,16 @@ TTheory Theory(const TService& s, TCharDetector& det, double ebn0)
 
 // --- One run -------------------------------------------------------------------
 
+// The detectors compared: three models alone, their mixture, and the
+// continuous-phase model and the mixture with the fine frequency estimate.
+enum { DetBit, DetHalf, DetChar, DetMix, DetCharF, DetMixF, Detectors };
+const char* const DetName[Detectors] = {"bit", "half", "char", "mix", "char+f", "mix+f"};
+
 struct TCounts {
   long Bits = 0, BitErrors = 0, Symbols = 0, Chars = 0;
-  long SymbolErrors[2] = {}, CharErrors[2] = {};  // per-bit, whole-character
+  long SymbolErrors[Detectors] = {}, CharErrors[Detectors] = {};
+  double FreqErr2 = 0.0;  // squared error of the tone estimates, summed over the later slots …
+  long FreqSlots = 0, Locked = 0;  // … their count, and how many of them were locked
 };
 
 int ArgMax(const std::vector<double>& v)
@@ -234,19 +244,24 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
   TChannelSim sim(c, snrDb, seed);
   TCharDetector det(s.Bits, s.Words);
   const int n = s.Bits, words = det.WordCount();
+  const auto nw = static_cast<std::size_t>(words);
   const double u = sim.NoisePerBit();
   // Slots in sending order: slot 2k holds character k, slot 2k + 5 repeats it.
   const int slots = 2 * chars + 5;
   std::mt19937 pick(seed * 7919u + 1);
   std::vector<int> sent(static_cast<std::size_t>(chars));
   for (int& v : sent) v = static_cast<int>(pick() % static_cast<unsigned>(words));
-  struct TSlotScores {
-    std::vector<double> Bit, Whole;
+  struct TSlot {
+    std::array<std::vector<double>, Detectors> Ll;
+    std::vector<TToneCorr> Tones;
   };
-  std::vector<TSlotScores> first(static_cast<std::size_t>(chars));
+  std::array<TSlot, 4> pending;  // first copies waiting for their repetition (at most three)
   std::vector<cplx> x;
-  std::vector<TToneCorr> tones(static_cast<std::size_t>(n));
+  std::vector<double> cont(nw), half(nw), bit(nw), contF(nw), halfF(nw);
+  TModelChoice choice(3), choiceF(3);
+  TFineFrequency fine;
   TCounts cnt;
+  const double trueHigh = 85.0 + 0.5 * c.ShiftErrHz + c.OffsetHz, trueLow = -85.0 - 0.5 * c.ShiftErrHz + c.OffsetHz;
   // Signal level: the mean power of the tone correlations less the noise,
   // over the last 200 bits (in fading, over the slot itself).
   double power = 0.0;
@@ -258,9 +273,11 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
     if (slot % 2 == 1 && slot >= 5) ch = (slot - 5) / 2, repeat = true;
     const int word = ch >= 0 ? sent[static_cast<std::size_t>(ch)] : static_cast<int>(pick() % static_cast<unsigned>(words));
     sim.Slot(det.Word(word), n, x);
-    ToneCorrelations(x, -0.5, BitLen, tones);
+    TSlot sc;
+    sc.Tones.resize(static_cast<std::size_t>(n));
+    ToneCorrelations(x, -0.5, BitLen, sc.Tones);
     double slotPower = 0.0;
-    for (const TToneCorr& t : tones) slotPower += std::norm(t.High) + std::norm(t.Low);
+    for (const TToneCorr& t : sc.Tones) slotPower += std::norm(t.High) + std::norm(t.Low);
     slotPower /= n;
     const double keep = std::min(1.0 - 1.0 / (powerCount + 1.0), 1.0 - static_cast<double>(n) / 200.0);
     power = keep * power + (1.0 - keep) * slotPower;
@@ -268,30 +285,50 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
     TCharChannel chn;
     chn.Noise = u;
     chn.Amplitude = std::sqrt(std::max(0.1 * u, (c.Doppler > 0.0 ? slotPower : power) - 2.0 * u));
-    TSlotScores sc{std::vector<double>(static_cast<std::size_t>(words)), std::vector<double>(static_cast<std::size_t>(words))};
-    det.Score(tones, chn, sc.Whole, sc.Bit);
+    det.Score(sc.Tones, chn, {cont, half, bit});
+    det.Score(sc.Tones, fine.Apply(chn), {contF, halfF, {}});
+    for (auto& v : sc.Ll) v.resize(nw);
+    for (std::size_t i = 0; i < nw; ++i) {
+      sc.Ll[DetBit][i] = bit[i];
+      sc.Ll[DetHalf][i] = half[i];
+      sc.Ll[DetChar][i] = cont[i];
+      sc.Ll[DetCharF][i] = contF[i];
+      sc.Ll[DetMix][i] = choice.Mix(std::array{cont[i], half[i], bit[i]});
+      sc.Ll[DetMixF][i] = choiceF.Mix(std::array{contF[i], halfF[i], bit[i]});
+    }
+    choice.Add(std::array{chardet::LogEvidence(cont), chardet::LogEvidence(half), chardet::LogEvidence(bit)});
+    choiceF.Add(std::array{chardet::LogEvidence(contF), chardet::LogEvidence(halfF), chardet::LogEvidence(bit)});
+    if (slot > slots / 10) {
+      cnt.FreqErr2 += 0.5 * (std::pow(fine.HighHz() - trueHigh, 2) + std::pow(fine.LowHz() - trueLow, 2));
+      ++cnt.FreqSlots;
+      cnt.Locked += fine.Locked();
+    }
     if (ch < 0) continue;
     // Bits and single copies.
     const uint16_t w = det.Word(word);
     for (int k = 0; k < n; ++k) {
-      const bool high = std::abs(tones[static_cast<std::size_t>(k)].High) > std::abs(tones[static_cast<std::size_t>(k)].Low);
-      cnt.BitErrors += high != ((w >> k & 1) != 0);
+      const TToneCorr& t = sc.Tones[static_cast<std::size_t>(k)];
+      cnt.BitErrors += (std::abs(t.High) > std::abs(t.Low)) != ((w >> k & 1) != 0);
     }
     cnt.Bits += n;
     ++cnt.Symbols;
-    cnt.SymbolErrors[0] += ArgMax(sc.Bit) != word;
-    cnt.SymbolErrors[1] += ArgMax(sc.Whole) != word;
+    for (int d = 0; d < Detectors; ++d) cnt.SymbolErrors[d] += ArgMax(sc.Ll[static_cast<std::size_t>(d)]) != word;
+    TSlot& first = pending[static_cast<std::size_t>(ch % 4)];
     if (!repeat) {
-      first[static_cast<std::size_t>(ch)] = std::move(sc);
+      first = std::move(sc);
       continue;
     }
-    const TSlotScores& a = first[static_cast<std::size_t>(ch)];
-    for (int m = 0; m < 2; ++m) {
-      const auto& pa = m == 0 ? a.Bit : a.Whole;
-      const auto& pb = m == 0 ? sc.Bit : sc.Whole;
-      std::vector<double> sum(static_cast<std::size_t>(words));
-      for (int i = 0; i < words; ++i) sum[static_cast<std::size_t>(i)] = pa[static_cast<std::size_t>(i)] + pb[static_cast<std::size_t>(i)];
-      cnt.CharErrors[m] += ArgMax(sum) != word;
+    std::vector<double> sum(nw);
+    for (int d = 0; d < Detectors; ++d) {
+      for (std::size_t i = 0; i < nw; ++i) sum[i] = first.Ll[static_cast<std::size_t>(d)][i] + sc.Ll[static_cast<std::size_t>(d)][i];
+      const int decided = ArgMax(sum);
+      cnt.CharErrors[d] += decided != word;
+      if (d == DetMixF) {
+        // The decision, as sure as it is, teaches the frequency estimate.
+        const double posterior = 1.0 / std::exp(chardet::LogEvidence(sum) - sum[static_cast<std::size_t>(decided)]);
+        fine.Add(first.Tones, det.Word(decided), BitLen, posterior);
+        fine.Add(sc.Tones, det.Word(decided), BitLen, posterior);
+      }
     }
     ++cnt.Chars;
   }
@@ -301,8 +338,12 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
 void Table(const TService& s, const TCondition& c, const std::vector<double>& snrs, int chars)
 {
   std::printf("\n%s, %s (%d characters a point)\n", s.Name, c.Name, chars);
-  std::printf("  SNR  Eb/N0 |   BER   theory |  SER bit  SER char |  CER bit   CER char");
-  if (c.Theory) std::printf(" | bound bit  bound char");
+  std::printf("  SNR  Eb/N0 |   BER   theory | SER:");
+  for (int d : {DetBit, DetChar, DetMix, DetMixF}) std::printf(" %7s", DetName[d]);
+  std::printf(" | CER:");
+  for (const char* name : DetName) std::printf(" %7s", name);
+  std::printf(" | f rms  lock");
+  if (c.Theory) std::printf(" | bound: bit    char");
   std::printf("\n");
   TCharDetector det(s.Bits, s.Words);
   for (double snr : snrs) {
@@ -310,10 +351,12 @@ void Table(const TService& s, const TCondition& c, const std::vector<double>& sn
     const double ebn0Db = snr + 10.0 * std::log10(5.0);
     const TTheory t = Theory(s, det, std::pow(10.0, ebn0Db / 10.0));
     auto pct = [](long e, long n) { return 100.0 * static_cast<double>(e) / static_cast<double>(std::max(1L, n)); };
-    std::printf("%5.1f %6.2f | %6.3f%% %6.3f%% | %7.3f%% %7.3f%% | %7.3f%% %8.3f%%", snr, ebn0Db, pct(k.BitErrors, k.Bits),
-                100.0 * t.Bit, pct(k.SymbolErrors[0], k.Symbols), pct(k.SymbolErrors[1], k.Symbols),
-                pct(k.CharErrors[0], k.Chars), pct(k.CharErrors[1], k.Chars));
-    if (c.Theory) std::printf(" | %7.3f%% %9.4f%%", 100.0 * t.CharBit, 100.0 * t.CharWhole);
+    std::printf("%5.1f %6.2f | %6.3f%% %6.3f%% |    ", snr, ebn0Db, pct(k.BitErrors, k.Bits), 100.0 * t.Bit);
+    for (int d : {DetBit, DetChar, DetMix, DetMixF}) std::printf(" %6.2f%%", pct(k.SymbolErrors[d], k.Symbols));
+    std::printf(" |     ");
+    for (int d = 0; d < Detectors; ++d) std::printf(" %6.3f%%", pct(k.CharErrors[d], k.Chars));
+    std::printf(" | %5.2f %4.0f%%", std::sqrt(k.FreqErr2 / std::max(1L, k.FreqSlots)), pct(k.Locked, k.FreqSlots));
+    if (c.Theory) std::printf(" | %6.3f%% %7.4f%%", 100.0 * t.CharBit, 100.0 * t.CharWhole);
     std::printf("\n");
     std::fflush(stdout);
   }
@@ -332,7 +375,7 @@ void Speed(const TService& s)
   const auto t0 = std::chrono::steady_clock::now();
   for (int r = 0; r < Reps; ++r) {
     for (TToneCorr& t : tones) t = {{g(rng) * 21, g(rng) * 21}, {g(rng) * 21, g(rng) * 21}};
-    det.Score(tones, {21.0, 21.0, 21.0}, a, b);
+    det.Score(tones, {21.0, 21.0, 21.0}, {a, {}, b});
     sink += a[static_cast<std::size_t>(r) % a.size()];
   }
   const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() / Reps;

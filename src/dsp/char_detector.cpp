@@ -108,6 +108,7 @@ TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(
   }
   nodeZ_.resize(nodes_.size());
   nodeL_.resize(nodes_.size());
+  splitZ_.assign(nodes_.size(), {});
   leafZ_.resize(words_.size());
 }
 
@@ -118,8 +119,7 @@ cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
   return std::polar(1.0, turn);
 }
 
-void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& ch, std::span<double> continuous,
-                          std::span<double> perBit, cplx phasePrior)
+void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& ch, const TOut& out, cplx phasePrior)
 {
   const int n = bits_;
   // turned[k][j][b]: bit k's correlation with tone b, turned back by the
@@ -129,13 +129,18 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   const double scale = 2.0 * ch.Amplitude / ch.Noise;
   const double step = TwoPi * ch.Period / chardet::Rate;
   const cplx backHigh = std::polar(1.0, -step * ch.HighHz), backLow = std::polar(1.0, -step * ch.LowHz);
+  // A tone away from its nominal place turns each correlation by half the
+  // bit's turn at the difference, on average over the bit.
+  const cplx halfHigh = std::polar(1.0, -0.5 * step * (ch.HighHz - chardet::ToneHz));
+  const cplx halfLow = std::polar(1.0, -0.5 * step * (ch.LowHz + chardet::ToneHz));
   cplx row[chardet::MaxBits + 1];  // e^{−jφ(k, j)} for the current k
   row[0] = 1.0;
   for (int k = 0; k < n; ++k) {
     const TToneCorr c = tones[static_cast<std::size_t>(k)];
+    const cplx high = Mul(c.High, halfHigh), low = Mul(c.Low, halfLow);
     for (int j = 0; j <= k; ++j) {
-      turned[k][j][1] = Mul(c.High, row[j]);
-      turned[k][j][0] = Mul(c.Low, row[j]);
+      turned[k][j][1] = Mul(high, row[j]);
+      turned[k][j][0] = Mul(low, row[j]);
     }
     bitL[k][1] = chardet::LogI0(scale * std::abs(c.High));
     bitL[k][0] = chardet::LogI0(scale * std::abs(c.Low));
@@ -143,6 +148,8 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
     row[k + 1] = Mul(row[k], backHigh);
     for (int j = 0; j <= k; ++j) row[j] = Mul(row[j], backLow);
   }
+  const int split = n / 2 - 1;  // depth of the first half's last bit
+  const double priorL = chardet::LogI0(std::abs(phasePrior));
   for (std::size_t i = 0; i < nodes_.size(); ++i) {
     const TNode& node = nodes_[i];
     const cplx add = turned[node.Depth][node.Ones][node.Bit];
@@ -151,16 +158,20 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
       nodeZ_[i] = add;
       nodeL_[i] = l;
     } else {
-      nodeZ_[i] = nodeZ_[static_cast<std::size_t>(node.Parent)] + add;
-      nodeL_[i] = nodeL_[static_cast<std::size_t>(node.Parent)] + l;
+      const auto p = static_cast<std::size_t>(node.Parent);
+      nodeZ_[i] = nodeZ_[p] + add;
+      nodeL_[i] = nodeL_[p] + l;
+      splitZ_[i] = splitZ_[p];
     }
-    if (node.Word >= 0) {
-      const auto w = static_cast<std::size_t>(node.Word);
-      leafZ_[w] = nodeZ_[i];
-      if (!continuous.empty()) continuous[w] = chardet::LogI0(std::abs(scale * nodeZ_[i] + phasePrior)) -
-                                               chardet::LogI0(std::abs(phasePrior));
-      if (!perBit.empty()) perBit[w] = nodeL_[i];
-    }
+    if (node.Depth == split) splitZ_[i] = nodeZ_[i];
+    if (node.Word < 0) continue;
+    const auto w = static_cast<std::size_t>(node.Word);
+    const cplx z = nodeZ_[i];
+    leafZ_[w] = z;
+    if (!out.Continuous.empty()) out.Continuous[w] = chardet::LogI0(std::abs(scale * z + phasePrior)) - priorL;
+    if (!out.Halves.empty())
+      out.Halves[w] = chardet::LogI0(scale * std::abs(splitZ_[i])) + chardet::LogI0(scale * std::abs(z - splitZ_[i]));
+    if (!out.PerBit.empty()) out.PerBit[w] = nodeL_[i];
   }
 }
 

@@ -19,10 +19,11 @@
 //    turned numbers are formed once per (bit, count) and the words' sums are
 //    built along a prefix tree of the word list: one complex addition per
 //    tree node.
-// Score() gives two log-likelihoods per word, both against noise alone:
-// the continuous-phase one, ln I0(2a·|z|/u), and the one that assumes an
-// unknown phase on every bit (the per-bit model, the sum of each bit's
-// ln I0(2a·|c|/u)), so a caller can weigh one model against the other.
+// Score() gives log-likelihoods per word against noise alone under three
+// models of the phase: continuous, ln I0(2a·|z|/u); continuous within each
+// half of the character but not across (the sum of both halves' terms); and
+// unknown on every bit (the per-bit model, the sum of each bit's
+// ln I0(2a·|c|/u)), so a caller can weigh the models against each other.
 #pragma once
 
 #include <complex>
@@ -73,14 +74,21 @@ public:
   int WordCount() const { return static_cast<int>(words_.size()); }
   uint16_t Word(int i) const { return words_[static_cast<std::size_t>(i)]; }
 
+  // Where Score() writes each model's log-likelihoods of every word (each
+  // span WordCount() long, or empty when not wanted).
+  struct TOut {
+    std::span<double> Continuous;  // the phase runs on through the character
+    std::span<double> Halves;      // … through each half (bits before and from Bits()/2), not across
+    std::span<double> PerBit;      // the phase is unknown on every bit
+  };
+
   // Log-likelihoods of every word for one character (`tones`: Bits() bit
-  // correlations), against noise alone, written to `continuous` and
-  // `perBit` (each WordCount() long, or empty to skip). `phasePrior`
-  // is what is known of the phase at the character's start: κ·e^{jμ} for a
-  // von Mises distribution of mean μ and concentration κ (0: nothing, the
-  // fully non-coherent detector).
-  void Score(std::span<const TToneCorr> tones, const TCharChannel& ch, std::span<double> continuous,
-             std::span<double> perBit, std::complex<double> phasePrior = {});
+  // correlations) against noise alone. `phasePrior` is what is known of the
+  // phase at the character's start: κ·e^{jμ} for a von Mises distribution
+  // of mean μ and concentration κ (0: nothing, the fully non-coherent
+  // detector); it enters the continuous-phase model only.
+  void Score(std::span<const TToneCorr> tones, const TCharChannel& ch, const TOut& out,
+             std::complex<double> phasePrior = {});
 
   // After Score(): the correlation of word i's waveform (start phase 0) with
   // the character; its angle estimates the phase at the character's start.
@@ -102,7 +110,7 @@ private:
   std::vector<uint16_t> words_;
   std::vector<TNode> nodes_;  // parents before children
   // Scratch of Score().
-  std::vector<std::complex<double>> nodeZ_, leafZ_;
+  std::vector<std::complex<double>> nodeZ_, leafZ_, splitZ_;  // splitZ_: the first half's sum
   std::vector<double> nodeL_;
 };
 

@@ -1,8 +1,12 @@
-// The whole-character detector on generated continuous-phase characters:
-// its fast correlations against a sample-by-sample reference, clean
-// characters at any phase and timing, the cost of a frequency error.
+// The whole-character detector on generated characters: its fast
+// correlations against a sample-by-sample reference, clean characters at
+// any phase and timing, the cost of a frequency error; the fine frequency
+// estimate it needs and the choice between phase models on continuous and
+// discontinuous signals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <complex>
@@ -11,6 +15,8 @@
 #include <vector>
 
 #include "dsp/char_detector.h"
+#include "dsp/fine_frequency.h"
+#include "dsp/model_choice.h"
 
 namespace brontel {
 namespace {
@@ -98,7 +104,7 @@ TEST(CharDetector, FastCorrelationsEqualTheSampleBySampleOnes)
     ToneCorrelations(x, c.start, c.period, tones);
     TCharChannel ch;
     ch.Period = c.period;
-    det.Score(tones, ch, {}, {});
+    det.Score(tones, ch, {});
     for (int i = 0; i < det.WordCount(); i += 3) {
       const cplx ref = NaiveCorrelation(x, det.Word(i), c.bits, c.start, c.period, 85.0, -85.0);
       EXPECT_NEAR(std::abs(det.Correlation(i) - ref), 0.0, 1e-9 * std::abs(ref) + 1e-9) << "word " << i;
@@ -111,12 +117,12 @@ TEST(CharDetector, CleanCharacterIsFoundAtAnyPhaseAndTiming)
   // Every word of both services, at start phases round the circle and
   // fractional timings: the sent word is the most likely under the
   // continuous-phase model with the likelihood of the full correlation,
-  // and also under the per-bit model.
+  // and also under the models of two halves and of single bits.
   for (int bits : {7, 10}) {
     const auto words = Words(bits);
     TCharDetector det(bits, words);
     ASSERT_EQ(det.WordCount(), static_cast<int>(words.size()));
-    std::vector<double> cont(words.size()), perBit(words.size());
+    std::vector<double> cont(words.size()), halves(words.size()), perBit(words.size());
     std::vector<TToneCorr> tones(static_cast<std::size_t>(bits));
     for (std::size_t i = 0; i < words.size(); ++i) {
       const double theta = TwoPi * static_cast<double>(i) / 7.3, start = 0.37 * static_cast<double>(i % 5);
@@ -127,11 +133,11 @@ TEST(CharDetector, CleanCharacterIsFoundAtAnyPhaseAndTiming)
       ch.Amplitude = period;  // a unit tone over one bit
       ch.Noise = period;
       ch.Period = period;
-      det.Score(tones, ch, cont, perBit);
+      det.Score(tones, ch, {cont, halves, perBit});
       const auto best = std::max_element(cont.begin(), cont.end()) - cont.begin();
-      const auto bestBit = std::max_element(perBit.begin(), perBit.end()) - perBit.begin();
-      EXPECT_EQ(det.Word(static_cast<int>(best)), words[i]) << bits << " bits, word " << i;
-      EXPECT_EQ(det.Word(static_cast<int>(bestBit)), words[i]) << bits << " bits, word " << i;
+      for (const auto* model : {&cont, &halves, &perBit})
+        EXPECT_EQ(det.Word(static_cast<int>(std::max_element(model->begin(), model->end()) - model->begin())), words[i])
+            << bits << " bits, word " << i;
       // (A sample cut by a bit edge carries the phase of one side only.)
       EXPECT_NEAR(std::abs(det.Correlation(static_cast<int>(best))), bits * period, 1e-4 * bits * period);
       EXPECT_NEAR(std::arg(det.Correlation(static_cast<int>(best)) * std::polar(1.0, -theta)), 0.0, 1e-3);
@@ -159,14 +165,130 @@ TEST(CharDetector, FrequencyErrorCostsTheCorrelationLossOfTheCharacter)
                         (samples * std::sin(std::numbers::pi * hz / chardet::Rate)));
       };
       TCharChannel ch;
-      det.Score(tones, ch, {}, {});
+      det.Score(tones, ch, {});
       const double full = 21.0 * bits;
       EXPECT_NEAR(std::abs(det.Correlation(index)) / full, loss(offset, 21 * bits), 0.01) << bits << ", " << offset;
       ch.HighHz += offset;
       ch.LowHz += offset;
-      det.Score(tones, ch, {}, {});
+      det.Score(tones, ch, {});
       EXPECT_NEAR(std::abs(det.Correlation(index)) / full, loss(offset, 21), 1e-3) << bits << ", " << offset;
     }
+}
+
+// A stream of consecutive characters in noise (SNR of the tone pair in
+// 500 Hz), 21 samples a bit, keyed phase-continuously or by switching
+// between two free-running oscillators. Returns each character's tone
+// correlations.
+std::vector<std::vector<TToneCorr>> Stream(const std::vector<uint16_t>& sent, int bits, double snrDb, double offsetHz,
+                                           double shiftErrHz, bool twoOscillators, std::mt19937& rng)
+{
+  std::normal_distribution<double> g;
+  const double sd = std::sqrt(chardet::Rate / (500.0 * std::pow(10.0, snrDb / 10.0)) / 2.0);
+  const double wh = TwoPi * (85.0 + offsetHz + 0.5 * shiftErrHz) / chardet::Rate;
+  const double wl = TwoPi * (-85.0 + offsetHz - 0.5 * shiftErrHz) / chardet::Rate;
+  const double oscLow = 2.0;  // the second oscillator's phase against the first
+  std::vector<std::vector<TToneCorr>> out;
+  std::vector<cplx> x(static_cast<std::size_t>(21 * bits));
+  double phi = 0.0;
+  long t = 0;
+  for (uint16_t w : sent) {
+    for (int k = 0; k < bits; ++k) {
+      const bool high = (w >> k) & 1;
+      const double om = high ? wh : wl;
+      for (int n = 0; n < 21; ++n, ++t) {
+        const double phase = twoOscillators ? (high ? 0.0 : oscLow) + om * (static_cast<double>(t) + 0.5) : phi + om * (n + 0.5);
+        x[static_cast<std::size_t>(21 * k + n)] = std::polar(1.0, phase) + sd * cplx{g(rng), g(rng)};
+      }
+      phi += 21.0 * om;
+    }
+    out.emplace_back(static_cast<std::size_t>(bits));
+    ToneCorrelations(x, -0.5, 21.0, out.back());
+  }
+  return out;
+}
+
+TEST(CharDetector, FineFrequencyFollowsBothTonesFromItsOwnDecisions)
+{
+  // Tones off by an offset and a shift error: characters decided bit by bit
+  // (which a frequency error does not disturb), each as far as it is sure,
+  // teach the estimate, which
+  // then holds both tones within ±1 Hz; retuning the baseband moves it.
+  struct TCase {
+    int bits;
+    double snr, offset, shiftErr;
+  };
+  for (const TCase c : {TCase{7, 0.0, 5.0, 0.0}, TCase{7, -1.0, -12.0, 4.0}, TCase{10, 0.0, 3.0, -6.0}}) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.snr << " dB, " << c.offset << " Hz off");
+    std::mt19937 rng(11);
+    const auto words = Words(c.bits);
+    std::vector<uint16_t> sent(300);
+    for (uint16_t& w : sent) w = words[rng() % words.size()];
+    const auto tones = Stream(sent, c.bits, c.snr, c.offset, c.shiftErr, false, rng);
+    TCharDetector det(c.bits, words);
+    TFineFrequency fine;
+    TCharChannel ch;
+    ch.Amplitude = 21.0;
+    ch.Noise = 2.0 * 21.0 * chardet::Rate / (500.0 * std::pow(10.0, c.snr / 10.0)) / 2.0;
+    std::vector<double> perBit(words.size());
+    for (const auto& t : tones) {
+      det.Score(t, ch, {{}, {}, perBit});
+      const auto best = std::max_element(perBit.begin(), perBit.end());
+      fine.Add(t, det.Word(static_cast<int>(best - perBit.begin())), 21.0, std::exp(*best - chardet::LogEvidence(perBit)));
+    }
+    EXPECT_TRUE(fine.Locked()) << fine.SpreadHz();
+    EXPECT_NEAR(fine.HighHz(), 85.0 + c.offset + 0.5 * c.shiftErr, 1.0);
+    EXPECT_NEAR(fine.LowHz(), -85.0 + c.offset - 0.5 * c.shiftErr, 1.0);
+    fine.Moved(2.0);
+    EXPECT_NEAR(fine.OffsetHz(), c.offset - 2.0, 1.0);
+    EXPECT_NEAR(fine.ShiftHz(), 170.0 + c.shiftErr, 1.0);
+  }
+}
+
+TEST(CharDetector, ModelChoiceFollowsThePhaseOfTheTransmitter)
+{
+  // Continuous phase: the whole-character model wins and the mixture
+  // decides as it does; two oscillators: the per-bit model wins and the
+  // mixture decides no worse than it; a frequency error the detector is not
+  // told of: not the whole-character model.
+  struct TCase {
+    int bits;
+    double offset;
+    bool twoOscillators;
+    int chosen;  // 0 whole character, 1 halves, 2 per bit
+  };
+  for (const TCase c : {TCase{7, 0.0, false, 0}, TCase{7, 0.0, true, 2}, TCase{10, 0.0, true, 2}, TCase{10, 8.0, false, -1}}) {
+    SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.offset << " Hz off, two oscillators " << c.twoOscillators);
+    std::mt19937 rng(3);
+    const auto words = Words(c.bits);
+    std::vector<uint16_t> sent(200);
+    for (uint16_t& w : sent) w = words[rng() % words.size()];
+    const double snr = -2.0;
+    const auto tones = Stream(sent, c.bits, snr, c.offset, 0.0, c.twoOscillators, rng);
+    TCharDetector det(c.bits, words);
+    TModelChoice choice(3);
+    TCharChannel ch;
+    ch.Amplitude = 21.0;
+    ch.Noise = 2.0 * 21.0 * chardet::Rate / (500.0 * std::pow(10.0, snr / 10.0)) / 2.0;
+    const std::size_t nw = words.size();
+    std::vector<double> cont(nw), halves(nw), perBit(nw), mixed(nw);
+    int errors[4] = {};  // whole character, halves, per bit, mixed
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      det.Score(tones[i], ch, {cont, halves, perBit});
+      for (std::size_t w = 0; w < nw; ++w) mixed[w] = choice.Mix(std::array{cont[w], halves[w], perBit[w]});
+      choice.Add(std::array{chardet::LogEvidence(cont), chardet::LogEvidence(halves), chardet::LogEvidence(perBit)});
+      int m = 0;
+      for (const auto* v : {&cont, &halves, &perBit, &mixed})
+        errors[m++] += det.Word(static_cast<int>(std::max_element(v->begin(), v->end()) - v->begin())) != sent[i];
+    }
+    if (c.chosen >= 0) {
+      EXPECT_EQ(choice.Chosen(), c.chosen);
+      EXPECT_GT(choice.Weight(c.chosen), 0.99);
+      EXPECT_LE(errors[3], errors[c.chosen] + 2);
+    } else {
+      EXPECT_NE(choice.Chosen(), 0);
+    }
+    EXPECT_LE(errors[3], errors[2]);
+  }
 }
 
 }  // namespace
