@@ -25,7 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <chrono>
+#include <ctime>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -362,26 +362,29 @@ void Table(const TService& s, const TCondition& c, const std::vector<double>& sn
   }
 }
 
-// Time of one Score() call (both models) on noise.
+// Processor time of one Score() call (all three models) on characters at
+// Eb/N0 = 5 dB.
 void Speed(const TService& s)
 {
   TCharDetector det(s.Bits, s.Words);
   std::mt19937 rng(3);
   std::normal_distribution<double> g;
-  std::vector<TToneCorr> tones(static_cast<std::size_t>(s.Bits));
-  std::vector<double> a(s.Words.size()), b(s.Words.size());
+  std::vector<std::vector<TToneCorr>> inputs(64, std::vector<TToneCorr>(static_cast<std::size_t>(s.Bits)));
+  for (auto& in : inputs)
+    for (TToneCorr& t : in) t = {{21.0 + 8.6 * g(rng), 8.6 * g(rng)}, {8.6 * g(rng), 8.6 * g(rng)}};
+  std::vector<double> a(s.Words.size()), b(s.Words.size()), c(s.Words.size());
   double sink = 0.0;
-  constexpr int Reps = 20000;
-  const auto t0 = std::chrono::steady_clock::now();
+  constexpr int Reps = 100000;
+  // Processor time, not wall time: the machine may be shared.
+  const std::clock_t t0 = std::clock();
   for (int r = 0; r < Reps; ++r) {
-    for (TToneCorr& t : tones) t = {{g(rng) * 21, g(rng) * 21}, {g(rng) * 21, g(rng) * 21}};
-    det.Score(tones, {21.0, 21.0, 21.0}, {a, {}, b});
+    det.Score(inputs[static_cast<std::size_t>(r) % inputs.size()], {21.0, 147.0, 21.0}, {a, b, c});
     sink += a[static_cast<std::size_t>(r) % a.size()];
   }
-  const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() / Reps;
-  // Scored at every bit (every alignment): this many times real time alone.
-  std::printf("%s: %.0f ns a character window (both models); scored every bit, %.0fx real time (%g)\n", s.Name, ns,
-              1e9 / (100.0 * ns), sink > 0 ? 1.0 : 0.0);
+  const double ns = 1e9 * static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC / Reps;
+  // Scored at every bit (every alignment of the character), 100 times a second.
+  std::printf("%s: %.0f ns a character window; scored at every bit that is %.0fx real time%s\n", s.Name, ns,
+              1e9 / (100.0 * ns), sink > 0 ? "" : " ");
 }
 
 }  // namespace

@@ -20,13 +20,13 @@ inline cplx Mul(cplx a, cplx b)
   return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
-}  // namespace
+// |a| without the care of std::abs for overflow (all values here are far from it).
+inline double Abs(cplx a) { return std::sqrt(a.real() * a.real() + a.imag() * a.imag()); }
 
-namespace chardet {
-
-double LogI0(double x)
+// ln I0(x) for x ≥ 0 from the polynomial approximations of Abramowitz and
+// Stegun (9.8.1, 9.8.2), relative error of I0 below 2e-7.
+double AccurateLogI0(double x)
 {
-  // Polynomial approximations of I0 (Abramowitz and Stegun 9.8.1 and 9.8.2).
   if (x < 3.75) {
     const double t = (x / 3.75) * (x / 3.75);
     return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
@@ -37,6 +37,45 @@ double LogI0(double x)
                    t * (-0.02057706 + t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
   return x - 0.5 * std::log(x) + std::log(p);
 }
+
+// ln I0(x) − x, smooth and bounded, tabulated every 1/32 up to 128 (built
+// on first use).
+constexpr int PerUnit = 32, Top = 128;
+const std::vector<float>& LogI0Table()
+{
+  static const std::vector<float> table = [] {
+    std::vector<float> t(Top * PerUnit + 2);
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      const double v = static_cast<double>(i) / PerUnit;
+      t[i] = static_cast<float>(AccurateLogI0(v) - v);
+    }
+    return t;
+  }();
+  return table;
+}
+
+// ln I0(x) from the table, interpolated linearly (error below 1e-4), and
+// beyond it from the asymptotic series ln I0(x) = x − ½·ln(2πx) + ln(1 + 1/(8x) + 9/(128x²) + …).
+inline double LogI0With(const float* table, double x)
+{
+  if (x < Top) {
+    if (!(x >= 0.0)) return x < 0.0 ? LogI0With(table, -x) : x;  // even; NaN stays NaN
+    const double pos = x * PerUnit;
+    const auto i = static_cast<std::size_t>(pos);
+    const double frac = pos - static_cast<double>(i);
+    return x + table[i] + frac * (table[i + 1] - table[i]);
+  }
+  if (!std::isfinite(x)) return x;
+  const double inv = 1.0 / x;
+  const double s = inv * (0.125 + inv * (9.0 / 128));  // ln(1 + s) ≈ s − s²/2 for s < 0.001
+  return x - 0.5 * std::log(TwoPi * x) + s * (1.0 - 0.5 * s);
+}
+
+}  // namespace
+
+namespace chardet {
+
+double LogI0(double x) { return LogI0With(LogI0Table().data(), x); }
 
 double LogEvidence(std::span<const double> ll, std::span<const double> logPrior)
 {
@@ -110,6 +149,8 @@ TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(
   nodeL_.resize(nodes_.size());
   splitZ_.assign(nodes_.size(), {});
   leafZ_.resize(words_.size());
+  leafSplit_.resize(words_.size());
+  leafL_.resize(words_.size());
 }
 
 cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
@@ -122,9 +163,20 @@ cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
 void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& ch, const TOut& out, cplx phasePrior)
 {
   const int n = bits_;
-  // turned[k][j][b]: bit k's correlation with tone b, turned back by the
+  const float* table = LogI0Table().data();
+  auto logI0 = [table](double x) { return LogI0With(table, x); };
+  // turned(k, j, b): bit k's correlation with tone b, turned back by the
   // phase the waveform has reached after k bits of which j were high.
-  cplx turned[chardet::MaxBits][chardet::MaxBits][2];
+  // (Plain doubles: an array of std::complex would be zeroed on every call.)
+  struct TPair {
+    double Re, Im;
+  };
+  TPair turnedStore[chardet::MaxBits][chardet::MaxBits][2];
+  auto set = [&](int k, int j, int b, cplx v) { turnedStore[k][j][b] = {v.real(), v.imag()}; };
+  auto turned = [&](int k, int j, int b) {
+    const TPair p = turnedStore[k][j][b];
+    return cplx{p.Re, p.Im};
+  };
   double bitL[chardet::MaxBits][2];
   const double scale = 2.0 * ch.Amplitude / ch.Noise;
   const double step = TwoPi * ch.Period / chardet::Rate;
@@ -139,20 +191,20 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
     const TToneCorr c = tones[static_cast<std::size_t>(k)];
     const cplx high = Mul(c.High, halfHigh), low = Mul(c.Low, halfLow);
     for (int j = 0; j <= k; ++j) {
-      turned[k][j][1] = Mul(high, row[j]);
-      turned[k][j][0] = Mul(low, row[j]);
+      set(k, j, 1, Mul(high, row[j]));
+      set(k, j, 0, Mul(low, row[j]));
     }
-    bitL[k][1] = chardet::LogI0(scale * std::abs(c.High));
-    bitL[k][0] = chardet::LogI0(scale * std::abs(c.Low));
+    bitL[k][1] = logI0(scale * Abs(c.High));
+    bitL[k][0] = logI0(scale * Abs(c.Low));
     // The phases after one more bit: φ(k + 1, j) = φ(k, j) + low turn = φ(k, j − 1) + high turn.
     row[k + 1] = Mul(row[k], backHigh);
     for (int j = 0; j <= k; ++j) row[j] = Mul(row[j], backLow);
   }
   const int split = n / 2 - 1;  // depth of the first half's last bit
-  const double priorL = chardet::LogI0(std::abs(phasePrior));
+  const double priorL = logI0(Abs(phasePrior));
   for (std::size_t i = 0; i < nodes_.size(); ++i) {
     const TNode& node = nodes_[i];
-    const cplx add = turned[node.Depth][node.Ones][node.Bit];
+    const cplx add = turned(node.Depth, node.Ones, node.Bit);
     const double l = bitL[node.Depth][node.Bit];
     if (node.Parent < 0) {
       nodeZ_[i] = add;
@@ -166,13 +218,19 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
     if (node.Depth == split) splitZ_[i] = nodeZ_[i];
     if (node.Word < 0) continue;
     const auto w = static_cast<std::size_t>(node.Word);
-    const cplx z = nodeZ_[i];
-    leafZ_[w] = z;
-    if (!out.Continuous.empty()) out.Continuous[w] = chardet::LogI0(std::abs(scale * z + phasePrior)) - priorL;
-    if (!out.Halves.empty())
-      out.Halves[w] = chardet::LogI0(scale * std::abs(splitZ_[i])) + chardet::LogI0(scale * std::abs(z - splitZ_[i]));
-    if (!out.PerBit.empty()) out.PerBit[w] = nodeL_[i];
+    leafZ_[w] = nodeZ_[i];
+    leafSplit_[w] = splitZ_[i];
+    leafL_[w] = nodeL_[i];
   }
+  // The words' likelihoods, in a loop of their own (independent table look-ups).
+  const std::size_t words = words_.size();
+  if (!out.Continuous.empty())
+    for (std::size_t w = 0; w < words; ++w)
+      out.Continuous[w] = logI0(Abs(scale * leafZ_[w] + phasePrior)) - priorL;
+  if (!out.Halves.empty())
+    for (std::size_t w = 0; w < words; ++w)
+      out.Halves[w] = logI0(scale * Abs(leafSplit_[w])) + logI0(scale * Abs(leafZ_[w] - leafSplit_[w]));
+  if (!out.PerBit.empty()) std::copy(leafL_.begin(), leafL_.end(), out.PerBit.begin());
 }
 
 }  // namespace brontel

@@ -110,13 +110,14 @@ private:
   std::vector<uint16_t> words_;
   std::vector<TNode> nodes_;  // parents before children
   // Scratch of Score().
-  std::vector<std::complex<double>> nodeZ_, leafZ_, splitZ_;  // splitZ_: the first half's sum
-  std::vector<double> nodeL_;
+  std::vector<std::complex<double>> nodeZ_, splitZ_;     // per node: sum so far, first half's sum
+  std::vector<std::complex<double>> leafZ_, leafSplit_;  // the same per word
+  std::vector<double> nodeL_, leafL_;                    // per-bit log-likelihood so far
 };
 
 namespace chardet {
 
-// ln I0(x) for x ≥ 0 (absolute error below 1e-6).
+// ln I0(x) (absolute error below 1e-4; I0 is even).
 double LogI0(double x);
 
 // log Σ_i exp(ll[i] + logPrior[i]): the evidence of a model whose words

@@ -86,6 +86,12 @@ cplx NaiveCorrelation(const std::vector<cplx>& x, uint16_t w, int bits, double t
   return z;
 }
 
+TEST(CharDetector, LogI0FollowsTheBesselFunction)
+{
+  for (double x = 0.0; x < 700.0; x += x < 10.0 ? 0.01 : 0.7)
+    EXPECT_NEAR(chardet::LogI0(x), std::log(std::cyl_bessel_i(0.0, x)), 1e-4) << x;
+}
+
 TEST(CharDetector, FastCorrelationsEqualTheSampleBySampleOnes)
 {
   struct TCase {
