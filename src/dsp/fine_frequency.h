@@ -7,9 +7,13 @@
 // itself, turning from bit to bit by 2π·T·ε for every bit of a tone that
 // is ε Hz off. Products d_{k+L}·conj(d_k) over lags L = 1 … 6 are gathered
 // (with forgetting) in bins by how many of the L bits between were the
-// higher tone; a weighted least-squares fit of the bins' angles gives the
-// errors of both tones (lag 1 alone first, which is unambiguous to ±50 Hz,
-// then all lags, unwrapped around it: the longer lags carry the precision).
+// higher tone, the products over runs of one tone (bits k … k+L alike) in
+// bins of their own: those keep their meaning even when the transmitter
+// switches between two oscillators, the others then turn at random and,
+// their angles scattering, lose their weight. A weighted least-squares fit
+// of the bins' angles gives the errors of both tones (first lag 1 over
+// runs, which is unambiguous to ±50 Hz, then all bins, unwrapped around it:
+// the longer lags carry the precision).
 // The estimate moves by the fit and the bins are turned to match, so they
 // always describe what is left after the current estimate. Decision-
 // directed carrier estimation with several lags, after Luise and
@@ -60,6 +64,7 @@ public:
   static constexpr double LockSpreadHz = 0.4;
   static constexpr double PriorHz = 3.0;     // a single fit moves the estimate by about this at most
   static constexpr double MaxErrorHz = 40.0; // the tones are held within this of their nominal place
+  static constexpr double MaxAngleVar = 0.12; // bins whose angle varies more (rad²) are not fitted
 
 private:
   struct TBin {
@@ -72,12 +77,15 @@ private:
   bool Fit(double& dHigh, double& dLow, double& spread) const;
   TBin& Bin(int lag, int high) { return bins_[static_cast<std::size_t>(lag * (lag + 1) / 2 - 1 + high)]; }
   const TBin& Bin(int lag, int high) const { return bins_[static_cast<std::size_t>(lag * (lag + 1) / 2 - 1 + high)]; }
+  TBin& Run(int lag, bool high) { return runs_[static_cast<std::size_t>(2 * (lag - 1) + high)]; }
+  const TBin& Run(int lag, bool high) const { return runs_[static_cast<std::size_t>(2 * (lag - 1) + high)]; }
 
   double keep_;
   double high_ = chardet::ToneHz, low_ = -chardet::ToneHz;
   double period_ = 21.0;
   double spread_ = 1e9;
   std::array<TBin, MaxLag * (MaxLag + 3) / 2> bins_{};  // lag L has L + 1 bins
+  std::array<TBin, 2 * MaxLag> runs_{};                 // lag L over runs of the lower, the higher tone
 };
 
 }  // namespace brontel
