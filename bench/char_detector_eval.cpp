@@ -410,10 +410,11 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
       const int decided = ArgMax(sum);
       cnt.CharErrors[d] += decided != word;
       if (d == DetMixF) {
-        // The decision, as sure as it is, teaches the frequency estimate
-        // while the phase is continuous (not where the per-bit model wins).
+        // The decision, as sure as it is, teaches the frequency estimate,
+        // less where the per-bit model wins (there the phase may not be
+        // continuous; the estimate must still find its way back after a jump).
         const double posterior = 1.0 / std::exp(chardet::LogEvidence(sum) - sum[static_cast<std::size_t>(decided)]);
-        const double weight = posterior * (1.0 - choiceF.Weight(2));
+        const double weight = posterior * std::max(0.25, 1.0 - choiceF.Weight(2));
         fine.Add(first.Tones, det.Word(decided), BitLen, weight);
         fine.Add(sc.Tones, det.Word(decided), BitLen, weight);
       }

@@ -94,11 +94,16 @@ void ToneCorrelations(std::span<const cplx> x, double start, double period, std:
   const double w = TwoPi * chardet::ToneHz / chardet::Rate;
   const cplx step = std::polar(1.0, -w);
   const auto size = static_cast<long>(x.size());
+  const double limit = static_cast<double>(size) + 1.0;
   for (std::size_t k = 0; k < out.size(); ++k) {
     const double t0 = start + static_cast<double>(k) * period, t1 = t0 + period;
+    if (!(period > 0.0) || !(t1 > -1.0 && t0 < limit)) {  // outside x (or no bit at all)
+      out[k] = {};
+      continue;
+    }
     // Samples whose interval [n − ½, n + ½) meets [t0, t1).
-    const long first = std::max(0L, static_cast<long>(std::floor(t0 + 0.5)));
-    const long last = std::min(size - 1, static_cast<long>(std::ceil(t1 + 0.5)) - 1);
+    const auto first = static_cast<long>(std::max(0.0, std::floor(t0 + 0.5)));
+    const auto last = static_cast<long>(std::min(static_cast<double>(size - 1), std::ceil(t1 + 0.5) - 1.0));
     cplx high{}, low{};
     // e^{−jω(n − t0)}: the higher tone's reference; the lower tone's is its conjugate.
     cplx ref = std::polar(1.0, -w * (static_cast<double>(first) - t0));
@@ -165,6 +170,10 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   const int n = bits_;
   const float* table = LogI0Table().data();
   auto logI0 = [table](double x) { return LogI0With(table, x); };
+  // Without a usable noise power nothing can be told apart: every word scores 0.
+  const double scale = ch.Noise > 0.0 && std::isfinite(ch.Noise) && std::isfinite(ch.Amplitude)
+                           ? 2.0 * std::abs(ch.Amplitude) / ch.Noise
+                           : 0.0;
   // turned(k, j, b): bit k's correlation with tone b, turned back by the
   // phase the waveform has reached after k bits of which j were high.
   // (Plain doubles: an array of std::complex would be zeroed on every call.)
@@ -178,7 +187,6 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
     return cplx{p.Re, p.Im};
   };
   double bitL[chardet::MaxBits][2];
-  const double scale = 2.0 * ch.Amplitude / ch.Noise;
   const double step = TwoPi * ch.Period / chardet::Rate;
   const cplx backHigh = std::polar(1.0, -step * ch.HighHz), backLow = std::polar(1.0, -step * ch.LowHz);
   // A tone away from its nominal place turns each correlation by half the
@@ -188,7 +196,9 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   cplx row[chardet::MaxBits + 1];  // e^{−jφ(k, j)} for the current k
   row[0] = 1.0;
   for (int k = 0; k < n; ++k) {
-    const TToneCorr c = tones[static_cast<std::size_t>(k)];
+    // Bits missing from `tones`, or broken ones, count as silence.
+    TToneCorr c = static_cast<std::size_t>(k) < tones.size() ? tones[static_cast<std::size_t>(k)] : TToneCorr{};
+    if (!std::isfinite(std::norm(c.High) + std::norm(c.Low))) c = {};
     const cplx high = Mul(c.High, halfHigh), low = Mul(c.Low, halfLow);
     for (int j = 0; j <= k; ++j) {
       set(k, j, 1, Mul(high, row[j]));
@@ -225,12 +235,12 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   // The words' likelihoods, in a loop of their own (independent table look-ups).
   const std::size_t words = words_.size();
   if (!out.Continuous.empty())
-    for (std::size_t w = 0; w < words; ++w)
+    for (std::size_t w = 0; w < std::min(words, out.Continuous.size()); ++w)
       out.Continuous[w] = logI0(Abs(scale * leafZ_[w] + phasePrior)) - priorL;
   if (!out.Halves.empty())
-    for (std::size_t w = 0; w < words; ++w)
+    for (std::size_t w = 0; w < std::min(words, out.Halves.size()); ++w)
       out.Halves[w] = logI0(scale * Abs(leafSplit_[w])) + logI0(scale * Abs(leafZ_[w] - leafSplit_[w]));
-  if (!out.PerBit.empty()) std::copy(leafL_.begin(), leafL_.end(), out.PerBit.begin());
+  std::copy_n(leafL_.begin(), std::min(words, out.PerBit.size()), out.PerBit.begin());
 }
 
 }  // namespace brontel

@@ -49,7 +49,8 @@ struct TToneCorr {
 // first starting at `start` (a fractional sample index: sample n stands for
 // the interval [n − ½, n + ½), and a sample cut by a bit edge counts in
 // proportion). `x` is complex baseband at 2100 Hz with the tone pair
-// centred on 0 Hz. Parts of a bit outside `x` count as zero. period > 0.
+// centred on 0 Hz. Parts of a bit outside `x` count as zero (so do all bits
+// when `period` is not positive or `start` not finite).
 void ToneCorrelations(std::span<const std::complex<double>> x, double start, double period,
                       std::span<TToneCorr> out);
 
@@ -75,7 +76,8 @@ public:
   uint16_t Word(int i) const { return words_[static_cast<std::size_t>(i)]; }
 
   // Where Score() writes each model's log-likelihoods of every word (each
-  // span WordCount() long, or empty when not wanted).
+  // span WordCount() long, or empty when not wanted; a shorter one takes the
+  // first words).
   struct TOut {
     std::span<double> Continuous;  // the phase runs on through the character
     std::span<double> Halves;      // … through each half (bits before and from Bits()/2), not across
@@ -83,7 +85,8 @@ public:
   };
 
   // Log-likelihoods of every word for one character (`tones`: Bits() bit
-  // correlations) against noise alone. `phasePrior` is what is known of the
+  // correlations; missing or non-finite ones count as silence) against
+  // noise alone; without a positive finite noise power all are 0. `phasePrior` is what is known of the
   // phase at the character's start: κ·e^{jμ} for a von Mises distribution
   // of mean μ and concentration κ (0: nothing, the fully non-coherent
   // detector); it enters the continuous-phase model only.

@@ -44,6 +44,9 @@ void TFineFrequency::Add(std::span<const TToneCorr> tones, uint16_t word, double
 {
   const int n = std::min<int>(static_cast<int>(tones.size()), chardet::MaxBits);
   if (!(weight > 0.0) || !(period > 0.0) || n < 2) return;
+  for (int k = 0; k < n; ++k)  // a broken correlation would spoil the bins for good
+    if (!std::isfinite(std::norm(tones[static_cast<std::size_t>(k)].High) + std::norm(tones[static_cast<std::size_t>(k)].Low)))
+      return;
   weight = std::min(weight, 1.0);
   period_ = period;
   // What is left of each bit once the waveform of the decided word is taken off.

@@ -44,7 +44,7 @@ public:
   void Reset();
 
   static constexpr double StepLimit = 8.0;  // largest change of the log-odds a character makes
-  static constexpr double OddsLimit = 9.0;  // a model's log-odds never fall further behind than this
+  static constexpr double OddsLimit = 14.0;  // a model's log-odds never fall further behind than this
 
 private:
   void Weigh();
