@@ -171,9 +171,9 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   const float* table = LogI0Table().data();
   auto logI0 = [table](double x) { return LogI0With(table, x); };
   // Without a usable noise power nothing can be told apart: every word scores 0.
-  const double scale = ch.Noise > 0.0 && std::isfinite(ch.Noise) && std::isfinite(ch.Amplitude)
-                           ? 2.0 * std::abs(ch.Amplitude) / ch.Noise
-                           : 0.0;
+  const double amplitude = std::abs(ch.Amplitude);
+  const double noise = std::max(ch.Noise, amplitude * amplitude / ch.MaxEbN0);
+  const double scale = ch.Noise > 0.0 && std::isfinite(noise) ? 2.0 * amplitude / noise : 0.0;
   // turned(k, j, b): bit k's correlation with tone b, turned back by the
   // phase the waveform has reached after k bits of which j were high.
   // (Plain doubles: an array of std::complex would be zeroed on every call.)

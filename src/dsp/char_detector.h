@@ -62,6 +62,12 @@ struct TCharChannel {
   // Frequencies of the higher and the lower tone in the baseband, Hz (the
   // fine frequency estimate); they set how far the phase turns on each bit.
   double HighHz = chardet::ToneHz, LowHz = -chardet::ToneHz;
+  // The noise counts as at least Amplitude²/MaxEbN0 (Eb/N0 linear; 10 dB):
+  // no real transmitter keeps its phase perfectly, and at a high SNR a
+  // slight imperfection would otherwise weigh more than all the energy the
+  // whole character gathers (and the likelihoods be surer than the models
+  // deserve). Where it matters, at a low SNR, this changes nothing.
+  double MaxEbN0 = 10.0;
 };
 
 class TCharDetector {

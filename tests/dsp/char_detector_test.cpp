@@ -136,8 +136,8 @@ TEST(CharDetector, CleanCharacterIsFoundAtAnyPhaseAndTiming)
       const auto x = Character(words[i], bits, start, period, theta);
       ToneCorrelations(x, start, period, tones);
       TCharChannel ch;
-      ch.Amplitude = period;  // a unit tone over one bit
-      ch.Noise = period;
+      ch.Amplitude = period;  // a unit tone over one bit, Eb/N0 7
+      ch.Noise = 3.0 * period;
       ch.Period = period;
       det.Score(tones, ch, {cont, halves, perBit});
       const auto best = std::max_element(cont.begin(), cont.end()) - cont.begin();
@@ -147,7 +147,7 @@ TEST(CharDetector, CleanCharacterIsFoundAtAnyPhaseAndTiming)
       // (A sample cut by a bit edge carries the phase of one side only.)
       EXPECT_NEAR(std::abs(det.Correlation(static_cast<int>(best))), bits * period, 1e-4 * bits * period);
       EXPECT_NEAR(std::arg(det.Correlation(static_cast<int>(best)) * std::polar(1.0, -theta)), 0.0, 1e-3);
-      EXPECT_NEAR(cont[static_cast<std::size_t>(best)], chardet::LogI0(2.0 * bits * period), 0.05);
+      EXPECT_NEAR(cont[static_cast<std::size_t>(best)], chardet::LogI0(2.0 * bits * period / 3.0), 0.05);
     }
   }
 }
