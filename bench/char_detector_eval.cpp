@@ -89,13 +89,14 @@ struct TCondition {
   bool Theory = false;         // print the union bounds
   bool Audio = false;          // the second generator: audio through a mixer and decimator
   bool Selective = false;      // (audio) each tone fades on its own
+  double JumpHz = 0.0;         // both tones jump by this much halfway through
 };
 
 // --- The transmitter and the channel -----------------------------------------
 
 class TChannelSim {
 public:
-  TChannelSim(const TCondition& c, double snrDb, uint32_t seed) : c_(c), rng_(seed)
+  TChannelSim(const TCondition& c, double snrDb, uint32_t seed, long jumpAt) : c_(c), rng_(seed), jumpAt_(jumpAt)
   {
     // Unit tone amplitude; complex noise of variance σ² per sample puts σ²·500/2100 in 500 Hz.
     noiseSd_ = std::sqrt(chardet::Rate / (500.0 * std::pow(10.0, snrDb / 10.0)) / 2.0);
@@ -114,8 +115,9 @@ public:
   {
     std::normal_distribution<double> g;
     x.resize(static_cast<std::size_t>(bits * BitLen));
-    const double wHigh = TwoPi * (85.0 + 0.5 * c_.ShiftErrHz + c_.OffsetHz) / chardet::Rate;
-    const double wLow = TwoPi * (-85.0 - 0.5 * c_.ShiftErrHz + c_.OffsetHz) / chardet::Rate;
+    const double offset = c_.OffsetHz + (t_ >= jumpAt_ ? c_.JumpHz : 0.0);
+    const double wHigh = TwoPi * (85.0 + 0.5 * c_.ShiftErrHz + offset) / chardet::Rate;
+    const double wLow = TwoPi * (-85.0 - 0.5 * c_.ShiftErrHz + offset) / chardet::Rate;
     for (int k = 0; k < bits; ++k) {
       const bool high = (word >> k) & 1;
       const double w = high ? wHigh : wLow;
@@ -152,7 +154,7 @@ private:
   double noiseSd_;
   double phase_ = 0.0, oscHigh_ = 0.0, oscLow_ = 0.0;
   double fadeW_[Paths]{}, fadePhase_[Paths]{};
-  long t_ = 0;
+  long t_ = 0, jumpAt_;
 };
 
 // The second generator, written differently: the project's audio
@@ -332,7 +334,7 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
       for (int k = 0; k < n; ++k) bits.push_back(static_cast<uint8_t>((det.Word(v) >> k) & 1));
     audio.emplace(bits, c, snrDb, seed);
   } else {
-    sim.emplace(c, snrDb, seed);
+    sim.emplace(c, snrDb, seed, static_cast<long>(slots / 2) * n * BitLen);
   }
   const double u = audio ? audio->NoisePerBit() : sim->NoisePerBit();
   struct TSlot {
@@ -346,6 +348,7 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
   TFineFrequency fine;
   TCounts cnt;
   const double trueHigh = 85.0 + 0.5 * c.ShiftErrHz + c.OffsetHz, trueLow = -85.0 - 0.5 * c.ShiftErrHz + c.OffsetHz;
+  const double jump = c.Audio ? 0.0 : c.JumpHz;
   // Signal level: the mean power of the tone correlations less the noise,
   // over the last 200 bits (in fading, over the slot itself).
   double power = 0.0;
@@ -387,7 +390,8 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
     choice.Add(std::array{chardet::LogEvidence(cont), chardet::LogEvidence(half), chardet::LogEvidence(bit)});
     choiceF.Add(std::array{chardet::LogEvidence(contF), chardet::LogEvidence(halfF), chardet::LogEvidence(bit)});
     if (slot > slots / 10) {
-      cnt.FreqErr2 += 0.5 * (std::pow(fine.HighHz() - trueHigh, 2) + std::pow(fine.LowHz() - trueLow, 2));
+      const double moved = slot >= slots / 2 ? jump : 0.0;
+      cnt.FreqErr2 += 0.5 * (std::pow(fine.HighHz() - trueHigh - moved, 2) + std::pow(fine.LowHz() - trueLow - moved, 2));
       ++cnt.FreqSlots;
       cnt.Locked += fine.Locked();
     }
@@ -615,6 +619,7 @@ int main(int argc, char** argv)
       {"continuous phase, shift 175 Hz", 0, 5.0},
       {"phase noise 0.3 rad a bit", 0, 0, false, 0.3},
       {"two oscillators (phase jumps)", 0, 0, true},
+      {"continuous phase, 8 Hz jump halfway", 0, 0, false, 0, 0, false, false, false, 8.0},
       {"Rayleigh fading 1 Hz", 0, 0, false, 0, 1.0},
       {"Rayleigh fading 10 Hz", 0, 0, false, 0, 10.0},
       {"audio: continuous phase, noise", 0, 0, false, 0, 0, false, true},
