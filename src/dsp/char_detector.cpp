@@ -1,8 +1,8 @@
 #include "dsp/char_detector.h"
 
 #include <algorithm>
-#include <cmath>
 #include <bit>
+#include <cmath>
 #include <limits>
 #include <numbers>
 
@@ -127,27 +127,28 @@ void ToneCorrelations(std::span<const cplx> x, double start, double period, std:
 TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(std::clamp(bits, 1, chardet::MaxBits))
 {
   const uint32_t mask = (1u << bits_) - 1;
+  std::vector<bool> seen(std::size_t{1} << bits_);
   for (uint16_t w : words) {
     const auto m = static_cast<uint16_t>(w & mask);
-    if (std::find(words_.begin(), words_.end(), m) == words_.end()) words_.push_back(m);
+    if (!seen[m]) words_.push_back(m);
+    seen[m] = true;
   }
   // Prefix tree, one level per bit: a node stands for the prefixes that agree
   // up to its bit. Level by level, so every parent comes before its children.
   std::vector<int32_t> nodeOfWord(words_.size(), -1);
+  std::vector<int32_t> nodeOfPrefix;
   for (int depth = 0; depth < bits_; ++depth) {
-    std::vector<std::pair<uint32_t, int32_t>> made;  // prefix (bits 0 … depth) → node
+    nodeOfPrefix.assign(std::size_t{2} << depth, -1);  // prefix (bits 0 … depth) → node
     for (std::size_t i = 0; i < words_.size(); ++i) {
       const uint32_t prefix = words_[i] & ((2u << depth) - 1);
-      auto it = std::find_if(made.begin(), made.end(), [&](const auto& m) { return m.first == prefix; });
-      if (it == made.end()) {
-        const int32_t parent = nodeOfWord[i];
+      int32_t& node = nodeOfPrefix[prefix];
+      if (node < 0) {
         const auto ones = static_cast<uint8_t>(std::popcount(prefix & ((1u << depth) - 1)));
-        nodes_.push_back({parent, static_cast<uint8_t>(depth), ones, static_cast<uint8_t>((prefix >> depth) & 1), -1});
-        made.push_back({prefix, static_cast<int32_t>(nodes_.size() - 1)});
-        it = made.end() - 1;
+        nodes_.push_back({nodeOfWord[i], static_cast<uint8_t>(depth), ones, static_cast<uint8_t>((prefix >> depth) & 1), -1});
+        node = static_cast<int32_t>(nodes_.size() - 1);
       }
-      nodeOfWord[i] = it->second;
-      if (depth == bits_ - 1) nodes_[static_cast<std::size_t>(it->second)].Word = static_cast<int16_t>(i);
+      nodeOfWord[i] = node;
+      if (depth == bits_ - 1) nodes_[static_cast<std::size_t>(node)].Word = static_cast<int32_t>(i);
     }
   }
   nodeZ_.resize(nodes_.size());
@@ -174,6 +175,11 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   const double amplitude = std::abs(ch.Amplitude);
   const double noise = std::max(ch.Noise, amplitude * amplitude / ch.MaxEbN0);
   const double scale = ch.Noise > 0.0 && std::isfinite(noise) ? 2.0 * amplitude / noise : 0.0;
+  // A timing or tone frequencies that are not numbers: the nominal ones.
+  const double period = ch.Period > 0.0 && std::isfinite(ch.Period) ? ch.Period : 21.0;
+  const double highHz = std::isfinite(ch.HighHz) ? ch.HighHz : chardet::ToneHz;
+  const double lowHz = std::isfinite(ch.LowHz) ? ch.LowHz : -chardet::ToneHz;
+  if (!std::isfinite(std::norm(phasePrior))) phasePrior = {};
   // turned(k, j, b): bit k's correlation with tone b, turned back by the
   // phase the waveform has reached after k bits of which j were high.
   // (Plain doubles: an array of std::complex would be zeroed on every call.)
@@ -187,12 +193,12 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
     return cplx{p.Re, p.Im};
   };
   double bitL[chardet::MaxBits][2];
-  const double step = TwoPi * ch.Period / chardet::Rate;
-  const cplx backHigh = std::polar(1.0, -step * ch.HighHz), backLow = std::polar(1.0, -step * ch.LowHz);
+  const double step = TwoPi * period / chardet::Rate;
+  const cplx backHigh = std::polar(1.0, -step * highHz), backLow = std::polar(1.0, -step * lowHz);
   // A tone away from its nominal place turns each correlation by half the
   // bit's turn at the difference, on average over the bit.
-  const cplx halfHigh = std::polar(1.0, -0.5 * step * (ch.HighHz - chardet::ToneHz));
-  const cplx halfLow = std::polar(1.0, -0.5 * step * (ch.LowHz + chardet::ToneHz));
+  const cplx halfHigh = std::polar(1.0, -0.5 * step * (highHz - chardet::ToneHz));
+  const cplx halfLow = std::polar(1.0, -0.5 * step * (lowHz + chardet::ToneHz));
   cplx row[chardet::MaxBits + 1];  // e^{−jφ(k, j)} for the current k
   row[0] = 1.0;
   for (int k = 0; k < n; ++k) {

@@ -92,10 +92,12 @@ public:
 
   // Log-likelihoods of every word for one character (`tones`: Bits() bit
   // correlations; missing or non-finite ones count as silence) against
-  // noise alone; without a positive finite noise power all are 0. `phasePrior` is what is known of the
-  // phase at the character's start: κ·e^{jμ} for a von Mises distribution
-  // of mean μ and concentration κ (0: nothing, the fully non-coherent
-  // detector); it enters the continuous-phase model only.
+  // noise alone; without a positive finite noise power all are 0 (a period
+  // or tone frequency that is not a usable number: the nominal one).
+  // `phasePrior` is what is known of the phase at the character's start:
+  // κ·e^{jμ} for a von Mises distribution of mean μ and concentration κ (0:
+  // nothing, the fully non-coherent detector); it enters the continuous-phase
+  // model only. Both copies of a character combine by adding their scores.
   void Score(std::span<const TToneCorr> tones, const TCharChannel& ch, const TOut& out,
              std::complex<double> phasePrior = {});
 
@@ -112,7 +114,7 @@ private:
     uint8_t Depth;   // bits from the start to this node's bit (0 … bits − 1)
     uint8_t Ones;    // higher-tone bits before this node's bit
     uint8_t Bit;     // this node's bit
-    int16_t Word;    // word index at the last bit, −1 elsewhere
+    int32_t Word;    // word index at the last bit, −1 elsewhere
   };
 
   int bits_;
