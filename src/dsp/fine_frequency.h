@@ -9,11 +9,12 @@
 // (with forgetting) in bins by how many of the L bits between were the
 // higher tone, the products over runs of one tone (bits k … k+L alike) in
 // bins of their own: those keep their meaning even when the transmitter
-// switches between two oscillators, the others then turn at random and,
-// their angles scattering, lose their weight. A weighted least-squares fit
-// of the bins' angles gives the errors of both tones (first lag 1 over
-// runs, which is unambiguous to ±50 Hz, then all bins, unwrapped around it:
-// the longer lags carry the precision).
+// switches between two oscillators, the others then turn at random. A
+// weighted least-squares fit of the coherent bins' angles gives the errors
+// of both tones (first lag 1 over runs, which is unambiguous to ±50 Hz,
+// then all bins, unwrapped around it: the longer lags carry the precision);
+// its spread widens when the bins disagree beyond their own scatter, so a
+// signal whose phase is not continuous does not show as locked.
 // The estimate moves by the fit and the bins are turned to match, so they
 // always describe what is left after the current estimate. Decision-
 // directed carrier estimation with several lags, after Luise and
