@@ -133,30 +133,44 @@ TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(
     if (!seen[m]) words_.push_back(m);
     seen[m] = true;
   }
-  // Prefix tree, one level per bit: a node stands for the prefixes that agree
-  // up to its bit. Level by level, so every parent comes before its children.
-  std::vector<int32_t> nodeOfWord(words_.size(), -1);
-  std::vector<int32_t> nodeOfPrefix;
-  for (int depth = 0; depth < bits_; ++depth) {
-    nodeOfPrefix.assign(std::size_t{2} << depth, -1);  // prefix (bits 0 … depth) → node
+  const int half = bits_ / 2;  // the second half starts at this bit
+  parent_ = {0};
+  term_ = {0};
+  // Adds a node for bit `depth` after `parent` (high bits before it: `ones`)
+  // unless `made` already holds one for that key.
+  auto node = [this](std::vector<int32_t>& made, std::size_t key, int32_t parent, int depth, int ones, int bit) {
+    int32_t& n = made[key];
+    if (n < 0) {
+      parent_.push_back(parent);
+      term_.push_back(static_cast<int16_t>((depth * chardet::MaxBits + ones) * 2 + bit));
+      n = static_cast<int32_t>(parent_.size() - 1);
+    }
+    return n;
+  };
+  // The first halves, level by level (so every parent comes before its children).
+  first_.assign(words_.size(), 0);
+  std::vector<int32_t> made;
+  for (int depth = 0; depth < half; ++depth) {
+    made.assign(std::size_t{2} << depth, -1);  // prefix (bits 0 … depth) → node
     for (std::size_t i = 0; i < words_.size(); ++i) {
       const uint32_t prefix = words_[i] & ((2u << depth) - 1);
-      int32_t& node = nodeOfPrefix[prefix];
-      if (node < 0) {
-        const auto ones = static_cast<uint8_t>(std::popcount(prefix & ((1u << depth) - 1)));
-        nodes_.push_back({nodeOfWord[i], static_cast<uint8_t>(depth), ones, static_cast<uint8_t>((prefix >> depth) & 1), -1});
-        node = static_cast<int32_t>(nodes_.size() - 1);
-      }
-      nodeOfWord[i] = node;
-      if (depth == bits_ - 1) nodes_[static_cast<std::size_t>(node)].Word = static_cast<int32_t>(i);
+      first_[i] = node(made, prefix, first_[i], depth, std::popcount(prefix & ((1u << depth) - 1)), (prefix >> depth) & 1);
     }
   }
-  nodeZ_.resize(nodes_.size());
-  nodeL_.resize(nodes_.size());
-  splitZ_.assign(nodes_.size(), {});
+  // The second halves, keyed by the first half's high bits and their own bits so far.
+  second_.assign(words_.size(), 0);
+  for (int depth = half; depth < bits_; ++depth) {
+    const int len = depth - half + 1;
+    made.assign(static_cast<std::size_t>(half + 1) << len, -1);
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      const int before = std::popcount(static_cast<unsigned>(words_[i] & ((1u << half) - 1)));
+      const uint32_t tail = (words_[i] >> half) & ((1u << len) - 1);
+      const int ones = before + std::popcount(tail & ((1u << (len - 1)) - 1));
+      second_[i] = node(made, (static_cast<std::size_t>(before) << len) | tail, second_[i], depth, ones, (tail >> (len - 1)) & 1);
+    }
+  }
+  for (auto* v : {&zRe_, &zIm_, &sumL_}) v->assign(parent_.size(), 0.0);
   leafZ_.resize(words_.size());
-  leafSplit_.resize(words_.size());
-  leafL_.resize(words_.size());
 }
 
 cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
@@ -180,19 +194,13 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   const double highHz = std::isfinite(ch.HighHz) ? ch.HighHz : chardet::ToneHz;
   const double lowHz = std::isfinite(ch.LowHz) ? ch.LowHz : -chardet::ToneHz;
   if (!std::isfinite(std::norm(phasePrior))) phasePrior = {};
-  // turned(k, j, b): bit k's correlation with tone b, turned back by the
-  // phase the waveform has reached after k bits of which j were high.
-  // (Plain doubles: an array of std::complex would be zeroed on every call.)
-  struct TPair {
-    double Re, Im;
-  };
-  TPair turnedStore[chardet::MaxBits][chardet::MaxBits][2];
-  auto set = [&](int k, int j, int b, cplx v) { turnedStore[k][j][b] = {v.real(), v.imag()}; };
-  auto turned = [&](int k, int j, int b) {
-    const TPair p = turnedStore[k][j][b];
-    return cplx{p.Re, p.Im};
-  };
-  double bitL[chardet::MaxBits][2];
+  // turned[(k·MaxBits + j)·2 + b]: bit k's correlation with tone b, turned
+  // back by the phase the waveform has reached after k bits of which j were
+  // high; bitL[k·2 + b] its per-bit log-likelihood. (Plain doubles: arrays of
+  // std::complex would be zeroed on every call.)
+  constexpr int Terms = chardet::MaxBits * chardet::MaxBits * 2;
+  static_assert(chardet::MaxBits * 2 == 32, "a term's bit is its index over 32");
+  double turnedRe[Terms], turnedIm[Terms], bitL[chardet::MaxBits * 2];
   const double step = TwoPi * period / chardet::Rate;
   const cplx backHigh = std::polar(1.0, -step * highHz), backLow = std::polar(1.0, -step * lowHz);
   // A tone away from its nominal place turns each correlation by half the
@@ -207,46 +215,41 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
     if (!std::isfinite(std::norm(c.High) + std::norm(c.Low))) c = {};
     const cplx high = Mul(c.High, halfHigh), low = Mul(c.Low, halfLow);
     for (int j = 0; j <= k; ++j) {
-      set(k, j, 1, Mul(high, row[j]));
-      set(k, j, 0, Mul(low, row[j]));
+      const int at = (k * chardet::MaxBits + j) * 2;
+      const cplx h = Mul(high, row[j]), l = Mul(low, row[j]);
+      turnedRe[at + 1] = h.real(), turnedIm[at + 1] = h.imag();
+      turnedRe[at] = l.real(), turnedIm[at] = l.imag();
     }
-    bitL[k][1] = logI0(scale * Abs(c.High));
-    bitL[k][0] = logI0(scale * Abs(c.Low));
+    bitL[2 * k + 1] = logI0(scale * Abs(c.High));
+    bitL[2 * k] = logI0(scale * Abs(c.Low));
     // The phases after one more bit: φ(k + 1, j) = φ(k, j) + low turn = φ(k, j − 1) + high turn.
     row[k + 1] = Mul(row[k], backHigh);
     for (int j = 0; j <= k; ++j) row[j] = Mul(row[j], backLow);
   }
-  const int split = n / 2 - 1;  // depth of the first half's last bit
-  const double priorL = logI0(Abs(phasePrior));
-  for (std::size_t i = 0; i < nodes_.size(); ++i) {
-    const TNode& node = nodes_[i];
-    const cplx add = turned(node.Depth, node.Ones, node.Bit);
-    const double l = bitL[node.Depth][node.Bit];
-    if (node.Parent < 0) {
-      nodeZ_[i] = add;
-      nodeL_[i] = l;
-    } else {
-      const auto p = static_cast<std::size_t>(node.Parent);
-      nodeZ_[i] = nodeZ_[p] + add;
-      nodeL_[i] = nodeL_[p] + l;
-      splitZ_[i] = splitZ_[p];
-    }
-    if (node.Depth == split) splitZ_[i] = nodeZ_[i];
-    if (node.Word < 0) continue;
-    const auto w = static_cast<std::size_t>(node.Word);
-    leafZ_[w] = nodeZ_[i];
-    leafSplit_[w] = splitZ_[i];
-    leafL_[w] = nodeL_[i];
+  // Along the trees: every node adds its turned bit correlation to its parent's sum.
+  const std::size_t nodes = parent_.size();
+  for (std::size_t i = 1; i < nodes; ++i) {
+    const auto p = static_cast<std::size_t>(parent_[i]);
+    const int t = term_[i];
+    zRe_[i] = zRe_[p] + turnedRe[t];
+    zIm_[i] = zIm_[p] + turnedIm[t];
+    sumL_[i] = sumL_[p] + bitL[2 * (t >> 5) + (t & 1)];  // t >> 5 is the bit, t & 1 the tone
   }
-  // The words' likelihoods, in a loop of their own (independent table look-ups).
+  // The words' likelihoods, in loops of their own (independent table look-ups).
   const std::size_t words = words_.size();
-  if (!out.Continuous.empty())
-    for (std::size_t w = 0; w < std::min(words, out.Continuous.size()); ++w)
-      out.Continuous[w] = logI0(Abs(scale * leafZ_[w] + phasePrior)) - priorL;
-  if (!out.Halves.empty())
-    for (std::size_t w = 0; w < std::min(words, out.Halves.size()); ++w)
-      out.Halves[w] = logI0(scale * Abs(leafSplit_[w])) + logI0(scale * Abs(leafZ_[w] - leafSplit_[w]));
-  std::copy_n(leafL_.begin(), std::min(words, out.PerBit.size()), out.PerBit.begin());
+  const double priorL = logI0(Abs(phasePrior));
+  for (std::size_t w = 0; w < words; ++w) {
+    const auto a = static_cast<std::size_t>(first_[w]), b = static_cast<std::size_t>(second_[w]);
+    leafZ_[w] = {zRe_[a] + zRe_[b], zIm_[a] + zIm_[b]};
+  }
+  for (std::size_t w = 0; w < std::min(words, out.Continuous.size()); ++w)
+    out.Continuous[w] = logI0(Abs(scale * leafZ_[w] + phasePrior)) - priorL;
+  for (std::size_t w = 0; w < std::min(words, out.Halves.size()); ++w) {
+    const auto a = static_cast<std::size_t>(first_[w]), b = static_cast<std::size_t>(second_[w]);
+    out.Halves[w] = logI0(scale * Abs({zRe_[a], zIm_[a]})) + logI0(scale * Abs({zRe_[b], zIm_[b]}));
+  }
+  for (std::size_t w = 0; w < std::min(words, out.PerBit.size()); ++w)
+    out.PerBit[w] = sumL_[static_cast<std::size_t>(first_[w])] + sumL_[static_cast<std::size_t>(second_[w])];
 }
 
 }  // namespace brontel

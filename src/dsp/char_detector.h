@@ -109,21 +109,23 @@ public:
   static std::complex<double> EndTurn(uint16_t w, int bits, const TCharChannel& ch);
 
 private:
-  struct TNode {
-    int32_t Parent;  // −1 for the nodes of the first bit
-    uint8_t Depth;   // bits from the start to this node's bit (0 … bits − 1)
-    uint8_t Ones;    // higher-tone bits before this node's bit
-    uint8_t Bit;     // this node's bit
-    int32_t Word;    // word index at the last bit, −1 elsewhere
-  };
-
   int bits_;
   std::vector<uint16_t> words_;
-  std::vector<TNode> nodes_;  // parents before children
-  // Scratch of Score().
-  std::vector<std::complex<double>> nodeZ_, splitZ_;     // per node: sum so far, first half's sum
-  std::vector<std::complex<double>> leafZ_, leafSplit_;  // the same per word
-  std::vector<double> nodeL_, leafL_;                    // per-bit log-likelihood so far
+  // Each word's correlation is split where its halves meet: the sum over the
+  // first half comes from a prefix tree of the words' first halves, the sum
+  // over the second from trees of their second halves, one for every count
+  // of high bits in the first half (the count sets the phase the second
+  // half starts from). Words sharing a first or a second half share its
+  // sum (for the Japanese words, whose last three bits follow from the
+  // first seven, this halves the work). One entry per tree node, parents
+  // before children; entry 0 is an empty root.
+  std::vector<int32_t> parent_;  // parent's entry
+  std::vector<int16_t> term_;    // the turned bit correlation the node adds: (bit·MaxBits + high bits before)·2 + tone
+  std::vector<int32_t> first_, second_;  // each word's last node in the first and in the second half
+  // Scratch of Score(): per node the sum so far (real, imaginary) and the
+  // per-bit log-likelihood so far.
+  std::vector<double> zRe_, zIm_, sumL_;
+  std::vector<std::complex<double>> leafZ_;  // per word, for Correlation()
 };
 
 namespace chardet {
