@@ -300,6 +300,8 @@ const char* const DetName[Detectors] = {"bit", "half", "char", "mix", "char+f", 
 struct TCounts {
   long Bits = 0, BitErrors = 0, Symbols = 0, Chars = 0;
   long SymbolErrors[Detectors] = {}, CharErrors[Detectors] = {};
+  double Weight[3] = {};  // the mixture's weights of the three models, summed over the slots
+  double EvDiff[2] = {};  // evidence of the whole-character and the halves model over the per-bit one, summed
   double FreqErr2 = 0.0;  // squared error of the tone estimates, summed over the later slots …
   long FreqSlots = 0, Locked = 0;  // … their count, and how many of them were locked
 };
@@ -387,6 +389,9 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
       sc.Ll[DetMix][i] = choice.Mix(std::array{cont[i], half[i], bit[i]});
       sc.Ll[DetMixF][i] = choiceF.Mix(std::array{contF[i], halfF[i], bit[i]});
     }
+    for (int m = 0; m < 3; ++m) cnt.Weight[m] += choice.Weight(m);
+    cnt.EvDiff[0] += chardet::LogEvidence(cont) - chardet::LogEvidence(bit);
+    cnt.EvDiff[1] += chardet::LogEvidence(half) - chardet::LogEvidence(bit);
     choice.Add(std::array{chardet::LogEvidence(cont), chardet::LogEvidence(half), chardet::LogEvidence(bit)});
     choiceF.Add(std::array{chardet::LogEvidence(contF), chardet::LogEvidence(halfF), chardet::LogEvidence(bit)});
     if (slot > slots / 10) {
@@ -437,7 +442,7 @@ void Table(const TService& s, const TCondition& c, const std::vector<double>& sn
   for (int d : {DetBit, DetChar, DetMix, DetMixF}) std::printf(" %7s", DetName[d]);
   std::printf(" | CER:");
   for (const char* name : DetName) std::printf(" %7s", name);
-  std::printf(" | f rms  lock");
+  std::printf(" | f rms  lock | mix: char half  bit");
   if (c.Theory) std::printf(" | bound: bit    char");
   std::printf("\n");
   TCharDetector det(s.Bits, s.Words);
@@ -451,6 +456,10 @@ void Table(const TService& s, const TCondition& c, const std::vector<double>& sn
     std::printf(" |     ");
     for (int d = 0; d < Detectors; ++d) std::printf(" %6.3f%%", pct(k.CharErrors[d], k.Chars));
     std::printf(" | %5.2f %4.0f%%", std::sqrt(k.FreqErr2 / std::max(1L, k.FreqSlots)), pct(k.Locked, k.FreqSlots));
+    const double slotsRun = 2.0 * chars + 5.0;
+    std::printf(" |     %4.0f%% %4.0f%% %4.0f%%", 100.0 * k.Weight[0] / slotsRun, 100.0 * k.Weight[1] / slotsRun,
+                100.0 * k.Weight[2] / slotsRun);
+    if (std::getenv("EVDIFF")) std::printf("  ev %+.2f %+.2f", k.EvDiff[0] / slotsRun, k.EvDiff[1] / slotsRun);
     if (c.Theory) std::printf(" | %6.3f%% %7.4f%%", 100.0 * t.CharBit, 100.0 * t.CharWhole);
     std::printf("\n");
     std::fflush(stdout);

@@ -24,9 +24,10 @@ class TModelChoice {
 public:
   static constexpr int MaxModels = 3;
 
-  // `models`: how many are weighed (2 … MaxModels); `memory`: characters
-  // over which the evidence is gathered (the forgetting time constant).
-  explicit TModelChoice(int models = 2, double memory = 8.0);
+  // `models`: how many are weighed (2 … MaxModels), the safe one last;
+  // `memory`: characters over which the evidence is gathered (the
+  // forgetting time constant).
+  explicit TModelChoice(int models = 2, double memory = 24.0);
 
   // One character's evidence under each model (`evidence[m]`: log of its
   // likelihood against noise alone, e.g. chardet::LogEvidence of the
@@ -43,7 +44,11 @@ public:
 
   void Reset();
 
-  static constexpr double StepLimit = 8.0;  // largest change of the log-odds a character makes
+  static constexpr double StepLimit = 4.0;  // largest change of the log-odds a character makes
+  // The last model is the safe one (the per-bit one): every other must
+  // explain each character better by this much on average to be preferred,
+  // so that where none fits (fast fading) the safe one is kept.
+  static constexpr double SafeMargin = 1.0;
   static constexpr double OddsLimit = 14.0;  // a model's log-odds never fall further behind than this
 
 private:
