@@ -18,23 +18,27 @@
 // single copies (symbols) and of characters decided from both copies, for
 //   bit      per-bit non-coherent soft decisions (the log-likelihood of a
 //            word is the sum of its bits'; both copies added),
+//   half     the phase continuous within each half of the character only,
 //   char     whole-character non-coherent detection (both copies added),
-//   mix      both models weighed per stretch by how well each explains the
-//            signal,
+//   mix      the three models (whole character, halves, bits) weighed per
+//            stretch by how well each explains the signal (the weights are
+//            shown at the end of each line),
 //   char+f   whole-character detection with the decision-directed tone
 //            frequency estimate in place of the nominal tones (and mix+f),
-//            the estimate learning from the mix+f decisions,
+//            the estimate learning from the mix+f decisions (its RMS error
+//            over the last nine tenths of the run and how often it says it
+//            is locked are shown),
 // and, for the continuous-phase signal in plain noise, the union bounds of
 // square-law detection of both (the bound can exceed the truth at low SNR).
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <ctime>
 #include <cmath>
 #include <complex>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <numbers>
 #include <optional>
 #include <random>
@@ -301,7 +305,6 @@ struct TCounts {
   long Bits = 0, BitErrors = 0, Symbols = 0, Chars = 0;
   long SymbolErrors[Detectors] = {}, CharErrors[Detectors] = {};
   double Weight[3] = {};  // the mixture's weights of the three models, summed over the slots
-  double EvDiff[2] = {};  // evidence of the whole-character and the halves model over the per-bit one, summed
   double FreqErr2 = 0.0;  // squared error of the tone estimates, summed over the later slots …
   long FreqSlots = 0, Locked = 0;  // … their count, and how many of them were locked
 };
@@ -390,8 +393,6 @@ TCounts Run(const TService& s, const TCondition& c, double snrDb, int chars, uin
       sc.Ll[DetMixF][i] = choiceF.Mix(std::array{contF[i], halfF[i], bit[i]});
     }
     for (int m = 0; m < 3; ++m) cnt.Weight[m] += choice.Weight(m);
-    cnt.EvDiff[0] += chardet::LogEvidence(cont) - chardet::LogEvidence(bit);
-    cnt.EvDiff[1] += chardet::LogEvidence(half) - chardet::LogEvidence(bit);
     choice.Add(std::array{chardet::LogEvidence(cont), chardet::LogEvidence(half), chardet::LogEvidence(bit)});
     choiceF.Add(std::array{chardet::LogEvidence(contF), chardet::LogEvidence(halfF), chardet::LogEvidence(bit)});
     if (slot > slots / 10) {
@@ -459,7 +460,6 @@ void Table(const TService& s, const TCondition& c, const std::vector<double>& sn
     const double slotsRun = 2.0 * chars + 5.0;
     std::printf(" |     %4.0f%% %4.0f%% %4.0f%%", 100.0 * k.Weight[0] / slotsRun, 100.0 * k.Weight[1] / slotsRun,
                 100.0 * k.Weight[2] / slotsRun);
-    if (std::getenv("EVDIFF")) std::printf("  ev %+.2f %+.2f", k.EvDiff[0] / slotsRun, k.EvDiff[1] / slotsRun);
     if (c.Theory) std::printf(" | %6.3f%% %7.4f%%", 100.0 * t.CharBit, 100.0 * t.CharWhole);
     std::printf("\n");
     std::fflush(stdout);
