@@ -26,7 +26,9 @@ void TModelChoice::Add(std::span<const double> evidence)
   double best = -std::numeric_limits<double>::infinity();
   for (int m = 0; m < models_; ++m) {
     const double e = evidence[static_cast<std::size_t>(m)];
-    const double margin = m < models_ - 1 ? SafeMargin : 0.0;
+    // (A character that barely rises above the noise tells little either
+    // way: the margin grows with its evidence.)
+    const double margin = m < models_ - 1 ? SafeMargin * std::clamp(top / MarginEvidence, 0.0, 1.0) : 0.0;
     const double step = std::isnan(e) ? -StepLimit : std::max(-StepLimit, e - top - margin);
     score_[static_cast<std::size_t>(m)] = keep_ * score_[static_cast<std::size_t>(m)] + step;
     best = std::max(best, score_[static_cast<std::size_t>(m)]);

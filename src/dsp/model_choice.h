@@ -49,6 +49,7 @@ public:
   // explain each character better by this much on average to be preferred,
   // so that where none fits (fast fading) the safe one is kept.
   static constexpr double SafeMargin = 1.0;
+  static constexpr double MarginEvidence = 10.0;  // … in full for characters with at least this evidence
   static constexpr double OddsLimit = 14.0;  // a model's log-odds never fall further behind than this
 
 private:
