@@ -15,7 +15,7 @@ PACKAGES=(
   xvfb xauth
   libxml2-utils
   pulseaudio pulseaudio-utils
-  libpq-dev postgresql libmosquitto-dev mosquitto
+  libpq-dev postgresql libmosquitto-dev mosquitto openssl
 )
 
 missing=()

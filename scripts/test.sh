@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the Release
-# build with all tests (a private sound server and a virtual display are
-# started for them and stopped afterwards), then the headless parts again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# build with all tests (a private sound server, a virtual display and a
+# private MQTT broker are started for them and stopped afterwards), then the
+# headless parts again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -21,6 +21,10 @@ fi
 if [ -f scripts/xvfb-test-display.sh ]; then
   eval "$(bash scripts/xvfb-test-display.sh start)"
   services+=(xvfb-test-display.sh)
+fi
+if [ -f scripts/mqtt-test-broker.sh ]; then
+  eval "$(bash scripts/mqtt-test-broker.sh start)"
+  services+=(mqtt-test-broker.sh)
 fi
 
 ctest --test-dir build/ci --output-on-failure -j"$(nproc)" --timeout 300

@@ -2,7 +2,9 @@
 #include <CLI/CLI.hpp>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -18,7 +20,10 @@ namespace {
 using namespace brontel::msg;
 using namespace brontel::tool;
 
+enum class TCommand { List, Show, Export };
+
 struct TArgs {
+  TCommand Command = TCommand::List;
   std::string Store;
   bool Json = false;
   std::string Stations, Subjects, Since, Until, Grep;
@@ -28,12 +33,28 @@ struct TArgs {
   bool WithCopies = false;
 };
 
-void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
-
 std::string Upper(std::string s)
 {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
+}
+
+// The longest start of UTF-8 `text` that fills at most `columns` columns of
+// a terminal, cut between characters (East Asian wide characters take two).
+std::string_view Columns(std::string_view text, std::size_t columns)
+{
+  std::size_t pos = 0, used = 0;
+  while (pos < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    const std::size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    char32_t cp = len == 1 ? lead : lead & (0x3F >> (len - 1));
+    for (std::size_t k = 1; k < len && pos + k < text.size(); ++k) cp = (cp << 6) | (text[pos + k] & 0x3F);
+    const bool wide = cp >= 0x1100 && !(cp >= 0xFF61 && cp <= 0xFF9F);  // half-width katakana are narrow
+    if (pos + len > text.size() || used + (wide ? 2 : 1) > columns) break;
+    used += wide ? 2 : 1;
+    pos += len;
+  }
+  return text.substr(0, pos);
 }
 
 // One line per message: time, identity, subject, error estimate, status, copies, the first line of text.
@@ -48,29 +69,37 @@ std::string ListLine(const TMessage& m)
   status.resize(13, ' ');
   line += subject + "  " + cer + "  " + status + "  " + std::to_string(m.Copies) + (m.Copies == 1 ? " copy  " : " copies");
   const std::string text = brontel::Cp932ToUtf8(m.Text);
-  std::string first = text.substr(0, text.find('\n'));
-  if (first.size() > 40) first = first.substr(0, 40) + "...";
-  return line + "  " + first + "\n";
+  const std::string_view first = std::string_view(text).substr(0, text.find('\n'));
+  const std::string_view shown = Columns(first, 40);
+  return line + "  " + std::string(shown) + (shown.size() < first.size() ? "..." : "") + "\n";
 }
 
-int Run(int argc, char** argv)
+// An option value that may not be empty (an empty one would quietly switch the option off).
+CLI::Validator NonEmpty()
 {
-  TArgs a;
+  return CLI::Validator([](std::string& text) { return text.empty() ? std::string("needs a value") : std::string(); },
+                        "");
+}
+
+std::optional<int> ParseArgs(int argc, char** argv, TArgs& a)
+{
   CLI::App app{"Lists, shows and exports the NAVTEX messages Brontel stored (the best copy of each).",
                "brontel-messages"};
   SetUpApp(app);
   app.fallthrough();
   app.require_subcommand(1);
-  app.add_option("--store", a.Store, "the message store (default $XDG_DATA_HOME/brontel/messages.sqlite)");
+  app.add_option("--store", a.Store, "the message store (default $XDG_DATA_HOME/brontel/messages.sqlite)")
+      ->check(NonEmpty());
   app.add_flag("--json", a.Json, "JSON Lines, one object per message");
 
   auto filters = [&](CLI::App* sub) {
-    sub->add_option("--station", a.Stations, "only these stations (B1 letters, e.g. K or KOT)");
-    sub->add_option("--subject", a.Subjects, "only these subjects (B2 letters, e.g. D or ABL)");
-    sub->add_option("--since", a.Since, "received at or after this UTC time (2026-12-07 or 2026-12-07T10:42Z)");
-    sub->add_option("--until", a.Until, "received at or before this UTC time");
-    sub->add_option("--grep", a.Grep, "only messages whose text contains this");
-    sub->add_flag("--new", a.NewOnly, "only messages brontel-messages has not printed before");
+    sub->add_option("--station", a.Stations, "only these stations (B1 letters, e.g. K or KOT)")->check(NonEmpty());
+    sub->add_option("--subject", a.Subjects, "only these subjects (B2 letters, e.g. D or ABL)")->check(NonEmpty());
+    sub->add_option("--since", a.Since, "received at or after this UTC time (2026-12-07 or 2026-12-07T10:42Z)")
+        ->check(NonEmpty());
+    sub->add_option("--until", a.Until, "received at or before this UTC time")->check(NonEmpty());
+    sub->add_option("--grep", a.Grep, "only messages whose text contains this")->check(NonEmpty());
+    sub->add_flag("--new", a.NewOnly, "only messages not printed by an earlier --new, which are then marked printed");
   };
   CLI::App* list = app.add_subcommand("list", "one line per stored message");
   filters(list);
@@ -81,9 +110,13 @@ int Run(int argc, char** argv)
   CLI::App* exp = app.add_subcommand("export", "the stored messages in full, as text or JSON Lines");
   filters(exp);
 
-  if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return *status;
+  if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return status;
+  a.Command = *show ? TCommand::Show : *exp ? TCommand::Export : TCommand::List;
+  return std::nullopt;
+}
 
-  TStoreFilter filter;
+bool Filter(const TArgs& a, TStoreFilter& filter)
+{
   filter.Stations = Upper(a.Stations);
   filter.Subjects = Upper(a.Subjects);
   filter.Grep = a.Grep;
@@ -94,67 +127,84 @@ int Run(int argc, char** argv)
     if (!ParseIsoTime(*text, t)) {
       std::fprintf(stderr, "brontel-messages: %s takes a UTC time such as 2026-12-07 or 2026-12-07T10:42:05Z, not '%s'\n",
                    name, text->c_str());
-      return 2;
+      return false;
     }
     *out = t;
   }
+  return true;
+}
+
+// The messages the command prints; false (said on standard error) when there are none to show or the store fails.
+bool Select(TMessageStore& store, const TArgs& a, const TStoreFilter& filter, const std::string& path,
+            std::vector<TMessage>& messages)
+{
+  std::string error;
+  if (a.Command != TCommand::Show) {
+    if (store.List(filter, messages, error)) return true;
+  } else if (store.Find(Upper(a.Id), messages, error)) {
+    if (!messages.empty()) {
+      if (!a.AllWithId) messages.resize(1);
+      return true;
+    }
+    error = "no stored message " + Upper(a.Id) + " in " + path;
+  }
+  std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
+  return false;
+}
+
+// Prints the messages (with their copies for show --copies) to standard output.
+bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& messages)
+{
+  auto put = [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); };
+  for (const TMessage& m : messages) {
+    put(a.Json                        ? TMessageFormatter::JsonLine(m)
+        : a.Command == TCommand::List ? ListLine(m)
+                                      : TMessageFormatter::Text(m));
+    if (a.Command != TCommand::Show || !a.WithCopies) continue;
+    std::vector<TMessage> copies;
+    std::string error;
+    if (!store.Copies(m.StoreId, copies, error)) {
+      std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
+      return false;
+    }
+    for (const TMessage& c : copies)
+      put(a.Json ? TMessageFormatter::JsonLine(c) : "--- copy received " + TMessageFormatter::Text(c));
+  }
+  return true;
+}
+
+int Run(int argc, char** argv)
+{
+  TArgs a;
+  if (const std::optional<int> status = ParseArgs(argc, argv, a)) return *status;
+  TStoreFilter filter;
+  if (!Filter(a, filter)) return ExitUsage;
 
   std::string error;
-  std::string path = a.Store;
-  if (path.empty()) path = DefaultStorePath(error);
+  const std::string path = a.Store.empty() ? DefaultStorePath(error) : a.Store;
   if (path.empty()) {
     std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
-    return 1;
+    return ExitFailure;
   }
-  const auto store = TMessageStore::Open(path, TMessageStore::TMode::Existing, error);
+  // Only --new writes to the store (what it printed is marked); everything else only reads.
+  const auto mode = a.NewOnly ? TMessageStore::TMode::Existing : TMessageStore::TMode::Read;
+  const auto store = TMessageStore::Open(path, mode, error);
   if (!store) {
-    std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
-    return 1;
+    std::fprintf(stderr, "brontel-messages: %s%s\n", error.c_str(),
+                 a.NewOnly ? " (--new marks what it prints; without it the store is only read)" : "");
+    return ExitFailure;
   }
-
   std::vector<TMessage> messages;
-  if (*show) {
-    if (!store->Find(Upper(a.Id), messages, error)) {
-      std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
-      return 1;
-    }
-    if (messages.empty()) {
-      std::fprintf(stderr, "brontel-messages: no stored message %s in %s\n", Upper(a.Id).c_str(), path.c_str());
-      return 1;
-    }
-    if (!a.AllWithId) messages.resize(1);
-  } else if (!store->List(filter, messages, error)) {
-    std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
-    return 1;
+  if (!Select(*store, a, filter, path, messages) || !Print(*store, a, messages)) return ExitFailure;
+  // Marked as printed only once the output is out: a failed write leaves them new.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "brontel-messages: cannot write the output: %s\n",
+                 errno ? std::strerror(errno) : "write error");
+    return ExitFailure;
   }
-
-  for (const TMessage& m : messages) {
-    if (a.Json)
-      Print(TMessageFormatter::JsonLine(m));
-    else if (*list)
-      Print(ListLine(m));
-    else
-      Print(TMessageFormatter::Text(m));
-    if (*show && a.WithCopies) {
-      std::vector<TMessage> copies;
-      if (!store->Copies(m.StoreId, copies, error)) {
-        std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
-        return 1;
-      }
-      for (const TMessage& c : copies) {
-        if (a.Json) {
-          Print(TMessageFormatter::JsonLine(c));
-        } else {
-          Print("--- copy received ");
-          Print(TMessageFormatter::Text(c));
-        }
-      }
-    }
-  }
-  std::fflush(stdout);
-  if (!store->MarkSeen(messages, error)) {
+  if (a.NewOnly && !store->MarkSeen(messages, error)) {
     std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
-    return 1;
+    return ExitFailure;
   }
   return 0;
 }
@@ -167,6 +217,6 @@ int main(int argc, char** argv)
     return Run(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "brontel-messages: %s\n", e.what());
-    return 1;
+    return ExitFailure;
   }
 }

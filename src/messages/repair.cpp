@@ -1,5 +1,6 @@
 #include "messages/repair.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -33,13 +34,12 @@ enum : uint8_t { Diag, Up, Left };
 // received just after one.
 int Reliability(const TUnit& u) { return u.Doubt == 0 ? std::numeric_limits<int>::max() : u.Doubt; }
 
-}  // namespace
-
-std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit>& b)
+// The cheapest alignment of a and b, as the moves from their starts to
+// their ends (Diag: a unit of each, Up: a's alone, Left: b's alone). When b
+// was cut short, what a has past b's end costs what a gap takes.
+std::vector<uint8_t> Align(const std::vector<TUnit>& a, const std::vector<TUnit>& b, bool bCutShort)
 {
   const std::size_t n = a.size(), m = b.size();
-  if (n == 0 || m == 0 || (n + 1) > MaxCells / (m + 1)) return a;
-
   // cost[j] over rows; move[i][j] for the way back.
   std::vector<uint8_t> move((n + 1) * (m + 1));
   std::vector<int> prev(m + 1), cur(m + 1);
@@ -51,7 +51,7 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
   }
   for (std::size_t i = 1; i <= n; ++i) {
     const TUnit& ai = a[i - 1];
-    cur[0] = prev[0] + (IsGap(ai) ? 0 : Edit);
+    cur[0] = prev[0] + (IsGap(ai) ? 0 : bCutShort && m == 0 ? Loose : Edit);
     at(i, 0) = Up;
     for (std::size_t j = 1; j <= m; ++j) {
       const TUnit& bj = b[j - 1];
@@ -60,7 +60,7 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
       if (!IsGap(ai) && !IsGap(bj)) best = prev[j - 1] + Substitution(ai, bj);
       // a's unit against nothing, or taken by a gap of b (a gap of a
       // against nothing is free).
-      const int up = prev[j] + (IsGap(ai) ? 0 : IsGap(bj) ? Loose : Edit);
+      const int up = prev[j] + (IsGap(ai) ? 0 : IsGap(bj) || (bCutShort && j == m) ? Loose : Edit);
       if (up < best) best = up, how = Up;
       // b's unit against nothing, or taken by a gap of a.
       const int left = cur[j - 1] + (IsGap(bj) ? 0 : IsGap(ai) ? Loose : Edit);
@@ -70,8 +70,6 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
     }
     std::swap(prev, cur);
   }
-
-  // The way back, then forward through it.
   std::vector<uint8_t> path;
   path.reserve(n + m);
   for (std::size_t i = n, j = m; i > 0 || j > 0;) {
@@ -80,8 +78,17 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
     if (how != Left) --i;
     if (how != Up) --j;
   }
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+// `a` with what `path` aligns with it from `b`: an erasure, or a character
+// less reliable than b's, takes b's character; a gap takes the run of b
+// aligned with it.
+std::vector<TUnit> Fill(const std::vector<TUnit>& a, const std::vector<TUnit>& b, const std::vector<uint8_t>& path)
+{
   std::vector<TUnit> out;
-  out.reserve(n + m);
+  out.reserve(a.size() + b.size());
   std::vector<TUnit> absorbed;  // b's run aligned with the gap last taken from a
   bool inGap = false;
   auto closeGap = [&] {
@@ -93,8 +100,8 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
     absorbed.clear();
   };
   std::size_t i = 0, j = 0;
-  for (auto it = path.rbegin(); it != path.rend(); ++it) {
-    switch (*it) {
+  for (const uint8_t how : path) {
+    switch (how) {
       case Diag: {
         closeGap();
         const TUnit& ai = a[i++];
@@ -120,8 +127,19 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
   return out;
 }
 
+}  // namespace
+
+std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit>& b, bool bCutShort)
+{
+  if (a.empty() || b.empty() || (a.size() + 1) > MaxCells / (b.size() + 1)) return a;
+  return Fill(a, b, Align(a, b, bCutShort));
+}
+
 bool Better(const TMessage& a, const TMessage& b)
 {
+  if (a.Trailer != b.Trailer) return a.Trailer;
+  const int goodA = a.Chars - a.Erasures - a.Suspicious, goodB = b.Chars - b.Erasures - b.Suspicious;
+  if (goodA != goodB) return goodA > goodB;
   if (a.Erasures != b.Erasures) return a.Erasures < b.Erasures;
   return a.Cer < b.Cer;
 }
@@ -132,8 +150,9 @@ TMessage Merge(const TMessage& shown, const TMessage& copy)
   const TMessage& base = copyBase ? copy : shown;
   const TMessage& other = copyBase ? shown : copy;
   TMessage m = copy;
-  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps), ToUnits(other.Text, other.Gaps)), m.Text, m.Gaps);
-  m.Trailer = shown.Trailer || copy.Trailer;
+  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps), ToUnits(other.Text, other.Gaps), !other.Trailer), m.Text, m.Gaps);
+  // The text runs as far as the base copy's: to the trailer only if that copy received it.
+  m.Trailer = base.Trailer;
   m.Copies = shown.Copies + 1;
   m.StoreId = shown.StoreId;
   m.Repeat = true;

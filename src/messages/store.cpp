@@ -1,13 +1,21 @@
 #include "messages/store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "decoder/cp932.h"
@@ -20,50 +28,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int ApplicationId = 0x42524D53;  // "BRMS" in the database header
-
-// Columns a message and a copy share, in the order Bind and Read use.
-constexpr const char* MessageColumns =
-    "ident, has_header, header_ok, trailer, station, subject, serial, service, decoder, "
-    "start_time, end_time, start_offset, text, text_utf8, gaps, chars, erasures, suspicious, lost, cer, "
-    "channel";
-constexpr int MessageColumnCount = 21;
-
-// Schema steps: entry v takes a store from schema v to v + 1.
-constexpr std::array<const char*, StoreSchemaVersion> Migrations = {
-    // 0 -> 1: messages, their copies, and the indexes the listing and the
-    // repeat look-up use.
-    "CREATE TABLE messages ("
-    "  id INTEGER PRIMARY KEY,"
-    "  ident TEXT NOT NULL, has_header INTEGER NOT NULL, header_ok INTEGER NOT NULL,"
-    "  trailer INTEGER NOT NULL, station TEXT, subject TEXT, serial INTEGER,"
-    "  service TEXT NOT NULL, decoder TEXT NOT NULL,"
-    "  start_time REAL NOT NULL, end_time REAL NOT NULL, start_offset REAL,"
-    "  text BLOB NOT NULL, text_utf8 TEXT NOT NULL, gaps TEXT NOT NULL,"
-    "  chars INTEGER NOT NULL, erasures INTEGER NOT NULL, suspicious INTEGER NOT NULL,"
-    "  lost INTEGER NOT NULL, cer REAL NOT NULL,"
-    "  matchable INTEGER NOT NULL,"   // copies of it within the window are repeats
-    "  first_seen REAL NOT NULL, last_seen REAL NOT NULL,"
-    "  copies INTEGER NOT NULL, best_copy INTEGER, seen INTEGER NOT NULL DEFAULT 0);"
-    "CREATE TABLE copies ("
-    "  id INTEGER PRIMARY KEY,"
-    "  message_id INTEGER NOT NULL REFERENCES messages(id), repeat INTEGER NOT NULL,"
-    "  ident TEXT NOT NULL, has_header INTEGER NOT NULL, header_ok INTEGER NOT NULL,"
-    "  trailer INTEGER NOT NULL, station TEXT, subject TEXT, serial INTEGER,"
-    "  service TEXT NOT NULL, decoder TEXT NOT NULL,"
-    "  start_time REAL NOT NULL, end_time REAL NOT NULL, start_offset REAL,"
-    "  text BLOB NOT NULL, text_utf8 TEXT NOT NULL, gaps TEXT NOT NULL,"
-    "  chars INTEGER NOT NULL, erasures INTEGER NOT NULL, suspicious INTEGER NOT NULL,"
-    "  lost INTEGER NOT NULL, cer REAL NOT NULL);"
-    "CREATE INDEX messages_station ON messages(station, first_seen);"
-    "CREATE INDEX messages_subject ON messages(subject, first_seen);"
-    "CREATE INDEX messages_time ON messages(first_seen);"
-    "CREATE INDEX messages_identity ON messages(ident, last_seen) WHERE matchable;"
-    "CREATE INDEX copies_message ON copies(message_id);",
-    // 1 -> 2: the input channel a message came in on (two receivers on one
-    // stereo input); stores from before had only the left.
-    "ALTER TABLE messages ADD COLUMN channel TEXT NOT NULL DEFAULT 'left';"
-    "ALTER TABLE copies ADD COLUMN channel TEXT NOT NULL DEFAULT 'left';",
-};
+constexpr int BusyWaitMs = 5000;           // how long a statement waits for another connection's lock
+constexpr double OpenPatience = 60.0;      // seconds creating or upgrading a store waits for other writers
 
 // A lock another connection holds: the same statement may succeed later.
 bool IsBusy(int code) { return (code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED; }
@@ -107,10 +73,10 @@ private:
   sqlite3_stmt* S = nullptr;
 };
 
-bool Exec(sqlite3* db, const char* sql, std::string& error, std::string_view what)
+bool Exec(sqlite3* db, const std::string& sql, std::string& error, std::string_view what)
 {
   char* msg = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg) == SQLITE_OK) return true;
   error = std::string(what) + ": " + (msg ? msg : sqlite3_errmsg(db));
   sqlite3_free(msg);
   return false;
@@ -120,7 +86,12 @@ bool Exec(sqlite3* db, const char* sql, std::string& error, std::string_view wha
 class TTransaction {
 public:
   explicit TTransaction(sqlite3* db) : Db(db) {}
-  bool Begin(std::string& error) { return Active = Exec(Db, "BEGIN IMMEDIATE", error, "cannot start a transaction"); }
+  // A write transaction takes the store's write lock at once; a read
+  // transaction reads one state of the store throughout.
+  bool Begin(std::string& error, bool write = true)
+  {
+    return Active = Exec(Db, write ? "BEGIN IMMEDIATE" : "BEGIN", error, "cannot start a transaction");
+  }
   bool Commit(std::string& error)
   {
     if (!Exec(Db, "COMMIT", error, "cannot commit")) return false;
@@ -158,63 +129,121 @@ std::vector<TGap> GapsFromJson(const std::string& text)
   return gaps;
 }
 
-// Binds the message columns from parameter `first` on.
-void BindMessage(TStmt& s, int first, const TMessage& m)
+// --- The columns of a message ---------------------------------------------------------
+
+// One column that a message and each of its copies have: its declaration,
+// the schema that added it (a store from before reads Default in its place),
+// whether a repeat replaces it with the merged message's, and how a message
+// is written to it and read from it.
+struct TColumn {
+  const char* Name;
+  const char* Declaration;
+  int Since;
+  const char* Default;
+  bool Merged;
+  void (*Bind)(TStmt&, int, const TMessage&);
+  void (*Read)(const TStmt&, int, TMessage&);
+};
+
+template <auto Field>
+void BindInt(TStmt& s, int i, const TMessage& m)
 {
-  int i = first;
-  s.Bind(i++, m.Id);
-  s.Bind(i++, int64_t{m.HasHeader});
-  s.Bind(i++, int64_t{m.HeaderOk});
-  s.Bind(i++, int64_t{m.Trailer});
-  if (m.Station) s.Bind(i++, std::string_view(&m.Station, 1)); else s.BindNull(i++);
-  if (m.Subject) s.Bind(i++, std::string_view(&m.Subject, 1)); else s.BindNull(i++);
-  if (m.Serial >= 0) s.Bind(i++, int64_t{m.Serial}); else s.BindNull(i++);
-  s.Bind(i++, ServiceName(m.Service));
-  s.Bind(i++, m.Decoder);
-  s.Bind(i++, m.Start);
-  s.Bind(i++, m.End);
-  if (m.Offset) s.Bind(i++, *m.Offset); else s.BindNull(i++);
-  s.BindBlob(i++, m.Text);
-  s.Bind(i++, Cp932ToUtf8(m.Text));
-  s.Bind(i++, GapsJson(m.Gaps));
-  s.Bind(i++, int64_t{m.Chars});
-  s.Bind(i++, int64_t{m.Erasures});
-  s.Bind(i++, int64_t{m.Suspicious});
-  s.Bind(i++, int64_t{m.Lost});
-  s.Bind(i++, m.Cer);
-  s.Bind(i++, m.Channel);
+  s.Bind(i, static_cast<int64_t>(m.*Field));
+}
+template <auto Field>
+void ReadInt(const TStmt& s, int c, TMessage& m)
+{
+  using T = std::remove_cvref_t<decltype(m.*Field)>;
+  if constexpr (std::is_same_v<T, bool>)
+    m.*Field = s.Int(c) != 0;
+  else
+    m.*Field = static_cast<T>(s.Int(c));
+}
+template <auto Field>
+void BindReal(TStmt& s, int i, const TMessage& m)
+{
+  s.Bind(i, m.*Field);
+}
+template <auto Field>
+void ReadReal(const TStmt& s, int c, TMessage& m)
+{
+  m.*Field = s.Real(c);
+}
+template <auto Field>
+void BindText(TStmt& s, int i, const TMessage& m)
+{
+  s.Bind(i, m.*Field);
+}
+template <auto Field>
+void ReadText(const TStmt& s, int c, TMessage& m)
+{
+  m.*Field = s.Text(c);
+}
+// B1 and B2: one letter, or NULL when unknown.
+template <auto Field>
+void BindLetter(TStmt& s, int i, const TMessage& m)
+{
+  const char c = m.*Field;
+  if (c) s.Bind(i, std::string_view(&c, 1)); else s.BindNull(i);
+}
+template <auto Field>
+void ReadLetter(const TStmt& s, int c, TMessage& m)
+{
+  const std::string t = s.Text(c);
+  m.*Field = t.size() == 1 ? t[0] : '\0';
 }
 
-// Reads the message columns from result column `first` on.
-TMessage ReadMessage(const TStmt& s, int first)
+constexpr TColumn Columns[] = {
+    {"ident", "TEXT NOT NULL", 1, "", false, BindText<&TMessage::Id>, ReadText<&TMessage::Id>},
+    {"has_header", "INTEGER NOT NULL", 1, "", false, BindInt<&TMessage::HasHeader>, ReadInt<&TMessage::HasHeader>},
+    {"header_ok", "INTEGER NOT NULL", 1, "", false, BindInt<&TMessage::HeaderOk>, ReadInt<&TMessage::HeaderOk>},
+    {"trailer", "INTEGER NOT NULL", 1, "", true, BindInt<&TMessage::Trailer>, ReadInt<&TMessage::Trailer>},
+    {"station", "TEXT", 1, "", false, BindLetter<&TMessage::Station>, ReadLetter<&TMessage::Station>},
+    {"subject", "TEXT", 1, "", false, BindLetter<&TMessage::Subject>, ReadLetter<&TMessage::Subject>},
+    {"serial", "INTEGER", 1, "", false,
+     [](TStmt& s, int i, const TMessage& m) { if (m.Serial >= 0) s.Bind(i, int64_t{m.Serial}); else s.BindNull(i); },
+     [](const TStmt& s, int c, TMessage& m) { m.Serial = s.Null(c) ? -1 : static_cast<int>(s.Int(c)); }},
+    {"service", "TEXT NOT NULL", 1, "", false,
+     [](TStmt& s, int i, const TMessage& m) { s.Bind(i, ServiceName(m.Service)); },
+     [](const TStmt& s, int c, TMessage& m) {
+       m.Service = s.Text(c) == ServiceName(TService::Japanese) ? TService::Japanese : TService::English;
+     }},
+    {"decoder", "TEXT NOT NULL", 1, "", false, BindText<&TMessage::Decoder>, ReadText<&TMessage::Decoder>},
+    {"start_time", "REAL NOT NULL", 1, "", false, BindReal<&TMessage::Start>, ReadReal<&TMessage::Start>},
+    {"end_time", "REAL NOT NULL", 1, "", false, BindReal<&TMessage::End>, ReadReal<&TMessage::End>},
+    {"start_offset", "REAL", 1, "", false,
+     [](TStmt& s, int i, const TMessage& m) { if (m.Offset) s.Bind(i, *m.Offset); else s.BindNull(i); },
+     [](const TStmt& s, int c, TMessage& m) { if (!s.Null(c)) m.Offset = s.Real(c); }},
+    {"text", "BLOB NOT NULL", 1, "", true, [](TStmt& s, int i, const TMessage& m) { s.BindBlob(i, m.Text); },
+     ReadText<&TMessage::Text>},
+    // The text in UTF-8, for searching; read from `text`.
+    {"text_utf8", "TEXT NOT NULL", 1, "", true,
+     [](TStmt& s, int i, const TMessage& m) { s.Bind(i, Cp932ToUtf8(m.Text)); }, [](const TStmt&, int, TMessage&) {}},
+    {"gaps", "TEXT NOT NULL", 1, "", true, [](TStmt& s, int i, const TMessage& m) { s.Bind(i, GapsJson(m.Gaps)); },
+     [](const TStmt& s, int c, TMessage& m) { m.Gaps = GapsFromJson(s.Text(c)); }},
+    {"chars", "INTEGER NOT NULL", 1, "", true, BindInt<&TMessage::Chars>, ReadInt<&TMessage::Chars>},
+    {"erasures", "INTEGER NOT NULL", 1, "", true, BindInt<&TMessage::Erasures>, ReadInt<&TMessage::Erasures>},
+    {"suspicious", "INTEGER NOT NULL", 1, "", true, BindInt<&TMessage::Suspicious>, ReadInt<&TMessage::Suspicious>},
+    {"lost", "INTEGER NOT NULL", 1, "", true, BindInt<&TMessage::Lost>, ReadInt<&TMessage::Lost>},
+    {"cer", "REAL NOT NULL", 1, "", true, BindReal<&TMessage::Cer>, ReadReal<&TMessage::Cer>},
+    // Two receivers on one stereo input; stores from before had only the left.
+    {"channel", "TEXT NOT NULL DEFAULT 'left'", 2, "'left'", false, BindText<&TMessage::Channel>,
+     ReadText<&TMessage::Channel>},
+};
+constexpr int ColumnCount = static_cast<int>(std::size(Columns));
+
+static_assert(std::all_of(std::begin(Columns), std::end(Columns),
+                          [](const TColumn& c) { return c.Since <= StoreSchemaVersion; }));
+
+// The column names for a SELECT on a store of schema `version`.
+std::string Names(int64_t version = StoreSchemaVersion)
 {
-  TMessage m;
-  int c = first;
-  m.Id = s.Text(c++);
-  m.HasHeader = s.Int(c++) != 0;
-  m.HeaderOk = s.Int(c++) != 0;
-  m.Trailer = s.Int(c++) != 0;
-  const std::string station = s.Text(c++), subject = s.Text(c++);
-  m.Station = station.size() == 1 ? station[0] : '\0';
-  m.Subject = subject.size() == 1 ? subject[0] : '\0';
-  m.Serial = s.Null(c) ? -1 : static_cast<int>(s.Int(c));
-  ++c;
-  m.Service = s.Text(c++) == "japanese" ? TService::Japanese : TService::English;
-  m.Decoder = s.Text(c++);
-  m.Start = s.Real(c++);
-  m.End = s.Real(c++);
-  if (!s.Null(c)) m.Offset = s.Real(c);
-  ++c;
-  m.Text = s.Text(c++);
-  ++c;  // text_utf8
-  m.Gaps = GapsFromJson(s.Text(c++));
-  m.Chars = static_cast<int>(s.Int(c++));
-  m.Erasures = static_cast<int>(s.Int(c++));
-  m.Suspicious = static_cast<int>(s.Int(c++));
-  m.Lost = static_cast<int>(s.Int(c++));
-  m.Cer = s.Real(c++);
-  m.Channel = s.Text(c++);
-  return m;
+  std::string s;
+  for (const TColumn& c : Columns) {
+    if (!s.empty()) s += ", ";
+    s += c.Since <= version ? std::string(c.Name) : std::string(c.Default) + " AS " + c.Name;
+  }
+  return s;
 }
 
 std::string Placeholders(int n)
@@ -223,6 +252,57 @@ std::string Placeholders(int n)
   for (int i = 0; i < n; ++i) p += i ? ", ?" : "?";
   return p;
 }
+
+// Binds every column from parameter `first` on.
+void BindMessage(TStmt& s, int first, const TMessage& m)
+{
+  for (int i = 0; i < ColumnCount; ++i) Columns[i].Bind(s, first + i, m);
+}
+
+// Reads every column from result column `first` on.
+TMessage ReadMessage(const TStmt& s, int first)
+{
+  TMessage m;
+  for (int i = 0; i < ColumnCount; ++i) Columns[i].Read(s, first + i, m);
+  return m;
+}
+
+// --- The schema --------------------------------------------------------------------------
+
+std::string CreateSchema()
+{
+  std::string columns;
+  for (const TColumn& c : Columns) columns += std::string(", ") + c.Name + " " + c.Declaration;
+  return "CREATE TABLE messages (id INTEGER PRIMARY KEY" + columns +
+         ",  matchable INTEGER NOT NULL,"  // copies of it within the window are repeats
+         "  first_seen REAL NOT NULL, last_seen REAL NOT NULL,"
+         "  copies INTEGER NOT NULL, best_copy INTEGER, seen INTEGER NOT NULL DEFAULT 0);"
+         "CREATE TABLE copies (id INTEGER PRIMARY KEY,"
+         "  message_id INTEGER NOT NULL REFERENCES messages(id), repeat INTEGER NOT NULL" +
+         columns +
+         ");"
+         "CREATE INDEX messages_station ON messages(station, first_seen);"
+         "CREATE INDEX messages_subject ON messages(subject, first_seen);"
+         "CREATE INDEX messages_time ON messages(first_seen);"
+         "CREATE INDEX messages_identity ON messages(ident, last_seen) WHERE matchable;"
+         "CREATE INDEX copies_message ON copies(message_id);";
+}
+
+// What takes a store of schema `from` to the current one: a new store
+// (schema 0) gets the whole schema, an older one the columns added since.
+std::string Upgrade(int64_t from)
+{
+  std::string sql = from == 0 ? CreateSchema() : std::string();
+  if (from > 0)
+    for (const TColumn& c : Columns)
+      if (c.Since > from)
+        for (const char* table : {"messages", "copies"})
+          sql += std::string("ALTER TABLE ") + table + " ADD COLUMN " + c.Name + " " + c.Declaration + ";";
+  return sql + "PRAGMA application_id=" + std::to_string(ApplicationId) +
+         "; PRAGMA user_version=" + std::to_string(StoreSchemaVersion) + ";";
+}
+
+// --- Opening ---------------------------------------------------------------------------
 
 // Reads the first bytes of `path`; a non-empty file must start with SQLite's header.
 bool LooksLikeSqlite(const std::string& path, std::string& error)
@@ -236,6 +316,10 @@ bool LooksLikeSqlite(const std::string& path, std::string& error)
   if (size == 0) return true;
   std::ifstream in(path, std::ios::binary);
   std::array<char, 16> head{};
+  if (!in) {
+    error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
   if (!in.read(head.data(), head.size())) {
     error = path + " is not a message store (too short to be an SQLite database); it was left as it is";
     return false;
@@ -259,13 +343,13 @@ bool PragmaInt(sqlite3* db, const char* sql, int64_t& value, std::string& error)
 }
 
 // Whether an opened database is a message store this program can use: ours
-// (or empty), not newer, and undamaged. Only reads.
-bool Check(sqlite3* db, const std::string& path, std::string& error)
+// (or empty), not newer, and (with `deep`) undamaged; `version` is its
+// schema. Only reads; called inside a transaction, so that a store another
+// program is bringing up to date is seen either before or after.
+bool Inspect(sqlite3* db, const std::string& path, bool deep, int64_t& version, std::string& error)
 {
-  sqlite3_extended_result_codes(db, 1);
-  sqlite3_busy_timeout(db, 5000);
   const std::string leftAlone = "; it was left as it is";
-  int64_t appId = 0, version = 0, objects = 0;
+  int64_t appId = 0, objects = 0;
   if (!PragmaInt(db, "PRAGMA application_id", appId, error) || !PragmaInt(db, "PRAGMA user_version", version, error) ||
       !PragmaInt(db, "SELECT count(*) FROM sqlite_schema", objects, error)) {
     error = path + " cannot be read as a message store (" + error + ")" + leftAlone;
@@ -280,107 +364,261 @@ bool Check(sqlite3* db, const std::string& path, std::string& error)
             ", this program knows up to " + std::to_string(StoreSchemaVersion) + ")" + leftAlone;
     return false;
   }
-  {
+  if (deep) {
     TStmt check(db, "PRAGMA quick_check");
     const int rc = check.Ok() ? check.Step() : SQLITE_ERROR;
     const std::string result = rc == SQLITE_ROW ? check.Text(0) : sqlite3_errmsg(db);
     if (result != "ok") {
-      error = path + " is damaged (" + result + ")" + leftAlone +
-              "; move it aside to start a new store";
+      error = path + " is damaged (" + result + ")" + leftAlone + "; move it aside to start a new store";
       return false;
     }
   }
   return true;
 }
 
-// Checks a database opened for writing and brings it to the current schema.
-bool Prepare(sqlite3* db, const std::string& path, bool file, std::string& error)
+// Inspect in a read transaction of its own.
+bool Check(sqlite3* db, const std::string& path, bool deep, int64_t& version, std::string& error)
 {
-  if (!Check(db, path, error)) return false;
-  int64_t version = 0;
-  if (!PragmaInt(db, "PRAGMA user_version", version, error)) return false;
-  if (file) {
-    TStmt wal(db, "PRAGMA journal_mode=WAL");
-    if (!wal.Ok() || wal.Step() != SQLITE_ROW || wal.Text(0) != "wal") {
-      error = DbError(db, "cannot switch " + path + " to write-ahead logging");
+  TTransaction tx(db);
+  if (!tx.Begin(error, false)) {
+    error = path + " cannot be read as a message store (" + error + "); it was left as it is";
+    return false;
+  }
+  return Inspect(db, path, deep, version, error);
+}
+
+// Runs `attempt(error, busy)` until it succeeds, fails for another reason
+// than a lock another connection holds, or OpenPatience has passed.
+template <class F>
+bool Retrying(F attempt, std::string& error)
+{
+  const auto start = std::chrono::steady_clock::now();
+  double pause = 0.05;
+  for (;;) {
+    bool busy = false;
+    error.clear();
+    if (attempt(error, busy)) return true;
+    if (!busy || std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > OpenPatience)
       return false;
+    std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+    pause = std::min(2 * pause, 1.0);
+  }
+}
+
+bool Failed(sqlite3* db, bool& busy)
+{
+  busy = IsBusy(sqlite3_extended_errcode(db));
+  return false;
+}
+
+sqlite3* Connect(const std::string& name, int flags, std::string& error)
+{
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    error = DbError(db, "cannot open " + name);
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, BusyWaitMs);
+  return db;
+}
+
+// `path` as a file: URI.
+std::string UriPath(const std::string& path)
+{
+  std::string uri = "file:";
+  for (const char c : fs::absolute(path).string()) {
+    if (c == '%' || c == '?' || c == '#') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
     }
   }
-  if (!Exec(db, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON", error, "cannot configure " + path))
-    return false;
-  if (version == StoreSchemaVersion) return true;
+  return uri;
+}
 
-  TTransaction tx(db);
-  if (!tx.Begin(error)) return false;
-  for (int64_t v = version; v < StoreSchemaVersion; ++v)
-    if (!Exec(db, Migrations[static_cast<std::size_t>(v)], error,
-              "cannot bring " + path + " to store schema " + std::to_string(v + 1)))
-      return false;
-  const std::string stamp = "PRAGMA application_id=" + std::to_string(ApplicationId) +
-                            "; PRAGMA user_version=" + std::to_string(StoreSchemaVersion);
-  if (!Exec(db, stamp.c_str(), error, "cannot mark " + path)) return false;
-  return tx.Commit(error);
+std::string NotWritable(const std::string& path)
+{
+  return path + " cannot be written (a read-only file, folder or file system): messages could not be stored";
+}
+
+bool FolderWritable(const std::string& path)
+{
+  const fs::path dir = fs::absolute(path).parent_path();
+  return ::access(dir.c_str(), W_OK) == 0;
+}
+
+// A connection that never writes to the store. In write-ahead-log mode a
+// reader needs the log and its index beside the store, which a folder it
+// may not write cannot get; a store with no log there is not being written,
+// and is read as a file that does not change.
+sqlite3* ConnectToRead(const std::string& path, std::string& error)
+{
+  std::error_code ec;
+  const bool unchanging = !FolderWritable(path) && !fs::exists(path + "-wal", ec);
+  return unchanging ? Connect(UriPath(path) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, error)
+                    : Connect(path, SQLITE_OPEN_READONLY, error);
+}
+
+void RemoveWithSideFiles(const std::string& path)
+{
+  std::error_code ec;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(path + suffix, ec);
+}
+
+bool SyncFile(const std::string& path, int flags)
+{
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Makes a new store at `path`, which must appear whole or not at all, even
+// when another program makes one at the same time: the store is built
+// beside it under a name of its own and linked into place only if `path` is
+// still free (if not, the other program's store is used).
+bool CreateStore(const std::string& path, std::string& error)
+{
+  std::error_code ec;
+  const fs::path dir = fs::path(path).parent_path();
+  if (!dir.empty()) fs::create_directories(dir, ec);
+  if (ec) {
+    error = "cannot create " + dir.string() + ": " + ec.message();
+    return false;
+  }
+  static std::atomic<unsigned> serial{0};
+  const std::string temp = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+  RemoveWithSideFiles(temp);
+  const std::string failed = "cannot create the message store " + path;
+  sqlite3* db = Connect(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+  if (!db && !FolderWritable(path)) error = NotWritable(path);
+  bool ok = db != nullptr;
+  if (ok) {
+    ok = Exec(db, "BEGIN IMMEDIATE;" + Upgrade(0) + "COMMIT;", error, failed);
+    TStmt wal(db, "PRAGMA journal_mode=WAL");
+    if (ok && (!wal.Ok() || wal.Step() != SQLITE_ROW || wal.Text(0) != "wal")) {
+      error = DbError(db, failed);
+      ok = false;
+    }
+  }
+  // Closing the only connection moves the log into the store and removes it.
+  if (sqlite3_close(db) != SQLITE_OK && ok) {
+    error = failed + ": the new store could not be closed";
+    ok = false;
+  }
+  std::error_code gone;
+  if (ok && fs::exists(temp + "-wal", gone)) ok = (error = failed + ": its log could not be written into it", false);
+  if (ok && !SyncFile(temp, O_RDONLY)) ok = (error = failed + ": " + std::strerror(errno), false);
+  if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+    // A file system without hard links: renamed instead, which would replace
+    // a store another program put in place between the look and the rename.
+    if (!fs::exists(path, gone) && ::rename(temp.c_str(), path.c_str()) != 0)
+      ok = (error = failed + ": " + std::strerror(errno), false);
+  }
+  RemoveWithSideFiles(temp);
+  if (ok) SyncFile(dir.empty() ? "." : dir.string(), O_RDONLY | O_DIRECTORY);
+  return ok;
+}
+
+// Configures a connection that writes and brings its store to the current
+// schema, all in one write transaction that checks the store again, so
+// that programs opening one store at once do the work once.
+bool Prepare(sqlite3* db, const std::string& path, std::string& error)
+{
+  const bool wal = Retrying(
+      [&](std::string& e, bool& busy) {
+        TStmt mode(db, "PRAGMA journal_mode");
+        if (mode.Ok() && mode.Step() == SQLITE_ROW && mode.Text(0) == "wal") return true;
+        TStmt to(db, "PRAGMA journal_mode=WAL");
+        if (to.Ok() && to.Step() == SQLITE_ROW && to.Text(0) == "wal") return true;
+        e = DbError(db, "cannot switch " + path + " to write-ahead logging");
+        return Failed(db, busy);
+      },
+      error);
+  if (!wal || !Exec(db, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON", error, "cannot configure " + path))
+    return false;
+  return Retrying(
+      [&](std::string& e, bool& busy) {
+        TTransaction tx(db);
+        int64_t version = 0;
+        if (!tx.Begin(e)) return Failed(db, busy);
+        if (!Inspect(db, path, false, version, e)) return false;
+        if (version == StoreSchemaVersion) return true;
+        const std::string what = "cannot bring " + path + " to store schema " + std::to_string(StoreSchemaVersion);
+        if (!Exec(db, Upgrade(version), e, what) || !tx.Commit(e))
+          return Failed(db, busy);
+        return true;
+      },
+      error);
 }
 
 }  // namespace
 
+// The stored message a copy repeats, with its best copy.
+struct TMessageStore::TRepeated {
+  TMessage Message;
+  int64_t BestCopy = 0;
+};
+
 std::unique_ptr<TMessageStore> TMessageStore::Open(const std::string& path, TMode mode, std::string& error)
 {
   std::error_code ec;
-  const bool exists = fs::exists(path, ec);
-  if (!exists) {
-    if (mode == TMode::Existing) {
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) {
+    if (mode != TMode::Create) {
       error = "no message store at " + path;
       return nullptr;
     }
-    const fs::path dir = fs::path(path).parent_path();
-    if (!dir.empty()) fs::create_directories(dir, ec);
-    if (ec) {
-      error = "cannot create " + dir.string() + ": " + ec.message();
-      return nullptr;
-    }
-  } else if (!LooksLikeSqlite(path, error)) {
+    if (!CreateStore(path, error)) return nullptr;
+  } else if (ec) {
+    error = "cannot reach " + path + ": " + ec.message();  // e.g. a folder on the way that may not be searched
+    return nullptr;
+  } else if (status.type() == fs::file_type::directory) {
+    error = path + " is a folder, not a message store";
     return nullptr;
   }
-  sqlite3* db = nullptr;
-  if (exists) {
-    // Refusals are found through a read-only connection, which never writes
-    // to the file, not even to recover or checkpoint its log.
-    const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    const bool usable = rc == SQLITE_OK ? Check(db, path, error) : (error = DbError(db, "cannot open " + path), false);
-    sqlite3_close(db);
-    db = nullptr;
-    if (!usable) return nullptr;
-  }
-  const int flags = SQLITE_OPEN_READWRITE | (mode == TMode::Create ? SQLITE_OPEN_CREATE : 0);
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-    error = DbError(db, "cannot open " + path);
-    sqlite3_close(db);
+  if (!LooksLikeSqlite(path, error)) return nullptr;
+
+  // Refusals are found through a connection that never writes, not even to
+  // recover or checkpoint the store's log.
+  int64_t version = 0;
+  sqlite3* reader = ConnectToRead(path, error);
+  if (!reader) return nullptr;
+  if (!Check(reader, path, true, version, error)) {
+    sqlite3_close(reader);
     return nullptr;
   }
+  if (mode == TMode::Read) return std::unique_ptr<TMessageStore>(new TMessageStore(reader, version, true));
+  sqlite3_close(reader);
+
+  sqlite3* db = Connect(path, SQLITE_OPEN_READWRITE, error);
+  if (!db) return nullptr;
   // SQLite quietly opens a file it may not write read-only; a store opened
   // to be written must say at once that it cannot be.
-  if (sqlite3_db_readonly(db, "main") == 1) {
-    error = path + " cannot be written (a read-only file, folder or file system): messages could not be stored";
+  const bool readOnly = sqlite3_db_readonly(db, "main") == 1;
+  if (readOnly || !Prepare(db, path, error)) {
+    if (readOnly || (sqlite3_extended_errcode(db) & 0xFF) == SQLITE_CANTOPEN || !FolderWritable(path))
+      error = NotWritable(path) + (readOnly ? "" : " (" + error + ")");
     sqlite3_close(db);
     return nullptr;
   }
-  if (!Prepare(db, path, true, error)) {
-    sqlite3_close(db);
-    return nullptr;
-  }
-  return std::unique_ptr<TMessageStore>(new TMessageStore(db));
+  return std::unique_ptr<TMessageStore>(new TMessageStore(db, StoreSchemaVersion, false));
 }
 
 std::unique_ptr<TMessageStore> TMessageStore::InMemory(std::string& error)
 {
-  sqlite3* db = nullptr;
-  if (sqlite3_open(":memory:", &db) != SQLITE_OK || !Prepare(db, "the store in memory", false, error)) {
-    if (error.empty()) error = DbError(db, "cannot open a store in memory");
+  sqlite3* db = Connect(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, error);
+  if (!db) return nullptr;
+  if (!Exec(db, Upgrade(0) + "PRAGMA foreign_keys=ON;", error, "cannot make a store in memory")) {
     sqlite3_close(db);
     return nullptr;
   }
-  return std::unique_ptr<TMessageStore>(new TMessageStore(db));
+  return std::unique_ptr<TMessageStore>(new TMessageStore(db, StoreSchemaVersion, false));
 }
 
 TMessageStore::~TMessageStore() { sqlite3_close(Db); }
@@ -390,6 +628,8 @@ void TMessageStore::SetBusyWait(double seconds)
   sqlite3_busy_timeout(Db, static_cast<int>(std::clamp(seconds, 0.0, 86400.0) * 1000.0));
 }
 
+// --- Storing -------------------------------------------------------------------------------
+
 bool TMessageStore::Add(const TMessage& copy, TMessage& shown, std::string& error)
 {
   bool busy = false;
@@ -398,184 +638,216 @@ bool TMessageStore::Add(const TMessage& copy, TMessage& shown, std::string& erro
 
 bool TMessageStore::Add(const TMessage& copy, TMessage& shown, std::string& error, bool& busy)
 {
-  TTransaction tx(Db);
   busy = false;
+  if (ReadOnly) {
+    error = "the message store was opened for reading only";
+    return false;
+  }
+  TTransaction tx(Db);
   TMessage result;
   // The result code is read before the transaction rolls back.
   const bool ok = tx.Begin(error) && AddInTransaction(copy, result, error) && tx.Commit(error);
-  if (!ok) {
-    busy = IsBusy(sqlite3_extended_errcode(Db));
-    return false;
-  }
+  if (!ok) return Failed(Db, busy);
   shown = std::move(result);
   return true;
 }
 
 bool TMessageStore::AddInTransaction(const TMessage& copy, TMessage& shown, std::string& error)
 {
+  std::optional<TRepeated> stored;
+  if (!FindRepeat(copy, stored, error)) return false;
+  return stored ? AddRepeat(copy, *stored, shown, error) : AddFirst(copy, shown, error);
+}
 
-  // The stored message this copy repeats, if any, with its best copy.
-  std::optional<TMessage> stored;
-  int64_t bestCopy = 0;
-  if (CanSuppress(copy)) {
-    TStmt s(Db, std::string("SELECT id, copies, best_copy, ") + MessageColumns +
-                    " FROM messages WHERE matchable AND ident = ? AND last_seen >= ? AND first_seen <= ?"
-                    " ORDER BY last_seen DESC LIMIT 1");
-    if (!s.Ok()) return error = DbError(Db, "cannot look up repeats"), false;
-    s.Bind(1, copy.Id);
-    s.Bind(2, copy.Start - Window);
-    s.Bind(3, copy.Start + Window);
-    const int rc = s.Step();
-    if (rc == SQLITE_ROW) {
-      stored = ReadMessage(s, 3);
-      stored->StoreId = s.Int(0);
-      stored->Copies = static_cast<int>(s.Int(1));
-      bestCopy = s.Int(2);
-    } else if (rc != SQLITE_DONE) {
-      return error = DbError(Db, "cannot look up repeats"), false;
-    }
-  }
-
-  TMessage result;
-  if (stored) {
-    result = Merge(*stored, copy);
-  } else {
-    result = copy;
-    result.Repeat = false;
-    result.Copies = 1;
-    TStmt s(Db, std::string("INSERT INTO messages (") + MessageColumns +
-                    ", matchable, first_seen, last_seen, copies) VALUES (" +
-                    Placeholders(MessageColumnCount + 4) + ")");
-    if (!s.Ok()) return error = DbError(Db, "cannot store the message"), false;
-    BindMessage(s, 1, copy);
-    s.Bind(MessageColumnCount + 1, int64_t{CanSuppress(copy)});
-    s.Bind(MessageColumnCount + 2, copy.Start);
-    s.Bind(MessageColumnCount + 3, copy.Start);
-    s.Bind(MessageColumnCount + 4, int64_t{1});
-    if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot store the message"), false;
-    result.StoreId = sqlite3_last_insert_rowid(Db);
-  }
-
-  // The copy itself.
-  int64_t copyId = 0;
-  {
-    TStmt s(Db, std::string("INSERT INTO copies (message_id, repeat, ") + MessageColumns + ") VALUES (" +
-                    Placeholders(MessageColumnCount + 2) + ")");
-    if (!s.Ok()) return error = DbError(Db, "cannot store the copy"), false;
-    s.Bind(1, result.StoreId);
-    s.Bind(2, int64_t{stored.has_value()});
-    BindMessage(s, 3, copy);
-    if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot store the copy"), false;
-    copyId = sqlite3_last_insert_rowid(Db);
-  }
-
-  if (stored) {
-    // The best copy so far, to see whether this one replaces it.
-    bool better = bestCopy == 0;
-    if (!better) {
-      TStmt s(Db, std::string("SELECT ") + MessageColumns + " FROM copies WHERE id = ?");
-      if (!s.Ok()) return error = DbError(Db, "cannot read the best copy"), false;
-      s.Bind(1, bestCopy);
-      better = s.Step() != SQLITE_ROW || Better(copy, ReadMessage(s, 0));
-    }
-    // The message keeps the times of its first reception; text and quality are the merged ones.
-    TStmt s(Db, "UPDATE messages SET trailer = ?, text = ?, text_utf8 = ?, gaps = ?, chars = ?, erasures = ?,"
-                " suspicious = ?, lost = ?, cer = ?, copies = copies + 1, last_seen = max(last_seen, ?),"
-                " best_copy = ? WHERE id = ?");
-    if (!s.Ok()) return error = DbError(Db, "cannot update the message"), false;
-    s.Bind(1, int64_t{result.Trailer});
-    s.BindBlob(2, result.Text);
-    s.Bind(3, Cp932ToUtf8(result.Text));
-    s.Bind(4, GapsJson(result.Gaps));
-    s.Bind(5, int64_t{result.Chars});
-    s.Bind(6, int64_t{result.Erasures});
-    s.Bind(7, int64_t{result.Suspicious});
-    s.Bind(8, int64_t{result.Lost});
-    s.Bind(9, result.Cer);
-    s.Bind(10, copy.Start);
-    s.Bind(11, better ? copyId : bestCopy);
-    s.Bind(12, result.StoreId);
-    if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot update the message"), false;
-  } else {
-    TStmt s(Db, "UPDATE messages SET best_copy = ? WHERE id = ?");
-    if (!s.Ok()) return error = DbError(Db, "cannot update the message"), false;
-    s.Bind(1, copyId);
-    s.Bind(2, result.StoreId);
-    if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot update the message"), false;
-  }
-  shown = std::move(result);
+bool TMessageStore::FindRepeat(const TMessage& copy, std::optional<TRepeated>& found, std::string& error)
+{
+  if (!CanSuppress(copy)) return true;
+  TStmt s(Db, "SELECT id, copies, best_copy, " + Names() +
+                  " FROM messages WHERE matchable AND ident = ? AND last_seen >= ? AND first_seen <= ?"
+                  " ORDER BY last_seen DESC LIMIT 1");
+  if (!s.Ok()) return error = DbError(Db, "cannot look up repeats"), false;
+  s.Bind(1, copy.Id);
+  s.Bind(2, copy.Start - Window);
+  s.Bind(3, copy.Start + Window);
+  const int rc = s.Step();
+  if (rc == SQLITE_DONE) return true;
+  if (rc != SQLITE_ROW) return error = DbError(Db, "cannot look up repeats"), false;
+  found.emplace();
+  found->Message = ReadMessage(s, 3);
+  found->Message.StoreId = s.Int(0);
+  found->Message.Copies = static_cast<int>(s.Int(1));
+  found->BestCopy = s.Int(2);
   return true;
 }
 
-namespace {
-
-bool ReadAll(sqlite3* db, TStmt& s, int first, std::vector<TMessage>& out, std::string& error, bool withCounts)
+int64_t TMessageStore::AddCopy(int64_t messageId, bool repeat, const TMessage& copy, std::string& error)
 {
+  TStmt s(Db, "INSERT INTO copies (message_id, repeat, " + Names() + ") VALUES (" + Placeholders(ColumnCount + 2) +
+                  ")");
+  if (!s.Ok()) return error = DbError(Db, "cannot store the copy"), 0;
+  s.Bind(1, messageId);
+  s.Bind(2, int64_t{repeat});
+  BindMessage(s, 3, copy);
+  if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot store the copy"), 0;
+  return sqlite3_last_insert_rowid(Db);
+}
+
+bool TMessageStore::AddFirst(const TMessage& copy, TMessage& shown, std::string& error)
+{
+  TStmt s(Db, "INSERT INTO messages (" + Names() + ", matchable, first_seen, last_seen, copies) VALUES (" +
+                  Placeholders(ColumnCount + 4) + ")");
+  if (!s.Ok()) return error = DbError(Db, "cannot store the message"), false;
+  BindMessage(s, 1, copy);
+  s.Bind(ColumnCount + 1, int64_t{CanSuppress(copy)});
+  s.Bind(ColumnCount + 2, copy.Start);
+  s.Bind(ColumnCount + 3, copy.Start);
+  s.Bind(ColumnCount + 4, int64_t{1});
+  if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot store the message"), false;
+  shown = copy;
+  shown.Repeat = false;
+  shown.Copies = 1;
+  shown.StoreId = sqlite3_last_insert_rowid(Db);
+
+  const int64_t copyId = AddCopy(shown.StoreId, false, copy, error);
+  if (copyId == 0) return false;
+  TStmt best(Db, "UPDATE messages SET best_copy = ? WHERE id = ?");
+  if (!best.Ok()) return error = DbError(Db, "cannot update the message"), false;
+  best.Bind(1, copyId);
+  best.Bind(2, shown.StoreId);
+  if (best.Step() != SQLITE_DONE) return error = DbError(Db, "cannot update the message"), false;
+  return true;
+}
+
+bool TMessageStore::AddRepeat(const TMessage& copy, const TRepeated& stored, TMessage& shown, std::string& error)
+{
+  const int64_t copyId = AddCopy(stored.Message.StoreId, true, copy, error);
+  if (copyId == 0) return false;
+
+  // Whether the copy replaces the best copy so far. A best copy that is no
+  // longer there (the store was edited) is replaced; one that cannot be
+  // read is an error.
+  bool better = true;
+  if (stored.BestCopy != 0) {
+    TStmt s(Db, "SELECT " + Names() + " FROM copies WHERE id = ?");
+    if (!s.Ok()) return error = DbError(Db, "cannot read the best copy"), false;
+    s.Bind(1, stored.BestCopy);
+    const int rc = s.Step();
+    if (rc == SQLITE_ROW)
+      better = Better(copy, ReadMessage(s, 0));
+    else if (rc != SQLITE_DONE)
+      return error = DbError(Db, "cannot read the best copy"), false;
+  }
+
+  // The message keeps the times of its first reception; its text and
+  // quality become the merged ones.
+  const TMessage merged = Merge(stored.Message, copy);
+  std::string sql = "UPDATE messages SET ";
+  for (const TColumn& c : Columns)
+    if (c.Merged) sql += std::string(c.Name) + " = ?, ";
+  sql += "copies = copies + 1, last_seen = max(last_seen, ?), best_copy = ? WHERE id = ?";
+  TStmt s(Db, sql);
+  if (!s.Ok()) return error = DbError(Db, "cannot update the message"), false;
+  int i = 1;
+  for (const TColumn& c : Columns)
+    if (c.Merged) c.Bind(s, i++, merged);
+  s.Bind(i++, copy.Start);
+  s.Bind(i++, better ? copyId : stored.BestCopy);
+  s.Bind(i++, stored.Message.StoreId);
+  if (s.Step() != SQLITE_DONE) return error = DbError(Db, "cannot update the message"), false;
+  shown = merged;
+  return true;
+}
+
+// --- Reading -------------------------------------------------------------------------------
+
+bool TMessageStore::ReadMessages(const std::string& where, const std::function<void(sqlite3_stmt*)>& bind,
+                                 bool ofCopies, std::vector<TMessage>& out, std::string& error)
+{
+  if (Version == 0) return true;  // an empty file: no message yet
+  const std::string sql = ofCopies ? "SELECT message_id, repeat, " + Names(Version) + " FROM copies " + where
+                                   : "SELECT id, copies, " + Names(Version) + " FROM messages " + where;
+  TStmt s(Db, sql);
+  if (!s.Ok()) return error = DbError(Db, "cannot read the store"), false;
+  bind(*s);
   for (;;) {
     const int rc = s.Step();
     if (rc == SQLITE_DONE) return true;
-    if (rc != SQLITE_ROW) return error = DbError(db, "cannot read the store"), false;
-    TMessage m = ReadMessage(s, first);
+    if (rc != SQLITE_ROW) return error = DbError(Db, "cannot read the store"), false;
+    TMessage m = ReadMessage(s, 2);
     m.StoreId = s.Int(0);
-    if (withCounts) {
+    if (ofCopies) {
+      m.Repeat = s.Int(1) != 0;
+    } else {
       m.Copies = static_cast<int>(s.Int(1));
       m.Repeat = false;
-    } else {
-      m.Repeat = s.Int(1) != 0;
     }
     out.push_back(std::move(m));
   }
 }
 
-}  // namespace
-
 bool TMessageStore::List(const TStoreFilter& f, std::vector<TMessage>& out, std::string& error)
 {
-  std::string sql = std::string("SELECT id, copies, ") + MessageColumns + " FROM messages WHERE 1";
-  if (!f.Stations.empty()) sql += " AND instr(?1, station) > 0";
-  if (!f.Subjects.empty()) sql += " AND instr(?2, subject) > 0";
-  if (f.Since) sql += " AND first_seen >= ?3";
-  if (f.Until) sql += " AND first_seen <= ?4";
-  if (!f.Grep.empty()) sql += " AND text_utf8 LIKE ?5 ESCAPE '\\'";
-  if (f.NewOnly) sql += " AND NOT seen";
-  sql += " ORDER BY first_seen, id";
-  TStmt s(Db, sql);
-  if (!s.Ok()) return error = DbError(Db, "cannot read the store"), false;
-  if (!f.Stations.empty()) s.Bind(1, f.Stations);
-  if (!f.Subjects.empty()) s.Bind(2, f.Subjects);
-  if (f.Since) s.Bind(3, *f.Since);
-  if (f.Until) s.Bind(4, *f.Until);
-  if (!f.Grep.empty()) {
-    std::string pattern = "%";
-    for (char c : f.Grep) {
-      if (c == '%' || c == '_' || c == '\\') pattern += '\\';
-      pattern += c;
-    }
-    s.Bind(5, pattern + "%");
+  std::string where = "WHERE 1";
+  if (!f.Stations.empty()) where += " AND instr(?1, station) > 0";
+  if (!f.Subjects.empty()) where += " AND instr(?2, subject) > 0";
+  if (f.Since) where += " AND first_seen >= ?3";
+  if (f.Until) where += " AND first_seen <= ?4";
+  if (!f.Grep.empty()) where += " AND text_utf8 LIKE ?5 ESCAPE '\\'";
+  if (f.NewOnly) where += " AND NOT seen";
+  where += " ORDER BY first_seen, id";
+  std::string pattern = "%";
+  for (char c : f.Grep) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
   }
-  return ReadAll(Db, s, 2, out, error, true);
+  pattern += '%';
+  return ReadMessages(
+      where,
+      [&](sqlite3_stmt* s) {
+        auto text = [&](int i, const std::string& v) {
+          sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        };
+        if (!f.Stations.empty()) text(1, f.Stations);
+        if (!f.Subjects.empty()) text(2, f.Subjects);
+        if (f.Since) sqlite3_bind_double(s, 3, *f.Since);
+        if (f.Until) sqlite3_bind_double(s, 4, *f.Until);
+        if (!f.Grep.empty()) text(5, pattern);
+      },
+      false, out, error);
 }
 
 bool TMessageStore::Find(std::string_view id, std::vector<TMessage>& out, std::string& error)
 {
-  TStmt s(Db, std::string("SELECT id, copies, ") + MessageColumns +
-                  " FROM messages WHERE ident = ? ORDER BY first_seen DESC, id DESC");
-  if (!s.Ok()) return error = DbError(Db, "cannot read the store"), false;
-  s.Bind(1, id);
-  return ReadAll(Db, s, 2, out, error, true);
+  return ReadMessages(
+      "WHERE ident = ? ORDER BY first_seen DESC, id DESC",
+      [&](sqlite3_stmt* s) { sqlite3_bind_text(s, 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT); },
+      false, out, error);
 }
 
 bool TMessageStore::Copies(int64_t storeId, std::vector<TMessage>& out, std::string& error)
 {
-  TStmt s(Db, std::string("SELECT message_id, repeat, ") + MessageColumns +
-                  " FROM copies WHERE message_id = ? ORDER BY id");
-  if (!s.Ok()) return error = DbError(Db, "cannot read the store"), false;
-  s.Bind(1, storeId);
-  return ReadAll(Db, s, 2, out, error, false);
+  return ReadMessages(
+      "WHERE message_id = ? ORDER BY id", [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, storeId); }, true, out,
+      error);
+}
+
+bool TMessageStore::BestCopy(int64_t storeId, TMessage& out, std::string& error)
+{
+  std::vector<TMessage> found;
+  if (!ReadMessages("WHERE id = (SELECT best_copy FROM messages WHERE id = ?)",
+                    [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, storeId); }, true, found, error))
+    return false;
+  if (found.empty()) return error = "no best copy of stored message " + std::to_string(storeId), false;
+  out = std::move(found.front());
+  return true;
 }
 
 bool TMessageStore::MarkSeen(const std::vector<TMessage>& messages, std::string& error)
 {
+  if (ReadOnly) {
+    error = "cannot mark messages seen: the message store was opened for reading only";
+    return false;
+  }
   TTransaction tx(Db);
   if (!tx.Begin(error)) return false;
   TStmt s(Db, "UPDATE messages SET seen = 1 WHERE id = ?");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "messages/message.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace brontel::msg {
 
@@ -29,12 +31,19 @@ struct TStoreFilter {
 
 class TMessageStore {
 public:
-  enum class TMode { Create, Existing };
+  // Create and Existing open the store to be written (Create makes a missing
+  // one, directories included); Read opens it without ever writing to it,
+  // so that a store on a read-only file, folder or mount can be read, and
+  // reads an older schema as it is (a reader never migrates; an empty file
+  // is an empty store).
+  enum class TMode { Create, Existing, Read };
 
-  // Opens (and with Create makes, directories included) the store at `path`.
-  // A file that is not an SQLite database, is damaged, belongs to another
-  // program or was written by a newer schema is refused with a message
-  // saying so and left untouched. Returns null with `error` set on failure.
+  // Opens the store at `path`. A file that is not an SQLite database, is
+  // damaged, belongs to another program or was written by a newer schema is
+  // refused with a message saying so and left untouched; so is, for
+  // writing, a store that cannot be written. A new store appears whole or
+  // not at all, and several programs may create or bring one up to date at
+  // once. Returns null with `error` set on failure.
   static std::unique_ptr<TMessageStore> Open(const std::string& path, TMode mode, std::string& error);
   // A store in memory, for a run that keeps nothing.
   static std::unique_ptr<TMessageStore> InMemory(std::string& error);
@@ -63,13 +72,25 @@ public:
   bool Find(std::string_view id, std::vector<TMessage>& out, std::string& error);
   // Every received copy of stored message `storeId`, in order of reception.
   bool Copies(int64_t storeId, std::vector<TMessage>& out, std::string& error);
+  // The copy of stored message `storeId` received best (see Better).
+  bool BestCopy(int64_t storeId, TMessage& out, std::string& error);
   // Marks messages as seen (for TStoreFilter::NewOnly).
   bool MarkSeen(const std::vector<TMessage>& messages, std::string& error);
 
 private:
-  explicit TMessageStore(sqlite3* db) : Db(db) {}
+  TMessageStore(sqlite3* db, int64_t version, bool readOnly) : Db(db), Version(version), ReadOnly(readOnly) {}
   bool AddInTransaction(const TMessage& copy, TMessage& shown, std::string& error);
+  struct TRepeated;
+  bool FindRepeat(const TMessage& copy, std::optional<TRepeated>& found, std::string& error);
+  bool AddFirst(const TMessage& copy, TMessage& shown, std::string& error);
+  bool AddRepeat(const TMessage& copy, const TRepeated& stored, TMessage& shown, std::string& error);
+  int64_t AddCopy(int64_t messageId, bool repeat, const TMessage& copy, std::string& error);
+  bool ReadMessages(const std::string& where, const std::function<void(sqlite3_stmt*)>& bind, bool ofCopies,
+                    std::vector<TMessage>& out, std::string& error);
+
   sqlite3* Db;
+  int64_t Version;  // the store's schema (0: an empty file, read as holding no message)
+  bool ReadOnly;
   double Window = DefaultRepeatWindow;
 };
 

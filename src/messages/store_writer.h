@@ -30,8 +30,9 @@ struct TStoreRetry {
   double MaxBackoff = 5.0;      // the longest pause between attempts
   double NoticeEvery = 60.0;    // how often a store still busy is said again
   // At the end of a run (Drain): how long a busy store is still waited for
-  // before the copies waiting for it fail.
-  double DrainPatience = 300.0;
+  // before the copies waiting for it fail; within the 90 s a service
+  // manager gives a program to stop, so that the failures are still said.
+  double DrainPatience = 60.0;
 };
 
 struct TStoreWriterOptions {

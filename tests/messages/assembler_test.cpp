@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "messages/assembler.h"
-#include "messages/repair.h"
 
 namespace brontel::msg {
 namespace {
@@ -114,33 +113,6 @@ TEST(Assembler, EndOfEmissionTimeOutAndErrorEstimate)
   c.A.Tick(100 + c.A.Settings().Timeout);
   ASSERT_EQ(c.Out.size(), 2u);
   EXPECT_EQ(c.Out[1].Id, "OB02");
-}
-
-// Two copies of a message, each with a different part lost, make it whole.
-TEST(Repair, ErasuresAndGapsFilledFromTheOtherCopy)
-{
-  const std::string whole = "WIND NW 6 TO 7\nSEA ROUGH\nVISIBILITY GOOD";
-  TMessage a, b;
-  a.Text = "WIND N* 6 TO 7\nSEA ROUGH\nVISIB";
-  a.Gaps = {{a.Text.size(), 12, false}};  // the rest lost out of synchronisation
-  b.Text = "WIND NW 6 T\nUGH\nV*SIBILITY GOOD";
-  b.Gaps = {{11, 8, true}};  // lost across a line end
-  Measure(a);
-  Measure(b);
-  const TMessage m = Merge(a, b);
-  EXPECT_EQ(m.Text, whole);
-  EXPECT_TRUE(m.Gaps.empty());
-  EXPECT_EQ(m.Erasures, 0);
-  EXPECT_EQ(m.Cer, 0.0);
-  EXPECT_EQ(Merge(b, a).Text, whole);
-
-  // Where both copies have an erasure, or disagree, nothing is invented.
-  TMessage c, d;
-  c.Text = "GALE * IMMINENT";
-  d.Text = "GALE * IMMINENX";
-  Measure(c);
-  Measure(d);
-  EXPECT_EQ(Merge(c, d).Text, "GALE * IMMINENT");
 }
 
 }  // namespace

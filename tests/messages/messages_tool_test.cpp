@@ -12,8 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "decoder/cp932.h"
 #include "messages/assembler.h"
 #include "messages/store.h"
+#include "store_support.h"
 #include "support/run_command.h"
 
 namespace brontel::msg {
@@ -22,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using TRun = brontel::test::TCommandResult;
+using test::Bytes;
 
 TRun Tool(const std::string& args)
 {
@@ -101,7 +104,9 @@ TEST_F(MessagesTool, ListShowExportAndFilters)
   }
   EXPECT_EQ(n, 3);
 
-  // Only what was not printed before.
+  // Only what an earlier --new did not print: list, show and export above mark nothing.
+  r = Tool("--store " + Path + " list --new");
+  EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 3) << r.Out;
   EXPECT_EQ(Tool("--store " + Path + " list --new").Out, "");
 }
 
@@ -112,6 +117,91 @@ TEST_F(MessagesTool, ExitStatus)
   EXPECT_EQ(Tool("--store " + Path + " list --since yesterday").Status, 2);
   EXPECT_EQ(Tool("--store " + Path + " list --bogus").Status, 2);
   EXPECT_EQ(Tool("--store " + Path).Status, 2);
+  // An empty value would quietly switch the option off.
+  for (const char* empty : {"--store '' list", "list --since ''", "list --until ''", "list --station ''",
+                            "export --subject ''", "list --grep ''"}) {
+    const TRun e = Tool((std::string(empty).rfind("--store", 0) == 0 ? "" : "--store " + Path + " ") + empty);
+    EXPECT_EQ(e.Status, 2) << empty;
+    EXPECT_NE(e.Out.find("needs a value"), std::string::npos) << empty << ": " << e.Out;
+  }
+}
+
+TEST_F(MessagesTool, NewMarksOnlyWhatItWroteOut)
+{
+  // Output that cannot be written: status 1, and the messages stay new.
+  TRun r = brontel::test::RunShell(BRONTEL_BINARY_DIR "/tools/brontel-messages --store " + Path +
+                                   " list --new 2>&1 >/dev/full");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Out.find("cannot write"), std::string::npos) << r.Out;
+  EXPECT_EQ(Tool("--store " + Path + " export --json >/dev/full").Status, 1);
+  r = Tool("--store " + Path + " export --new --json");
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 3) << r.Out;
+  EXPECT_EQ(Tool("--store " + Path + " export --new").Out, "");
+}
+
+TEST_F(MessagesTool, ListAndGrepTakeTheTextAsItIs)
+{
+  {
+    std::string error, japanese;  // 東京湾 repeated: two bytes a character, cut anywhere by a byte count
+    for (int i = 0; i < 15; ++i) japanese += "\x93\x8C\x8B\x9E\x98\x70";
+    auto store = TMessageStore::Open(Path, TMessageStore::TMode::Existing, error);
+    TMessage shown;
+    for (const std::vector<std::string>& lines : {std::vector<std::string>{"ZCZC JA01", japanese, "NNNN"},
+                                                  {"ZCZC OA50", "RATE 100% CERTAIN", "NNNN"},
+                                                  {"ZCZC OA51", "PATH A_B AND C\\D", "NNNN"}})
+      ASSERT_TRUE(store && store->Add(test::Received(lines), shown, error)) << error;
+  }
+  const TRun r = Tool("--store " + Path + " list");
+  std::string back;
+  EXPECT_TRUE(Utf8ToCp932(r.Out, back)) << "valid UTF-8: " << r.Out;
+  EXPECT_NE(r.Out.find("\xE6\x9D\xB1\xE4\xBA\xAC..."), std::string::npos) << "cut after whole characters: " << r.Out;
+
+  // LIKE's wildcards and its escape are searched for as themselves.
+  const std::vector<std::pair<std::string, std::string>> searches = {
+      {"%", "OA50"}, {"0%", "OA50"}, {"_", "OA51"}, {"A_B", "OA51"}, {"\\", "OA51"}, {"c\\d", "OA51"}};
+  for (const auto& [grep, id] : searches) {
+    const TRun g = Tool("--store " + Path + " list --grep '" + grep + "'");
+    EXPECT_EQ(std::count(g.Out.begin(), g.Out.end(), '\n'), 1) << grep << ": " << g.Out;
+    EXPECT_NE(g.Out.find(id), std::string::npos) << grep << ": " << g.Out;
+  }
+}
+
+TEST_F(MessagesTool, AStoreThatMayNotBeWrittenIsReadAndNeverChanged)
+{
+  // A store and an empty file in a folder, none of them writable by the
+  // user running the tool (root runs it as nobody).
+  test::TTempDir dir("tool");
+  fs::copy_file(Path, dir.Store);
+  const std::string empty = (dir.Dir / "empty.sqlite").string();
+  std::ofstream(empty).flush();
+  const fs::perms r = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  for (const std::string& f : {dir.Store, empty}) fs::permissions(f, r);
+  fs::permissions(dir.Dir, r | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec);
+  const std::string as = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  auto tool = [&](const std::string& args) {
+    return brontel::test::RunShell(as + BRONTEL_BINARY_DIR "/tools/brontel-messages --store " + args + " 2>&1");
+  };
+  const std::string before = Bytes(dir.Store);
+
+  for (const char* command : {" list", " show KA31 --copies", " export --json"}) {
+    const TRun run = tool(dir.Store + command);
+    EXPECT_EQ(run.Status, 0) << command << ": " << run.Out;
+    EXPECT_NE(run.Out.find("KA31"), std::string::npos) << command << ": " << run.Out;
+  }
+  // --new would mark what it printed: refused before printing anything.
+  TRun run = tool(dir.Store + " list --new");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Out.find("KA31"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("cannot be written"), std::string::npos) << run.Out;
+  // An empty file holds no message, and reading leaves it empty.
+  run = tool(empty + " list");
+  EXPECT_EQ(run.Status, 0) << run.Out;
+  EXPECT_EQ(run.Out, "");
+
+  EXPECT_EQ(Bytes(dir.Store), before);
+  EXPECT_EQ(fs::file_size(empty), 0u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.Dir), fs::directory_iterator()), 2) << "nothing made beside them";
 }
 
 }  // namespace

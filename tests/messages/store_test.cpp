@@ -1,27 +1,25 @@
 // The message store on disk: repeats across restarts, the repeat window,
-// serial 00, headers with errors, damaged and newer files.
+// serial 00, headers with errors, damaged, foreign and newer files, programs
+// creating one store at once, readers that change nothing, the best copy.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include <sys/resource.h>
 
 #include <sqlite3.h>
 
-#include "messages/assembler.h"
 #include "messages/store.h"
+#include "store_support.h"
 
 namespace brontel::msg {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr double Hour = 3600.0;
-constexpr double Day0 = 1796634000.0;  // 2026-12-07T09:00:00Z
+using namespace test;
 
 // A store file of its own, removed with its side files afterwards.
 struct TTempStore {
@@ -45,18 +43,6 @@ struct TTempStore {
   }
 };
 
-// The message the assembler makes of `lines` received from time t.
-TMessage Received(const std::vector<std::string>& lines, double t)
-{
-  TMessage out;
-  TAssemblerOptions o;
-  o.Epoch = t;
-  TMessageAssembler a([&](TMessage&& m) { out = std::move(m); }, o);
-  for (const std::string& l : lines) a.Line(l, 0.0);
-  a.Finish(0.0);
-  return out;
-}
-
 TMessage Add(TMessageStore& s, const TMessage& copy)
 {
   TMessage shown;
@@ -71,12 +57,6 @@ std::vector<TMessage> All(TMessageStore& s)
   std::string error;
   EXPECT_TRUE(s.List({}, out, error)) << error;
   return out;
-}
-
-std::string Bytes(const std::string& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(MessageStore, RepeatsAcrossRestartsAreMergedNotAnnounced)
@@ -139,15 +119,25 @@ TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
   std::string error;
   auto refused = [&](const std::string& why) {
     const std::string before = Bytes(file.Path);
-    error.clear();
-    EXPECT_FALSE(TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error)) << why;
-    EXPECT_NE(error.find(file.Path), std::string::npos) << why << ": " << error;
-    EXPECT_EQ(Bytes(file.Path), before) << why;
+    for (const auto mode : {TMessageStore::TMode::Read, TMessageStore::TMode::Create}) {
+      error.clear();
+      EXPECT_FALSE(TMessageStore::Open(file.Path, mode, error)) << why;
+      EXPECT_NE(error.find(file.Path), std::string::npos) << why << ": " << error;
+      EXPECT_EQ(Bytes(file.Path), before) << why;
+    }
     return error;
   };
 
   std::ofstream(file.Path) << "notes, not a database\n";
   EXPECT_NE(refused("text file").find("not an SQLite database"), std::string::npos) << error;
+
+  // Another program's database.
+  file.Remove();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE contacts (name TEXT)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_NE(refused("another program's database").find("another program"), std::string::npos) << error;
 
   // A real store with a page overwritten.
   file.Remove();
@@ -207,6 +197,167 @@ TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
   const auto all = All(*s);
   ASSERT_EQ(all.size(), 2u);
   for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
+}
+
+}  // namespace
+}  // namespace brontel::msg
+
+namespace brontel::msg {
+namespace {
+
+TEST(MessageStore, ProgramsCreatingOneStoreAtOnceAllStoreTheirMessages)
+{
+  for (int trial = 0; trial < 5; ++trial) {
+    SCOPED_TRACE(trial);
+    TTempStore file("race");
+    // Six programs started together: four store a message, two read.
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 6; ++i) {
+      const pid_t pid = ::fork();
+      if (pid != 0) {
+        children.push_back(pid);
+        continue;
+      }
+      ::close(gate[1]);
+      char c;
+      (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
+      std::string error;
+      TMessage shown;
+      // A reader sees the store not there yet or whole, never another program's.
+      for (int k = 0; i >= 4 && k < 50; ++k)
+        if (!TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error) &&
+            error.find("no message store") == std::string::npos)
+          ::_exit(3);
+      auto s = i >= 4 ? nullptr : TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error);
+      ::_exit(i >= 4 ? 0 : !s ? 1 : s->Add(Received({"ZCZC OA1" + std::to_string(i), "GALE", "NNNN"}), shown, error) ? 0 : 2);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    for (const pid_t pid : children) {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_EQ(status, 0) << "exit 1: open failed, 2: add failed, 3: a reader was refused";
+    }
+    EXPECT_EQ(All(*file.Open()).size(), 4u);
+  }
+}
+
+TEST(MessageStore, AReaderChangesNothing)
+{
+  TTempStore file("reader");
+  std::string error;
+  std::vector<TMessage> out;
+  auto read = [&] { return TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error); };
+
+  // An empty file is an empty store, and stays empty.
+  std::ofstream(file.Path).flush();
+  auto s = read();
+  ASSERT_TRUE(s) << error;
+  EXPECT_TRUE(s->List({}, out, error) && out.empty()) << error;
+  TMessage shown;
+  EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "X", "NNNN"}), shown, error));
+  EXPECT_FALSE(s->MarkSeen(out, error));
+  s.reset();
+  EXPECT_EQ(fs::file_size(file.Path), 0u);
+
+  // An older schema is read as it is.
+  file.Remove();
+  Add(*file.Open(), Received({"ZCZC OA12", "GALE WARNING", "NNNN"}));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
+                             "PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  const std::string before = Bytes(file.Path);
+  s = read();
+  ASSERT_TRUE(s && s->List({}, out, error)) << error;
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].Channel, "left");
+  s.reset();
+  EXPECT_EQ(Bytes(file.Path), before);
+
+  // A missing store is not made.
+  file.Remove();
+  EXPECT_FALSE(read());
+  EXPECT_NE(error.find("no message store"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(file.Path));
+}
+
+TEST(MessageStore, WhatCannotBeReachedOrWrittenIsSaidNotCreated)
+{
+  TTempDir dir("closed");
+  // A full file system leaves neither a store nor anything beside it.
+  EXPECT_EQ(InChild([&] {
+              ::signal(SIGXFSZ, SIG_IGN);
+              const rlimit none{0, 0};
+              ::setrlimit(RLIMIT_FSIZE, &none);
+              std::string error;
+              return TMessageStore::Open(dir.Store, TMessageStore::TMode::Create, error) ? 1 : 0;
+            }),
+            0);
+  EXPECT_TRUE(fs::is_empty(dir.Dir));
+
+  // A folder that may not be searched is not a missing store.
+  std::string error;
+  ASSERT_TRUE(TMessageStore::Open(dir.Store, TMessageStore::TMode::Create, error)) << error;
+  fs::permissions(dir.Dir, fs::perms::none);
+  EXPECT_EQ(InChild(
+                [&] {
+                  std::string e;
+                  return !TMessageStore::Open(dir.Store, TMessageStore::TMode::Read, e) &&
+                                 e.find("ermission denied") != std::string::npos
+                             ? 0
+                             : 1;
+                },
+                true),
+            0);
+}
+
+TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNothing)
+{
+  TTempStore file("best");
+  auto s = file.Open();
+  std::string error;
+  const struct {
+    std::vector<std::string> Lines;
+    std::string Best, Shown;
+  } steps[] = {
+      {{"ZCZC OA12", "NAVAREA X"}, "NAVAREA X", "NAVAREA X"},
+      {{"ZCZC OA12", "NAVAREA X* 123/26", "NNNN"}, "NAVAREA X* 123/26", "NAVAREA X* 123/26"},
+      {{"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26"},
+      {{"ZCZC OA12", "NAV*REA XI 1*3/26", "NNNN"}, "NAVAREA XI 123/26", "NAVAREA XI 123/26"},
+  };
+  int64_t id = 0;
+  TMessage best;
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    SCOPED_TRACE(i);
+    id = Add(*s, Received(steps[i].Lines, Day0 + static_cast<double>(i) * Hour)).StoreId;
+    const auto all = All(*s);
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].Text, steps[i].Shown);
+    EXPECT_EQ(StatusOf(all[0]), i == 0 ? TStatus::NoTrailer : TStatus::Complete);
+    ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
+    EXPECT_EQ(best.Text, steps[i].Best);
+  }
+
+  // A failure half-way through storing a repeat leaves the store as it was.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER trouble BEFORE UPDATE ON messages BEGIN SELECT RAISE(ABORT, 'disk trouble'); END",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  TMessage shown;
+  EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, Day0 + 9 * Hour), shown, error));
+  EXPECT_NE(error.find("disk trouble"), std::string::npos) << error;
+  EXPECT_EQ(All(*s)[0].Copies, 4);
+  std::vector<TMessage> copies;
+  ASSERT_TRUE(s->Copies(id, copies, error)) << error;
+  EXPECT_EQ(copies.size(), 4u) << "the copy inserted before the failure is gone too";
+  ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
+  EXPECT_EQ(best.Start, Day0 + 2 * Hour);
 }
 
 }  // namespace

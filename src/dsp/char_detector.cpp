@@ -1,0 +1,255 @@
+#include "dsp/char_detector.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace brontel {
+
+namespace {
+
+using cplx = std::complex<double>;
+constexpr double TwoPi = 2.0 * std::numbers::pi;
+
+// Complex products without the special cases of std::complex (all values
+// here are finite).
+inline cplx Mul(cplx a, cplx b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+// |a| without the care of std::abs for overflow (all values here are far from it).
+inline double Abs(cplx a) { return std::sqrt(a.real() * a.real() + a.imag() * a.imag()); }
+
+// ln I0(x) for x ≥ 0 from the polynomial approximations of Abramowitz and
+// Stegun (9.8.1, 9.8.2), relative error of I0 below 2e-7.
+double AccurateLogI0(double x)
+{
+  if (x < 3.75) {
+    const double t = (x / 3.75) * (x / 3.75);
+    return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
+                          t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+  }
+  const double t = 3.75 / x;
+  const double p = 0.39894228 + t * (0.01328592 + t * (0.00225319 + t * (-0.00157565 + t * (0.00916281 +
+                   t * (-0.02057706 + t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+  return x - 0.5 * std::log(x) + std::log(p);
+}
+
+// ln I0(x) − x, smooth and bounded, tabulated every 1/32 up to 128 (built
+// on first use).
+constexpr int PerUnit = 32, Top = 128;
+const std::vector<float>& LogI0Table()
+{
+  static const std::vector<float> table = [] {
+    std::vector<float> t(Top * PerUnit + 2);
+    for (std::size_t i = 0; i < t.size(); ++i) {
+      const double v = static_cast<double>(i) / PerUnit;
+      t[i] = static_cast<float>(AccurateLogI0(v) - v);
+    }
+    return t;
+  }();
+  return table;
+}
+
+// ln I0(x) from the table, interpolated linearly (error below 1e-4), and
+// beyond it from the asymptotic series ln I0(x) = x − ½·ln(2πx) + ln(1 + 1/(8x) + 9/(128x²) + …).
+inline double LogI0With(const float* table, double x)
+{
+  if (x < Top) {
+    if (!(x >= 0.0)) return x < 0.0 ? LogI0With(table, -x) : x;  // even; NaN stays NaN
+    const double pos = x * PerUnit;
+    const auto i = static_cast<std::size_t>(pos);
+    const double frac = pos - static_cast<double>(i);
+    return x + table[i] + frac * (table[i + 1] - table[i]);
+  }
+  if (!std::isfinite(x)) return x;
+  const double inv = 1.0 / x;
+  const double s = inv * (0.125 + inv * (9.0 / 128));  // ln(1 + s) ≈ s − s²/2 for s < 0.001
+  return x - 0.5 * std::log(TwoPi * x) + s * (1.0 - 0.5 * s);
+}
+
+}  // namespace
+
+namespace chardet {
+
+double LogI0(double x) { return LogI0With(LogI0Table().data(), x); }
+
+double LogEvidence(std::span<const double> ll, std::span<const double> logPrior)
+{
+  double top = -std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < ll.size(); ++i) top = std::max(top, ll[i] + (logPrior.empty() ? 0.0 : logPrior[i]));
+  if (!std::isfinite(top)) return top;
+  double sum = 0.0;
+  for (std::size_t i = 0; i < ll.size(); ++i) sum += std::exp(ll[i] + (logPrior.empty() ? 0.0 : logPrior[i]) - top);
+  return top + std::log(sum);
+}
+
+}  // namespace chardet
+
+void ToneCorrelations(std::span<const cplx> x, double start, double period, std::span<TToneCorr> out)
+{
+  const double w = TwoPi * chardet::ToneHz / chardet::Rate;
+  const cplx step = std::polar(1.0, -w);
+  const auto size = static_cast<long>(x.size());
+  const double limit = static_cast<double>(size) + 1.0;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    const double t0 = start + static_cast<double>(k) * period, t1 = t0 + period;
+    if (!(period > 0.0) || !(t1 > -1.0 && t0 < limit)) {  // outside x (or no bit at all)
+      out[k] = {};
+      continue;
+    }
+    // Samples whose interval [n − ½, n + ½) meets [t0, t1).
+    const auto first = static_cast<long>(std::max(0.0, std::floor(t0 + 0.5)));
+    const auto last = static_cast<long>(std::min(static_cast<double>(size - 1), std::ceil(t1 + 0.5) - 1.0));
+    cplx high{}, low{};
+    // e^{−jω(n − t0)}: the higher tone's reference; the lower tone's is its conjugate.
+    cplx ref = std::polar(1.0, -w * (static_cast<double>(first) - t0));
+    for (long n = first; n <= last; ++n) {
+      const double nd = static_cast<double>(n);
+      const double weight = std::min(nd + 0.5, t1) - std::max(nd - 0.5, t0);
+      if (weight > 0.0) {
+        const cplx v = x[static_cast<std::size_t>(n)] * weight;
+        // v·ref and v·conj(ref) share their four products.
+        const double rr = v.real() * ref.real(), ii = v.imag() * ref.imag();
+        const double ri = v.real() * ref.imag(), ir = v.imag() * ref.real();
+        high += cplx{rr - ii, ri + ir};
+        low += cplx{rr + ii, ir - ri};
+      }
+      ref = Mul(ref, step);
+    }
+    out[k] = {high, low};
+  }
+}
+
+TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(std::clamp(bits, 1, chardet::MaxBits))
+{
+  const uint32_t mask = (1u << bits_) - 1;
+  std::vector<bool> seen(std::size_t{1} << bits_);
+  for (uint16_t w : words) {
+    const auto m = static_cast<uint16_t>(w & mask);
+    if (!seen[m]) words_.push_back(m);
+    seen[m] = true;
+  }
+  const int half = bits_ / 2;  // the second half starts at this bit
+  parent_ = {0};
+  term_ = {0};
+  // Adds a node for bit `depth` after `parent` (high bits before it: `ones`)
+  // unless `made` already holds one for that key.
+  auto node = [this](std::vector<int32_t>& made, std::size_t key, int32_t parent, int depth, int ones, int bit) {
+    int32_t& n = made[key];
+    if (n < 0) {
+      parent_.push_back(parent);
+      term_.push_back(static_cast<int16_t>((depth * chardet::MaxBits + ones) * 2 + bit));
+      n = static_cast<int32_t>(parent_.size() - 1);
+    }
+    return n;
+  };
+  // The first halves, level by level (so every parent comes before its children).
+  first_.assign(words_.size(), 0);
+  std::vector<int32_t> made;
+  for (int depth = 0; depth < half; ++depth) {
+    made.assign(std::size_t{2} << depth, -1);  // prefix (bits 0 … depth) → node
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      const uint32_t prefix = words_[i] & ((2u << depth) - 1);
+      first_[i] = node(made, prefix, first_[i], depth, std::popcount(prefix & ((1u << depth) - 1)), (prefix >> depth) & 1);
+    }
+  }
+  // The second halves, keyed by the first half's high bits and their own bits so far.
+  second_.assign(words_.size(), 0);
+  for (int depth = half; depth < bits_; ++depth) {
+    const int len = depth - half + 1;
+    made.assign(static_cast<std::size_t>(half + 1) << len, -1);
+    for (std::size_t i = 0; i < words_.size(); ++i) {
+      const int before = std::popcount(static_cast<unsigned>(words_[i] & ((1u << half) - 1)));
+      const uint32_t tail = (words_[i] >> half) & ((1u << len) - 1);
+      const int ones = before + std::popcount(tail & ((1u << (len - 1)) - 1));
+      second_[i] = node(made, (static_cast<std::size_t>(before) << len) | tail, second_[i], depth, ones, (tail >> (len - 1)) & 1);
+    }
+  }
+  for (auto* v : {&zRe_, &zIm_, &sumL_}) v->assign(parent_.size(), 0.0);
+  leafZ_.resize(words_.size());
+}
+
+cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
+{
+  const int ones = std::popcount(static_cast<unsigned>(w & ((1u << bits) - 1)));
+  const double turn = TwoPi * ch.Period / chardet::Rate * (ones * ch.HighHz + (bits - ones) * ch.LowHz);
+  return std::polar(1.0, turn);
+}
+
+void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& ch, const TOut& out, cplx phasePrior)
+{
+  const int n = bits_;
+  const float* table = LogI0Table().data();
+  auto logI0 = [table](double x) { return LogI0With(table, x); };
+  // Without a usable noise power nothing can be told apart: every word scores 0.
+  const double amplitude = std::abs(ch.Amplitude);
+  const double noise = std::max(ch.Noise, amplitude * amplitude / ch.MaxEbN0);
+  const double scale = ch.Noise > 0.0 && std::isfinite(noise) ? 2.0 * amplitude / noise : 0.0;
+  // A timing or tone frequencies that are not numbers: the nominal ones.
+  const double period = ch.Period > 0.0 && std::isfinite(ch.Period) ? ch.Period : 21.0;
+  const double highHz = std::isfinite(ch.HighHz) ? ch.HighHz : chardet::ToneHz;
+  const double lowHz = std::isfinite(ch.LowHz) ? ch.LowHz : -chardet::ToneHz;
+  if (!std::isfinite(std::norm(phasePrior))) phasePrior = {};
+  // turned[(k·MaxBits + j)·2 + b]: bit k's correlation with tone b, turned
+  // back by the phase the waveform has reached after k bits of which j were
+  // high; bitL[k·2 + b] its per-bit log-likelihood. (Plain doubles: arrays of
+  // std::complex would be zeroed on every call.)
+  constexpr int Terms = chardet::MaxBits * chardet::MaxBits * 2;
+  static_assert(chardet::MaxBits * 2 == 32, "a term's bit is its index over 32");
+  double turnedRe[Terms], turnedIm[Terms], bitL[chardet::MaxBits * 2];
+  const double step = TwoPi * period / chardet::Rate;
+  const cplx backHigh = std::polar(1.0, -step * highHz), backLow = std::polar(1.0, -step * lowHz);
+  // A tone away from its nominal place turns each correlation by half the
+  // bit's turn at the difference, on average over the bit.
+  const cplx halfHigh = std::polar(1.0, -0.5 * step * (highHz - chardet::ToneHz));
+  const cplx halfLow = std::polar(1.0, -0.5 * step * (lowHz + chardet::ToneHz));
+  cplx row[chardet::MaxBits + 1];  // e^{−jφ(k, j)} for the current k
+  row[0] = 1.0;
+  for (int k = 0; k < n; ++k) {
+    // Bits missing from `tones`, or broken ones, count as silence.
+    TToneCorr c = static_cast<std::size_t>(k) < tones.size() ? tones[static_cast<std::size_t>(k)] : TToneCorr{};
+    if (!std::isfinite(std::norm(c.High) + std::norm(c.Low))) c = {};
+    const cplx high = Mul(c.High, halfHigh), low = Mul(c.Low, halfLow);
+    for (int j = 0; j <= k; ++j) {
+      const int at = (k * chardet::MaxBits + j) * 2;
+      const cplx h = Mul(high, row[j]), l = Mul(low, row[j]);
+      turnedRe[at + 1] = h.real(), turnedIm[at + 1] = h.imag();
+      turnedRe[at] = l.real(), turnedIm[at] = l.imag();
+    }
+    bitL[2 * k + 1] = logI0(scale * Abs(c.High));
+    bitL[2 * k] = logI0(scale * Abs(c.Low));
+    // The phases after one more bit: φ(k + 1, j) = φ(k, j) + low turn = φ(k, j − 1) + high turn.
+    row[k + 1] = Mul(row[k], backHigh);
+    for (int j = 0; j <= k; ++j) row[j] = Mul(row[j], backLow);
+  }
+  // Along the trees: every node adds its turned bit correlation to its parent's sum.
+  const std::size_t nodes = parent_.size();
+  for (std::size_t i = 1; i < nodes; ++i) {
+    const auto p = static_cast<std::size_t>(parent_[i]);
+    const int t = term_[i];
+    zRe_[i] = zRe_[p] + turnedRe[t];
+    zIm_[i] = zIm_[p] + turnedIm[t];
+    sumL_[i] = sumL_[p] + bitL[2 * (t >> 5) + (t & 1)];  // t >> 5 is the bit, t & 1 the tone
+  }
+  // The words' likelihoods, in loops of their own (independent table look-ups).
+  const std::size_t words = words_.size();
+  const double priorL = logI0(Abs(phasePrior));
+  for (std::size_t w = 0; w < words; ++w) {
+    const auto a = static_cast<std::size_t>(first_[w]), b = static_cast<std::size_t>(second_[w]);
+    leafZ_[w] = {zRe_[a] + zRe_[b], zIm_[a] + zIm_[b]};
+  }
+  for (std::size_t w = 0; w < std::min(words, out.Continuous.size()); ++w)
+    out.Continuous[w] = logI0(Abs(scale * leafZ_[w] + phasePrior)) - priorL;
+  for (std::size_t w = 0; w < std::min(words, out.Halves.size()); ++w) {
+    const auto a = static_cast<std::size_t>(first_[w]), b = static_cast<std::size_t>(second_[w]);
+    out.Halves[w] = logI0(scale * Abs({zRe_[a], zIm_[a]})) + logI0(scale * Abs({zRe_[b], zIm_[b]}));
+  }
+  for (std::size_t w = 0; w < std::min(words, out.PerBit.size()); ++w)
+    out.PerBit[w] = sumL_[static_cast<std::size_t>(first_[w])] + sumL_[static_cast<std::size_t>(second_[w])];
+}
+
+}  // namespace brontel
