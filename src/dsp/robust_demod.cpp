@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/kaiser.h"
+
 namespace brontel {
 
 namespace {
@@ -17,6 +19,22 @@ const double CrossTone = std::sin(21.0 * TwoPi * ToneHz / 2100.0) / (21.0 * std:
 // Noise power floor of one correlator output: the rounding noise of 16-bit
 // input after the decimator and a one-bit sum is about 0.056.
 constexpr double NoiseFloor = 0.05;
+
+// Kaiser window of the channel low-pass: about 60 dB beyond 450 Hz.
+constexpr double FirBeta = 5.65;
+
+// A bit instant this many complex samples or fewer after a blanked sample has
+// lost part of its bit (one bit of correlator, the channel filter, half a bit
+// for the timing loop's mid-bit sample).
+constexpr int TouchSamples = 21 + 31 + 12;
+
+// Once this many bits have been seen, one bit moves the power moments by at
+// most this many times their value (an impulse that escaped the blanker
+// cannot swamp them), and a bit whose power is this far above the mean has its
+// confidence scaled down by the excess.
+constexpr uint64_t RobustAfterBits = 50;
+constexpr double PowerStepLimit = 8.0;
+constexpr double OutlierPower = 6.0;
 
 // Averaging lengths, in bits.
 constexpr double SlowBits = 200.0;  // noise and mean signal power (2 s)
@@ -74,17 +92,6 @@ inline std::complex<double> MulConj(std::complex<double> a, std::complex<double>
   return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
 }
 
-// I0(x) by its power series (for the window design).
-double BesselI0(double x)
-{
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k < 40; ++k) {
-    term *= (x / (2.0 * k)) * (x / (2.0 * k));
-    sum += term;
-  }
-  return sum;
-}
-
 }  // namespace
 
 TRobustDemod::TRobustDemod(double centreHz)
@@ -98,8 +105,7 @@ TRobustDemod::TRobustDemod(double centreHz)
   for (int k = 0; k < FirTaps; ++k) {
     const double t = k - mid, fc = 325.0 / Rate;
     const double sinc = t == 0 ? 2.0 * fc : std::sin(TwoPi * fc * t) / (std::numbers::pi * t);
-    const double ratio = t / mid;
-    fir_[k] = sinc * BesselI0(5.65 * std::sqrt(1.0 - ratio * ratio)) / BesselI0(5.65);
+    fir_[k] = sinc * KaiserWindow(k, mid, FirBeta);
     sum += fir_[k];
   }
   for (double& h : fir_) h /= sum;
@@ -169,7 +175,10 @@ void TRobustDemod::Reset()
   ampHigh_.fill(0.0);
   ampLow_.fill(0.0);
   ampWeight_.fill(0.0);
+  ampValid_.fill(false);
   ampPos_ = ampFill_ = 0;
+  blanker_.Reset();
+  sinceBlank_ = TouchSamples;
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
 }
@@ -260,8 +269,15 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
   return written_;
 }
 
-void TRobustDemod::Decimated(cplx in)
+void TRobustDemod::Decimated(cplx raw)
 {
+  // Crashes are blanked before the channel filter spreads them.
+  const cplx in = blanker_.Step(raw);
+  if (blanker_.LastBlanked())
+    sinceBlank_ = 0;
+  else if (sinceBlank_ < TouchSamples)
+    ++sinceBlank_;
+
   // Channel low-pass (symmetric taps: pairs summed first).
   firRe_[firPos_] = firRe_[firPos_ + FirTaps] = in.real();
   firIm_[firPos_] = firIm_[firPos_ + FirTaps] = in.imag();
@@ -379,13 +395,21 @@ void TRobustDemod::BitInstant(double frac)
   // Noise power from moments that need no decision: with signal power a²
   // and noise power u in each correlator, E[rh² + rl²] = a² + 2u and
   // E[4·rh²·rl²] = 4u(a² + u), whichever tone is sent and however a² fades.
-  const double p = rh2 + rl2, k = 4.0 * rh2 * rl2;
-  ++bitsSeen_;
-  const double slow = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / SlowBits);
-  const double fast = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / FastBits);
-  slowP_ += slow * (p - slowP_);
-  slowK_ += slow * (k - slowK_);
-  fastP_ += fast * (p - fastP_);
+  // A bit that lost samples to the blanker tells nothing about the levels.
+  const bool touched = sinceBlank_ < TouchSamples;
+  double p = rh2 + rl2, k = 4.0 * rh2 * rl2;
+  if (!touched) {
+    ++bitsSeen_;
+    if (bitsSeen_ > RobustAfterBits) {
+      p = std::min(p, PowerStepLimit * slowP_);
+      k = std::min(k, PowerStepLimit * PowerStepLimit * slowK_);
+    }
+    const double slow = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / SlowBits);
+    const double fast = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / FastBits);
+    slowP_ += slow * (p - slowP_);
+    slowK_ += slow * (k - slowK_);
+    fastP_ += fast * (p - fastP_);
+  }
   const double root = std::sqrt(std::max(0.0, slowP_ * slowP_ - slowK_));
   noise_ = std::max(NoiseFloor, 0.5 * (slowP_ - root));
   signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
@@ -399,22 +423,25 @@ void TRobustDemod::BitInstant(double frac)
   ampHigh_[ampPos_] = rh2;
   ampLow_[ampPos_] = rl2;
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
+  ampValid_[ampPos_] = !touched;
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
   const bool emit = ampFill_ > AmpLead;
   if (emit) {
     double sum = 0.0;
-    for (int j = 0; j < AmpSpan; ++j) sum += ampHigh_[j] + ampLow_[j];
+    int valid = 0;
+    for (int j = 0; j < ampFill_; ++j)
+      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], ++valid;
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
     // Each tone's own level from the neighbours where it was (softly) the
     // one sent, drawn towards the common level: when one tone fades alone,
     // the decision leans to the other in proportion.
-    const double flat = std::max(0.1 * noise_, sum / ampFill_ - 2.0 * noise_);
+    const double flat = std::max(0.1 * noise_, (valid ? sum / valid : slowP_) - 2.0 * noise_);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
       const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
-      if (j == mid) continue;
+      if (j == mid || !ampValid_[j]) continue;
       const double w = ampWeight_[j];
       sh += w * (ampHigh_[j] - noise_);
       nh += w;
@@ -425,6 +452,11 @@ void TRobustDemod::BitInstant(double frac)
     const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise_) - ah2 / noise_;
     const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise_) - al2 / noise_;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
+    // A bit far stronger than the signal and noise together was hit by
+    // something else: its confidence falls with the excess.
+    const double midPower = ampHigh_[mid] + ampLow_[mid];
+    if (bitsSeen_ > RobustAfterBits && midPower > OutlierPower * slowP_)
+      outLlr *= OutlierPower * slowP_ / midPower;
   }
 
   // Presence with hysteresis on the mean Eb/N0.
@@ -443,7 +475,7 @@ void TRobustDemod::BitInstant(double frac)
   const double norm = fastP_ + NoiseFloor;
   const double dm = std::clamp((std::norm(mh) - std::norm(ml)) / norm, -2.0, 2.0);
   const double dd = std::tanh(0.5 * llr);
-  const double err = dm * (prevDecision_ - dd);
+  const double err = touched ? 0.0 : dm * (prevDecision_ - dd);
   prevDecision_ = dd;
   // The loop narrows with falling Eb/N0 (full width from 15 dB, a quarter
   // at 7.5 dB and below), keeping its damping.
@@ -458,12 +490,16 @@ void TRobustDemod::BitInstant(double frac)
 
   // Frequency: smoothed lag product; follow it while a signal is heard and
   // the product is coherent.
-  afcVec_ += AfcSmooth * (afcLag_ - afcVec_);
-  afcAbsAvg_ += AfcSmooth * (afcAbs_ - afcAbsAvg_);
+  if (!touched) {
+    afcVec_ += AfcSmooth * (afcLag_ - afcVec_);
+    afcAbsAvg_ += AfcSmooth * (afcAbs_ - afcAbsAvg_);
+  }
   afcLag_ = {};
   afcAbs_ = 0.0;
   const double before = offset_;
-  if (present_ && std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
+  if (touched) {
+    // leave the correction as it is
+  } else if (present_ && std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
     const double errHz = std::arg(afcVec_) * Rate / (TwoPi * LagAfc);
     offset_ = std::clamp(offset_ + AfcGain * errHz, -MaxOffset, MaxOffset);
   } else if (absentBits_ > AfcForgetBits) {

@@ -24,6 +24,8 @@
 #include <cstdint>
 #include <span>
 
+#include "dsp/impulse_blanker.h"
+
 namespace brontel {
 
 class TRobustDemod {
@@ -109,6 +111,9 @@ private:
   cplx dcPlain_{}, dcRamp_{};  // the block sums of a constant 1
   double dc_ = 0.0;            // running mean of the input
 
+  TImpulseBlanker blanker_;
+  int sinceBlank_ = 0;  // complex samples since the last blanked one (saturating)
+
   // Channel low-pass at 2100 Hz.
   static constexpr int FirTaps = 31;
   std::array<double, FirTaps> fir_{};
@@ -141,6 +146,7 @@ private:
   // Tone powers of the latest bits, for the amplitude around the bit put out.
   static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
   std::array<double, AmpSpan> ampHigh_{}, ampLow_{}, ampWeight_{};
+  std::array<bool, AmpSpan> ampValid_{};  // false for bits that lost samples to the blanker
   int ampPos_ = 0, ampFill_ = 0;
 
   // Level estimates.
