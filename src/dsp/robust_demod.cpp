@@ -16,9 +16,6 @@ constexpr double ToneHz = 85.0;  // each tone's distance from the centre
 // ω = 2π·85/2100: a real number; its phase is the window's position.
 const double CrossTone = std::sin(21.0 * TwoPi * ToneHz / 2100.0) / (21.0 * std::sin(TwoPi * ToneHz / 2100.0));
 
-// Noise power floor of one correlator output: the rounding noise of 16-bit
-// input after the decimator and a one-bit sum is about 0.056.
-constexpr double NoiseFloor = 0.05;
 
 // Kaiser window of the channel low-pass: about 60 dB beyond 450 Hz.
 constexpr double FirBeta = 5.65;
@@ -28,17 +25,10 @@ constexpr double FirBeta = 5.65;
 // for the timing loop's mid-bit sample).
 constexpr int TouchSamples = 21 + 31 + 12;
 
-// Once this many bits have been seen, one bit moves the power moments by at
-// most this many times their value (an impulse that escaped the blanker
-// cannot swamp them), and a bit whose power is this far above the mean has its
-// confidence scaled down by the excess.
-constexpr uint64_t RobustAfterBits = 50;
-constexpr double PowerStepLimit = 8.0;
+// A bit whose power is this far above the mean has its confidence scaled
+// down by the excess.
 constexpr double OutlierPower = 6.0;
 
-// Averaging lengths, in bits.
-constexpr double SlowBits = 200.0;  // noise and mean signal power (2 s)
-constexpr double FastBits = 4.0;    // signal power for the timing loop (40 ms)
 
 // Bit-timing loop: proportional gain (samples per unit of timing error) and
 // integral gain (samples per bit per unit of error), while acquiring and
@@ -160,10 +150,7 @@ void TRobustDemod::Reset()
   hist_ = 0;
   period_ = untilBit_ = NominalBitLen;
   prevDecision_ = 0.0;
-  slowP_ = slowK_ = fastP_ = 0.0;
-  noise_ = NoiseFloor;
-  signal_ = 0.0;
-  bitsSeen_ = 0;
+  levels_.Reset();
   present_ = false;
   afcLag_ = afcVec_ = {};
   afcAbs_ = afcAbsAvg_ = 0.0;
@@ -185,13 +172,13 @@ void TRobustDemod::Reset()
 
 double TRobustDemod::EbN0Db() const
 {
-  return signal_ > 0.0 ? 10.0 * std::log10(signal_ / noise_) : -99.0;
+  return levels_.Signal() > 0.0 ? 10.0 * std::log10(levels_.Signal() / levels_.Noise()) : -99.0;
 }
 
 double TRobustDemod::SnrDb() const
 {
   // Eb/N0 = SNR · 500 Hz / 100 Bd.
-  return signal_ > 0.0 ? EbN0Db() - 10.0 * std::log10(5.0) : -99.0;
+  return levels_.Signal() > 0.0 ? EbN0Db() - 10.0 * std::log10(5.0) : -99.0;
 }
 
 std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> out)
@@ -397,26 +384,12 @@ void TRobustDemod::BitInstant(double frac)
   // E[4·rh²·rl²] = 4u(a² + u), whichever tone is sent and however a² fades.
   // A bit that lost samples to the blanker tells nothing about the levels.
   const bool touched = sinceBlank_ < TouchSamples;
-  double p = rh2 + rl2, k = 4.0 * rh2 * rl2;
-  if (!touched) {
-    ++bitsSeen_;
-    if (bitsSeen_ > RobustAfterBits) {
-      p = std::min(p, PowerStepLimit * slowP_);
-      k = std::min(k, PowerStepLimit * PowerStepLimit * slowK_);
-    }
-    const double slow = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / SlowBits);
-    const double fast = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / FastBits);
-    slowP_ += slow * (p - slowP_);
-    slowK_ += slow * (k - slowK_);
-    fastP_ += fast * (p - fastP_);
-  }
-  const double root = std::sqrt(std::max(0.0, slowP_ * slowP_ - slowK_));
-  noise_ = std::max(NoiseFloor, 0.5 * (slowP_ - root));
-  signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
+  if (!touched) levels_.Step(rh2, rl2);
+  const double noise = levels_.LocalNoise();
 
   // Log-likelihood ratio of the two tones for a non-coherent detector with
   // the current amplitude estimate (for the timing loop, which cannot wait).
-  const double llr = Llr(rh2, rl2, fastP_);
+  const double llr = Llr(rh2, rl2, levels_.FastPower(), noise);
 
   // The value put out is that of the bit AmpLead bits back, with the tone
   // levels taken from the bits on both sides of it: a fade is seen without lag.
@@ -437,31 +410,31 @@ void TRobustDemod::BitInstant(double frac)
     // Each tone's own level from the neighbours where it was (softly) the
     // one sent, drawn towards the common level: when one tone fades alone,
     // the decision leans to the other in proportion.
-    const double flat = std::max(0.1 * noise_, (valid ? sum / valid : slowP_) - 2.0 * noise_);
+    const double flat = std::max(0.1 * noise, (valid ? sum / valid : levels_.MeanPower()) - 2.0 * noise);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
       const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
       if (j == mid || !ampValid_[j]) continue;
       const double w = ampWeight_[j];
-      sh += w * (ampHigh_[j] - noise_);
+      sh += w * (ampHigh_[j] - noise);
       nh += w;
-      sl += (1.0 - w) * (ampLow_[j] - noise_);
+      sl += (1.0 - w) * (ampLow_[j] - noise);
       nl += 1.0 - w;
     }
-    const double ah2 = std::max(0.1 * noise_, sh / nh), al2 = std::max(0.1 * noise_, sl / nl);
-    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise_) - ah2 / noise_;
-    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise_) - al2 / noise_;
+    const double ah2 = std::max(0.1 * noise, sh / nh), al2 = std::max(0.1 * noise, sl / nl);
+    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise) - ah2 / noise;
+    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise) - al2 / noise;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
     // A bit far stronger than the signal and noise together was hit by
     // something else: its confidence falls with the excess.
     const double midPower = ampHigh_[mid] + ampLow_[mid];
-    if (bitsSeen_ > RobustAfterBits && midPower > OutlierPower * slowP_)
-      outLlr *= OutlierPower * slowP_ / midPower;
+    const double usual = OutlierPower * levels_.MeanPower() * std::max(1.0, levels_.Gain());
+    if (levels_.Bits() > TToneLevels::SettledBits && midPower > usual) outLlr *= usual / midPower;
   }
 
   // Presence with hysteresis on the mean Eb/N0.
-  const double ebn0 = signal_ / noise_;
-  if (bitsSeen_ > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
+  const double ebn0 = levels_.Signal() / levels_.Noise();
+  if (levels_.Bits() > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
   absentBits_ = present_ ? 0 : absentBits_ + 1;
   if (present_)
     ++presentBits_;
@@ -472,7 +445,7 @@ void TRobustDemod::BitInstant(double frac)
   // zero when the instants are right; its sign says early or late. The
   // change itself is taken from the soft decisions (tanh of half the LLR),
   // which keeps amplitude noise out of the error.
-  const double norm = fastP_ + NoiseFloor;
+  const double norm = levels_.FastPower() + TToneLevels::NoiseFloor;
   const double dm = std::clamp((std::norm(mh) - std::norm(ml)) / norm, -2.0, 2.0);
   const double dd = std::tanh(0.5 * llr);
   const double err = touched ? 0.0 : dm * (prevDecision_ - dd);
@@ -510,12 +483,12 @@ void TRobustDemod::BitInstant(double frac)
   if (emit) Emit(outLlr);
 }
 
-double TRobustDemod::Llr(double rh2, double rl2, double power) const
+double TRobustDemod::Llr(double rh2, double rl2, double power, double noise)
 {
   // Both tones faded alike, amplitude a = √(power − 2u). A small floor on a
   // keeps the sign of the decision when the estimate says fade.
-  const double a = std::sqrt(std::max(0.1 * noise_, power - 2.0 * noise_));
-  const double scale = 2.0 * a / noise_;
+  const double a = std::sqrt(std::max(0.1 * noise, power - 2.0 * noise));
+  const double scale = 2.0 * a / noise;
   const double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
   return std::clamp(llr, -MaxLlr, MaxLlr);
 }

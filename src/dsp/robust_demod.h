@@ -25,6 +25,7 @@
 #include <span>
 
 #include "dsp/impulse_blanker.h"
+#include "dsp/tone_levels.h"
 
 namespace brontel {
 
@@ -91,7 +92,7 @@ private:
   void Decimated(cplx in);
   void BitInstant(double frac);
   void RateLine();
-  double Llr(double rh2, double rl2, double power) const;
+  static double Llr(double rh2, double rl2, double power, double noise);
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
@@ -149,10 +150,7 @@ private:
   std::array<bool, AmpSpan> ampValid_{};  // false for bits that lost samples to the blanker
   int ampPos_ = 0, ampFill_ = 0;
 
-  // Level estimates.
-  double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
-  double noise_ = 0.0, signal_ = 0.0;  // per-bit noise power, mean signal power
-  uint64_t bitsSeen_ = 0;
+  TToneLevels levels_;
   bool present_ = false;
 
   // Frequency correction.

@@ -1,0 +1,57 @@
+// Signal and noise levels of the two tone correlators, bit by bit.
+//
+// The noise power u and the mean signal power a² come from two moments that
+// need no bit decisions: with the tone powers h and l of a bit,
+// E[h + l] = a² + 2u and E[4·h·l] = 4u(a² + u), whichever tone was sent and
+// however the signal fades. Both moments are averaged over about two seconds;
+// once they have settled, one bit moves them by at most a few times their
+// value, so a burst that escaped the blanker cannot swamp them.
+//
+// A receiver's AGC that clamps down on a crash lowers the signal and the noise
+// together for a second or more. The power of the tone that was not sent
+// (the smaller of the two), averaged over a few bits and compared with its
+// long-term mean, measures that loss of gain; the local noise is the noise
+// scaled by it, so the bits heard while the AGC recovers keep their
+// confidence. A fade lowers only the signal and leaves it alone.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace brontel {
+
+class TToneLevels {
+public:
+  static constexpr double SlowBits = 200.0;     // averaging of the moments (2 s at 100 Bd)
+  static constexpr double FastBits = 4.0;       // averaging of the power for the timing loop
+  static constexpr uint64_t SettledBits = 50;   // bits before updates are limited
+  static constexpr double StepLimit = 8.0;      // one bit counts as at most this many times the mean power
+  static constexpr int GainBits = 16;           // bits in the local noise average
+  static constexpr double GainSlack = 1.5;      // a local noise within this factor of the mean is taken as the mean
+  static constexpr double NoiseFloor = 0.05;    // rounding noise of 16-bit input in one correlator output
+
+  TToneLevels() { Reset(); }
+  void Reset();
+
+  // The tone powers of one bit (the other tone's leak removed).
+  void Step(double high2, double low2);
+
+  double Noise() const { return noise_; }                    // long-term noise power per correlator
+  double LocalNoise() const { return noise_ * gain_; }       // the same at the gain of the last bits
+  double Signal() const { return signal_; }                  // long-term mean signal power
+  double MeanPower() const { return slowP_; }                // long-term mean of h + l
+  double FastPower() const { return fastP_; }                // mean of h + l over the last bits
+  double Gain() const { return gain_; }                      // receiver gain of the last bits over the long-term, power
+  uint64_t Bits() const { return bits_; }
+
+private:
+  double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
+  double noise_ = NoiseFloor, signal_ = 0.0;
+  std::array<double, GainBits> off_{};
+  double offSum_ = 0.0, offMean_ = 0.0;
+  int offPos_ = 0;
+  double gain_ = 1.0;
+  uint64_t bits_ = 0;
+};
+
+}  // namespace brontel
