@@ -320,8 +320,13 @@ void TRobustDemod::RateLine()
   // measures the actual rate. The bit-timing loop is told the rate when it is
   // far from it (a loop narrow enough for weak signals is slow to find a
   // rate error on its own).
-  const double diff = std::norm(accHigh_) - std::norm(accLow_);
-  const double v = diff * diff;
+  // The squared difference is divided by the sum of both tone powers (and
+  // the noise), so that a strong bit counts in proportion to its power, not
+  // its square: neither a fade nor a receiver's AGC can make a few bits
+  // outweigh the rest. Blanked stretches count nothing.
+  const double h2 = std::norm(accHigh_), l2 = std::norm(accLow_);
+  const double diff = h2 - l2;
+  const double v = sinceBlank_ < TouchSamples ? 0.0 : diff * diff / (h2 + l2 + 2.0 * levels_.LocalNoise());
   lineAcc_ += v * lineRot_[lineIndex_];
   lineAbs_ += v;
   if (++lineIndex_ == NominalBitLen) lineIndex_ = 0;
