@@ -407,33 +407,35 @@ void TRobustDemod::BitInstant(double frac)
   double outLlr = 0.0;
   const bool emit = ampFill_ > AmpLead;
   if (emit) {
-    double sum = 0.0;
+    double sum = 0.0, off = 0.0;
     int valid = 0;
     for (int j = 0; j < ampFill_; ++j)
-      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], ++valid;
+      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += std::min(ampHigh_[j], ampLow_[j]), ++valid;
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
+    // The noise at the receiver's gain around this bit.
+    const double bitNoise = valid ? levels_.NoiseAt(off / valid) : levels_.LocalNoise();
     // Each tone's own level from the neighbours where it was (softly) the
     // one sent, drawn towards the common level: when one tone fades alone,
     // the decision leans to the other in proportion.
-    const double flat = std::max(0.1 * noise, (valid ? sum / valid : levels_.MeanPower()) - 2.0 * noise);
+    const double flat = std::max(0.1 * bitNoise, (valid ? sum / valid : levels_.MeanPower() * levels_.Gain()) - 2.0 * bitNoise);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
       const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
       if (j == mid || !ampValid_[j]) continue;
       const double w = ampWeight_[j];
-      sh += w * (ampHigh_[j] - noise);
+      sh += w * (ampHigh_[j] - bitNoise);
       nh += w;
-      sl += (1.0 - w) * (ampLow_[j] - noise);
+      sl += (1.0 - w) * (ampLow_[j] - bitNoise);
       nl += 1.0 - w;
     }
-    const double ah2 = std::max(0.1 * noise, sh / nh), al2 = std::max(0.1 * noise, sl / nl);
-    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise) - ah2 / noise;
-    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise) - al2 / noise;
+    const double ah2 = std::max(0.1 * bitNoise, sh / nh), al2 = std::max(0.1 * bitNoise, sl / nl);
+    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / bitNoise) - ah2 / bitNoise;
+    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / bitNoise) - al2 / bitNoise;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
     // A bit far stronger than the signal and noise together was hit by
     // something else: its confidence falls with the excess.
     const double midPower = ampHigh_[mid] + ampLow_[mid];
-    const double usual = OutlierPower * levels_.MeanPower() * std::max(1.0, levels_.Gain());
+    const double usual = OutlierPower * levels_.MeanPower() * bitNoise / levels_.Noise();
     if (levels_.Bits() > TToneLevels::SettledBits && midPower > usual) outLlr *= usual / midPower;
   }
 

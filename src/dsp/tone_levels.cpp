@@ -19,32 +19,36 @@ void TToneLevels::Reset()
 
 void TToneLevels::Step(double high2, double low2)
 {
-  double p = high2 + low2, k = 4.0 * high2 * low2;
+  // The receiver's gain from the weaker tone's power over the last bits.
   ++bits_;
-  if (bits_ > SettledBits) {
-    p = std::min(p, StepLimit * slowP_);
-    k = std::min(k, StepLimit * StepLimit * slowK_);
-  }
   const double n = static_cast<double>(bits_);
   const double slow = std::max(1.0 / n, 1.0 / SlowBits), fast = std::max(1.0 / n, 1.0 / FastBits);
-  slowP_ += slow * (p - slowP_);
-  slowK_ += slow * (k - slowK_);
-  fastP_ += fast * (p - fastP_);
-  const double root = std::sqrt(std::max(0.0, slowP_ * slowP_ - slowK_));
-  noise_ = std::max(NoiseFloor, 0.5 * (slowP_ - root));
-  signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
-
-  // Local gain from the weaker tone's power.
   const double off = std::min(high2, low2);
   offSum_ += off - off_[offPos_];
   off_[offPos_] = off;
   offPos_ = (offPos_ + 1) % GainBits;
   offMean_ += slow * (off - offMean_);
-  if (bits_ >= GainBits && offMean_ > 0.0) {
-    const double recent = std::max(0.0, offSum_) / GainBits;
-    const double ratio = recent / offMean_;
-    gain_ = std::clamp(ratio < 1.0 ? std::min(1.0, GainSlack * ratio) : std::max(1.0, ratio / GainSlack), 1e-4, 1e4);
+  gain_ = GainFor(offSum_ / GainBits);
+
+  // The moments at the long-term gain.
+  double p = (high2 + low2) / gain_, k = 4.0 * high2 * low2 / (gain_ * gain_);
+  if (bits_ > SettledBits) {
+    p = std::min(p, StepLimit * slowP_);
+    k = std::min(k, StepLimit * StepLimit * slowK_);
   }
+  slowP_ += slow * (p - slowP_);
+  slowK_ += slow * (k - slowK_);
+  fastP_ += fast * (high2 + low2 - fastP_);
+  const double root = std::sqrt(std::max(0.0, slowP_ * slowP_ - slowK_));
+  noise_ = std::max(NoiseFloor, 0.5 * (slowP_ - root));
+  signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
+}
+
+double TToneLevels::GainFor(double offMean) const
+{
+  if (!(offMean_ > 0.0) || bits_ < GainBits) return 1.0;
+  const double ratio = std::max(0.0, offMean) / offMean_;
+  return std::clamp(ratio < 1.0 ? std::min(1.0, GainSlack * ratio) : std::max(1.0, ratio / GainSlack), 1e-4, 1e4);
 }
 
 }  // namespace brontel

@@ -10,9 +10,11 @@
 // A receiver's AGC that clamps down on a crash lowers the signal and the noise
 // together for a second or more. The power of the tone that was not sent
 // (the smaller of the two), averaged over a few bits and compared with its
-// long-term mean, measures that loss of gain; the local noise is the noise
-// scaled by it, so the bits heard while the AGC recovers keep their
-// confidence. A fade lowers only the signal and leaves it alone.
+// long-term mean, measures that change of gain; the moments are taken at the
+// long-term gain (each bit's powers divided by the gain of its time), and the
+// local noise is the noise times the gain, so the bits heard while the AGC
+// recovers keep their confidence. A fade lowers only the signal and leaves
+// the gain alone.
 #pragma once
 
 #include <array>
@@ -39,12 +41,17 @@ public:
   double Noise() const { return noise_; }                    // long-term noise power per correlator
   double LocalNoise() const { return noise_ * gain_; }       // the same at the gain of the last bits
   double Signal() const { return signal_; }                  // long-term mean signal power
-  double MeanPower() const { return slowP_; }                // long-term mean of h + l
+  double MeanPower() const { return slowP_; }                // long-term mean of h + l (at the long-term gain)
   double FastPower() const { return fastP_; }                // mean of h + l over the last bits
   double Gain() const { return gain_; }                      // receiver gain of the last bits over the long-term, power
+  // The noise of a stretch of bits whose weaker tones have the mean power
+  // `offMean` (the receiver's gain there measured as above).
+  double NoiseAt(double offMean) const { return noise_ * GainFor(offMean); }
   uint64_t Bits() const { return bits_; }
 
 private:
+  double GainFor(double offMean) const;
+
   double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
   double noise_ = NoiseFloor, signal_ = 0.0;
   std::array<double, GainBits> off_{};
