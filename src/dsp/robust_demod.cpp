@@ -410,7 +410,7 @@ void TRobustDemod::BitInstant(double frac)
     double sum = 0.0, off = 0.0;
     int valid = 0;
     for (int j = 0; j < ampFill_; ++j)
-      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += std::min(ampHigh_[j], ampLow_[j]), ++valid;
+      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += TToneLevels::OffLog(ampHigh_[j], ampLow_[j]), ++valid;
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
     // The noise at the receiver's gain around this bit.
     const double bitNoise = valid ? levels_.NoiseAt(off / valid) : levels_.LocalNoise();

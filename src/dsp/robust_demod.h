@@ -80,6 +80,8 @@ public:
   uint64_t BadSamples() const { return badSamples_; }
   uint64_t DroppedBits() const { return droppedBits_; }
   std::size_t Pending() const { return pendingCount_; }
+  const TToneLevels& Levels() const { return levels_; }
+  const TImpulseBlanker& Blanker() const { return blanker_; }
   static constexpr std::size_t PendingLimit = 64;
 
 private:

@@ -8,6 +8,7 @@ namespace brontel {
 void TToneLevels::Reset()
 {
   slowP_ = slowK_ = fastP_ = 0.0;
+  shortP_ = shortK_ = 0.0;
   noise_ = NoiseFloor;
   signal_ = 0.0;
   off_.fill(0.0);
@@ -23,15 +24,24 @@ void TToneLevels::Step(double high2, double low2)
   ++bits_;
   const double n = static_cast<double>(bits_);
   const double slow = std::max(1.0 / n, 1.0 / SlowBits), fast = std::max(1.0 / n, 1.0 / FastBits);
-  const double off = std::min(high2, low2);
+  const double off = OffLog(high2, low2);
   offSum_ += off - off_[offPos_];
   off_[offPos_] = off;
   offPos_ = (offPos_ + 1) % GainBits;
   offMean_ += slow * (off - offMean_);
-  gain_ = GainFor(offSum_ / GainBits);
+  gain_ = GainFor(offSum_ / GainBits, GainSlack);
 
   // The moments at the long-term gain.
   double p = (high2 + low2) / gain_, k = 4.0 * high2 * low2 / (gain_ * gain_);
+  const double brief = std::max(1.0 / n, 1.0 / ShortBits);
+  shortP_ += brief * (p - shortP_);
+  shortK_ += brief * (k - shortK_);
+  const double jump2 = LevelJump * LevelJump;
+  if (bits_ > SettledBits && (shortP_ > LevelJump * slowP_ || LevelJump * shortP_ < slowP_ ||
+                              shortK_ > jump2 * slowK_ || jump2 * shortK_ < slowK_)) {
+    slowP_ = shortP_;
+    slowK_ = shortK_;
+  }
   if (bits_ > SettledBits) {
     p = std::min(p, StepLimit * slowP_);
     k = std::min(k, StepLimit * StepLimit * slowK_);
@@ -44,11 +54,16 @@ void TToneLevels::Step(double high2, double low2)
   signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
 }
 
-double TToneLevels::GainFor(double offMean) const
+double TToneLevels::OffLog(double high2, double low2)
 {
-  if (!(offMean_ > 0.0) || bits_ < GainBits) return 1.0;
-  const double ratio = std::max(0.0, offMean) / offMean_;
-  return std::clamp(ratio < 1.0 ? std::min(1.0, GainSlack * ratio) : std::max(1.0, ratio / GainSlack), 1e-4, 1e4);
+  return std::log(std::max(std::min(high2, low2), 1e-3 * NoiseFloor));
+}
+
+double TToneLevels::GainFor(double offLogMean, double slack) const
+{
+  if (bits_ < GainBits) return 1.0;
+  const double ratio = std::exp(std::clamp(offLogMean - offMean_, -20.0, 20.0));
+  return ratio < 1.0 ? std::min(1.0, slack * ratio) : std::max(1.0, ratio / slack);
 }
 
 }  // namespace brontel

@@ -5,12 +5,18 @@
 // E[h + l] = a² + 2u and E[4·h·l] = 4u(a² + u), whichever tone was sent and
 // however the signal fades. Both moments are averaged over about two seconds;
 // once they have settled, one bit moves them by at most a few times their
-// value, so a burst that escaped the blanker cannot swamp them.
+// value, so a burst that escaped the blanker cannot swamp them. A lasting
+// change of level (a strong station ends, a receiver's gain is cut) would
+// take the two-second averages many seconds to forget; the same moments
+// over a quarter of a second take their place when they differ by a large
+// factor.
 //
 // A receiver's AGC that clamps down on a crash lowers the signal and the noise
 // together for a second or more. The power of the tone that was not sent
-// (the smaller of the two), averaged over a few bits and compared with its
-// long-term mean, measures that change of gain; the moments are taken at the
+// (the smaller of the two) measures that change of gain: the mean of its
+// logarithm over a few bits against its long-term mean (logarithms, so that
+// neither a burst nor the AGC's swings can pull the reference). Small changes
+// are taken for chance. The moments are taken at the
 // long-term gain (each bit's powers divided by the gain of its time), and the
 // local noise is the noise times the gain, so the bits heard while the AGC
 // recovers keep their confidence. A fade lowers only the signal and leaves
@@ -26,10 +32,13 @@ class TToneLevels {
 public:
   static constexpr double SlowBits = 200.0;     // averaging of the moments (2 s at 100 Bd)
   static constexpr double FastBits = 4.0;       // averaging of the power for the timing loop
-  static constexpr uint64_t SettledBits = 50;   // bits before updates are limited
+  static constexpr uint64_t SettledBits = 10;   // bits before updates are limited
   static constexpr double StepLimit = 8.0;      // one bit counts as at most this many times the mean power
+  static constexpr double ShortBits = 25.0;     // averaging of the moments that notice a lasting change of level
+  static constexpr double LevelJump = 8.0;      // a change by this factor over ShortBits restarts the long averages
   static constexpr int GainBits = 16;           // bits in the local noise average
-  static constexpr double GainSlack = 1.5;      // a local noise within this factor of the mean is taken as the mean
+  static constexpr double GainSlack = 1.5;      // a gain within this factor of the long-term one is taken as the same …
+  static constexpr double BitGainSlack = 3.0;   // … and this factor for the noise of a stretch of a few bits
   static constexpr double NoiseFloor = 0.05;    // rounding noise of 16-bit input in one correlator output
 
   TToneLevels() { Reset(); }
@@ -44,18 +53,21 @@ public:
   double MeanPower() const { return slowP_; }                // long-term mean of h + l (at the long-term gain)
   double FastPower() const { return fastP_; }                // mean of h + l over the last bits
   double Gain() const { return gain_; }                      // receiver gain of the last bits over the long-term, power
-  // The noise of a stretch of bits whose weaker tones have the mean power
-  // `offMean` (the receiver's gain there measured as above).
-  double NoiseAt(double offMean) const { return noise_ * GainFor(offMean); }
+  // The noise of a stretch of bits whose weaker tones have the mean log power
+  // `offLogMean` (the receiver's gain there measured as above).
+  double NoiseAt(double offLogMean) const { return noise_ * GainFor(offLogMean, BitGainSlack); }
+  // The log power of a bit's weaker tone, as NoiseAt() takes it.
+  static double OffLog(double high2, double low2);
   uint64_t Bits() const { return bits_; }
 
 private:
-  double GainFor(double offMean) const;
+  double GainFor(double offLogMean, double slack) const;
 
   double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
+  double shortP_ = 0.0, shortK_ = 0.0;
   double noise_ = NoiseFloor, signal_ = 0.0;
   std::array<double, GainBits> off_{};
-  double offSum_ = 0.0, offMean_ = 0.0;
+  double offSum_ = 0.0, offMean_ = 0.0;  // of the log powers
   int offPos_ = 0;
   double gain_ = 1.0;
   uint64_t bits_ = 0;
