@@ -25,6 +25,10 @@ constexpr double FirBeta = 5.65;
 // for the timing loop's mid-bit sample).
 constexpr int TouchSamples = 21 + 31 + 12;
 
+// For the carrier canceller, a tone is heard when its correlator holds more
+// than this share of both correlators' power and this many times the noise.
+constexpr double ToneShare = 0.25, CarrierToneHeard = 4.0;
+
 // A bit whose power is this far above the mean has its confidence scaled
 // down by the excess.
 constexpr double OutlierPower = 6.0;
@@ -39,10 +43,14 @@ constexpr double MinBitLen = 20.0, MaxBitLen = 22.0;  // limits of the bit perio
 constexpr double WidthMin = 0.3;  // narrowest loop, as a fraction of the full width
 constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 
-// Frequency loop: smoothing of the lag product, gain on the frequency error,
-// the coherence below which the estimate is taken for noise.
-constexpr double AfcSmooth = 0.04, AfcGain = 0.02, AfcCoherence = 0.4;
-constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correction fades
+// The frequency correction waits this many bits after a signal appears (the
+// carrier canceller has its lines by then).
+constexpr int AfcAfterBits = 50;
+
+// A signal keys its tones: the share of bits where the tone changes,
+// averaged over ChangeBits, must be at least ChangeMin (a steady carrier
+// beside one tone is no signal).
+constexpr double ChangeBits = 100.0, ChangeMin = 0.1;
 
 // Bit-rate measurement: window (complex samples), smoothing of the turn from
 // window to window, coherence needed, the disagreement with the loop's period
@@ -109,6 +117,8 @@ void TRobustDemod::SetCentre(double hz)
   if (centre == centre_) return;  // the same tuning: the frequency tracking carries on
   centre_ = centre;
   offset_ = 0.0;
+  afc_.Reset();
+  canceller_.Reset();
   SetOscillator();
 }
 
@@ -152,13 +162,13 @@ void TRobustDemod::Reset()
   prevDecision_ = 0.0;
   levels_.Reset();
   present_ = false;
-  afcLag_ = afcVec_ = {};
-  afcAbs_ = afcAbsAvg_ = 0.0;
+  afc_.Reset();
   lineAcc_ = linePrev_ = lineTurn_ = {};
   lineAbs_ = lineAbsPrev_ = lineMag_ = 0.0;
   lineIndex_ = lineCount_ = lineWindows_ = lineAgree_ = 0;
   lineLast_ = 0.0;
   absentBits_ = presentBits_ = 0;
+  changes_ = prevChance_ = 0.0;
   ampHigh_.fill(0.0);
   ampLow_.fill(0.0);
   ampWeight_.fill(0.0);
@@ -166,6 +176,7 @@ void TRobustDemod::Reset()
   ampPos_ = ampFill_ = 0;
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
+  canceller_.Reset();
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
 }
@@ -277,7 +288,11 @@ void TRobustDemod::Decimated(cplx raw)
     yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
     yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
   }
-  const cplx y{yr, yi};
+  // Steady carriers out. A tone counts as heard where it holds a fair share
+  // of both correlators' power and stands above the noise.
+  const double h2 = std::norm(accHigh_), l2 = std::norm(accLow_), heard = CarrierToneHeard * levels_.LocalNoise();
+  const double share = ToneShare * (h2 + l2);
+  const cplx y = canceller_.Step({yr, yi}, present_, h2 > heard && h2 > share, l2 > heard && l2 > share);
 
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
   // and up by 85 Hz (lower tone).
@@ -303,9 +318,7 @@ void TRobustDemod::Decimated(cplx raw)
   // Lag product of each correlator with itself LagAfc samples earlier: its
   // angle is the frequency error of the tones.
   const int lagged = (hist_ + HistLen - LagAfc) % HistLen;
-  afcLag_ += MulConj(accHigh_, histHigh_[lagged]) + MulConj(accLow_, histLow_[lagged]);
-  afcAbs_ += 0.5 * (std::norm(accHigh_) + std::norm(histHigh_[lagged]) + std::norm(accLow_) +
-                    std::norm(histLow_[lagged]));
+  afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged]);
 
   RateLine();
 
@@ -439,9 +452,13 @@ void TRobustDemod::BitInstant(double frac)
     if (levels_.Bits() > TToneLevels::SettledBits && midPower > usual) outLlr *= usual / midPower;
   }
 
-  // Presence with hysteresis on the mean Eb/N0.
+  // Presence with hysteresis on the mean Eb/N0, and both tones in use.
   const double ebn0 = levels_.Signal() / levels_.Noise();
-  if (levels_.Bits() > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
+  const double highChance = 1.0 / (1.0 + std::exp(-llr));
+  if (!touched) changes_ += (std::abs(highChance - prevChance_) - changes_) / ChangeBits;
+  prevChance_ = highChance;
+  const bool keyed = changes_ > ChangeMin;
+  if (levels_.Bits() > 30) present_ = keyed && (present_ ? ebn0 > PresentOff : ebn0 > PresentOn);
   absentBits_ = present_ ? 0 : absentBits_ + 1;
   if (present_)
     ++presentBits_;
@@ -468,24 +485,13 @@ void TRobustDemod::BitInstant(double frac)
     period_ += 0.01 * (NominalBitLen - period_);
   untilBit_ += std::max(MinBitLen, period_ + kp * err);  // bits never closer than 20 samples
 
-  // Frequency: smoothed lag product; follow it while a signal is heard and
-  // the product is coherent.
-  if (!touched) {
-    afcVec_ += AfcSmooth * (afcLag_ - afcVec_);
-    afcAbsAvg_ += AfcSmooth * (afcAbs_ - afcAbsAvg_);
-  }
-  afcLag_ = {};
-  afcAbs_ = 0.0;
+  // Frequency.
   const double before = offset_;
-  if (touched) {
-    // leave the correction as it is
-  } else if (present_ && std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
-    const double errHz = std::arg(afcVec_) * Rate / (TwoPi * LagAfc);
-    offset_ = std::clamp(offset_ + AfcGain * errHz, -MaxOffset, MaxOffset);
-  } else if (absentBits_ > AfcForgetBits) {
-    offset_ *= 0.995;
+  offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, !acquiring, touched, absentBits_);
+  if (offset_ != before) {
+    canceller_.Shift(offset_ - before);
+    SetOscillator();
   }
-  if (offset_ != before) SetOscillator();
 
   if (emit) Emit(outLlr);
 }

@@ -24,7 +24,9 @@
 #include <cstdint>
 #include <span>
 
+#include "dsp/frequency_control.h"
 #include "dsp/impulse_blanker.h"
+#include "dsp/line_canceller.h"
 #include "dsp/tone_levels.h"
 
 namespace brontel {
@@ -82,6 +84,7 @@ public:
   std::size_t Pending() const { return pendingCount_; }
   const TToneLevels& Levels() const { return levels_; }
   const TImpulseBlanker& Blanker() const { return blanker_; }
+  const TLineCanceller& Canceller() const { return canceller_; }
   static constexpr std::size_t PendingLimit = 64;
 
 private:
@@ -115,6 +118,7 @@ private:
   double dc_ = 0.0;            // running mean of the input
 
   TImpulseBlanker blanker_;
+  TLineCanceller canceller_{Rate};
   int sinceBlank_ = 0;  // complex samples since the last blanked one (saturating)
 
   // Channel low-pass at 2100 Hz.
@@ -154,10 +158,10 @@ private:
 
   TToneLevels levels_;
   bool present_ = false;
+  double changes_ = 0.0, prevChance_ = 0.0;  // share of bits where the tone changed, recently
 
   // Frequency correction.
-  cplx afcLag_{}, afcVec_{};
-  double afcAbs_ = 0.0, afcAbsAvg_ = 0.0;
+  TFrequencyControl afc_{LagAfc, Rate};
   int absentBits_ = 0, presentBits_ = 0;
 
   // Output.

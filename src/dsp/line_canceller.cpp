@@ -1,0 +1,184 @@
+#include "dsp/line_canceller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "dsp/kaiser.h"
+
+namespace brontel {
+
+namespace {
+
+constexpr double TwoPi = 2.0 * std::numbers::pi;
+constexpr double WindowBeta = 8.0;  // Kaiser window of each look: side lobes below −80 dB
+
+// In-place radix-2 FFT of a power-of-two length.
+template <std::size_t N>
+void Fft(std::array<std::complex<double>, N>& x)
+{
+  static_assert((N & (N - 1)) == 0);
+  for (std::size_t i = 1, j = 0; i < N; ++i) {
+    std::size_t bit = N >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(x[i], x[j]);
+  }
+  for (std::size_t len = 2; len <= N; len <<= 1) {
+    const std::complex<double> w = std::polar(1.0, -TwoPi / static_cast<double>(len));
+    for (std::size_t i = 0; i < N; i += len) {
+      std::complex<double> wk{1.0, 0.0};
+      for (std::size_t k = 0; k < len / 2; ++k) {
+        const std::complex<double> u = x[i + k], v = x[i + k + len / 2] * wk;
+        x[i + k] = u + v;
+        x[i + k + len / 2] = u - v;
+        wk *= w;
+      }
+    }
+  }
+}
+
+inline std::complex<double> MulConj(std::complex<double> a, std::complex<double> b)  // a·conj(b)
+{
+  return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+
+inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+}  // namespace
+
+TLineCanceller::TLineCanceller(double rate) : rate_(rate)
+{
+  for (int k = 0; k < FftSize; ++k) window_[k] = KaiserWindow(k, FftSize / 2, WindowBeta);
+  lines_.reserve(MaxLines);
+  Reset();
+}
+
+void TLineCanceller::Reset()
+{
+  lines_.clear();
+  barred_.clear();
+  buffer_.fill({});
+  power_.fill(0.0);
+  candidate_.fill(0.0);
+  fill_ = pos_ = sinceTrack_ = 0;
+  averaged_ = false;
+  inPower_ = inSum_ = 0.0;
+}
+
+void TLineCanceller::SetOmega(TLine& line, double omega)
+{
+  line.Omega = omega;
+  line.Step = std::polar(1.0, omega);
+  line.Above = omega > 0.0;
+}
+
+void TLineCanceller::Shift(double hz)
+{
+  const double d = TwoPi * hz / rate_;
+  for (TLine& line : lines_) SetOmega(line, line.Omega - d);
+  for (TBarred& b : barred_) b.Omega -= d;
+}
+
+double TLineCanceller::LineHz(int i) const { return lines_[static_cast<std::size_t>(i)].Omega * rate_ / TwoPi; }
+
+double TLineCanceller::LinePower(int i) const { return std::norm(lines_[static_cast<std::size_t>(i)].Amplitude); }
+
+TLineCanceller::cplx TLineCanceller::Step(cplx in, bool signal, bool highSent, bool lowSent)
+{
+  cplx out = in;
+  const int slot = fill_ % (Delay + 1), oldest = (fill_ + 1) % (Delay + 1);
+  for (TLine& line : lines_) {
+    line.Turned[slot] = MulConj(in, line.Phasor);
+    // Averaged where the signal cannot be at the line's frequency.
+    if (!signal || (line.Above ? lowSent : highSent)) {
+      line.Amplitude += AmplitudeSmooth * (line.Turned[oldest] - line.Amplitude);
+      ++line.Updates;
+    }
+    out -= Mul(line.Amplitude, line.Phasor);
+    line.Phasor = Mul(line.Phasor, line.Step);
+  }
+  ++fill_;
+  if (fill_ == 1000 * (Delay + 1)) fill_ = 0;
+
+  if (++sinceTrack_ == TrackSamples) {
+    // The amplitude turns as fast as the oscillator is off the line.
+    sinceTrack_ = 0;
+    for (TLine& line : lines_) {
+      if (std::norm(line.Checked) > 0.0 && std::norm(line.Amplitude) > 0.0)
+        SetOmega(line, line.Omega + TrackGain * std::arg(MulConj(line.Amplitude, line.Checked)) / TrackSamples);
+      line.Checked = line.Amplitude;
+      line.Phasor /= std::abs(line.Phasor);
+    }
+  }
+
+  inSum_ += std::norm(in);
+  buffer_[pos_] = out;
+  if (++pos_ == FftSize) {
+    pos_ = 0;
+    inPower_ = inSum_ / FftSize;
+    inSum_ = 0.0;
+    Look();
+  }
+  return out;
+}
+
+void TLineCanceller::Look()
+{
+  std::array<cplx, FftSize> x;
+  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[k] * window_[k];
+  Fft(x);
+  for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
+  averaged_ = true;
+
+  // Lines that have faded away go, and their frequencies rest for a while.
+  for (auto it = lines_.begin(); it != lines_.end();) {
+    if (it->Updates >= MinUpdates) it->Weak = std::norm(it->Amplitude) < DropBelow * inPower_ ? it->Weak + 1 : 0;
+    it->Updates = 0;
+    if (it->Weak >= DropLooks) {
+      barred_.push_back({it->Omega, BarLooks});
+      it = lines_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = barred_.begin(); it != barred_.end();) it = --it->Looks <= 0 ? barred_.erase(it) : it + 1;
+
+  const double binHz = rate_ / FftSize;
+  const int reach = static_cast<int>(SearchHz / binHz);
+  auto at = [this](int b) { return power_[static_cast<std::size_t>((b + FftSize) % FftSize)]; };
+  std::array<double, FftSize> seen{};
+  std::vector<double> around;
+  around.reserve(2 * FloorBins);
+  for (int b = -reach; b <= reach; ++b) {
+    const double p = at(b);
+    if (!(p > at(b - 1) && p >= at(b + 1))) continue;
+    around.clear();
+    for (int d = LineBins + 1; d <= FloorBins; ++d) around.push_back(at(b - d)), around.push_back(at(b + d));
+    std::nth_element(around.begin(), around.begin() + static_cast<long>(around.size() / 2), around.end());
+    const double floor = around[around.size() / 2];
+    if (!(p > LineOverFloor * floor)) continue;
+    const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
+    seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
+    if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;
+
+    // Where the peak lies between the bins, from the logarithms of three.
+    const double l0 = std::log(at(b - 1) + 1e-300), l1 = std::log(p + 1e-300), l2 = std::log(at(b + 1) + 1e-300);
+    const double den = l0 - 2.0 * l1 + l2;
+    const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
+    const double omega = TwoPi * (b + frac) / FftSize;
+    const double near = 2.5 * TwoPi / FftSize;
+    const auto close = [&](double o) { return std::abs(o - omega) < near; };
+    if (std::any_of(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); }) ||
+        std::any_of(barred_.begin(), barred_.end(), [&](const TBarred& l) { return close(l.Omega); }))
+      continue;
+    TLine& line = lines_.emplace_back();
+    SetOmega(line, omega);
+  }
+  candidate_ = seen;
+}
+
+}  // namespace brontel

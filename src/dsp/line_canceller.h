@@ -1,0 +1,90 @@
+// Removal of steady carriers from the complex baseband of the tone pair.
+//
+// Every quarter of a second the spectrum of the output (what is left after
+// the lines already tracked are removed) is searched for narrow lines that
+// stand far above the spectrum around them and stay in place for two looks.
+// Each line found gets its own oscillator; its complex amplitude is the
+// average of the input turned down by that oscillator, and the oscillator
+// follows the slow turning of that average. The line is subtracted from every
+// sample.
+//
+// The keyed signal must not be taken for a line (a transmitter that switches
+// two free-running oscillators puts half of each tone's amplitude into a line
+// on the tone). So the amplitude of a line above the centre is averaged only
+// over samples where the lower tone is being sent, and that of a line below
+// the centre only where the higher tone is: there the signal has nothing at
+// the line's frequency, a carrier has. The caller says whether a signal is
+// heard at all and which tones are heard `Delay` samples back; the averages
+// are taken there, or over every sample while no signal is heard.
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+namespace brontel {
+
+class TLineCanceller {
+public:
+  using cplx = std::complex<double>;
+
+  static constexpr int Delay = 10;                 // samples between a sample and the tone state given for it
+  static constexpr int FftSize = 512;              // samples per look at the spectrum
+  static constexpr int MaxLines = 6;               // lines tracked at once
+  static constexpr double LineOverFloor = 16.0;    // a line stands this far above the median around it (12 dB)
+  static constexpr int FloorBins = 24;             // bins on each side of a line for that median
+  static constexpr int LineBins = 3;               // bins on each side left out of it
+  static constexpr double SearchHz = 300.0;        // lines are looked for within ±SearchHz of the centre
+  static constexpr double AmplitudeSmooth = 1.0 / 256.0;  // weight of one sample in a line's amplitude
+  static constexpr int TrackSamples = 256;         // samples between corrections of a line's frequency
+  static constexpr double TrackGain = 0.5;         // share of the measured frequency error corrected
+  static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
+  static constexpr int DropLooks = 8;              // … for this many looks in a row is dropped …
+  static constexpr int MinUpdates = 64;            // … counting only looks with this many samples averaged
+  static constexpr int BarLooks = 120;             // a dropped line's frequency is not taken again for this long
+
+  explicit TLineCanceller(double rate = 2100.0);
+  void Reset();
+
+  // One sample in, the same with the lines removed out. `highSent` and
+  // `lowSent` say whether each tone is heard Delay samples back, `signal`
+  // whether a signal is heard at all.
+  cplx Step(cplx in, bool signal, bool highSent, bool lowSent);
+
+  // The mixer ahead was moved up by `hz`: every line moves down by as much.
+  void Shift(double hz);
+
+  int Lines() const { return static_cast<int>(lines_.size()); }
+  double LineHz(int i) const;     // frequency of line i relative to the centre
+  double LinePower(int i) const;  // its power
+
+private:
+  struct TLine {
+    cplx Step{1.0, 0.0}, Phasor{1.0, 0.0};  // oscillator
+    double Omega = 0.0;                       // radians per sample
+    std::array<cplx, Delay + 1> Turned{};     // the input turned down, the latest Delay + 1 samples
+    cplx Amplitude{}, Checked{};
+    int Weak = 0, Updates = 0;  // looks in a row it was weak; samples averaged since the last look
+    bool Above = true;  // above the centre: averaged where the lower tone is sent
+  };
+  struct TBarred {
+    double Omega;
+    int Looks;
+  };
+
+  void Look();
+  void SetOmega(TLine& line, double omega);
+
+  double rate_;
+  std::vector<TLine> lines_;
+  std::vector<TBarred> barred_;
+  std::array<cplx, FftSize> buffer_{};
+  std::array<double, FftSize> window_{}, power_{}, candidate_{};
+  int fill_ = 0, pos_ = 0, sinceTrack_ = 0;
+  bool averaged_ = false;
+  double inPower_ = 0.0;  // mean input power over the last look
+  double inSum_ = 0.0;
+};
+
+}  // namespace brontel
