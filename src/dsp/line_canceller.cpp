@@ -65,6 +65,7 @@ void TLineCanceller::Reset()
   power_.fill(0.0);
   candidate_.fill(0.0);
   fill_ = pos_ = sinceTrack_ = 0;
+  signalOmega_ = 0.0;
   averaged_ = false;
   inPower_ = inSum_ = 0.0;
 }
@@ -73,14 +74,13 @@ void TLineCanceller::SetOmega(TLine& line, double omega)
 {
   line.Omega = omega;
   line.Step = std::polar(1.0, omega);
-  line.Above = omega > 0.0;
+  line.Above = omega > signalOmega_;
 }
 
-void TLineCanceller::Shift(double hz)
+void TLineCanceller::SetSignalOffset(double hz)
 {
-  const double d = TwoPi * hz / rate_;
-  for (TLine& line : lines_) SetOmega(line, line.Omega - d);
-  for (TBarred& b : barred_) b.Omega -= d;
+  signalOmega_ = TwoPi * hz / rate_;
+  for (TLine& line : lines_) SetOmega(line, line.Omega);
 }
 
 double TLineCanceller::LineHz(int i) const { return lines_[static_cast<std::size_t>(i)].Omega * rate_ / TwoPi; }

@@ -31,7 +31,7 @@ public:
 
   static constexpr int Delay = 10;                 // samples between a sample and the tone state given for it
   static constexpr int FftSize = 512;              // samples per look at the spectrum
-  static constexpr int MaxLines = 6;               // lines tracked at once
+  static constexpr int MaxLines = 8;               // lines tracked at once
   static constexpr double LineOverFloor = 16.0;    // a line stands this far above the median around it (12 dB)
   static constexpr int FloorBins = 24;             // bins on each side of a line for that median
   static constexpr int LineBins = 3;               // bins on each side left out of it
@@ -42,7 +42,7 @@ public:
   static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
   static constexpr int DropLooks = 8;              // … for this many looks in a row is dropped …
   static constexpr int MinUpdates = 64;            // … counting only looks with this many samples averaged
-  static constexpr int BarLooks = 120;             // a dropped line's frequency is not taken again for this long
+  static constexpr int BarLooks = 8;               // a dropped line's frequency is not taken again for this many looks
 
   explicit TLineCanceller(double rate = 2100.0);
   void Reset();
@@ -52,8 +52,9 @@ public:
   // whether a signal is heard at all.
   cplx Step(cplx in, bool signal, bool highSent, bool lowSent);
 
-  // The mixer ahead was moved up by `hz`: every line moves down by as much.
-  void Shift(double hz);
+  // The centre of the signal's tone pair relative to 0 Hz: lines above it
+  // are averaged where the lower tone is sent, lines below where the higher is.
+  void SetSignalOffset(double hz);
 
   int Lines() const { return static_cast<int>(lines_.size()); }
   double LineHz(int i) const;     // frequency of line i relative to the centre
@@ -66,7 +67,7 @@ private:
     std::array<cplx, Delay + 1> Turned{};     // the input turned down, the latest Delay + 1 samples
     cplx Amplitude{}, Checked{};
     int Weak = 0, Updates = 0;  // looks in a row it was weak; samples averaged since the last look
-    bool Above = true;  // above the centre: averaged where the lower tone is sent
+    bool Above = true;  // above the signal's centre: averaged where the lower tone is sent
   };
   struct TBarred {
     double Omega;
@@ -77,6 +78,7 @@ private:
   void SetOmega(TLine& line, double omega);
 
   double rate_;
+  double signalOmega_ = 0.0;  // the signal's centre, radians per sample
   std::vector<TLine> lines_;
   std::vector<TBarred> barred_;
   std::array<cplx, FftSize> buffer_{};

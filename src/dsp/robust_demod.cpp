@@ -117,6 +117,7 @@ void TRobustDemod::SetCentre(double hz)
   if (centre == centre_) return;  // the same tuning: the frequency tracking carries on
   centre_ = centre;
   offset_ = 0.0;
+  afcStep_ = {1.0, 0.0};
   afc_.Reset();
   canceller_.Reset();
   SetOscillator();
@@ -124,7 +125,7 @@ void TRobustDemod::SetCentre(double hz)
 
 void TRobustDemod::SetOscillator()
 {
-  const double f = centre_ + offset_;
+  const double f = centre_;
   const cplx w = std::polar(1.0, -TwoPi * f / InputRate);
   cplx r = 1.0;
   dcPlain_ = dcRamp_ = {};
@@ -142,7 +143,7 @@ void TRobustDemod::Reset()
 {
   offset_ = 0.0;
   SetOscillator();
-  phasor_ = {1.0, 0.0};
+  phasor_ = afcPhasor_ = afcStep_ = {1.0, 0.0};
   acc_ = {};
   prevRamp_ = {};
   dc_ = 0.0;
@@ -292,7 +293,12 @@ void TRobustDemod::Decimated(cplx raw)
   // of both correlators' power and stands above the noise.
   const double h2 = std::norm(accHigh_), l2 = std::norm(accLow_), heard = CarrierToneHeard * levels_.LocalNoise();
   const double share = ToneShare * (h2 + l2);
-  const cplx y = canceller_.Step({yr, yi}, present_, h2 > heard && h2 > share, l2 > heard && l2 > share);
+  const cplx clean = canceller_.Step({yr, yi}, present_, h2 > heard && h2 > share, l2 > heard && l2 > share);
+
+  // The frequency correction: the tone pair's centre moved to 0 Hz.
+  const cplx y = Mul(clean, afcPhasor_);
+  afcPhasor_ = Mul(afcPhasor_, afcStep_);
+  afcPhasor_ *= 1.5 - 0.5 * std::norm(afcPhasor_);
 
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
   // and up by 85 Hz (lower tone).
@@ -489,8 +495,8 @@ void TRobustDemod::BitInstant(double frac)
   const double before = offset_;
   offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, !acquiring, touched, absentBits_);
   if (offset_ != before) {
-    canceller_.Shift(offset_ - before);
-    SetOscillator();
+    afcStep_ = std::polar(1.0, -TwoPi * offset_ / Rate);
+    canceller_.SetSignalOffset(offset_);
   }
 
   if (emit) Emit(outLlr);

@@ -110,6 +110,7 @@ private:
   std::array<std::array<double, 4>, Decimation> mixTab_{};
   cplx rotBlock_{1.0, 0.0};            // w^21
   cplx phasor_{1.0, 0.0};              // oscillator phase at the block start
+  cplx afcPhasor_{1.0, 0.0}, afcStep_{1.0, 0.0};  // the frequency correction at 2100 Hz
   // This block's sums so far, even positions then odd: plain (re, im),
   // ramp (re, im), raw.
   std::array<double, 10> acc_{};
