@@ -7,9 +7,11 @@ namespace brontel {
 void TImpulseBlanker::Reset()
 {
   prev_ = {};
-  prevFlag_ = lastBlanked_ = false;
-  power_ = 0.0;
-  seen_ = run_ = hang_ = 0;
+  prevFlag_ = lastBlanked_ = newLevel_ = false;
+  block_.fill(0.0);
+  medians_.fill(0.0);
+  fill_ = blocks_ = run_ = hang_ = 0;
+  reference_ = 0.0;
   blanked_ = 0;
 }
 
@@ -17,25 +19,32 @@ std::complex<double> TImpulseBlanker::Step(std::complex<double> in)
 {
   const double q = std::norm(in);
   bool impulse = false;
-  if (seen_ < StartSamples) {
-    ++seen_;
-    power_ += (q - power_) / seen_;
-  } else if (q > Threshold * power_ && q > 0.0) {
-    if (++run_ > LongestRun) {
-      power_ = q;  // too long for a crash: the new level
-      run_ = 0;
-    } else {
-      impulse = true;
-    }
+  if (blocks_ > 0 && q > Threshold * reference_ && q > 0.0) {
+    if (++run_ > LongestRun) newLevel_ = true;
+    impulse = !newLevel_;
   } else {
     run_ = 0;
-    if (hang_ > 0)
-      --hang_;
-    else
-      power_ += Smooth * (std::min(q, StepLimit * power_) - power_);
+    newLevel_ = false;
+    if (hang_ > 0) --hang_;
   }
   const bool flag = impulse || hang_ > 0;
   if (impulse) hang_ = HangSamples;
+
+  block_[fill_] = q;
+  if (++fill_ == BlockSamples) {
+    fill_ = 0;
+    std::nth_element(block_.begin(), block_.begin() + BlockSamples / 2, block_.end());
+    medians_[blocks_ % 3] = block_[BlockSamples / 2];
+    ++blocks_;
+    if (blocks_ >= 3) {
+      std::array<double, 3> m = medians_;
+      std::sort(m.begin(), m.end());
+      reference_ = m[1];
+    } else {
+      reference_ = *std::max_element(medians_.begin(), medians_.begin() + blocks_);
+    }
+    if (blocks_ == 3000) blocks_ = 3;  // only "at least three" matters
+  }
 
   const std::complex<double> out = prev_;
   lastBlanked_ = prevFlag_ || impulse;

@@ -1,15 +1,20 @@
 // Blanking of impulses (static crashes) in a complex baseband stream.
 //
-// The power of each sample is compared with a running power that impulses
-// cannot move: it is updated only by samples that are not impulses, each
-// update limited to a few times the current power. A sample far above it is
-// an impulse and is put out as zero, together with the sample before it (the
-// output is one sample late) and a few samples after it, where the edges of
-// a burst hide below the threshold. A run of "impulses" longer than any crash
-// is a new level (a signal has started, a receiver's AGC has let go): it is
-// taken as the running power from then on.
+// The power of each sample is compared with a reference that impulses cannot
+// move: the median power of each block of samples, and the middle one of the
+// last three such medians. A crash fills less than half a block, so it leaves
+// the medians alone; the keyed signal's own swings of power (a carrier beating
+// with one tone, a fade) are averaged over a block; a receiver's AGC cutting
+// the gain after a crash is followed within two blocks. A sample far above
+// the reference is an impulse and is put out as zero, together with the
+// sample before it (the output is one sample late) and a few samples after
+// it, where the edges of a burst hide below the threshold. A run of
+// "impulses" longer than any crash is a new level (a signal has started): it
+// is let through until it falls below the threshold or the reference has
+// caught up.
 #pragma once
 
+#include <array>
 #include <complex>
 #include <cstdint>
 
@@ -17,12 +22,10 @@ namespace brontel {
 
 class TImpulseBlanker {
 public:
-  static constexpr double Threshold = 6.0;   // an impulse is above this many times the running power (7.8 dB)
+  static constexpr int BlockSamples = 64;    // samples per median (30 ms at 2100 Hz)
+  static constexpr double Threshold = 9.0;   // an impulse is above this many times the median power (9.5 dB; 6 times the mean of noise)
   static constexpr int HangSamples = 3;      // samples blanked after the last impulse sample
   static constexpr int LongestRun = 32;      // samples; a longer run is a new level
-  static constexpr double Smooth = 1.0 / 64.0;  // weight of one sample in the running power
-  static constexpr double StepLimit = 4.0;      // one sample counts as at most this many times the running power
-  static constexpr int StartSamples = 64;       // plain averaging before impulses are looked for
 
   TImpulseBlanker() { Reset(); }
   void Reset();
@@ -31,14 +34,16 @@ public:
   std::complex<double> Step(std::complex<double> in);
 
   bool LastBlanked() const { return lastBlanked_; }  // whether the sample just returned was blanked
-  double Power() const { return power_; }
+  double Reference() const { return reference_; }    // the median power impulses are measured against
   uint64_t Blanked() const { return blanked_; }
 
 private:
   std::complex<double> prev_{};
-  bool prevFlag_ = false, lastBlanked_ = false;
-  double power_ = 0.0;
-  int seen_ = 0, run_ = 0, hang_ = 0;
+  bool prevFlag_ = false, lastBlanked_ = false, newLevel_ = false;
+  std::array<double, BlockSamples> block_{};
+  std::array<double, 3> medians_{};
+  int fill_ = 0, blocks_ = 0, run_ = 0, hang_ = 0;
+  double reference_ = 0.0;
   uint64_t blanked_ = 0;
 };
 

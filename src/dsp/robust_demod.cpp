@@ -26,8 +26,8 @@ constexpr double FirBeta = 5.65;
 constexpr int TouchSamples = 21 + 31 + 12;
 
 // For the carrier canceller, a tone is heard when its correlator holds more
-// than this share of both correlators' power and this many times the noise.
-constexpr double ToneShare = 0.25, CarrierToneHeard = 4.0;
+// than this share of the signal's recent power and this many times the noise.
+constexpr double ToneShare = 0.6, CarrierToneHeard = 4.0;
 
 // A bit whose power is this far above the mean has its confidence scaled
 // down by the excess.
@@ -289,11 +289,12 @@ void TRobustDemod::Decimated(cplx raw)
     yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
     yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
   }
-  // Steady carriers out. A tone counts as heard where it holds a fair share
-  // of both correlators' power and stands above the noise.
-  const double h2 = std::norm(accHigh_), l2 = std::norm(accLow_), heard = CarrierToneHeard * levels_.LocalNoise();
-  const double share = ToneShare * (h2 + l2);
-  const cplx clean = canceller_.Step({yr, yi}, present_, h2 > heard && h2 > share, l2 > heard && l2 > share);
+  // Steady carriers out. A tone counts as heard where its correlator holds a
+  // fair share of the signal's recent power and stands above the noise (the
+  // other correlator, which may hold the carrier, is no guide).
+  const double u = levels_.LocalNoise();
+  const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
+  const cplx clean = canceller_.Step({yr, yi}, present_, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
 
   // The frequency correction: the tone pair's centre moved to 0 Hz.
   const cplx y = Mul(clean, afcPhasor_);
