@@ -24,7 +24,7 @@ class TImpulseBlanker {
 public:
   static constexpr int BlockSamples = 64;    // samples per median (30 ms at 2100 Hz)
   static constexpr double Threshold = 9.0;   // an impulse is above this many times the median power (9.5 dB; 6 times the mean of noise)
-  static constexpr int HangSamples = 3;      // samples blanked after the last impulse sample
+  static constexpr int HangSamples = 6;      // samples blanked after the last impulse sample (the tail of a ringing burst)
   static constexpr int LongestRun = 32;      // samples; a longer run is a new level
 
   TImpulseBlanker() { Reset(); }

@@ -87,14 +87,14 @@ double TLineCanceller::LineHz(int i) const { return lines_[static_cast<std::size
 
 double TLineCanceller::LinePower(int i) const { return std::norm(lines_[static_cast<std::size_t>(i)].Amplitude); }
 
-TLineCanceller::cplx TLineCanceller::Step(cplx in, bool signal, bool highSent, bool lowSent)
+TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
 {
   cplx out = in;
   const int slot = fill_ % (Delay + 1), oldest = (fill_ + 1) % (Delay + 1);
   for (TLine& line : lines_) {
     line.Turned[slot] = MulConj(in, line.Phasor);
     // Averaged where the signal cannot be at the line's frequency.
-    if (!signal || (line.Above ? lowSent : highSent)) {
+    if (line.Above ? lowSent : highSent) {
       line.Amplitude += AmplitudeSmooth * (line.Turned[oldest] - line.Amplitude);
       ++line.Updates;
     }

@@ -13,9 +13,10 @@
 // on the tone). So the amplitude of a line above the centre is averaged only
 // over samples where the lower tone is being sent, and that of a line below
 // the centre only where the higher tone is: there the signal has nothing at
-// the line's frequency, a carrier has. The caller says whether a signal is
-// heard at all and which tones are heard `Delay` samples back; the averages
-// are taken there, or over every sample while no signal is heard.
+// the line's frequency, a carrier has. The caller says which tones are heard
+// `Delay` samples back; the averages are taken there. (Not even without a
+// signal are all samples taken: a keyed signal is known only once it is
+// heard, and its own lines must not be removed before that.)
 #pragma once
 
 #include <array>
@@ -48,9 +49,8 @@ public:
   void Reset();
 
   // One sample in, the same with the lines removed out. `highSent` and
-  // `lowSent` say whether each tone is heard Delay samples back, `signal`
-  // whether a signal is heard at all.
-  cplx Step(cplx in, bool signal, bool highSent, bool lowSent);
+  // `lowSent` say whether each tone is heard Delay samples back.
+  cplx Step(cplx in, bool highSent, bool lowSent);
 
   // The centre of the signal's tone pair relative to 0 Hz: lines above it
   // are averaged where the lower tone is sent, lines below where the higher is.

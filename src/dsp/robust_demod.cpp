@@ -27,7 +27,7 @@ constexpr int TouchSamples = 21 + 31 + 12;
 
 // For the carrier canceller, a tone is heard when its correlator holds more
 // than this share of the signal's recent power and this many times the noise.
-constexpr double ToneShare = 0.6, CarrierToneHeard = 4.0;
+constexpr double ToneShare = 0.35, CarrierToneHeard = 4.0;
 
 // A bit whose power is this far above the mean has its confidence scaled
 // down by the excess.
@@ -294,7 +294,7 @@ void TRobustDemod::Decimated(cplx raw)
   // other correlator, which may hold the carrier, is no guide).
   const double u = levels_.LocalNoise();
   const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
-  const cplx clean = canceller_.Step({yr, yi}, present_, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
+  const cplx clean = canceller_.Step({yr, yi}, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
 
   // The frequency correction: the tone pair's centre moved to 0 Hz.
   const cplx y = Mul(clean, afcPhasor_);
