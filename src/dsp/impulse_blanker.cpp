@@ -36,13 +36,7 @@ std::complex<double> TImpulseBlanker::Step(std::complex<double> in)
     std::nth_element(block_.begin(), block_.begin() + BlockSamples / 2, block_.end());
     medians_[blocks_ % 3] = block_[BlockSamples / 2];
     ++blocks_;
-    if (blocks_ >= 3) {
-      std::array<double, 3> m = medians_;
-      std::sort(m.begin(), m.end());
-      reference_ = m[1];
-    } else {
-      reference_ = *std::max_element(medians_.begin(), medians_.begin() + blocks_);
-    }
+    reference_ = *std::max_element(medians_.begin(), medians_.begin() + std::min(blocks_, 3));
     if (blocks_ == 3000) blocks_ = 3;  // only "at least three" matters
   }
 

@@ -1,11 +1,12 @@
 // Blanking of impulses (static crashes) in a complex baseband stream.
 //
 // The power of each sample is compared with a reference that impulses cannot
-// move: the median power of each block of samples, and the middle one of the
+// move: the median power of each block of samples, and the largest of the
 // last three such medians. A crash fills less than half a block, so it leaves
 // the medians alone; the keyed signal's own swings of power (a carrier beating
-// with one tone, a fade) are averaged over a block; a receiver's AGC cutting
-// the gain after a crash is followed within two blocks. A sample far above
+// with one tone, even cancelling it for a few bits) stay within the three
+// blocks; a receiver's AGC cutting the gain after a crash is followed within
+// three blocks. A sample far above
 // the reference is an impulse and is put out as zero, together with the
 // sample before it (the output is one sample late) and a few samples after
 // it, where the edges of a burst hide below the threshold. A run of
