@@ -29,6 +29,9 @@ constexpr int TouchSamples = 21 + 31 + 12;
 // than this share of the signal's recent power and this many times the noise.
 constexpr double ToneShare = 0.35, CarrierToneHeard = 4.0;
 
+// A bit is surely sent as one tone when its chance is beyond this.
+constexpr double SureTone = 0.99;
+
 // A bit whose power is this far above the mean has its confidence scaled
 // down by the excess.
 constexpr double OutlierPower = 6.0;
@@ -174,6 +177,7 @@ void TRobustDemod::Reset()
   ampLow_.fill(0.0);
   ampWeight_.fill(0.0);
   ampValid_.fill(false);
+  ampTone_.fill({});
   ampPos_ = ampFill_ = 0;
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
@@ -184,13 +188,14 @@ void TRobustDemod::Reset()
 
 double TRobustDemod::EbN0Db() const
 {
-  return levels_.Signal() > 0.0 ? 10.0 * std::log10(levels_.Signal() / levels_.Noise()) : -99.0;
+  const double signal = levels_.ReportedSignal();
+  return signal > 0.0 ? 10.0 * std::log10(signal / levels_.ReportedNoise()) : -99.0;
 }
 
 double TRobustDemod::SnrDb() const
 {
   // Eb/N0 = SNR · 500 Hz / 100 Bd.
-  return levels_.Signal() > 0.0 ? EbN0Db() - 10.0 * std::log10(5.0) : -99.0;
+  return levels_.ReportedSignal() > 0.0 ? EbN0Db() - 10.0 * std::log10(5.0) : -99.0;
 }
 
 std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> out)
@@ -401,8 +406,8 @@ void TRobustDemod::BitInstant(double frac)
   const double centreIndex = (rotIndex_ + RotPeriod - 1) % RotPeriod - frac - 0.5 * (NominalBitLen - 1);
   const cplx rho = std::polar(CrossTone, 2.0 * TwoPi * ToneHz / Rate * centreIndex);
   const double inv = 1.0 / (1.0 - CrossTone * CrossTone);
-  const double rh2 = std::norm(zh - std::conj(rho) * zl) * inv * inv;
-  const double rl2 = std::norm(zl - rho * zh) * inv * inv;
+  const cplx toneHigh = (zh - std::conj(rho) * zl) * inv, toneLow = (zl - rho * zh) * inv;
+  const double rh2 = std::norm(toneHigh), rl2 = std::norm(toneLow);
 
   // Noise power from moments that need no decision: with signal power a²
   // and noise power u in each correlator, E[rh² + rl²] = a² + 2u and
@@ -419,6 +424,7 @@ void TRobustDemod::BitInstant(double frac)
   // The value put out is that of the bit AmpLead bits back, with the tone
   // levels taken from the bits on both sides of it: a fade is seen without lag.
   ampHigh_[ampPos_] = rh2;
+  ampTone_[ampPos_] = llr > 0.0 ? toneHigh : toneLow;
   ampLow_[ampPos_] = rl2;
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
   ampValid_[ampPos_] = !touched;
@@ -432,6 +438,19 @@ void TRobustDemod::BitInstant(double frac)
     for (int j = 0; j < ampFill_; ++j)
       if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += TToneLevels::OffLog(ampHigh_[j], ampLow_[j]), ++valid;
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
+    // Two bits of the same tone between others of that tone: the tone's
+    // amplitude is the same in both, so the difference of their magnitudes
+    // is noise alone (its part along the tone's phase, whatever a small
+    // frequency error does to the phase).
+    const int before = (mid + AmpSpan - 1) % AmpSpan, after = (mid + 1) % AmpSpan, next = (mid + 2) % AmpSpan;
+    if (ampFill_ == AmpSpan && ampValid_[before] && ampValid_[mid] && ampValid_[after] && ampValid_[next]) {
+      const double lo = std::min({ampWeight_[before], ampWeight_[mid], ampWeight_[after], ampWeight_[next]});
+      const double hi = std::max({ampWeight_[before], ampWeight_[mid], ampWeight_[after], ampWeight_[next]});
+      if (lo > SureTone || hi < 1.0 - SureTone) {
+        const double d = std::abs(ampTone_[after]) - std::abs(ampTone_[mid]);
+        levels_.StepQuiet(d * d);
+      }
+    }
     // The noise at the receiver's gain around this bit.
     const double bitNoise = valid ? levels_.NoiseAt(off / valid) : levels_.LocalNoise();
     // Each tone's own level from the neighbours where it was (softly) the

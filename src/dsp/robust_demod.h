@@ -155,6 +155,7 @@ private:
   static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
   std::array<double, AmpSpan> ampHigh_{}, ampLow_{}, ampWeight_{};
   std::array<bool, AmpSpan> ampValid_{};  // false for bits that lost samples to the blanker
+  std::array<cplx, AmpSpan> ampTone_{};   // complex amplitude of the tone taken as sent
   int ampPos_ = 0, ampFill_ = 0;
 
   TToneLevels levels_;

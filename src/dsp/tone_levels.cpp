@@ -15,7 +15,8 @@ void TToneLevels::Reset()
   offSum_ = offMean_ = 0.0;
   offPos_ = 0;
   gain_ = 1.0;
-  bits_ = 0;
+  quiet_ = 0.0;
+  bits_ = quietBits_ = 0;
 }
 
 void TToneLevels::Step(double high2, double low2)
@@ -52,6 +53,19 @@ void TToneLevels::Step(double high2, double low2)
   const double root = std::sqrt(std::max(0.0, slowP_ * slowP_ - slowK_));
   noise_ = std::max(NoiseFloor, 0.5 * (slowP_ - root));
   signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
+}
+
+void TToneLevels::StepQuiet(double noise2)
+{
+  ++quietBits_;
+  quiet_ += std::max(1.0 / static_cast<double>(quietBits_), 1.0 / SlowBits) * (noise2 / gain_ - quiet_);
+}
+
+double TToneLevels::ReportedNoise() const
+{
+  if (quietBits_ < QuietBits || !(quiet_ > 0.0)) return noise_;
+  const double quiet = std::max(NoiseFloor, quiet_);
+  return slowP_ - 2.0 * quiet > QuietEbN0 * quiet ? std::min(quiet, noise_) : noise_;
 }
 
 double TToneLevels::OffLog(double high2, double low2)

@@ -21,8 +21,15 @@
 // local noise is the noise times the gain, so the bits heard while the AGC
 // recovers keep their confidence. A fade lowers only the signal and leaves
 // the gain alone.
+//
+// With a strong signal the moments take what spills from one bit into the
+// next at a change of tone for noise (the estimate stops near 20 dB). Within
+// a steady stretch of one tone the tone's amplitude does not change from bit
+// to bit, so the difference of two such bits is noise alone; that noise is
+// reported instead when it says the signal is strong.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -40,16 +47,27 @@ public:
   static constexpr double GainSlack = 1.5;      // a gain within this factor of the long-term one is taken as the same …
   static constexpr double BitGainSlack = 3.0;   // … and this factor for the noise of a stretch of a few bits
   static constexpr double NoiseFloor = 0.05;    // rounding noise of 16-bit input in one correlator output
+  static constexpr double QuietEbN0 = 100.0;    // Eb/N0 (20 dB) above which the noise of steady stretches is reported
+  static constexpr uint64_t QuietBits = 50;     // … once this many such bits have been seen
 
   TToneLevels() { Reset(); }
   void Reset();
 
   // The tone powers of one bit (the other tone's leak removed).
   void Step(double high2, double low2);
+  // The noise power of one correlator measured where no change of tone
+  // spills into it (the squared difference of the magnitudes of two bits of
+  // one steady tone).
+  void StepQuiet(double noise2);
 
   double Noise() const { return noise_; }                    // long-term noise power per correlator
   double LocalNoise() const { return noise_ * gain_; }       // the same at the gain of the last bits
   double Signal() const { return signal_; }                  // long-term mean signal power
+  // The noise and signal as reported: with a strong signal, the moments see
+  // what spills over at every change of tone as noise; there the noise is
+  // measured in steady stretches instead.
+  double ReportedNoise() const;
+  double ReportedSignal() const { return std::max(0.0, slowP_ - 2.0 * ReportedNoise()); }
   double MeanPower() const { return slowP_; }                // long-term mean of h + l (at the long-term gain)
   double FastPower() const { return fastP_; }                // mean of h + l over the last bits
   double Gain() const { return gain_; }                      // receiver gain of the last bits over the long-term, power
@@ -70,7 +88,8 @@ private:
   double offSum_ = 0.0, offMean_ = 0.0;  // of the log powers
   int offPos_ = 0;
   double gain_ = 1.0;
-  uint64_t bits_ = 0;
+  double quiet_ = 0.0;
+  uint64_t bits_ = 0, quietBits_ = 0;
 };
 
 }  // namespace brontel
