@@ -7,10 +7,10 @@ namespace brontel {
 void TImpulseBlanker::Reset()
 {
   prev_ = {};
-  prevFlag_ = lastBlanked_ = newLevel_ = false;
+  prevFlag_ = lastBlanked_ = false;
   block_.fill(0.0);
   medians_.fill(0.0);
-  fill_ = blocks_ = run_ = hang_ = 0;
+  fill_ = blocks_ = run_ = hang_ = newLevelBlocks_ = below_ = 0;
   reference_ = 0.0;
   blanked_ = 0;
 }
@@ -19,12 +19,20 @@ std::complex<double> TImpulseBlanker::Step(std::complex<double> in)
 {
   const double q = std::norm(in);
   bool impulse = false;
-  if (blocks_ > 0 && q > Threshold * reference_ && q > 0.0) {
-    if (++run_ > LongestRun) newLevel_ = true;
-    impulse = !newLevel_;
+  if (blocks_ > 0 && newLevelBlocks_ == 0 && q > Threshold * reference_ && q > 0.0) {
+    impulse = true;
+    if (++run_ > LongestRun) {
+      // Too long for a crash: a new level, let through until the reference
+      // has it (the block under way and the next).
+      impulse = false;
+      newLevelBlocks_ = 2;
+      run_ = hang_ = 0;
+    }
+    below_ = 0;
   } else {
-    run_ = 0;
-    newLevel_ = false;
+    // A few quiet samples within a run (the noise of a new, stronger
+    // level) do not end it.
+    if (++below_ > RunGap) run_ = 0;
     if (hang_ > 0) --hang_;
   }
   const bool flag = impulse || hang_ > 0;
@@ -35,6 +43,7 @@ std::complex<double> TImpulseBlanker::Step(std::complex<double> in)
     fill_ = 0;
     std::nth_element(block_.begin(), block_.begin() + BlockSamples / 2, block_.end());
     medians_[blocks_ % 3] = block_[BlockSamples / 2];
+    if (newLevelBlocks_ > 0) --newLevelBlocks_;
     ++blocks_;
     reference_ = *std::max_element(medians_.begin(), medians_.begin() + std::min(blocks_, 3));
     if (blocks_ == 3000) blocks_ = 3;  // only "at least three" matters

@@ -11,8 +11,7 @@
 // sample before it (the output is one sample late) and a few samples after
 // it, where the edges of a burst hide below the threshold. A run of
 // "impulses" longer than any crash is a new level (a signal has started): it
-// is let through until it falls below the threshold or the reference has
-// caught up.
+// is let through until the reference has caught up with it.
 #pragma once
 
 #include <array>
@@ -26,7 +25,8 @@ public:
   static constexpr int BlockSamples = 64;    // samples per median (30 ms at 2100 Hz)
   static constexpr double Threshold = 9.0;   // an impulse is above this many times the median power (9.5 dB; 6 times the mean of noise)
   static constexpr int HangSamples = 6;      // samples blanked after the last impulse sample (the tail of a ringing burst)
-  static constexpr int LongestRun = 32;      // samples; a longer run is a new level
+  static constexpr int LongestRun = 32;      // samples; a longer run is a new level …
+  static constexpr int RunGap = 3;           // … a run ending only after more quiet samples in a row than this
 
   TImpulseBlanker() { Reset(); }
   void Reset();
@@ -40,10 +40,10 @@ public:
 
 private:
   std::complex<double> prev_{};
-  bool prevFlag_ = false, lastBlanked_ = false, newLevel_ = false;
+  bool prevFlag_ = false, lastBlanked_ = false;
   std::array<double, BlockSamples> block_{};
   std::array<double, 3> medians_{};
-  int fill_ = 0, blocks_ = 0, run_ = 0, hang_ = 0;
+  int fill_ = 0, blocks_ = 0, run_ = 0, hang_ = 0, newLevelBlocks_ = 0, below_ = 0;
   double reference_ = 0.0;
   uint64_t blanked_ = 0;
 };

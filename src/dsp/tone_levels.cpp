@@ -29,7 +29,7 @@ void TToneLevels::Step(double high2, double low2)
   offSum_ += off - off_[offPos_];
   off_[offPos_] = off;
   offPos_ = (offPos_ + 1) % GainBits;
-  offMean_ += slow * (off - offMean_);
+  offMean_ += std::max(1.0 / n, 1.0 / GainReferenceBits) * (off - offMean_);
   gain_ = GainFor(offSum_ / GainBits, GainSlack);
 
   // The moments at the long-term gain.
@@ -76,8 +76,11 @@ double TToneLevels::OffLog(double high2, double low2)
 double TToneLevels::GainFor(double offLogMean, double slack) const
 {
   if (bits_ < GainBits) return 1.0;
-  const double ratio = std::exp(std::clamp(offLogMean - offMean_, -20.0, 20.0));
-  return ratio < 1.0 ? std::min(1.0, slack * ratio) : std::max(1.0, ratio / slack);
+  // No change within the slack, the whole change beyond twice the slack (in
+  // logarithms), a smooth ramp between.
+  const double r = std::clamp(offLogMean - offMean_, -20.0, 20.0), s = std::log(slack), m = std::abs(r);
+  const double g = m <= s ? 0.0 : m < 2.0 * s ? 2.0 * (m - s) : m;
+  return std::exp(r < 0.0 ? -g : g);
 }
 
 }  // namespace brontel

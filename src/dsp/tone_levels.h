@@ -44,6 +44,7 @@ public:
   static constexpr double ShortBits = 25.0;     // averaging of the moments that notice a lasting change of level
   static constexpr double LevelJump = 8.0;      // a change by this factor over ShortBits restarts the long averages
   static constexpr int GainBits = 16;           // bits in the local noise average
+  static constexpr double GainReferenceBits = 1000.0;  // averaging of its long-term reference (10 s)
   static constexpr double GainSlack = 1.5;      // a gain within this factor of the long-term one is taken as the same …
   static constexpr double BitGainSlack = 3.0;   // … and this factor for the noise of a stretch of a few bits
   static constexpr double NoiseFloor = 0.05;    // rounding noise of 16-bit input in one correlator output
