@@ -10,7 +10,8 @@ void TImpulseBlanker::Reset()
   prevFlag_ = lastBlanked_ = false;
   block_.fill(0.0);
   medians_.fill(0.0);
-  fill_ = blocks_ = run_ = hang_ = newLevelBlocks_ = below_ = 0;
+  fill_ = blocks_ = run_ = hang_ = newLevelBlocks_ = below_ = lastPos_ = 0;
+  last_.fill(0.0);
   reference_ = 0.0;
   blanked_ = 0;
 }
@@ -19,7 +20,13 @@ std::complex<double> TImpulseBlanker::Step(std::complex<double> in)
 {
   const double q = std::norm(in);
   bool impulse = false;
-  if (blocks_ > 0 && newLevelBlocks_ == 0 && q > Threshold * reference_ && q > 0.0) {
+  // A run starts only with an abrupt jump (a crash's onset); a fade that
+  // lifts the signal over a few tens of milliseconds starts none.
+  const double recent = (last_[0] + last_[1] + last_[2] + last_[3]) / 4.0;
+  last_[lastPos_] = q;
+  lastPos_ = (lastPos_ + 1) % 4;
+  const bool above = q > Threshold * reference_ && q > 0.0;
+  if (blocks_ > 0 && newLevelBlocks_ == 0 && above && (run_ > 0 || q > OnsetJump * recent)) {
     impulse = true;
     if (++run_ > LongestRun) {
       // Too long for a crash: a new level, let through until the reference
