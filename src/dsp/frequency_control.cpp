@@ -13,14 +13,6 @@ void TFrequencyControl::Reset()
   absHigh_ = absLow_ = absAvg_ = 0.0;
 }
 
-void TFrequencyControl::Add(cplx high, cplx highLagged, cplx low, cplx lowLagged)
-{
-  lagHigh_ += high * std::conj(highLagged);
-  lagLow_ += low * std::conj(lowLagged);
-  absHigh_ += 0.5 * (std::norm(high) + std::norm(highLagged));
-  absLow_ += 0.5 * (std::norm(low) + std::norm(lowLagged));
-}
-
 double TFrequencyControl::Bit(double highChance, bool present, bool locked, bool hit, int absentBits)
 {
   const double w = std::clamp(highChance, 0.0, 1.0);

@@ -34,7 +34,16 @@ public:
   void Reset();
 
   // One sample: each correlator's output now and lagSamples earlier.
-  void Add(cplx high, cplx highLagged, cplx low, cplx lowLagged);
+  void Add(cplx high, cplx highLagged, cplx low, cplx lowLagged)
+  {
+    // a·conj(b) written out (std::complex's product also handles infinities).
+    lagHigh_ += cplx{high.real() * highLagged.real() + high.imag() * highLagged.imag(),
+                     high.imag() * highLagged.real() - high.real() * highLagged.imag()};
+    lagLow_ += cplx{low.real() * lowLagged.real() + low.imag() * lowLagged.imag(),
+                    low.imag() * lowLagged.real() - low.real() * lowLagged.imag()};
+    absHigh_ += 0.5 * (std::norm(high) + std::norm(highLagged));
+    absLow_ += 0.5 * (std::norm(low) + std::norm(lowLagged));
+  }
 
   // The bit instant: `highChance` is how likely the higher tone was sent.
   // Returns the correction in Hz.

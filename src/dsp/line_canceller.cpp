@@ -13,9 +13,15 @@ namespace {
 constexpr double TwoPi = 2.0 * std::numbers::pi;
 constexpr double WindowBeta = 8.0;  // Kaiser window of each look: side lobes below −80 dB
 
-// In-place radix-2 FFT of a power-of-two length.
+inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+// In-place radix-2 FFT of a power-of-two length N, with the twiddle factors
+// e^{-j2πk/N}, k < N/2, given.
 template <std::size_t N>
-void Fft(std::array<std::complex<double>, N>& x)
+void Fft(std::array<std::complex<double>, N>& x, const std::array<std::complex<double>, N / 2>& twiddle)
 {
   static_assert((N & (N - 1)) == 0);
   for (std::size_t i = 1, j = 0; i < N; ++i) {
@@ -24,18 +30,13 @@ void Fft(std::array<std::complex<double>, N>& x)
     j ^= bit;
     if (i < j) std::swap(x[i], x[j]);
   }
-  for (std::size_t len = 2; len <= N; len <<= 1) {
-    const std::complex<double> w = std::polar(1.0, -TwoPi / static_cast<double>(len));
-    for (std::size_t i = 0; i < N; i += len) {
-      std::complex<double> wk{1.0, 0.0};
+  for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
+    for (std::size_t i = 0; i < N; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
-        const std::complex<double> u = x[i + k], v = x[i + k + len / 2] * wk;
+        const std::complex<double> u = x[i + k], v = Mul(x[i + k + len / 2], twiddle[k * stride]);
         x[i + k] = u + v;
         x[i + k + len / 2] = u - v;
-        wk *= w;
       }
-    }
-  }
 }
 
 inline std::complex<double> MulConj(std::complex<double> a, std::complex<double> b)  // a·conj(b)
@@ -43,16 +44,12 @@ inline std::complex<double> MulConj(std::complex<double> a, std::complex<double>
   return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
 }
 
-inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
-{
-  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
-}
-
 }  // namespace
 
 TLineCanceller::TLineCanceller(double rate) : rate_(rate)
 {
   for (int k = 0; k < FftSize; ++k) window_[k] = KaiserWindow(k, FftSize / 2, WindowBeta);
+  for (int k = 0; k < FftSize / 2; ++k) twiddle_[k] = std::polar(1.0, -TwoPi * k / FftSize);
   lines_.reserve(MaxLines);
   Reset();
 }
@@ -62,9 +59,10 @@ void TLineCanceller::Reset()
   lines_.clear();
   barred_.clear();
   buffer_.fill({});
+  history_.fill({});
   power_.fill(0.0);
   candidate_.fill(0.0);
-  fill_ = pos_ = sinceTrack_ = 0;
+  fill_ = pos_ = sinceTrack_ = skip_ = 0;
   signalOmega_ = 0.0;
   averaged_ = false;
   inPower_ = inSum_ = 0.0;
@@ -74,6 +72,7 @@ void TLineCanceller::SetOmega(TLine& line, double omega)
 {
   line.Omega = omega;
   line.Step = std::polar(1.0, omega);
+  line.Back = std::polar(1.0, -omega * Delay);
   line.Above = omega > signalOmega_;
 }
 
@@ -89,20 +88,20 @@ double TLineCanceller::LinePower(int i) const { return std::norm(lines_[static_c
 
 TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
 {
+  // The input Delay samples back, for the averages; it is turned down by each
+  // line's oscillator as it stood then (its phasor now, turned back).
+  history_[static_cast<std::size_t>(fill_)] = in;
+  if (++fill_ == Delay + 1) fill_ = 0;
+  const cplx back = history_[static_cast<std::size_t>(fill_)];  // the oldest
   cplx out = in;
-  const int slot = fill_ % (Delay + 1), oldest = (fill_ + 1) % (Delay + 1);
   for (TLine& line : lines_) {
-    line.Turned[slot] = MulConj(in, line.Phasor);
-    // Averaged where the signal cannot be at the line's frequency.
     if (line.Above ? lowSent : highSent) {
-      line.Amplitude += AmplitudeSmooth * (line.Turned[oldest] - line.Amplitude);
+      line.Amplitude += AmplitudeSmooth * (MulConj(back, Mul(line.Phasor, line.Back)) - line.Amplitude);
       ++line.Updates;
     }
     out -= Mul(line.Amplitude, line.Phasor);
     line.Phasor = Mul(line.Phasor, line.Step);
   }
-  ++fill_;
-  if (fill_ == 1000 * (Delay + 1)) fill_ = 0;
 
   if (++sinceTrack_ == TrackSamples) {
     // The amplitude turns as fast as the oscillator is off the line.
@@ -116,12 +115,15 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
   }
 
   inSum_ += std::norm(in);
-  buffer_[pos_] = out;
-  if (++pos_ == FftSize) {
-    pos_ = 0;
-    inPower_ = inSum_ / FftSize;
-    inSum_ = 0.0;
-    Look();
+  if (++skip_ == LookEvery) {
+    skip_ = 0;
+    buffer_[pos_] = out;
+    if (++pos_ == FftSize) {
+      pos_ = 0;
+      inPower_ = inSum_ / (FftSize * LookEvery);
+      inSum_ = 0.0;
+      Look();
+    }
   }
   return out;
 }
@@ -130,7 +132,7 @@ void TLineCanceller::Look()
 {
   std::array<cplx, FftSize> x;
   for (int k = 0; k < FftSize; ++k) x[k] = buffer_[k] * window_[k];
-  Fft(x);
+  Fft(x, twiddle_);
   for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
   averaged_ = true;
 
@@ -147,20 +149,22 @@ void TLineCanceller::Look()
   }
   for (auto it = barred_.begin(); it != barred_.end();) it = --it->Looks <= 0 ? barred_.erase(it) : it + 1;
 
-  const double binHz = rate_ / FftSize;
-  const int reach = static_cast<int>(SearchHz / binHz);
+  const double binHz = rate_ / (FftSize * LookEvery);
+  const int reach = std::min(static_cast<int>(SearchHz / binHz), FftSize / 2 - FloorBins - 1);
   auto at = [this](int b) { return power_[static_cast<std::size_t>((b + FftSize) % FftSize)]; };
+  // Running sums of the log powers over the bins searched and around them:
+  // the floor under a bin is the geometric mean of the bins on both sides.
+  const int from = -reach - FloorBins, to = reach + FloorBins;
+  std::array<double, FftSize + 1> sums{};
+  for (int b = from; b <= to; ++b) sums[static_cast<std::size_t>(b - from + 1)] = sums[static_cast<std::size_t>(b - from)] + std::log(at(b) + 1e-300);
+  auto sum = [&](int a, int b) { return sums[static_cast<std::size_t>(b - from + 1)] - sums[static_cast<std::size_t>(a - from)]; };
+  const double spread = 2.0 * (FloorBins - LineBins), threshold = std::log(LineOverFloor);
   std::array<double, FftSize> seen{};
-  std::vector<double> around;
-  around.reserve(2 * FloorBins);
   for (int b = -reach; b <= reach; ++b) {
     const double p = at(b);
     if (!(p > at(b - 1) && p >= at(b + 1))) continue;
-    around.clear();
-    for (int d = LineBins + 1; d <= FloorBins; ++d) around.push_back(at(b - d)), around.push_back(at(b + d));
-    std::nth_element(around.begin(), around.begin() + static_cast<long>(around.size() / 2), around.end());
-    const double floor = around[around.size() / 2];
-    if (!(p > LineOverFloor * floor)) continue;
+    const double floor = (sum(b - FloorBins, b - LineBins - 1) + sum(b + LineBins + 1, b + FloorBins)) / spread;
+    if (!(std::log(p + 1e-300) - floor > threshold)) continue;
     const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
     seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
     if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;
@@ -169,8 +173,8 @@ void TLineCanceller::Look()
     const double l0 = std::log(at(b - 1) + 1e-300), l1 = std::log(p + 1e-300), l2 = std::log(at(b + 1) + 1e-300);
     const double den = l0 - 2.0 * l1 + l2;
     const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
-    const double omega = TwoPi * (b + frac) / FftSize;
-    const double near = 2.5 * TwoPi / FftSize;
+    const double omega = TwoPi * (b + frac) / (FftSize * LookEvery);
+    const double near = 2.5 * TwoPi / (FftSize * LookEvery);
     const auto close = [&](double o) { return std::abs(o - omega) < near; };
     if (std::any_of(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); }) ||
         std::any_of(barred_.begin(), barred_.end(), [&](const TBarred& l) { return close(l.Omega); }))

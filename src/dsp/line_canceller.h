@@ -1,8 +1,10 @@
 // Removal of steady carriers from the complex baseband of the tone pair.
 //
-// Every quarter of a second the spectrum of the output (what is left after
-// the lines already tracked are removed) is searched for narrow lines that
-// stand far above the spectrum around them and stay in place for two looks.
+// Every 0.37 s the spectrum of the output (what is left after the lines
+// already tracked are removed, taken at a third of the rate: the channel
+// filter ahead has left little above ±350 Hz) is searched for narrow lines
+// that stand far above the spectrum around them and stay in place for two
+// looks.
 // Each line found gets its own oscillator; its complex amplitude is the
 // average of the input turned down by that oscillator, and the oscillator
 // follows the slow turning of that average. The line is subtracted from every
@@ -31,14 +33,15 @@ public:
   using cplx = std::complex<double>;
 
   static constexpr int Delay = 10;                 // samples between a sample and the tone state given for it
-  static constexpr int FftSize = 512;              // samples per look at the spectrum
+  static constexpr int LookEvery = 3;              // every third output sample goes into the looks …
+  static constexpr int FftSize = 256;              // … this many per look (0.37 s, 2.7 Hz per bin at 2100 Hz)
   static constexpr int MaxLines = 8;               // lines tracked at once
-  static constexpr double LineOverFloor = 16.0;    // a line stands this far above the median around it (12 dB)
-  static constexpr int FloorBins = 24;             // bins on each side of a line for that median
+  static constexpr double LineOverFloor = 20.0;    // a line stands this far above the geometric mean around it (13 dB)
+  static constexpr int FloorBins = 24;             // bins on each side of a line for that mean
   static constexpr int LineBins = 3;               // bins on each side left out of it
-  static constexpr double SearchHz = 300.0;        // lines are looked for within ±SearchHz of the centre
+  static constexpr double SearchHz = 280.0;        // lines are looked for within ±SearchHz of the centre
   static constexpr double AmplitudeSmooth = 1.0 / 256.0;  // weight of one sample in a line's amplitude
-  static constexpr int TrackSamples = 256;         // samples between corrections of a line's frequency
+  static constexpr int TrackSamples = 256;        // samples between corrections of a line's frequency
   static constexpr double TrackGain = 0.5;         // share of the measured frequency error corrected
   static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
   static constexpr int DropLooks = 8;              // … for this many looks in a row is dropped …
@@ -63,8 +66,8 @@ public:
 private:
   struct TLine {
     cplx Step{1.0, 0.0}, Phasor{1.0, 0.0};  // oscillator
+    cplx Back{1.0, 0.0};                      // the oscillator's turn over Delay samples, backwards
     double Omega = 0.0;                       // radians per sample
-    std::array<cplx, Delay + 1> Turned{};     // the input turned down, the latest Delay + 1 samples
     cplx Amplitude{}, Checked{};
     int Weak = 0, Updates = 0;  // looks in a row it was weak; samples averaged since the last look
     bool Above = true;  // above the signal's centre: averaged where the lower tone is sent
@@ -82,8 +85,10 @@ private:
   std::vector<TLine> lines_;
   std::vector<TBarred> barred_;
   std::array<cplx, FftSize> buffer_{};
+  std::array<cplx, Delay + 1> history_{};  // the latest inputs
   std::array<double, FftSize> window_{}, power_{}, candidate_{};
-  int fill_ = 0, pos_ = 0, sinceTrack_ = 0;
+  std::array<cplx, FftSize / 2> twiddle_{};
+  int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0;
   bool averaged_ = false;
   double inPower_ = 0.0;  // mean input power over the last look
   double inSum_ = 0.0;

@@ -178,6 +178,7 @@ void TRobustDemod::Reset()
   ampWeight_.fill(0.0);
   ampValid_.fill(false);
   ampTone_.fill({});
+  ampOffLog_.fill(0.0);
   ampPos_ = ampFill_ = 0;
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
@@ -428,6 +429,7 @@ void TRobustDemod::BitInstant(double frac)
   ampLow_[ampPos_] = rl2;
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
   ampValid_[ampPos_] = !touched;
+  ampOffLog_[ampPos_] = TToneLevels::OffLog(rh2, rl2);
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
@@ -436,7 +438,7 @@ void TRobustDemod::BitInstant(double frac)
     double sum = 0.0, off = 0.0;
     int valid = 0;
     for (int j = 0; j < ampFill_; ++j)
-      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += TToneLevels::OffLog(ampHigh_[j], ampLow_[j]), ++valid;
+      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += ampOffLog_[j], ++valid;
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
     // Two bits of the same tone between others of that tone: the tone's
     // amplitude is the same in both, so the difference of their magnitudes

@@ -156,6 +156,7 @@ private:
   std::array<double, AmpSpan> ampHigh_{}, ampLow_{}, ampWeight_{};
   std::array<bool, AmpSpan> ampValid_{};  // false for bits that lost samples to the blanker
   std::array<cplx, AmpSpan> ampTone_{};   // complex amplitude of the tone taken as sent
+  std::array<double, AmpSpan> ampOffLog_{};  // log power of the weaker tone
   int ampPos_ = 0, ampFill_ = 0;
 
   TToneLevels levels_;
