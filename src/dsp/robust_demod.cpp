@@ -306,6 +306,7 @@ void TRobustDemod::Decimated(cplx raw)
   const cplx y = Mul(clean, afcPhasor_);
   afcPhasor_ = Mul(afcPhasor_, afcStep_);
   afcPhasor_ *= 1.5 - 0.5 * std::norm(afcPhasor_);
+  if (baseband_) baseband_->Baseband(y);
 
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
   // and up by 85 Hz (lower tone).

@@ -31,6 +31,15 @@
 
 namespace brontel {
 
+// Receives the demodulator's complex baseband: 2100 samples per second, the
+// tone pair's centre at 0 Hz (the frequency correction applied), impulses
+// blanked and carriers removed; the tones are at ±85 Hz.
+class TBasebandSink {
+public:
+  virtual ~TBasebandSink() = default;
+  virtual void Baseband(std::complex<double> sample) = 0;
+};
+
 class TRobustDemod {
 public:
   static constexpr int InputRate = 44100;        // input samples per second
@@ -54,8 +63,13 @@ public:
   void SetCentre(double hz);
   double Centre() const { return centre_; }
 
-  // Back to the state right after construction, keeping the centre.
+  // Back to the state right after construction, keeping the centre (and
+  // the baseband sink).
   void Reset();
+
+  // Where every baseband sample goes as well (nullptr: nowhere). The sink
+  // must outlive its use here.
+  void SetBasebandSink(TBasebandSink* sink) { baseband_ = sink; }
 
   // Consumes `in` (mono 44100 Hz samples on the 16-bit scale; any count; a
   // value that is NaN or beyond ±40000 is taken as 0 and counted in
@@ -118,6 +132,7 @@ private:
   cplx dcPlain_{}, dcRamp_{};  // the block sums of a constant 1
   double dc_ = 0.0;            // running mean of the input
 
+  TBasebandSink* baseband_ = nullptr;
   TImpulseBlanker blanker_;
   TLineCanceller canceller_{Rate};
   int sinceBlank_ = 0;  // complex samples since the last blanked one (saturating)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "dsp/robust_demod.h"
@@ -318,6 +319,29 @@ TEST(RobustDemod, LiveSignalToNoiseAndOffset)
   const std::size_t half = snr.size() / 2;
   EXPECT_NEAR(snr[half - 15], 20.0, 1.5);  // before the change
   EXPECT_NEAR(snr[half + 60], 8.0, 1.5);   // six seconds after it
+}
+
+TEST(RobustDemod, BasebandSinkHearsTheCorrectedTones)
+{
+  // A steady higher tone: in the baseband it turns at +85 Hz, with the
+  // tone's power (amplitude A mixed down to A/2).
+  struct TSink final : TBasebandSink {
+    void Baseband(std::complex<double> s) override { samples.push_back(s); }
+    std::vector<std::complex<double>> samples;
+  } sink;
+  gen::TFskParams p;
+  p.SnrDb = 30.0;
+  const auto pcm = gen::ModulateFsk(std::vector<uint8_t>(300, 1), p);
+  TRobustDemod d;
+  d.SetBasebandSink(&sink);
+  (void)Demodulate(d, {pcm.begin(), pcm.end()});
+  ASSERT_NEAR(static_cast<double>(sink.samples.size()), pcm.size() / 21.0, 2.0);
+  std::complex<double> turn{};
+  double power = 0.0;
+  for (std::size_t n = sink.samples.size() - 2100; n < sink.samples.size(); ++n)
+    turn += sink.samples[n] * std::conj(sink.samples[n - 1]), power += std::norm(sink.samples[n]) / 2100.0;
+  EXPECT_NEAR(std::arg(turn) * 2100.0 / (2.0 * std::numbers::pi), 85.0, 1.0);
+  EXPECT_NEAR(10.0 * std::log10(power / (p.Amplitude * p.Amplitude / 4.0)), 0.0, 1.0);
 }
 
 TEST(SignalGenerator, BandImpairmentsAreWhatWasAskedFor)
