@@ -144,6 +144,25 @@ TEST(RobustDemod, OutputDoesNotDependOnHowTheInputIsCut)
   EXPECT_EQ(d.DroppedBits(), 0u);
 }
 
+TEST(RobustDemod, ResetForgetsEverything)
+{
+  // After a band full of trouble, Reset() gives the output of a new demodulator.
+  gen::TFskParams p;
+  p.SnrDb = 8.0, p.Offset = -20.0, p.Amplitude = 150.0;
+  gen::TBand band;
+  band.Crashes = {3.0, 30.0, 1.0, 10.0};
+  band.Carriers = {{60.0, 0.0, 0.0}};
+  band.Agc = {1.0, 300.0};
+  const auto trouble = gen::BandRecording(Sent(), p, band, 0.5, 0.5);
+  gen::TFskParams q;
+  q.SnrDb = 6.0, q.Offset = 15.0, q.Seed = 8;
+  const auto x = Emission(q);
+  TRobustDemod used, fresh;
+  (void)Demodulate(used, {trouble.begin(), trouble.end()});
+  used.Reset();
+  EXPECT_EQ(Demodulate(used, x), Demodulate(fresh, x));
+}
+
 TEST(RobustDemod, InputThatIsNoSignal)
 {
   const double nan = std::numeric_limits<double>::quiet_NaN();
