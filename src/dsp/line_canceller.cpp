@@ -96,10 +96,15 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
   cplx out = in;
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
-      line.Amplitude += AmplitudeSmooth * (MulConj(back, Mul(line.Phasor, line.Back)) - line.Amplitude);
+      const cplx turned = MulConj(back, Mul(line.Phasor, line.Back));
+      line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
+      line.Short += ShortSmooth * (turned - line.Short);
+      line.Wobble += AmplitudeSmooth * (std::norm(line.Short - line.Amplitude) - line.Wobble);
       ++line.Updates;
     }
-    out -= Mul(line.Amplitude, line.Phasor);
+    // Only a steady line is a carrier: another station's keyed tones make
+    // lines too, but ones that come and go with its bits.
+    if (line.Wobble < SteadyShare * std::norm(line.Amplitude)) out -= Mul(line.Amplitude, line.Phasor);
     line.Phasor = Mul(line.Phasor, line.Step);
   }
 
