@@ -98,13 +98,20 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
     if (line.Above ? lowSent : highSent) {
       const cplx turned = MulConj(back, Mul(line.Phasor, line.Back));
       line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
-      line.Short += ShortSmooth * (turned - line.Short);
-      line.Wobble += AmplitudeSmooth * (std::norm(line.Short - line.Amplitude) - line.Wobble);
+      line.Block += turned;
+      if (++line.InBlock == SteadyBlock) {
+        const double power = std::norm(line.Block) + std::norm(line.LastBlock);
+        if (power > 0.0 && std::norm(line.LastBlock) > 0.0)
+          line.Wobble += WobbleSmooth * (std::norm(line.Block - line.LastBlock) / power - line.Wobble);
+        line.LastBlock = line.Block;
+        line.Block = {};
+        line.InBlock = 0;
+      }
       ++line.Updates;
     }
     // Only a steady line is a carrier: another station's keyed tones make
     // lines too, but ones that come and go with its bits.
-    if (line.Wobble < SteadyShare * std::norm(line.Amplitude)) out -= Mul(line.Amplitude, line.Phasor);
+    if (line.Wobble < SteadyShare) out -= Mul(line.Amplitude, line.Phasor);
     line.Phasor = Mul(line.Phasor, line.Step);
   }
 

@@ -16,7 +16,7 @@
 // over samples where the lower tone is being sent, and that of a line below
 // the centre only where the higher tone is: there the signal has nothing at
 // the line's frequency, a carrier has. A line is removed only while it is
-// steady: its average over a few bits stays near its long average (another
+// steady: its averages over consecutive blocks of a few bits agree (another
 // station's keyed tones make lines that come and go with its bits). The caller says which tones are heard
 // `Delay` samples back; the averages are taken there. (Not even without a
 // signal are all samples taken: a keyed signal is known only once it is
@@ -43,8 +43,9 @@ public:
   static constexpr int LineBins = 3;               // bins on each side left out of it
   static constexpr double SearchHz = 280.0;        // lines are looked for within ±SearchHz of the centre
   static constexpr double AmplitudeSmooth = 1.0 / 256.0;  // weight of one sample in a line's amplitude
-  static constexpr double ShortSmooth = 1.0 / 32.0;  // the same over a few bits …
-  static constexpr double SteadyShare = 0.3;       // … which a line removed keeps within this share of its power
+  static constexpr int SteadyBlock = 32;           // samples averaged per block (about three bits) …
+  static constexpr double SteadyShare = 0.3;       // … consecutive blocks of a line removed differing by less than this
+  static constexpr double WobbleSmooth = 0.25;     // weight of one pair of blocks in that measure
   static constexpr int TrackSamples = 256;        // samples between corrections of a line's frequency
   static constexpr double TrackGain = 0.5;         // share of the measured frequency error corrected
   static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
@@ -73,8 +74,9 @@ private:
     cplx Back{1.0, 0.0};                      // the oscillator's turn over Delay samples, backwards
     double Omega = 0.0;                       // radians per sample
     cplx Amplitude{}, Checked{};
-    cplx Short{};         // the same average over a few bits
-    double Wobble = 0.0;  // mean squared distance of the short average from the long one
+    cplx Block{}, LastBlock{};  // sums of the latest SteadyBlock samples averaged, and the block before
+    int InBlock = 0;
+    double Wobble = 0.0;        // smoothed difference of consecutive blocks, relative to their power
     int Weak = 0, Updates = 0;  // looks in a row it was weak; samples averaged since the last look
     bool Above = true;  // above the signal's centre: averaged where the lower tone is sent
   };
