@@ -171,12 +171,14 @@ void TLineCanceller::Look()
   for (int b = from; b <= to; ++b) sums[static_cast<std::size_t>(b - from + 1)] = sums[static_cast<std::size_t>(b - from)] + std::log(at(b) + 1e-300);
   auto sum = [&](int a, int b) { return sums[static_cast<std::size_t>(b - from + 1)] - sums[static_cast<std::size_t>(a - from)]; };
   const double spread = 2.0 * (FloorBins - LineBins), threshold = std::log(LineOverFloor);
+  double total = 0.0;
+  for (double p : power_) total += p;
   std::array<double, FftSize> seen{};
   for (int b = -reach; b <= reach; ++b) {
     const double p = at(b);
     if (!(p > at(b - 1) && p >= at(b + 1))) continue;
     const double floor = (sum(b - FloorBins, b - LineBins - 1) + sum(b + LineBins + 1, b + FloorBins)) / spread;
-    if (!(std::log(p + 1e-300) - floor > threshold)) continue;
+    if (!(std::log(p + 1e-300) - floor > threshold) || !(p > MinShare * total)) continue;
     const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
     seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
     if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;

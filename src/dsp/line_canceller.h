@@ -38,7 +38,9 @@ public:
   static constexpr int LookEvery = 3;              // every third output sample goes into the looks …
   static constexpr int FftSize = 256;              // … this many per look (0.37 s, 2.7 Hz per bin at 2100 Hz)
   static constexpr int MaxLines = 8;               // lines tracked at once
-  static constexpr double LineOverFloor = 20.0;    // a line stands this far above the geometric mean around it (13 dB)
+  static constexpr double LineOverFloor = 20.0;    // a line stands this far above the geometric mean around it (13 dB) …
+  static constexpr double MinShare = 0.1;          // … and holds this share of the whole spectrum's power (a keyed
+                                                   // signal's own peaks stand high above a quiet floor, but share it)
   static constexpr int FloorBins = 24;             // bins on each side of a line for that mean
   static constexpr int LineBins = 3;               // bins on each side left out of it
   static constexpr double SearchHz = 280.0;        // lines are looked for within ±SearchHz of the centre
