@@ -2,7 +2,7 @@
 // emissions (noise, fading, offsets, bit-rate errors, joining mid-message,
 // noise alone), and what the robust path makes of a recording.
 //
-//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
+//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
 //
 // Every cell sums the edit distances over all texts and seeds and divides by
 // the characters sent. "join" rows give the share of the text after the join
@@ -22,6 +22,7 @@
 #include "decoder/cp932.h"
 #include "session/receiver_session.h"
 #include "signal/navtex_signal.h"
+#include "signal/switched_signal.h"
 #include "support/cer.h"
 
 namespace {
@@ -53,7 +54,22 @@ struct TCondition {
   double Offset = 0.0, Baud = 100.0, Fading = 0.0, Centre = 800.0;
   bool Inverted = false;
   bool Join = false;  // start listening in the middle of the message
+  // The band: static crashes (per second, dB over the noise), one carrier
+  // (Hz from the centre, dB over the tone, start in seconds; a negative start
+  // switches it on in the middle of the message), a second station (dB over
+  // the wanted one, its offset), a second path (delay, dB), a receiver AGC.
+  double CrashRate = 0.0, CrashDb = 30.0;
+  double CarrierOffset = NAN, CarrierDb = 0.0, CarrierStart = 0.0;
+  double SecondDb = NAN, SecondOffset = 0.0;
+  double EchoMs = 0.0, EchoDb = -6.0, EchoFading = 0.0;
+  bool Agc = false;
+  bool Band() const
+  {
+    return CrashRate > 0.0 || !std::isnan(CarrierOffset) || !std::isnan(SecondDb) || EchoMs > 0.0 || Agc;
+  }
 };
+
+bool SecondGenerator = false;  // band conditions from the switched-oscillator generator (--gen b)
 
 class TLines final : public TTextSink {
 public:
@@ -185,6 +201,90 @@ struct TTotals {
 
 bool Show = false;  // print the robust path's text of runs with errors
 
+void Score(const TCondition& c, const std::string& ref, const std::vector<int16_t>& pcm, int rate, int k, int seed,
+           TTotals& t)
+{
+  const std::string exact = ExactText(pcm, c.Centre);
+  const TRobustRun robust = RobustText(pcm, c.Centre);
+  const std::u32string sent = test::CodePoints(ref), gotE = test::CodePoints(exact),
+                       gotR = test::CodePoints(robust.Text);
+  if (Show && test::EditDistance(gotR, sent) > sent.size() / 50)
+    std::printf("--- %s, text %d, seed %d:\n%s\n", c.Name, k, seed, robust.Text.c_str());
+  t.Sent += sent.size();
+  t.ErrExact += test::EditDistance(gotE, sent);
+  t.ErrRobust += test::EditDistance(gotR, sent);
+  t.FoundExact += test::CommonChars(gotE, sent);
+  t.FoundRobust += test::CommonChars(gotR, sent);
+  if (c.Service == TService::English) t.Shift += ShiftErrors(gotR, sent);
+  t.Erasures += robust.Erasures;
+  t.Audio += static_cast<double>(pcm.size()) / rate;
+  t.Cpu += robust.Seconds;
+}
+
+// The bits of another text of the same service, for a second station.
+std::vector<uint8_t> OtherBits(const TCondition& c, int k)
+{
+  const bool english = c.Service == TService::English;
+  const int texts = english ? std::size(EnglishTexts) : std::size(JapaneseTexts);
+  const std::string text = english ? EnglishTexts[(k + 1) % texts] : JapaneseTexts[(k + 1) % texts];
+  std::vector<uint8_t> codes;
+  std::string err;
+  (void)(english ? gen::EnglishCodes(text, codes, err) : gen::JapaneseCodes(text, codes, err));
+  gen::TEmission e;
+  e.Service = c.Service;
+  e.PhasingSeconds = 2.0;
+  return gen::EmissionBits(codes, e, c.Inverted);
+}
+
+// A band condition's recording, from the generator chosen: 0.7 s before the
+// emission, 1.5 s after it.
+std::vector<int16_t> BandPcm(const TCondition& c, const std::vector<uint8_t>& bits, gen::TFskParams p, int k,
+                             int seed)
+{
+  if (c.CrashRate > 0.0) {
+    // Room for the crashes: their peaks (three times their RMS) stay within
+    // 16 bits, as behind a receiver whose audio does not clip.
+    const double noise = std::isnan(c.Snr) ? 0.5 : 0.5 * std::pow(10.0, -c.Snr / 10.0) * 22050.0 / 500.0;
+    const double crashRms = std::sqrt(noise * std::pow(10.0, c.CrashDb / 10.0));  // per unit of tone amplitude
+    p.Amplitude = std::min(p.Amplitude, 32767.0 / (3.0 * crashRms));
+  }
+  constexpr double Lead = 0.7, Tail = 1.5;
+  const double emission = bits.size() / p.Baud;
+  const double carrierStart = c.CarrierStart < 0.0 ? Lead + emission / 2.0 : c.CarrierStart;
+  // The second station starts a little after the wanted one, off its bit
+  // grid, with its own clock.
+  const double secondStart = 0.9 + 0.0037 * (seed % 5), secondBaud = 100.0 + 0.01 * (k % 3);
+  if (!SecondGenerator) {
+    gen::TBand band;
+    band.Crashes.PerSecond = c.CrashRate;
+    band.Crashes.LevelDb = c.CrashDb;
+    if (!std::isnan(c.CarrierOffset)) band.Carriers.push_back({c.CarrierOffset, c.CarrierDb, carrierStart});
+    if (!std::isnan(c.SecondDb))
+      band.Second = gen::TSecondStation{OtherBits(c, k), c.SecondDb, c.SecondOffset, secondStart, secondBaud};
+    band.TwoPath = {c.EchoMs, c.EchoDb, c.EchoFading};
+    if (c.Agc) band.Agc = {1.0, 300.0};
+    return gen::BandRecording(bits, p, band, Lead, Tail);
+  }
+  gen2::TSwitchedParams q;
+  q.Level = p.Amplitude / 32768.0;
+  q.Centre = p.CentF, q.Offset = p.Offset, q.Baud = p.Baud, q.SnrDb = p.SnrDb;
+  q.Seed = p.Seed;
+  q.CrashRate = c.CrashRate, q.CrashLevelDb = c.CrashDb;
+  if (!std::isnan(c.CarrierOffset)) q.Carriers.push_back({c.CarrierOffset, c.CarrierDb, carrierStart, 0.02});
+  if (!std::isnan(c.SecondDb)) {
+    q.SecondBits = OtherBits(c, k);
+    q.SecondLevelDb = c.SecondDb, q.SecondOffset = c.SecondOffset, q.SecondStart = secondStart;
+    q.SecondBaud = secondBaud;
+  }
+  q.EchoMs = c.EchoMs, q.EchoRatioDb = c.EchoDb, q.EchoBeatHz = c.EchoFading;
+  if (c.Agc) q.AgcReleaseDbPerSecond = 20.0;
+  const std::vector<float> f = gen2::SwitchedRecording(bits, q, Lead, Tail);
+  std::vector<int16_t> pcm(f.size());
+  for (std::size_t n = 0; n < f.size(); ++n)
+    pcm[n] = static_cast<int16_t>(std::clamp(std::lround(f[n] * 32768.0), -32768L, 32767L));
+  return pcm;
+}
+
 void Run(const TCondition& c, int seeds, TTotals& all)
 {
   TTotals t;
@@ -211,6 +311,12 @@ void Run(const TCondition& c, int seeds, TTotals& all)
       if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
       p.Seed = static_cast<uint32_t>(7919 * seed + 31 * k + 5);
       const auto bits = gen::EmissionBits(codes, e, c.Inverted);
+      if (c.Band()) {
+        const std::string ref = Printed(text, c.Service);
+        const std::vector<int16_t> pcm = BandPcm(c, bits, p, k, seed);
+        Score(c, ref, pcm, p.SampleRate, k, seed, t);
+        continue;
+      }
       auto signal = gen::ModulateFsk(bits, p);
       std::string ref = Printed(text, c.Service);
       if (c.Join) {
@@ -229,21 +335,7 @@ void Run(const TCondition& c, int seeds, TTotals& all)
       const auto tail = gen::NoiseOnly(1.5, p, 2);
       pcm.insert(pcm.end(), tail.begin(), tail.end());
 
-      const std::string exact = ExactText(pcm, c.Centre);
-      const TRobustRun robust = RobustText(pcm, c.Centre);
-      const std::u32string sent = test::CodePoints(ref), gotE = test::CodePoints(exact),
-                           gotR = test::CodePoints(robust.Text);
-      if (Show && test::EditDistance(gotR, sent) > sent.size() / 50)
-        std::printf("--- %s, text %d, seed %d:\n%s\n", c.Name, k, seed, robust.Text.c_str());
-      t.Sent += sent.size();
-      t.ErrExact += test::EditDistance(gotE, sent);
-      t.ErrRobust += test::EditDistance(gotR, sent);
-      t.FoundExact += test::CommonChars(gotE, sent);
-      t.FoundRobust += test::CommonChars(gotR, sent);
-      if (english) t.Shift += ShiftErrors(gotR, sent);
-      t.Erasures += robust.Erasures;
-      t.Audio += static_cast<double>(pcm.size()) / p.SampleRate;
-      t.Cpu += robust.Seconds;
+      Score(c, ref, pcm, p.SampleRate, k, seed, t);
     }
   const double n = static_cast<double>(std::max<std::size_t>(1, t.Sent));
   std::printf("%-34s %6zu  %7.2f%% %7.2f%%  %6.1f%% %6.1f%%  %5zu %5zu\n", c.Name, t.Sent, 100.0 * t.ErrExact / n,
@@ -305,6 +397,8 @@ int main(int argc, char** argv)
       seeds = std::max(1, std::atoi(argv[++i]));
     else if (!std::strcmp(argv[i], "--set") && i + 1 < argc && SetParam(argv[i + 1]))
       ++i;
+    else if (!std::strcmp(argv[i], "--gen") && i + 1 < argc)
+      SecondGenerator = !std::strcmp(argv[++i], "b");
     else if (!std::strcmp(argv[i], "--show"))
       Show = true;
     else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
@@ -315,7 +409,7 @@ int main(int argc, char** argv)
       centre = std::atof(argv[++i]);
     else {
       std::fprintf(stderr,
-                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
+                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }
@@ -352,6 +446,34 @@ int main(int argc, char** argv)
       {"ENG join mid-message, 2 dB", E, 2.0, 0.0, 100.0, 0.0, 800.0, false, true},
       {"JPN join mid-message, 10 dB", J, 10.0, 0.0, 100.0, 0.0, 800.0, false, true},
       {"JPN join mid-message, 2 dB", J, 2.0, 0.0, 100.0, 0.0, 800.0, false, true},
+      // The band.
+      {.Name = "ENG crashes 0.1/s +30 dB, 6 dB", .Service = E, .Snr = 6.0, .CrashRate = 0.1},
+      {.Name = "ENG crashes 1/s +30 dB, 6 dB", .Service = E, .Snr = 6.0, .CrashRate = 1.0},
+      {.Name = "ENG crashes 5/s +30 dB, 6 dB", .Service = E, .Snr = 6.0, .CrashRate = 5.0},
+      {.Name = "ENG crashes 1/s +30 dB, 6 dB, AGC", .Service = E, .Snr = 6.0, .CrashRate = 1.0, .Agc = true},
+      {.Name = "ENG crashes 5/s +30 dB, 6 dB, AGC", .Service = E, .Snr = 6.0, .CrashRate = 5.0, .Agc = true},
+      {.Name = "ENG crashes 1/s +40 dB, 20 dB", .Service = E, .Snr = 20.0, .CrashRate = 1.0, .CrashDb = 40.0},
+      {.Name = "JPN crashes 1/s +30 dB, 6 dB", .Service = J, .Snr = 6.0, .CrashRate = 1.0},
+      {.Name = "JPN crashes 5/s +30 dB, 6 dB, AGC", .Service = J, .Snr = 6.0, .CrashRate = 5.0, .Agc = true},
+      {.Name = "ENG carrier +20 Hz, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = 20.0},
+      {.Name = "ENG carrier +130 Hz, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = 130.0},
+      {.Name = "ENG carrier -150 Hz, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = -150.0},
+      {.Name = "ENG carrier +200 Hz, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = 200.0},
+      {.Name = "ENG carrier on +85 Hz tone, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = 85.0},
+      {.Name = "ENG carrier on -85 Hz tone, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = -85.0},
+      {.Name = "ENG carrier -40 Hz from mid, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = -40.0,
+       .CarrierStart = -1.0},
+      {.Name = "ENG carrier on tone from mid, 10 dB", .Service = E, .Snr = 10.0, .CarrierOffset = 85.0,
+       .CarrierStart = -1.0},
+      {.Name = "JPN carrier +20 Hz, 10 dB", .Service = J, .Snr = 10.0, .CarrierOffset = 20.0},
+      {.Name = "JPN carrier on -85 Hz tone, 10 dB", .Service = J, .Snr = 10.0, .CarrierOffset = -85.0},
+      {.Name = "ENG 2nd station -3 dB +25 Hz, 12 dB", .Service = E, .Snr = 12.0, .SecondDb = -3.0,
+       .SecondOffset = 25.0},
+      {.Name = "ENG 2nd station -3 dB -6 Hz, 12 dB", .Service = E, .Snr = 12.0, .SecondDb = -3.0,
+       .SecondOffset = -6.0},
+      {.Name = "JPN 2nd station -3 dB +25 Hz, 12 dB", .Service = J, .Snr = 12.0, .SecondDb = -3.0,
+       .SecondOffset = 25.0},
+      {.Name = "ENG two paths 2 ms -6 dB, 12 dB", .Service = E, .Snr = 12.0, .EchoMs = 2.0, .EchoFading = 0.3},
   };
   std::printf("%d seeds per text; CER = edit distance / characters sent; found = characters sent found in order\n",
               seeds);

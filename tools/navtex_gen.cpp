@@ -2,6 +2,7 @@
 // 44100 Hz 16-bit stereo with the signal on the left channel.
 #include <sndfile.h>
 
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -29,7 +30,32 @@ struct TGenOptions {
   bool Inverted = false;
   double Lead = 0.5, Tail = 1.0;  // seconds of silence (or noise) around the emission
   std::optional<std::string> Text, TextFile;
+  TBand Band;
+  std::vector<std::string> Carriers;           // OFFSET[:LEVEL[:START]] each
+  std::vector<double> CrashLength{1.0, 10.0};  // MIN[,MAX] ms
+  std::optional<std::string> SecondText;
+  TSecondStation Second;
 };
+
+// OFFSET[:LEVEL_DB[:START_S]] into a carrier; false when it is not that.
+bool ParseCarrier(const std::string& text, TCarrier& c)
+{
+  std::vector<double> v;
+  std::size_t from = 0;
+  while (v.size() < 3) {
+    const std::size_t colon = text.find(':', from);
+    double x;
+    if (!ParseNumber(text.substr(from, colon - from), x) || !std::isfinite(x)) return false;
+    v.push_back(x);
+    if (colon == std::string::npos) break;
+    from = colon + 1;
+  }
+  if (from > 0 && v.size() == 3 && text.find(':', from) != std::string::npos) return false;
+  c.Offset = v[0];
+  if (v.size() > 1) c.LevelDb = v[1];
+  if (v.size() > 2) c.Start = v[2];
+  return std::abs(c.Offset) <= 20000.0 && std::abs(c.LevelDb) <= 200.0 && c.Start >= 0.0;
+}
 
 // --fading adds Rayleigh fading once the generator has it (TFskParams::FadingDoppler);
 // until then the option does not exist.
@@ -111,6 +137,61 @@ std::optional<int> ParseOptions(int argc, char** argv, TGenOptions& o)
   app.add_option("--tail", o.Tail, "silence (or noise) after (default 1)")
       ->type_name("SECONDS")
       ->check(NumberIn(0, 3600));
+
+  // The band around the emission.
+  TBand& band = o.Band;
+  app.add_option("--carrier", o.Carriers,
+                 "a steady carrier at OFFSET Hz from the centre, LEVEL dB over the tone's power\n"
+                 "(default 0), switched on START seconds into the file (default 0); repeatable")
+      ->type_name("OFFSET[:LEVEL[:START]]")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            TCarrier c;
+            return ParseCarrier(text, c) ? std::string() : "takes OFFSET[:LEVEL[:START]], not '" + text + "'";
+          },
+          ""));
+  app.add_option("--crashes", band.Crashes.PerSecond, "static crashes per second, at random times (default none)")
+      ->type_name("RATE")
+      ->check(NumberIn(0, 1000));
+  app.add_option("--crash-level", band.Crashes.LevelDb,
+                 "peak crash power over the noise power (over the tone's power without --snr; default 30)")
+      ->type_name("DB")
+      ->check(NumberIn(-60, 120));
+  app.add_option("--crash-length", o.CrashLength, "crash length, drawn from MIN to MAX (default 1,10)")
+      ->type_name("MIN_MS[,MAX_MS]")
+      ->expected(1, 2)
+      ->delimiter(',')
+      ->check(NumberIn(0.05, 1000));
+  app.add_option("--second-text", o.SecondText, "a second station sending this message (same service)")
+      ->type_name("TEXT");
+  app.add_option("--second-level", o.Second.LevelDb, "its power over the wanted station's (default -3)")
+      ->type_name("DB")
+      ->check(NumberIn(-100, 40));
+  app.add_option("--second-offset", o.Second.Offset, "its offset from the wanted centre (default 0)")
+      ->type_name("HZ")
+      ->check(NumberIn(-1000, 1000));
+  app.add_option("--second-start", o.Second.Start, "when it starts, seconds into the file (default 0)")
+      ->type_name("SECONDS")
+      ->check(NumberIn(0, 3600));
+  app.add_option("--second-baud", o.Second.Baud, "its bit rate (default 100)")->type_name("RATE")->check(NumberIn(10, 1000));
+  app.add_option("--two-path", band.TwoPath.DelayMs, "a second propagation path this much later (default none)")
+      ->type_name("DELAY_MS")
+      ->check(NumberIn(0, 1000));
+  app.add_option("--two-path-ratio", band.TwoPath.RatioDb, "its power over the first path's (default -6)")
+      ->type_name("DB")
+      ->check(NumberIn(-100, 20));
+  app.add_option("--two-path-fading", band.TwoPath.FadingDoppler,
+                 "Rayleigh fading of the second path with this Doppler spread (default none)")
+      ->type_name("DOPPLER_HZ")
+      ->check(NumberIn(0, 100));
+  app.add_option("--agc-release", band.Agc.ReleaseMs,
+                 "a receiver AGC on everything heard, releasing with this time constant (default: no AGC)")
+      ->type_name("MS")
+      ->check(NumberIn(0, 100000));
+  app.add_option("--agc-attack", band.Agc.AttackMs, "its attack time constant (default 1)")
+      ->type_name("MS")
+      ->check(NumberIn(0.01, 10000));
   return ParseCommandLine(app, argc, argv);
 }
 
@@ -179,13 +260,35 @@ int Generate(const TGenOptions& o)
                                                           : JapaneseCodes(text, codes, error);
   if (!ok) return Fail(error);
 
-  const std::vector<int16_t> before = NoiseOnly(o.Lead, o.Fsk, 1);
-  const std::vector<int16_t> signal = ModulateFsk(EmissionBits(codes, o.Emission, o.Inverted), o.Fsk);
-  const std::vector<int16_t> after = NoiseOnly(o.Tail, o.Fsk, 2);
+  TBand band = o.Band;
+  for (const std::string& c : o.Carriers) ParseCarrier(c, band.Carriers.emplace_back());
+  band.Crashes.MinMs = o.CrashLength.front();
+  band.Crashes.MaxMs = o.CrashLength.back();
+  if (band.Crashes.MaxMs < band.Crashes.MinMs) return Fail("--crash-length: MAX is below MIN");
+  if (o.SecondText) {
+    std::string second = *o.SecondText;
+    if (second.empty() || second.back() != '\n') second.push_back('\n');
+    std::vector<uint8_t> secondCodes;
+    const bool fine = o.Emission.Service == TService::English ? EnglishCodes(second, secondCodes, error)
+                                                              : JapaneseCodes(second, secondCodes, error);
+    if (!fine) return Fail("--second-text: " + error);
+    band.Second = o.Second;
+    band.Second->Bits = EmissionBits(secondCodes, o.Emission, o.Inverted);
+  }
+
+  const std::vector<uint8_t> bits = EmissionBits(codes, o.Emission, o.Inverted);
+  std::vector<int16_t> parts[3];
+  if (band.Any()) {
+    parts[0] = BandRecording(bits, o.Fsk, band, o.Lead, o.Tail);
+  } else {
+    parts[0] = NoiseOnly(o.Lead, o.Fsk, 1);
+    parts[1] = ModulateFsk(bits, o.Fsk);
+    parts[2] = NoiseOnly(o.Tail, o.Fsk, 2);
+  }
   std::vector<short> frames;
-  frames.reserve(2 * (before.size() + signal.size() + after.size()));
-  for (const auto* part : {&before, &signal, &after})
-    for (int16_t s : *part) {
+  frames.reserve(2 * (parts[0].size() + parts[1].size() + parts[2].size()));
+  for (const auto& part : parts)
+    for (int16_t s : part) {
       frames.push_back(s);
       frames.push_back(0);
     }

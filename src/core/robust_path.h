@@ -32,7 +32,7 @@ public:
   void NoteGap(TTextStore& text)
   {
     Decoder_.Interrupt(text);
-    Demod_ = TRobustDemod(Demod_.Centre());
+    Demod_.Reset();
   }
 
   // Status of both stages.

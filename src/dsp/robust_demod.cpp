@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "dsp/kaiser.h"
+
 namespace brontel {
 
 namespace {
@@ -14,13 +16,26 @@ constexpr double ToneHz = 85.0;  // each tone's distance from the centre
 // ω = 2π·85/2100: a real number; its phase is the window's position.
 const double CrossTone = std::sin(21.0 * TwoPi * ToneHz / 2100.0) / (21.0 * std::sin(TwoPi * ToneHz / 2100.0));
 
-// Noise power floor of one correlator output: the rounding noise of 16-bit
-// input after the decimator and a one-bit sum is about 0.056.
-constexpr double NoiseFloor = 0.05;
 
-// Averaging lengths, in bits.
-constexpr double SlowBits = 200.0;  // noise and mean signal power (2 s)
-constexpr double FastBits = 4.0;    // signal power for the timing loop (40 ms)
+// Kaiser window of the channel low-pass: about 60 dB beyond 450 Hz.
+constexpr double FirBeta = 5.65;
+
+// A bit instant this many complex samples or fewer after a blanked sample has
+// lost part of its bit (one bit of correlator, the channel filter, half a bit
+// for the timing loop's mid-bit sample).
+constexpr int TouchSamples = 21 + 31 + 12;
+
+// For the carrier canceller, a tone is heard when its correlator holds more
+// than this share of the signal's recent power and this many times the noise.
+constexpr double ToneShare = 0.35, CarrierToneHeard = 4.0;
+
+// A bit is surely sent as one tone when its chance is beyond this.
+constexpr double SureTone = 0.99;
+
+// A bit whose power is this far above the mean has its confidence scaled
+// down by the excess.
+constexpr double OutlierPower = 6.0;
+
 
 // Bit-timing loop: proportional gain (samples per unit of timing error) and
 // integral gain (samples per bit per unit of error), while acquiring and
@@ -31,10 +46,14 @@ constexpr double MinBitLen = 20.0, MaxBitLen = 22.0;  // limits of the bit perio
 constexpr double WidthMin = 0.3;  // narrowest loop, as a fraction of the full width
 constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 
-// Frequency loop: smoothing of the lag product, gain on the frequency error,
-// the coherence below which the estimate is taken for noise.
-constexpr double AfcSmooth = 0.04, AfcGain = 0.02, AfcCoherence = 0.4;
-constexpr int AfcForgetBits = 500;  // with nothing heard this long, the correction fades
+// The frequency correction waits this many bits after a signal appears (the
+// carrier canceller has its lines by then).
+constexpr int AfcAfterBits = 50;
+
+// A signal keys its tones: the share of bits where the tone changes,
+// averaged over ChangeBits, must be at least ChangeMin (a steady carrier
+// beside one tone is no signal).
+constexpr double ChangeBits = 100.0, ChangeMin = 0.1;
 
 // Bit-rate measurement: window (complex samples), smoothing of the turn from
 // window to window, coherence needed, the disagreement with the loop's period
@@ -74,17 +93,6 @@ inline std::complex<double> MulConj(std::complex<double> a, std::complex<double>
   return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
 }
 
-// I0(x) by its power series (for the window design).
-double BesselI0(double x)
-{
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k < 40; ++k) {
-    term *= (x / (2.0 * k)) * (x / (2.0 * k));
-    sum += term;
-  }
-  return sum;
-}
-
 }  // namespace
 
 TRobustDemod::TRobustDemod(double centreHz)
@@ -98,8 +106,7 @@ TRobustDemod::TRobustDemod(double centreHz)
   for (int k = 0; k < FirTaps; ++k) {
     const double t = k - mid, fc = 325.0 / Rate;
     const double sinc = t == 0 ? 2.0 * fc : std::sin(TwoPi * fc * t) / (std::numbers::pi * t);
-    const double ratio = t / mid;
-    fir_[k] = sinc * BesselI0(5.65 * std::sqrt(1.0 - ratio * ratio)) / BesselI0(5.65);
+    fir_[k] = sinc * KaiserWindow(k, mid, FirBeta);
     sum += fir_[k];
   }
   for (double& h : fir_) h /= sum;
@@ -113,12 +120,15 @@ void TRobustDemod::SetCentre(double hz)
   if (centre == centre_) return;  // the same tuning: the frequency tracking carries on
   centre_ = centre;
   offset_ = 0.0;
+  afcStep_ = {1.0, 0.0};
+  afc_.Reset();
+  canceller_.Reset();
   SetOscillator();
 }
 
 void TRobustDemod::SetOscillator()
 {
-  const double f = centre_ + offset_;
+  const double f = centre_;
   const cplx w = std::polar(1.0, -TwoPi * f / InputRate);
   cplx r = 1.0;
   dcPlain_ = dcRamp_ = {};
@@ -136,7 +146,7 @@ void TRobustDemod::Reset()
 {
   offset_ = 0.0;
   SetOscillator();
-  phasor_ = {1.0, 0.0};
+  phasor_ = afcPhasor_ = afcStep_ = {1.0, 0.0};
   acc_ = {};
   prevRamp_ = {};
   dc_ = 0.0;
@@ -154,35 +164,39 @@ void TRobustDemod::Reset()
   hist_ = 0;
   period_ = untilBit_ = NominalBitLen;
   prevDecision_ = 0.0;
-  slowP_ = slowK_ = fastP_ = 0.0;
-  noise_ = NoiseFloor;
-  signal_ = 0.0;
-  bitsSeen_ = 0;
+  levels_.Reset();
   present_ = false;
-  afcLag_ = afcVec_ = {};
-  afcAbs_ = afcAbsAvg_ = 0.0;
+  afc_.Reset();
   lineAcc_ = linePrev_ = lineTurn_ = {};
   lineAbs_ = lineAbsPrev_ = lineMag_ = 0.0;
   lineIndex_ = lineCount_ = lineWindows_ = lineAgree_ = 0;
   lineLast_ = 0.0;
   absentBits_ = presentBits_ = 0;
+  changes_ = prevChance_ = 0.0;
   ampHigh_.fill(0.0);
   ampLow_.fill(0.0);
   ampWeight_.fill(0.0);
+  ampValid_.fill(false);
+  ampTone_.fill({});
+  ampOffLog_.fill(0.0);
   ampPos_ = ampFill_ = 0;
+  blanker_.Reset();
+  sinceBlank_ = TouchSamples;
+  canceller_.Reset();
   pendingHead_ = pendingCount_ = 0;
   bitsOut_ = badSamples_ = droppedBits_ = 0;
 }
 
 double TRobustDemod::EbN0Db() const
 {
-  return signal_ > 0.0 ? 10.0 * std::log10(signal_ / noise_) : -99.0;
+  const double signal = levels_.ReportedSignal();
+  return signal > 0.0 ? 10.0 * std::log10(signal / levels_.ReportedNoise()) : -99.0;
 }
 
 double TRobustDemod::SnrDb() const
 {
   // Eb/N0 = SNR · 500 Hz / 100 Bd.
-  return signal_ > 0.0 ? EbN0Db() - 10.0 * std::log10(5.0) : -99.0;
+  return levels_.ReportedSignal() > 0.0 ? EbN0Db() - 10.0 * std::log10(5.0) : -99.0;
 }
 
 std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> out)
@@ -260,8 +274,15 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
   return written_;
 }
 
-void TRobustDemod::Decimated(cplx in)
+void TRobustDemod::Decimated(cplx raw)
 {
+  // Crashes are blanked before the channel filter spreads them.
+  const cplx in = blanker_.Step(raw);
+  if (blanker_.LastBlanked())
+    sinceBlank_ = 0;
+  else if (sinceBlank_ < TouchSamples)
+    ++sinceBlank_;
+
   // Channel low-pass (symmetric taps: pairs summed first).
   firRe_[firPos_] = firRe_[firPos_ + FirTaps] = in.real();
   firIm_[firPos_] = firIm_[firPos_ + FirTaps] = in.imag();
@@ -274,7 +295,18 @@ void TRobustDemod::Decimated(cplx in)
     yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
     yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
   }
-  const cplx y{yr, yi};
+  // Steady carriers out. A tone counts as heard where its correlator holds a
+  // fair share of the signal's recent power and stands above the noise (the
+  // other correlator, which may hold the carrier, is no guide).
+  const double u = levels_.LocalNoise();
+  const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
+  const cplx clean = canceller_.Step({yr, yi}, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
+
+  // The frequency correction: the tone pair's centre moved to 0 Hz.
+  const cplx y = Mul(clean, afcPhasor_);
+  afcPhasor_ = Mul(afcPhasor_, afcStep_);
+  afcPhasor_ *= 1.5 - 0.5 * std::norm(afcPhasor_);
+  if (baseband_) baseband_->Baseband(y);
 
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
   // and up by 85 Hz (lower tone).
@@ -300,9 +332,7 @@ void TRobustDemod::Decimated(cplx in)
   // Lag product of each correlator with itself LagAfc samples earlier: its
   // angle is the frequency error of the tones.
   const int lagged = (hist_ + HistLen - LagAfc) % HistLen;
-  afcLag_ += MulConj(accHigh_, histHigh_[lagged]) + MulConj(accLow_, histLow_[lagged]);
-  afcAbs_ += 0.5 * (std::norm(accHigh_) + std::norm(histHigh_[lagged]) + std::norm(accLow_) +
-                    std::norm(histLow_[lagged]));
+  afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged]);
 
   RateLine();
 
@@ -317,8 +347,13 @@ void TRobustDemod::RateLine()
   // measures the actual rate. The bit-timing loop is told the rate when it is
   // far from it (a loop narrow enough for weak signals is slow to find a
   // rate error on its own).
-  const double diff = std::norm(accHigh_) - std::norm(accLow_);
-  const double v = diff * diff;
+  // The squared difference is divided by the sum of both tone powers (and
+  // the noise), so that a strong bit counts in proportion to its power, not
+  // its square: neither a fade nor a receiver's AGC can make a few bits
+  // outweigh the rest. Blanked stretches count nothing.
+  const double h2 = std::norm(accHigh_), l2 = std::norm(accLow_);
+  const double diff = h2 - l2;
+  const double v = sinceBlank_ < TouchSamples ? 0.0 : diff * diff / (h2 + l2 + 2.0 * levels_.LocalNoise());
   lineAcc_ += v * lineRot_[lineIndex_];
   lineAbs_ += v;
   if (++lineIndex_ == NominalBitLen) lineIndex_ = 0;
@@ -373,63 +408,86 @@ void TRobustDemod::BitInstant(double frac)
   const double centreIndex = (rotIndex_ + RotPeriod - 1) % RotPeriod - frac - 0.5 * (NominalBitLen - 1);
   const cplx rho = std::polar(CrossTone, 2.0 * TwoPi * ToneHz / Rate * centreIndex);
   const double inv = 1.0 / (1.0 - CrossTone * CrossTone);
-  const double rh2 = std::norm(zh - std::conj(rho) * zl) * inv * inv;
-  const double rl2 = std::norm(zl - rho * zh) * inv * inv;
+  const cplx toneHigh = (zh - std::conj(rho) * zl) * inv, toneLow = (zl - rho * zh) * inv;
+  const double rh2 = std::norm(toneHigh), rl2 = std::norm(toneLow);
 
   // Noise power from moments that need no decision: with signal power a²
   // and noise power u in each correlator, E[rh² + rl²] = a² + 2u and
   // E[4·rh²·rl²] = 4u(a² + u), whichever tone is sent and however a² fades.
-  const double p = rh2 + rl2, k = 4.0 * rh2 * rl2;
-  ++bitsSeen_;
-  const double slow = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / SlowBits);
-  const double fast = std::max(1.0 / static_cast<double>(bitsSeen_), 1.0 / FastBits);
-  slowP_ += slow * (p - slowP_);
-  slowK_ += slow * (k - slowK_);
-  fastP_ += fast * (p - fastP_);
-  const double root = std::sqrt(std::max(0.0, slowP_ * slowP_ - slowK_));
-  noise_ = std::max(NoiseFloor, 0.5 * (slowP_ - root));
-  signal_ = std::max(0.0, slowP_ - 2.0 * noise_);
+  // A bit that lost samples to the blanker tells nothing about the levels.
+  const bool touched = sinceBlank_ < TouchSamples;
+  if (!touched) levels_.Step(rh2, rl2);
+  const double noise = levels_.LocalNoise();
 
   // Log-likelihood ratio of the two tones for a non-coherent detector with
   // the current amplitude estimate (for the timing loop, which cannot wait).
-  const double llr = Llr(rh2, rl2, fastP_);
+  const double llr = Llr(rh2, rl2, levels_.FastPower(), noise);
 
   // The value put out is that of the bit AmpLead bits back, with the tone
   // levels taken from the bits on both sides of it: a fade is seen without lag.
   ampHigh_[ampPos_] = rh2;
+  ampTone_[ampPos_] = llr > 0.0 ? toneHigh : toneLow;
   ampLow_[ampPos_] = rl2;
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
+  ampValid_[ampPos_] = !touched;
+  ampOffLog_[ampPos_] = TToneLevels::OffLog(rh2, rl2);
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
   const bool emit = ampFill_ > AmpLead;
   if (emit) {
-    double sum = 0.0;
-    for (int j = 0; j < AmpSpan; ++j) sum += ampHigh_[j] + ampLow_[j];
+    double sum = 0.0, off = 0.0;
+    int valid = 0;
+    for (int j = 0; j < ampFill_; ++j)
+      if (ampValid_[j]) sum += ampHigh_[j] + ampLow_[j], off += ampOffLog_[j], ++valid;
     const int mid = (ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan;
+    // Two bits of the same tone between others of that tone: the tone's
+    // amplitude is the same in both, so the difference of their magnitudes
+    // is noise alone (its part along the tone's phase, whatever a small
+    // frequency error does to the phase).
+    const int before = (mid + AmpSpan - 1) % AmpSpan, after = (mid + 1) % AmpSpan, next = (mid + 2) % AmpSpan;
+    if (ampFill_ == AmpSpan && ampValid_[before] && ampValid_[mid] && ampValid_[after] && ampValid_[next]) {
+      const double lo = std::min({ampWeight_[before], ampWeight_[mid], ampWeight_[after], ampWeight_[next]});
+      const double hi = std::max({ampWeight_[before], ampWeight_[mid], ampWeight_[after], ampWeight_[next]});
+      if (lo > SureTone || hi < 1.0 - SureTone) {
+        const double d = std::abs(ampTone_[after]) - std::abs(ampTone_[mid]);
+        levels_.StepQuiet(d * d);
+      }
+    }
+    // The noise at the receiver's gain around this bit.
+    const double bitNoise = valid ? levels_.NoiseAt(off / valid) : levels_.LocalNoise();
     // Each tone's own level from the neighbours where it was (softly) the
     // one sent, drawn towards the common level: when one tone fades alone,
     // the decision leans to the other in proportion.
-    const double flat = std::max(0.1 * noise_, sum / ampFill_ - 2.0 * noise_);
+    const double flat = std::max(0.1 * bitNoise, (valid ? sum / valid : levels_.MeanPower() * levels_.Gain()) - 2.0 * bitNoise);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
       const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
-      if (j == mid) continue;
+      if (j == mid || !ampValid_[j]) continue;
       const double w = ampWeight_[j];
-      sh += w * (ampHigh_[j] - noise_);
+      sh += w * (ampHigh_[j] - bitNoise);
       nh += w;
-      sl += (1.0 - w) * (ampLow_[j] - noise_);
+      sl += (1.0 - w) * (ampLow_[j] - bitNoise);
       nl += 1.0 - w;
     }
-    const double ah2 = std::max(0.1 * noise_, sh / nh), al2 = std::max(0.1 * noise_, sl / nl);
-    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / noise_) - ah2 / noise_;
-    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / noise_) - al2 / noise_;
+    const double ah2 = std::max(0.1 * bitNoise, sh / nh), al2 = std::max(0.1 * bitNoise, sl / nl);
+    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / bitNoise) - ah2 / bitNoise;
+    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / bitNoise) - al2 / bitNoise;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
+    // A bit far stronger than the signal and noise together was hit by
+    // something else: its confidence falls with the excess.
+    const double midPower = ampHigh_[mid] + ampLow_[mid];
+    const double usual = OutlierPower * levels_.MeanPower() * bitNoise / levels_.Noise();
+    if (levels_.Bits() > TToneLevels::SettledBits && midPower > usual) outLlr *= usual / midPower;
   }
 
-  // Presence with hysteresis on the mean Eb/N0.
-  const double ebn0 = signal_ / noise_;
-  if (bitsSeen_ > 30) present_ = present_ ? ebn0 > PresentOff : ebn0 > PresentOn;
+  // Presence with hysteresis on the mean Eb/N0, and both tones in use.
+  const double ebn0 = levels_.Signal() / levels_.Noise();
+  const double highChance = 1.0 / (1.0 + std::exp(-llr));
+  if (!touched) changes_ += (std::abs(highChance - prevChance_) - changes_) / ChangeBits;
+  prevChance_ = highChance;
+  const bool keyed = changes_ > ChangeMin;
+  if (levels_.Bits() > 30) present_ = keyed && (present_ ? ebn0 > PresentOff : ebn0 > PresentOn);
   absentBits_ = present_ ? 0 : absentBits_ + 1;
   if (present_)
     ++presentBits_;
@@ -440,10 +498,10 @@ void TRobustDemod::BitInstant(double frac)
   // zero when the instants are right; its sign says early or late. The
   // change itself is taken from the soft decisions (tanh of half the LLR),
   // which keeps amplitude noise out of the error.
-  const double norm = fastP_ + NoiseFloor;
+  const double norm = levels_.FastPower() + TToneLevels::NoiseFloor;
   const double dm = std::clamp((std::norm(mh) - std::norm(ml)) / norm, -2.0, 2.0);
   const double dd = std::tanh(0.5 * llr);
-  const double err = dm * (prevDecision_ - dd);
+  const double err = touched ? 0.0 : dm * (prevDecision_ - dd);
   prevDecision_ = dd;
   // The loop narrows with falling Eb/N0 (full width from 15 dB, a quarter
   // at 7.5 dB and below), keeping its damping.
@@ -456,30 +514,23 @@ void TRobustDemod::BitInstant(double frac)
     period_ += 0.01 * (NominalBitLen - period_);
   untilBit_ += std::max(MinBitLen, period_ + kp * err);  // bits never closer than 20 samples
 
-  // Frequency: smoothed lag product; follow it while a signal is heard and
-  // the product is coherent.
-  afcVec_ += AfcSmooth * (afcLag_ - afcVec_);
-  afcAbsAvg_ += AfcSmooth * (afcAbs_ - afcAbsAvg_);
-  afcLag_ = {};
-  afcAbs_ = 0.0;
+  // Frequency.
   const double before = offset_;
-  if (present_ && std::abs(afcVec_) > AfcCoherence * afcAbsAvg_ && afcAbsAvg_ > 0.0) {
-    const double errHz = std::arg(afcVec_) * Rate / (TwoPi * LagAfc);
-    offset_ = std::clamp(offset_ + AfcGain * errHz, -MaxOffset, MaxOffset);
-  } else if (absentBits_ > AfcForgetBits) {
-    offset_ *= 0.995;
+  offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, !acquiring, touched, absentBits_);
+  if (offset_ != before) {
+    afcStep_ = std::polar(1.0, -TwoPi * offset_ / Rate);
+    canceller_.SetSignalOffset(offset_);
   }
-  if (offset_ != before) SetOscillator();
 
   if (emit) Emit(outLlr);
 }
 
-double TRobustDemod::Llr(double rh2, double rl2, double power) const
+double TRobustDemod::Llr(double rh2, double rl2, double power, double noise)
 {
   // Both tones faded alike, amplitude a = √(power − 2u). A small floor on a
   // keeps the sign of the decision when the estimate says fade.
-  const double a = std::sqrt(std::max(0.1 * noise_, power - 2.0 * noise_));
-  const double scale = 2.0 * a / noise_;
+  const double a = std::sqrt(std::max(0.1 * noise, power - 2.0 * noise));
+  const double scale = 2.0 * a / noise;
   const double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
   return std::clamp(llr, -MaxLlr, MaxLlr);
 }

@@ -24,7 +24,21 @@
 #include <cstdint>
 #include <span>
 
+#include "dsp/frequency_control.h"
+#include "dsp/impulse_blanker.h"
+#include "dsp/line_canceller.h"
+#include "dsp/tone_levels.h"
+
 namespace brontel {
+
+// Receives the demodulator's complex baseband: 2100 samples per second, the
+// tone pair's centre at 0 Hz (the frequency correction applied), impulses
+// blanked and carriers removed; the tones are at ±85 Hz.
+class TBasebandSink {
+public:
+  virtual ~TBasebandSink() = default;
+  virtual void Baseband(std::complex<double> sample) = 0;
+};
 
 class TRobustDemod {
 public:
@@ -49,8 +63,13 @@ public:
   void SetCentre(double hz);
   double Centre() const { return centre_; }
 
-  // Back to the state right after construction, keeping the centre.
+  // Back to the state right after construction, keeping the centre (and
+  // the baseband sink).
   void Reset();
+
+  // Where every baseband sample goes as well (nullptr: nowhere). The sink
+  // must outlive its use here.
+  void SetBasebandSink(TBasebandSink* sink) { baseband_ = sink; }
 
   // Consumes `in` (mono 44100 Hz samples on the 16-bit scale; any count; a
   // value that is NaN or beyond ±40000 is taken as 0 and counted in
@@ -77,6 +96,9 @@ public:
   uint64_t BadSamples() const { return badSamples_; }
   uint64_t DroppedBits() const { return droppedBits_; }
   std::size_t Pending() const { return pendingCount_; }
+  const TToneLevels& Levels() const { return levels_; }
+  const TImpulseBlanker& Blanker() const { return blanker_; }
+  const TLineCanceller& Canceller() const { return canceller_; }
   static constexpr std::size_t PendingLimit = 64;
 
 private:
@@ -89,7 +111,7 @@ private:
   void Decimated(cplx in);
   void BitInstant(double frac);
   void RateLine();
-  double Llr(double rh2, double rl2, double power) const;
+  static double Llr(double rh2, double rl2, double power, double noise);
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
@@ -102,12 +124,18 @@ private:
   std::array<std::array<double, 4>, Decimation> mixTab_{};
   cplx rotBlock_{1.0, 0.0};            // w^21
   cplx phasor_{1.0, 0.0};              // oscillator phase at the block start
+  cplx afcPhasor_{1.0, 0.0}, afcStep_{1.0, 0.0};  // the frequency correction at 2100 Hz
   // This block's sums so far, even positions then odd: plain (re, im),
   // ramp (re, im), raw.
   std::array<double, 10> acc_{};
   cplx prevRamp_{};
   cplx dcPlain_{}, dcRamp_{};  // the block sums of a constant 1
   double dc_ = 0.0;            // running mean of the input
+
+  TBasebandSink* baseband_ = nullptr;
+  TImpulseBlanker blanker_;
+  TLineCanceller canceller_{Rate};
+  int sinceBlank_ = 0;  // complex samples since the last blanked one (saturating)
 
   // Channel low-pass at 2100 Hz.
   static constexpr int FirTaps = 31;
@@ -141,17 +169,17 @@ private:
   // Tone powers of the latest bits, for the amplitude around the bit put out.
   static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
   std::array<double, AmpSpan> ampHigh_{}, ampLow_{}, ampWeight_{};
+  std::array<bool, AmpSpan> ampValid_{};  // false for bits that lost samples to the blanker
+  std::array<cplx, AmpSpan> ampTone_{};   // complex amplitude of the tone taken as sent
+  std::array<double, AmpSpan> ampOffLog_{};  // log power of the weaker tone
   int ampPos_ = 0, ampFill_ = 0;
 
-  // Level estimates.
-  double slowP_ = 0.0, slowK_ = 0.0, fastP_ = 0.0;
-  double noise_ = 0.0, signal_ = 0.0;  // per-bit noise power, mean signal power
-  uint64_t bitsSeen_ = 0;
+  TToneLevels levels_;
   bool present_ = false;
+  double changes_ = 0.0, prevChance_ = 0.0;  // share of bits where the tone changed, recently
 
   // Frequency correction.
-  cplx afcLag_{}, afcVec_{};
-  double afcAbs_ = 0.0, afcAbsAvg_ = 0.0;
+  TFrequencyControl afc_{LagAfc, Rate};
   int absentBits_ = 0, presentBits_ = 0;
 
   // Output.

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <vector>
 
 #include "dsp/robust_demod.h"
 #include "signal/navtex_signal.h"
+#include "signal/switched_signal.h"
 
 namespace brontel {
 namespace {
@@ -142,6 +144,25 @@ TEST(RobustDemod, OutputDoesNotDependOnHowTheInputIsCut)
   EXPECT_EQ(d.DroppedBits(), 0u);
 }
 
+TEST(RobustDemod, ResetForgetsEverything)
+{
+  // After a band full of trouble, Reset() gives the output of a new demodulator.
+  gen::TFskParams p;
+  p.SnrDb = 8.0, p.Offset = -20.0, p.Amplitude = 150.0;
+  gen::TBand band;
+  band.Crashes = {3.0, 30.0, 1.0, 10.0};
+  band.Carriers = {{60.0, 0.0, 0.0}};
+  band.Agc = {1.0, 300.0};
+  const auto trouble = gen::BandRecording(Sent(), p, band, 0.5, 0.5);
+  gen::TFskParams q;
+  q.SnrDb = 6.0, q.Offset = 15.0, q.Seed = 8;
+  const auto x = Emission(q);
+  TRobustDemod used, fresh;
+  (void)Demodulate(used, {trouble.begin(), trouble.end()});
+  used.Reset();
+  EXPECT_EQ(Demodulate(used, x), Demodulate(fresh, x));
+}
+
 TEST(RobustDemod, InputThatIsNoSignal)
 {
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -199,6 +220,194 @@ TEST(SignalGenerator, FadingKeepsTheMeanPowerAndFades)
   const double mean = total / (pcm.size() / window * window), nominal = p.Amplitude * p.Amplitude / 2;
   EXPECT_NEAR(mean / nominal, 1.0, 0.3);
   EXPECT_LT(weakest / nominal, 0.05);  // Rayleigh: deep fades happen within a minute
+}
+
+}  // namespace
+}  // namespace brontel
+
+namespace brontel {
+namespace {
+
+// Sign errors in the message (after the six seconds of phasing, which go to
+// finding the signal and the carriers) at the best alignment, and how many of
+// them were confident (|L| > 3): a bit hit by a crash or a carrier may be
+// wrong, but must not claim to be right.
+struct TBandResult {
+  double ber = 1.0;
+  std::size_t confidentErrors = 0;
+};
+
+TBandResult BandBits(const std::vector<double>& soft)
+{
+  const auto sent = Sent();
+  TBandResult best;
+  for (std::size_t off = 0; off + sent.size() <= soft.size(); ++off) {
+    std::size_t errors = 0, confident = 0;
+    for (std::size_t i = 600; i < sent.size(); ++i)
+      if ((soft[off + i] > 0.0) != (sent[i] != 0)) ++errors, confident += std::abs(soft[off + i]) > 3.0;
+    const double ber = static_cast<double>(errors) / static_cast<double>(sent.size() - 600);
+    if (ber < best.ber) best = {ber, confident};
+  }
+  return best;
+}
+
+TEST(RobustDemod, BandConditionsKeepTheBits)
+{
+  struct TCase {
+    const char* name;
+    double snr;
+    gen::TBand band;
+    double maxBer;
+    double maxOffset = 2.0;  // Hz
+  };
+  gen::TBand crashes, agc, between, onTone, lateOnTone, outside, second;
+  crashes.Crashes = {5.0, 30.0, 1.0, 10.0};
+  agc.Crashes = {2.0, 30.0, 1.0, 10.0};
+  agc.Agc = {1.0, 300.0};
+  between.Carriers = {{20.0, 0.0, 0.0}};
+  onTone.Carriers = {{85.0, 0.0, 0.0}};
+  lateOnTone.Carriers = {{-85.0, 0.0, 12.0}};
+  outside.Carriers = {{130.0, 0.0, 0.0}, {-150.0, -3.0, 0.0}};
+  second.Second = gen::TSecondStation{Sent(), -3.0, 25.0, 1.37, 100.01};
+  const TCase cases[] = {
+      {"crashes 5/s, 30 dB over the noise", 6.0, crashes, 0.01},
+      {"crashes behind an AGC", 6.0, agc, 0.02},
+      {"carrier between the tones", 10.0, between, 0.005},
+      {"carrier on the higher tone", 10.0, onTone, 0.01},
+      // The second after the carrier appears costs bits, but not confident ones.
+      {"carrier on the lower tone from 12 s on", 10.0, lateOnTone, 0.04},
+      {"carriers outside the tones", 10.0, outside, 0.005},
+      // The weaker station still pulls the frequency correction by a few Hz.
+      {"second station 3 dB weaker", 12.0, second, 0.03, 8.0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    gen::TFskParams p;
+    p.SnrDb = c.snr, p.Seed = 21;
+    if (c.band.Crashes.PerSecond > 0.0) p.Amplitude = 150.0;  // room for the crashes in 16 bits
+    const auto pcm = gen::BandRecording(Sent(), p, c.band, 0.5, 0.5);
+    TRobustDemod d;
+    const auto r = BandBits(Demodulate(d, {pcm.begin(), pcm.end()}));
+    EXPECT_LT(r.ber, c.maxBer);
+    EXPECT_LT(r.confidentErrors, 0.3 * c.maxBer * (Sent().size() - 600) + 1);
+    // No carrier drags the frequency correction away.
+    EXPECT_NEAR(d.FrequencyOffset(), 0.0, c.maxOffset);
+    EXPECT_TRUE(d.SignalPresent());
+  }
+}
+
+TEST(RobustDemod, LiveSignalToNoiseAndOffset)
+{
+  struct TCase {
+    double snr, offset, tolerance;
+  };
+  // SNR of the tone pair in 500 Hz; within 1 dB from 0 to 20 dB (2 dB at the
+  // weakest and the strongest, where the estimates spread most).
+  for (const TCase c : {TCase{-3.0, 0.0, 2.0}, TCase{0.0, -45.0, 1.0}, TCase{6.0, 30.0, 1.0}, TCase{10.0, 50.0, 1.0},
+                        TCase{20.0, -20.0, 1.0}, TCase{30.0, 0.0, 3.0}}) {
+    SCOPED_TRACE(testing::Message() << c.snr << " dB, " << c.offset << " Hz");
+    gen::TFskParams p;
+    p.SnrDb = c.snr, p.Offset = c.offset, p.Seed = 4;
+    const auto x = Emission(p);
+    TRobustDemod d;
+    std::vector<double> out(TRobustDemod::MaxBitsFor(4410));
+    double snr = 0.0, offset = 0.0;
+    int n = 0;
+    for (std::size_t s = 0; s + 4410 <= x.size(); s += 4410) {
+      d.Process(std::span(x).subspan(s, 4410), out);
+      if (s > 44100 * 8 && s + 44100 < x.size()) snr += d.SnrDb(), offset += d.FrequencyOffset(), ++n;
+    }
+    ASSERT_GT(n, 50);
+    EXPECT_NEAR(snr / n, c.snr, c.tolerance);
+    EXPECT_NEAR(offset / n, c.offset, 1.0);
+  }
+
+  // The estimates follow the signal: 20 dB, then the same emission at 8 dB.
+  gen::TFskParams strong, weak;
+  strong.SnrDb = 20.0, weak.SnrDb = 8.0, weak.Seed = 2;
+  auto x = Emission(strong);
+  const auto y = Emission(weak);
+  x.insert(x.end(), y.begin(), y.end());
+  TRobustDemod d;
+  std::vector<double> out(TRobustDemod::MaxBitsFor(4410));
+  std::vector<double> snr;
+  for (std::size_t s = 0; s + 4410 <= x.size(); s += 4410) {
+    d.Process(std::span(x).subspan(s, 4410), out);
+    snr.push_back(d.SnrDb());
+  }
+  const std::size_t half = snr.size() / 2;
+  EXPECT_NEAR(snr[half - 15], 20.0, 1.5);  // before the change
+  EXPECT_NEAR(snr[half + 60], 8.0, 1.5);   // six seconds after it
+}
+
+TEST(RobustDemod, BasebandSinkHearsTheCorrectedTones)
+{
+  // A steady higher tone: in the baseband it turns at +85 Hz, with the
+  // tone's power (amplitude A mixed down to A/2).
+  struct TSink final : TBasebandSink {
+    void Baseband(std::complex<double> s) override { samples.push_back(s); }
+    std::vector<std::complex<double>> samples;
+  } sink;
+  gen::TFskParams p;
+  p.SnrDb = 30.0;
+  const auto pcm = gen::ModulateFsk(std::vector<uint8_t>(300, 1), p);
+  TRobustDemod d;
+  d.SetBasebandSink(&sink);
+  (void)Demodulate(d, {pcm.begin(), pcm.end()});
+  ASSERT_NEAR(static_cast<double>(sink.samples.size()), pcm.size() / 21.0, 2.0);
+  std::complex<double> turn{};
+  double power = 0.0;
+  for (std::size_t n = sink.samples.size() - 2100; n < sink.samples.size(); ++n)
+    turn += sink.samples[n] * std::conj(sink.samples[n - 1]), power += std::norm(sink.samples[n]) / 2100.0;
+  EXPECT_NEAR(std::arg(turn) * 2100.0 / (2.0 * std::numbers::pi), 85.0, 1.0);
+  EXPECT_NEAR(10.0 * std::log10(power / (p.Amplitude * p.Amplitude / 4.0)), 0.0, 1.0);
+}
+
+TEST(SignalGenerator, BandImpairmentsAreWhatWasAskedFor)
+{
+  gen::TFskParams p;
+  p.Amplitude = 1000.0;
+  const std::vector<uint8_t> bits(1000, 1);  // 10 s of the higher tone
+  auto power = [](const std::vector<int16_t>& x, std::size_t a, std::size_t b) {
+    double e = 0.0;
+    for (std::size_t n = a; n < b; ++n) e += static_cast<double>(x[n]) * x[n];
+    return e / static_cast<double>(b - a);
+  };
+  // A carrier 6 dB over the tone, switched on after 5 s: the power goes from
+  // the tone's to five times it.
+  gen::TBand carrier;
+  carrier.Carriers = {{-300.0, 6.0, 5.0}};
+  const auto c = gen::BandRecording(bits, p, carrier, 0.0, 0.0);
+  EXPECT_NEAR(power(c, 44100, 44100 * 4), 500000.0, 5000.0);
+  EXPECT_NEAR(power(c, 44100 * 6, 44100 * 9) / 500000.0, 1.0 + 3.98, 0.1);
+
+  // Crashes one a second, 30 dB over the noise: about ten bursts in 10 s,
+  // each far above the noise.
+  gen::TBand crashes;
+  crashes.Crashes = {1.0, 30.0, 2.0, 2.0};
+  p.SnrDb = 10.0;
+  const auto k = gen::BandRecording(bits, p, crashes, 0.0, 0.0);
+  const double noise = power(gen::BandRecording(bits, p, {}, 0.0, 0.0), 0, k.size());
+  int bursts = 0;
+  for (std::size_t s = 0; s + 441 <= k.size(); s += 441) bursts += power(k, s, s + 441) > 20.0 * noise;
+  EXPECT_GE(bursts, 4);
+  EXPECT_LE(bursts, 25);
+
+  // Behind an AGC a crash lowers everything after it for a while.
+  crashes.Agc = {1.0, 300.0};
+  const auto a = gen::BandRecording(bits, p, crashes, 0.0, 0.0);
+  double lowest = 1e300;
+  for (std::size_t s = 0; s + 4410 <= a.size(); s += 4410) lowest = std::min(lowest, power(a, s, s + 4410));
+  EXPECT_LT(lowest, 0.2 * noise);
+
+  // The switched generator: noise at the asked SNR (tone power over the
+  // noise in 500 Hz of a noise spread over 22050 Hz).
+  gen2::TSwitchedParams q;
+  q.SnrDb = 0.0, q.Level = 0.01;
+  const auto f = gen2::SwitchedRecording({}, q, 2.0, 0.0);
+  double e = 0.0;
+  for (float v : f) e += static_cast<double>(v) * v;
+  EXPECT_NEAR(e / f.size() / (q.Level * q.Level / 2.0 * 22050.0 / 500.0), 1.0, 0.05);
 }
 
 }  // namespace

@@ -111,14 +111,11 @@ void AppendChar(std::vector<uint8_t>& bits, const std::vector<uint8_t>& c)
 
 }  // namespace
 
-std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskParams& p)
+std::vector<double> FskWaveform(const std::vector<uint8_t>& bits, const TFskParams& p)
 {
   const double samplesPerBit = p.SampleRate / p.Baud;
-  const std::size_t total = static_cast<std::size_t>(std::ceil(bits.size() * samplesPerBit));
-  std::vector<int16_t> out(total);
-  std::mt19937 rng(p.Seed);
-  std::normal_distribution<double> gauss(0.0, 1.0);
-  const double sigma = NoiseSigma(p);
+  const std::size_t total = bits.empty() ? 0 : static_cast<std::size_t>(std::ceil(bits.size() * samplesPerBit));
+  std::vector<double> out(total);
   const double high = p.CentF + p.Shift / 2.0 + p.Offset;
   const double low = p.CentF - p.Shift / 2.0 + p.Offset;
   std::optional<TFading> fading, fadingLow;
@@ -137,10 +134,101 @@ std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskPar
       const std::complex<double> g = fadingLow && !bits[bit] ? fadingLow->At(n) : fading->At(n);
       v = p.Amplitude * (g.real() * std::sin(phase) + g.imag() * std::cos(phase));
     }
-    if (sigma > 0.0) v += sigma * gauss(rng);
-    out[n] = ToPcm(v);
+    out[n] = v;
     phase += 2.0 * std::numbers::pi * f / p.SampleRate;
     if (phase >= 2.0 * std::numbers::pi) phase -= 2.0 * std::numbers::pi;
+  }
+  return out;
+}
+
+std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskParams& p)
+{
+  const std::vector<double> wave = FskWaveform(bits, p);
+  std::vector<int16_t> out(wave.size());
+  std::mt19937 rng(p.Seed);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  const double sigma = NoiseSigma(p);
+  for (std::size_t n = 0; n < wave.size(); ++n) {
+    double v = wave[n];
+    if (sigma > 0.0) v += sigma * gauss(rng);
+    out[n] = ToPcm(v);
+  }
+  return out;
+}
+
+std::vector<int16_t> BandRecording(const std::vector<uint8_t>& bits, const TFskParams& p, const TBand& band,
+                                   double lead, double tail)
+{
+  const double fs = p.SampleRate;
+  const auto leadSamples = static_cast<std::size_t>(std::max(0.0, lead) * fs);
+  const std::vector<double> wanted = FskWaveform(bits, p);
+  std::vector<double> x(leadSamples + wanted.size() + static_cast<std::size_t>(std::max(0.0, tail) * fs));
+  auto addAt = [&x](const std::vector<double>& w, long at, double gain) {
+    for (std::size_t n = 0; n < w.size(); ++n) {
+      const long k = at + static_cast<long>(n);
+      if (k >= 0 && k < static_cast<long>(x.size())) x[static_cast<std::size_t>(k)] += gain * w[n];
+    }
+  };
+  addAt(wanted, static_cast<long>(leadSamples), 1.0);
+
+  if (band.TwoPath.DelayMs > 0.0) {
+    TFskParams q = p;
+    q.FadingDoppler = band.TwoPath.FadingDoppler;
+    q.FadingSeed = p.Seed * 40503u + 17u;
+    const long delay = std::lround(band.TwoPath.DelayMs * fs / 1000.0);
+    addAt(FskWaveform(bits, q), static_cast<long>(leadSamples) + delay, std::pow(10.0, band.TwoPath.RatioDb / 20.0));
+  }
+  if (band.Second && !band.Second->Bits.empty()) {
+    TFskParams q = p;
+    q.Offset = band.Second->Offset;
+    q.Baud = band.Second->Baud;
+    q.FadingDoppler = 0.0;
+    addAt(FskWaveform(band.Second->Bits, q), std::lround(band.Second->Start * fs),
+          std::pow(10.0, band.Second->LevelDb / 20.0));
+  }
+  for (const TCarrier& c : band.Carriers) {
+    const double a = p.Amplitude * std::pow(10.0, c.LevelDb / 20.0);
+    const double w = 2.0 * std::numbers::pi * (p.CentF + c.Offset) / fs;
+    for (auto n = static_cast<std::size_t>(std::max(0.0, c.Start) * fs); n < x.size(); ++n)
+      x[n] += a * std::sin(w * static_cast<double>(n) + 0.3);
+  }
+
+  // Noise, then crashes over it.
+  const double sigma = NoiseSigma(p);
+  std::mt19937 rng(p.Seed);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  if (sigma > 0.0)
+    for (double& v : x) v += sigma * gauss(rng);
+  if (band.Crashes.PerSecond > 0.0) {
+    std::mt19937 crng(p.Seed * 2246822519u + 3u);
+    std::exponential_distribution<double> gap(band.Crashes.PerSecond);
+    std::uniform_real_distribution<double> length(band.Crashes.MinMs, std::max(band.Crashes.MinMs, band.Crashes.MaxMs));
+    const double reference = sigma > 0.0 ? sigma : p.Amplitude / std::sqrt(2.0);
+    const double peak = reference * std::pow(10.0, band.Crashes.LevelDb / 20.0);
+    for (double t = gap(crng); t * fs < static_cast<double>(x.size()); t += gap(crng)) {
+      // Onset over 0.2 ms, then a decay of 20 dB over the crash's length.
+      const double len = length(crng) * fs / 1000.0, rise = 0.0002 * fs, tau = len / std::log(10.0);
+      const auto start = static_cast<std::size_t>(t * fs);
+      for (std::size_t k = 0; k < static_cast<std::size_t>(len) && start + k < x.size(); ++k) {
+        const double env = k < rise ? k / rise : std::exp(-(k - rise) / tau);
+        x[start + k] += peak * env * gauss(crng);
+      }
+    }
+  }
+
+  std::vector<int16_t> out(x.size());
+  const double attack = band.Agc.AttackMs > 0.0 ? 1.0 - std::exp(-1000.0 / (band.Agc.AttackMs * fs)) : 1.0;
+  const double release = band.Agc.ReleaseMs > 0.0 ? 1.0 - std::exp(-1000.0 / (band.Agc.ReleaseMs * fs)) : 0.0;
+  const double target = p.Amplitude > 0.0 ? p.Amplitude : 1.0;
+  double env = target + 2.0 * sigma;
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    double v = x[n];
+    if (release > 0.0) {
+      const double m = std::abs(v);
+      env += (m > env ? attack : release) * (m - env);
+      v *= target / std::max(env, 0.01 * target);
+    }
+    out[n] = ToPcm(v);
   }
   return out;
 }

@@ -39,6 +39,69 @@ std::vector<int16_t> ModulateFsk(const std::vector<uint8_t>& bits, const TFskPar
 // level ModulateFsk would add. `stream` picks an independent noise sequence.
 std::vector<int16_t> NoiseOnly(double seconds, const TFskParams& p, uint32_t stream = 7);
 
+// --- A receiver's band --------------------------------------------------------
+// What an MF listener hears beside the wanted emission: carriers, static
+// crashes, a second station, a second propagation path and the receiver's AGC.
+
+struct TCarrier {
+  double Offset = 0.0;   // Hz from the centre of the tone pair
+  double LevelDb = 0.0;  // carrier power over the tone's power
+  double Start = 0.0;    // seconds into the recording when it is switched on
+};
+
+// Static crashes: bursts of noise at random times (Poisson arrivals), each
+// with a sharp onset and an exponential decay over its length.
+struct TCrashes {
+  double PerSecond = 0.0;  // mean rate (0: none)
+  double LevelDb = 30.0;   // peak burst power over the noise power (over the tone's power without noise)
+  double MinMs = 1.0, MaxMs = 10.0;  // length, drawn uniformly
+};
+
+// Another NAVTEX station on the same frequency with its own bits and timing.
+struct TSecondStation {
+  std::vector<uint8_t> Bits;  // its emission, in the receiver's sense (1 = higher tone)
+  double LevelDb = -3.0;      // its tone power over the wanted station's
+  double Offset = 0.0;        // its frequency offset from the wanted centre, Hz
+  double Start = 0.0;         // seconds into the recording when it starts
+  double Baud = 100.0;
+};
+
+// A second propagation path: the emission again, later and weaker, with its
+// own Rayleigh fading when FadingDoppler > 0.
+struct TTwoPath {
+  double DelayMs = 0.0;    // 0: a single path
+  double RatioDb = -6.0;   // its power over the main path's
+  double FadingDoppler = 0.0;
+};
+
+// The receiver's AGC on everything it hears: a peak detector with a fast
+// attack and a slow release sets a gain that keeps the peak at the tone's
+// amplitude.
+struct TAgc {
+  double AttackMs = 1.0;
+  double ReleaseMs = 0.0;  // time constant of the release (0: no AGC)
+};
+
+struct TBand {
+  std::vector<TCarrier> Carriers;
+  TCrashes Crashes;
+  std::optional<TSecondStation> Second;
+  TTwoPath TwoPath;
+  TAgc Agc;
+  bool Any() const
+  {
+    return !Carriers.empty() || Crashes.PerSecond > 0.0 || Second || TwoPath.DelayMs > 0.0 || Agc.ReleaseMs > 0.0;
+  }
+};
+
+// The tone pair of ModulateFsk before noise and rounding (fading included).
+std::vector<double> FskWaveform(const std::vector<uint8_t>& bits, const TFskParams& p);
+
+// A whole recording: `lead` seconds, the emission, `tail` seconds, with white
+// noise (p.SnrDb) and everything in `band` over all of it, rounded to 16 bits.
+std::vector<int16_t> BandRecording(const std::vector<uint8_t>& bits, const TFskParams& p, const TBand& band,
+                                   double lead, double tail);
+
 // --- SITOR-B framing -------------------------------------------------------------
 enum class TService { English, Japanese };
 

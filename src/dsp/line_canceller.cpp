@@ -1,0 +1,202 @@
+#include "dsp/line_canceller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "dsp/kaiser.h"
+
+namespace brontel {
+
+namespace {
+
+constexpr double TwoPi = 2.0 * std::numbers::pi;
+constexpr double WindowBeta = 8.0;  // Kaiser window of each look: side lobes below −80 dB
+
+inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
+{
+  return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+// In-place radix-2 FFT of a power-of-two length N, with the twiddle factors
+// e^{-j2πk/N}, k < N/2, given.
+template <std::size_t N>
+void Fft(std::array<std::complex<double>, N>& x, const std::array<std::complex<double>, N / 2>& twiddle)
+{
+  static_assert((N & (N - 1)) == 0);
+  for (std::size_t i = 1, j = 0; i < N; ++i) {
+    std::size_t bit = N >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(x[i], x[j]);
+  }
+  for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
+    for (std::size_t i = 0; i < N; i += len)
+      for (std::size_t k = 0; k < len / 2; ++k) {
+        const std::complex<double> u = x[i + k], v = Mul(x[i + k + len / 2], twiddle[k * stride]);
+        x[i + k] = u + v;
+        x[i + k + len / 2] = u - v;
+      }
+}
+
+inline std::complex<double> MulConj(std::complex<double> a, std::complex<double> b)  // a·conj(b)
+{
+  return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+
+}  // namespace
+
+TLineCanceller::TLineCanceller(double rate) : rate_(rate)
+{
+  for (int k = 0; k < FftSize; ++k) window_[k] = KaiserWindow(k, FftSize / 2, WindowBeta);
+  for (int k = 0; k < FftSize / 2; ++k) twiddle_[k] = std::polar(1.0, -TwoPi * k / FftSize);
+  lines_.reserve(MaxLines);
+  Reset();
+}
+
+void TLineCanceller::Reset()
+{
+  lines_.clear();
+  barred_.clear();
+  buffer_.fill({});
+  history_.fill({});
+  power_.fill(0.0);
+  candidate_.fill(0.0);
+  fill_ = pos_ = sinceTrack_ = skip_ = 0;
+  signalOmega_ = 0.0;
+  averaged_ = false;
+  inPower_ = inSum_ = 0.0;
+}
+
+void TLineCanceller::SetOmega(TLine& line, double omega)
+{
+  line.Omega = omega;
+  line.Step = std::polar(1.0, omega);
+  line.Back = std::polar(1.0, -omega * Delay);
+  line.Above = omega > signalOmega_;
+}
+
+void TLineCanceller::SetSignalOffset(double hz)
+{
+  signalOmega_ = TwoPi * hz / rate_;
+  for (TLine& line : lines_) SetOmega(line, line.Omega);
+}
+
+double TLineCanceller::LineHz(int i) const { return lines_[static_cast<std::size_t>(i)].Omega * rate_ / TwoPi; }
+
+double TLineCanceller::LinePower(int i) const { return std::norm(lines_[static_cast<std::size_t>(i)].Amplitude); }
+
+TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
+{
+  // The input Delay samples back, for the averages; it is turned down by each
+  // line's oscillator as it stood then (its phasor now, turned back).
+  history_[static_cast<std::size_t>(fill_)] = in;
+  if (++fill_ == Delay + 1) fill_ = 0;
+  const cplx back = history_[static_cast<std::size_t>(fill_)];  // the oldest
+  cplx out = in;
+  for (TLine& line : lines_) {
+    if (line.Above ? lowSent : highSent) {
+      const cplx turned = MulConj(back, Mul(line.Phasor, line.Back));
+      line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
+      line.Block += turned;
+      if (++line.InBlock == SteadyBlock) {
+        const double power = std::norm(line.Block) + std::norm(line.LastBlock);
+        if (power > 0.0 && std::norm(line.LastBlock) > 0.0)
+          line.Wobble += WobbleSmooth * (std::norm(line.Block - line.LastBlock) / power - line.Wobble);
+        line.LastBlock = line.Block;
+        line.Block = {};
+        line.InBlock = 0;
+      }
+      ++line.Updates;
+    }
+    // Only a steady line is a carrier: another station's keyed tones make
+    // lines too, but ones that come and go with its bits.
+    if (line.Wobble < SteadyShare) out -= Mul(line.Amplitude, line.Phasor);
+    line.Phasor = Mul(line.Phasor, line.Step);
+  }
+
+  if (++sinceTrack_ == TrackSamples) {
+    // The amplitude turns as fast as the oscillator is off the line.
+    sinceTrack_ = 0;
+    for (TLine& line : lines_) {
+      if (std::norm(line.Checked) > 0.0 && std::norm(line.Amplitude) > 0.0)
+        SetOmega(line, line.Omega + TrackGain * std::arg(MulConj(line.Amplitude, line.Checked)) / TrackSamples);
+      line.Checked = line.Amplitude;
+      line.Phasor /= std::abs(line.Phasor);
+    }
+  }
+
+  inSum_ += std::norm(in);
+  if (++skip_ == LookEvery) {
+    skip_ = 0;
+    buffer_[pos_] = out;
+    if (++pos_ == FftSize) {
+      pos_ = 0;
+      inPower_ = inSum_ / (FftSize * LookEvery);
+      inSum_ = 0.0;
+      Look();
+    }
+  }
+  return out;
+}
+
+void TLineCanceller::Look()
+{
+  std::array<cplx, FftSize> x;
+  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[k] * window_[k];
+  Fft(x, twiddle_);
+  for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
+  averaged_ = true;
+
+  // Lines that have faded away go, and their frequencies rest for a while.
+  for (auto it = lines_.begin(); it != lines_.end();) {
+    if (it->Updates >= MinUpdates) it->Weak = std::norm(it->Amplitude) < DropBelow * inPower_ ? it->Weak + 1 : 0;
+    it->Updates = 0;
+    if (it->Weak >= DropLooks) {
+      barred_.push_back({it->Omega, BarLooks});
+      it = lines_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto it = barred_.begin(); it != barred_.end();) it = --it->Looks <= 0 ? barred_.erase(it) : it + 1;
+
+  const double binHz = rate_ / (FftSize * LookEvery);
+  const int reach = std::min(static_cast<int>(SearchHz / binHz), FftSize / 2 - FloorBins - 1);
+  auto at = [this](int b) { return power_[static_cast<std::size_t>((b + FftSize) % FftSize)]; };
+  // Running sums of the log powers over the bins searched and around them:
+  // the floor under a bin is the geometric mean of the bins on both sides.
+  const int from = -reach - FloorBins, to = reach + FloorBins;
+  std::array<double, FftSize + 1> sums{};
+  for (int b = from; b <= to; ++b) sums[static_cast<std::size_t>(b - from + 1)] = sums[static_cast<std::size_t>(b - from)] + std::log(at(b) + 1e-300);
+  auto sum = [&](int a, int b) { return sums[static_cast<std::size_t>(b - from + 1)] - sums[static_cast<std::size_t>(a - from)]; };
+  const double spread = 2.0 * (FloorBins - LineBins), threshold = std::log(LineOverFloor);
+  double total = 0.0;
+  for (double p : power_) total += p;
+  std::array<double, FftSize> seen{};
+  for (int b = -reach; b <= reach; ++b) {
+    const double p = at(b);
+    if (!(p > at(b - 1) && p >= at(b + 1))) continue;
+    const double floor = (sum(b - FloorBins, b - LineBins - 1) + sum(b + LineBins + 1, b + FloorBins)) / spread;
+    if (!(std::log(p + 1e-300) - floor > threshold) || !(p > MinShare * total)) continue;
+    const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
+    seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
+    if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;
+
+    // Where the peak lies between the bins, from the logarithms of three.
+    const double l0 = std::log(at(b - 1) + 1e-300), l1 = std::log(p + 1e-300), l2 = std::log(at(b + 1) + 1e-300);
+    const double den = l0 - 2.0 * l1 + l2;
+    const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
+    const double omega = TwoPi * (b + frac) / (FftSize * LookEvery);
+    const double near = 2.5 * TwoPi / (FftSize * LookEvery);
+    const auto close = [&](double o) { return std::abs(o - omega) < near; };
+    if (std::any_of(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); }) ||
+        std::any_of(barred_.begin(), barred_.end(), [&](const TBarred& l) { return close(l.Omega); }))
+      continue;
+    TLine& line = lines_.emplace_back();
+    SetOmega(line, omega);
+  }
+  candidate_ = seen;
+}
+
+}  // namespace brontel

@@ -1,0 +1,222 @@
+// The robust demodulator's estimators, each fed the condition it exists for:
+// the impulse blanker with bursts over noise, the tone levels with a
+// receiver's AGC and level changes, the carrier canceller with carriers
+// beside and on a keyed tone pair, the frequency control with a tone pair
+// off frequency and a steady carrier beside it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "dsp/frequency_control.h"
+#include "dsp/impulse_blanker.h"
+#include "dsp/line_canceller.h"
+#include "dsp/tone_levels.h"
+
+namespace brontel {
+namespace {
+
+using cplx = std::complex<double>;
+constexpr double TwoPi = 2.0 * std::numbers::pi;
+
+TEST(ImpulseBlanker, BlanksBurstsAndLeavesNoiseAndNewLevels)
+{
+  std::mt19937 rng(3);
+  std::normal_distribution<double> g(0.0, 1.0);
+  TImpulseBlanker b;
+  // Two seconds of unit noise with a 10 ms burst 30 dB up every 0.2 s.
+  std::size_t burst = 0, burstBlanked = 0, quiet = 0, quietBlanked = 0;
+  for (int n = 0; n < 4200; ++n) {
+    const bool inBurst = n > 200 && n % 420 < 21;
+    const double a = inBurst ? 31.6 : 1.0;
+    (void)b.Step({a * g(rng), a * g(rng)});
+    // The output is one sample late.
+    const bool wasBurst = n - 1 > 200 && (n - 1) % 420 < 21;
+    (wasBurst ? burst : quiet) += 1;
+    (wasBurst ? burstBlanked : quietBlanked) += b.LastBlanked();
+  }
+  EXPECT_GT(burstBlanked, 0.95 * burst);
+  EXPECT_LT(quietBlanked, 0.03 * quiet);
+
+  // A lasting step up (a signal starts) is let through after a short run.
+  b.Reset();
+  int blankedAfterStep = 0;
+  for (int n = 0; n < 2000; ++n) {
+    const double a = n < 1000 ? 1.0 : 10.0;
+    (void)b.Step({a * g(rng), a * g(rng)});
+    if (n > 1000 + TImpulseBlanker::LongestRun + 1) blankedAfterStep += b.LastBlanked();
+  }
+  EXPECT_LT(blankedAfterStep, 30);
+
+  // A tone cancelled for a few bits by a carrier (power near zero), then
+  // back: not an impulse.
+  b.Reset();
+  int toneBlanked = 0;
+  for (int n = 0; n < 3000; ++n) {
+    const double a = (n / 100) % 2 ? 0.01 : 1.0;
+    (void)b.Step(a * std::polar(1.0, 0.3 * n) + 0.01 * cplx{g(rng), g(rng)});
+    toneBlanked += n > 300 && b.LastBlanked();
+  }
+  EXPECT_EQ(toneBlanked, 0);
+}
+
+// Tone powers of a keyed signal of power a2 in noise u per correlator, both
+// scaled by `gain`.
+struct TBits {
+  std::mt19937 rng{7};
+  std::exponential_distribution<double> noise{1.0};
+  std::normal_distribution<double> g{0.0, 1.0};
+  std::pair<double, double> Next(double a2, double u, double gain)
+  {
+    const bool high = rng() & 1;
+    const double s = std::sqrt(a2), q = std::sqrt(u / 2.0);
+    const double on = std::norm(cplx{s + q * g(rng), q * g(rng)}), off = u * noise(rng);
+    return high ? std::pair{gain * on, gain * off} : std::pair{gain * off, gain * on};
+  }
+};
+
+TEST(ToneLevels, SignalAndNoiseThroughGainChanges)
+{
+  struct TCase {
+    const char* name;
+    double a2, u;
+  };
+  for (const TCase c : {TCase{"weak", 5.0, 1.0}, TCase{"medium", 40.0, 1.0}, TCase{"strong", 400.0, 2.0}}) {
+    SCOPED_TRACE(c.name);
+    TToneLevels levels;
+    TBits bits;
+    for (int k = 0; k < 2000; ++k) {
+      const auto [h, l] = bits.Next(c.a2, c.u, 1.0);
+      levels.Step(h, l);
+    }
+    EXPECT_NEAR(levels.Noise() / c.u, 1.0, 0.2);
+    EXPECT_NEAR(levels.Signal() / c.a2, 1.0, 0.2);
+
+    // A receiver's AGC cuts the gain by 25 dB for a second: the local noise
+    // follows within a factor of three, the long-term levels stay.
+    for (int k = 0; k < 100; ++k) {
+      const auto [h, l] = bits.Next(c.a2, c.u, 0.00316);
+      levels.Step(h, l);
+    }
+    EXPECT_LT(levels.LocalNoise(), 3.0 * 0.00316 * c.u);
+    EXPECT_GT(levels.LocalNoise(), 0.00316 * c.u / 3.0);
+    EXPECT_NEAR(levels.Signal() / levels.Noise(), c.a2 / c.u, 0.3 * c.a2 / c.u);
+  }
+
+  // A lasting drop of 30 dB (the station went, the receiver was turned down):
+  // the signal is seen again within a second, not after many.
+  TToneLevels levels;
+  TBits bits;
+  for (int k = 0; k < 1000; ++k) {
+    const auto [h, l] = bits.Next(40.0, 1.0, 1.0);
+    levels.Step(h, l);
+  }
+  for (int k = 0; k < 100; ++k) {
+    const auto [h, l] = bits.Next(40.0, 1.0, 0.001);
+    levels.Step(h, l);
+  }
+  EXPECT_GT(levels.Signal() / levels.Noise(), 20.0);
+}
+
+// A keyed tone pair at ±85 Hz (2100 Hz complex), from two free-running
+// oscillators, switched every bit at random; the tone heard `delay` samples back.
+struct TKeyed {
+  std::mt19937 rng{11};
+  std::vector<int> tone;  // +1 high, -1 low, per sample
+  double phaseH = 0.3, phaseL = 1.1;
+  cplx Next(std::size_t n)
+  {
+    if (n % 21 == 0) current = (rng() & 1) ? 1 : -1;
+    tone.push_back(current);
+    phaseH += TwoPi * 85.0 / 2100.0;
+    phaseL -= TwoPi * 85.0 / 2100.0;
+    return std::polar(1.0, current > 0 ? phaseH : phaseL);
+  }
+  int current = 1;
+};
+
+TEST(LineCanceller, RemovesCarriersAndKeepsTheKeyedSignal)
+{
+  for (const double hz : {20.0, -40.0, 85.0, -85.0, 130.0, -200.0}) {
+    SCOPED_TRACE(hz);
+    std::mt19937 rng(5);
+    std::normal_distribution<double> g(0.0, 0.1);
+    TLineCanceller c;
+    TKeyed keyed;
+    cplx residual{}, kept{};
+    double keptPower = 0.0;
+    int counted = 0;
+    const int total = 2100 * 8;
+    for (int n = 0; n < total; ++n) {
+      const cplx carrier = std::polar(1.0, TwoPi * hz * n / 2100.0 + 0.7);
+      const cplx sig = keyed.Next(static_cast<std::size_t>(n));
+      const int back = n >= TLineCanceller::Delay ? keyed.tone[static_cast<std::size_t>(n - TLineCanceller::Delay)] : 0;
+      const cplx out = c.Step(sig + carrier + cplx{g(rng), g(rng)}, back > 0, back < 0);
+      if (n > total / 2) {
+        // What is left at the carrier's frequency, and the signal's share.
+        residual += (out - sig) * std::polar(1.0, -TwoPi * hz * n / 2100.0);
+        kept += out * std::conj(sig);
+        keptPower += std::norm(sig);
+        ++counted;
+      }
+    }
+    EXPECT_LT(std::abs(residual) / counted, 0.1);  // the carrier down by at least 20 dB
+    EXPECT_NEAR(std::abs(kept) / keptPower, 1.0, 0.1);
+    EXPECT_GE(c.Lines(), 1);
+  }
+
+  // The keyed signal alone: its own lines on the tones are not removed.
+  TLineCanceller c;
+  TKeyed keyed;
+  cplx kept{};
+  double power = 0.0;
+  for (int n = 0; n < 2100 * 6; ++n) {
+    const cplx sig = keyed.Next(static_cast<std::size_t>(n));
+    const int back = n >= TLineCanceller::Delay ? keyed.tone[static_cast<std::size_t>(n - TLineCanceller::Delay)] : 0;
+    const cplx out = c.Step(sig, back > 0, back < 0);
+    if (n > 2100 * 3) kept += out * std::conj(sig), power += 1.0;
+  }
+  EXPECT_NEAR(std::abs(kept) / power, 1.0, 0.05);
+}
+
+TEST(FrequencyControl, FindsTheOffsetAndHoldsAgainstACarrier)
+{
+  constexpr int Lag = 10;
+  constexpr double Rate = 2100.0;
+  // Correlator outputs of a keyed pair 12 Hz off: each turns at 12 Hz.
+  auto run = [&](TFrequencyControl& f, int bits, double offsetHz, double carrierHz, bool locked) {
+    std::mt19937 rng(9);
+    for (int k = 0; k < bits; ++k) {
+      const bool high = rng() & 1;
+      for (int n = 0; n < 21; ++n) {
+        const double t = (k * 21 + n) / Rate, tl = t - Lag / Rate;
+        const double err = offsetHz - f.Offset();
+        const cplx tone = std::polar(1.0, TwoPi * err * t), toneLag = std::polar(1.0, TwoPi * err * tl);
+        // A steady carrier leaks into the higher tone's correlator all the time.
+        const cplx leak = std::polar(0.5, TwoPi * carrierHz * t), leakLag = std::polar(0.5, TwoPi * carrierHz * tl);
+        f.Add(high ? tone + leak : leak, high ? toneLag + leakLag : leakLag, high ? cplx{} : tone,
+              high ? cplx{} : toneLag);
+      }
+      f.Bit(high ? 0.99 : 0.01, true, locked, false, 0);
+    }
+  };
+  TFrequencyControl f(Lag, Rate);
+  run(f, 600, 12.0, 0.0, false);
+  EXPECT_NEAR(f.Offset(), 12.0, 0.5);
+
+  // Locked on: a carrier 40 Hz away appears; in a second the correction moves
+  // by at most the locked loop's limit.
+  const double before = f.Offset();
+  run(f, 100, 12.0, -40.0, true);
+  EXPECT_LE(std::abs(f.Offset() - before), 100 * TFrequencyControl::TrackStep + 1e-9);
+
+  // Nothing heard for long: the correction fades back.
+  for (int k = 0; k < 2000; ++k) f.Bit(0.5, false, false, false, 1000);
+  EXPECT_LT(std::abs(f.Offset()), 0.1);
+}
+
+}  // namespace
+}  // namespace brontel
