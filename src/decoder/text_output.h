@@ -13,6 +13,10 @@ inline constexpr std::size_t MemoLimit = 63998;  // bytes of finished lines kept
 inline constexpr std::size_t EditLimit = 48;     // bytes of the current line shown
 inline constexpr std::size_t LineLimit = MemoLimit;  // bytes a line may grow to before it is written
 
+// The marks written in place of a character that could not be read.
+inline constexpr std::string_view EnglishErasure = "*";
+inline constexpr std::string_view JapaneseErasure = "\x81\xAC";  // 〓, the geta mark
+
 // What the window (or any other front end) shows of the received text. The
 // decoder calls these in the order the updates happen; every method may be
 // left as a no-op.

@@ -178,7 +178,7 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
   bool valid = exact && spaces == 1;
   for (int k = 0; k < 4; ++k) {
     const bool have = i < units.size() && IsText(units[i]);
-    const char c = have && units[i].Kind == TUnitKind::Char && units[i].Half ? units[i].Half : '*';
+    const char c = have && units[i].Kind == TUnitKind::Char && units[i].Half ? units[i].Half : EnglishErasure[0];
     if (have) ++i;
     Cur.Id.push_back(c);
     const bool letter = c >= 'A' && c <= 'Z', digit = c >= '0' && c <= '9';

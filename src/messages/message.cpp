@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "decoder/text_output.h"
+
 namespace brontel::msg {
 
 namespace {
@@ -74,12 +76,12 @@ TUnit UnitAt(std::string_view text, std::size_t pos)
   if (IsLeadByte(c) && pos + 1 < text.size()) {
     const auto t = static_cast<unsigned char>(text[pos + 1]);
     u.Bytes.assign(text.substr(pos, 2));
-    if (c == 0x81 && t == 0xAC) u.Kind = TUnitKind::Erasure;  // 〓
+    if (u.Bytes == JapaneseErasure) u.Kind = TUnitKind::Erasure;
     u.Half = FullWidthToHalf(c, t);
     return u;
   }
   u.Bytes.assign(1, static_cast<char>(c));
-  if (c == '*') u.Kind = TUnitKind::Erasure;
+  if (u.Bytes == EnglishErasure) u.Kind = TUnitKind::Erasure;
   if (c >= 0x20 && c < 0x7F) u.Half = static_cast<char>(c);
   return u;
 }
