@@ -470,7 +470,7 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
   if (!slip) {
     ReleaseHeld(text);
     FlushAhead(text);
-    FlushLine(text, Line_);
+    FlushLine(text, Line_, LineConf_);
     Acquire(h, false, text);
     return;
   }
@@ -490,7 +490,7 @@ void TRobustDecoder::Lose(TTextStore& text)
   ++SyncChanges_;
   Held_.clear();  // the uncertain characters at the end were most likely noise
   FlushAhead(text);
-  FlushLine(text, Line_);
+  FlushLine(text, Line_, LineConf_);
   Kanji_.KanjiCount = 0;
 }
 
@@ -524,7 +524,7 @@ void TRobustDecoder::Finish(TTextStore& text)
 void TRobustDecoder::Interrupt(TTextStore& text)
 {
   Finish(text);
-  FlushLine(text, Line_);
+  FlushLine(text, Line_, LineConf_);
   *this = TRobustDecoder(P_);
 }
 
@@ -591,7 +591,10 @@ void TRobustDecoder::ResetText()
   Ahead_.clear();
   Kanji_.KanjiCount = 0;
   PairEvidence_ = 0.0;
+  PairPeak_ = 0.0;
+  PairPeakAt_ = LineConf_.size();
   AfterIdle_ = false;
+  NoneLost_ = 1.0;
 }
 
 void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
@@ -627,6 +630,7 @@ void TRobustDecoder::EmitNow(const TSymbol& s, TTextStore& text)
   // An uncertain word that most likely wrote nothing (or comes amid phasing or idle) leaves no mark.
   if (erased && (s.PNoText >= 0.5 || (AfterIdle_ && s.PNoText >= 0.2))) {
     if (Service_ == English) ErasedShift(s);
+    WroteNothing(s);
     return;
   }
   const bool phasing = s.Code == Def(Service_).Code->PhasingFirst && s.CopyA != s.CopyB;
@@ -647,20 +651,27 @@ bool TRobustDecoder::ErasedShift(const TSymbol& s)
     return true;
   }
   // … or the chance that it was one moves the figures probability.
+  AllowShift(s);
+  return s.PLetters + s.PFigures >= 0.5;
+}
+
+void TRobustDecoder::AllowShift(const TSymbol& s)
+{
   const double pf = s.PFigures + (1.0 - s.PLetters - s.PFigures) / (1.0 + std::exp(-FigOdds_));
   FigOdds_ = std::clamp(std::log(std::max(pf, 1e-9) / std::max(1.0 - pf, 1e-9)), -ShiftOddsLimit, ShiftOddsLimit);
-  return s.PLetters + s.PFigures >= 0.5;
 }
 
 void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
 {
   const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
   if (erased) {
-    if (ErasedShift(s)) return;
+    if (ErasedShift(s)) {
+      WroteNothing(s);
+      return;
+    }
     ++Characters_;
     ++Erasures_;
-    Line_.append(EnglishErasure);
-    LineGrew(text, Line_);
+    Print(EnglishErasure, 1, 0.0, text);
     return;
   }
   const auto code = static_cast<uint8_t>(s.Code);
@@ -669,19 +680,23 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   switch (code) {
     case CodeLetters:
       FigOdds_ = -sure;
+      WroteNothing(s);
       return;
     case CodeFigures:
       FigOdds_ = sure;
+      WroteNothing(s);
       return;
     case CodeSync1:
     case CodeSync2:
       // After phasing a message starts in letters, even when its letters shift is lost.
       if (s.Phasing) FigOdds_ = std::min(FigOdds_, -3.0);
+      WroteNothing(s);
       return;
     case CodeCarriageReturn:
+      WroteNothing(s);
       return;
     case CodeLineFeed:
-      FlushLine(text, Line_);
+      FlushLine(text, Line_, LineConf_);
       return;
     default:
       break;
@@ -689,7 +704,9 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   // Every character tells which row is more likely: a code without a meaning
   // in one row, or the usual frequencies of letters and of figures. The row
   // of this one is chosen with the characters waiting after it, up to the
-  // next shift or uncertain character.
+  // next shift or uncertain character. The character itself may have been a
+  // shift code read wrongly.
+  AllowShift(s);
   FigOdds_ = std::clamp(FigOdds_ + FiguresEvidence(code), -ShiftOddsLimit, ShiftOddsLimit);
   double ahead = 0.0;
   for (const TSymbol& next : Ahead_) {
@@ -698,11 +715,19 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
     ahead += FiguresEvidence(static_cast<uint8_t>(next.Code));
   }
   const double odds = FigOdds_ + std::clamp(ahead, -ShiftOddsLimit, ShiftOddsLimit);
-  const std::string_view t = CodeTable()[odds > 0.0 ? 1 : 0][code];
+  const int row = odds > 0.0 ? 1 : 0;
+  const std::string_view t = CodeTable()[row][code];
   if (t.empty()) return;
   ++Characters_;
-  Line_.append(t);
-  LineGrew(text, Line_);
+  // The printed text is right when the code is one that prints it in this
+  // row (two codes print a space) and, unless both rows print the same, the
+  // row is right.
+  double pCode = s.Posterior;
+  for (int i = 0; i < 4; ++i)
+    if (s.Top[i] != code && s.Top[i] >= 0 && CodeTable()[row][s.Top[i]] == t) pCode += s.TopP[i];
+  const bool bothRows = CodeTable()[0][code] == CodeTable()[1][code];
+  const double pRow = bothRows ? 1.0 : 1.0 / (1.0 + std::exp(-std::abs(odds)));
+  Print(t, t.size(), pCode * pRow, text);
 }
 
 void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
@@ -729,15 +754,14 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   const int d = erased ? -1 : s.Code;
   switch (d) {
     case JisLineFeed:
-      FlushLine(text, Line_);
-      Kanji_.KanjiCount = 0;
-      PairEvidence_ = P_.PairMargin;
+      FlushLine(text, Line_, LineConf_);
+      SetPairing(P_.PairMargin);
       return;
     case JisCarriageReturn:
     case JisPhasingA:
     case JisPhasingB:
-      Kanji_.KanjiCount = 0;
-      PairEvidence_ = P_.PairMargin;
+      SetPairing(P_.PairMargin);
+      WroteNothing(s);
       return;
     default:
       break;
@@ -746,26 +770,62 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   if (d >= 0) {
     const double rowness = std::log(JisRowShare(d) + 1e-4) + std::log(94.0);
     PairEvidence_ = 0.9 * PairEvidence_ + (Kanji_.KanjiCount == 0 ? rowness : -rowness);
+    if (PairEvidence_ >= PairPeak_) {
+      // The pairing fits up to the character this byte is part of.
+      PairPeak_ = PairEvidence_;
+      PairPeakAt_ = LineConf_.size() + 1;
+    }
   }
   if (PairEvidence_ < -P_.PairMargin) {
-    PairEvidence_ = -PairEvidence_;
+    // The characters printed since the pairing last fitted were most likely
+    // made of bytes of two characters.
+    for (std::size_t i = std::min(PairPeakAt_, LineConf_.size()); i < LineConf_.size(); ++i) LineConf_[i] = 0.0f;
+    const bool held = Kanji_.KanjiCount == 1;
+    SetPairing(-PairEvidence_);
     // The byte held (or this one) was the second of a pair whose first is gone.
     ++Characters_;
     ++Erasures_;
-    Line_.append(JapaneseErasure);
-    LineGrew(text, Line_);
-    if (Kanji_.KanjiCount == 0) return;
-    Kanji_.KanjiCount = 0;
+    Print(JapaneseErasure, 1, 0.0, text);
+    if (!held) return;
   }
+  KanjiSure_[Kanji_.KanjiCount] = d < 0 ? 0.0 : s.Posterior;
   if (!Kanji_.TakeByte(d < 0 ? NoByte : static_cast<uint8_t>(d))) return;
   ++Characters_;
   if (IsJisRow(Kanji_.KanjiBuf[0]) && IsJisRow(Kanji_.KanjiBuf[1])) {
-    AppendShiftJis(Line_, Kanji_.KanjiBuf);
+    std::string sj;
+    AppendShiftJis(sj, Kanji_.KanjiBuf);
+    Print(sj, 1, KanjiSure_[0] * KanjiSure_[1], text);
   } else {
     ++Erasures_;
-    Line_.append(JapaneseErasure);
+    Print(JapaneseErasure, 1, 0.0, text);
   }
-  LineGrew(text, Line_);
+}
+
+void TRobustDecoder::WroteNothing(const TSymbol& s)
+{
+  // Unless it was a character that writes nothing, the next character
+  // printed comes after a lost one.
+  NoneLost_ *= std::clamp(s.PNoText, 0.0, 1.0);
+}
+
+void TRobustDecoder::SetPairing(double evidence)
+{
+  Kanji_.KanjiCount = 0;
+  PairEvidence_ = PairPeak_ = evidence;
+  PairPeakAt_ = LineConf_.size();
+}
+
+void TRobustDecoder::Print(std::string_view t, std::size_t chars, double p, TTextStore& text)
+{
+  // A probability taken from the soft values is sharpened or softened by the
+  // calibration of their scale.
+  p = std::clamp(p * NoneLost_, 0.0, 1.0);
+  NoneLost_ = 1.0;
+  const double odds = p <= 0.0 ? 0.0 : p >= 1.0 ? 1.0 : std::pow((1.0 - p) / p, P_.ConfidenceScale);
+  const auto c = static_cast<float>(p <= 0.0 ? 0.0 : p >= 1.0 ? 1.0 : 1.0 / (1.0 + odds));
+  Line_.append(t);
+  LineConf_.insert(LineConf_.end(), chars, c);
+  LineGrew(text, Line_, LineConf_);
 }
 
 }  // namespace brontel

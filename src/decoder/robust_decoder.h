@@ -17,6 +17,8 @@
 #include <deque>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "decoder/character_sync.h"
 #include "decoder/code_table.h"
@@ -51,6 +53,7 @@ struct TRobustDecoderParams {
   int ShiftLookahead = 4;       // English characters looked at after one to choose its row
   int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
   double PreRollBias = 1.0;     // … each needing this much evidence on average
+  double ConfidenceScale = 1.0; // the odds against a printed character are raised to this power
 };
 
 class TRobustDecoder {
@@ -74,6 +77,9 @@ public:
   bool Inverted() const;
   bool InSync() const { return InSync_; }
   const std::string& LineText() const { return Line_; }
+  // For each character of LineText() (a two-byte character counts once), the
+  // probability that it is right; the lines written carry theirs to the sink.
+  const std::vector<float>& LineConfidence() const { return LineConf_; }
 
   uint64_t Characters() const { return Characters_; }    // characters written (erasures included)
   uint64_t Erasures() const { return Erasures_; }        // erasure marks written
@@ -136,8 +142,15 @@ private:
   void EmitNow(const TSymbol& s, TTextStore& text);
   void FlushAhead(TTextStore& text);
   bool ErasedShift(const TSymbol& s);
+  void AllowShift(const TSymbol& s);  // the figures odds after a character that may have been a shift
   void EmitEnglish(const TSymbol& s, TTextStore& text);
   void EmitJapanese(const TSymbol& s, TTextStore& text);
+  // Appends `t` (`chars` characters, each right with probability p) to the line.
+  // A character that wrote nothing, perhaps wrongly so.
+  void WroteNothing(const TSymbol& s);
+  // Japanese: a new pairing (the next byte starts a pair) with this much evidence.
+  void SetPairing(double evidence);
+  void Print(std::string_view t, std::size_t chars, double p, TTextStore& text);
   void ReleaseHeld(TTextStore& text);
   void ResetText();
 
@@ -164,9 +177,14 @@ private:
   std::deque<TSymbol> Held_;   // uncertain characters not written yet
   std::deque<TSymbol> Ahead_;  // English characters decided, waiting for the ones after them
   std::string Line_;
+  std::vector<float> LineConf_;  // confidence of each character of Line_
+  double NoneLost_ = 1.0;        // probability that no character went unprinted since the last one printed
   double FigOdds_ = -1.0;      // log-odds of the figures shift over letters
   TKanjiPair Kanji_;           // Japanese bytes being paired (an unread byte held as NoByte)
-  double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing
+  std::array<double, 2> KanjiSure_{};  // … and the probability of each
+  double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing (log-odds)
+  double PairPeak_ = 0.0;      // … its highest value since the pairing was set …
+  std::size_t PairPeakAt_ = 0; // … and the first character of the line printed after that
   bool AfterIdle_ = false;     // the last character written nothing but phasing or idle
 
   uint64_t Characters_ = 0, Erasures_ = 0, Corrections_ = 0, SyncChanges_ = 0;

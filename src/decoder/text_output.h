@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brontel {
 
@@ -63,5 +64,11 @@ void FlushLine(TTextStore& text, std::string& line);
 
 // Discards `line` and empties the edit.
 void ClearLine(TTextStore& text, std::string& line);
+
+// LineGrew and FlushLine for a decoder that knows how sure it is of every
+// character: `confidence` holds one value per character of `line` and is
+// written and emptied with it.
+void LineGrew(TTextStore& text, std::string& line, std::vector<float>& confidence);
+void FlushLine(TTextStore& text, std::string& line, std::vector<float>& confidence);
 
 }  // namespace brontel

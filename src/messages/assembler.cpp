@@ -100,10 +100,10 @@ TMessageAssembler::TMessageAssembler(TOutput output, TAssemblerOptions options)
 {
 }
 
-void TMessageAssembler::Line(std::string_view cp932, double t, int doubtful)
+void TMessageAssembler::Line(std::string_view cp932, double t, std::span<const float> confidence, int doubtful)
 {
   Expire(t);
-  Process(ToUnits(cp932), t, doubtful);
+  Process(ToUnits(cp932, {}, confidence), t, doubtful);
   LastLine = t;
   LineSinceEvent = true;
 }
@@ -260,9 +260,16 @@ void TMessageAssembler::Close(double end, bool trailer)
   Body.clear();
   PendingGap = -1;
   if (!keep) return;
+  // Text outside a message is of the service its characters belong to: only
+  // Japanese text has two-byte characters (the service may have changed
+  // within the block the fragment's first line came in).
+  if (!Cur.HasHeader && HasText(body, 0, body.size()))
+    Cur.Service = std::any_of(body.begin(), body.end(), [](const TUnit& u) { return IsText(u) && u.Bytes.size() == 2; })
+                      ? TService::Japanese
+                      : TService::English;
   Cur.Trailer = trailer;
   Cur.End = Options.Epoch + end;
-  FromUnits(body, Cur.Text, Cur.Gaps);
+  FromUnits(body, Cur.Text, Cur.Gaps, &Cur.Confidence);
   Measure(Cur, Doubtful);
   if (Output) Output(std::move(Cur));
   Cur = TMessage{};
@@ -279,9 +286,9 @@ void TAssemblerSink::AfterBlock(double t, bool inSync, bool english)
   Now = t;
 }
 
-void TAssemblerSink::Finish(double t, std::string_view unfinished)
+void TAssemblerSink::Finish(double t, std::string_view unfinished, std::span<const float> confidence)
 {
-  if (!unfinished.empty()) A.Line(unfinished, Now);
+  if (!unfinished.empty()) A.Line(unfinished, Now, confidence);
   A.Finish(t);
 }
 

@@ -132,7 +132,8 @@ TMessage Merge(const TMessage& shown, const TMessage& copy)
   const TMessage& base = copyBase ? copy : shown;
   const TMessage& other = copyBase ? shown : copy;
   TMessage m = copy;
-  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps), ToUnits(other.Text, other.Gaps)), m.Text, m.Gaps);
+  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps, base.Confidence), ToUnits(other.Text, other.Gaps, other.Confidence)),
+            m.Text, m.Gaps, &m.Confidence);
   m.Trailer = shown.Trailer || copy.Trailer;
   m.Copies = shown.Copies + 1;
   m.StoreId = shown.StoreId;
