@@ -137,7 +137,7 @@ struct TWindow {
 
 constexpr double Tiny = 1e-300;
 constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
-constexpr int SlipSteps[4] = {-2, -1, 1, 2};
+constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
 constexpr double ShiftOddsLimit = 12.0;
 
 // How often a character occurs in letters-shift text (English-like; Z as
@@ -405,12 +405,17 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
   // every alignment.)
   const THypothesis cur{Service_, Sense_, Phase_};
   const int period = Def(Service_).Period;
+  // The one that gathered the most wins; the nearer one when two gathered as much.
+  int slip = -1;
   for (int i = 0; i < 4; ++i) {
     const int nb = (Phase_ + SlipSteps[i] + period) % period;
-    if (SlipSum_[i] >= P_.SlipMargin && Last_[Ix(Service_)][Ix(Sense_)][nb] > 0.0) {
-      Switch({Service_, Sense_, nb}, true, text);
-      return;
-    }
+    if (SlipSum_[i] >= P_.SlipMargin && Last_[Ix(Service_)][Ix(Sense_)][nb] > 0.0 &&
+        (slip < 0 || SlipSum_[i] > SlipSum_[slip]))
+      slip = i;
+  }
+  if (slip >= 0) {
+    Switch({Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period}, true, text);
+    return;
   }
   if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
