@@ -88,3 +88,42 @@ TEST(TextOutput, ALineThatNeverEndsIsWrittenAtTheLimit)
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+TEST(TextOutput, ConfidencesAreWrittenAndEmptiedWithTheirLine)
+{
+  struct TSink final : TTextSink {
+    void LineWritten(std::string_view line, std::span<const float> confidence) override
+    {
+      Lines.emplace_back(line);
+      Confidence.emplace_back(confidence.begin(), confidence.end());
+    }
+    std::vector<std::string> Lines;
+    std::vector<std::vector<float>> Confidence;
+  } sink;
+  TTextStore t;
+  t.Sink = &sink;
+  std::string line = "AB";
+  std::vector<float> confidence{0.5f, 1.0f};
+  LineGrew(t, line, confidence);
+  EXPECT_EQ(t.EditText, "AB");
+  FlushLine(t, line, confidence);
+  // An empty line writes nothing but still drops stray confidences.
+  confidence = {0.25f};
+  FlushLine(t, line, confidence);
+  EXPECT_TRUE(confidence.empty());
+  // A line at the limit is written with its confidences.
+  line.assign(LineLimit, 'A');
+  confidence.assign(LineLimit, 0.75f);
+  LineGrew(t, line, confidence);
+  EXPECT_TRUE(line.empty() && confidence.empty());
+  ASSERT_EQ(sink.Lines.size(), 2u);
+  EXPECT_EQ(sink.Lines[0], "AB");
+  EXPECT_EQ(sink.Confidence[0], (std::vector<float>{0.5f, 1.0f}));
+  EXPECT_EQ(sink.Confidence[1], std::vector<float>(LineLimit, 0.75f));
+}
+
+}  // namespace
+}  // namespace brontel
