@@ -3,14 +3,20 @@
 // English and Japanese, decoded by the robust path into the message assembler;
 // every message (or fragment) is aligned with the text that was sent.
 //
-//   brontel_confidence_eval [--tune | --check] [--seeds N] [--snr DB]... [--set NAME=VALUE] [--show]
+//   brontel_confidence_eval [--tune | --check] [--seeds N] [--snr DB]... [--set NAME=VALUE] [--show] [--misses]
 //
 // --tune uses the even-numbered texts and the seeds 1 … N, --check (the
 // default) the odd-numbered texts and the seeds 1001 … 1000+N, so that a
 // setting chosen with --tune is judged on texts and noise it has not seen.
 // A copy's estimate is good when it lies within 1 percentage point or 30 % of
-// the true rate, whichever is larger. The reliability table compares the
-// confidence of the printed characters with how often they were right.
+// the true rate, whichever is larger; "limit" is how many would be good on
+// average if every character were wrong independently with the probability
+// its confidence gives (what the length of a copy allows any estimate). Copies
+// of fewer than 20 characters (noise at the edges of a reception) are counted
+// as "small" and left out. The reliability table compares the confidence of
+// the printed characters with how often they were right. --show prints every
+// copy, --misses the copies whose estimate is not good and the wrong
+// characters printed with a confidence of 0.99 or more.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -292,7 +298,6 @@ std::vector<TCopy> Score(const std::string& text, bool english, double snr, uint
       }
     }
     if (m.Chars < 20) {
-      if (std::getenv("SMALL")) std::printf("small: %s [%s] cer %.2f\n", m.HasHeader ? "header" : "fragment", Cp932ToUtf8(m.Text).c_str(), m.Cer);
       ++small;
       continue;
     }
@@ -317,13 +322,10 @@ std::vector<TCopy> Score(const std::string& text, bool english, double snr, uint
     Kinds[4] += m.Lost;
     for (std::size_t i = 0; i < got.size(); ++i) {
       if (got[i] == "\n" || conf[i] < 0.0f) continue;
-      if (std::getenv("DOUBT") && conf[i] < 0.9)
-        std::printf("doubt %.4f %s %s\n", conf[i], got[i].c_str(), a.Right[i] ? "right" : "WRONG");
       if (Misses && !a.Right[i] && conf[i] >= 0.99) {
         std::string ctx;
         for (std::size_t q = i >= 12 ? i - 12 : 0; q < std::min(got.size(), i + 12); ++q)
           ctx += q == i ? "[" + got[q] + "]" : got[q] == "\n" ? "|" : got[q];
-        for (unsigned char b : m.Text.substr(0, 0)) ctx += std::to_string(b);
         std::printf("miss %.5f %s\n", conf[i], ctx.c_str());
       }
       TBin& b = Bins[BinOf(conf[i])];
