@@ -9,10 +9,10 @@ namespace {
 
 TEST(Message, ErrorEstimateFromTheConfidences)
 {
-  // With a confidence for every character the estimate is the expected share
-  // of wrong characters: 1 − p each, an erasure or a character the service
-  // cannot send wrong whatever its confidence, lost characters wrong.
-  struct TCase {
+  // With a confidence for every character: the expected share of wrong
+  // characters, 1 − p each, an erasure, a character the service cannot send
+  // and a lost one wrong whatever. Otherwise the count of those.
+  const struct {
     const char* Text;
     std::vector<float> Confidence;
     int Lost;
@@ -21,14 +21,12 @@ TEST(Message, ErrorEstimateFromTheConfidences)
       {"AB*D", {0.9f, 0.8f, 0.0f, 1.0f}, 0, (0.1 + 0.2 + 1.0) / 4},
       {"AB\nC#", {0.5f, 1.0f, 1.0f, 1.0f}, 0, (0.5 + 1.0) / 4},
       {"AB*D", {0.9f, 0.8f, 1.0f, 1.0f}, 6, (0.1 + 0.2 + 1.0 + 6) / 10},
-      // Without (or with the wrong number of) confidences: erasures,
-      // characters the service cannot send and lost ones.
       {"AB*D", {}, 6, 7.0 / 10},
       {"AB*D", {0.9f, 0.8f, 0.0f}, 0, 1.0 / 4},
       {"AB*D", {0.9f, 0.8f, 0.0f, 1.0f, 1.0f}, 0, 1.0 / 4},
       {"", {}, 0, 0.0},
   };
-  for (const TCase& c : cases) {
+  for (const auto& c : cases) {
     TMessage m;
     m.Text = c.Text;
     m.Confidence = c.Confidence;
@@ -40,8 +38,8 @@ TEST(Message, ErrorEstimateFromTheConfidences)
 
 TEST(Message, ConfidencesStayWithTheirCharacters)
 {
-  // Through units and back, and through a repair that takes characters from
-  // the other copy: one confidence per character, each the one it came with.
+  // Through units and back, and through a repair taking a character from the
+  // other copy: one confidence per character, each the one it came with.
   const std::vector<TGap> gaps{{3, 5, false}};
   std::vector<TUnit> units = ToUnits("AB\n\x93\x8C*", gaps, std::vector<float>{0.5f, 0.6f, 0.7f, 0.0f});
   std::string text;
