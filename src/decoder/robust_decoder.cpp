@@ -822,14 +822,13 @@ void TRobustDecoder::SetPairing(double evidence)
 
 void TRobustDecoder::Print(std::string_view t, std::size_t chars, double p, TTextStore& text)
 {
-  // A probability taken from the soft values is sharpened or softened by the
-  // calibration of their scale.
+  // The odds against the character, as the soft values give them, are
+  // sharpened or softened by the calibration of their scale.
   p = std::clamp(p * NoneLost_, 0.0, 1.0);
   NoneLost_ = 1.0;
-  const double odds = p <= 0.0 ? 0.0 : p >= 1.0 ? 1.0 : std::pow((1.0 - p) / p, P_.ConfidenceScale);
-  const auto c = static_cast<float>(p <= 0.0 ? 0.0 : p >= 1.0 ? 1.0 : 1.0 / (1.0 + odds));
+  if (p > 0.0 && p < 1.0) p = 1.0 / (1.0 + std::pow((1.0 - p) / p, P_.ConfidenceScale));
   Line_.append(t);
-  LineConf_.insert(LineConf_.end(), chars, c);
+  LineConf_.insert(LineConf_.end(), chars, static_cast<float>(p));
   LineGrew(text, Line_, LineConf_);
 }
 

@@ -9,7 +9,8 @@
 // (bit slips, a change of service or polarity) and is lost only when the
 // evidence has run out. Each character is decided a fixed delay after its
 // repetition arrived: the most likely valid code word of both copies, or an
-// erasure mark when even that is too uncertain.
+// erasure mark when even that is too uncertain. Every printed character
+// carries the probability that it is right.
 #pragma once
 
 #include <array>
