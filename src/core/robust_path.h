@@ -40,6 +40,8 @@ public:
   bool Inverted() const { return Decoder_.Inverted(); }
   bool InSync() const { return Decoder_.InSync(); }
   const std::string& LineText() const { return Decoder_.LineText(); }
+  // The confidences of the line under construction, one per character.
+  const std::vector<float>& LineConfidence() const { return Decoder_.LineConfidence(); }
   uint64_t Characters() const { return Decoder_.Characters(); }
   uint64_t Erasures() const { return Decoder_.Erasures(); }
   uint64_t Corrections() const { return Decoder_.Corrections(); }

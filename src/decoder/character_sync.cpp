@@ -1,6 +1,7 @@
 #include "decoder/character_sync.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace brontel {
 
@@ -58,15 +59,18 @@ constexpr int RepeatChars = 5;
 constexpr int SlotsPerChar = 2;
 
 constexpr TServiceCode English{
-    .English = true, .Units = 7, .Repeat = RepeatChars * 7, .EvalSlot = SlotsPerChar * 7 - 1, .SentInverted = false,
-    .Upright = TPhasing::English, .Upside = TPhasing::EnglishInverted,
-    .Joinable = EnglishJoinable, .Read = EnglishRead, .Valid = EnglishValid, .Handle = HandleEngCode};
+    .Kind = TServiceKind::English, .Units = 7, .Repeat = RepeatChars * 7, .EvalSlot = SlotsPerChar * 7 - 1,
+    .SentInverted = false, .Upright = TPhasing::English, .Upside = TPhasing::EnglishInverted,
+    .Joinable = EnglishJoinable, .Read = EnglishRead, .Valid = EnglishValid, .Handle = HandleEngCode,
+    .Values = 128, .WordOf = EnglishWord, .PhasingFirst = CodeSync2, .PhasingRepeat = CodeSync1};
 
 constexpr TServiceCode Japanese{
-    .English = false, .Units = 10, .Repeat = RepeatChars * 10, .EvalSlot = SlotsPerChar * 10 - 1,
-    .SentInverted = true,
-    .Upright = TPhasing::Japanese, .Upside = TPhasing::JapaneseInverted,
-    .Joinable = JapaneseJoinable, .Read = JapaneseRead, .Valid = JapaneseValid, .Handle = HandleJisByte};
+    .Kind = TServiceKind::Japanese, .Units = 10, .Repeat = RepeatChars * 10, .EvalSlot = SlotsPerChar * 10 - 1,
+    .SentInverted = true, .Upright = TPhasing::Japanese, .Upside = TPhasing::JapaneseInverted,
+    .Joinable = JapaneseJoinable, .Read = JapaneseRead, .Valid = JapaneseValid, .Handle = HandleJisByte,
+    .Values = 128, .WordOf = JapaneseWord, .PhasingFirst = JisPhasingB, .PhasingRepeat = JisPhasingA};
+
+static_assert(English.Units <= MaxUnits && Japanese.Units <= MaxUnits);
 
 // Leaving synchronisation writes the line; a Japanese pair is never held
 // across it (outside Japanese synchronisation no pair is ever half held).
@@ -131,7 +135,7 @@ void HuntingStep(TCharDecoder& d, const TServiceCode& svc, TTextStore& text)
   if (phasing == TPhasing::None) return;
   ClearLine(text, d.LineText);
   if (phasing != svc.Upright && phasing != svc.Upside) {
-    d.EngMode = !svc.English;
+    d.EngMode = svc.Kind != TServiceKind::English;
     return;
   }
   if (phasing == svc.Upside) {
@@ -146,6 +150,23 @@ void HuntingStep(TCharDecoder& d, const TServiceCode& svc, TTextStore& text)
 
 const TServiceCode& EnglishCode() { return English; }
 const TServiceCode& JapaneseCode() { return Japanese; }
+const TServiceCode& ServiceCode(TServiceKind kind) { return kind == TServiceKind::English ? English : Japanese; }
+
+uint16_t EnglishWord(int code)
+{
+  if (code < 0 || code >= English.Values || std::popcount(static_cast<unsigned>(code)) != 4) return NoWord;
+  return static_cast<uint16_t>(code);
+}
+
+uint16_t JapaneseWord(int data)
+{
+  if (data < 0 || data >= Japanese.Values) return NoWord;
+  const int zeros = 7 - std::popcount(static_cast<unsigned>(data));
+  uint16_t w = static_cast<uint16_t>(zeros);
+  for (int j = 0; j < 7; ++j)
+    if (data & (1 << j)) w |= static_cast<uint16_t>(1 << (9 - j));
+  return w;
+}
 
 int EngCode(const TCharDecoder& d, int p)
 {

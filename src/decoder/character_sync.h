@@ -48,10 +48,15 @@ bool JisValid(const TCharDecoder& d, int p);   // check field counts the data's 
 enum class TPhasing { None, English, EnglishInverted, Japanese, JapaneseInverted };
 TPhasing FindPhasing(const TCharDecoder& d);
 
-// What the decoder needs to know of a service.
+enum class TServiceKind : uint8_t { English, Japanese };
+
+inline constexpr int MaxUnits = 10;           // bits of the longest character
+inline constexpr uint16_t NoWord = 0xFFFF;    // WordOf: the value has no word
+
+// What a decoder needs to know of a service.
 struct TServiceCode {
-  bool English;                 // the decoder's EngMode while it serves this service
-  int Units;                    // bits per character
+  TServiceKind Kind;            // English: the decoder's EngMode while it serves this service
+  int Units;                    // bits per character, at most MaxUnits
   int Repeat;                   // bits between the first transmission and its repetition
   int EvalSlot;                 // bits after an evaluated character until the next is due
   bool SentInverted;            // upright reception puts the bits into the register inverted
@@ -64,9 +69,25 @@ struct TServiceCode {
   bool (*Valid)(const TCharDecoder& d, int value);
   // What an accepted character does to the text.
   void (*Handle)(TCharText& t, TTextStore& text, uint8_t value);
+  // The values a character may carry are 0 … Values−1; WordOf gives the word
+  // that carries one as its bits lie in the register (bit r at position r,
+  // position 0 the newest bit) in the code's own sense, or NoWord when the
+  // code has no word for it.
+  int Values;
+  uint16_t (*WordOf)(int value);
+  // The values of the phasing pair: sent in the first-transmission slots and
+  // in the repetition slots.
+  uint8_t PhasingFirst, PhasingRepeat;
 };
 
 const TServiceCode& EnglishCode();
 const TServiceCode& JapaneseCode();
+const TServiceCode& ServiceCode(TServiceKind kind);
+
+// Register bits of an English code (the code itself when it has four ones)
+// and of a Japanese data value (the check field, the count of zero data bits,
+// newest; the data bits were received least significant first).
+uint16_t EnglishWord(int code);
+uint16_t JapaneseWord(int data);
 
 }  // namespace brontel

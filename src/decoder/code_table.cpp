@@ -98,9 +98,15 @@ std::array<uint8_t, 2> JisToShiftJis(uint8_t j1, uint8_t j2)
   return {static_cast<uint8_t>(s1), static_cast<uint8_t>(s2)};
 }
 
+void AppendShiftJis(std::string& line, const std::array<uint8_t, 2>& pair)
+{
+  const auto sj = JisToShiftJis(pair[0], pair[1]);
+  line.push_back(static_cast<char>(sj[0]));
+  line.push_back(static_cast<char>(sj[1]));
+}
+
 void HandleJisByte(TCharText& s, TTextStore& text, uint8_t data)
 {
-  s.KanjiBuf[s.KanjiCount] = data;
   switch (data) {
     case JisLineFeed:
       FlushLine(text, s.LineText);
@@ -117,14 +123,9 @@ void HandleJisByte(TCharText& s, TTextStore& text, uint8_t data)
     default:
       break;
   }
-  if (s.KanjiCount == 1) {
-    const auto sj = JisToShiftJis(s.KanjiBuf[0], s.KanjiBuf[1]);
-    s.LineText.push_back(static_cast<char>(sj[0]));
-    s.LineText.push_back(static_cast<char>(sj[1]));
+  if (s.TakeByte(data)) {
+    AppendShiftJis(s.LineText, s.KanjiBuf);
     LineGrew(text, s.LineText);
-    s.KanjiCount = 0;
-  } else {
-    s.KanjiCount = 1;
   }
 }
 

@@ -30,13 +30,26 @@ inline constexpr uint8_t JisCarriageReturn = 0x0D;
 inline constexpr uint8_t JisPhasingA = 0x04;  // repetition slots
 inline constexpr uint8_t JisPhasingB = 0x19;  // first-transmission slots
 
+// JIS X 0208 bytes paired into characters: the first byte of a pair is held
+// until the second comes.
+struct TKanjiPair {
+  std::array<uint8_t, 2> KanjiBuf{};  // the pair being built
+  uint8_t KanjiCount = 0;             // bytes of the pair held, 0 or 1
+
+  // Takes the next byte; true when it completed the pair now in KanjiBuf.
+  bool TakeByte(uint8_t b)
+  {
+    KanjiBuf[KanjiCount] = b;
+    KanjiCount = KanjiCount == 0 ? 1 : 0;
+    return KanjiCount == 0;
+  }
+};
+
 // What accepted characters build: the shift state, the Japanese byte pairing
 // and the line under construction.
-struct TCharText {
-  uint8_t Shift = 0;                  // 0 letters, 1 figures
-  std::array<uint8_t, 2> KanjiBuf{};  // JIS X 0208 bytes being paired
-  uint8_t KanjiCount = 0;             // bytes of the pair held, 0 or 1
-  std::string LineText;               // the line under construction
+struct TCharText : TKanjiPair {
+  uint8_t Shift = 0;     // 0 letters, 1 figures
+  std::string LineText;  // the line under construction
 };
 
 // An accepted English character (weight 4, non-empty entry in the current row).
@@ -47,5 +60,8 @@ void HandleJisByte(TCharText& t, TTextStore& text, uint8_t data);
 
 // JIS X 0208 pair (j1, j2) to its two Shift_JIS bytes.
 std::array<uint8_t, 2> JisToShiftJis(uint8_t j1, uint8_t j2);
+
+// Appends the Shift_JIS form of a pair to `line`.
+void AppendShiftJis(std::string& line, const std::array<uint8_t, 2>& pair);
 
 }  // namespace brontel

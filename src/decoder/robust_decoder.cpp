@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "decoder/character_sync.h"
 #include "decoder/code_table.h"
 #include "decoder/text_output.h"
 
@@ -22,27 +23,25 @@ struct TWord {
   double Prior;
 };
 
+using TKind = TServiceKind;
+constexpr TKind English = TKind::English, Japanese = TKind::Japanese;
+
+// A service as the decoder sees it: its code (character length, distance and
+// period of the copies, the words) with a prior probability for every word.
 struct TServiceDef {
+  const TServiceCode* Code = nullptr;
   int Unit = 0;    // bits per character
   int Repeat = 0;  // bits between the two copies
+  int Period = 0;  // bits from one character to the next of the same kind
   std::vector<TWord> Words;
   uint16_t PhasingFirst = 0, PhasingSecond = 0;  // the phasing pair: first-transmission, repetition
   double PhasingPrior = 0.0;
-  double LogPatterns = 0.0;               // log of the number of bit patterns of both copies
-  std::array<int16_t, 1024> ValueOf{};    // register bits (code sense) → value, −1 if not a word
+  double LogPatterns = 0.0;                          // log of the number of bit patterns of both copies
+  std::array<int16_t, 1 << MaxUnits> ValueOf{};      // register bits (code sense) → value, −1 if not a word
 };
 
-// Register bits of a 10-unit character: the check field (the count of zero
-// data bits, most significant bit received first) is newest, the data bits
-// were received least significant first.
-uint16_t JisWord(int data)
-{
-  const int zeros = 7 - std::popcount(static_cast<unsigned>(data));
-  uint16_t w = static_cast<uint16_t>(zeros);
-  for (int j = 0; j < 7; ++j)
-    if (data & (1 << j)) w |= static_cast<uint16_t>(1 << (9 - j));
-  return w;
-}
+// Bytes of the 94 JIS X 0208 rows and cells.
+bool IsJisRow(int b) { return b >= 0x21 && b <= 0x7E; }
 
 // Prior probability of a Japanese data value: half of the bytes are JIS X 0208
 // rows (mostly kana, symbols and the first level of kanji), half cells (any of
@@ -62,46 +61,40 @@ double JisRowShare(int d)
 double JisPrior(int d)
 {
   if (d == JisLineFeed || d == JisCarriageReturn || d == JisPhasingA || d == JisPhasingB) return 0.02;
-  if (d < 0x21 || d > 0x7E) return 0.0005;
+  if (!IsJisRow(d)) return 0.0005;
   return 0.5 * JisRowShare(d) + 0.5 / 94.0;
 }
 
 // Whether a word writes no text: phasing, idle, carriage return, shifts.
-bool WritesNothing(int service, int value)
+bool WritesNothing(TKind service, int value)
 {
-  if (service == 0)
+  if (service == English)
     return value == CodeSync1 || value == CodeSync2 || value == CodeCarriageReturn || value == CodeLetters ||
            value == CodeFigures || CodeTable()[0][value].empty();
   return value == JisPhasingA || value == JisPhasingB || value == JisCarriageReturn;
 }
 
-TServiceDef MakeService(bool english)
+TServiceDef MakeService(TKind kind)
 {
+  const TServiceCode& code = ServiceCode(kind);
   TServiceDef s;
-  s.Unit = english ? 7 : 10;
-  s.Repeat = english ? 35 : 50;
+  s.Code = &code;
+  s.Unit = code.Units;
+  s.Repeat = code.Repeat;
+  s.Period = code.EvalSlot + 1;
   s.ValueOf.fill(-1);
-  constexpr double Unlikely = 0.01;  // prior weight of words the traffic does not use
+  constexpr double Unlikely = 0.01;  // prior weight of English words the traffic does not use
   double total = 0.0;
-  if (english) {
-    for (int c = 0; c < 128; ++c) {
-      if (std::popcount(static_cast<unsigned>(c)) != 4) continue;
-      const bool used = !CodeTable()[0][c].empty();
-      s.Words.push_back({static_cast<uint16_t>(c), static_cast<uint8_t>(c), used ? 1.0 : Unlikely});
-      s.ValueOf[c] = static_cast<int16_t>(c);
-    }
-    s.PhasingFirst = CodeSync2;
-    s.PhasingSecond = CodeSync1;
-  } else {
-    for (int d = 0; d < 128; ++d) {
-      const uint16_t w = JisWord(d);
-      s.Words.push_back({w, static_cast<uint8_t>(d), JisPrior(d)});
-      s.ValueOf[w] = static_cast<int16_t>(d);
-    }
-    s.PhasingFirst = JisWord(JisPhasingB);
-    s.PhasingSecond = JisWord(JisPhasingA);
+  for (int v = 0; v < code.Values; ++v) {
+    const uint16_t w = code.WordOf(v);
+    if (w == NoWord) continue;
+    const double prior = kind == English ? (CodeTable()[0][v].empty() ? Unlikely : 1.0) : JisPrior(v);
+    s.Words.push_back({w, static_cast<uint8_t>(v), prior});
+    s.ValueOf[w] = static_cast<int16_t>(v);
   }
-  s.PhasingPrior = english ? 1.0 : 0.02;
+  s.PhasingFirst = code.WordOf(code.PhasingFirst);
+  s.PhasingSecond = code.WordOf(code.PhasingRepeat);
+  s.PhasingPrior = kind == English ? 1.0 : 0.02;
   for (const TWord& w : s.Words) total += w.Prior;
   total += s.PhasingPrior;
   for (TWord& w : s.Words) w.Prior /= total;
@@ -110,11 +103,14 @@ TServiceDef MakeService(bool english)
   return s;
 }
 
-const TServiceDef& Def(int service)
+const TServiceDef& Def(TKind service)
 {
-  static const std::array<TServiceDef, 2> defs = {MakeService(true), MakeService(false)};
-  return defs[service];
+  static const std::array<TServiceDef, 2> defs = {MakeService(English), MakeService(Japanese)};
+  return defs[static_cast<std::size_t>(service)];
 }
+
+constexpr TKind Services[] = {English, Japanese};
+constexpr TRobustDecoder::TBitSense Senses[] = {TRobustDecoder::TBitSense::AsTaken, TRobustDecoder::TBitSense::Flipped};
 
 // table[x] = product over the n bits of x of (bit set ? m1 : m0), for bits
 // start … start+n−1 of a word.
@@ -133,14 +129,15 @@ void BuildProducts(double* table, const double* m0, const double* m1, int start,
 // Products of both copies' bit probabilities for every pattern of one window,
 // split into the four newest bits and the rest.
 struct TWindow {
-  double Lo[16];
-  double Hi[64];
+  double Lo[1 << 4];
+  double Hi[1 << (MaxUnits - 4)];
   int Full = 0;
   double Weight(int word) const { return Lo[word & 15] * Hi[word >> 4]; }
 };
 
 constexpr double Tiny = 1e-300;
-constexpr int SlipSteps[4] = {-2, -1, 1, 2};
+constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
+constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
 constexpr double ShiftOddsLimit = 12.0;
 
 // How often a character occurs in letters-shift text (English-like; Z as
@@ -189,9 +186,9 @@ double FiguresEvidence(uint8_t code)
 
 TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params) : P_(params)
 {
-  for (int service = 0; service < ServiceCount; ++service) {
-    Keep_[service] = std::pow(P_.Forget, 2 * Def(service).Unit);
-    KeepShort_[service] = std::pow(P_.ShortForget, 2 * Def(service).Unit);
+  for (TKind service : Services) {
+    Keep_[Ix(service)] = std::pow(P_.Forget, Def(service).Period);
+    KeepShort_[Ix(service)] = std::pow(P_.ShortForget, Def(service).Period);
   }
   P1_.fill(0.5);
   for (auto& s : Acc_)
@@ -200,13 +197,16 @@ TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params) : P_(params)
     for (auto& p : s) p.fill(P_.EvidenceFloor);
 }
 
-bool TRobustDecoder::Inverted() const { return Service_ == 0 ? Polarity_ == 1 : Polarity_ == 0; }
+bool TRobustDecoder::Inverted() const
+{
+  return (Sense_ == TBitSense::Flipped) != Def(Service_).Code->SentInverted;
+}
 
-void TRobustDecoder::ScoreBoth(int service, int64_t end, int64_t first, double score[2]) const
+void TRobustDecoder::ScoreBoth(TKind service, int64_t end, int64_t first, double score[2]) const
 {
   const TServiceDef& d = Def(service);
   const int u = d.Unit;
-  double m0[10], m1[10];
+  double m0[MaxUnits], m1[MaxUnits];
   for (int i = 0; i < u; ++i) {
     const double a = Prob(first - i), b = Prob(end - i);
     m1[i] = a * b;
@@ -235,8 +235,8 @@ void TRobustDecoder::ScoreBoth(int service, int64_t end, int64_t first, double s
 bool TRobustDecoder::HoldsIdle(int64_t end) const
 {
   const TServiceDef& d = Def(Service_);
-  const int idle = Service_ == 0 ? CodeSync2 : d.PhasingFirst;
-  const int flip = Polarity_ ? (1 << d.Unit) - 1 : 0;
+  const int idle = Service_ == English ? CodeSync2 : d.PhasingFirst;
+  const int flip = Sense_ == TBitSense::Flipped ? (1 << d.Unit) - 1 : 0;
   for (int i = 0; i < d.Unit; ++i) {
     const int bit = ((idle ^ flip) >> i) & 1;
     if ((Llr(end - i) > 0) != (bit == 1) || (Llr(end - d.Repeat - i) > 0) != (bit == 1)) return false;
@@ -244,25 +244,25 @@ bool TRobustDecoder::HoldsIdle(int64_t end) const
   return true;
 }
 
-double TRobustDecoder::WindowScore(int service, int64_t end, int polarity) const
+double TRobustDecoder::WindowScore(TKind service, int64_t end, TBitSense sense) const
 {
-  return PairScore(service, end, end - Def(service).Repeat, polarity);
+  return PairScore(service, end, end - Def(service).Repeat, sense);
 }
 
-double TRobustDecoder::PairScore(int service, int64_t end, int64_t first, int polarity) const
+double TRobustDecoder::PairScore(TKind service, int64_t end, int64_t first, TBitSense sense) const
 {
   double s[2];
   ScoreBoth(service, end, first, s);
-  return s[polarity];
+  return s[Ix(sense)];
 }
 
-TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, int64_t end, int64_t first) const
+TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sense, int64_t end, int64_t first) const
 {
   const TServiceDef& d = Def(service);
   const int u = d.Unit;
   const int full = (1 << u) - 1;
-  const int flip = polarity ? full : 0;
-  double m0[10], m1[10];
+  const int flip = sense == TBitSense::Flipped ? full : 0;
+  double m0[MaxUnits], m1[MaxUnits];
   int hardA = 0, hardB = 0;
   for (int i = 0; i < u; ++i) {
     const double a = Prob(first - i), b = Prob(end - i);
@@ -292,8 +292,8 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
       best = p;
       s.Code = word.Value;
     }
-    if (service == 0 && word.Value == CodeLetters) s.PLetters = p;
-    if (service == 0 && word.Value == CodeFigures) s.PFigures = p;
+    if (service == English && word.Value == CodeLetters) s.PLetters = p;
+    if (service == English && word.Value == CodeFigures) s.PFigures = p;
   }
   double ph = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
@@ -305,7 +305,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(int service, int polarity, in
   s.PNoText += ph;
   if (ph > best) {
     best = ph;
-    s.Code = service == 0 ? CodeSync2 : JisPhasingB;
+    s.Code = d.Code->PhasingFirst;
     s.Phasing = true;
   }
   if (total > 0.0) {
@@ -332,35 +332,35 @@ void TRobustDecoder::Process(std::span<const double> soft, TTextStore& text)
     L_[slot] = l;
     P1_[slot] = 1.0 / (1.0 + std::exp(-l));
 
-    for (int service = 0; service < ServiceCount; ++service) {
+    for (TKind service : Services) {
       const TServiceDef& d = Def(service);
       if (k < d.Repeat + d.Unit - 1) continue;
       double sc[2];
       ScoreBoth(service, k, k - d.Repeat, sc);
-      const int period = 2 * d.Unit;
+      const int period = d.Period;
       const int phase = static_cast<int>(k % period);
-      const double keep = Keep_[service], keepShort = KeepShort_[service];
+      const double keep = Keep_[Ix(service)], keepShort = KeepShort_[Ix(service)];
       if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) LastIdle_ = k;
-      if (service == 1) {
+      if (service == Japanese) {
         const double diff = std::max(sc[1], -P_.ScoreClamp) - std::max(sc[0], -P_.ScoreClamp);
         double& jp = JisPolarity_[phase];
         jp = std::clamp(jp * keep + diff, -P_.PolarityClamp, P_.PolarityClamp);
       }
-      for (int pol = 0; pol < 2; ++pol) {
-        const double c = std::max(sc[pol], -P_.ScoreClamp);
-        double& a = Acc_[service][pol][phase];
+      for (TBitSense sense : Senses) {
+        const double c = std::max(sc[Ix(sense)], -P_.ScoreClamp);
+        double& a = Acc_[Ix(service)][Ix(sense)][phase];
         a = std::max(P_.EvidenceFloor, a * keep + c);
-        double& sh = Short_[service][pol][phase];
+        double& sh = Short_[Ix(service)][Ix(sense)][phase];
         sh = std::max(-2.0 * P_.ScoreClamp, sh * keepShort + c);
-        Last_[service][pol][phase] = c;
+        Last_[Ix(service)][Ix(sense)][phase] = c;
       }
       // Slip detection: how much better each neighbouring alignment has done
       // than the synchronised one, summed while it stays ahead.
       if (InSync_ && service == Service_ && phase == Phase_ && Bit_ - LastIdle_ > 3 * period) {
         for (int i = 0; i < 4; ++i) {
           const int nb = (Phase_ + SlipSteps[i] + period) % period;
-          const double diff = std::clamp(Last_[service][Polarity_][nb] - Last_[service][Polarity_][Phase_],
-                                         -P_.SlipStepLimit, P_.SlipStepLimit);
+          const auto& last = Last_[Ix(service)][Ix(Sense_)];
+          const double diff = std::clamp(last[nb] - last[Phase_], -P_.SlipStepLimit, P_.SlipStepLimit);
           SlipSum_[i] = std::max(0.0, SlipSum_[i] + diff);
         }
       }
@@ -377,40 +377,46 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
   // inversion): the values they carry decide between them.
   THypothesis best;
   double a1 = -std::numeric_limits<double>::infinity(), a2 = a1;
-  for (int service = 0; service < ServiceCount; ++service)
-    for (int ph = 0; ph < 2 * Def(service).Unit; ++ph)
-      for (int pol = 0; pol < 2; ++pol) {
-        if (service == 1 && pol != (JisPolarity_[ph] > 0.0 ? 1 : 0)) continue;
-        const double a = Acc_[service][pol][ph];
+  for (TKind service : Services)
+    for (int ph = 0; ph < Def(service).Period; ++ph)
+      for (TBitSense sense : Senses) {
+        if (service == Japanese && sense != JisSense(ph)) continue;
+        const double a = Acc_[Ix(service)][Ix(sense)][ph];
         if (a > a1) {
           a2 = a1;
           a1 = a;
-          best = {service, pol, ph};
+          best = {service, sense, ph};
         } else if (a > a2) {
           a2 = a;
         }
       }
   if (!InSync_) {
-    const bool polarityKnown = best.Service == 0 || std::abs(JisPolarity_[best.Phase]) >= P_.PolarityMargin;
+    const bool polarityKnown = best.Service == English || std::abs(JisPolarity_[best.Phase]) >= P_.PolarityMargin;
     if (a1 >= P_.AcquireLevel && a1 - a2 >= P_.AcquireMargin && Recent(best) > 0.0 && polarityKnown)
       Acquire(best, true, text);
     return;
   }
-  if (Service_ == 1 && (JisPolarity_[Phase_] > 0.0) != (Polarity_ == 1) &&
-      std::abs(JisPolarity_[Phase_]) >= P_.PolarityMargin) {
-    Switch({1, 1 - Polarity_, Phase_}, false, text);
+  if (Service_ == Japanese && JisSense(Phase_) != Sense_ && std::abs(JisPolarity_[Phase_]) >= P_.PolarityMargin) {
+    Switch({Japanese, JisSense(Phase_), Phase_}, false, text);
     return;
   }
   // A neighbouring alignment that has kept doing better: a bit slip. (Not
   // counted while the idle signal is sent: its repetitions of one code fit
   // every alignment.)
-  const THypothesis cur{Service_, Polarity_, Phase_};
-  const int period = 2 * Def(Service_).Unit;
-  for (int i = 0; i < 4; ++i)
-    if (SlipSum_[i] >= P_.SlipMargin && Last_[Service_][Polarity_][(Phase_ + SlipSteps[i] + period) % period] > 0.0) {
-      Switch({Service_, Polarity_, (Phase_ + SlipSteps[i] + period) % period}, true, text);
-      return;
-    }
+  const THypothesis cur{Service_, Sense_, Phase_};
+  const int period = Def(Service_).Period;
+  // The one that gathered the most wins; the nearer one when two gathered as much.
+  int slip = -1;
+  for (int i = 0; i < 4; ++i) {
+    const int nb = (Phase_ + SlipSteps[i] + period) % period;
+    if (SlipSum_[i] >= P_.SlipMargin && Last_[Ix(Service_)][Ix(Sense_)][nb] > 0.0 &&
+        (slip < 0 || SlipSum_[i] > SlipSum_[slip]))
+      slip = i;
+  }
+  if (slip >= 0) {
+    Switch({Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period}, true, text);
+    return;
+  }
   if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
@@ -420,7 +426,7 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
   if (!(best == cur) && a1 >= Evidence(cur) + P_.SwitchMargin && Recent(best) > 0.0) {
     int dist = (best.Phase - cur.Phase + period) % period;
     dist = std::min(dist, period - dist);
-    Switch(best, best.Service == cur.Service && best.Polarity == cur.Polarity && dist <= 2, text);
+    Switch(best, best.Service == cur.Service && best.Sense == cur.Sense && dist <= 2, text);
   }
 }
 
@@ -428,7 +434,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
 {
   InSync_ = true;
   Service_ = h.Service;
-  Polarity_ = h.Polarity;
+  Sense_ = h.Sense;
   Phase_ = h.Phase;
   ++SyncChanges_;
   LastOffGrid_ = 0;
@@ -436,7 +442,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   ResetText();
   // Decode the characters that built the evidence, back to where it began.
   const TServiceDef& d = Def(Service_);
-  const int period = 2 * d.Unit;
+  const int period = d.Period;
   const int64_t newest = Bit_ - 1 - static_cast<int64_t>(P_.DelayChars) * period;
   int64_t e = newest - ((newest - Phase_) % period + period) % period;
   // Walking back, the evidence summed from here grows while the signal lasts and
@@ -449,7 +455,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
                       static_cast<int>(ends.size()) < P_.MaxPreRoll &&
                       Bit_ - (x - d.Repeat - d.Unit) < HistLen;
        x -= period) {
-    sum += WindowScore(Service_, x, Polarity_) - P_.PreRollBias;
+    sum += WindowScore(Service_, x, Sense_) - P_.PreRollBias;
     ends.push_back(x);
     if (sum > top) top = sum, keep = ends.size();
     if (sum < top - P_.AcquireMargin) break;
@@ -457,7 +463,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   ends.resize(keep);
   bool started = false;  // from the first sure character on
   for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
-    const TSymbol s = DecideChar(Service_, Polarity_, *it, *it - d.Repeat);
+    const TSymbol s = DecideChar(Service_, Sense_, *it, *it - d.Repeat);
     started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove);
     if (started) Take(s, text, 0.0);
   }
@@ -469,12 +475,12 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
   if (!slip) {
     ReleaseHeld(text);
     FlushAhead(text);
-    FlushLine(text, Line_);
+    FlushLine(text, Line_, LineConf_);
     Acquire(h, false, text);
     return;
   }
   ++SyncChanges_;
-  const THypothesis cur{Service_, Polarity_, Phase_};
+  const THypothesis cur{Service_, Sense_, Phase_};
   // The evidence gathered so far belongs to the new alignment now.
   Evidence(h) = std::max(Evidence(h), Evidence(cur));
   Evidence(cur) = P_.EvidenceFloor;
@@ -489,14 +495,14 @@ void TRobustDecoder::Lose(TTextStore& text)
   ++SyncChanges_;
   Held_.clear();  // the uncertain characters at the end were most likely noise
   FlushAhead(text);
-  FlushLine(text, Line_);
-  KanjiCount_ = 0;
+  FlushLine(text, Line_, LineConf_);
+  Kanji_.KanjiCount = 0;
 }
 
 void TRobustDecoder::DecideDue(int64_t newest, TTextStore& text)
 {
   const TServiceDef& d = Def(Service_);
-  const int period = 2 * d.Unit;
+  const int period = d.Period;
   const int64_t e = newest - static_cast<int64_t>(P_.DelayChars) * period;
   if (e < d.Repeat + d.Unit - 1 || ((e - Phase_) % period + period) % period != 0) return;
   if (e - LastEnd_ < period - 3) return;  // the last character again, seen after a slip
@@ -511,7 +517,7 @@ void TRobustDecoder::Finish(TTextStore& text)
 {
   if (!InSync_) return;
   const TServiceDef& d = Def(Service_);
-  const int period = 2 * d.Unit;
+  const int period = d.Period;
   for (int64_t x = LastEnd_ + period; x <= Bit_ - 1; x += period)
     if (x >= d.Repeat + d.Unit - 1) {
       DecideLocally(x, text);
@@ -523,7 +529,7 @@ void TRobustDecoder::Finish(TTextStore& text)
 void TRobustDecoder::Interrupt(TTextStore& text)
 {
   Finish(text);
-  FlushLine(text, Line_);
+  FlushLine(text, Line_, LineConf_);
   *this = TRobustDecoder(P_);
 }
 
@@ -538,17 +544,17 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
     for (int d1 = -1; d1 <= 1; ++d1) {
       const int64_t e = end + d2, f = e - d.Repeat + d1;
       if (e > Bit_ - 1 || f - d.Unit + 1 < 0 || Bit_ - (f - d.Unit) >= HistLen) continue;
-      const double sc = PairScore(Service_, e, f, Polarity_) - P_.SlipPenalty * ((d2 != 0) + (d1 != 0));
+      const double sc = PairScore(Service_, e, f, Sense_) - P_.SlipPenalty * ((d2 != 0) + (d1 != 0));
       if (sc > bestScore) bestScore = sc, best2 = d2, best1 = d1;
     }
   const int64_t e = end + best2;
-  Take(DecideChar(Service_, Polarity_, e, e - d.Repeat + best1), text, EvidenceAfter(e));
+  Take(DecideChar(Service_, Sense_, e, e - d.Repeat + best1), text, EvidenceAfter(e));
   LastEnd_ = e;
   // The newer copies keep lying off the grid: the alignment has slipped.
   if (best2 != 0 && best2 == LastOffGrid_) {
-    const int period = 2 * d.Unit;
+    const int period = d.Period;
     LastOffGrid_ = 0;
-    Switch({Service_, Polarity_, (Phase_ + best2 + period) % period}, true, text);
+    Switch({Service_, Sense_, (Phase_ + best2 + period) % period}, true, text);
     return;
   }
   LastOffGrid_ = best2;
@@ -556,9 +562,9 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
 
 double TRobustDecoder::EvidenceAfter(int64_t end) const
 {
-  const int period = 2 * Def(Service_).Unit;
+  const int period = Def(Service_).Period;
   double sum = 0.0;
-  for (int64_t x = end; x <= Bit_ - 1; x += period) sum += WindowScore(Service_, x, Polarity_);
+  for (int64_t x = end; x <= Bit_ - 1; x += period) sum += WindowScore(Service_, x, Sense_);
   return sum;
 }
 
@@ -588,16 +594,19 @@ void TRobustDecoder::ResetText()
   Held_.clear();
   FigOdds_ = -1.0;  // joining a message: most likely letters, not sure
   Ahead_.clear();
-  KanjiCount_ = 0;
+  Kanji_.KanjiCount = 0;
   PairEvidence_ = 0.0;
+  PairPeak_ = 0.0;
+  PairPeakAt_ = LineConf_.size();
   AfterIdle_ = false;
+  NoneLost_ = 1.0;
 }
 
 void TRobustDecoder::Emit(const TSymbol& s, TTextStore& text)
 {
   // English characters wait for a few more, whose meanings help to tell
   // letters from figures.
-  if (Service_ != 0) {
+  if (Service_ != English) {
     EmitNow(s, text);
     return;
   }
@@ -625,12 +634,13 @@ void TRobustDecoder::EmitNow(const TSymbol& s, TTextStore& text)
                             s.Code != JisCarriageReturn && s.Code != CodeLetters && s.Code != CodeFigures;
   // An uncertain word that most likely wrote nothing (or comes amid phasing or idle) leaves no mark.
   if (erased && (s.PNoText >= 0.5 || (AfterIdle_ && s.PNoText >= 0.2))) {
-    if (Service_ == 0) ErasedShift(s);
+    if (Service_ == English) ErasedShift(s);
+    WroteNothing(s);
     return;
   }
-  const bool phasing = s.Code == (Service_ == 0 ? CodeSync2 : JisPhasingB) && s.CopyA != s.CopyB;
+  const bool phasing = s.Code == Def(Service_).Code->PhasingFirst && s.CopyA != s.CopyB;
   if (s.Code >= 0 && !phasing && (s.CopyA != s.Code || s.CopyB != s.Code)) ++Corrections_;
-  if (Service_ == 0)
+  if (Service_ == English)
     EmitEnglish(s, text);
   else
     EmitJapanese(s, text);
@@ -646,20 +656,27 @@ bool TRobustDecoder::ErasedShift(const TSymbol& s)
     return true;
   }
   // … or the chance that it was one moves the figures probability.
+  AllowShift(s);
+  return s.PLetters + s.PFigures >= 0.5;
+}
+
+void TRobustDecoder::AllowShift(const TSymbol& s)
+{
   const double pf = s.PFigures + (1.0 - s.PLetters - s.PFigures) / (1.0 + std::exp(-FigOdds_));
   FigOdds_ = std::clamp(std::log(std::max(pf, 1e-9) / std::max(1.0 - pf, 1e-9)), -ShiftOddsLimit, ShiftOddsLimit);
-  return s.PLetters + s.PFigures >= 0.5;
 }
 
 void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
 {
   const bool erased = s.Code < 0 || s.Posterior < P_.EraseBelow;
   if (erased) {
-    if (ErasedShift(s)) return;
+    if (ErasedShift(s)) {
+      WroteNothing(s);
+      return;
+    }
     ++Characters_;
     ++Erasures_;
-    Line_.push_back('*');
-    LineGrew(text, Line_);
+    Print(EnglishErasure, 1, 0.0, text);
     return;
   }
   const auto code = static_cast<uint8_t>(s.Code);
@@ -668,19 +685,23 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   switch (code) {
     case CodeLetters:
       FigOdds_ = -sure;
+      WroteNothing(s);
       return;
     case CodeFigures:
       FigOdds_ = sure;
+      WroteNothing(s);
       return;
     case CodeSync1:
     case CodeSync2:
       // After phasing a message starts in letters, even when its letters shift is lost.
       if (s.Phasing) FigOdds_ = std::min(FigOdds_, -3.0);
+      WroteNothing(s);
       return;
     case CodeCarriageReturn:
+      WroteNothing(s);
       return;
     case CodeLineFeed:
-      FlushLine(text, Line_);
+      FlushLine(text, Line_, LineConf_);
       return;
     default:
       break;
@@ -688,7 +709,9 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   // Every character tells which row is more likely: a code without a meaning
   // in one row, or the usual frequencies of letters and of figures. The row
   // of this one is chosen with the characters waiting after it, up to the
-  // next shift or uncertain character.
+  // next shift or uncertain character. The character itself may have been a
+  // shift code read wrongly.
+  AllowShift(s);
   FigOdds_ = std::clamp(FigOdds_ + FiguresEvidence(code), -ShiftOddsLimit, ShiftOddsLimit);
   double ahead = 0.0;
   for (const TSymbol& next : Ahead_) {
@@ -697,11 +720,19 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
     ahead += FiguresEvidence(static_cast<uint8_t>(next.Code));
   }
   const double odds = FigOdds_ + std::clamp(ahead, -ShiftOddsLimit, ShiftOddsLimit);
-  const std::string_view t = CodeTable()[odds > 0.0 ? 1 : 0][code];
+  const int row = odds > 0.0 ? 1 : 0;
+  const std::string_view t = CodeTable()[row][code];
   if (t.empty()) return;
   ++Characters_;
-  Line_.append(t);
-  LineGrew(text, Line_);
+  // The printed text is right when the code is one that prints it in this
+  // row (two codes print a space) and, unless both rows print the same, the
+  // row is right.
+  double pCode = s.Posterior;
+  for (int i = 0; i < 4; ++i)
+    if (s.Top[i] != code && s.Top[i] >= 0 && CodeTable()[row][s.Top[i]] == t) pCode += s.TopP[i];
+  const bool bothRows = CodeTable()[0][code] == CodeTable()[1][code];
+  const double pRow = bothRows ? 1.0 : 1.0 / (1.0 + std::exp(-std::abs(odds)));
+  Print(t, t.size(), pCode * pRow, text);
 }
 
 void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
@@ -715,7 +746,7 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
     for (int t = 0; t < 4; ++t) {
       const int v = s.Top[t];
       kept -= s.TopP[t];
-      if (v >= 0x21 && v <= 0x7E) s.TopP[t] *= (KanjiCount_ == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
+      if (IsJisRow(v)) s.TopP[t] *= (Kanji_.KanjiCount == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
     }
     double total = std::max(kept, 0.0);
     for (int t = 0; t < 4; ++t) {
@@ -728,15 +759,14 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   const int d = erased ? -1 : s.Code;
   switch (d) {
     case JisLineFeed:
-      FlushLine(text, Line_);
-      KanjiCount_ = 0;
-      PairEvidence_ = P_.PairMargin;
+      FlushLine(text, Line_, LineConf_);
+      SetPairing(P_.PairMargin);
       return;
     case JisCarriageReturn:
     case JisPhasingA:
     case JisPhasingB:
-      KanjiCount_ = 0;
-      PairEvidence_ = P_.PairMargin;
+      SetPairing(P_.PairMargin);
+      WroteNothing(s);
       return;
     default:
       break;
@@ -744,32 +774,62 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   // Rows and cells have different values: a pairing that no longer fits is moved by a byte.
   if (d >= 0) {
     const double rowness = std::log(JisRowShare(d) + 1e-4) + std::log(94.0);
-    PairEvidence_ = 0.9 * PairEvidence_ + (KanjiCount_ == 0 ? rowness : -rowness);
+    PairEvidence_ = 0.9 * PairEvidence_ + (Kanji_.KanjiCount == 0 ? rowness : -rowness);
+    if (PairEvidence_ >= PairPeak_) {
+      // The pairing fits up to the character this byte is part of.
+      PairPeak_ = PairEvidence_;
+      PairPeakAt_ = LineConf_.size() + 1;
+    }
   }
   if (PairEvidence_ < -P_.PairMargin) {
-    PairEvidence_ = -PairEvidence_;
+    // The characters printed since the pairing last fitted were most likely
+    // made of bytes of two characters.
+    for (std::size_t i = std::min(PairPeakAt_, LineConf_.size()); i < LineConf_.size(); ++i) LineConf_[i] = 0.0f;
+    const bool held = Kanji_.KanjiCount == 1;
+    SetPairing(-PairEvidence_);
     // The byte held (or this one) was the second of a pair whose first is gone.
     ++Characters_;
     ++Erasures_;
-    Line_.append("\x81\xAC");
-    LineGrew(text, Line_);
-    if (KanjiCount_ == 0) return;
-    KanjiCount_ = 0;
+    Print(JapaneseErasure, 1, 0.0, text);
+    if (!held) return;
   }
-  Kanji_[KanjiCount_++] = d;
-  if (KanjiCount_ < 2) return;
-  KanjiCount_ = 0;
+  KanjiSure_[Kanji_.KanjiCount] = d < 0 ? 0.0 : s.Posterior;
+  if (!Kanji_.TakeByte(d < 0 ? NoByte : static_cast<uint8_t>(d))) return;
   ++Characters_;
-  auto inRange = [](int b) { return b >= 0x21 && b <= 0x7E; };
-  if (inRange(Kanji_[0]) && inRange(Kanji_[1])) {
-    const auto sj = JisToShiftJis(static_cast<uint8_t>(Kanji_[0]), static_cast<uint8_t>(Kanji_[1]));
-    Line_.push_back(static_cast<char>(sj[0]));
-    Line_.push_back(static_cast<char>(sj[1]));
+  if (IsJisRow(Kanji_.KanjiBuf[0]) && IsJisRow(Kanji_.KanjiBuf[1])) {
+    std::string sj;
+    AppendShiftJis(sj, Kanji_.KanjiBuf);
+    Print(sj, 1, KanjiSure_[0] * KanjiSure_[1], text);
   } else {
     ++Erasures_;
-    Line_.append("\x81\xAC");  // the geta mark stands for a character that could not be read
+    Print(JapaneseErasure, 1, 0.0, text);
   }
-  LineGrew(text, Line_);
+}
+
+void TRobustDecoder::WroteNothing(const TSymbol& s)
+{
+  // Unless it was a character that writes nothing, the next character
+  // printed comes after a lost one.
+  NoneLost_ *= std::clamp(s.PNoText, 0.0, 1.0);
+}
+
+void TRobustDecoder::SetPairing(double evidence)
+{
+  Kanji_.KanjiCount = 0;
+  PairEvidence_ = PairPeak_ = evidence;
+  PairPeakAt_ = LineConf_.size();
+}
+
+void TRobustDecoder::Print(std::string_view t, std::size_t chars, double p, TTextStore& text)
+{
+  // The odds against the character, as the soft values give them, are
+  // sharpened or softened by the calibration of their scale.
+  p = std::clamp(p * NoneLost_, 0.0, 1.0);
+  NoneLost_ = 1.0;
+  if (p > 0.0 && p < 1.0) p = 1.0 / (1.0 + std::pow((1.0 - p) / p, P_.ConfidenceScale));
+  Line_.append(t);
+  LineConf_.insert(LineConf_.end(), chars, static_cast<float>(p));
+  LineGrew(text, Line_, LineConf_);
 }
 
 }  // namespace brontel

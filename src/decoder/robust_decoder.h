@@ -9,7 +9,8 @@
 // (bit slips, a change of service or polarity) and is lost only when the
 // evidence has run out. Each character is decided a fixed delay after its
 // repetition arrived: the most likely valid code word of both copies, or an
-// erasure mark when even that is too uncertain.
+// erasure mark when even that is too uncertain. Every printed character
+// carries the probability that it is right.
 #pragma once
 
 #include <array>
@@ -17,7 +18,11 @@
 #include <deque>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "decoder/character_sync.h"
+#include "decoder/code_table.h"
 #include "decoder/text_output.h"
 
 namespace brontel {
@@ -49,6 +54,7 @@ struct TRobustDecoderParams {
   int ShiftLookahead = 4;       // English characters looked at after one to choose its row
   int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
   double PreRollBias = 1.0;     // … each needing this much evidence on average
+  double ConfidenceScale = 1.0; // the odds against a printed character are raised to this power
 };
 
 class TRobustDecoder {
@@ -68,10 +74,13 @@ public:
   // writes the line and starts afresh, as if nothing had been heard.
   void Interrupt(TTextStore& text);
 
-  bool EngMode() const { return Service_ == 0; }
+  bool EngMode() const { return Service_ == TServiceKind::English; }
   bool Inverted() const;
   bool InSync() const { return InSync_; }
   const std::string& LineText() const { return Line_; }
+  // For each character of LineText() (a two-byte character counts once), the
+  // probability that it is right; the lines written carry theirs to the sink.
+  const std::vector<float>& LineConfidence() const { return LineConf_; }
 
   uint64_t Characters() const { return Characters_; }    // characters written (erasures included)
   uint64_t Erasures() const { return Erasures_; }        // erasure marks written
@@ -79,10 +88,16 @@ public:
   uint64_t SyncChanges() const { return SyncChanges_; }  // synchronisation gained, moved or lost
   uint64_t Bits() const { return static_cast<uint64_t>(Bit_); }
 
-  static constexpr int ServiceCount = 2;  // 0 English 7-unit, 1 Japanese 10-unit
-  static constexpr int MaxPhases = 20;    // alignments of one service and polarity
+  static constexpr int ServiceCount = 2;             // English 7-unit, Japanese 10-unit
+  static constexpr int MaxPhases = 2 * MaxUnits;     // alignments of one service and polarity
+
+  // How the code bits lie in the soft values: as taken, or every bit flipped.
+  enum class TBitSense : uint8_t { AsTaken, Flipped };
 
 private:
+  static constexpr std::size_t Ix(TServiceKind s) { return static_cast<std::size_t>(s); }
+  static constexpr std::size_t Ix(TBitSense s) { return static_cast<std::size_t>(s); }
+
   struct TSymbol {
     int Code = -1;           // code (English) or data value (Japanese); −1 erasure
     double Posterior = 0.0;  // probability of the decision
@@ -94,7 +109,9 @@ private:
     std::array<double, 4> TopP{};           // … and their probabilities
   };
   struct THypothesis {
-    int Service = 0, Polarity = 0, Phase = 0;
+    TServiceKind Service = TServiceKind::English;
+    TBitSense Sense = TBitSense::AsTaken;
+    int Phase = 0;
     bool operator==(const THypothesis&) const = default;
   };
 
@@ -102,16 +119,18 @@ private:
 
   double Prob(int64_t i) const { return P1_[static_cast<std::size_t>(i) & (HistLen - 1)]; }
   double Llr(int64_t i) const { return L_[static_cast<std::size_t>(i) & (HistLen - 1)]; }
-  double& Evidence(const THypothesis& h) { return Acc_[h.Service][h.Polarity][h.Phase]; }
-  double& Recent(const THypothesis& h) { return Short_[h.Service][h.Polarity][h.Phase]; }
+  double& Evidence(const THypothesis& h) { return Acc_[Ix(h.Service)][Ix(h.Sense)][h.Phase]; }
+  double& Recent(const THypothesis& h) { return Short_[Ix(h.Service)][Ix(h.Sense)][h.Phase]; }
+  // Japanese: the bit sense the values received at an alignment favour.
+  TBitSense JisSense(int phase) const { return JisPolarity_[phase] > 0.0 ? TBitSense::Flipped : TBitSense::AsTaken; }
 
   bool HoldsIdle(int64_t end) const;
   // Scores and decisions of the window whose second copy ends at bit `end`
   // and whose first copy ends at bit `first` (normally end − repeat).
-  double WindowScore(int service, int64_t end, int polarity) const;
-  double PairScore(int service, int64_t end, int64_t first, int polarity) const;
-  void ScoreBoth(int service, int64_t end, int64_t first, double score[2]) const;
-  TSymbol DecideChar(int service, int polarity, int64_t end, int64_t first) const;
+  double WindowScore(TServiceKind service, int64_t end, TBitSense sense) const;
+  double PairScore(TServiceKind service, int64_t end, int64_t first, TBitSense sense) const;
+  void ScoreBoth(TServiceKind service, int64_t end, int64_t first, double score[2]) const;
+  TSymbol DecideChar(TServiceKind service, TBitSense sense, int64_t end, int64_t first) const;
   void DecideLocally(int64_t end, TTextStore& text);
   void UpdateSync(TTextStore& text);
   void Acquire(const THypothesis& h, bool preRoll, TTextStore& text);
@@ -124,8 +143,15 @@ private:
   void EmitNow(const TSymbol& s, TTextStore& text);
   void FlushAhead(TTextStore& text);
   bool ErasedShift(const TSymbol& s);
+  void AllowShift(const TSymbol& s);  // the figures odds after a character that may have been a shift
   void EmitEnglish(const TSymbol& s, TTextStore& text);
   void EmitJapanese(const TSymbol& s, TTextStore& text);
+  // Appends `t` (`chars` characters, each right with probability p) to the line.
+  // A character that wrote nothing, perhaps wrongly so.
+  void WroteNothing(const TSymbol& s);
+  // Japanese: a new pairing (the next byte starts a pair) with this much evidence.
+  void SetPairing(double evidence);
+  void Print(std::string_view t, std::size_t chars, double p, TTextStore& text);
   void ReleaseHeld(TTextStore& text);
   void ResetText();
 
@@ -135,25 +161,31 @@ private:
   std::array<double, HistLen> P1_{};  // probability that the bit is the higher tone
   int64_t Bit_ = 0;                   // bits received
 
-  // Evidence per service, polarity (0: code bits as taken, 1: inverted) and alignment.
+  // Evidence per service, bit sense and alignment.
   std::array<std::array<std::array<double, MaxPhases>, 2>, ServiceCount> Acc_{}, Short_{}, Last_{};
   std::array<double, 4> SlipSum_{};  // advantage of the alignments 2 and 1 bits before and after
 
-  std::array<double, MaxPhases> JisPolarity_{};  // Japanese: evidence for inverted code bits, per alignment
+  std::array<double, MaxPhases> JisPolarity_{};  // Japanese: evidence for flipped code bits, per alignment
 
   bool InSync_ = false;
-  int Service_ = 0, Polarity_ = 0, Phase_ = 0;
+  TServiceKind Service_ = TServiceKind::English;
+  TBitSense Sense_ = TBitSense::AsTaken;
+  int Phase_ = 0;
   int64_t LastEnd_ = -1;  // newest bit of the last decided character
-  int64_t LastIdle_ = -1000;
-  int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy  // newest bit of the last idle character at the synchronised alignment
+  int64_t LastIdle_ = -1000;  // newest bit of the last idle character at the synchronised alignment
+  int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy
 
   std::deque<TSymbol> Held_;   // uncertain characters not written yet
   std::deque<TSymbol> Ahead_;  // English characters decided, waiting for the ones after them
   std::string Line_;
+  std::vector<float> LineConf_;  // confidence of each character of Line_
+  double NoneLost_ = 1.0;        // probability that no character went unprinted since the last one printed
   double FigOdds_ = -1.0;      // log-odds of the figures shift over letters
-  int KanjiCount_ = 0;         // Japanese bytes of the pair held
-  std::array<int, 2> Kanji_{};
-  double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing
+  TKanjiPair Kanji_;           // Japanese bytes being paired (an unread byte held as NoByte)
+  std::array<double, 2> KanjiSure_{};  // … and the probability of each
+  double PairEvidence_ = 0.0;  // Japanese: how well the bytes fit the current pairing (log-odds)
+  double PairPeak_ = 0.0;      // … its highest value since the pairing was set …
+  std::size_t PairPeakAt_ = 0; // … and the first character of the line printed after that
   bool AfterIdle_ = false;     // the last character written nothing but phasing or idle
 
   uint64_t Characters_ = 0, Erasures_ = 0, Corrections_ = 0, SyncChanges_ = 0;

@@ -60,4 +60,22 @@ void ClearLine(TTextStore& text, std::string& line)
   EmptyEdit(text);
 }
 
+void LineGrew(TTextStore& text, std::string& line, std::vector<float>& confidence)
+{
+  if (line.size() >= LineLimit)
+    FlushLine(text, line, confidence);
+  else
+    ShowEditLine(text, line);
+}
+
+void FlushLine(TTextStore& text, std::string& line, std::vector<float>& confidence)
+{
+  if (!line.empty()) {
+    AppendMemoLine(text, line, confidence);
+    line.clear();
+    EmptyEdit(text);
+  }
+  confidence.clear();
+}
+
 }  // namespace brontel

@@ -6,12 +6,17 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brontel {
 
 inline constexpr std::size_t MemoLimit = 63998;  // bytes of finished lines kept
 inline constexpr std::size_t EditLimit = 48;     // bytes of the current line shown
 inline constexpr std::size_t LineLimit = MemoLimit;  // bytes a line may grow to before it is written
+
+// The marks written in place of a character that could not be read.
+inline constexpr std::string_view EnglishErasure = "*";
+inline constexpr std::string_view JapaneseErasure = "\x81\xAC";  // 〓, the geta mark
 
 // What the window (or any other front end) shows of the received text. The
 // decoder calls these in the order the updates happen; every method may be
@@ -59,5 +64,11 @@ void FlushLine(TTextStore& text, std::string& line);
 
 // Discards `line` and empties the edit.
 void ClearLine(TTextStore& text, std::string& line);
+
+// LineGrew and FlushLine for a decoder that knows how sure it is of every
+// character: `confidence` holds one value per character of `line` and is
+// written and emptied with it.
+void LineGrew(TTextStore& text, std::string& line, std::vector<float>& confidence);
+void FlushLine(TTextStore& text, std::string& line, std::vector<float>& confidence);
 
 }  // namespace brontel

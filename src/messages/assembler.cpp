@@ -100,10 +100,10 @@ TMessageAssembler::TMessageAssembler(TOutput output, TAssemblerOptions options)
 {
 }
 
-void TMessageAssembler::Line(std::string_view cp932, double t, int doubtful)
+void TMessageAssembler::Line(std::string_view cp932, double t, std::span<const float> confidence, int doubtful)
 {
   Expire(t);
-  Process(ToUnits(cp932), t, doubtful);
+  Process(ToUnits(cp932, {}, confidence), t, doubtful);
   LastLine = t;
   LineSinceEvent = true;
 }
@@ -178,7 +178,7 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
   bool valid = exact && spaces == 1;
   for (int k = 0; k < 4; ++k) {
     const bool have = i < units.size() && IsText(units[i]);
-    const char c = have && units[i].Kind == TUnitKind::Char && units[i].Half ? units[i].Half : '*';
+    const char c = have && units[i].Kind == TUnitKind::Char && units[i].Half ? units[i].Half : EnglishErasure[0];
     if (have) ++i;
     Cur.Id.push_back(c);
     const bool letter = c >= 'A' && c <= 'Z', digit = c >= '0' && c <= '9';
@@ -280,9 +280,16 @@ void TMessageAssembler::Close(double end, bool trailer)
   Body.clear();
   PendingGap = -1;
   if (!keep) return;
+  // Text outside a message is of the service its characters belong to: only
+  // Japanese text has two-byte characters (the service may have changed
+  // within the block the fragment's first line came in).
+  if (!Cur.HasHeader && HasText(body, 0, body.size()))
+    Cur.Service = std::any_of(body.begin(), body.end(), [](const TUnit& u) { return IsText(u) && u.Bytes.size() == 2; })
+                      ? TService::Japanese
+                      : TService::English;
   Cur.Trailer = trailer;
   Cur.End = Options.Epoch + end;
-  FromUnits(body, Cur.Text, Cur.Gaps);
+  FromUnits(body, Cur.Text, Cur.Gaps, &Cur.Confidence);
   Measure(Cur, Doubtful);
   if (Output) Output(std::move(Cur));
   Cur = TMessage{};
@@ -305,9 +312,9 @@ void TAssemblerSink::Gap(double seconds)
   Now += seconds;
 }
 
-void TAssemblerSink::Finish(double t, std::string_view unfinished)
+void TAssemblerSink::Finish(double t, std::string_view unfinished, std::span<const float> confidence)
 {
-  if (!unfinished.empty()) A.Line(unfinished, Now);
+  if (!unfinished.empty()) A.Line(unfinished, Now, confidence);
   A.Finish(t);
 }
 

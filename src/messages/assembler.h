@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,9 +35,11 @@ public:
   void SetDecoder(std::string_view path) { Options.Decoder.assign(path); }
   const TAssemblerOptions& Settings() const { return Options; }
 
-  // A finished line of code page 932 text, without its line end. `doubtful`
-  // counts its characters the decoder was unsure of (0 if it cannot tell).
-  void Line(std::string_view cp932, double t, int doubtful = 0);
+  // A finished line of code page 932 text, without its line end.
+  // `confidence`: per character, how sure the decoder is of it (see
+  // TTextSink::LineWritten; empty when it cannot tell). `doubtful` counts its
+  // characters the decoder was unsure of (0 if it cannot tell).
+  void Line(std::string_view cp932, double t, std::span<const float> confidence = {}, int doubtful = 0);
   // The decoder gained or lost synchronisation. A line the decoder wrote as it
   // lost synchronisation comes before SyncChanged(false), with no Tick between.
   void SyncChanged(bool inSync, double t);
@@ -90,7 +93,7 @@ public:
   void SetNext(TTextSink* next) { Next = next; }
   void LineWritten(std::string_view line, std::span<const float> confidence) override
   {
-    A.Line(line, Now);
+    A.Line(line, Now, confidence);
     if (Next) Next->LineWritten(line, confidence);
   }
   void MemoReplaced(std::string_view memo) override
@@ -105,8 +108,9 @@ public:
   // Sound was lost after the last block for `seconds`: the assembler learns
   // of it before any later line, and the clock moves on.
   void Gap(double seconds);
-  // End of input at time t; `unfinished` is the decoder's line under construction.
-  void Finish(double t, std::string_view unfinished = {});
+  // End of input at time t; `unfinished` is the decoder's line under
+  // construction, `confidence` its characters' confidences.
+  void Finish(double t, std::string_view unfinished = {}, std::span<const float> confidence = {});
 
 private:
   TMessageAssembler& A;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "decoder/text_output.h"
+
 namespace brontel::msg {
 
 namespace {
@@ -74,17 +76,21 @@ TUnit UnitAt(std::string_view text, std::size_t pos)
   if (IsLeadByte(c) && pos + 1 < text.size()) {
     const auto t = static_cast<unsigned char>(text[pos + 1]);
     u.Bytes.assign(text.substr(pos, 2));
-    if (c == 0x81 && t == 0xAC) u.Kind = TUnitKind::Erasure;  // 〓
+    if (u.Bytes == JapaneseErasure) u.Kind = TUnitKind::Erasure;
     u.Half = FullWidthToHalf(c, t);
     return u;
   }
   u.Bytes.assign(1, static_cast<char>(c));
-  if (c == '*') u.Kind = TUnitKind::Erasure;
+  if (u.Bytes == EnglishErasure) u.Kind = TUnitKind::Erasure;
   if (c >= 0x20 && c < 0x7F) u.Half = static_cast<char>(c);
   return u;
 }
 
-std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps)
+namespace {
+bool IsCharacter(const TUnit& u) { return u.Kind == TUnitKind::Char || u.Kind == TUnitKind::Erasure; }
+}  // namespace
+
+std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps, std::span<const float> confidence)
 {
   std::vector<TUnit> units;
   units.reserve(text.size());
@@ -116,6 +122,12 @@ std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps)
     units.push_back(std::move(u));
   }
   for (; g < gaps.size(); ++g) units.push_back(gapUnit(gaps[g]));
+  if (!confidence.empty() &&
+      static_cast<std::size_t>(std::count_if(units.begin(), units.end(), IsCharacter)) == confidence.size()) {
+    std::size_t k = 0;
+    for (TUnit& u : units)
+      if (IsCharacter(u)) u.Confidence = confidence[k++];
+  }
   int since = 0;  // characters since the last gap on this line, 0: none
   for (TUnit& u : units) {
     if (u.Kind == TUnitKind::Gap) {
@@ -129,14 +141,22 @@ std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps)
   return units;
 }
 
-void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps)
+void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps,
+               std::vector<float>* confidence)
 {
   text.clear();
   gaps.clear();
+  if (confidence) confidence->clear();
+  bool known = true;
   for (const TUnit& u : units) {
     if (u.Kind == TUnitKind::Gap) gaps.push_back({text.size(), u.Lost, !u.Bytes.empty()});
     text += u.Bytes;
+    if (confidence && IsCharacter(u)) {
+      known = known && u.Confidence >= 0.0f;
+      confidence->push_back(u.Confidence);
+    }
   }
+  if (confidence && !known) confidence->clear();
 }
 
 TStatus StatusOf(const TMessage& m)
@@ -187,23 +207,34 @@ bool CanSuppress(const TMessage& m) { return m.HasHeader && m.HeaderOk && m.Seri
 void Measure(TMessage& m, int doubtful)
 {
   m.Chars = m.Erasures = m.Suspicious = m.Lost = 0;
+  // Expected wrong characters by the confidences, while they match the text.
+  double expected = 0.0;
+  std::size_t k = 0;
   for (std::size_t pos = 0; pos < m.Text.size();) {
     const TUnit u = UnitAt(m.Text, pos);
     pos += u.Bytes.size();
     if (u.Kind == TUnitKind::LineEnd) continue;
+    const float p = k < m.Confidence.size() ? m.Confidence[k] : 0.0f;
+    ++k;
     if (u.Bytes == "\r") continue;
     ++m.Chars;
     if (u.Kind == TUnitKind::Erasure) {
       ++m.Erasures;
+      expected += 1.0;
     } else if (m.Service == TService::English ? !(u.Bytes.size() == 1 && EnglishCanSend(u.Bytes[0]))
                                               : !JapaneseCanSend(u.Bytes)) {
       ++m.Suspicious;
+      expected += 1.0;
+    } else {
+      expected += 1.0 - std::clamp(static_cast<double>(p), 0.0, 1.0);
     }
   }
   for (const TGap& g : m.Gaps) m.Lost += std::max(0, g.Lost);
   m.Suspicious = std::min(m.Chars - m.Erasures, m.Suspicious + std::max(0, doubtful));
   const int all = m.Chars + m.Lost;
-  m.Cer = all == 0 ? 0.0 : static_cast<double>(m.Erasures + m.Suspicious + m.Lost) / all;
+  const bool calibrated = !m.Confidence.empty() && k == m.Confidence.size();
+  const double wrong = calibrated ? expected : m.Erasures + m.Suspicious;
+  m.Cer = all == 0 ? 0.0 : (wrong + m.Lost) / all;
 }
 
 int LostChars(TService s, double seconds)

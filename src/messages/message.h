@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,10 @@ struct TMessage {
 
   std::string Text;           // code page 932, lines separated by '\n'
   std::vector<TGap> Gaps;     // stretches lost, in order of Offset
+  // For every character of Text in order (line ends not counted, erasure
+  // marks counted), the probability that it was received right; empty when
+  // the decoder could not tell.
+  std::vector<float> Confidence;
 
   // Quality, see Measure().
   int Chars = 0;       // characters received (line ends not counted)
@@ -71,13 +76,16 @@ std::string_view SubjectName(char b2);
 bool CanSuppress(const TMessage& m);
 
 // Counts Chars, Erasures, Suspicious and Lost over Text and Gaps and sets the
-// estimated character error rate
-//   Cer = (Erasures + Suspicious + Lost) / (Chars + Lost),
-// 0 for an empty message. `doubtful` adds characters the decoder marked as
-// uncertain. An erasure is '*' or the full-width 〓; a suspicious character
-// is one the service cannot send: for English anything outside A-Z, 0-9,
-// space and - ? : ( ) . , = / +; for Japanese a single-byte character or a
-// two-byte code outside the JIS X 0208 rows.
+// estimated character error rate, 0 for an empty message. With a confidence
+// for every character it is the expected share of wrong characters,
+//   Cer = (sum over the characters of (1 − confidence) + Lost) / (Chars + Lost),
+// an erasure or a suspicious character counting as wrong; otherwise
+//   Cer = (Erasures + Suspicious + Lost) / (Chars + Lost).
+// `doubtful` adds characters the decoder marked as uncertain. An erasure is
+// '*' or the full-width 〓; a suspicious character is one the service cannot
+// send: for English anything outside A-Z, 0-9, space and - ? : ( ) . , = / +;
+// for Japanese a single-byte character or a two-byte code outside the JIS X
+// 0208 rows.
 void Measure(TMessage& m, int doubtful = 0);
 
 // Characters of the service's message text sent in `seconds`: the estimate
@@ -100,13 +108,19 @@ struct TUnit {
   // letters/figures shift there; the further from the gap, the likelier a
   // shift code has set it right.
   int Doubt = 0;
+  float Confidence = -1.0f;  // characters: the probability it was received right, < 0 unknown
   bool operator==(const TUnit&) const = default;
 };
 
 // Splits text (with its gaps) into units, marking the characters from a gap
-// to the end of the next line as doubtful; FromUnits is the inverse.
-std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps = {});
-void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps);
+// to the end of the next line as doubtful, and gives the characters their
+// confidences (one per character as in TMessage::Confidence, else unknown);
+// FromUnits is the inverse (`confidence`, if given, is left empty unless
+// every character's confidence is known).
+std::vector<TUnit> ToUnits(std::string_view text, const std::vector<TGap>& gaps = {},
+                           std::span<const float> confidence = {});
+void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<TGap>& gaps,
+               std::vector<float>* confidence = nullptr);
 
 // One character of code page 932 text starting at `pos` (two bytes for a lead byte).
 TUnit UnitAt(std::string_view text, std::size_t pos);

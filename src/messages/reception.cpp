@@ -63,9 +63,9 @@ void TMessageReception::Gap(double seconds)
   Poll();
 }
 
-void TMessageReception::Finish(double t, std::string_view unfinished)
+void TMessageReception::Finish(double t, std::string_view unfinished, std::span<const float> confidence)
 {
-  Adapter.Finish(t, unfinished);
+  Adapter.Finish(t, unfinished, confidence);
   Deliver(Writer->Drain());
 }
 

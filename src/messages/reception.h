@@ -56,9 +56,10 @@ public:
   void Gap(double seconds);
   // Hands on the outcomes ready now (on the receiving thread).
   void Poll();
-  // End of input; `unfinished` is the decoder's line under construction.
-  // Every message is then stored (or has failed) and handed on.
-  void Finish(double t, std::string_view unfinished = {});
+  // End of input; `unfinished` is the decoder's line under construction and
+  // `confidence` its characters' confidences (empty: unknown). Every message
+  // is then stored (or has failed) and handed on.
+  void Finish(double t, std::string_view unfinished = {}, std::span<const float> confidence = {});
   // The decoder path the following messages are reported with ("exact", "robust").
   void SetDecoder(std::string_view path) { Assembler.SetDecoder(path); }
 

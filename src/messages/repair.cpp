@@ -150,7 +150,9 @@ TMessage Merge(const TMessage& shown, const TMessage& copy)
   const TMessage& base = copyBase ? copy : shown;
   const TMessage& other = copyBase ? shown : copy;
   TMessage m = copy;
-  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps), ToUnits(other.Text, other.Gaps), !other.Trailer), m.Text, m.Gaps);
+  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps, base.Confidence), ToUnits(other.Text, other.Gaps, other.Confidence),
+                     !other.Trailer),
+            m.Text, m.Gaps, &m.Confidence);
   // The text runs as far as the base copy's: to the trailer only if that copy received it.
   m.Trailer = base.Trailer;
   m.Copies = shown.Copies + 1;

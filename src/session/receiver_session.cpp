@@ -194,8 +194,10 @@ void TReceiverSession::Finish()
 {
   if (Rx->Robust) Rx->Robust->Finish(Rx->RobustText);
   if (Reception) {
-    const std::string& unfinished = MsgPath == TDecoderPath::Robust ? Rx->Robust->LineText() : Rx->Channels[0].LineText;
-    Reception->Finish(Time(), unfinished);
+    if (MsgPath == TDecoderPath::Robust)
+      Reception->Finish(Time(), Rx->Robust->LineText(), Rx->Robust->LineConfidence());
+    else
+      Reception->Finish(Time(), Rx->Channels[0].LineText);
   }
   const TFinishEvent e{Time()};
   for (TSessionListener* l : Listeners) l->Finished(e);

@@ -89,6 +89,26 @@ TEST(CharacterSync, CharacterFormsReadFromTheRegister)
   EXPECT_FALSE(JisValid(s, 0));
 }
 
+TEST(CharacterSync, TheWordOfEveryValueIsWhatTheDecoderAccepts)
+{
+  // For every register content of a character: the exact decoder reads a
+  // valid character exactly when it is the word of the value it reads.
+  for (const TServiceCode* code : {&EnglishCode(), &JapaneseCode()}) {
+    const bool english = code->Kind == TServiceKind::English;
+    int words = 0;
+    for (int bits = 0; bits < (1 << code->Units); ++bits) {
+      TCharDecoder d;
+      for (int r = 0; r < code->Units; ++r) d.BitReg[r] = (bits >> r) & 1;
+      const int value = english ? EngCode(d, 0) : JisData(d, 0);
+      const bool valid = english ? EngWeight(d, 0) == 4 : JisValid(d, 0);
+      EXPECT_EQ(valid, code->WordOf(value) == bits) << english << " " << bits;
+      words += valid;
+    }
+    EXPECT_EQ(words, english ? 35 : 128);
+    EXPECT_EQ(code->WordOf(code->Values), NoWord);
+  }
+}
+
 TEST(CharacterSync, EnglishAndJapaneseInBothPolarities)
 {
   struct TCase {

@@ -88,3 +88,33 @@ TEST(TextOutput, ALineThatNeverEndsIsWrittenAtTheLimit)
 
 }  // namespace
 }  // namespace brontel
+
+namespace brontel {
+namespace {
+
+TEST(TextOutput, ConfidencesAreWrittenAndEmptiedWithTheirLine)
+{
+  struct TSink final : TTextSink {
+    void LineWritten(std::string_view, std::span<const float> confidence) override
+    {
+      Written.emplace_back(confidence.begin(), confidence.end());
+    }
+    std::vector<std::vector<float>> Written;
+  } sink;
+  TTextStore t;
+  t.Sink = &sink;
+  std::string line = "AB";
+  std::vector<float> confidence{0.5f, 1.0f};
+  FlushLine(t, line, confidence);
+  confidence = {0.25f};  // an empty line writes nothing, stray confidences go
+  FlushLine(t, line, confidence);
+  EXPECT_TRUE(confidence.empty());
+  line.assign(LineLimit, 'A');  // a line at the limit goes with its confidences
+  confidence.assign(LineLimit, 0.75f);
+  LineGrew(t, line, confidence);
+  EXPECT_TRUE(line.empty() && confidence.empty());
+  EXPECT_EQ(sink.Written, (std::vector<std::vector<float>>{{0.5f, 1.0f}, std::vector<float>(LineLimit, 0.75f)}));
+}
+
+}  // namespace
+}  // namespace brontel

@@ -1,13 +1,15 @@
 // Soft values from the fuzzer into the robust character decoder, in pieces of
 // varying size. Whatever the values (infinities and NaN included), the
 // decoder must not crash, its text stores stay within their limits, a line
-// holds no line end and every byte of text is one the code table, the
-// Japanese pairing or an erasure mark can produce.
+// holds no line end, every byte of text is one the code table, the Japanese
+// pairing or an erasure mark can produce, and every character comes with one
+// confidence between 0 and 1.
 #include <bitset>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +34,8 @@ struct TTextBytes {
         const auto sj = JisToShiftJis(static_cast<uint8_t>(j1), static_cast<uint8_t>(j2));
         Allowed.set(sj[0]), Allowed.set(sj[1]);
       }
-    Allowed.set('*'), Allowed.set(0x81), Allowed.set(0xAC);  // the erasure marks
+    for (std::string_view mark : {EnglishErasure, JapaneseErasure})
+      for (unsigned char c : mark) Allowed.set(c);
   }
 };
 
@@ -42,12 +45,21 @@ void CheckText(std::string_view text)
   for (unsigned char c : text) FUZZ_CHECK(bytes.Allowed.test(c));
 }
 
+// A line is all English (one byte a character) or all Japanese (two).
+void CheckConfidence(std::string_view line, std::span<const float> confidence)
+{
+  const bool japanese = !line.empty() && static_cast<unsigned char>(line[0]) >= 0x80;
+  FUZZ_CHECK(confidence.size() == (japanese ? line.size() / 2 : line.size()));
+  for (float p : confidence) FUZZ_CHECK(p >= 0.0f && p <= 1.0f);
+}
+
 class TCheckingSink final : public TTextSink {
 public:
-  void LineWritten(std::string_view line, std::span<const float>) override
+  void LineWritten(std::string_view line, std::span<const float> confidence) override
   {
     FUZZ_CHECK(line.find_first_of("\r\n") == std::string_view::npos);
     CheckText(line);
+    CheckConfidence(line, confidence);
   }
   void MemoReplaced(std::string_view memo) override { FUZZ_CHECK(memo.size() <= MemoLimit); }
   void EditChanged(std::string_view text) override
@@ -92,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
   }
   decoder.Finish(text);
   CheckText(decoder.LineText());
+  CheckConfidence(decoder.LineText(), decoder.LineConfidence());
   text.Sink = nullptr;
   return 0;
 }

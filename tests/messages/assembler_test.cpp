@@ -115,5 +115,41 @@ TEST(Assembler, EndOfEmissionTimeOutAndErrorEstimate)
   EXPECT_EQ(c.Out[1].Id, "OB02");
 }
 
+TEST(Assembler, ConfidencesTravelWithTheTextOfTheirMessage)
+{
+  // The decoder's line ends, the header and the trailer carry none of them;
+  // a line whose confidences do not match its characters, or that has none,
+  // leaves the whole message without.
+  const std::vector<float> header(9, 1.0f), trailer(4, 1.0f), body{0.9f, 0.8f, 0.0f, 1.0f}, rest{0.5f, 1.0f};
+  struct TCase {
+    std::vector<float> Second;  // the confidences given with "GO"
+    std::vector<float> Want;
+  } cases[] = {
+      {rest, {0.9f, 0.8f, 0.0f, 1.0f, 0.5f, 1.0f}},
+      {{}, {}},
+      {{0.5f}, {}},
+  };
+  for (const TCase& c : cases) {
+    TCollector t;
+    t.A.Line("ZCZC OA01", 0, header);
+    t.A.Line("AB*D", 1, body);
+    t.A.Line("GO", 2, c.Second);
+    t.A.Line("NNNN", 3, trailer);
+    ASSERT_EQ(t.Out.size(), 1u);
+    EXPECT_EQ(t.Out[0].Text, "AB*D\nGO");
+    EXPECT_EQ(t.Out[0].Confidence, c.Want);
+  }
+
+  // Japanese text outside a message is measured as Japanese, whatever service
+  // the decoder reported before it.
+  TCollector j;
+  j.A.Line("\x93\x8C\x8B\x9E\x98\x70", 0, std::vector<float>(3, 1.0f));  // 東京湾
+  j.A.Finish(1);
+  ASSERT_EQ(j.Out.size(), 1u);
+  EXPECT_EQ(j.Out[0].Service, TService::Japanese);
+  EXPECT_EQ(j.Out[0].Suspicious, 0);
+  EXPECT_EQ(j.Out[0].Cer, 0.0);
+}
+
 }  // namespace
 }  // namespace brontel::msg

@@ -1,0 +1,327 @@
+// The decision rules of the robust character decoder on exact soft values:
+// clean copies with chosen bits weakened, turned or silenced.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "decoder/character_sync.h"
+#include "decoder/code_table.h"
+#include "decoder/cp932.h"
+#include "decoder/robust_decoder.h"
+#include "signal/navtex_signal.h"
+#include "support/cer.h"
+#include "support/soft_bits.h"
+
+namespace brontel {
+namespace {
+
+using gen::TService;
+constexpr double Strong = 8.0;  // soft value of a clean bit
+
+std::vector<uint8_t> Codes(std::string_view text, TService service)
+{
+  std::vector<uint8_t> codes;
+  std::string err;
+  EXPECT_TRUE(service == TService::English ? gen::EnglishCodes(text, codes, err) : gen::JapaneseCodes(text, codes, err));
+  return codes;
+}
+
+// Soft values of a slot stream: Dx[k] in first-transmission slot 2k, the
+// repetition of Dx[k − 2] (or phasing) in slot 2k + 1.
+struct TStream {
+  bool English = true, Inverted = false;
+  std::vector<uint8_t> Dx;
+  std::vector<bool> IsPhasing;
+  std::vector<double> Soft;
+  std::size_t Start = 0;  // slot pair of the message's first character
+
+  TStream(const std::vector<uint8_t>& codes, TService service, int phasing = 6, bool inverted = false, int idle = 4)
+      : English(service == TService::English), Inverted(inverted)
+  {
+    Phasing(phasing);
+    Start = Dx.size();
+    Append(codes);
+    Append(std::vector<uint8_t>(idle, Code().PhasingFirst));
+  }
+  TStream(std::string_view text, TService service) : TStream(Codes(text, service), service) {}
+  const TServiceCode& Code() const { return English ? EnglishCode() : JapaneseCode(); }
+  void Phasing(int pairs)
+  {
+    for (int i = 0; i < pairs; ++i) Slot(Code().PhasingFirst, true);
+  }
+  void Append(const std::vector<uint8_t>& codes)
+  {
+    for (uint8_t c : codes) Slot(c, false);
+  }
+  void Slot(uint8_t dx, bool phasing)
+  {
+    const std::size_t k = Dx.size();
+    const uint8_t rx = k < 2 || IsPhasing[k - 2] ? Code().PhasingRepeat : Dx[k - 2];
+    Dx.push_back(dx);
+    IsPhasing.push_back(phasing);
+    for (uint8_t c : {dx, rx})
+      for (uint8_t b : English ? gen::EnglishCharBits(c) : gen::JapaneseCharBits(c))
+        Soft.push_back((b != 0) != (!English != Inverted) ? Strong : -Strong);  // Japanese is sent inverted
+  }
+  // First bit of the first copy (0) or of the repetition (1) of message character i.
+  std::size_t Copy(std::size_t i, int copy) const { return (2 * (Start + i) + (copy ? 5 : 0)) * Code().Units; }
+  // Code bit `bit` of that copy, reading `one` at magnitude `level`.
+  void Set(std::size_t i, int copy, int bit, bool one, double level)
+  {
+    const bool high = one != (!English != Inverted);
+    Soft[Copy(i, copy) + (English ? 6 - bit : bit)] = high ? level : -level;
+  }
+};
+
+struct TDecoded final : TTextSink {
+  std::vector<std::string> Lines;  // code page 932, the unfinished line last
+  std::vector<std::vector<float>> Confidence;
+  uint64_t SyncChanges = 0;
+  bool EngMode = false, Inverted = false;
+  void LineWritten(std::string_view line, std::span<const float> confidence) override
+  {
+    Lines.emplace_back(line);
+    Confidence.emplace_back(confidence.begin(), confidence.end());
+  }
+  std::string Utf8() const
+  {
+    std::string s;
+    for (const auto& l : Lines) s += Cp932ToUtf8(l) + "\n";
+    return s;
+  }
+};
+
+// Noise, then the soft values in pieces of 13; the input breaks off before
+// soft[gapAt] if that is given.
+TDecoded Decode(const std::vector<double>& soft, std::size_t gapAt = 0)
+{
+  TRobustDecoder d;
+  TTextStore text;
+  TDecoded out;
+  text.Sink = &out;
+  std::vector<double> all = test::SoftNoise(150, 6.0, 3);
+  const std::size_t gap = gapAt > 0 ? all.size() + gapAt : 0;
+  all.insert(all.end(), soft.begin(), soft.end());
+  for (std::size_t i = 0, n; i < all.size(); i += n) {
+    n = std::min<std::size_t>(i < gap ? std::min<std::size_t>(13, gap - i) : 13, all.size() - i);
+    d.Process(std::span(all).subspan(i, n), text);
+    if (d.InSync()) out.EngMode = d.EngMode(), out.Inverted = d.Inverted();
+    if (i + n == gap) d.Interrupt(text);
+  }
+  d.Finish(text);
+  text.Sink = nullptr;
+  out.Lines.push_back(d.LineText());
+  out.Confidence.push_back(d.LineConfidence());
+  out.SyncChanges = d.SyncChanges();
+  return out;
+}
+
+TEST(RobustRules, ACharacterWeakInBothCopiesIsItsLikeliestReading)
+{
+  // Chosen code bits of both copies of a letter of NORTH weak or silent. O
+  // (1000111) and T (0010111) differ in bits 6 and 4: at `level` for O each
+  // copy gives odds of e^(2·level), both e^(4·level). With bits 0 and 1 of
+  // the H (1001011) silent, N and M fit as well; bit 2 at 0.1 for H makes it
+  // e^0.2 : 1 : 1, a reading at 0.379 that is still printed.
+  struct TBit {
+    int Bit;
+    bool One;
+    double Level;
+  };
+  const struct {
+    std::size_t At;  // in the line
+    std::vector<TBit> Bits;
+    const char* Line;
+    double Confidence;
+  } cases[] = {
+      {17, {{6, true, 0.25}, {4, false, 0.25}}, "WEATHER FOR THE NORTH SEA", 0.7311},
+      {17, {{6, false, 0.25}, {4, true, 0.25}}, "WEATHER FOR THE NTRTH SEA", 0.7311},
+      {17, {{6, true, 1.0}, {4, false, 1.0}}, "WEATHER FOR THE NORTH SEA", 0.9820},
+      {20, {{0, true, 0.0}, {1, true, 0.0}, {2, false, 0.1}}, "WEATHER FOR THE NORTH SEA", 0.3792},
+  };
+  for (const auto& c : cases) {
+    TStream s("WEATHER FOR THE NORTH SEA\n", TService::English);
+    for (int copy : {0, 1})
+      for (const TBit& b : c.Bits) s.Set(c.At + 1, copy, b.Bit, b.One, b.Level);  // after a letters shift
+    const TDecoded d = Decode(s.Soft);
+    EXPECT_EQ(d.Lines[0], c.Line);
+    for (std::size_t i = 0; i < d.Confidence[0].size(); ++i)
+      EXPECT_NEAR(d.Confidence[0][i], i == c.At ? c.Confidence : 1.0, i == c.At ? 0.002 : 0.001) << c.At << " " << i;
+  }
+}
+
+TEST(RobustRules, ACharacterThatMayBeAShiftOrALineEnd)
+{
+  // The figures shift before 123 reads a figures shift at `first` in its
+  // first copy and a line feed at `second` in its repetition, in the four
+  // bits where they differ; four more words take two bits from each. The
+  // likeliest reading is taken even far from sure; when none is sure enough
+  // a copy that shows a shift sets the row. The next character carries the
+  // chance that the shift was text.
+  const struct {
+    double First, Second;
+    std::vector<std::string> Lines;
+    double Next;  // confidence of the character after the shift
+  } cases[] = {
+      {6.0, 2.0, {"SEA 123", ""}, 1.0},
+      {3.5, 2.5, {"SEA 123", ""}, 0.726},  // the figures shift at 0.64
+      {2.0, 6.0, {"SEA ", "QWE", ""}, 1.0},
+      {0.3, 0.0, {"SEA 123", ""}, 0.443},  // the repetition silent: a shift or a space at 0.44
+  };
+  for (const auto& c : cases) {
+    TStream s("SEA 123\n", TService::English);
+    ASSERT_EQ(s.Dx[s.Start + 5], CodeFigures);
+    for (int bit = 0; bit < 7; ++bit) {
+      const bool differs = ((CodeFigures ^ CodeLineFeed) >> bit) & 1;
+      s.Set(5, 0, bit, (CodeFigures >> bit) & 1, differs ? c.First : Strong);
+      s.Set(5, 1, bit, (CodeLineFeed >> bit) & 1, differs ? c.Second : Strong);
+    }
+    const TDecoded d = Decode(s.Soft);
+    EXPECT_EQ(d.Lines, c.Lines) << c.First << " " << c.Second;
+    EXPECT_NEAR(c.Lines.size() == 2 ? d.Confidence[0][4] : d.Confidence[1][0], c.Next, 0.01) << c.First;
+  }
+
+  // A carriage return silent in bits 1 and 5 of both copies and weak in 0 and
+  // 2: a letters shift fits as well, a space and X at e^0.2 : 1. Likelier to
+  // write nothing (0.55), it leaves no mark; the next character carries the doubt.
+  TStream s("LINE ONE\nLINE TWO\n", TService::English);
+  ASSERT_EQ(s.Dx[s.Start + 9], CodeCarriageReturn);
+  for (int copy : {0, 1})
+    for (int bit : {0, 1, 2, 5}) s.Set(9, copy, bit, true, bit == 1 || bit == 5 ? 0.0 : 0.1);
+  const TDecoded d = Decode(s.Soft);
+  EXPECT_EQ(d.Lines, (std::vector<std::string>{"LINE ONE", "LINE TWO", ""}));
+  EXPECT_NEAR(d.Confidence[1][0], 0.55, 0.01);
+  EXPECT_GT(d.Confidence[1][1], 0.999f);
+}
+
+TEST(RobustRules, AfterALostShiftTheRowIsChosenAndDoubted)
+{
+  // The figures shift silent in both copies: an erasure mark, then digits
+  // chosen by their meanings in both rows, at the odds of the row; a space is
+  // the same in both rows.
+  TStream s("POSITION 35 12N\n", TService::English);
+  ASSERT_EQ(s.Dx[s.Start + 10], CodeFigures);
+  for (int copy : {0, 1})
+    for (int bit = 0; bit < 7; ++bit) s.Set(10, copy, bit, false, 0.0);
+  const TDecoded d = Decode(s.Soft);
+  ASSERT_EQ(d.Lines[0], "POSITION *35 12N");
+  EXPECT_EQ(d.Confidence[0][9], 0.0f);
+  EXPECT_GT(d.Confidence[0][10], 0.5f);
+  EXPECT_LT(d.Confidence[0][10], 0.95f);
+  EXPECT_GT(d.Confidence[0][12], 0.999f);
+
+  // Phasing in the middle of figures traffic, then a message whose letters
+  // shift is lost in both copies: letters again after the erasure mark.
+  TStream p(Codes("SERIAL 123\n", TService::English), TService::English, 6, false, 0);
+  const std::size_t lost = p.Dx.size() + 6 - p.Start;
+  p.Phasing(6);
+  p.Append(Codes("TO ALL SHIPS\n", TService::English));
+  p.Append(std::vector<uint8_t>(4, CodeSync2));
+  for (int copy : {0, 1})
+    for (int bit = 0; bit < 7; ++bit) p.Set(lost, copy, bit, false, 0.0);
+  const TDecoded q = Decode(p.Soft);
+  EXPECT_EQ(q.Lines, (std::vector<std::string>{"SERIAL 123", "*TO ALL SHIPS", ""}));
+  EXPECT_EQ(q.SyncChanges, 1u);
+}
+
+TEST(RobustRules, ADeepFadeKeepsSynchronisationAndMarksWhatBothCopiesLost)
+{
+  const std::string text =
+      "SEA AREA FORTIES VIKING AND NORTH UTSIRE WESTERLY GALES EXPECTED SOON\n"
+      "VISIBILITY MODERATE OR GOOD IN SHOWERS THEN BECOMING POOR LATER TONIGHT\n";
+  TStream s(text, TService::English);
+  const std::size_t from = s.Copy(30, 0) + 3, to = from + 5 * 14;  // five character times of silence
+  std::fill(s.Soft.begin() + static_cast<long>(from), s.Soft.begin() + static_cast<long>(to), 0.0);
+  // Characters without a whole copy outside the silence are erased.
+  auto whole = [&](std::size_t bit) { return bit + 7 <= from || bit >= to; };
+  std::string want = text;
+  for (std::size_t i = 0; i < text.find('\n'); ++i)
+    if (!whole(s.Copy(i + 1, 0)) && !whole(s.Copy(i + 1, 1))) want[i] = '*';
+  ASSERT_EQ(std::count(want.begin(), want.end(), '*'), 3);
+  const TDecoded d = Decode(s.Soft);
+  EXPECT_EQ(d.Utf8(), want + "\n");
+  EXPECT_EQ(d.SyncChanges, 1u);  // found once, never lost
+  EXPECT_EQ(d.Confidence[0][want.find('*')], 0.0f);
+}
+
+TEST(RobustRules, SlipsOfOneOrTwoBitsAndNoFalseOnes)
+{
+  // Bits lost mid-message: one move to the alignment that fits (not first to
+  // the wrong neighbour), only characters with copies on both sides suffer.
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += "LINE " + std::to_string(i) + " OF A WEATHER BULLETIN FOR THE SEA AREAS\n";
+  for (int lost : {1, 2}) {
+    TStream s(text, TService::English);
+    const auto at = static_cast<long>(s.Copy(text.size() / 2, 0) + 3);
+    s.Soft.erase(s.Soft.begin() + at, s.Soft.begin() + at + lost);
+    const TDecoded d = Decode(s.Soft);
+    EXPECT_EQ(d.SyncChanges, 2u) << lost;
+    EXPECT_LE(test::EditDistance(test::CodePoints(d.Utf8()), test::CodePoints(text + "\n")), 3u) << d.Utf8();
+  }
+  // A long message at 3 dB: found once, never moved.
+  std::string longText;
+  for (int i = 0; i < 30; ++i) longText += "VESSELS ARE REQUESTED TO KEEP CLEAR OF POSITION 5" + std::to_string(i % 10) + "-12N\n";
+  std::vector<uint8_t> bits;
+  for (double v : TStream(longText, TService::English).Soft) bits.push_back(v > 0.0);
+  const TDecoded d = Decode(test::SoftBits(bits, {.EbN0Db = 3.0, .FadingBits = 0.0, .Seed = 11}));
+  EXPECT_EQ(d.SyncChanges, 1u);
+}
+
+TEST(RobustRules, JapanesePairing)
+{
+  // The first byte of 京 (0x35) and 0x2D, which is no row, differ in data
+  // bits 4 and 3; both copies favour 0x2D by e^(4·0.35). Alone that byte would
+  // be 0x2D; the first byte of a pair is a row.
+  const std::string text = "東京湾　浮標消灯中　付近航行の船舶は注意されたい。\n";
+  TStream s(text, TService::Japanese);
+  for (int copy : {0, 1}) s.Set(2, copy, 4, false, 0.35), s.Set(2, copy, 3, true, 0.35);
+  const TDecoded d = Decode(s.Soft);
+  EXPECT_EQ(d.Utf8(), text + "\n");
+  EXPECT_NEAR(d.Confidence[0][1], 0.972, 0.005);
+
+  // The first byte of 東 lost after the phasing: the pairing is wrong until
+  // the bytes show it (eight characters), one geta mark stands for the lost
+  // byte, and what was printed with the wrong pairing has no confidence.
+  auto codes = Codes(text, TService::Japanese);
+  codes.erase(codes.begin());
+  const TDecoded r = Decode(TStream(codes, TService::Japanese).Soft);
+  const std::size_t geta = r.Lines[0].find(JapaneseErasure);
+  ASSERT_EQ(geta, 16u) << r.Utf8();
+  EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(geta + 2)) + "\n", text.substr(text.find("　付近")));
+  for (std::size_t i = 0; i <= geta / 2; ++i) EXPECT_EQ(r.Confidence[0][i], 0.0f) << i;
+  EXPECT_GT(r.Confidence[0][geta / 2 + 1], 0.99f);
+}
+
+TEST(RobustRules, AcrossAGapAndAChangeOfServiceOrPolarity)
+{
+  struct TPart {
+    TService Service;
+    bool Inverted;
+    std::string Text;
+  };
+  const struct {
+    TPart First, Second;
+    bool Gap;  // the input breaks off right after the first one's last character
+  } cases[] = {
+      {{TService::English, false, "GALE WARNING NR 4\n"}, {TService::Japanese, false, "気象警報　強風\n"}, false},
+      {{TService::Japanese, true, "航行警報　浮標消灯\n"}, {TService::English, false, "BUOY UNLIT\n"}, false},
+      {{TService::English, false, "GALE WARNING NR 4\n"}, {TService::English, true, "SEA ROUGH\n"}, false},
+      {{TService::English, false, "GALE WARNING NR 4"}, {TService::English, false, "SEA ROUGH\n"}, true},
+  };
+  for (const auto& c : cases) {
+    const auto codes = Codes(c.First.Text, c.First.Service);
+    TStream a(codes, c.First.Service, 6, c.First.Inverted, c.Gap ? 0 : 4);
+    if (c.Gap) a.Soft.resize(a.Copy(codes.size() - 1, 1) + a.Code().Units);
+    const TStream b(Codes(c.Second.Text, c.Second.Service), c.Second.Service, 6, c.Second.Inverted);
+    std::vector<double> soft = a.Soft;
+    soft.resize(soft.size() + 3, 0.0);  // off the first one's grid
+    soft.insert(soft.end(), b.Soft.begin(), b.Soft.end());
+    const TDecoded d = Decode(soft, c.Gap ? a.Soft.size() : 0);
+    EXPECT_EQ(d.Utf8(), c.First.Text + (c.Gap ? "\n" : "") + c.Second.Text + "\n");
+    EXPECT_EQ(d.EngMode, c.Second.Service == TService::English);
+    EXPECT_EQ(d.Inverted, c.Second.Inverted);
+  }
+}
+
+}  // namespace
+}  // namespace brontel
