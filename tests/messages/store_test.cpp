@@ -171,32 +171,58 @@ TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
 namespace brontel::msg {
 namespace {
 
+// Makes the store at `path` one of schema `version`: the columns added since
+// dropped, the schema number set back.
+void MakeOlder(const std::string& path, int version)
+{
+  std::string sql;
+  if (version < 3)
+    sql += "DROP INDEX copies_key; ALTER TABLE copies DROP COLUMN copy_key;"
+           "ALTER TABLE messages DROP COLUMN receiver; ALTER TABLE copies DROP COLUMN receiver;"
+           "ALTER TABLE messages DROP COLUMN frequency; ALTER TABLE copies DROP COLUMN frequency;";
+  if (version < 2) sql += "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;";
+  sql += "PRAGMA user_version = " + std::to_string(version) + ";";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
 TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
 {
-  TTempStore t("migrate");
-  {
-    auto s = t.Open();
-    Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
-  }
-  // Make it a first-schema store: no channel columns, schema version 1.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(t.Path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
-                         "PRAGMA user_version = 1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  for (const int version : {1, 2}) {
+    SCOPED_TRACE(version);
+    TTempStore t("migrate");
+    {
+      auto s = t.Open();
+      Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
+    }
+    MakeOlder(t.Path, version);
 
-  auto s = t.Open();
-  ASSERT_TRUE(s);
-  TMessage right = Received({"ZCZC OB03", "ICE REPORT", "NNNN"}, Day0 + Hour);
-  right.Channel = "right";
-  Add(*s, right);
-  const auto all = All(*s);
-  ASSERT_EQ(all.size(), 2u);
-  for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
+    auto s = t.Open();
+    ASSERT_TRUE(s);
+    TMessage right = Received({"ZCZC OB03", "ICE REPORT", "NNNN"}, Day0 + Hour);
+    right.Channel = "right";
+    right.Receiver = "north";
+    right.Frequency = 490.0;
+    Add(*s, right);
+    // A repeat of the message from before finds it and carries its receiver.
+    TMessage again = Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0 + 2 * Hour);
+    again.Receiver = "south";
+    EXPECT_TRUE(Add(*s, again).Repeat);
+    const auto all = All(*s);
+    ASSERT_EQ(all.size(), 2u);
+    for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
+    EXPECT_EQ(all[1].Receiver, "north");
+    EXPECT_EQ(all[1].Frequency, 490.0);
+    std::vector<TMessage> copies;
+    std::string error;
+    ASSERT_TRUE(s->Copies(all[0].StoreId, copies, error)) << error;
+    ASSERT_EQ(copies.size(), 2u);
+    EXPECT_EQ(copies[0].Receiver, "") << "not known for a copy from before";
+    EXPECT_FALSE(copies[0].Frequency);
+    EXPECT_EQ(copies[1].Receiver, "south");
+  }
 }
 
 }  // namespace
@@ -265,11 +291,7 @@ TEST(MessageStore, AReaderChangesNothing)
   // An older schema is read as it is.
   file.Remove();
   Add(*file.Open(), Received({"ZCZC OA12", "GALE WARNING", "NNNN"}));
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
-                             "PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  MakeOlder(file.Path, 1);
   const std::string before = Bytes(file.Path);
   s = read();
   ASSERT_TRUE(s && s->List({}, out, error)) << error;
