@@ -20,6 +20,8 @@
 # PostgreSQL refuses to run as root; run as root (as CI does), the cluster
 # belongs to the "postgres" user that Debian's package creates. Nothing outside
 # the folder is touched: no system cluster is created, started or changed.
+# The cluster does not wait for its files to reach the disk (no fsync): a
+# stopped server keeps everything, a machine that crashes may not.
 set -euo pipefail
 
 die() { echo "postgres-test-server: $*" >&2; exit 1; }
@@ -60,7 +62,7 @@ launch() {
   # setpriv executes the server itself (no process in between), so $! is its pid.
   [ "$(id -u)" -eq 0 ] && drop=(setpriv --reuid=postgres --regid=postgres --init-groups)
   setsid "${drop[@]}" "$bin/postgres" -D "$dir/data" -k "$dir" -p "$port" -c listen_addresses='' \
-    -c max_connections=50 </dev/null >>"$dir/server.log" 2>&1 &
+    -c max_connections=50 -c fsync=off </dev/null >>"$dir/server.log" 2>&1 &
   echo $! >"$dir/server.pid"
   for i in $(seq 1 100); do
     if as_owner "$bin/pg_isready" -q -h "$dir" -p "$port" 2>/dev/null; then return 0; fi
@@ -98,7 +100,7 @@ start() {
     chown postgres: "$dir"
   fi
   touch "$dir/.brontel-pg"
-  as_owner "$bin/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
+  as_owner "$bin/initdb" -N -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
     || { cat "$dir/initdb.log" >&2; rm -rf "$dir"; die "initdb failed"; }
   port="$(free_port)"
   echo "$port" >"$dir/port"

@@ -37,9 +37,16 @@ int32_t IdentityHash(std::string_view identity)
   return static_cast<int32_t>(h);
 }
 
-// The URI as it may be shown: a password in it is replaced by ***.
-std::string Shown(const std::string& uri)
+std::string Shown(const std::string& uri) { return ShownLocation(uri); }
+
+}  // namespace
+}  // namespace brontel::msg::db
+
+namespace brontel::msg {
+
+std::string ShownLocation(const std::string& uri)
 {
+  if (!IsDatabaseUri(uri)) return uri;
   std::string s = uri;
   const std::size_t scheme = s.find("://");
   if (scheme != std::string::npos) {
@@ -57,6 +64,12 @@ std::string Shown(const std::string& uri)
   }
   return s;
 }
+
+}  // namespace brontel::msg
+
+namespace brontel::msg::db {
+
+namespace {
 
 std::string Trimmed(const char* text)
 {

@@ -126,6 +126,8 @@ private:
 // Whether `location` names a PostgreSQL database (a libpq URI,
 // postgresql://... or postgres://...) rather than an SQLite file.
 bool IsDatabaseUri(std::string_view location);
+// The location as it may be shown: a password in a database URI becomes ***.
+std::string ShownLocation(const std::string& location);
 
 // $XDG_DATA_HOME/brontel/messages.sqlite, or ~/.local/share/brontel/... when
 // XDG_DATA_HOME is unset or not absolute; empty with `error` set if neither
