@@ -64,6 +64,7 @@ std::vector<TMessage> All(TMessageStore& s)
 }
 
 enum class TBackend { Sqlite, Postgres };
+void PrintTo(TBackend b, std::ostream* os) { *os << (b == TBackend::Sqlite ? "SQLite" : "PostgreSQL"); }
 
 // A store of each kind: a file of its own, or a database of its own in the
 // tests' PostgreSQL cluster.
