@@ -520,7 +520,7 @@ TEST_P(StoreOnBoth, FiltersSelectTheSameMessages)
   } cases[] = {
       {[](F&) {}, "KA31 KD02 OE77 OA50 OA51 JA01"},
       {[](F& f) { f.Stations.assign(1, 'K'); }, "KA31 KD02"},
-      {[](F& f) { f.Stations = "KJ", f.Subjects = "A"; }, "KA31 JA01"},
+      {[](F& f) { f.Stations = "KJ", f.Subjects.assign(1, 'A'); }, "KA31 JA01"},
       {[](F& f) { f.Stations = "\xC3\xA9"; }, ""},  // not a letter a station has
       {[](F& f) { f.Since = Day0 + 2 * Hour, f.Until = Day0 + 3 * Hour; }, "OE77 OA50"},
       {[](F& f) { f.Grep = "wind nw"; }, "OE77"},  // ASCII letters in any case
