@@ -10,12 +10,18 @@
 #   postgres-test-server.sh stop [DIR]
 #                                   stop the cluster of DIR (default:
 #                                   $BRONTEL_PG_DIR) by its pid and remove DIR
+#   postgres-test-server.sh halt [DIR]
+#                                   stop the server of DIR, keeping the cluster
+#   postgres-test-server.sh resume [DIR]
+#                                   start it again on the same port
 #   postgres-test-server.sh run CMD...
 #                                   start, run CMD with the variables set, stop
 #
 # PostgreSQL refuses to run as root; run as root (as CI does), the cluster
 # belongs to the "postgres" user that Debian's package creates. Nothing outside
 # the folder is touched: no system cluster is created, started or changed.
+# The cluster does not wait for its files to reach the disk (no fsync): a
+# stopped server keeps everything, a machine that crashes may not.
 set -euo pipefail
 
 die() { echo "postgres-test-server: $*" >&2; exit 1; }
@@ -47,8 +53,45 @@ as_owner() {
   fi
 }
 
+# Starts the server of the cluster in $1 on the port in $1/port and waits
+# until it answers.
+launch() {
+  local dir="$1" bin port i drop=()
+  bin="$(bindir)" || die "PostgreSQL is not installed (run scripts/setup.sh)"
+  port="$(cat "$dir/port")"
+  # setpriv executes the server itself (no process in between), so $! is its pid.
+  [ "$(id -u)" -eq 0 ] && drop=(setpriv --reuid=postgres --regid=postgres --init-groups)
+  setsid "${drop[@]}" "$bin/postgres" -D "$dir/data" -k "$dir" -p "$port" -c listen_addresses='' \
+    -c max_connections=50 -c fsync=off </dev/null >>"$dir/server.log" 2>&1 &
+  echo $! >"$dir/server.pid"
+  for i in $(seq 1 100); do
+    if as_owner "$bin/pg_isready" -q -h "$dir" -p "$port" 2>/dev/null; then return 0; fi
+    if ! kill -0 "$(cat "$dir/server.pid")" 2>/dev/null; then
+      cat "$dir/server.log" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  as_owner "$bin/pg_isready" -q -h "$dir" -p "$port"
+}
+
+# Stops the server of the cluster in $1 (the fast shutdown), by its pid.
+halt_server() {
+  local dir="$1" pid i
+  [ -f "$dir/server.pid" ] || return 0
+  pid="$(head -n 1 "$dir/data/postmaster.pid" 2>/dev/null || cat "$dir/server.pid")"
+  # SIGINT: the fast shutdown (clients disconnected, no wait for them).
+  kill -INT "$pid" 2>/dev/null || true
+  for i in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$pid" 2>/dev/null && kill -9 "$pid" 2>/dev/null || true
+  rm -f "$dir/server.pid"
+}
+
 start() {
-  local bin dir port i
+  local bin dir port
   bin="$(bindir)" || die "PostgreSQL is not installed (run scripts/setup.sh)"
   dir="$(mktemp -d "${TMPDIR:-/tmp}/brontel-pg.XXXXXX")"
   chmod 755 "$dir"
@@ -57,47 +100,43 @@ start() {
     chown postgres: "$dir"
   fi
   touch "$dir/.brontel-pg"
-  as_owner "$bin/initdb" -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
+  as_owner "$bin/initdb" -N -D "$dir/data" -U postgres -A trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
     || { cat "$dir/initdb.log" >&2; rm -rf "$dir"; die "initdb failed"; }
   port="$(free_port)"
-  local drop=()
-  # setpriv executes the server itself (no process in between), so $! is its pid.
-  [ "$(id -u)" -eq 0 ] && drop=(setpriv --reuid=postgres --regid=postgres --init-groups)
-  setsid "${drop[@]}" "$bin/postgres" -D "$dir/data" -k "$dir" -p "$port" -c listen_addresses='' \
-    -c max_connections=50 </dev/null >"$dir/server.log" 2>&1 &
-  echo $! >"$dir/server.pid"
-  for i in $(seq 1 100); do
-    if as_owner "$bin/pg_isready" -q -h "$dir" -p "$port" 2>/dev/null; then break; fi
-    if ! kill -0 "$(cat "$dir/server.pid")" 2>/dev/null; then
-      cat "$dir/server.log" >&2
-      rm -rf "$dir"
-      die "the server did not start"
-    fi
-    sleep 0.1
-  done
-  as_owner "$bin/pg_isready" -q -h "$dir" -p "$port" || { stop "$dir"; die "the server does not answer"; }
+  echo "$port" >"$dir/port"
+  launch "$dir" || { stop "$dir"; die "the server did not start"; }
   as_owner "$bin/createdb" -h "$dir" -p "$port" -U postgres brontel || { stop "$dir"; die "createdb failed"; }
 
   echo "BRONTEL_PG_URI='postgresql://postgres@/brontel?host=$dir&port=$port'; export BRONTEL_PG_URI;"
   echo "BRONTEL_PG_DIR=$dir; export BRONTEL_PG_DIR;"
 }
 
-stop() {
-  local dir="${1:-${BRONTEL_PG_DIR:-}}" pid i
-  [ -n "$dir" ] || die "stop: no folder given and BRONTEL_PG_DIR is not set"
-  [ -d "$dir" ] || return 0
+checked_dir() {
+  local dir="${1:-${BRONTEL_PG_DIR:-}}"
+  [ -n "$dir" ] || die "no folder given and BRONTEL_PG_DIR is not set"
   # Only ever stop and remove what this script set up.
-  [ -f "$dir/.brontel-pg" ] || die "stop: $dir is not a test cluster of this script"
-  if [ -f "$dir/server.pid" ]; then
-    pid="$(head -n 1 "$dir/data/postmaster.pid" 2>/dev/null || cat "$dir/server.pid")"
-    # SIGINT: the fast shutdown (clients disconnected, no wait for them).
-    kill -INT "$pid" 2>/dev/null || true
-    for i in $(seq 1 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && kill -9 "$pid" 2>/dev/null || true
-  fi
+  [ ! -d "$dir" ] || [ -f "$dir/.brontel-pg" ] || die "$dir is not a test cluster of this script"
+  echo "$dir"
+}
+
+halt() {
+  local dir
+  dir="$(checked_dir "${1:-}")"
+  halt_server "$dir"
+}
+
+resume() {
+  local dir
+  dir="$(checked_dir "${1:-}")"
+  [ -d "$dir" ] || die "resume: no cluster in $dir"
+  launch "$dir" || die "the server did not start again"
+}
+
+stop() {
+  local dir
+  dir="$(checked_dir "${1:-}")"
+  [ -d "$dir" ] || return 0
+  halt_server "$dir"
   rm -rf "$dir"
 }
 
@@ -114,6 +153,8 @@ run() {
 case "${1:-}" in
   start) shift; start "$@" ;;
   stop) shift; stop "$@" ;;
+  halt) shift; halt "$@" ;;
+  resume) shift; resume "$@" ;;
   run) shift; run "$@" ;;
-  *) die "usage: postgres-test-server.sh start | stop [DIR] | run CMD..." ;;
+  *) die "usage: postgres-test-server.sh start | stop [DIR] | halt [DIR] | resume [DIR] | run CMD..." ;;
 esac

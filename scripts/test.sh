@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the Release
-# build with all tests (a private sound server, a virtual display and a
-# private MQTT broker are started for them and stopped afterwards), then the
+# build with all tests (a private sound server, a virtual display, a private
+# MQTT broker and a private PostgreSQL cluster are started for them and
+# stopped afterwards), then the
 # headless parts again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +26,10 @@ fi
 if [ -f scripts/mqtt-test-broker.sh ]; then
   eval "$(bash scripts/mqtt-test-broker.sh start)"
   services+=(mqtt-test-broker.sh)
+fi
+if [ -f scripts/postgres-test-server.sh ]; then
+  eval "$(bash scripts/postgres-test-server.sh start)"
+  services+=(postgres-test-server.sh)
 fi
 
 ctest --test-dir build/ci --output-on-failure -j"$(nproc)" --timeout 300

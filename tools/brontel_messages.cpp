@@ -74,6 +74,18 @@ std::string ListLine(const TMessage& m)
   return line + "  " + std::string(shown) + (shown.size() < first.size() ? "..." : "") + "\n";
 }
 
+// " by RECEIVER on FREQUENCY kHz", as far as they are known.
+std::string From(const TMessage& c)
+{
+  std::string from = c.Receiver.empty() ? "" : " by " + c.Receiver;
+  if (c.Frequency) {
+    char khz[32];
+    std::snprintf(khz, sizeof khz, " on %g kHz", *c.Frequency);
+    from += khz;
+  }
+  return from;
+}
+
 // An option value that may not be empty (an empty one would quietly switch the option off).
 CLI::Validator NonEmpty()
 {
@@ -88,7 +100,9 @@ std::optional<int> ParseArgs(int argc, char** argv, TArgs& a)
   SetUpApp(app);
   app.fallthrough();
   app.require_subcommand(1);
-  app.add_option("--store", a.Store, "the message store (default $XDG_DATA_HOME/brontel/messages.sqlite)")
+  app.add_option("--store", a.Store,
+                 "the message store: an SQLite file (default $XDG_DATA_HOME/brontel/messages.sqlite)\n"
+                 "or a PostgreSQL database (postgresql://USER@HOST/DATABASE)")
       ->check(NonEmpty());
   app.add_flag("--json", a.Json, "JSON Lines, one object per message");
 
@@ -146,7 +160,7 @@ bool Select(TMessageStore& store, const TArgs& a, const TStoreFilter& filter, co
       if (!a.AllWithId) messages.resize(1);
       return true;
     }
-    error = "no stored message " + Upper(a.Id) + " in " + path;
+    error = "no stored message " + Upper(a.Id) + " in " + ShownLocation(path);
   }
   std::fprintf(stderr, "brontel-messages: %s\n", error.c_str());
   return false;
@@ -168,7 +182,7 @@ bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& me
       return false;
     }
     for (const TMessage& c : copies)
-      put(a.Json ? TMessageFormatter::JsonLine(c) : "--- copy received " + TMessageFormatter::Text(c));
+      put(a.Json ? TMessageFormatter::JsonLine(c) : "--- copy received" + From(c) + " " + TMessageFormatter::Text(c));
   }
   return true;
 }

@@ -123,6 +123,8 @@ std::string TMessageFormatter::JsonLine(const TMessage& m)
   j["service"] = std::string(ServiceName(m.Service));
   j["decoder"] = m.Decoder;
   j["channel"] = m.Channel;
+  if (!m.Receiver.empty()) j["receiver"] = m.Receiver;
+  if (m.Frequency) j["frequency"] = *m.Frequency;
   j["repeat"] = m.Repeat;
   j["copies"] = m.Copies;
   if (m.StoreId) j["store_id"] = m.StoreId;

@@ -17,7 +17,8 @@ struct TMessageFormatter {
   // One JSON object on one line (ending in '\n') with the fields id, station,
   // subject, subject_name, serial, text, status, header_ok, trailer, chars,
   // erasures, suspicious, lost, cer, start, end, offset (recordings),
-  // service, decoder, repeat, copies and store_id (stored messages).
+  // service, decoder, channel, receiver and frequency (when known), repeat,
+  // copies and store_id (stored messages).
   static std::string JsonLine(const TMessage& m);
 };
 

@@ -1,6 +1,9 @@
 #include "messages/message.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "decoder/text_output.h"
@@ -178,6 +181,13 @@ std::string_view StatusName(TStatus s)
 }
 
 std::string_view ServiceName(TService s) { return s == TService::English ? "english" : "japanese"; }
+
+std::string HostName()
+{
+  std::array<char, 256> name{};
+  if (::gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "localhost";
+  return name.data();
+}
 
 std::string_view SubjectName(char b2)
 {

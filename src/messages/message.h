@@ -39,6 +39,11 @@ struct TMessage {
   TService Service = TService::English;
   std::string Decoder = "exact";  // which decoder path received it
   std::string Channel = "left";   // which input channel (left or right) it came in on
+  // The receiver it came from (a store writes the host name for an empty
+  // one, see HostName) and the frequency that receiver listened on in kHz
+  // (when known).
+  std::string Receiver;
+  std::optional<double> Frequency;
 
   double Start = 0.0, End = 0.0;        // UTC, seconds since the epoch
   std::optional<double> Offset;         // seconds into the recording at Start (recordings only)
@@ -67,6 +72,10 @@ enum class TStatus : uint8_t { Complete, NoTrailer, HeaderErrors, NoHeader };
 TStatus StatusOf(const TMessage& m);
 std::string_view StatusName(TStatus s);  // "complete", "no_trailer", "header_errors", "no_header"
 std::string_view ServiceName(TService s);  // "english", "japanese"
+
+// The name a receiver goes by unless given another: this machine's host
+// name ("localhost" when it has none).
+std::string HostName();
 
 // The subject indicator's meaning ("" for letters without an assigned subject).
 std::string_view SubjectName(char b2);

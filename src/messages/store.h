@@ -1,6 +1,8 @@
-// The message store: an SQLite database with one row per received copy and
-// one per message (an identity B1B2B3B4 within the repeat window), the
-// latter holding the best copy repaired from the others.
+// The message store: one row per received copy and one per message (an
+// identity B1B2B3B4 within the repeat window), the latter holding the best
+// copy repaired from the others. It lives in an SQLite file (one receiver)
+// or in a PostgreSQL database that receivers at several sites share; both
+// behave the same.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +11,23 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "messages/message.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace brontel::msg {
 
-inline constexpr int StoreSchemaVersion = 2;
+namespace db {
+class TDatabase;
+// A statement parameter: NULL, an integer, a number, a text, or bytes.
+struct TBlob {
+  std::string Bytes;
+};
+using TValue = std::variant<std::monostate, int64_t, double, std::string, TBlob>;
+}  // namespace db
+
+inline constexpr int StoreSchemaVersion = 3;
 inline constexpr double DefaultRepeatWindow = 72.0 * 3600.0;  // seconds
 
 struct TStoreFilter {
@@ -38,13 +47,22 @@ public:
   // is an empty store).
   enum class TMode { Create, Existing, Read };
 
-  // Opens the store at `path`. A file that is not an SQLite database, is
-  // damaged, belongs to another program or was written by a newer schema is
-  // refused with a message saying so and left untouched; so is, for
-  // writing, a store that cannot be written. A new store appears whole or
-  // not at all, and several programs may create or bring one up to date at
-  // once. Returns null with `error` set on failure.
-  static std::unique_ptr<TMessageStore> Open(const std::string& path, TMode mode, std::string& error);
+  // Opens the store at `location`: a PostgreSQL database for a libpq URI
+  // (postgresql://... or postgres://..., see IsDatabaseUri), else an SQLite
+  // file. A file that is not an SQLite database, is damaged, belongs to
+  // another program or was written by a newer schema is refused with a
+  // message saying so and left untouched; so is a database whose tables
+  // belong to another program or a newer schema, and, for writing, a store
+  // that cannot be written. A new store appears whole or not at all, and
+  // several programs may create or bring one up to date at once (a
+  // database's tables are made in its current schema; the database itself
+  // must exist). Returns null with `error` set on failure.
+  static std::unique_ptr<TMessageStore> Open(const std::string& location, TMode mode, std::string& error);
+  // The same; with `patient`, a database server that cannot be reached now
+  // is no failure: the store comes back with `error` saying why and
+  // connects when it is next used (Add reports it busy until then).
+  static std::unique_ptr<TMessageStore> Open(const std::string& location, TMode mode, std::string& error,
+                                             bool patient);
   // A store in memory, for a run that keeps nothing.
   static std::unique_ptr<TMessageStore> InMemory(std::string& error);
   ~TMessageStore();
@@ -58,13 +76,22 @@ public:
   // is on disk. `shown` becomes the message to show: the copy itself, or for
   // a repeat the stored message merged with it (Repeat set, Copies counted).
   bool Add(const TMessage& copy, TMessage& shown, std::string& error);
-  // The same; `busy` tells a store locked by another connection for longer
-  // than the busy wait (nothing was written: the copy can be offered again)
-  // from a failure that will not pass by itself.
+  // The same; `busy` tells a failure that may pass by itself (a store
+  // locked by another connection for longer than the busy wait, a database
+  // that is away or refuses for now: the copy can be offered again) from
+  // one that will not.
   bool Add(const TMessage& copy, TMessage& shown, std::string& error, bool& busy);
+  // The same for a copy with a key of its own: a copy whose key is stored
+  // already is not stored again (`shown` is then its stored message), so
+  // that a copy offered again after the connection was lost while it was
+  // being committed is stored once.
+  bool Add(const TMessage& copy, const std::string& key, TMessage& shown, std::string& error, bool& busy);
   // How long one statement waits for a lock another connection holds before
   // the store reports itself busy.
   void SetBusyWait(double seconds);
+  // Whether the store is a database on a server (whose connection, when
+  // lost, is made again when the store is next used).
+  bool Remote() const;
 
   // Stored messages (best copies) matching the filter, oldest first.
   bool List(const TStoreFilter& filter, std::vector<TMessage>& out, std::string& error);
@@ -78,21 +105,29 @@ public:
   bool MarkSeen(const std::vector<TMessage>& messages, std::string& error);
 
 private:
-  TMessageStore(sqlite3* db, int64_t version, bool readOnly) : Db(db), Version(version), ReadOnly(readOnly) {}
-  bool AddInTransaction(const TMessage& copy, TMessage& shown, std::string& error);
+  TMessageStore(std::unique_ptr<db::TDatabase> db, int64_t version, bool readOnly);
+  bool AddInTransaction(const TMessage& copy, const std::string& key, TMessage& shown, std::string& error);
   struct TRepeated;
+  bool FindKey(const std::string& key, std::optional<TMessage>& found, std::string& error);
   bool FindRepeat(const TMessage& copy, std::optional<TRepeated>& found, std::string& error);
-  bool AddFirst(const TMessage& copy, TMessage& shown, std::string& error);
-  bool AddRepeat(const TMessage& copy, const TRepeated& stored, TMessage& shown, std::string& error);
-  int64_t AddCopy(int64_t messageId, bool repeat, const TMessage& copy, std::string& error);
-  bool ReadMessages(const std::string& where, const std::function<void(sqlite3_stmt*)>& bind, bool ofCopies,
+  bool AddFirst(const TMessage& copy, const std::string& key, TMessage& shown, std::string& error);
+  bool AddRepeat(const TMessage& copy, const std::string& key, const TRepeated& stored, TMessage& shown,
+                 std::string& error);
+  int64_t AddCopy(int64_t messageId, bool repeat, const TMessage& copy, const std::string& key, std::string& error);
+  bool ReadMessages(const std::string& where, const std::vector<db::TValue>& params, bool ofCopies,
                     std::vector<TMessage>& out, std::string& error);
 
-  sqlite3* Db;
-  int64_t Version;  // the store's schema (0: an empty file, read as holding no message)
+  std::unique_ptr<db::TDatabase> Db;
+  int64_t Version;  // the store's schema (0: an empty file or database, read as holding no message)
   bool ReadOnly;
   double Window = DefaultRepeatWindow;
 };
+
+// Whether `location` names a PostgreSQL database (a libpq URI,
+// postgresql://... or postgres://...) rather than an SQLite file.
+bool IsDatabaseUri(std::string_view location);
+// The location as it may be shown: a password in a database URI becomes ***.
+std::string ShownLocation(const std::string& location);
 
 // $XDG_DATA_HOME/brontel/messages.sqlite, or ~/.local/share/brontel/... when
 // XDG_DATA_HOME is unset or not absolute; empty with `error` set if neither

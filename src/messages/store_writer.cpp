@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
+#include <random>
 #include <utility>
 
 namespace brontel::msg {
@@ -31,10 +33,14 @@ TStoreOutcome NotStored(TMessage&& copy, std::string why)
 std::unique_ptr<TStoreWriter> TStoreWriter::Open(const std::string& path, TStoreWriterOptions options,
                                                  std::string& error)
 {
+  error.clear();
   std::unique_ptr<TMessageStore> store = path.empty()
                                              ? TMessageStore::InMemory(error)
-                                             : TMessageStore::Open(path, TMessageStore::TMode::Create, error);
+                                             : TMessageStore::Open(path, TMessageStore::TMode::Create, error, true);
   if (!store) return nullptr;
+  if (!error.empty() && options.OnNotice)
+    options.OnNotice("message store unavailable (" + error + "): copies wait until it is back");
+  error.clear();
   store->SetRepeatWindow(options.RepeatWindow);
   store->SetBusyWait(options.Retry.BusyWait);
   return std::unique_ptr<TStoreWriter>(new TStoreWriter(std::move(store), path.empty(), std::move(options)));
@@ -43,6 +49,8 @@ std::unique_ptr<TStoreWriter> TStoreWriter::Open(const std::string& path, TStore
 TStoreWriter::TStoreWriter(std::unique_ptr<TMessageStore> store, bool inMemory, TStoreWriterOptions options)
     : Options(std::move(options)), Db(std::move(store)), InMemory(inMemory)
 {
+  std::random_device random;
+  for (uint64_t& k : KeySeed) k = (uint64_t{random()} << 32) ^ random();
   Thread = std::thread([this] { Run(); });
 }
 
@@ -62,7 +70,7 @@ void TStoreWriter::Submit(TMessage copy)
   std::unique_lock lock(M);
   if (Waiting >= Options.QueueLimit) {
     const std::string waiting = CopiesWaiting(Waiting);
-    Jobs.push_back({std::move(copy), waiting + " for the message store already, the most kept"});
+    Jobs.push_back({std::move(copy), waiting + " for the message store already, the most kept", {}});
     const bool first = ++RefusedInEpisode == 1;
     lock.unlock();
     Wake.notify_all();
@@ -71,7 +79,7 @@ void TStoreWriter::Submit(TMessage copy)
     return;
   }
   ++Waiting;
-  Jobs.push_back({std::move(copy), {}});
+  Jobs.push_back({std::move(copy), {}, Db->Remote() ? NewKey() : std::string()});
   lock.unlock();
   Wake.notify_all();
 }
@@ -114,7 +122,7 @@ void TStoreWriter::Run()
     const bool refused = !job.Refused.empty();
     TStoreOutcome out;
     try {
-      out = refused ? NotStored(std::move(job.Copy), std::move(job.Refused)) : Store(job.Copy);
+      out = refused ? NotStored(std::move(job.Copy), std::move(job.Refused)) : Store(job.Copy, job.Key);
     } catch (const std::exception& e) {
       out = NotStored(std::move(job.Copy), e.what());
     }
@@ -131,21 +139,33 @@ void TStoreWriter::Run()
   }
 }
 
-TStoreOutcome TStoreWriter::Store(TMessage& copy)
+// A key no other copy has: this writer's random 128 bits and a count.
+std::string TStoreWriter::NewKey()
+{
+  char key[64];
+  std::snprintf(key, sizeof key, "%016llx%016llx-%llx", static_cast<unsigned long long>(KeySeed[0]),
+                static_cast<unsigned long long>(KeySeed[1]), static_cast<unsigned long long>(KeyCount++));
+  return key;
+}
+
+TStoreOutcome TStoreWriter::Store(TMessage& copy, const std::string& key)
 {
   const TStoreRetry& r = Options.Retry;
+  // A file locked by another program is busy; a database server away or
+  // refusing is unavailable.
+  const std::string busyWord = Db->Remote() ? "unavailable" : "busy";
   double backoff = r.FirstBackoff;
   for (;;) {
     {
       std::lock_guard lock(M);
       if (GivenUp)
-        return NotStored(std::move(copy), "the message store was still busy " + Seconds(r.DrainPatience) +
-                                              " after the end of the run");
+        return NotStored(std::move(copy), "the message store was still " + busyWord + " " +
+                                              Seconds(r.DrainPatience) + " after the end of the run");
     }
     TStoreOutcome out;
     std::string error;
     bool busy = false;
-    if (Db->Add(copy, out.Shown, error, busy)) {
+    if (Db->Add(copy, key, out.Shown, error, busy)) {
       if (InMemory) out.Shown.StoreId = 0;
       out.Stored = true;
       if (Busy) {
@@ -154,7 +174,8 @@ TStoreOutcome TStoreWriter::Store(TMessage& copy)
         const std::size_t waiting = Waiting - 1;
         const int refused = std::exchange(RefusedInEpisode, 0);
         lock.unlock();
-        Notice("message store free again after " + Seconds(Since(BusySince)) + "; " + CopiesWaiting(waiting) +
+        Notice(std::string("message store ") + (Db->Remote() ? "back" : "free again") + " after " +
+               Seconds(Since(BusySince)) + "; " + CopiesWaiting(waiting) +
                (refused ? "; " + std::to_string(refused) + " received while it was busy were not stored" : ""));
       }
       return out;
@@ -166,7 +187,8 @@ TStoreOutcome TStoreWriter::Store(TMessage& copy)
     if (Draining && Since(DrainStart) >= r.DrainPatience) {
       GivenUp = true;
       lock.unlock();
-      Notice("message store still busy " + Seconds(r.DrainPatience) + " after the end of the run; " + waiting +
+      Notice("message store still " + busyWord + " " + Seconds(r.DrainPatience) + " after the end of the run; " +
+             waiting +
              " are not stored (" + error + ")");
       continue;
     }
@@ -174,10 +196,11 @@ TStoreOutcome TStoreWriter::Store(TMessage& copy)
     if (!Busy) {
       Busy = true;
       BusySince = LastNotice = TClock::now();
-      Notice("message store busy (" + error + "): " + waiting + ", waiting until it is free");
+      Notice("message store " + busyWord + " (" + error + "): " + waiting + ", waiting until it is " +
+             (Db->Remote() ? "back" : "free"));
     } else if (Since(LastNotice) >= r.NoticeEvery) {
       LastNotice = TClock::now();
-      Notice("message store still busy after " + Seconds(Since(BusySince)) + ": " + waiting);
+      Notice("message store still " + busyWord + " after " + Seconds(Since(BusySince)) + ": " + waiting);
     }
     Pause(backoff);
     backoff = std::min(2.0 * backoff, r.MaxBackoff);

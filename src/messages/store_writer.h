@@ -1,7 +1,8 @@
 // Storing messages without ever holding up reception: completed copies are
 // handed to a writer thread through a bounded queue, a store locked by
-// another program is waited for (with back-off) until it is free again, and
-// what became of each copy comes back in the order the copies were handed in.
+// another program or a database that is away is waited for (with back-off)
+// until it is free or back again, and what became of each copy comes back in
+// the order the copies were handed in.
 #pragma once
 
 #include <chrono>
@@ -21,9 +22,11 @@
 
 namespace brontel::msg {
 
-// How the writer waits for a store another program has locked. Each attempt
-// waits up to BusyWait for the lock; then the writer sleeps FirstBackoff,
-// doubling up to MaxBackoff, and tries again for as long as the run lasts.
+// How the writer waits for a store another program has locked, or for a
+// database that is away or refuses (its connection is made again at each
+// attempt). Each attempt waits up to BusyWait for a lock; then the writer
+// sleeps FirstBackoff, doubling up to MaxBackoff, and tries again for as
+// long as the run lasts.
 struct TStoreRetry {
   double BusyWait = 1.0;        // seconds one attempt waits for the lock
   double FirstBackoff = 0.25;   // seconds between the first attempts
@@ -62,7 +65,9 @@ public:
   // Opens the store for writing (creates it when missing; an empty path: a
   // store in memory, for a run that keeps nothing but still recognises
   // repeats) on the calling thread, so that a store that cannot be written
-  // is refused at once: null with `error` set.
+  // is refused at once: null with `error` set. A database server that
+  // cannot be reached yet is no refusal: said through OnNotice, and the
+  // copies wait for it as for a busy store.
   static std::unique_ptr<TStoreWriter> Open(const std::string& path, TStoreWriterOptions options,
                                             std::string& error);
   // Drains (see Drain), then stops the writer thread.
@@ -85,12 +90,14 @@ private:
   struct TJob {
     TMessage Copy;
     std::string Refused;  // set: not to be stored, for this reason
+    std::string Key;      // the copy's own key, so that a copy offered again is stored once
   };
   using TClock = std::chrono::steady_clock;
 
   TStoreWriter(std::unique_ptr<TMessageStore> store, bool inMemory, TStoreWriterOptions options);
   void Run();
-  TStoreOutcome Store(TMessage& copy);
+  TStoreOutcome Store(TMessage& copy, const std::string& key);
+  std::string NewKey();
   // Sleeps up to `seconds`, sooner when Drain starts or the writer stops.
   void Pause(double seconds);
   void Notice(const std::string& text) const;
@@ -113,6 +120,9 @@ private:
   TClock::time_point DrainStart;
   int FailureCount = 0;
   int RefusedInEpisode = 0;      // copies refused since the store was last free
+
+  uint64_t KeySeed[2] = {0, 0};  // keys: this writer's random start, then counted
+  uint64_t KeyCount = 0;
 
   // Writer thread only: the current spell of a busy store.
   bool Busy = false;

@@ -15,6 +15,7 @@
 #include "decoder/cp932.h"
 #include "messages/assembler.h"
 #include "messages/store.h"
+#include "pg_test_cluster.h"
 #include "store_support.h"
 #include "support/run_command.h"
 
@@ -202,6 +203,51 @@ TEST_F(MessagesTool, AStoreThatMayNotBeWrittenIsReadAndNeverChanged)
   EXPECT_EQ(Bytes(dir.Store), before);
   EXPECT_EQ(fs::file_size(empty), 0u);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.Dir), fs::directory_iterator()), 2) << "nothing made beside them";
+}
+
+TEST(MessagesToolOnADatabase, OneMessageWithTheCopiesOfEveryReceiver)
+{
+  ASSERT_TRUE(test::TPgCluster::Shared().Ok()) << "no PostgreSQL cluster could be started";
+  const std::string uri = test::TPgCluster::Shared().NewDatabase("tool");
+  {
+    std::string error;
+    auto store = TMessageStore::Open(uri, TMessageStore::TMode::Create, error);
+    ASSERT_TRUE(store) << error;
+    const struct {
+      const char* Receiver;
+      double Khz;
+      const char* Heard;
+    } heard[] = {{"north", 518.0, "GALE *ARNING"}, {"south", 490.0, "G*LE WARNING"}, {"ship", 4209.5, "GALE WARN*NG"}};
+    for (const auto& h : heard) {
+      TMessage copy = test::Received({"ZCZC OA12", h.Heard, "NNNN"});
+      copy.Receiver = h.Receiver;
+      copy.Frequency = h.Khz;
+      TMessage shown;
+      ASSERT_TRUE(store->Add(copy, shown, error)) << error;
+    }
+  }
+  const std::string store = "--store '" + uri + "' ";
+  TRun r = Tool(store + "list");
+  EXPECT_EQ(r.Status, 0) << r.Out;
+  EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 1) << r.Out;
+  EXPECT_NE(r.Out.find("3 copies  GALE WARNING"), std::string::npos) << "the best of the three: " << r.Out;
+
+  r = Tool(store + "show OA12 --copies");
+  EXPECT_EQ(r.Status, 0) << r.Out;
+  for (const char* from : {"received by north on 518 kHz", "received by south on 490 kHz", "received by ship on 4209.5 kHz"})
+    EXPECT_NE(r.Out.find(from), std::string::npos) << from << ": " << r.Out;
+
+  r = Tool(store + "show OA12 --copies --json");
+  std::istringstream lines(r.Out);
+  std::string line;
+  std::vector<std::pair<std::string, double>> copies;
+  std::getline(lines, line);  // the message (with its first reception's receiver), then its copies
+  while (std::getline(lines, line)) {
+    const auto j = nlohmann::json::parse(line, nullptr, false);
+    ASSERT_TRUE(j.is_object()) << line;
+    if (j.contains("receiver")) copies.emplace_back(j["receiver"], j["frequency"]);
+  }
+  EXPECT_EQ(copies, (std::vector<std::pair<std::string, double>>{{"north", 518.0}, {"south", 490.0}, {"ship", 4209.5}}));
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
-// The message store on disk: repeats across restarts, the repeat window,
-// serial 00, headers with errors, damaged, foreign and newer files, programs
-// creating one store at once, readers that change nothing, the best copy.
+// The message store, in a file and in a database (the cases that share a
+// shape run on both): repeats across restarts, the repeat window, serial 00,
+// headers with errors, every field kept, copies offered again, filters;
+// damaged, foreign and newer files, programs creating one store at once,
+// readers that change nothing, the best copy.
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include <sqlite3.h>
 
 #include "messages/store.h"
+#include "pg_test_cluster.h"
 #include "store_support.h"
 
 namespace brontel::msg {
@@ -59,15 +63,59 @@ std::vector<TMessage> All(TMessageStore& s)
   return out;
 }
 
-TEST(MessageStore, RepeatsAcrossRestartsAreMergedNotAnnounced)
-{
-  TTempStore file("repeat");
+enum class TBackend { Sqlite, Postgres };
+void PrintTo(TBackend b, std::ostream* os) { *os << (b == TBackend::Sqlite ? "SQLite" : "PostgreSQL"); }
+
+// A store of each kind: a file of its own, or a database of its own in the
+// tests' PostgreSQL cluster.
+class StoreOnBoth : public ::testing::TestWithParam<TBackend> {
+protected:
+  void SetUp() override
   {
-    auto s = file.Open();
+    if (GetParam() == TBackend::Sqlite) {
+      File.emplace("both");
+      Location = File->Path;
+      return;
+    }
+    ASSERT_TRUE(TPgCluster::Shared().Ok()) << "no PostgreSQL cluster could be started";
+    Location = TPgCluster::Shared().NewDatabase(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    ASSERT_FALSE(Location.empty());
+  }
+  std::unique_ptr<TMessageStore> Open(TMessageStore::TMode mode = TMessageStore::TMode::Create) const
+  {
+    std::string error;
+    auto s = TMessageStore::Open(Location, mode, error);
+    EXPECT_TRUE(s) << error;
+    return s;
+  }
+  // Runs SQL on the store as another program would.
+  void Sql(const std::string& forSqlite, const std::string& forPostgres) const
+  {
+    if (GetParam() == TBackend::Postgres) {
+      std::string error;
+      EXPECT_TRUE(PgExec(Location, forPostgres, error)) << error;
+      return;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Location.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, forSqlite.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+  std::optional<TTempStore> File;
+  std::string Location;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, StoreOnBoth, ::testing::Values(TBackend::Sqlite, TBackend::Postgres),
+                         [](const auto& info) { return info.param == TBackend::Sqlite ? "Sqlite" : "Postgres"; });
+
+TEST_P(StoreOnBoth, RepeatsAcrossRestartsAreMergedNotAnnounced)
+{
+  {
+    auto s = Open();
     const TMessage first = Add(*s, Received({"ZCZC OA12", "BUOY *NLIT 35-12N", "NNNN"}, Day0));
     EXPECT_FALSE(first.Repeat);
   }
-  auto s = file.Open();  // a new run of the program
+  auto s = Open();  // a new run of the program
   const TMessage second = Add(*s, Received({"ZCZC OA12", "BUOY UNLIT 35-*2N", "NNNN"}, Day0 + 4 * Hour));
   EXPECT_TRUE(second.Repeat);
   EXPECT_EQ(second.Text, "BUOY UNLIT 35-12N");
@@ -86,10 +134,9 @@ TEST(MessageStore, RepeatsAcrossRestartsAreMergedNotAnnounced)
   EXPECT_TRUE(copies[1].Repeat);
 }
 
-TEST(MessageStore, WhatIsNeverARepeat)
+TEST_P(StoreOnBoth, WhatIsNeverARepeat)
 {
-  TTempStore file("never");
-  auto s = file.Open();
+  auto s = Open();
   // Past the repeat window the identity is a new message.
   Add(*s, Received({"ZCZC OA13", "OLD", "NNNN"}, Day0));
   EXPECT_FALSE(Add(*s, Received({"ZCZC OA13", "NEW", "NNNN"}, Day0 + 73 * Hour)).Repeat);
@@ -171,32 +218,58 @@ TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
 namespace brontel::msg {
 namespace {
 
+// Makes the store at `path` one of schema `version`: the columns added since
+// dropped, the schema number set back.
+void MakeOlder(const std::string& path, int version)
+{
+  std::string sql;
+  if (version < 3)
+    sql += "DROP INDEX copies_key; ALTER TABLE copies DROP COLUMN copy_key;"
+           "ALTER TABLE messages DROP COLUMN receiver; ALTER TABLE copies DROP COLUMN receiver;"
+           "ALTER TABLE messages DROP COLUMN frequency; ALTER TABLE copies DROP COLUMN frequency;";
+  if (version < 2) sql += "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;";
+  sql += "PRAGMA user_version = " + std::to_string(version) + ";";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
 TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
 {
-  TTempStore t("migrate");
-  {
-    auto s = t.Open();
-    Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
-  }
-  // Make it a first-schema store: no channel columns, schema version 1.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(t.Path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
-                         "PRAGMA user_version = 1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK)
-      << sqlite3_errmsg(db);
-  sqlite3_close(db);
+  for (const int version : {1, 2}) {
+    SCOPED_TRACE(version);
+    TTempStore t("migrate");
+    {
+      auto s = t.Open();
+      Add(*s, Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0));
+    }
+    MakeOlder(t.Path, version);
 
-  auto s = t.Open();
-  ASSERT_TRUE(s);
-  TMessage right = Received({"ZCZC OB03", "ICE REPORT", "NNNN"}, Day0 + Hour);
-  right.Channel = "right";
-  Add(*s, right);
-  const auto all = All(*s);
-  ASSERT_EQ(all.size(), 2u);
-  for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
+    auto s = t.Open();
+    ASSERT_TRUE(s);
+    TMessage right = Received({"ZCZC OB03", "ICE REPORT", "NNNN"}, Day0 + Hour);
+    right.Channel = "right";
+    right.Receiver = "north";
+    right.Frequency = 490.0;
+    Add(*s, right);
+    // A repeat of the message from before finds it and carries its receiver.
+    TMessage again = Received({"ZCZC OA12", "GALE WARNING", "NNNN"}, Day0 + 2 * Hour);
+    again.Receiver = "south";
+    EXPECT_TRUE(Add(*s, again).Repeat);
+    const auto all = All(*s);
+    ASSERT_EQ(all.size(), 2u);
+    for (const TMessage& m : all) EXPECT_EQ(m.Channel, m.Id == "OB03" ? "right" : "left") << m.Id;
+    EXPECT_EQ(all[1].Receiver, "north");
+    EXPECT_EQ(all[1].Frequency, 490.0);
+    std::vector<TMessage> copies;
+    std::string error;
+    ASSERT_TRUE(s->Copies(all[0].StoreId, copies, error)) << error;
+    ASSERT_EQ(copies.size(), 2u);
+    EXPECT_EQ(copies[0].Receiver, "") << "not known for a copy from before";
+    EXPECT_FALSE(copies[0].Frequency);
+    EXPECT_EQ(copies[1].Receiver, "south");
+  }
 }
 
 }  // namespace
@@ -265,11 +338,7 @@ TEST(MessageStore, AReaderChangesNothing)
   // An older schema is read as it is.
   file.Remove();
   Add(*file.Open(), Received({"ZCZC OA12", "GALE WARNING", "NNNN"}));
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE messages DROP COLUMN channel; ALTER TABLE copies DROP COLUMN channel;"
-                             "PRAGMA user_version = 1;", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  MakeOlder(file.Path, 1);
   const std::string before = Bytes(file.Path);
   s = read();
   ASSERT_TRUE(s && s->List({}, out, error)) << error;
@@ -315,10 +384,9 @@ TEST(MessageStore, WhatCannotBeReachedOrWrittenIsSaidNotCreated)
             0);
 }
 
-TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNothing)
+TEST_P(StoreOnBoth, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNothing)
 {
-  TTempStore file("best");
-  auto s = file.Open();
+  auto s = Open();
   std::string error;
   const struct {
     std::vector<std::string> Lines;
@@ -343,12 +411,9 @@ TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNoth
   }
 
   // A failure half-way through storing a repeat leaves the store as it was.
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TRIGGER trouble BEFORE UPDATE ON messages BEGIN SELECT RAISE(ABORT, 'disk trouble'); END",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  Sql("CREATE TRIGGER trouble BEFORE UPDATE ON messages BEGIN SELECT RAISE(ABORT, 'disk trouble'); END",
+      "CREATE FUNCTION trouble() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'disk trouble'; END$$;"
+      "CREATE TRIGGER trouble BEFORE UPDATE ON messages FOR EACH ROW EXECUTE FUNCTION trouble()");
   TMessage shown;
   EXPECT_FALSE(s->Add(Received({"ZCZC OA12", "NAVAREA XI 123/26", "NNNN"}, Day0 + 9 * Hour), shown, error));
   EXPECT_NE(error.find("disk trouble"), std::string::npos) << error;
@@ -358,6 +423,122 @@ TEST(MessageStore, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNoth
   EXPECT_EQ(copies.size(), 4u) << "the copy inserted before the failure is gone too";
   ASSERT_TRUE(s->BestCopy(id, best, error)) << error;
   EXPECT_EQ(best.Start, Day0 + 2 * Hour);
+}
+
+}  // namespace
+}  // namespace brontel::msg
+
+namespace brontel::msg {
+namespace {
+
+TEST_P(StoreOnBoth, EveryFieldComesBackAsStoredAndACopyOfferedAgainIsStoredOnce)
+{
+  auto s = Open();
+  // Japanese text (bytes a database text could not hold), gaps, times with
+  // fractions, a receiver named in UTF-8 and its frequency.
+  TMessage copy = Received({"ZCZC JA01", "\x93\x8C\x8B\x9E\x98\x70 \x81\xAC", "NNNN"}, Day0 + 0.123456789);
+  copy.Gaps = {{3, 12, true}, {7, 2, false}};
+  copy.Offset = 61.25;
+  copy.Cer = 1.0 / 3.0;
+  copy.Receiver = "Kashiwa \xE2\x80\x94 roof";
+  copy.Frequency = 4209.5;
+  copy.Channel = "right";
+  copy.Decoder = "robust";
+  copy.Service = TService::Japanese;
+  TMessage shown;
+  std::string error;
+  bool busy = false;
+  ASSERT_TRUE(s->Add(copy, "key-1", shown, error, busy)) << error;
+  const int64_t id = shown.StoreId;
+
+  std::vector<TMessage> copies;
+  ASSERT_TRUE(s->Copies(id, copies, error)) << error;
+  ASSERT_EQ(copies.size(), 1u);
+  for (const TMessage& back : {copies[0], All(*s).at(0)}) {
+    EXPECT_EQ(back.Id, copy.Id);
+    EXPECT_EQ(back.Text, copy.Text);
+    EXPECT_EQ(back.Gaps, copy.Gaps);
+    EXPECT_EQ(back.Start, copy.Start);
+    EXPECT_EQ(back.End, copy.End);
+    EXPECT_EQ(back.Offset, copy.Offset);
+    EXPECT_EQ(back.Cer, copy.Cer);
+    EXPECT_EQ(back.Receiver, copy.Receiver);
+    EXPECT_EQ(back.Frequency, copy.Frequency);
+    EXPECT_EQ(back.Channel, "right");
+    EXPECT_EQ(back.Decoder, "robust");
+    EXPECT_EQ(back.Service, TService::Japanese);
+    EXPECT_EQ(std::tuple(back.Station, back.Subject, back.Serial, back.HeaderOk, back.Trailer),
+              std::tuple('J', 'A', 1, true, true));
+    EXPECT_EQ(std::tuple(back.Chars, back.Erasures, back.Suspicious, back.Lost),
+              std::tuple(copy.Chars, copy.Erasures, copy.Suspicious, copy.Lost));
+  }
+
+  // Offered again with its key (its commit was not confirmed): stored once.
+  TMessage again;
+  ASSERT_TRUE(s->Add(copy, "key-1", again, error, busy)) << error;
+  EXPECT_EQ(again.StoreId, id);
+  EXPECT_FALSE(again.Repeat);
+  // A repeat with a key of its own, offered twice, and one with no receiver
+  // named: stored as this host's.
+  TMessage repeat = copy;
+  repeat.Receiver.clear();
+  repeat.Start += Hour;
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_TRUE(s->Add(repeat, "key-2", again, error, busy)) << error;
+    EXPECT_TRUE(again.Repeat) << i;
+    EXPECT_EQ(again.Copies, 2) << i;
+  }
+  copies.clear();
+  ASSERT_TRUE(s->Copies(id, copies, error)) << error;
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_EQ(copies[1].Receiver, HostName());
+  EXPECT_EQ(All(*s).at(0).Copies, 2);
+}
+
+TEST_P(StoreOnBoth, FiltersSelectTheSameMessages)
+{
+  auto s = Open();
+  const std::vector<std::vector<std::string>> messages = {
+      {"ZCZC KA31", "BUOY UNLIT 35-12N", "NNNN"},
+      {"ZCZC KD02", "MAYDAY RELAY", "NNNN"},
+      {"ZCZC OE77", "WIND NW 6", "NNNN"},
+      {"ZCZC OA50", "RATE 100% CERTAIN", "NNNN"},
+      {"ZCZC OA51", "PATH A_B AND C\\D", "NNNN"},
+      {"ZCZC JA01", "\x93\x8C\x8B\x9E\x98\x70", "NNNN"},  // 東京湾
+  };
+  for (std::size_t i = 0; i < messages.size(); ++i) Add(*s, Received(messages[i], Day0 + static_cast<double>(i) * Hour));
+  std::string error;
+  std::vector<TMessage> first(1);
+  ASSERT_TRUE(s->Find("KA31", first, error) && first.size() == 2) << error;
+  first.erase(first.begin());
+  ASSERT_TRUE(s->MarkSeen(first, error)) << error;
+
+  using F = TStoreFilter;
+  const struct {
+    void (*Set)(F&);
+    std::string Ids;
+  } cases[] = {
+      {[](F&) {}, "KA31 KD02 OE77 OA50 OA51 JA01"},
+      {[](F& f) { f.Stations.assign(1, 'K'); }, "KA31 KD02"},
+      {[](F& f) { f.Stations = "KJ", f.Subjects.assign(1, 'A'); }, "KA31 JA01"},
+      {[](F& f) { f.Stations = "\xC3\xA9"; }, ""},  // not a letter a station has
+      {[](F& f) { f.Since = Day0 + 2 * Hour, f.Until = Day0 + 3 * Hour; }, "OE77 OA50"},
+      {[](F& f) { f.Grep = "wind nw"; }, "OE77"},  // ASCII letters in any case
+      {[](F& f) { f.Grep.assign(1, '%'); }, "OA50"},  // LIKE's wildcards and escape as themselves
+      {[](F& f) { f.Grep = "a_b"; }, "OA51"},
+      {[](F& f) { f.Grep = "c\\d"; }, "OA51"},
+      {[](F& f) { f.Grep = "\xE6\x9D\xB1\xE4\xBA\xAC"; }, "JA01"},  // 東京
+      {[](F& f) { f.NewOnly = true; }, "KD02 OE77 OA50 OA51 JA01"},
+  };
+  for (const auto& c : cases) {
+    TStoreFilter filter;
+    c.Set(filter);
+    std::vector<TMessage> out;
+    ASSERT_TRUE(s->List(filter, out, error)) << error;
+    std::string ids;
+    for (const TMessage& m : out) ids += (ids.empty() ? "" : " ") + m.Id;
+    EXPECT_EQ(ids, c.Ids) << "stations " << filter.Stations << " grep " << filter.Grep;
+  }
 }
 
 }  // namespace
