@@ -131,11 +131,15 @@ void TStoreWriter::Run()
     if (!refused) --Waiting;
     if (!out.Stored) ++FailureCount;
     Ready.push_back(std::move(out));
+    // The front end hears of the outcome before Drain may return, so that a
+    // run's end never races its last notification.
+    if (Options.OnOutcome) {
+      lock.unlock();
+      Options.OnOutcome();
+      lock.lock();
+    }
     Working = false;
-    lock.unlock();
     Idle.notify_all();
-    if (Options.OnOutcome) Options.OnOutcome();
-    lock.lock();
   }
 }
 
