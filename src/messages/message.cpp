@@ -214,6 +214,8 @@ std::string_view SubjectName(char b2)
 
 bool CanSuppress(const TMessage& m) { return m.HasHeader && m.HeaderOk && m.Serial > 0; }
 
+bool Readable(const TMessage& m) { return m.Trailer && m.Cer < ReadableCer; }
+
 void Measure(TMessage& m, int doubtful)
 {
   m.Chars = m.Erasures = m.Suspicious = m.Lost = 0;
@@ -245,6 +247,35 @@ void Measure(TMessage& m, int doubtful)
   const bool calibrated = !m.Confidence.empty() && k == m.Confidence.size();
   const double wrong = calibrated ? expected : m.Erasures + m.Suspicious;
   m.Cer = all == 0 ? 0.0 : (wrong + m.Lost) / all;
+}
+
+std::vector<TTextRun> DoubtRuns(std::string_view text, std::span<const float> confidence, double below)
+{
+  std::vector<TUnit> units;
+  for (std::size_t pos = 0; pos < text.size(); pos += units.back().Bytes.size()) units.push_back(UnitAt(text, pos));
+  const bool known =
+      static_cast<std::size_t>(std::count_if(units.begin(), units.end(), IsCharacter)) == confidence.size();
+  std::vector<TTextRun> runs;
+  std::size_t k = 0;
+  for (const TUnit& u : units) {
+    bool doubtful = false;
+    if (known && IsCharacter(u)) doubtful = u.Kind == TUnitKind::Char && confidence[k++] < below;
+    if (runs.empty() || runs.back().Doubtful != doubtful) runs.push_back({{}, doubtful});
+    runs.back().Text += u.Bytes;
+  }
+  return runs;
+}
+
+std::string MarkDoubt(std::string_view text, std::span<const float> confidence, double below, std::string_view open,
+                      std::string_view close)
+{
+  std::string out;
+  for (const TTextRun& r : DoubtRuns(text, confidence, below)) {
+    if (r.Doubtful) out += open;
+    out += r.Text;
+    if (r.Doubtful) out += close;
+  }
+  return out;
 }
 
 int LostChars(TService s, double seconds)

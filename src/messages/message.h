@@ -84,6 +84,15 @@ std::string_view SubjectName(char b2);
 // errors and a serial other than 00.
 bool CanSuppress(const TMessage& m);
 
+// The estimated error rate below which a listener has had a readable copy.
+inline constexpr double ReadableCer = 0.04;
+
+// Whether `m` is a readable copy: it ran to its trailer (a copy cut short
+// says nothing of what it missed) and its estimated error rate is below
+// ReadableCer. Only once an identity has been received readably are later
+// copies of it repeats.
+bool Readable(const TMessage& m);
+
 // Counts Chars, Erasures, Suspicious and Lost over Text and Gaps and sets the
 // estimated character error rate, 0 for an empty message. With a confidence
 // for every character it is the expected share of wrong characters,
@@ -133,5 +142,30 @@ void FromUnits(const std::vector<TUnit>& units, std::string& text, std::vector<T
 
 // One character of code page 932 text starting at `pos` (two bytes for a lead byte).
 TUnit UnitAt(std::string_view text, std::size_t pos);
+
+// --- Doubt ---------------------------------------------------------------------------------
+
+// The confidence below which a character is shown as doubtful unless told otherwise.
+inline constexpr double DefaultDoubtBelow = 0.9;
+
+// A stretch of text whose characters are all sure or all doubtful.
+struct TTextRun {
+  std::string Text;  // code page 932
+  bool Doubtful = false;
+  bool operator==(const TTextRun&) const = default;
+};
+
+// `text` cut into runs of sure and doubtful characters, in order (their
+// texts put together are `text`): a character is doubtful when its
+// confidence (one per character, line ends not counted, as in
+// TMessage::Confidence) is below `below`. Line ends and erasure marks (which
+// say as much themselves) are never doubtful, nor is anything when the
+// confidences do not match the text; a text without doubt is one run (none
+// when empty).
+std::vector<TTextRun> DoubtRuns(std::string_view text, std::span<const float> confidence, double below);
+
+// `text` with each run of doubtful characters between `open` and `close`.
+std::string MarkDoubt(std::string_view text, std::span<const float> confidence, double below,
+                      std::string_view open = "[", std::string_view close = "]");
 
 }  // namespace brontel::msg

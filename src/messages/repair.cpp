@@ -1,6 +1,7 @@
 #include "messages/repair.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -29,10 +30,6 @@ int Substitution(const TUnit& a, const TUnit& b)
 }
 
 enum : uint8_t { Diag, Up, Left };
-
-// How far a character can be trusted: received well clear of a gap beats
-// received just after one.
-int Reliability(const TUnit& u) { return u.Doubt == 0 ? std::numeric_limits<int>::max() : u.Doubt; }
 
 // The cheapest alignment of a and b, as the moves from their starts to
 // their ends (Diag: a unit of each, Up: a's alone, Left: b's alone). When b
@@ -82,19 +79,110 @@ std::vector<uint8_t> Align(const std::vector<TUnit>& a, const std::vector<TUnit>
   return path;
 }
 
-// `a` with what `path` aligns with it from `b`: an erasure, or a character
-// less reliable than b's, takes b's character; a gap takes the run of b
-// aligned with it.
-std::vector<TUnit> Fill(const std::vector<TUnit>& a, const std::vector<TUnit>& b, const std::vector<uint8_t>& path)
+// One character a copy received at a place, as evidence: the log-odds of
+// the character sent being it, against any one other.
+double Weight(const TUnit& u, const TRepairModel& model, double alternatives)
 {
-  std::vector<TUnit> out;
-  out.reserve(a.size() + b.size());
-  std::vector<TUnit> absorbed;  // b's run aligned with the gap last taken from a
+  double p = model.UnknownConfidence;
+  if (u.Confidence >= 0.0f) {
+    p = u.Confidence;
+  } else if (u.Doubt > 0) {
+    // An even chance on the first character after a gap, coming closer to
+    // a character clear of any with every character after.
+    p = 0.5 + (model.UnknownConfidence - 0.5) * (1.0 - 1.0 / u.Doubt);
+  }
+  p = std::clamp(p, 1e-4, 1.0 - 1e-7);
+  return std::log(p / (1.0 - p)) + std::log(std::max(1.0, alternatives - 1.0));
+}
+
+bool SameCharacter(const TUnit& a, const TUnit& b) { return a.Bytes == b.Bytes || (a.Half != 0 && a.Half == b.Half); }
+
+// A place of the repaired text: the unit shown there and, for a character,
+// what the copies received there.
+struct TCell {
+  struct TCandidate {
+    TUnit Unit;         // as the first copy that received it has it
+    double Score = 0.0; // the copies' log-odds summed
+  };
+  TUnit Shown;
+  std::vector<TCandidate> Candidates;
+  int Votes = 0;          // copies that received a character here
+  bool Unknown = false;   // one of them without a confidence
+  float FirstConfidence = -1.0f;
+
+  explicit TCell(TUnit u) : Shown(std::move(u)) {}
+
+  // Adds what a copy received here: a character is evidence; an erasure,
+  // a line end or a gap says nothing of the character.
+  void Vote(const TUnit& u, const TRepairModel& model, double alternatives)
+  {
+    if (u.Kind != TUnitKind::Char || (Shown.Kind != TUnitKind::Char && Shown.Kind != TUnitKind::Erasure)) return;
+    const double w = Weight(u, model, alternatives);
+    auto it = std::find_if(Candidates.begin(), Candidates.end(),
+                           [&](const TCandidate& c) { return SameCharacter(c.Unit, u); });
+    if (it == Candidates.end())
+      Candidates.push_back({u, w});
+    else
+      it->Score += w;
+    if (Votes++ == 0) FirstConfidence = u.Confidence;
+    Unknown = Unknown || u.Confidence < 0.0f;
+    Decide(alternatives);
+  }
+
+  // Shows the likeliest candidate (the first of equals) with its posterior.
+  void Decide(double alternatives)
+  {
+    const auto best = std::max_element(Candidates.begin(), Candidates.end(),
+                                       [](const TCandidate& a, const TCandidate& b) { return a.Score < b.Score; });
+    Shown = best->Unit;
+    if (Votes == 1) {
+      Shown.Confidence = FirstConfidence;
+      return;
+    }
+    if (Unknown) {
+      Shown.Confidence = -1.0f;
+      return;
+    }
+    // The characters no copy received each weigh as much as no evidence.
+    double sum = std::max(0.0, alternatives - static_cast<double>(Candidates.size())) * std::exp(-best->Score);
+    for (const TCandidate& c : Candidates) sum += std::exp(c.Score - best->Score);
+    Shown.Confidence = static_cast<float>(1.0 / sum);
+  }
+};
+
+std::vector<TCell> Cells(const std::vector<TUnit>& units, const TRepairModel& model, double alternatives)
+{
+  std::vector<TCell> cells;
+  cells.reserve(units.size());
+  for (const TUnit& u : units) {
+    cells.emplace_back(u);
+    cells.back().Vote(u, model, alternatives);
+  }
+  return cells;
+}
+
+std::vector<TUnit> Shown(const std::vector<TCell>& cells)
+{
+  std::vector<TUnit> units;
+  units.reserve(cells.size());
+  for (const TCell& c : cells) units.push_back(c.Shown);
+  return units;
+}
+
+// `cells` with what `path` aligns with them from `b`: a character or an
+// erasure takes b's character as evidence; a gap takes the run of b aligned
+// with it.
+std::vector<TCell> Fill(std::vector<TCell> cells, const std::vector<TUnit>& b, const std::vector<uint8_t>& path,
+                        const TRepairModel& model, double alternatives)
+{
+  std::vector<TCell> out;
+  out.reserve(cells.size() + b.size());
+  std::vector<TUnit> absorbed;  // b's run aligned with the gap last taken from the cells
   bool inGap = false;
   auto closeGap = [&] {
     if (inGap && !absorbed.empty()) {
       out.pop_back();
-      out.insert(out.end(), absorbed.begin(), absorbed.end());
+      for (TCell& c : Cells(absorbed, model, alternatives)) out.push_back(std::move(c));
     }
     inGap = false;
     absorbed.clear();
@@ -102,20 +190,15 @@ std::vector<TUnit> Fill(const std::vector<TUnit>& a, const std::vector<TUnit>& b
   std::size_t i = 0, j = 0;
   for (const uint8_t how : path) {
     switch (how) {
-      case Diag: {
+      case Diag:
         closeGap();
-        const TUnit& ai = a[i++];
-        const TUnit& bj = b[j++];
-        const bool replace = bj.Kind == TUnitKind::Char && ai.Bytes != bj.Bytes &&
-                             (ai.Kind == TUnitKind::Erasure || Reliability(bj) > Reliability(ai));
-        out.push_back(replace ? bj : ai);
+        cells[i].Vote(b[j++], model, alternatives);
+        out.push_back(std::move(cells[i++]));
         break;
-      }
       case Up:
         closeGap();
-        out.push_back(a[i]);
-        inGap = IsGap(a[i]);
-        ++i;
+        inGap = IsGap(cells[i].Shown);
+        out.push_back(std::move(cells[i++]));
         break;
       case Left:
         if (inGap) absorbed.push_back(b[j]);
@@ -127,12 +210,21 @@ std::vector<TUnit> Fill(const std::vector<TUnit>& a, const std::vector<TUnit>& b
   return out;
 }
 
+bool Fits(std::size_t a, std::size_t b) { return a > 0 && b > 0 && (a + 1) <= MaxCells / (b + 1); }
+
+double Alternatives(TService s, const TRepairModel& model)
+{
+  return s == TService::English ? model.EnglishAlternatives : model.JapaneseAlternatives;
+}
+
 }  // namespace
 
-std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit>& b, bool bCutShort)
+std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit>& b, bool bCutShort, TService service)
 {
-  if (a.empty() || b.empty() || (a.size() + 1) > MaxCells / (b.size() + 1)) return a;
-  return Fill(a, b, Align(a, b, bCutShort));
+  if (!Fits(a.size(), b.size())) return a;
+  const TRepairModel model;
+  const double alternatives = Alternatives(service, model);
+  return Shown(Fill(Cells(a, model, alternatives), b, Align(a, b, bCutShort), model, alternatives));
 }
 
 bool Better(const TMessage& a, const TMessage& b)
@@ -144,21 +236,41 @@ bool Better(const TMessage& a, const TMessage& b)
   return a.Cer < b.Cer;
 }
 
-TMessage Merge(const TMessage& shown, const TMessage& copy)
+TMessage MergeCopies(std::span<const TMessage> copies, const TRepairModel& model)
 {
-  const bool copyBase = Better(copy, shown);
-  const TMessage& base = copyBase ? copy : shown;
-  const TMessage& other = copyBase ? shown : copy;
-  TMessage m = copy;
-  FromUnits(FillFrom(ToUnits(base.Text, base.Gaps, base.Confidence), ToUnits(other.Text, other.Gaps, other.Confidence),
-                     !other.Trailer),
-            m.Text, m.Gaps, &m.Confidence);
+  if (copies.empty()) return {};
+  // The base first, then the others best first (in the order received among equals).
+  std::vector<const TMessage*> order;
+  for (const TMessage& c : copies) order.push_back(&c);
+  std::stable_sort(order.begin(), order.end(), [](const TMessage* a, const TMessage* b) { return Better(*a, *b); });
+  const TMessage& base = *order.front();
+  const double alternatives = Alternatives(copies.back().Service, model);
+
+  std::vector<TCell> cells = Cells(ToUnits(base.Text, base.Gaps, base.Confidence), model, alternatives);
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const TMessage& other = *order[k];
+    const std::vector<TUnit> units = ToUnits(other.Text, other.Gaps, other.Confidence);
+    if (!Fits(cells.size(), units.size())) continue;
+    const std::vector<uint8_t> path = Align(Shown(cells), units, !other.Trailer);
+    cells = Fill(std::move(cells), units, path, model, alternatives);
+  }
+
+  TMessage m = copies.back();
+  FromUnits(Shown(cells), m.Text, m.Gaps, &m.Confidence);
   // The text runs as far as the base copy's: to the trailer only if that copy received it.
   m.Trailer = base.Trailer;
+  m.Copies = static_cast<int>(copies.size());
+  Measure(m);
+  return m;
+}
+
+TMessage Merge(const TMessage& shown, const TMessage& copy)
+{
+  const TMessage pair[] = {shown, copy};
+  TMessage m = MergeCopies(pair);
   m.Copies = shown.Copies + 1;
   m.StoreId = shown.StoreId;
   m.Repeat = true;
-  Measure(m);
   return m;
 }
 
