@@ -1,6 +1,8 @@
 #include "messages/store.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -41,6 +43,33 @@ std::vector<TGap> GapsFromJson(const std::string& text)
     gaps.push_back({g[0].get<std::size_t>(), g[1].get<int>(), g[2].get<bool>()});
   }
   return gaps;
+}
+
+// Confidences as four bytes each, a float in little-endian order; none is NULL.
+TValue ConfidenceBlob(const std::vector<float>& confidence)
+{
+  if (confidence.empty()) return {};
+  std::string bytes;
+  bytes.reserve(confidence.size() * 4);
+  for (const float f : confidence) {
+    const auto bits = std::bit_cast<uint32_t>(f);
+    for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<char>((bits >> (8 * k)) & 0xFF));
+  }
+  return db::TBlob{std::move(bytes)};
+}
+
+// The confidences of a blob; none for a blob whose length is not a multiple of four.
+std::vector<float> ConfidenceFromBlob(const std::string& bytes)
+{
+  std::vector<float> confidence;
+  if (bytes.size() % 4 != 0) return confidence;
+  confidence.reserve(bytes.size() / 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 4) {
+    uint32_t bits = 0;
+    for (int k = 0; k < 4; ++k) bits |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + k])) << (8 * k);
+    confidence.push_back(std::bit_cast<float>(bits));
+  }
+  return confidence;
 }
 
 // --- The columns of a message ---------------------------------------------------------
@@ -158,9 +187,15 @@ constexpr TColumn Columns[] = {
     {"receiver", TType::Text, true, 3, "''", false, TextOf<&TMessage::Receiver>, ReadText<&TMessage::Receiver>},
     {"frequency", TType::Real, false, 3, "NULL", false, MaybeRealOf<&TMessage::Frequency>,
      ReadMaybeReal<&TMessage::Frequency>},
+    // Each character's confidence; copies from before, and the exact path's, have none.
+    {"confidence", TType::Blob, false, 4, "NULL", true, [](const TMessage& m) { return ConfidenceBlob(m.Confidence); },
+     [](const TRow& r, int c, TMessage& m) {
+       if (!r.Null(c)) m.Confidence = ConfidenceFromBlob(r.Text(c));
+     }},
 };
 constexpr int ColumnCount = static_cast<int>(std::size(Columns));
 constexpr int CopyKeySince = 3;  // copies carry the key they were offered with
+constexpr int MergedCopies = 8;  // a message is repaired from at most this many of its copies, the best
 
 static_assert(std::all_of(std::begin(Columns), std::end(Columns),
                           [](const TColumn& c) { return c.Since <= StoreSchemaVersion; }));
@@ -279,6 +314,7 @@ std::string UpgradeSql(const TDatabase& d, int64_t from)
 struct TMessageStore::TRepeated {
   TMessage Message;
   int64_t BestCopy = 0;
+  bool Received = false;  // a readable copy of it is stored: later copies are repeats
 };
 
 bool IsDatabaseUri(std::string_view location)
@@ -392,16 +428,20 @@ bool TMessageStore::FindKey(const std::string& key, std::optional<TMessage>& fou
 bool TMessageStore::FindRepeat(const TMessage& copy, std::optional<TRepeated>& found, std::string& error)
 {
   if (!CanSuppress(copy)) return true;
-  const bool ok = Db->Run("SELECT id, copies, best_copy, " + Names() +
+  // Whether the message, or one of its copies, was stored readable (see Readable).
+  const std::string readable = "CASE WHEN (trailer <> 0 AND cer < ?) OR EXISTS (SELECT 1 FROM copies c"
+                               " WHERE c.message_id = messages.id AND c.trailer <> 0 AND c.cer < ?) THEN 1 ELSE 0 END";
+  const bool ok = Db->Run("SELECT id, copies, best_copy, " + readable + ", " + Names() +
                               " FROM messages WHERE matchable AND ident = ? AND last_seen >= ? AND first_seen <= ?"
                               " ORDER BY last_seen DESC LIMIT 1",
-                          {copy.Id, copy.Start - Window, copy.Start + Window},
+                          {ReadableCer, ReadableCer, copy.Id, copy.Start - Window, copy.Start + Window},
                           [&](const TRow& r) {
                             found.emplace();
-                            found->Message = ReadMessage(r, 3);
+                            found->Message = ReadMessage(r, 4);
                             found->Message.StoreId = r.Int(0);
                             found->Message.Copies = static_cast<int>(r.Int(1));
                             found->BestCopy = r.Null(2) ? 0 : r.Int(2);
+                            found->Received = r.Int(3) != 0;
                           },
                           error);
   return ok || Failed(error, "cannot look up repeats");
@@ -446,7 +486,18 @@ bool TMessageStore::AddFirst(const TMessage& copy, const std::string& key, TMess
 bool TMessageStore::AddRepeat(const TMessage& copy, const std::string& key, const TRepeated& stored,
                               TMessage& shown, std::string& error)
 {
-  const int64_t copyId = AddCopy(stored.Message.StoreId, true, copy, key, error);
+  // The copies the message is repaired from: the best stored ones, in the
+  // order received, then this one. A message whose copies are gone (the
+  // store was edited) is repaired from itself.
+  std::vector<TMessage> copies;
+  if (!ReadMessages("WHERE id IN (SELECT id FROM copies WHERE message_id = ? ORDER BY trailer DESC,"
+                    " chars - erasures - suspicious DESC, erasures, cer, id LIMIT ?) ORDER BY id",
+                    {stored.Message.StoreId, int64_t{MergedCopies - 1}}, true, copies, error))
+    return false;
+  if (copies.empty()) copies.push_back(stored.Message);
+  copies.push_back(copy);
+
+  const int64_t copyId = AddCopy(stored.Message.StoreId, stored.Received, copy, key, error);
   if (copyId == 0) return false;
 
   // Whether the copy replaces the best copy so far. A best copy that is no
@@ -459,8 +510,12 @@ bool TMessageStore::AddRepeat(const TMessage& copy, const std::string& key, cons
     return Failed(error, "cannot read the best copy");
 
   // The message keeps the times of its first reception; its text and
-  // quality become the merged ones.
-  const TMessage merged = Merge(stored.Message, copy);
+  // quality become the repaired ones.
+  TMessage merged = MergeCopies(copies);
+  merged.Copies = stored.Message.Copies + 1;
+  merged.StoreId = stored.Message.StoreId;
+  // Until a readable copy was stored, a copy is news to the listener.
+  merged.Repeat = stored.Received;
   std::string sql = "UPDATE messages SET ";
   TParams params;
   for (const TColumn& c : Columns)
@@ -471,7 +526,7 @@ bool TMessageStore::AddRepeat(const TMessage& copy, const std::string& key, cons
   sql += "copies = copies + 1, last_seen = " + Db->Greatest("last_seen", "?") + ", best_copy = ? WHERE id = ?";
   params.insert(params.end(), {copy.Start, better ? copyId : stored.BestCopy, stored.Message.StoreId});
   if (!Db->Run(sql, params, nullptr, error)) return Failed(error, "cannot update the message");
-  shown = merged;
+  shown = std::move(merged);
   return true;
 }
 

@@ -27,7 +27,7 @@ struct TBlob {
 using TValue = std::variant<std::monostate, int64_t, double, std::string, TBlob>;
 }  // namespace db
 
-inline constexpr int StoreSchemaVersion = 3;
+inline constexpr int StoreSchemaVersion = 4;
 inline constexpr double DefaultRepeatWindow = 72.0 * 3600.0;  // seconds
 
 struct TStoreFilter {
@@ -74,7 +74,10 @@ public:
 
   // Stores a received copy in one transaction; when Add returns true the copy
   // is on disk. `shown` becomes the message to show: the copy itself, or for
-  // a repeat the stored message merged with it (Repeat set, Copies counted).
+  // a later copy of a stored identity the stored message repaired with it
+  // (Copies counted). That is a repeat (Repeat set) only once a readable
+  // copy of the identity (see Readable), or a readable repair of its
+  // copies, was stored; until then each copy is news to the listener.
   bool Add(const TMessage& copy, TMessage& shown, std::string& error);
   // The same; `busy` tells a failure that may pass by itself (a store
   // locked by another connection for longer than the busy wait, a database

@@ -45,9 +45,10 @@ TEST(PgStore, FourReceiversStoringOneMessageAtOnceGiveOneMessageWithEveryCopy)
   ASSERT_TRUE(TPgCluster::Shared().Ok()) << "no PostgreSQL cluster could be started";
   // The first trial also finds the database empty: the four make its tables at once.
   const std::string uri = TPgCluster::Shared().NewDatabase("four");
-  // Each receiver lost another character; together they heard all of it.
-  const std::vector<std::string> heard = {"BUOY *NLIT 35-12N", "BUOY U*LIT 35-12N", "BUOY UNLIT *5-12N",
-                                          "BUOY UNLIT 35-1*N"};
+  // Each receiver lost another character (each copy readable all the same);
+  // together they heard all of it.
+  const std::vector<std::string> heard = {"BUOY *NLIT 35-12N 006-40.5E", "BUOY U*LIT 35-12N 006-40.5E",
+                                          "BUOY UNLIT *5-12N 006-40.5E", "BUOY UNLIT 35-1*N 006-40.5E"};
   for (int trial = 0; trial < 5; ++trial) {
     SCOPED_TRACE(trial);
     const std::string id = "OA1" + std::to_string(trial);
@@ -86,7 +87,7 @@ TEST(PgStore, FourReceiversStoringOneMessageAtOnceGiveOneMessageWithEveryCopy)
     ASSERT_TRUE(s->Find(id, found, error)) << error;
     ASSERT_EQ(found.size(), 1u) << "one message, not one for each receiver";
     EXPECT_EQ(found[0].Copies, 4);
-    EXPECT_EQ(found[0].Text, "BUOY UNLIT 35-12N") << "the best of all four";
+    EXPECT_EQ(found[0].Text, "BUOY UNLIT 35-12N 006-40.5E") << "the best of all four";
     ASSERT_TRUE(s->Copies(found[0].StoreId, copies, error)) << error;
     ASSERT_EQ(copies.size(), 4u);
     std::set<std::string> receivers;
@@ -178,13 +179,13 @@ TEST(PgStore, AServerStoppedAndStartedAgainLosesNothing)
   std::string error;
   auto w = TStoreWriter::Open(uri, o, error);
   ASSERT_TRUE(w) << error;
-  w->Submit(Received({"ZCZC OA31", "BUOY *NLIT", "NNNN"}, Day0));
+  w->Submit(Received({"ZCZC OA31", "BUOY *NLIT 35-12N 006-40.5E", "NNNN"}, Day0));
   w->Submit(Received({"ZCZC KD02", "MAYDAY RELAY", "NNNN"}, Day0 + 60));
   for (const TStoreOutcome& out : w->Drain()) EXPECT_TRUE(out.Stored) << out.Error;
 
   ASSERT_TRUE(own.Halt());
   const std::vector<std::vector<std::string>> meanwhile = {
-      {"ZCZC OA31", "BUOY UNLIT", "NNNN"}, {"ZCZC OE77", "WIND NW 6", "NNNN"}, {"ZCZC OA00", "ALWAYS", "NNNN"}};
+      {"ZCZC OA31", "BUOY UNLIT 35-12N 006-40.5E", "NNNN"}, {"ZCZC OE77", "WIND NW 6", "NNNN"}, {"ZCZC OA00", "ALWAYS", "NNNN"}};
   for (std::size_t i = 0; i < meanwhile.size(); ++i) w->Submit(Received(meanwhile[i], Day0 + Hour + 60.0 * i));
   // A receiver started while the database is away waits for it too.
   auto late = TStoreWriter::Open(uri, o, error);
@@ -204,7 +205,7 @@ TEST(PgStore, AServerStoppedAndStartedAgainLosesNothing)
     EXPECT_EQ(out[i].Shown.Id, meanwhile[i][0].substr(5)) << "in order of submission";
   }
   EXPECT_TRUE(out[0].Shown.Repeat);
-  EXPECT_EQ(out[0].Shown.Text, "BUOY UNLIT");
+  EXPECT_EQ(out[0].Shown.Text, "BUOY UNLIT 35-12N 006-40.5E");
   const std::vector<TStoreOutcome> lateOut = late->Drain();
   ASSERT_EQ(lateOut.size(), 1u);
   EXPECT_TRUE(lateOut[0].Stored) << lateOut[0].Error;

@@ -3,7 +3,9 @@
 // copies differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "messages/repair.h"
@@ -116,6 +118,91 @@ TEST(Repair, WhatBothCopiesLostStaysLost)
   EXPECT_EQ(m.Gaps[0].Offset, 7u);
   EXPECT_GT(m.Lost, 0);
   EXPECT_GT(m.Cer, 0.0);
+}
+
+// A robust copy: `text` as received, every character sure but those at the
+// given character indexes, whose confidence is given.
+TMessage Copy(const std::string& text, const std::vector<std::pair<std::size_t, float>>& unsure, bool trailer = true)
+{
+  TMessage m;
+  m.Text = text;
+  m.Trailer = trailer;
+  m.Decoder = "robust";
+  for (const char c : text) m.Confidence.push_back(c == '\n' ? -2.0f : 0.995f);
+  std::erase(m.Confidence, -2.0f);
+  for (const auto& [at, p] : unsure) m.Confidence.at(at) = p;
+  Measure(m);
+  return m;
+}
+
+// Wrong characters of `got` against `sent` (of one length; else all).
+int Wrong(const std::string& got, const std::string& sent)
+{
+  if (got.size() != sent.size()) return static_cast<int>(sent.size());
+  int n = 0;
+  for (std::size_t i = 0; i < sent.size(); ++i) n += got[i] != sent[i];
+  return n;
+}
+
+TEST(Repair, WhereCopiesDifferTheirConfidencesDecide)
+{
+  const std::string sent = "WHALE SIGHTINGS TO 5 NM\nKEEP 500 FT, REPORT";
+  // The robust decoder's confidences in the wrong characters it printed are low.
+  const TMessage one = Copy("WHALE SIGHTINGS TO 5 NM\nKEEP 500 FTN REPGRT", {{34, 0.55f}, {39, 0.4f}});
+  const TMessage two = Copy("WHALE SIGHTINGS  O 5 NM\nKEEP 500 FT, REPORT", {{16, 0.3f}});
+  // Two copies agreeing at middling confidence outweigh one surer copy that
+  // differs; pairwise "the higher confidence wins" would take the latter.
+  const TMessage agreeA = Copy("GALE 8 IN SEA AREA FORTIES", {{5, 0.7f}});
+  const TMessage agreeB = Copy("GALE 8 IN SEA AREA FORTIES", {{5, 0.7f}});
+  const TMessage surer = Copy("GALE 9 IN SEA AREA FORTIES", {{5, 0.9f}});
+  struct TCase {
+    const char* Name;
+    std::vector<TMessage> Copies;
+    std::string Text;
+    bool Surer;  // the repaired text is estimated better than every complete copy
+  };
+  const TCase cases[] = {
+      {"errors in different places", {one, two}, sent, true},
+      {"the same, received the other way round", {two, one}, sent, true},
+      {"two agreeing against one surer", {surer, agreeA, agreeB}, "GALE 8 IN SEA AREA FORTIES", true},
+      // Evidence against it leaves the character less sure than the surer copy alone.
+      {"one surer against one less sure", {agreeA, surer}, "GALE 9 IN SEA AREA FORTIES", false},
+      {"a cut-short sure copy still corrects the complete one",
+       {Copy("GALE 9 IN SEA", {{5, 0.2f}}), Copy("GALE 8 IN", {}, false)}, "GALE 8 IN SEA", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TMessage m = MergeCopies(c.Copies);
+    EXPECT_EQ(m.Text, c.Text);
+    EXPECT_EQ(m.Copies, static_cast<int>(c.Copies.size()));
+    ASSERT_EQ(m.Confidence.size(), c.Text.size() - static_cast<std::size_t>(std::count(c.Text.begin(), c.Text.end(), '\n')));
+    // The estimate is that of the repaired text.
+    EXPECT_EQ(std::all_of(c.Copies.begin(), c.Copies.end(),
+                          [&](const TMessage& copy) { return !copy.Trailer || m.Cer < copy.Cer; }),
+              c.Surer)
+        << m.Cer;
+    EXPECT_TRUE(m.Trailer);
+  }
+  // The copies' errors were all told apart: none left.
+  EXPECT_EQ(Wrong(MergeCopies(std::vector{one, two}).Text, sent), 0);
+  EXPECT_GT(Wrong(one.Text, sent), 0);
+  EXPECT_GT(Wrong(two.Text, sent), 0);
+}
+
+TEST(Repair, AnExactCopyWithoutConfidencesStillTakesPart)
+{
+  TMessage exact;
+  exact.Text = "GALE 9 IN SEA";
+  exact.Trailer = true;
+  Measure(exact);
+  // Its characters count as fairly sure: a very unsure robust character
+  // gives way to it, a sure one does not; where it has a say, the repaired
+  // character's confidence is unknown, so the message has none.
+  for (const auto& [p, text] : {std::pair{0.2f, "GALE 9 IN SEA"}, std::pair{0.999f, "GALE 8 IN SEA"}}) {
+    const TMessage m = MergeCopies(std::vector{Copy("GALE 8 IN SEA", {{5, p}}), exact});
+    EXPECT_EQ(m.Text, text) << p;
+    EXPECT_TRUE(m.Confidence.empty());
+  }
 }
 
 }  // namespace

@@ -112,25 +112,26 @@ TEST_P(StoreOnBoth, RepeatsAcrossRestartsAreMergedNotAnnounced)
 {
   {
     auto s = Open();
-    const TMessage first = Add(*s, Received({"ZCZC OA12", "BUOY *NLIT 35-12N", "NNNN"}, Day0));
+    // One erasure in 27 characters: readable, so that later copies are repeats.
+    const TMessage first = Add(*s, Received({"ZCZC OA12", "BUOY *NLIT 35-12N 006-40.5E", "NNNN"}, Day0));
     EXPECT_FALSE(first.Repeat);
   }
   auto s = Open();  // a new run of the program
-  const TMessage second = Add(*s, Received({"ZCZC OA12", "BUOY UNLIT 35-*2N", "NNNN"}, Day0 + 4 * Hour));
+  const TMessage second = Add(*s, Received({"ZCZC OA12", "BUOY UNLIT 35-*2N 006-40.5E", "NNNN"}, Day0 + 4 * Hour));
   EXPECT_TRUE(second.Repeat);
-  EXPECT_EQ(second.Text, "BUOY UNLIT 35-12N");
+  EXPECT_EQ(second.Text, "BUOY UNLIT 35-12N 006-40.5E");
   EXPECT_EQ(second.Erasures, 0);
 
   const auto all = All(*s);
   ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].Text, "BUOY UNLIT 35-12N");
+  EXPECT_EQ(all[0].Text, "BUOY UNLIT 35-12N 006-40.5E");
   EXPECT_EQ(all[0].Copies, 2);
   EXPECT_EQ(all[0].Start, Day0);  // the message keeps its first reception
   std::vector<TMessage> copies;
   std::string error;
   ASSERT_TRUE(s->Copies(all[0].StoreId, copies, error)) << error;
   ASSERT_EQ(copies.size(), 2u);
-  EXPECT_EQ(copies[1].Text, "BUOY UNLIT 35-*2N");  // every copy is kept as received
+  EXPECT_EQ(copies[1].Text, "BUOY UNLIT 35-*2N 006-40.5E");  // every copy is kept as received
   EXPECT_TRUE(copies[1].Repeat);
 }
 
@@ -223,6 +224,7 @@ namespace {
 void MakeOlder(const std::string& path, int version)
 {
   std::string sql;
+  if (version < 4) sql += "ALTER TABLE messages DROP COLUMN confidence; ALTER TABLE copies DROP COLUMN confidence;";
   if (version < 3)
     sql += "DROP INDEX copies_key; ALTER TABLE copies DROP COLUMN copy_key;"
            "ALTER TABLE messages DROP COLUMN receiver; ALTER TABLE copies DROP COLUMN receiver;"
@@ -439,7 +441,7 @@ TEST_P(StoreOnBoth, EveryFieldComesBackAsStoredAndACopyOfferedAgainIsStoredOnce)
   TMessage copy = Received({"ZCZC JA01", "\x93\x8C\x8B\x9E\x98\x70 \x81\xAC", "NNNN"}, Day0 + 0.123456789);
   copy.Gaps = {{3, 12, true}, {7, 2, false}};
   copy.Offset = 61.25;
-  copy.Cer = 1.0 / 3.0;
+  copy.Cer = 1.0 / 30.0;  // readable, so that a later copy is a repeat
   copy.Receiver = "Kashiwa \xE2\x80\x94 roof";
   copy.Frequency = 4209.5;
   copy.Channel = "right";

@@ -70,9 +70,9 @@ TEST(StoreWriter, ALongLockDelaysButLosesNothingAndKeepsTheOrder)
 {
   TTempDir dir("writer");
   TQuickWriter q(dir.Store);
-  const std::vector<std::vector<std::string>> copies = {{"ZCZC OA12", "BUOY *NLIT 35-12N", "NNNN"},
+  const std::vector<std::vector<std::string>> copies = {{"ZCZC OA12", "BUOY *NLIT 35-12N 006-40.5E", "NNNN"},
                                                         {"ZCZC KD02", "MAYDAY RELAY", "NNNN"},
-                                                        {"ZCZC OA12", "BUOY UNLIT 35-*2N", "NNNN"},
+                                                        {"ZCZC OA12", "BUOY UNLIT 35-*2N 006-40.5E", "NNNN"},
                                                         {"ZCZC OE77", "WIND NW 6", "NNNN"}};
   {
     TLockHolder lock(dir.Store);
@@ -90,7 +90,7 @@ TEST(StoreWriter, ALongLockDelaysButLosesNothingAndKeepsTheOrder)
     EXPECT_EQ(out[i].Shown.Id, copies[i][0].substr(5)) << "in order of submission";
   }
   EXPECT_TRUE(out[2].Shown.Repeat);
-  EXPECT_EQ(out[2].Shown.Text, "BUOY UNLIT 35-12N");
+  EXPECT_EQ(out[2].Shown.Text, "BUOY UNLIT 35-12N 006-40.5E");
   EXPECT_EQ(q.W->Failures(), 0);
   EXPECT_TRUE(q.Said("free again"));
   EXPECT_EQ(StoredMessages(dir.Store), 3u);

@@ -1,0 +1,181 @@
+// Characters with their confidences in the store, on an SQLite file and on
+// PostgreSQL: kept with every copy and with the repaired message, a store
+// from before they were kept brought up to date, and the rule that only a
+// readable copy makes later copies repeats.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sqlite3.h>
+
+#include "messages/store.h"
+#include "pg_test_cluster.h"
+#include "store_support.h"
+
+namespace brontel::msg {
+namespace {
+
+using namespace test;
+
+// A copy as the robust decoder gives it: every character of `lines` with
+// confidence `sure`, except those at the character indexes in `doubtful`.
+TMessage Robust(const std::vector<std::string>& lines, double t, const std::vector<std::pair<int, float>>& doubtful = {},
+                float sure = 0.999f)
+{
+  TMessage m = Received(lines, t);
+  m.Decoder = "robust";
+  std::size_t n = 0;
+  for (const TUnit& u : ToUnits(m.Text)) n += u.Kind == TUnitKind::Char || u.Kind == TUnitKind::Erasure;
+  m.Confidence.assign(n, sure);
+  for (const auto& [at, p] : doubtful) m.Confidence.at(static_cast<std::size_t>(at)) = p;
+  Measure(m);
+  return m;
+}
+
+struct TStoreAt {
+  bool Postgres;
+  std::string Location;
+  std::optional<TTempDir> Dir;
+
+  explicit TStoreAt(bool postgres, const std::string& name) : Postgres(postgres)
+  {
+    if (!postgres) {
+      Dir.emplace("confidence-" + name);
+      Location = Dir->Store;
+      return;
+    }
+    if (TPgCluster::Shared().Ok()) Location = TPgCluster::Shared().NewDatabase(name);
+  }
+  std::unique_ptr<TMessageStore> Open() const
+  {
+    std::string error;
+    auto s = TMessageStore::Open(Location, TMessageStore::TMode::Create, error);
+    EXPECT_TRUE(s) << error;
+    return s;
+  }
+  // Takes the store back to the schema before confidences were kept.
+  void MakeSchema3() const
+  {
+    const std::string drop = "ALTER TABLE messages DROP COLUMN confidence; ALTER TABLE copies DROP COLUMN confidence;";
+    if (Postgres) {
+      std::string error;
+      EXPECT_TRUE(PgExec(Location, drop + "UPDATE brontel_schema SET version = 3;", error)) << error;
+      return;
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Location.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, (drop + "PRAGMA user_version = 3;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+};
+
+TMessage Add(TMessageStore& s, const TMessage& copy)
+{
+  TMessage shown;
+  std::string error;
+  EXPECT_TRUE(s.Add(copy, shown, error)) << error;
+  return shown;
+}
+
+class ConfidenceStore : public ::testing::TestWithParam<bool> {
+protected:
+  void SetUp() override
+  {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    Store.emplace(GetParam(), std::string(info->name()).substr(0, std::string(info->name()).find('/')));
+    if (Store->Location.empty()) GTEST_SKIP() << "no PostgreSQL cluster could be started";
+  }
+  std::optional<TStoreAt> Store;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, ConfidenceStore, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
+
+TEST_P(ConfidenceStore, ConfidencesAreKeptWithEveryCopyAndAStoreFromBeforeIsBroughtUpToDate)
+{
+  const std::vector<std::string> lines = {"ZCZC OA12", "GALE WARNING FT, REPORT", "NNNN"};
+  {
+    auto s = Store->Open();
+    Add(*s, Received({"ZCZC KA31", "ICE REPORT", "NNNN"}, Day0));  // the exact path: none
+  }
+  Store->MakeSchema3();
+  auto s = Store->Open();
+  ASSERT_TRUE(s);
+  // A robust repeat of the message from before: kept with its confidences;
+  // the message, repaired with a copy that has none, has none either.
+  const TMessage ice = Robust({"ZCZC KA31", "ICE REPORT", "NNNN"}, Day0 + Hour);
+  EXPECT_TRUE(Add(*s, ice).Repeat);
+  // Two robust copies, each unsure of another character; the exact one
+  // from before stays without.
+  const TMessage a = Robust(lines, Day0 + Hour, {{2, 0.25f}});
+  const TMessage b = Robust(lines, Day0 + 2 * Hour, {{14, 0.5f}});
+  EXPECT_FALSE(Add(*s, a).Repeat);
+  const TMessage shown = Add(*s, b);
+  EXPECT_TRUE(shown.Repeat);
+
+  std::vector<TMessage> all, copies;
+  std::string error;
+  ASSERT_TRUE(s->List({}, all, error)) << error;
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_TRUE(all[0].Confidence.empty());
+  ASSERT_TRUE(s->Copies(all[0].StoreId, copies, error)) << error;
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_TRUE(copies[0].Confidence.empty());
+  EXPECT_EQ(copies[1].Confidence, ice.Confidence);
+  copies.clear();
+  const TMessage& merged = all[1];
+  ASSERT_EQ(merged.Confidence.size(), a.Confidence.size());
+  EXPECT_EQ(merged.Confidence, shown.Confidence);
+  // Where one copy was unsure the other's sure character makes it surer.
+  EXPECT_GT(merged.Confidence[2], 0.9f);
+  EXPECT_GT(merged.Confidence[14], 0.9f);
+  EXPECT_LT(merged.Cer, std::min(a.Cer, b.Cer));
+  ASSERT_TRUE(s->Copies(merged.StoreId, copies, error)) << error;
+  ASSERT_EQ(copies.size(), 2u);
+  EXPECT_EQ(copies[0].Confidence, a.Confidence) << "each copy as received";
+  EXPECT_EQ(copies[1].Confidence, b.Confidence);
+}
+
+TEST_P(ConfidenceStore, OnlyAReadableCopyMakesLaterCopiesRepeats)
+{
+  auto s = Store->Open();
+  const std::vector<std::string> lines = {"ZCZC OA21", "NAVAREA I 123/26 WRECK IN 51-10N 001-20E", "NNNN"};
+  std::vector<std::pair<int, float>> poor;  // an estimated error rate well over 4 %
+  for (int i = 0; i < 40; i += 4) poor.push_back({i, 0.4f});
+  struct TStep {
+    const char* Name;
+    TMessage Copy;
+    bool Repeat;
+  };
+  const TStep steps[] = {
+      {"a poor first copy", Robust(lines, Day0, poor), false},
+      // It makes the first characters sure, but not enough of them.
+      {"a sure copy cut short", Robust({"ZCZC OA21", "NAVAREA I 123/26"}, Day0 + Hour), false},
+      {"a clean copy is announced", Robust(lines, Day0 + 2 * Hour), false},
+      {"one after it is a repeat, however poor", Robust(lines, Day0 + 3 * Hour, poor), true},
+  };
+  ASSERT_GT(steps[0].Copy.Cer, 0.1);
+  for (const TStep& step : steps) {
+    const TMessage shown = Add(*s, step.Copy);
+    EXPECT_EQ(shown.Repeat, step.Repeat) << step.Name;
+  }
+  std::vector<TMessage> found, copies;
+  std::string error;
+  ASSERT_TRUE(s->Find("OA21", found, error)) << error;
+  ASSERT_EQ(found.size(), 1u) << "one message all the same";
+  EXPECT_EQ(found[0].Copies, 4);
+  EXPECT_EQ(found[0].Text, "NAVAREA I 123/26 WRECK IN 51-10N 001-20E");
+  ASSERT_TRUE(s->Copies(found[0].StoreId, copies, error)) << error;
+  std::string repeats;
+  for (const TMessage& c : copies) repeats += c.Repeat ? 'r' : '-';
+  EXPECT_EQ(repeats, "---r");
+
+  // Serial 00 is never a repeat, however readable.
+  for (int i = 0; i < 2; ++i) EXPECT_FALSE(Add(*s, Robust({"ZCZC OA00", "ALWAYS", "NNNN"}, Day0 + i * Hour)).Repeat);
+}
+
+}  // namespace
+}  // namespace brontel::msg
