@@ -26,6 +26,7 @@ struct TArgs {
   TCommand Command = TCommand::List;
   std::string Store;
   bool Json = false;
+  std::optional<double> DoubtBelow;  // --mark-doubtful: bracket characters less sure than this
   std::string Stations, Subjects, Since, Until, Grep;
   bool NewOnly = false;
   std::string Id;
@@ -58,7 +59,7 @@ std::string_view Columns(std::string_view text, std::size_t columns)
 }
 
 // One line per message: time, identity, subject, error estimate, status, copies, the first line of text.
-std::string ListLine(const TMessage& m)
+std::string ListLine(const TMessage& m, std::optional<double> doubtBelow)
 {
   char cer[16];
   std::snprintf(cer, sizeof cer, "%5.1f %%", m.Cer * 100.0);
@@ -68,7 +69,7 @@ std::string ListLine(const TMessage& m)
   std::string status(StatusName(StatusOf(m)));
   status.resize(13, ' ');
   line += subject + "  " + cer + "  " + status + "  " + std::to_string(m.Copies) + (m.Copies == 1 ? " copy  " : " copies");
-  const std::string text = brontel::Cp932ToUtf8(m.Text);
+  const std::string text = brontel::Cp932ToUtf8(doubtBelow ? MarkDoubt(m.Text, m.Confidence, *doubtBelow) : m.Text);
   const std::string_view first = std::string_view(text).substr(0, text.find('\n'));
   const std::string_view shown = Columns(first, 40);
   return line + "  " + std::string(shown) + (shown.size() < first.size() ? "..." : "") + "\n";
@@ -104,7 +105,18 @@ std::optional<int> ParseArgs(int argc, char** argv, TArgs& a)
                  "the message store: an SQLite file (default $XDG_DATA_HOME/brontel/messages.sqlite)\n"
                  "or a PostgreSQL database (postgresql://USER@HOST/DATABASE)")
       ->check(NonEmpty());
-  app.add_flag("--json", a.Json, "JSON Lines, one object per message");
+  app.add_flag("--json", a.Json, "JSON Lines, one object per message (with each character's confidence)");
+  bool markDoubtful = false;
+  double doubtBelow = DefaultDoubtBelow;
+  CLI::Option* mark =
+      app.add_flag("--mark-doubtful", markDoubtful,
+                   "put [ ] around characters the decoder was not sure of (confidence\n"
+                   "below --doubt-below); messages from the exact path have no confidences")
+          ->excludes("--json");
+  app.add_option("--doubt-below", doubtBelow, "the confidence, 0 to 1, below which --mark-doubtful marks a character (default 0.9)")
+      ->type_name("P")
+      ->check(CLI::Range(0.0, 1.0))
+      ->needs(mark);
 
   auto filters = [&](CLI::App* sub) {
     sub->add_option("--station", a.Stations, "only these stations (B1 letters, e.g. K or KOT)")->check(NonEmpty());
@@ -125,6 +137,7 @@ std::optional<int> ParseArgs(int argc, char** argv, TArgs& a)
   filters(exp);
 
   if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return status;
+  if (markDoubtful) a.DoubtBelow = doubtBelow;
   a.Command = *show ? TCommand::Show : *exp ? TCommand::Export : TCommand::List;
   return std::nullopt;
 }
@@ -172,8 +185,8 @@ bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& me
   auto put = [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); };
   for (const TMessage& m : messages) {
     put(a.Json                        ? TMessageFormatter::JsonLine(m)
-        : a.Command == TCommand::List ? ListLine(m)
-                                      : TMessageFormatter::Text(m));
+        : a.Command == TCommand::List ? ListLine(m, a.DoubtBelow)
+                                      : TMessageFormatter::Text(m, true, false, a.DoubtBelow));
     if (a.Command != TCommand::Show || !a.WithCopies) continue;
     std::vector<TMessage> copies;
     std::string error;
@@ -182,7 +195,8 @@ bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& me
       return false;
     }
     for (const TMessage& c : copies)
-      put(a.Json ? TMessageFormatter::JsonLine(c) : "--- copy received" + From(c) + " " + TMessageFormatter::Text(c));
+      put(a.Json ? TMessageFormatter::JsonLine(c)
+                 : "--- copy received" + From(c) + " " + TMessageFormatter::Text(c, true, false, a.DoubtBelow));
   }
   return true;
 }

@@ -133,7 +133,18 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
   app.add_flag("--messages", o.Messages,
                "print each completed message (ZCZC ... NNNN) with a header line:\n"
                "time, identity, station, subject, serial, error estimate, status");
-  app.add_flag("--json", o.Json, "print each completed message as one JSON object per line");
+  app.add_flag("--json", o.Json,
+               "print each completed message as one JSON object per line (with\n"
+               "each character's confidence on the robust path)");
+  CLI::Option* mark = app.add_flag("--mark-doubtful", o.MarkDoubtful,
+                                   "with --messages, put [ ] around characters the robust path was\n"
+                                   "not sure of (confidence below --doubt-below)");
+  app.add_option("--doubt-below", o.DoubtBelow,
+                 "the confidence, 0 to 1, below which --mark-doubtful marks a\n"
+                 "character (default 0.9)")
+      ->type_name("P")
+      ->check(CLI::Range(0.0, 1.0))
+      ->needs(mark);
   app.add_option("--store", o.Store,
                  "keep the messages in this message store (SQLite), where\n"
                  "repeats are recognised and repaired (brontel-messages reads it);\n"
@@ -197,6 +208,8 @@ std::optional<int> CheckCombinations(const TDecodeOptions& o)
     return refuse("give a FILE (or -) or --live, one of them\nRun 'brontel-decode --help' for the options.");
   if (o.Messages && o.Json) return refuse("--messages and --json cannot be combined");
   if (o.Bits && (o.Messages || o.Json)) return refuse("--bits prints bits, not messages");
+  if (o.MarkDoubtful && !o.Messages)
+    return refuse("--mark-doubtful marks the text of --messages (--json gives the confidences themselves)");
   return std::nullopt;
 }
 

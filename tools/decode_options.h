@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "io/block_source.h"
+#include "messages/message.h"
 #include "session/receiver_session.h"
 
 namespace brontel::decode {
@@ -25,6 +26,8 @@ struct TDecodeOptions {
   TChannels Channels = TChannels::Left;
   bool Messages = false;    // print completed messages as text
   bool Json = false;        // print completed messages as JSON Lines
+  bool MarkDoubtful = false;  // bracket the characters of --messages less sure than DoubtBelow
+  double DoubtBelow = msg::DefaultDoubtBelow;
   std::string Store;        // store messages in this file
   std::string StartTime;    // UTC at the start of the recording
   std::string Output;       // write the text or messages to this file (appended)

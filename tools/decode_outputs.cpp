@@ -124,7 +124,7 @@ void TBitsPrinter::BlockDone(const TBlockEvent& e)
 void TMessagePrinter::MessageDone(const TMessageEvent& e)
 {
   Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message)
-                 : msg::TMessageFormatter::Text(e.Message, Utf8, WithChannel));
+                 : msg::TMessageFormatter::Text(e.Message, Utf8, WithChannel, DoubtBelow));
   Out.Flush();
 }
 

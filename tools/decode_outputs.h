@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -86,8 +87,9 @@ private:
 // --messages and --json: every completed message as text or as a JSON line.
 class TMessagePrinter final : public TSessionListener {
 public:
-  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel)
-      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel)
+  // `doubtBelow`: text output brackets the characters less sure than it.
+  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel, std::optional<double> doubtBelow = {})
+      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel), DoubtBelow(doubtBelow)
   {
   }
   void MessageDone(const TMessageEvent& e) override;
@@ -95,6 +97,7 @@ public:
 private:
   TOutput& Out;
   bool Json, Utf8, WithChannel;
+  std::optional<double> DoubtBelow;
 };
 
 // A message that could not be stored is said on standard error with the reason.

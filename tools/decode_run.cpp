@@ -167,8 +167,9 @@ public:
     if (!Session.StartMessages(std::move(m), error)) return false;
     Session.AddListener(std::make_unique<TStoreTrouble>());
     if (Opt.Messages || Opt.Json)
-      Session.AddListener(std::make_unique<TMessagePrinter>(out, Opt.Json, Opt.Encoding == TEncoding::Utf8,
-                                                            Opt.Channels == TChannels::Both));
+      Session.AddListener(std::make_unique<TMessagePrinter>(
+          out, Opt.Json, Opt.Encoding == TEncoding::Utf8, Opt.Channels == TChannels::Both,
+          Opt.MarkDoubtful ? std::optional<double>(Opt.DoubtBelow) : std::nullopt));
     if (nmea.IsOpen()) Session.AddListener(std::make_unique<TNmeaListener>(nmea, FrequencyKhz()));
     return true;
   }

@@ -1,5 +1,6 @@
 #include "messages/format.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -68,7 +69,7 @@ bool ParseIsoTime(std::string_view text, double& utc)
   return true;
 }
 
-std::string TMessageFormatter::Text(const TMessage& m, bool utf8, bool withChannel)
+std::string TMessageFormatter::Text(const TMessage& m, bool utf8, bool withChannel, std::optional<double> doubtBelow)
 {
   char cer[32];
   std::snprintf(cer, sizeof cer, "%.1f %%", m.Cer * 100.0);
@@ -93,7 +94,8 @@ std::string TMessageFormatter::Text(const TMessage& m, bool utf8, bool withChann
   if (m.Copies > 1) head += " (" + std::to_string(m.Copies) + " copies)";
   if (withChannel) head += "  " + m.Channel + " channel";
   std::string out = head + "\n";
-  out += utf8 ? Cp932ToUtf8(m.Text) : m.Text;
+  const std::string text = doubtBelow ? MarkDoubt(m.Text, m.Confidence, *doubtBelow) : m.Text;
+  out += utf8 ? Cp932ToUtf8(text) : text;
   if (!m.Text.empty() && m.Text.back() != '\n') out += '\n';
   out += '\n';
   return out;
@@ -117,6 +119,11 @@ std::string TMessageFormatter::JsonLine(const TMessage& m)
   j["suspicious"] = m.Suspicious;
   j["lost"] = m.Lost;
   j["cer"] = std::round(m.Cer * 10000.0) / 10000.0;
+  if (!m.Confidence.empty()) {
+    json confidence = json::array();
+    for (const float p : m.Confidence) confidence.push_back(std::round(std::clamp(p, 0.0f, 1.0f) * 1000.0) / 1000.0);
+    j["confidence"] = std::move(confidence);
+  }
   j["start"] = IsoTime(m.Start);
   j["end"] = IsoTime(m.End);
   if (m.Offset) j["offset"] = std::round(*m.Offset * 10.0) / 10.0;

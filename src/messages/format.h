@@ -2,6 +2,7 @@
 // brontel-messages, and the times they use.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,11 +13,16 @@ namespace brontel::msg {
 struct TMessageFormatter {
   // A header line (time, identity, station, subject, serial, error estimate,
   // status), the text, and an empty line. `utf8` false keeps the text in code
-  // page 932. `withChannel` names the input channel in the header line.
-  static std::string Text(const TMessage& m, bool utf8 = true, bool withChannel = false);
+  // page 932. `withChannel` names the input channel in the header line. With
+  // `doubtBelow`, each run of characters whose confidence is below it is put
+  // in square brackets (which neither service sends; see MarkDoubt).
+  static std::string Text(const TMessage& m, bool utf8 = true, bool withChannel = false,
+                          std::optional<double> doubtBelow = std::nullopt);
   // One JSON object on one line (ending in '\n') with the fields id, station,
   // subject, subject_name, serial, text, status, header_ok, trailer, chars,
-  // erasures, suspicious, lost, cer, start, end, offset (recordings),
+  // erasures, suspicious, lost, cer, confidence (when known: for each
+  // character of text in order, line ends not counted, the probability that
+  // it is right, to three decimals), start, end, offset (recordings),
   // service, decoder, channel, receiver and frequency (when known), repeat,
   // copies and store_id (stored messages).
   static std::string JsonLine(const TMessage& m);

@@ -259,7 +259,7 @@ std::vector<TTextRun> DoubtRuns(std::string_view text, std::span<const float> co
   std::size_t k = 0;
   for (const TUnit& u : units) {
     bool doubtful = false;
-    if (known && IsCharacter(u)) doubtful = u.Kind == TUnitKind::Char && confidence[k++] < below;
+    if (known && IsCharacter(u)) doubtful = u.Kind == TUnitKind::Char && confidence[k++] < static_cast<float>(below);  // as stored, so that 0.9 is 0.9
     if (runs.empty() || runs.back().Doubtful != doubtful) runs.push_back({{}, doubtful});
     runs.back().Text += u.Bytes;
   }

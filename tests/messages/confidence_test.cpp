@@ -10,9 +10,13 @@
 
 #include <sqlite3.h>
 
+#include <nlohmann/json.hpp>
+
+#include "messages/format.h"
 #include "messages/store.h"
 #include "pg_test_cluster.h"
 #include "store_support.h"
+#include "support/run_command.h"
 
 namespace brontel::msg {
 namespace {
@@ -175,6 +179,90 @@ TEST_P(ConfidenceStore, OnlyAReadableCopyMakesLaterCopiesRepeats)
 
   // Serial 00 is never a repeat, however readable.
   for (int i = 0; i < 2; ++i) EXPECT_FALSE(Add(*s, Robust({"ZCZC OA00", "ALWAYS", "NNNN"}, Day0 + i * Hour)).Repeat);
+}
+
+TEST(Doubt, TextIsCutIntoRunsOfSureAndDoubtfulCharacters)
+{
+  using R = TTextRun;
+  struct TCase {
+    const char* Name;
+    std::string Text;
+    std::vector<float> Confidence;
+    std::vector<TTextRun> Runs;
+  };
+  const TCase cases[] = {
+      {"a run inside", "GALE", {1.0f, 0.5f, 0.3f, 0.95f}, {R{"G", false}, R{"AL", true}, R{"E", false}}},
+      {"at the threshold is sure", "AB", {0.9f, 0.89f}, {R{"A", false}, R{"B", true}}},
+      {"line ends are never doubtful, nor counted",
+       "AB\nCD",
+       {0.5f, 0.5f, 0.5f, 1.0f},
+       {R{"AB", true}, R{"\n", false}, R{"C", true}, R{"D", false}}},
+      {"an erasure says so itself", "A*B", {0.5f, 0.0f, 0.5f}, {R{"A", true}, R{"*", false}, R{"B", true}}},
+      {"two-byte characters whole", "\x93\x8C\x8B\x9E", {0.95f, 0.5f}, {R{"\x93\x8C", false}, R{"\x8B\x9E", true}}},
+      {"confidences that do not match the text", "ABC", {0.1f}, {R{"ABC", false}}},
+      {"none known", "ABC", {}, {R{"ABC", false}}},
+      {"no text", "", {}, {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_EQ(DoubtRuns(c.Text, c.Confidence, 0.9), c.Runs);
+  }
+  const std::vector<float> p = {1.0f, 0.5f, 0.3f, 0.95f, 0.2f};
+  EXPECT_EQ(MarkDoubt("GALE!", p, 0.9), "G[AL]E[!]");
+  EXPECT_EQ(MarkDoubt("GALE!", p, 0.4, "<", ">"), "GA<L>E<!>");
+}
+
+TEST(Doubt, TextAndJsonShowTheConfidences)
+{
+  TMessage m = Robust({"ZCZC OA21", "GALE", "FT", "NNNN"}, Day0, {{1, 0.5f}, {4, 0.12345f}});
+  const std::string text = TMessageFormatter::Text(m, true, false, 0.9);
+  EXPECT_NE(text.find("\nG[A]LE\n[F]T\n"), std::string::npos) << text;
+  EXPECT_EQ(TMessageFormatter::Text(m), TMessageFormatter::Text(m, true, false, std::nullopt));
+  EXPECT_EQ(TMessageFormatter::Text(m).find('['), std::string::npos);
+
+  const auto j = nlohmann::json::parse(TMessageFormatter::JsonLine(m));
+  EXPECT_EQ(j.at("confidence"), nlohmann::json::parse("[0.999,0.5,0.999,0.999,0.123,0.999]"));
+  // The exact path knows none: no field, and nothing marked.
+  m.Confidence.clear();
+  EXPECT_FALSE(nlohmann::json::parse(TMessageFormatter::JsonLine(m)).contains("confidence"));
+  EXPECT_EQ(TMessageFormatter::Text(m, true, false, 0.9).find('['), std::string::npos);
+}
+
+TEST(Doubt, TheMessagesToolMarksAndListsConfidences)
+{
+  TTempDir dir("doubt-tool");
+  {
+    std::string error;
+    auto s = TMessageStore::Open(dir.Store, TMessageStore::TMode::Create, error);
+    ASSERT_TRUE(s) << error;
+    Add(*s, Robust({"ZCZC OA21", "GALE FT, REPORT", "NNNN"}, Day0, {{5, 0.6f}, {6, 0.3f}}));
+  }
+  auto tool = [&](const std::string& args) {
+    return brontel::test::RunShell(BRONTEL_BINARY_DIR "/tools/brontel-messages --store " + dir.Store + " " + args +
+                                   " 2>&1");
+  };
+  struct TCase {
+    std::string Args;
+    int Status;
+    std::string Has;  // in the output
+  };
+  const TCase cases[] = {
+      {"show OA21 --mark-doubtful", 0, "\nGALE [FT], REPORT\n"},
+      {"show OA21 --mark-doubtful --doubt-below 0.5", 0, "\nGALE F[T], REPORT\n"},
+      {"export --mark-doubtful", 0, "\nGALE [FT], REPORT\n"},
+      {"list --mark-doubtful", 0, "GALE [FT], REPORT"},
+      {"show OA21 --copies --mark-doubtful", 0, "copy received by"},
+      {"show OA21", 0, "\nGALE FT, REPORT\n"},
+      {"export --json", 0, R"("confidence":[0.999,0.999,0.999,0.999,0.999,0.6,0.3,)"},
+      {"export --json --mark-doubtful", 2, "--json"},
+      {"show OA21 --doubt-below 0.5", 2, "--mark-doubtful"},
+      {"show OA21 --mark-doubtful --doubt-below 2", 2, "--doubt-below"},
+  };
+  for (const TCase& c : cases) {
+    const auto r = tool(c.Args);
+    EXPECT_EQ(r.Status, c.Status) << c.Args << "\n" << r.Out;
+    EXPECT_NE(r.Out.find(c.Has), std::string::npos) << c.Args << "\n" << r.Out;
+  }
 }
 
 }  // namespace
