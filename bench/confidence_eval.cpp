@@ -4,6 +4,7 @@
 // every message (or fragment) is aligned with the text that was sent.
 //
 //   brontel_confidence_eval [--tune | --check] [--seeds N] [--snr DB]... [--set NAME=VALUE] [--show] [--misses]
+//   brontel_confidence_eval --repair K [--tune | --check] [--seeds N] [--snr DB]...
 //
 // --tune uses the even-numbered texts and the seeds 1 … N, --check (the
 // default) the odd-numbered texts and the seeds 1001 … 1000+N, so that a
@@ -17,6 +18,13 @@
 // the printed characters with how often they were right. --show prints every
 // copy, --misses the copies whose estimate is not good and the wrong
 // characters printed with a confidence of 0.99 or more.
+//
+// --repair K decodes K emissions of each text (the seeds one after another)
+// and repairs the message from the copies as the store does (MergeCopies),
+// then compares the true error rate of the repaired text with that of the
+// copy received best (the one with the fewest true errors, which no receiver
+// can know), of the copy the repair starts from, and the repaired text's
+// own estimate with its true rate.
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -30,6 +38,7 @@
 #include "decoder/cp932.h"
 #include "dsp/rates.h"
 #include "messages/assembler.h"
+#include "messages/repair.h"
 #include "signal/navtex_signal.h"
 
 namespace {
@@ -359,8 +368,86 @@ bool SetParam(const std::string& arg)
 
 }  // namespace
 
+// The true error rate of message `m` against the emission of `text`
+// (its body, or with the trailer when it was not recognised).
+double TrueCer(const msg::TMessage& m, const std::string& text)
+{
+  const std::vector<std::string> sent = Utf8Chars(text);
+  const auto firstLf = std::find(sent.begin(), sent.end(), "\n") - sent.begin();
+  std::size_t last = sent.size() - 1;
+  while (last > 0 && sent[last - 1] != "\n") --last;
+  const std::vector<std::string> body(sent.begin() + firstLf + 1, sent.begin() + static_cast<long>(last) - 1);
+  std::vector<std::string> bodyTrailer(sent.begin() + firstLf + 1, sent.end());
+  bodyTrailer.pop_back();
+  const std::vector<std::string> got = Chars(m.Text);
+  const TAlignment a = m.Trailer ? Align(got, body, false, false) : Align(got, bodyTrailer, false, true);
+  return a.RefLen > 0 ? static_cast<double>(a.Errors) / a.RefLen : 1.0;
+}
+
+// The copy of the message in one decoded emission: the longest with a header.
+bool MessageOf(const std::vector<int16_t>& pcm, msg::TMessage& out)
+{
+  bool found = false;
+  for (msg::TMessage& m : Decode(pcm))
+    if (m.HasHeader && (!found || m.Chars > out.Chars)) {
+      out = std::move(m);
+      found = true;
+    }
+  return found;
+}
+
+int Repair(int k, bool tune, int seeds, std::vector<double> snrs)
+{
+  if (snrs.empty()) snrs = {-3, -2, -1, 0};
+  const uint32_t seed0 = tune ? 1 : 1001;
+  const int parity = tune ? 0 : 1;
+  std::printf("repair from %d copies, %s set\n", k, tune ? "tuning" : "held-out");
+  std::printf("%-5s %6s  %6s  %10s %10s %10s  %8s  %s\n", "", "SNR", "groups", "best copy", "base copy", "repaired",
+              "estimate", "repaired better than the best / as good / worse");
+  for (bool english : {true, false})
+    for (double snr : snrs) {
+      int groups = 0, better = 0, same = 0, worse = 0;
+      double best = 0.0, base = 0.0, repaired = 0.0, estimate = 0.0;
+      const int texts = english ? std::size(EnglishTexts) : std::size(JapaneseTexts);
+      for (int t = parity; t < texts; t += 2)
+        for (int s = 0; s < seeds; ++s) {
+          const std::string text = english ? EnglishTexts[t] : JapaneseTexts[t];
+          std::vector<msg::TMessage> copies;
+          for (int c = 0; c < k; ++c) {
+            msg::TMessage m;
+            if (MessageOf(Emission(text, english, snr, seed0 + 100 * t + 10 * s + c), m)) copies.push_back(std::move(m));
+          }
+          if (copies.empty()) continue;
+          double bestCer = 1.0;
+          for (const msg::TMessage& c : copies) bestCer = std::min(bestCer, TrueCer(c, text));
+          const msg::TMessage* first = &copies[0];
+          for (const msg::TMessage& c : copies)
+            if (msg::Better(c, *first)) first = &c;
+          const msg::TMessage merged = msg::MergeCopies(copies);
+          const double mergedCer = TrueCer(merged, text);
+          ++groups;
+          best += bestCer;
+          base += TrueCer(*first, text);
+          repaired += mergedCer;
+          estimate += merged.Cer;
+          better += mergedCer < bestCer - 1e-9;
+          same += std::abs(mergedCer - bestCer) <= 1e-9;
+          worse += mergedCer > bestCer + 1e-9;
+          if (Show)
+            std::printf("--- %s %+.0f dB text %d seed %d: best %.2f%% repaired %.2f%%\n%s\n", english ? "ENG" : "JPN",
+                        snr, t, s, 100 * bestCer, 100 * mergedCer, Cp932ToUtf8(merged.Text).c_str());
+        }
+      const double n = std::max(1, groups);
+      std::printf("%-5s %+5.0f  %6d  %9.2f%% %9.2f%% %9.2f%%  %7.2f%%  %d / %d / %d\n", english ? "ENG" : "JPN", snr,
+                  groups, 100 * best / n, 100 * base / n, 100 * repaired / n, 100 * estimate / n, better, same, worse);
+      std::fflush(stdout);
+    }
+  return 0;
+}
+
 int main(int argc, char** argv)
 {
+  int repair = 0;
   bool tune = false;
   int seeds = 4;
   std::vector<double> snrs;
@@ -379,12 +466,16 @@ int main(int argc, char** argv)
       Show = true;
     else if (!std::strcmp(argv[i], "--misses"))
       Misses = true;
+    else if (!std::strcmp(argv[i], "--repair") && i + 1 < argc)
+      repair = std::max(1, std::atoi(argv[++i]));
     else {
       std::fprintf(stderr, "usage: brontel_confidence_eval [--tune | --check] [--seeds N] [--snr DB]... "
-                           "[--set NAME=VALUE] [--show]\n");
+                           "[--set NAME=VALUE] [--show]\n       brontel_confidence_eval --repair K [--tune | --check] "
+                           "[--seeds N] [--snr DB]...\n");
       return 2;
     }
   }
+  if (repair > 0) return Repair(repair, tune, seeds, snrs);
   if (snrs.empty()) snrs = {-3, -2, -1, 0, 1, 2, 3};
   const uint32_t seed0 = tune ? 1 : 1001;
   const int parity = tune ? 0 : 1;
