@@ -153,6 +153,7 @@ bool Show = false;
 std::array<double, 5> Kinds{};  // substitutions, insertions, deletions; expected wrong characters, lost ones
 bool Misses = false;  // print the wrong characters printed with a confidence of 0.99 or more
 TRobustDecoderParams Params;
+msg::TRepairModel Repairs;
 
 int BinOf(double p)
 {
@@ -359,6 +360,14 @@ bool SetParam(const std::string& arg)
   const double v = std::atof(arg.c_str() + eq + 1);
   if (name == "ConfidenceScale")
     Params.ConfidenceScale = v;
+  else if (name == "AbsentConfidence")
+    Repairs.AbsentConfidence = v;
+  else if (name == "UnknownConfidence")
+    Repairs.UnknownConfidence = v;
+  else if (name == "EnglishAlternatives")
+    Repairs.EnglishAlternatives = v;
+  else if (name == "JapaneseAlternatives")
+    Repairs.JapaneseAlternatives = v;
   else if (name == "EraseBelow")
     Params.EraseBelow = v;
   else
@@ -370,7 +379,7 @@ bool SetParam(const std::string& arg)
 
 // The true error rate of message `m` against the emission of `text`
 // (its body, or with the trailer when it was not recognised).
-double TrueCer(const msg::TMessage& m, const std::string& text)
+double TrueCer(const msg::TMessage& m, const std::string& text, std::array<int, 3>* kinds = nullptr)
 {
   const std::vector<std::string> sent = Utf8Chars(text);
   const auto firstLf = std::find(sent.begin(), sent.end(), "\n") - sent.begin();
@@ -381,6 +390,7 @@ double TrueCer(const msg::TMessage& m, const std::string& text)
   bodyTrailer.pop_back();
   const std::vector<std::string> got = Chars(m.Text);
   const TAlignment a = m.Trailer ? Align(got, body, false, false) : Align(got, bodyTrailer, false, true);
+  if (kinds) (*kinds)[0] += a.Subs, (*kinds)[1] += a.Ins, (*kinds)[2] += a.Dels;
   return a.RefLen > 0 ? static_cast<double>(a.Errors) / a.RefLen : 1.0;
 }
 
@@ -407,6 +417,7 @@ int Repair(int k, bool tune, int seeds, std::vector<double> snrs)
   for (bool english : {true, false})
     for (double snr : snrs) {
       int groups = 0, better = 0, same = 0, worse = 0;
+      std::array<int, 3> kinds{};
       double best = 0.0, base = 0.0, repaired = 0.0, estimate = 0.0;
       const int texts = english ? std::size(EnglishTexts) : std::size(JapaneseTexts);
       for (int t = parity; t < texts; t += 2)
@@ -423,8 +434,8 @@ int Repair(int k, bool tune, int seeds, std::vector<double> snrs)
           const msg::TMessage* first = &copies[0];
           for (const msg::TMessage& c : copies)
             if (msg::Better(c, *first)) first = &c;
-          const msg::TMessage merged = msg::MergeCopies(copies);
-          const double mergedCer = TrueCer(merged, text);
+          const msg::TMessage merged = msg::MergeCopies(copies, Repairs);
+          const double mergedCer = TrueCer(merged, text, &kinds);
           ++groups;
           best += bestCer;
           base += TrueCer(*first, text);
@@ -438,8 +449,10 @@ int Repair(int k, bool tune, int seeds, std::vector<double> snrs)
                         snr, t, s, 100 * bestCer, 100 * mergedCer, Cp932ToUtf8(merged.Text).c_str());
         }
       const double n = std::max(1, groups);
-      std::printf("%-5s %+5.0f  %6d  %9.2f%% %9.2f%% %9.2f%%  %7.2f%%  %d / %d / %d\n", english ? "ENG" : "JPN", snr,
-                  groups, 100 * best / n, 100 * base / n, 100 * repaired / n, 100 * estimate / n, better, same, worse);
+      std::printf("%-5s %+5.0f  %6d  %9.2f%% %9.2f%% %9.2f%%  %7.2f%%  %d / %d / %d  (repaired: %d substituted, %d "
+                  "inserted, %d deleted)\n",
+                  english ? "ENG" : "JPN", snr, groups, 100 * best / n, 100 * base / n, 100 * repaired / n,
+                  100 * estimate / n, better, same, worse, kinds[0], kinds[1], kinds[2]);
       std::fflush(stdout);
     }
   return 0;

@@ -97,8 +97,17 @@ double Weight(const TUnit& u, const TRepairModel& model, double alternatives)
 
 bool SameCharacter(const TUnit& a, const TUnit& b) { return a.Bytes == b.Bytes || (a.Half != 0 && a.Half == b.Half); }
 
+// The log-odds a robust copy gives to there being no character where it
+// received none and another copy received one.
+double AbsentWeight(const TRepairModel& model, double alternatives)
+{
+  const double p = model.AbsentConfidence;
+  return std::log(p / (1.0 - p)) + std::log(std::max(1.0, alternatives - 1.0));
+}
+
 // A place of the repaired text: the unit shown there and, for a character,
-// what the copies received there.
+// what the copies received there (a character, or none where the others
+// received one).
 struct TCell {
   struct TCandidate {
     TUnit Unit;         // as the first copy that received it has it
@@ -109,8 +118,19 @@ struct TCell {
   int Votes = 0;          // copies that received a character here
   bool Unknown = false;   // one of them without a confidence
   float FirstConfidence = -1.0f;
+  double Absent = 0.0;    // the log-odds of the copies that received no character here
+  bool Inserted = false;  // not in the copy the repair started from: shown only when likelier than none
+  bool Hidden = false;    // no character is likelier than any: not shown
 
   explicit TCell(TUnit u) : Shown(std::move(u)) {}
+
+  // Adds a copy that received no character here, against the others.
+  void VoteAbsent(double weight, double alternatives)
+  {
+    if (Candidates.empty() || Shown.Kind != TUnitKind::Char) return;
+    Absent += weight;
+    Decide(alternatives);
+  }
 
   // Adds what a copy received here: a character is evidence; an erasure,
   // a line end or a gap says nothing of the character.
@@ -135,7 +155,8 @@ struct TCell {
     const auto best = std::max_element(Candidates.begin(), Candidates.end(),
                                        [](const TCandidate& a, const TCandidate& b) { return a.Score < b.Score; });
     Shown = best->Unit;
-    if (Votes == 1) {
+    Hidden = Inserted ? Absent >= best->Score : Absent > best->Score;
+    if (Votes == 1 && Absent == 0.0) {
       Shown.Confidence = FirstConfidence;
       return;
     }
@@ -146,6 +167,7 @@ struct TCell {
     // The characters no copy received each weigh as much as no evidence.
     double sum = std::max(0.0, alternatives - static_cast<double>(Candidates.size())) * std::exp(-best->Score);
     for (const TCandidate& c : Candidates) sum += std::exp(c.Score - best->Score);
+    if (Absent > 0.0) sum += std::exp(Absent - best->Score);
     Shown.Confidence = static_cast<float>(1.0 / sum);
   }
 };
@@ -161,20 +183,38 @@ std::vector<TCell> Cells(const std::vector<TUnit>& units, const TRepairModel& mo
   return cells;
 }
 
-std::vector<TUnit> Shown(const std::vector<TCell>& cells)
+// The units of the cells: those shown, or for aligning another copy every
+// one (a character not shown is still there for a copy that received it).
+std::vector<TUnit> Shown(const std::vector<TCell>& cells, bool all = false)
 {
   std::vector<TUnit> units;
   units.reserve(cells.size());
-  for (const TCell& c : cells) units.push_back(c.Shown);
+  for (const TCell& c : cells)
+    if (all || !c.Hidden) units.push_back(c.Shown);
   return units;
 }
 
-// `cells` with what `path` aligns with them from `b`: a character or an
-// erasure takes b's character as evidence; a gap takes the run of b aligned
-// with it.
-std::vector<TCell> Fill(std::vector<TCell> cells, const std::vector<TUnit>& b, const std::vector<uint8_t>& path,
-                        const TRepairModel& model, double alternatives)
+// Whether the units come from a copy with confidences.
+bool Known(const std::vector<TUnit>& units)
 {
+  return std::any_of(units.begin(), units.end(),
+                     [](const TUnit& u) { return u.Kind == TUnitKind::Char && u.Confidence >= 0.0f; });
+}
+
+// `cells` (holding the evidence of `before` copies with confidences) with
+// what `path` aligns with them from `b`: a character or an erasure takes b's
+// character as evidence; a gap takes the run of b aligned with it. Where b
+// has confidences, a character of the cells that b received nothing for
+// gets b's evidence that there is none, and a character of b aligned with
+// nothing becomes a character of its own against the evidence of the
+// copies before that there is none; not at either end of b, nor next to a
+// gap, where nothing says what a copy missed.
+std::vector<TCell> Fill(std::vector<TCell> cells, const std::vector<TUnit>& b, const std::vector<uint8_t>& path,
+                        const TRepairModel& model, double alternatives, int before)
+{
+  const bool bKnown = Known(b);
+  const double absent = AbsentWeight(model, alternatives);
+  const std::size_t n = cells.size(), m = b.size();
   std::vector<TCell> out;
   out.reserve(cells.size() + b.size());
   std::vector<TUnit> absorbed;  // b's run aligned with the gap last taken from the cells
@@ -198,10 +238,21 @@ std::vector<TCell> Fill(std::vector<TCell> cells, const std::vector<TUnit>& b, c
       case Up:
         closeGap();
         inGap = IsGap(cells[i].Shown);
+        if (bKnown && j > 0 && j < m && !IsGap(b[j - 1]) && !IsGap(b[j]) && cells[i].Shown.Confidence >= 0.0f)
+          cells[i].VoteAbsent(absent, alternatives);
         out.push_back(std::move(cells[i++]));
         break;
       case Left:
-        if (inGap) absorbed.push_back(b[j]);
+        if (inGap) {
+          absorbed.push_back(b[j]);
+        } else if (b[j].Kind == TUnitKind::Char && b[j].Confidence >= 0.0f && before > 0 && i > 0 && i < n &&
+                   !IsGap(out.back().Shown) && !IsGap(cells[i].Shown)) {
+          TCell c(b[j]);
+          c.Inserted = true;
+          c.Vote(b[j], model, alternatives);
+          c.VoteAbsent(absent * before, alternatives);
+          out.push_back(std::move(c));
+        }
         ++j;
         break;
     }
@@ -224,7 +275,7 @@ std::vector<TUnit> FillFrom(const std::vector<TUnit>& a, const std::vector<TUnit
   if (!Fits(a.size(), b.size())) return a;
   const TRepairModel model;
   const double alternatives = Alternatives(service, model);
-  return Shown(Fill(Cells(a, model, alternatives), b, Align(a, b, bCutShort), model, alternatives));
+  return Shown(Fill(Cells(a, model, alternatives), b, Align(a, b, bCutShort), model, alternatives, Known(a) ? 1 : 0));
 }
 
 bool Better(const TMessage& a, const TMessage& b)
@@ -246,13 +297,16 @@ TMessage MergeCopies(std::span<const TMessage> copies, const TRepairModel& model
   const TMessage& base = *order.front();
   const double alternatives = Alternatives(copies.back().Service, model);
 
-  std::vector<TCell> cells = Cells(ToUnits(base.Text, base.Gaps, base.Confidence), model, alternatives);
+  const std::vector<TUnit> first = ToUnits(base.Text, base.Gaps, base.Confidence);
+  std::vector<TCell> cells = Cells(first, model, alternatives);
+  int known = Known(first) ? 1 : 0;  // copies with confidences merged so far
   for (std::size_t k = 1; k < order.size(); ++k) {
     const TMessage& other = *order[k];
     const std::vector<TUnit> units = ToUnits(other.Text, other.Gaps, other.Confidence);
     if (!Fits(cells.size(), units.size())) continue;
-    const std::vector<uint8_t> path = Align(Shown(cells), units, !other.Trailer);
-    cells = Fill(std::move(cells), units, path, model, alternatives);
+    const std::vector<uint8_t> path = Align(Shown(cells, true), units, !other.Trailer);
+    cells = Fill(std::move(cells), units, path, model, alternatives, known);
+    known += Known(units) ? 1 : 0;
   }
 
   TMessage m = copies.back();

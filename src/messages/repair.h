@@ -28,6 +28,11 @@ struct TRepairModel {
   // decoder may still be in the wrong letters/figures shift) with less, the
   // less the nearer it is (see TUnit::Doubt).
   double UnknownConfidence = 0.9;
+  // A copy with confidences that received no character where another
+  // received one: believed with this probability (as if "none" were one
+  // more character), so that a character one copy inserted, or one the base
+  // copy dropped, is settled by the others.
+  double AbsentConfidence = 0.9;
 };
 
 // `base` with what `other` says of it: the two are aligned by weighted edit

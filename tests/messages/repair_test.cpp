@@ -167,6 +167,12 @@ TEST(Repair, WhereCopiesDifferTheirConfidencesDecide)
       {"two agreeing against one surer", {surer, agreeA, agreeB}, "GALE 8 IN SEA AREA FORTIES", true},
       // Evidence against it leaves the character less sure than the surer copy alone.
       {"one surer against one less sure", {agreeA, surer}, "GALE 9 IN SEA AREA FORTIES", false},
+      {"a character one copy inserted",
+       {Copy("GALE 8 INN SEA", {{8, 0.6f}}), Copy("GALE 8 IN SEA", {}), Copy("GALE 8 IN SEA", {})}, "GALE 8 IN SEA",
+       true},
+      {"a character the copy repaired dropped",
+       {Copy("GALE 8 I SEA AREA", {}), Copy("GALE 8 IN SEA", {}, false), Copy("GALE 8 IN SEA", {}, false)},
+       "GALE 8 IN SEA AREA", true},
       {"a cut-short sure copy still corrects the complete one",
        {Copy("GALE 9 IN SEA", {{5, 0.2f}}), Copy("GALE 8 IN", {}, false)}, "GALE 8 IN SEA", true},
   };
