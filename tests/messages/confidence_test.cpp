@@ -38,19 +38,26 @@ TMessage Robust(const std::vector<std::string>& lines, double t, const std::vect
   return m;
 }
 
-struct TStoreAt {
-  bool Postgres;
-  std::string Location;
-  std::optional<TTempDir> Dir;
+TMessage Add(TMessageStore& s, const TMessage& copy)
+{
+  TMessage shown;
+  std::string error;
+  EXPECT_TRUE(s.Add(copy, shown, error)) << error;
+  return shown;
+}
 
-  explicit TStoreAt(bool postgres, const std::string& name) : Postgres(postgres)
+// A store file of its own (false), or a database of its own in the tests'
+// PostgreSQL cluster (true).
+class ConfidenceStore : public ::testing::TestWithParam<bool> {
+protected:
+  void SetUp() override
   {
-    if (!postgres) {
-      Dir.emplace("confidence-" + name);
-      Location = Dir->Store;
+    if (!GetParam()) {
+      Location = Dir.emplace("confidence").Store;
       return;
     }
-    if (TPgCluster::Shared().Ok()) Location = TPgCluster::Shared().NewDatabase(name);
+    ASSERT_TRUE(TPgCluster::Shared().Ok()) << "no PostgreSQL cluster could be started";
+    Location = TPgCluster::Shared().NewDatabase(::testing::UnitTest::GetInstance()->current_test_info()->name());
   }
   std::unique_ptr<TMessageStore> Open() const
   {
@@ -63,36 +70,18 @@ struct TStoreAt {
   void MakeSchema3() const
   {
     const std::string drop = "ALTER TABLE messages DROP COLUMN confidence; ALTER TABLE copies DROP COLUMN confidence;";
-    if (Postgres) {
-      std::string error;
+    std::string error;
+    if (GetParam()) {
       EXPECT_TRUE(PgExec(Location, drop + "UPDATE brontel_schema SET version = 3;", error)) << error;
       return;
     }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(Location.c_str(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, (drop + "PRAGMA user_version = 3;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_exec(db, (drop + "PRAGMA user_version = 3;").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
   }
-};
-
-TMessage Add(TMessageStore& s, const TMessage& copy)
-{
-  TMessage shown;
-  std::string error;
-  EXPECT_TRUE(s.Add(copy, shown, error)) << error;
-  return shown;
-}
-
-class ConfidenceStore : public ::testing::TestWithParam<bool> {
-protected:
-  void SetUp() override
-  {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    Store.emplace(GetParam(), std::string(info->name()).substr(0, std::string(info->name()).find('/')));
-    if (Store->Location.empty()) GTEST_SKIP() << "no PostgreSQL cluster could be started";
-  }
-  std::optional<TStoreAt> Store;
+  std::optional<TTempDir> Dir;
+  std::string Location;
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, ConfidenceStore, ::testing::Values(false, true),
@@ -102,11 +91,11 @@ TEST_P(ConfidenceStore, ConfidencesAreKeptWithEveryCopyAndAStoreFromBeforeIsBrou
 {
   const std::vector<std::string> lines = {"ZCZC OA12", "GALE WARNING FT, REPORT", "NNNN"};
   {
-    auto s = Store->Open();
+    auto s = Open();
     Add(*s, Received({"ZCZC KA31", "ICE REPORT", "NNNN"}, Day0));  // the exact path: none
   }
-  Store->MakeSchema3();
-  auto s = Store->Open();
+  MakeSchema3();
+  auto s = Open();
   ASSERT_TRUE(s);
   // A robust repeat of the message from before: kept with its confidences;
   // the message, repaired with a copy that has none, has none either.
@@ -145,7 +134,7 @@ TEST_P(ConfidenceStore, ConfidencesAreKeptWithEveryCopyAndAStoreFromBeforeIsBrou
 
 TEST_P(ConfidenceStore, OnlyAReadableCopyMakesLaterCopiesRepeats)
 {
-  auto s = Store->Open();
+  auto s = Open();
   const std::vector<std::string> lines = {"ZCZC OA21", "NAVAREA I 123/26 WRECK IN 51-10N 001-20E", "NNNN"};
   std::vector<std::pair<int, float>> poor;  // an estimated error rate well over 4 %
   for (int i = 0; i < 40; i += 4) poor.push_back({i, 0.4f});
@@ -212,22 +201,6 @@ TEST(Doubt, TextIsCutIntoRunsOfSureAndDoubtfulCharacters)
   EXPECT_EQ(MarkDoubt("GALE!", p, 0.4, "<", ">"), "GA<L>E<!>");
 }
 
-TEST(Doubt, TextAndJsonShowTheConfidences)
-{
-  TMessage m = Robust({"ZCZC OA21", "GALE", "FT", "NNNN"}, Day0, {{1, 0.5f}, {4, 0.12345f}});
-  const std::string text = TMessageFormatter::Text(m, true, false, 0.9);
-  EXPECT_NE(text.find("\nG[A]LE\n[F]T\n"), std::string::npos) << text;
-  EXPECT_EQ(TMessageFormatter::Text(m), TMessageFormatter::Text(m, true, false, std::nullopt));
-  EXPECT_EQ(TMessageFormatter::Text(m).find('['), std::string::npos);
-
-  const auto j = nlohmann::json::parse(TMessageFormatter::JsonLine(m));
-  EXPECT_EQ(j.at("confidence"), nlohmann::json::parse("[0.999,0.5,0.999,0.999,0.123,0.999]"));
-  // The exact path knows none: no field, and nothing marked.
-  m.Confidence.clear();
-  EXPECT_FALSE(nlohmann::json::parse(TMessageFormatter::JsonLine(m)).contains("confidence"));
-  EXPECT_EQ(TMessageFormatter::Text(m, true, false, 0.9).find('['), std::string::npos);
-}
-
 TEST(Doubt, TheMessagesToolMarksAndListsConfidences)
 {
   TTempDir dir("doubt-tool");
@@ -235,7 +208,8 @@ TEST(Doubt, TheMessagesToolMarksAndListsConfidences)
     std::string error;
     auto s = TMessageStore::Open(dir.Store, TMessageStore::TMode::Create, error);
     ASSERT_TRUE(s) << error;
-    Add(*s, Robust({"ZCZC OA21", "GALE FT, REPORT", "NNNN"}, Day0, {{5, 0.6f}, {6, 0.3f}}));
+    Add(*s, Robust({"ZCZC OA21", "GALE FT, REPORT", "NNNN"}, Day0, {{5, 0.6f}, {6, 0.12345f}}));
+    Add(*s, Received({"ZCZC OA22", "GALE FT, REPORT", "NNNN"}, Day0 + 1));  // the exact path: none known
   }
   auto tool = [&](const std::string& args) {
     return brontel::test::RunShell(BRONTEL_BINARY_DIR "/tools/brontel-messages --store " + dir.Store + " " + args +
@@ -249,11 +223,11 @@ TEST(Doubt, TheMessagesToolMarksAndListsConfidences)
   const TCase cases[] = {
       {"show OA21 --mark-doubtful", 0, "\nGALE [FT], REPORT\n"},
       {"show OA21 --mark-doubtful --doubt-below 0.5", 0, "\nGALE F[T], REPORT\n"},
-      {"export --mark-doubtful", 0, "\nGALE [FT], REPORT\n"},
-      {"list --mark-doubtful", 0, "GALE [FT], REPORT"},
+      {"list --mark-doubtful", 0, "  GALE [FT], REPORT\n"},
+      {"list --mark-doubtful", 0, "  GALE FT, REPORT\n"},  // the exact copy: nothing known
       {"show OA21 --copies --mark-doubtful", 0, "copy received by"},
       {"show OA21", 0, "\nGALE FT, REPORT\n"},
-      {"export --json", 0, R"("confidence":[0.999,0.999,0.999,0.999,0.999,0.6,0.3,)"},
+      {"export --json", 0, R"("confidence":[0.999,0.999,0.999,0.999,0.999,0.6,0.123,0.999,)"},
       {"export --json --mark-doubtful", 2, "--json"},
       {"show OA21 --doubt-below 0.5", 2, "--mark-doubtful"},
       {"show OA21 --mark-doubtful --doubt-below 2", 2, "--doubt-below"},
@@ -263,6 +237,8 @@ TEST(Doubt, TheMessagesToolMarksAndListsConfidences)
     EXPECT_EQ(r.Status, c.Status) << c.Args << "\n" << r.Out;
     EXPECT_NE(r.Out.find(c.Has), std::string::npos) << c.Args << "\n" << r.Out;
   }
+  const std::string exact = tool("show OA22 --json").Out;
+  EXPECT_TRUE(exact.find("OA22") != std::string::npos && exact.find("confidence") == std::string::npos) << exact;
 }
 
 }  // namespace
