@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 
@@ -24,6 +25,7 @@
 #include "app/banner.h"
 #include "app/desktop_notification.h"
 #include "app/device_dialog.h"
+#include "app/message_window.h"
 #include "app/qt_capture.h"
 #include "app/settings.h"
 #include "app/widgets.h"
@@ -106,6 +108,12 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     };
   }
   if (!Options.ShowStoreTrouble) Options.ShowStoreTrouble = Options.ShowNotice;
+  TMessageWindowOptions messageWindow;
+  messageWindow.SettingsPath = Options.SettingsPath;
+  messageWindow.FileWrites = Options.FileWrites;
+  messageWindow.ShowError = Options.ShowError;
+  messageWindow.Beside = this;
+  MessagesWindow = std::make_unique<TMessageWindow>(std::move(messageWindow));
   CaptureRetry = new QTimer(this);
   CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
   connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
@@ -161,6 +169,7 @@ TForm1::~TForm1()
   if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
   CapturePtr.reset();
+  MessagesWindow.reset();
   // What the decoders still hold is stored; the window is going, so no alert.
   Closing = true;
   SessionPtr->Finish();
@@ -229,6 +238,10 @@ void TForm1::BuildControls()
   Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { MemoMenu(at); });
 
+  auto* messages = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+  messages->setContext(Qt::ApplicationShortcut);
+  connect(messages, &QShortcut::activated, this, [this] { OpenMessageWindow(); });
+
   setTabOrder(Memo1, Edit2);
   setTabOrder(Edit2, UpDown1);
   Memo1->setFocus();
@@ -279,7 +292,14 @@ bool TForm1::CloseCapture()
 void TForm1::closeEvent(QCloseEvent* event)
 {
   if (Options.OnStage) Options.OnStage("close");
-  SaveSettings();  // a failure has been reported; the window still closes
+  // A failure has been reported; the window still closes. The message
+  // window opens again at the next start if it is open now, and goes with
+  // this window (a file that cannot be written is reported once).
+  const bool saved = SaveSettings();
+  if (MessagesWindow) {
+    if (saved) MessagesWindow->SaveSettings(MessagesWindow->isVisible());
+    MessagesWindow->hide();
+  }
   event->accept();
 }
 
@@ -319,7 +339,16 @@ void TForm1::MemoMenu(const QPoint& at)
   robust->setToolTip(QStringLiteral("Decodes weak, fading and mistuned signals; * or 〓 marks a lost character"));
   connect(robust, &QAction::toggled, this,
           [this](bool on) { SetDecoderPath(on ? TDecoderPath::Robust : TDecoderPath::Exact); });
+  QAction* messages = menu->addAction(QCoreApplication::translate("TForm1", "Messages..."));
+  messages->setObjectName(QStringLiteral("OpenMessages"));
+  messages->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  connect(messages, &QAction::triggered, this, [this] { OpenMessageWindow(); });
   menu->exec(Memo1->mapToGlobal(at));
+}
+
+void TForm1::OpenMessageWindow()
+{
+  if (MessagesWindow) MessagesWindow->Open();
 }
 
 void TForm1::SetDecoderPath(TDecoderPath path)

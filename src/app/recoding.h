@@ -43,6 +43,7 @@ class TErrorReporter;
 class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
+class TMessageWindow;
 class TQtCapture;
 class TQtTextRenderer;
 class TUpDown;
@@ -121,6 +122,11 @@ public:
 
   // The device dialog, created after this window.
   void SetDeviceDialog(TDeviceDialog* dialog) { DeviceDialogPtr = dialog; }
+
+  // The message window (a window of its own, hidden until opened from the
+  // memo's menu or with Ctrl+M).
+  TMessageWindow* MessageWindow() const { return MessagesWindow.get(); }
+  void OpenMessageWindow();
 
   // The memo's content in code page 932: the banner until the first line is
   // received, then the received text with one more "\r\n". This is what is
@@ -203,6 +209,7 @@ private:
   bool Closing = false;        // the window is going: messages are stored, no alert
   bool StoreTroubleShown = false;  // said since the last message that was stored
   std::unique_ptr<TQtCapture> CapturePtr;
+  std::unique_ptr<TMessageWindow> MessagesWindow;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;
   std::string Memo;
