@@ -10,15 +10,30 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/atomic_file.h"
 #include "app/message_window_settings.h"
+#include "messages/message.h"
 
 class QBoxLayout;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 class QSplitter;
 class QTableView;
 class QTextBrowser;
+class QTimer;
+
+namespace brontel::msg {
+class TMessageStore;
+}
+namespace brontel::stations {
+class TStationResolver;
+}
 
 namespace brontel {
 
@@ -31,6 +46,9 @@ struct TMessageWindowOptions {
   QWidget* Beside = nullptr;
 };
 
+class TMessageListModel;
+class TMessageFilterModel;
+
 class TMessageWindow final : public QWidget {
   Q_DECLARE_TR_FUNCTIONS(TMessageWindow)
 
@@ -42,6 +60,20 @@ public:
   // earlier one is deleted. Null removes it.
   void SetStatusLine(QWidget* line);
   QWidget* StatusLine() const { return Status; }
+
+  // Reads the messages of the store at `location` (empty: none; the list
+  // then holds what arrives in this run). Marks the user sets (opened, kept)
+  // are written to it. A store that cannot be read is said in the text pane.
+  void SetStore(const std::string& location);
+  // A message the receiver has just finished (a repeat updates its row).
+  void MessageReceived(const msg::TMessage& m);
+  // The list's model and filter, for tests.
+  TMessageListModel* Model() const { return ListModel; }
+  TMessageFilterModel* Proxy() const { return Filtered; }
+  // The message shown in the text pane (null: none).
+  const msg::TMessage* Shown() const;
+  // Marks every listed message as read.
+  void MarkAllRead();
 
   // Shows the window (at its stored place the first time), raised and active.
   void Open();
@@ -59,6 +91,14 @@ public:
   QTableView* List() const { return ListView; }
   QTextBrowser* TextPane() const { return Text; }
   QWidget* BannerArea() const { return Banner; }
+  QLineEdit* SearchBox() const { return Search; }
+  QLineEdit* StationsBox() const { return StationFilter; }
+  QLineEdit* SubjectsBox() const { return SubjectFilter; }
+  QComboBox* SinceBox() const { return Since; }
+  QCheckBox* NewOnlyBox() const { return NewOnly; }
+  QCheckBox* ShowAllBox() const { return ShowAll; }
+  QCheckBox* KeepBox() const { return Keep; }
+  QPushButton* CopiesButton() const { return CopiesToggle; }
   const TMessageWindowSettings& Settings() const { return Stored; }
 
 protected:
@@ -68,6 +108,12 @@ private:
   void BuildControls();
   void Place();
   void CollectSettings(TMessageWindowSettings& s) const;
+  void ApplyFilter();
+  void ShowSelected();
+  void SetMark(int row, bool kept, bool on);
+  bool Writable(std::string& error);
+  bool Readable(std::string& error);
+  QString CopiesHtml(const msg::TMessage& m);
 
   TMessageWindowOptions Options;
   TMessageWindowSettings Stored;
@@ -78,6 +124,22 @@ private:
   QTextBrowser* Text = nullptr;
   QBoxLayout* StatusLayout = nullptr;
   QWidget* Status = nullptr;
+  QLineEdit* Search = nullptr;
+  QLineEdit* StationFilter = nullptr;
+  QLineEdit* SubjectFilter = nullptr;
+  QComboBox* Since = nullptr;
+  QCheckBox* NewOnly = nullptr;
+  QCheckBox* ShowAll = nullptr;
+  QCheckBox* Keep = nullptr;
+  QPushButton* CopiesToggle = nullptr;
+  QPushButton* MarkAll = nullptr;
+  QTimer* Ticker = nullptr;  // "new" runs out with time
+  TMessageListModel* ListModel = nullptr;
+  TMessageFilterModel* Filtered = nullptr;
+  std::string StoreLocation;
+  std::unique_ptr<msg::TMessageStore> Reader, Writer;
+  std::unique_ptr<stations::TStationResolver> Names;
+  int ShownRow = -1;    // its row in the model
 };
 
 }  // namespace brontel

@@ -385,11 +385,14 @@ void TForm1::StartMessages(const TSettings& settings)
     QMetaObject::invokeMethod(
         this, [this] { if (SessionPtr) SessionPtr->PollMessages(); }, Qt::QueuedConnection);
   };
-  if (SessionPtr->StartMessages(options, error)) return;
-  // The store cannot be used: say so, and keep the messages of this run in memory.
-  Options.ShowError(this, QString::fromStdString(error));
-  options.StorePath.clear();
-  SessionPtr->StartMessages(options, error);
+  if (!SessionPtr->StartMessages(options, error)) {
+    // The store cannot be used: say so, and keep the messages of this run in memory.
+    Options.ShowError(this, QString::fromStdString(error));
+    options.StorePath.clear();
+    SessionPtr->StartMessages(options, error);
+  }
+  // The message window lists the same store, and what arrives.
+  if (MessagesWindow) MessagesWindow->SetStore(options.StorePath);
 }
 
 void TForm1::MessageDone(const TMessageEvent& e)
@@ -399,6 +402,7 @@ void TForm1::MessageDone(const TMessageEvent& e)
   } else {
     StoreTroubleShown = false;
   }
+  if (MessagesWindow) MessagesWindow->MessageReceived(e.Message);
   if (!Closing) RaiseAlertFor(e.Message);
 }
 

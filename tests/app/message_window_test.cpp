@@ -3,14 +3,23 @@
 // place. Fake sound input, offscreen.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTextBrowser>
 
+#include <ctime>
+
+#include "app/message_model.h"
 #include "app/message_window.h"
 #include "app/message_window_settings.h"
 #include "app_test_util.h"
+#include "messages/store.h"
 
 namespace brontel {
 namespace {
@@ -55,6 +64,110 @@ TEST(MessageWindow, OpensHiddenKeepsItsPlaceAndComesBackOpenAsItWasLeft)
   EXPECT_TRUE(w2->close());
   EXPECT_FALSE(LoadMessageWindowSettings(again.SettingsPath).Open);
   EXPECT_TRUE(again.Form1().isVisible());
+}
+
+msg::TMessage Received(const std::string& id, const std::string& text, double age)
+{
+  msg::TMessage m;
+  m.Id = id;
+  m.HasHeader = m.HeaderOk = m.Trailer = true;
+  m.Station = id[0];
+  m.Subject = id[1];
+  m.Serial = std::stoi(id.substr(2));
+  m.Text = text;
+  m.Start = static_cast<double>(std::time(nullptr)) - age;
+  m.End = m.Start + 30.0;
+  msg::Measure(m);
+  return m;
+}
+
+std::vector<std::string> ListedIds(TMessageWindow& w)
+{
+  std::vector<std::string> ids;
+  const QAbstractItemModel* m = w.List()->model();
+  for (int row = 0; row < m->rowCount(); ++row)
+    ids.push_back(m->index(row, TMessageListModel::Ident).data().toString().toStdString());
+  return ids;
+}
+
+// The window over the store the receiver writes: listed newest first, found
+// by the filters, a message opened is read (in the store too), tagged to
+// keep, its copies shown, all marked read; what arrives is listed at once.
+TEST(MessageWindow, ListsTheStoreFiltersShowsTheTextAndKeepsTheMarks)
+{
+  TAppFixture app;
+  const std::string path = app.Path("store/messages.sqlite");
+  std::string error;
+  {
+    auto store = msg::TMessageStore::Open(path, msg::TMessageStore::TMode::Create, error);
+    ASSERT_TRUE(store) << error;
+    msg::TMessage shown;
+    for (const msg::TMessage& m : {Received("KA01", "GALE WARNING\nAREA 34-10N 139-02E", 3 * 3600.0),
+                                   Received("KE02", "FORECAST FAIR", 2 * 3600.0),
+                                   Received("KA01", "GALE WARNING\nAREA 34-10N 139-02E", 1 * 3600.0),
+                                   Received("XD03", "MAYDAY RELAY", 30 * 3600.0)})
+      ASSERT_TRUE(store->Add(m, shown, error)) << error;
+  }
+  app.Windows->Show();
+  TForm1& f = app.Form1();
+  f.OpenMessageWindow();
+  TMessageWindow& w = *f.MessageWindow();
+  w.SetStore(path);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  EXPECT_EQ(ListedIds(w), (std::vector<std::string>{"KE02", "KA01", "XD03"})) << "newest first";
+  EXPECT_EQ(w.List()->model()->index(1, TMessageListModel::Copies).data().toString(), QStringLiteral("2"));
+
+  QTest::keyClicks(w.SearchBox(), QStringLiteral("gale 34-10n"));
+  EXPECT_EQ(ListedIds(w), std::vector<std::string>{"KA01"});
+  w.SearchBox()->clear();
+  w.NewOnlyBox()->setChecked(true);
+  EXPECT_EQ(ListedIds(w), (std::vector<std::string>{"KE02", "KA01"})) << "a day old is no longer new";
+  w.NewOnlyBox()->setChecked(false);
+  w.SubjectsBox()->setText(QStringLiteral("d"));
+  EXPECT_EQ(ListedIds(w), std::vector<std::string>{"XD03"});
+  w.SubjectsBox()->clear();
+  w.StationsBox()->setText(QStringLiteral("X,K"));
+  EXPECT_EQ(ListedIds(w).size(), 3u);
+  w.SinceBox()->setCurrentIndex(1);
+  EXPECT_EQ(ListedIds(w).size(), 2u);
+  w.SinceBox()->setCurrentIndex(0);
+
+  // Selecting a message shows its text and positions, and it is read.
+  w.List()->selectRow(1);
+  ASSERT_NE(w.Shown(), nullptr);
+  EXPECT_EQ(w.Shown()->Id, "KA01");
+  const QString text = w.TextPane()->toPlainText();
+  EXPECT_TRUE(text.contains(QStringLiteral("GALE WARNING"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("34.1667, 139.0333"))) << text.toStdString();
+  w.KeepBox()->click();
+  w.CopiesButton()->click();
+  EXPECT_EQ(w.TextPane()->toPlainText().count(QStringLiteral("Copy ")), 2);
+  {
+    auto store = msg::TMessageStore::Open(path, msg::TMessageStore::TMode::Read, error);
+    ASSERT_TRUE(store) << error;
+    std::vector<msg::TMessage> all;
+    ASSERT_TRUE(store->List({}, all, error)) << error;
+    ASSERT_EQ(all.size(), 3u);
+    for (const msg::TMessage& m : all) EXPECT_EQ(m.Opened && m.Kept, m.Id == "KA01") << m.Id;
+  }
+
+  // What the receiver finishes now is listed at the top, new.
+  msg::TMessage live = Received("KB04", "STORM WARNING", 0);
+  live.StoreId = 0;
+  w.MessageReceived(live);
+  EXPECT_EQ(ListedIds(w).front(), "KB04");
+  EXPECT_EQ(w.List()->model()->index(0, TMessageListModel::New).data().toString(), QStringLiteral("new"));
+
+  QTest::mouseClick(w.findChild<QPushButton*>(QStringLiteral("MarkAllRead")), Qt::LeftButton);
+  w.NewOnlyBox()->setChecked(true);
+  EXPECT_TRUE(ListedIds(w).empty());
+  auto store = msg::TMessageStore::Open(path, msg::TMessageStore::TMode::Read, error);
+  ASSERT_TRUE(store) << error;
+  std::vector<msg::TMessage> all;
+  ASSERT_TRUE(store->List({}, all, error)) << error;
+  for (const msg::TMessage& m : all) EXPECT_TRUE(m.Opened) << m.Id;
+  EXPECT_TRUE(w.close());
+  EXPECT_NE(test::ReadBytes(app.SettingsPath).find("NewOnly=1"), std::string::npos);
 }
 
 }  // namespace
