@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/alarm.h"
 #include "app/message_model.h"
 #include "app/recoding.h"
 #include "app/settings.h"
@@ -233,6 +234,13 @@ void TMessageWindow::ApplyFilter()
   f.NewOnly = NewOnly->isChecked();
   f.ShowAll = ShowAll->isChecked();
   Filtered->SetFilter(f);
+}
+
+void TMessageWindow::SetAlarm(TAlarm& alarm)
+{
+  auto* banner = new TAlarmBanner(alarm, Banner);
+  Banner->layout()->addWidget(banner);
+  Banner->show();  // the banner hides itself while no alarm waits
 }
 
 void TMessageWindow::SetStore(const std::string& location)

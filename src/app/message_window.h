@@ -46,6 +46,7 @@ struct TMessageWindowOptions {
   QWidget* Beside = nullptr;
 };
 
+class TAlarm;
 class TMessageListModel;
 class TMessageFilterModel;
 
@@ -67,6 +68,9 @@ public:
   void SetStore(const std::string& location);
   // A message the receiver has just finished (a repeat updates its row).
   void MessageReceived(const msg::TMessage& m);
+  // Shows `alarm`'s banner at the top of the window.
+  void SetAlarm(TAlarm& alarm);
+
   // The list's model and filter, for tests.
   TMessageListModel* Model() const { return ListModel; }
   TMessageFilterModel* Proxy() const { return Filtered; }

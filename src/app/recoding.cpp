@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/alarm.h"
 #include "app/banner.h"
 #include "app/desktop_notification.h"
 #include "app/device_dialog.h"
@@ -114,6 +115,19 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   messageWindow.ShowError = Options.ShowError;
   messageWindow.Beside = this;
   MessagesWindow = std::make_unique<TMessageWindow>(std::move(messageWindow));
+  // The alarm that waits, shown in both windows. Here its banner lies over
+  // the top of the memo while it waits: the window keeps its layout and size.
+  TAlarm::TOptions alarm;
+  alarm.RepeatMs = Options.AlarmRepeatMs;
+  alarm.Sound = Options.AlarmSound;
+  alarm.Attention = [this] {
+    QApplication::alert(this);
+    if (MessagesWindow && MessagesWindow->isVisible()) QApplication::alert(MessagesWindow.get());
+  };
+  AlarmPtr = new TAlarm(std::move(alarm), this);
+  AlarmBar = new TAlarmBanner(*AlarmPtr, this);
+  AlarmBar->setGeometry(Memo1->x() + 2, Memo1->y() + 2, Memo1->width() - 4, 30);
+  MessagesWindow->SetAlarm(*AlarmPtr);
   CaptureRetry = new QTimer(this);
   CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
   connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
@@ -424,13 +438,12 @@ void TForm1::ShowStoreTrouble(const TMessageEvent& e)
 
 void TForm1::RaiseAlertFor(const msg::TMessage& message)
 {
-  if (!msg::RaisesAlert(message, AlertSubjects)) return;
+  if (!msg::RaisesAlert(message, AlertSubjects) || !message.Selected) return;
+  AlarmPtr->Raise(message);
   if (Options.RaiseAlert) {
     Options.RaiseAlert(message);
     return;
   }
-  QApplication::beep();
-  QApplication::alert(this);
   NotifyDesktop(message);
 }
 

@@ -43,6 +43,8 @@ class TErrorReporter;
 class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
+class TAlarm;
+class TAlarmBanner;
 class TMessageWindow;
 class TQtCapture;
 class TQtTextRenderer;
@@ -98,6 +100,10 @@ struct TForm1Options {
   // the first time). Null: the system beep, the window asks for attention and
   // a desktop notification when the session has a notification service.
   std::function<void(const msg::TMessage& message)> RaiseAlert;
+  // The alarm that waits until acknowledged: one sound (null: the system
+  // beep) repeated every AlarmRepeatMs.
+  std::function<void()> AlarmSound;
+  int AlarmRepeatMs = 3000;
 };
 
 class TForm1 final : public QWidget, public TTextSink, public TSessionListener, public TDeviceHost {
@@ -126,6 +132,10 @@ public:
   // The message window (a window of its own, hidden until opened from the
   // memo's menu or with Ctrl+M).
   TMessageWindow* MessageWindow() const { return MessagesWindow.get(); }
+  // The alarm raised by a search-and-rescue message (or a subject in
+  // [Messages] Alert), and its banner over the top of the memo.
+  TAlarm& Alarm() const { return *AlarmPtr; }
+  TAlarmBanner* AlarmBanner() const { return AlarmBar; }
   void OpenMessageWindow();
 
   // The memo's content in code page 932: the banner until the first line is
@@ -210,6 +220,8 @@ private:
   bool StoreTroubleShown = false;  // said since the last message that was stored
   std::unique_ptr<TQtCapture> CapturePtr;
   std::unique_ptr<TMessageWindow> MessagesWindow;
+  TAlarm* AlarmPtr = nullptr;
+  TAlarmBanner* AlarmBar = nullptr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;
   std::string Memo;

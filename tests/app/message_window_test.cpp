@@ -15,9 +15,11 @@
 
 #include <ctime>
 
+#include "app/alarm.h"
 #include "app/message_model.h"
 #include "app/message_window.h"
 #include "app/message_window_settings.h"
+#include "app/qt_capture.h"
 #include "app_test_util.h"
 #include "messages/store.h"
 
@@ -168,6 +170,76 @@ TEST(MessageWindow, ListsTheStoreFiltersShowsTheTextAndKeepsTheMarks)
   for (const msg::TMessage& m : all) EXPECT_TRUE(m.Opened) << m.Id;
   EXPECT_TRUE(w.close());
   EXPECT_NE(test::ReadBytes(app.SettingsPath).find("NewOnly=1"), std::string::npos);
+}
+
+// Plays `copies` copies of `text` at `snrDb` into the window's fake input.
+void Play(TAppFixture& app, const std::string& text, int copies, double snrDb)
+{
+  std::vector<uint8_t> codes;
+  std::string error;
+  ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
+  gen::TFskParams fsk;
+  fsk.Amplitude = 1000.0;
+  fsk.SnrDb = snrDb;
+  gen::TEmission e;
+  e.PhasingSeconds = 3.0;
+  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, 9);
+  for (int copy = 0; copy < copies; ++copy) {
+    fsk.Seed = 40 + copy;
+    const auto one = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
+    pcm.insert(pcm.end(), one.begin(), one.end());
+  }
+  const std::size_t frames = BlockSamples / 2;
+  std::vector<int16_t> block(BlockSamples);
+  TForm1& f = app.Form1();
+  for (std::size_t start = 0; start < pcm.size(); start += frames) {
+    std::fill(block.begin(), block.end(), 0);
+    for (std::size_t j = 0; j < frames && start + j < pcm.size(); ++j) block[2 * j] = pcm[start + j];
+    const uint64_t before = f.Capture()->BlocksProcessed();
+    ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
+    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() > before; }, 5000));
+  }
+}
+
+// A weak search-and-rescue message, with the exact path shown: listed as new,
+// the alarm in both windows sounding until it is acknowledged in the message
+// window; its repeat adds a copy and no second alarm.
+TEST(MessageWindow, ASearchAndRescueMessageIsListedAndItsAlarmWaitsForAcknowledgement)
+{
+  int sounds = 0;
+  TAppFixture app({}, nullptr, [&](TForm1Options& o) {
+    o.AlarmSound = [&] { ++sounds; };
+    o.AlarmRepeatMs = 20;
+  });
+  app.Windows->Show();
+  TForm1& f = app.Form1();
+  ASSERT_EQ(f.DecoderPath(), TDecoderPath::Exact);
+  f.OpenMessageWindow();
+  TMessageWindow& w = *f.MessageWindow();
+  auto* inWindow = w.BannerArea()->findChild<TAlarmBanner*>();
+  ASSERT_NE(inWindow, nullptr);
+  EXPECT_FALSE(f.AlarmBanner()->isVisible() || inWindow->isVisible());
+
+  Play(app, "ZCZC KD05\nMAYDAY RELAY FISHING VESSEL TAKING WATER 5012N 00130W\nNNNN\n", 2, 2.0);
+  ASSERT_TRUE(test::PumpUntil([&] { return ListedIds(w).size() == 1 && w.Proxy()->index(0, 0).isValid(); }, 5000));
+  ASSERT_TRUE(test::PumpUntil([&] { return w.Model()->At(0).Copies == 2; }, 5000)) << "the repeat is a copy";
+  EXPECT_EQ(ListedIds(w), std::vector<std::string>{"KD05"});
+  EXPECT_EQ(f.MemoBytes().find("TAKING WATER"), std::string::npos) << "the exact path shown did not get it";
+  EXPECT_EQ(w.List()->model()->index(0, TMessageListModel::New).data().toString(), QStringLiteral("new"));
+  EXPECT_EQ(app.Alerts, std::vector<std::string>{"KD05"}) << "one alarm for both copies";
+  EXPECT_TRUE(f.AlarmBanner()->isVisible() && inWindow->isVisible());
+  EXPECT_TRUE(inWindow->Label()->text().contains(QStringLiteral("KD05")));
+  EXPECT_EQ(f.size(), QSize(ClientWidth, ClientHeight)) << "the banner lies over the memo";
+
+  // It keeps sounding until acknowledged, then stops in both windows.
+  const int before = sounds;
+  ASSERT_TRUE(test::PumpUntil([&] { return sounds >= before + 3; }, 2000));
+  QTest::mouseClick(inWindow->AcknowledgeButton(), Qt::LeftButton);
+  EXPECT_FALSE(f.Alarm().Active());
+  EXPECT_FALSE(f.AlarmBanner()->isVisible() || inWindow->isVisible());
+  const int after = sounds;
+  QTest::qWait(100);
+  EXPECT_EQ(sounds, after);
 }
 
 }  // namespace
