@@ -2,8 +2,11 @@
 
 #include <cstdio>
 
+#include <bitset>
+
 #include "messages/format.h"
 #include "nmea/udp_sender.h"
+#include "stations/selection.h"
 #include "tool_support.h"
 
 namespace brontel::decode {
@@ -140,6 +143,29 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
                  "without it a recording stores nothing")
       ->type_name("FILE")
       ->check(NotEmpty("a file name"));
+  app.add_option("--stations", o.Stations,
+                 "receive only these stations (B1 letters, e.g. KEO; default all):\n"
+                 "other messages are stored, marked outside the selection, and\n"
+                 "neither printed nor sent on")
+      ->type_name("LETTERS")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            std::bitset<26> letters;
+            std::string error;
+            return stations::ParseStations(text, letters, error) ? "" : error;
+          },
+          ""));
+  app.add_option("--subjects", o.Subjects,
+                 "receive only these subjects (B2 letters; A, B, D and L are\n"
+                 "always received, and so is a message numbered 00)")
+      ->type_name("LETTERS")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            std::bitset<26> letters;
+            std::string error;
+            return stations::ParseSubjects(text, letters, error) ? "" : error;
+          },
+          ""));
   app.add_option("--start-time", o.StartTime,
                  "UTC at the start of the recording, e.g. 2026-12-07T10:42:05Z\n"
                  "(default: the file's modification time)")

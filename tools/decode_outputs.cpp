@@ -123,6 +123,7 @@ void TBitsPrinter::BlockDone(const TBlockEvent& e)
 
 void TMessagePrinter::MessageDone(const TMessageEvent& e)
 {
+  if (!e.Message.Selected) return;  // stored, but outside the selection
   Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message)
                  : msg::TMessageFormatter::Text(e.Message, Utf8, WithChannel));
   Out.Flush();
@@ -140,6 +141,7 @@ void TStoreTrouble::MessageDone(const TMessageEvent& e)
 
 void TNmeaListener::MessageDone(const TMessageEvent& e)
 {
+  if (!e.Message.Selected) return;
   std::string error;
   if (!Sender.Send(e.Message, Khz, error)) std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
 }

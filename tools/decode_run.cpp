@@ -22,6 +22,7 @@
 #include "audio/wave_in.h"
 #endif
 #include "messages/reception.h"
+#include "stations/selection.h"
 #include "tool_support.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include <QBuffer>
@@ -164,6 +165,12 @@ public:
     m.Assembler.Recording = setting.Recording;
     m.Assembler.Channel = Channel == 0 ? "left" : "right";
     m.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: %s\n", s.c_str()); };
+    stations::TSelection selection = stations::TSelection::All();
+    // The options were checked when read.
+    (void)stations::ParseStations(Opt.Stations, selection.Stations, error);
+    (void)stations::ParseSubjects(Opt.Subjects, selection.Subjects, error);
+    if (selection != stations::TSelection::All())
+      m.Select = [selection](const msg::TMessage& message) { return stations::IsSelected(selection, message); };
     if (!Session.StartMessages(std::move(m), error)) return false;
     Session.AddListener(std::make_unique<TStoreTrouble>());
     if (Opt.Messages || Opt.Json)

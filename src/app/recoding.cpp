@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
@@ -29,6 +30,7 @@
 #include "app/message_window.h"
 #include "app/qt_capture.h"
 #include "app/settings.h"
+#include "stations/selection.h"
 #include "app/widgets.h"
 #include "app/window_fonts.h"
 #include "decoder/code_table.h"
@@ -127,6 +129,8 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   AlarmPtr = new TAlarm(std::move(alarm), this);
   AlarmBar = new TAlarmBanner(*AlarmPtr, this);
   AlarmBar->setGeometry(Memo1->x() + 2, Memo1->y() + 2, Memo1->width() - 4, 30);
+  // The window's tab order stays as it is: the banner is acknowledged with the mouse.
+  AlarmBar->AcknowledgeButton()->setFocusPolicy(Qt::ClickFocus);
   MessagesWindow->SetAlarm(*AlarmPtr);
   CaptureRetry = new QTimer(this);
   CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
@@ -391,6 +395,20 @@ void TForm1::StartMessages(const TSettings& settings)
     if (options.StorePath.empty()) Options.ShowError(this, QString::fromStdString(error));
   }
   options.Assembler.Epoch = static_cast<double>(std::time(nullptr));
+  // The listener's selection ([Messages] Stations, Subjects): messages
+  // outside it are stored, marked so, and neither listed nor announced.
+  if (MessagesWindow) {
+    stations::TSelection selection = stations::TSelection::All();
+    const TMessageWindowSettings& kept = MessagesWindow->Settings();
+    std::string why;
+    if (!stations::ParseStations(kept.Stations, selection.Stations, why) ||
+        !stations::ParseSubjects(kept.Subjects, selection.Subjects, why)) {
+      std::fprintf(stderr, "brontel: [Messages]: %s; every message is received\n", why.c_str());
+      selection = stations::TSelection::All();
+    }
+    if (selection != stations::TSelection::All())
+      options.Select = [selection](const msg::TMessage& m) { return stations::IsSelected(selection, m); };
+  }
   // A busy store is waited for off the user-interface thread; what the
   // writer has to say about it goes to standard error.
   options.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel: %s\n", s.c_str()); };

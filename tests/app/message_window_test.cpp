@@ -242,5 +242,32 @@ TEST(MessageWindow, ASearchAndRescueMessageIsListedAndItsAlarmWaitsForAcknowledg
   EXPECT_EQ(sounds, after);
 }
 
+// Stations restricted to K and subjects to those that cannot be left out: a
+// search-and-rescue message from X and a forecast from K are stored but
+// neither listed nor announced; a forecast numbered 00 is listed.
+TEST(MessageWindow, MessagesOutsideTheSelectionAreStoredButNeitherListedNorAnnounced)
+{
+  TAppFixture app("[Messages]\nStations=K\nSubjects=A,B,D,L\n");
+  app.Windows->Show();
+  TForm1& f = app.Form1();
+  TMessageWindow& w = *f.MessageWindow();
+  for (const char* id : {"XD06", "KE07", "KE00"})
+    Play(app, std::string("ZCZC ") + id + "\nMESSAGE " + id + " FOR THE SELECTION\nNNNN\n", 1, 20.0);
+  ASSERT_TRUE(test::PumpUntil([&] { return w.Model()->rowCount() == 3; }, 5000)) << w.Model()->rowCount();
+  EXPECT_EQ(ListedIds(w), std::vector<std::string>{"KE00"});
+  EXPECT_TRUE(app.Alerts.empty()) << app.Alerts.front();
+  EXPECT_FALSE(f.Alarm().Active());
+  w.ShowAllBox()->setChecked(true);
+  EXPECT_EQ(ListedIds(w).size(), 3u);
+
+  std::string error;
+  auto store = msg::TMessageStore::Open(app.Path("store/messages.sqlite"), msg::TMessageStore::TMode::Read, error);
+  ASSERT_TRUE(store) << error;
+  std::vector<msg::TMessage> all;
+  ASSERT_TRUE(store->List({}, all, error)) << error;
+  ASSERT_EQ(all.size(), 3u);
+  for (const msg::TMessage& m : all) EXPECT_EQ(m.Selected, m.Id == "KE00") << m.Id;
+}
+
 }  // namespace
 }  // namespace brontel
