@@ -6,6 +6,7 @@
 
 #include "messages/format.h"
 #include "nmea/udp_sender.h"
+#include "stations/resolver.h"
 #include "stations/selection.h"
 #include "tool_support.h"
 
@@ -164,6 +165,18 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
             std::bitset<26> letters;
             std::string error;
             return stations::ParseSubjects(text, letters, error) ? "" : error;
+          },
+          ""));
+  app.add_option("--position", o.Position,
+                 "where the listener is, for the station names in --json: LAT,LON in\n"
+                 "decimal degrees, a position as in messages (50-35N 001-18W) or a\n"
+                 "NAVAREA (XI)")
+      ->type_name("WHERE")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            stations::TListener listener;
+            std::string error;
+            return stations::ParseListener(text, listener, error) ? "" : error;
           },
           ""));
   app.add_option("--start-time", o.StartTime,

@@ -1,5 +1,7 @@
 #include "decode_outputs.h"
 
+#include "stations/map_export.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -124,7 +126,7 @@ void TBitsPrinter::BlockDone(const TBlockEvent& e)
 void TMessagePrinter::MessageDone(const TMessageEvent& e)
 {
   if (!e.Message.Selected) return;  // stored, but outside the selection
-  Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message)
+  Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message, stations::JsonExtras(e.Message, Names, Khz))
                  : msg::TMessageFormatter::Text(e.Message, Utf8, WithChannel));
   Out.Flush();
 }

@@ -10,6 +10,7 @@
 #include "decode_options.h"
 #include "nmea/nrx_out.h"
 #include "session/receiver_session.h"
+#include "stations/resolver.h"
 
 namespace brontel::decode {
 
@@ -86,8 +87,10 @@ private:
 // --messages and --json: every completed message as text or as a JSON line.
 class TMessagePrinter final : public TSessionListener {
 public:
-  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel)
-      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel)
+  // JSON names the station from `names` for a message heard on `khz`.
+  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel, const stations::TStationResolver& names,
+                  double khz)
+      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel), Names(names), Khz(khz)
   {
   }
   void MessageDone(const TMessageEvent& e) override;
@@ -95,6 +98,8 @@ public:
 private:
   TOutput& Out;
   bool Json, Utf8, WithChannel;
+  const stations::TStationResolver& Names;
+  double Khz;
 };
 
 // A message that could not be stored is said on standard error with the reason.

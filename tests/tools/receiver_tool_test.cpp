@@ -179,15 +179,18 @@ TEST(ReceiverTool, MessagesOutsideTheSelectionAreStoredButNotPrinted)
   test::WriteStereoWav(wav, pcm, false);
   int status = -1;
   const std::string out =
-      Shell(Bin + "brontel-decode --json --stations k --subjects A,B,D,L --store " + store + " " + wav, &status);
+      Shell(Bin + "brontel-decode --json --stations k --subjects A,B,D,L --position I --store " + store + " " + wav,
+            &status);
   EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find(R"("station":"K","station_name":"Niton")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("positions":[])"), std::string::npos) << out;
   const std::string listed = Shell(Bin + "brontel-messages --store " + store + " list");
   for (const char* id : {"XA01", "KE02", "KE00", "KA03"}) {
     const bool inside = id[0] == 'K' && (id[1] == 'A' || std::string(id) == "KE00");
     EXPECT_EQ(out.find(std::string("\"") + id + "\"") != std::string::npos, inside) << id << "\n" << out;
     EXPECT_NE(listed.find(id), std::string::npos) << id << " is stored\n" << listed;
   }
-  for (const char* bad : {"--stations K1", "--subjects E?", "--stations"}) {
+  for (const char* bad : {"--stations K1", "--subjects E?", "--stations", "--position 95N"}) {
     EXPECT_EQ(Shell(Bin + "brontel-decode --json " + bad + " " + wav, &status), "") << bad;
     EXPECT_EQ(status, 2) << bad;
   }
