@@ -2,6 +2,9 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QComboBox>
 #include <QDateTime>
 #include <QGuiApplication>
@@ -130,6 +133,10 @@ void TMessageWindow::BuildControls()
   filters->addWidget(NewOnly);
   filters->addWidget(ShowAll);
   filters->addWidget(MarkAll);
+  SelectionButton = new QPushButton(tr("Selection..."), this);
+  SelectionButton->setObjectName(QStringLiteral("EditSelection"));
+  SelectionButton->setToolTip(tr("Which stations and subjects to receive"));
+  filters->addWidget(SelectionButton);
   layout->addLayout(filters);
 
   Split = new QSplitter(Qt::Vertical, this);
@@ -198,6 +205,7 @@ void TMessageWindow::BuildControls()
   connect(NewOnly, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
   connect(ShowAll, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
   connect(MarkAll, &QPushButton::clicked, this, [this] { MarkAllRead(); });
+  connect(SelectionButton, &QPushButton::clicked, this, [this] { EditSelection(); });
   connect(ListView->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowSelected(); });
   connect(Keep, &QCheckBox::clicked, this, [this](bool on) {
     if (ShownRow >= 0) SetMark(ShownRow, true, on);
@@ -234,6 +242,66 @@ void TMessageWindow::ApplyFilter()
   f.NewOnly = NewOnly->isChecked();
   f.ShowAll = ShowAll->isChecked();
   Filtered->SetFilter(f);
+}
+
+void TMessageWindow::EditSelection()
+{
+  if (auto* open = findChild<QDialog*>(QStringLiteral("SelectionDialog"))) {
+    open->raise();
+    return;
+  }
+  auto* dialog = new QDialog(this);
+  dialog->setObjectName(QStringLiteral("SelectionDialog"));
+  dialog->setWindowTitle(tr("Selection"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  auto* layout = new QVBoxLayout(dialog);
+  auto* note = new QLabel(tr("Messages from other stations or of other subjects are stored but neither listed "
+                             "nor announced. Subjects A, B, D and L are always received, and so is a message "
+                             "numbered 00. Letters, or * for all."),
+                          dialog);
+  note->setWordWrap(true);
+  layout->addWidget(note);
+  auto* form = new QFormLayout;
+  auto* stationsEdit = new QLineEdit(QString::fromStdString(Stored.Stations), dialog);
+  stationsEdit->setObjectName(QStringLiteral("SelectionStations"));
+  auto* subjectsEdit = new QLineEdit(QString::fromStdString(Stored.Subjects), dialog);
+  subjectsEdit->setObjectName(QStringLiteral("SelectionSubjects"));
+  form->addRow(tr("Stations (B1):"), stationsEdit);
+  form->addRow(tr("Subjects (B2):"), subjectsEdit);
+  layout->addLayout(form);
+  auto* problem = new QLabel(dialog);
+  problem->setObjectName(QStringLiteral("SelectionProblem"));
+  problem->setStyleSheet(QStringLiteral("color: #a00000"));
+  problem->hide();
+  layout->addWidget(problem);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  connect(buttons, &QDialogButtonBox::accepted, dialog, [=, this] {
+    stations::TSelection selection;
+    std::string error;
+    if (!stations::ParseStations(stationsEdit->text().toStdString(), selection.Stations, error) ||
+        !stations::ParseSubjects(subjectsEdit->text().toStdString(), selection.Subjects, error)) {
+      problem->setText(QString::fromStdString(error));
+      problem->show();
+      return;  // the dialog stays for a correction
+    }
+    TMessageWindowSettings s = Stored;
+    CollectSettings(s);
+    s.Open = isVisible();
+    s.Stations = stations::FormatLetters(selection.Stations);
+    s.Subjects = stations::FormatLetters(selection.Subjects);
+    std::string reason;
+    if (!SaveMessageWindowSettings(Options.SettingsPath, s, true, reason, Options.FileWrites)) {
+      Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
+      return;
+    }
+    Stored = s;
+    Stored.InFile = true;
+    if (Options.SelectionChanged) Options.SelectionChanged(selection);
+    dialog->accept();
+  });
+  dialog->open();
 }
 
 void TMessageWindow::SetAlarm(TAlarm& alarm)

@@ -33,6 +33,7 @@ class TMessageStore;
 }
 namespace brontel::stations {
 class TStationResolver;
+struct TSelection;
 }
 
 namespace brontel {
@@ -44,6 +45,9 @@ struct TMessageWindowOptions {
   std::function<void(QWidget* parent, const QString& text)> ShowError;
   // The window it opens beside the first time (null: the top-left corner).
   QWidget* Beside = nullptr;
+  // The listener changed the selection of stations and subjects (already
+  // written to the settings file).
+  std::function<void(const stations::TSelection&)> SelectionChanged;
 };
 
 class TAlarm;
@@ -78,6 +82,9 @@ public:
   const msg::TMessage* Shown() const;
   // Marks every listed message as read.
   void MarkAllRead();
+  // Opens the selection dialog (not modal); it is a child named
+  // "SelectionDialog" while open.
+  void EditSelection();
 
   // Shows the window (at its stored place the first time), raised and active.
   void Open();
@@ -137,6 +144,7 @@ private:
   QCheckBox* Keep = nullptr;
   QPushButton* CopiesToggle = nullptr;
   QPushButton* MarkAll = nullptr;
+  QPushButton* SelectionButton = nullptr;
   QTimer* Ticker = nullptr;  // "new" runs out with time
   TMessageListModel* ListModel = nullptr;
   TMessageFilterModel* Filtered = nullptr;

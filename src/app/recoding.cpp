@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <ctime>
 
 #include "app/alarm.h"
@@ -40,6 +41,14 @@
 #include "display/qt/qt_text_renderer.h"
 
 namespace brontel {
+
+// The selection shared by the window (which changes it) and the receiver
+// (which applies it to every message it completes).
+struct TSharedSelection {
+  TSharedSelection();
+  std::mutex Lock;
+  stations::TSelection Current;
+};
 
 namespace {
 
@@ -116,6 +125,10 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   messageWindow.FileWrites = Options.FileWrites;
   messageWindow.ShowError = Options.ShowError;
   messageWindow.Beside = this;
+  messageWindow.SelectionChanged = [this](const stations::TSelection& s) {
+    const std::lock_guard lock(Selection->Lock);
+    Selection->Current = s;
+  };
   MessagesWindow = std::make_unique<TMessageWindow>(std::move(messageWindow));
   // The alarm that waits, shown in both windows. Here its banner lies over
   // the top of the memo while it waits: the window keeps its layout and size.
@@ -396,19 +409,22 @@ void TForm1::StartMessages(const TSettings& settings)
   }
   options.Assembler.Epoch = static_cast<double>(std::time(nullptr));
   // The listener's selection ([Messages] Stations, Subjects): messages
-  // outside it are stored, marked so, and neither listed nor announced.
+  // outside it are stored, marked so, and neither listed nor announced. The
+  // message window may change it while the receiver runs.
+  Selection = std::make_shared<TSharedSelection>();
   if (MessagesWindow) {
-    stations::TSelection selection = stations::TSelection::All();
     const TMessageWindowSettings& kept = MessagesWindow->Settings();
     std::string why;
-    if (!stations::ParseStations(kept.Stations, selection.Stations, why) ||
-        !stations::ParseSubjects(kept.Subjects, selection.Subjects, why)) {
+    if (!stations::ParseStations(kept.Stations, Selection->Current.Stations, why) ||
+        !stations::ParseSubjects(kept.Subjects, Selection->Current.Subjects, why)) {
       std::fprintf(stderr, "brontel: [Messages]: %s; every message is received\n", why.c_str());
-      selection = stations::TSelection::All();
+      Selection->Current = stations::TSelection::All();
     }
-    if (selection != stations::TSelection::All())
-      options.Select = [selection](const msg::TMessage& m) { return stations::IsSelected(selection, m); };
   }
+  options.Select = [selection = Selection](const msg::TMessage& m) {
+    const std::lock_guard lock(selection->Lock);
+    return stations::IsSelected(selection->Current, m);
+  };
   // A busy store is waited for off the user-interface thread; what the
   // writer has to say about it goes to standard error.
   options.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel: %s\n", s.c_str()); };
@@ -426,6 +442,8 @@ void TForm1::StartMessages(const TSettings& settings)
   // The message window lists the same store, and what arrives.
   if (MessagesWindow) MessagesWindow->SetStore(options.StorePath);
 }
+
+TSharedSelection::TSharedSelection() : Current(stations::TSelection::All()) {}
 
 void TForm1::MessageDone(const TMessageEvent& e)
 {

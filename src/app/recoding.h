@@ -44,6 +44,7 @@ class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
 class TAlarm;
+struct TSharedSelection;
 class TAlarmBanner;
 class TMessageWindow;
 class TQtCapture;
@@ -221,6 +222,8 @@ private:
   std::unique_ptr<TQtCapture> CapturePtr;
   std::unique_ptr<TMessageWindow> MessagesWindow;
   TAlarm* AlarmPtr = nullptr;
+  // The selection the receiver applies (changed from the message window).
+  std::shared_ptr<TSharedSelection> Selection;
   TAlarmBanner* AlarmBar = nullptr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;

@@ -5,6 +5,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -267,6 +269,31 @@ TEST(MessageWindow, MessagesOutsideTheSelectionAreStoredButNeitherListedNorAnnou
   ASSERT_TRUE(store->List({}, all, error)) << error;
   ASSERT_EQ(all.size(), 3u);
   for (const msg::TMessage& m : all) EXPECT_EQ(m.Selected, m.Id == "KE00") << m.Id;
+
+  // The dialog: letters it cannot read keep it open; what it takes is
+  // written to the settings file and applies to the next message at once.
+  w.ShowAllBox()->setChecked(false);
+  w.EditSelection();
+  auto* dialog = w.findChild<QDialog*>(QStringLiteral("SelectionDialog"));
+  ASSERT_NE(dialog, nullptr);
+  auto* stationsEdit = dialog->findChild<QLineEdit*>(QStringLiteral("SelectionStations"));
+  auto* subjectsEdit = dialog->findChild<QLineEdit*>(QStringLiteral("SelectionSubjects"));
+  EXPECT_EQ(stationsEdit->text(), QStringLiteral("K"));
+  EXPECT_EQ(subjectsEdit->text(), QStringLiteral("A,B,D,L"));
+  stationsEdit->setText(QStringLiteral("K1"));
+  dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("SelectionProblem"))->isVisible());
+  stationsEdit->setText(QStringLiteral("k x"));
+  subjectsEdit->setText(QStringLiteral("e"));
+  dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  ASSERT_TRUE(test::PumpUntil([&] { return !w.findChild<QDialog*>(QStringLiteral("SelectionDialog")); }, 2000));
+  const TMessageWindowSettings kept = LoadMessageWindowSettings(app.SettingsPath);
+  EXPECT_EQ(kept.Stations, "KX");
+  EXPECT_EQ(kept.Subjects, "ABDEL");
+  Play(app, "ZCZC XE09\nFORECAST FROM X\nNNNN\n", 1, 20.0);
+  ASSERT_TRUE(test::PumpUntil([&] { return w.Model()->rowCount() == 4; }, 5000));
+  EXPECT_EQ(ListedIds(w), (std::vector<std::string>{"XE09", "KE00"}));
 }
 
 }  // namespace
