@@ -149,6 +149,7 @@ void TMessageWindow::BuildControls()
   ListView->setSortingEnabled(true);
   ListView->setWordWrap(false);
   ListView->setAlternatingRowColors(true);
+  ListView->setTabKeyNavigation(false);  // Tab leaves the list
   ListView->verticalHeader()->hide();
   ListView->horizontalHeader()->setStretchLastSection(true);
   ListView->horizontalHeader()->setSectionsMovable(false);
@@ -206,7 +207,9 @@ void TMessageWindow::BuildControls()
   connect(ShowAll, &QCheckBox::toggled, this, [this] { ApplyFilter(); });
   connect(MarkAll, &QPushButton::clicked, this, [this] { MarkAllRead(); });
   connect(SelectionButton, &QPushButton::clicked, this, [this] { EditSelection(); });
-  connect(ListView->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowSelected(); });
+  // Selected, not merely current: the list taking the focus makes its first
+  // row current, and that must not count as opening a message.
+  connect(ListView->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { ShowSelected(); });
   connect(Keep, &QCheckBox::clicked, this, [this](bool on) {
     if (ShownRow >= 0) SetMark(ShownRow, true, on);
   });
@@ -399,7 +402,7 @@ QString TMessageWindow::CopiesHtml(const msg::TMessage& m)
 
 void TMessageWindow::ShowSelected()
 {
-  const QModelIndex current = ListView->currentIndex();
+  const QModelIndex current = ListView->selectionModel()->selectedRows().value(0);
   if (!current.isValid()) {
     ShownRow = -1;
     Text->clear();

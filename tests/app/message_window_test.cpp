@@ -136,6 +136,14 @@ TEST(MessageWindow, ListsTheStoreFiltersShowsTheTextAndKeepsTheMarks)
   EXPECT_EQ(ListedIds(w).size(), 2u);
   w.SinceBox()->setCurrentIndex(0);
 
+  // The list taking the focus opens nothing.
+  w.activateWindow();
+  w.List()->setFocus(Qt::TabFocusReason);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(w.List()->currentIndex().isValid()) << "the first row became current";
+  EXPECT_EQ(w.Shown(), nullptr);
+  EXPECT_EQ(w.List()->model()->index(0, TMessageListModel::New).data().toString(), QStringLiteral("new"));
+
   // Selecting a message shows its text and positions, and it is read.
   w.List()->selectRow(1);
   ASSERT_NE(w.Shown(), nullptr);
