@@ -214,12 +214,13 @@ void TMessageWindow::BuildControls()
     if (ShownRow >= 0) SetMark(ShownRow, true, on);
   });
   connect(CopiesToggle, &QPushButton::toggled, this, [this] { ShowSelected(); });
-  // A message stops being new a day after it came.
+  // A message stops being new a day after it came, and leaves a time range.
   Ticker = new QTimer(this);
   Ticker->setInterval(60 * 1000);
   connect(Ticker, &QTimer::timeout, this, [this] {
     ListModel->Refresh();
-    if (NewOnly->isChecked()) Filtered->invalidate();
+    // "New only" and the time range move on with the clock.
+    if (NewOnly->isChecked() || Since->currentIndex() > 0) ApplyFilter();
   });
   Ticker->start();
   ApplyFilter();
