@@ -13,6 +13,8 @@
 #include "decoder/cp932.h"
 #include "messages/format.h"
 #include "messages/store.h"
+#include "stations/map_export.h"
+#include "stations/resolver.h"
 #include "tool_support.h"
 
 namespace {
@@ -32,7 +34,12 @@ struct TArgs {
   std::string Id;
   bool AllWithId = false;
   bool WithCopies = false;
+  std::string Position;  // where the listener is, for station names
+  bool GeoJson = false, Gpx = false;
 };
+
+// The frequency a message was received on when the store does not say: the service's own, in kHz.
+double DefaultKhz(const TMessage& m) { return m.Service == TService::Japanese ? 424.0 : 518.0; }
 
 std::string Upper(std::string s)
 {
@@ -117,6 +124,17 @@ std::optional<int> ParseArgs(int argc, char** argv, TArgs& a)
       ->type_name("P")
       ->check(CLI::Range(0.0, 1.0))
       ->needs(mark);
+  app.add_option("--position", a.Position,
+                 "where the listener is, for station names: LAT,LON in decimal degrees,\n"
+                 "a position as in messages (50-35N 001-18W) or a NAVAREA (XI)")
+      ->type_name("WHERE")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            brontel::stations::TListener listener;
+            std::string error;
+            return brontel::stations::ParseListener(text, listener, error) ? "" : error;
+          },
+          ""));
 
   auto filters = [&](CLI::App* sub) {
     sub->add_option("--station", a.Stations, "only these stations (B1 letters, e.g. K or KOT)")->check(NonEmpty());
@@ -133,8 +151,13 @@ std::optional<int> ParseArgs(int argc, char** argv, TArgs& a)
   show->add_option("ID", a.Id, "B1B2B3B4, e.g. OA12")->required();
   show->add_flag("--all", a.AllWithId, "every stored message with this identity, not just the newest");
   show->add_flag("--copies", a.WithCopies, "also every received copy");
-  CLI::App* exp = app.add_subcommand("export", "the stored messages in full, as text or JSON Lines");
+  CLI::App* exp = app.add_subcommand("export", "the stored messages in full, as text, JSON Lines, GeoJSON or GPX");
   filters(exp);
+  auto* geojson = exp->add_flag("--geojson", a.GeoJson,
+                                "the messages with positions as a GeoJSON FeatureCollection (a point or\n"
+                                "points per message) for chart and map programs");
+  exp->add_flag("--gpx", a.Gpx, "the positions as GPX 1.1 waypoints (OpenCPN and chart plotters import GPX)")
+      ->excludes(geojson);
 
   if (const std::optional<int> status = ParseCommandLine(app, argc, argv)) return status;
   if (markDoubtful) a.DoubtBelow = doubtBelow;
@@ -180,11 +203,25 @@ bool Select(TMessageStore& store, const TArgs& a, const TStoreFilter& filter, co
 }
 
 // Prints the messages (with their copies for show --copies) to standard output.
-bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& messages)
+bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& messages,
+           const brontel::stations::TStationResolver& names)
 {
   auto put = [](const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); };
+  const auto json = [&](const TMessage& m) {
+    return TMessageFormatter::JsonLine(m, brontel::stations::JsonExtras(m, names, DefaultKhz(m)));
+  };
+  if (a.GeoJson || a.Gpx) {
+    std::vector<brontel::stations::TMapItem> items;
+    for (const TMessage& m : messages) {
+      const brontel::stations::TStation* s =
+          m.Station ? names.Find(m.Station, m.Frequency.value_or(DefaultKhz(m)), m.Start) : nullptr;
+      items.push_back(brontel::stations::MapItem(m, s ? s->Name : std::string(m.Station ? 1 : 0, m.Station)));
+    }
+    put(a.GeoJson ? brontel::stations::GeoJson(items) : brontel::stations::Gpx(items));
+    return true;
+  }
   for (const TMessage& m : messages) {
-    put(a.Json                        ? TMessageFormatter::JsonLine(m)
+    put(a.Json                        ? json(m)
         : a.Command == TCommand::List ? ListLine(m, a.DoubtBelow)
                                       : TMessageFormatter::Text(m, true, false, a.DoubtBelow));
     if (a.Command != TCommand::Show || !a.WithCopies) continue;
@@ -195,7 +232,7 @@ bool Print(TMessageStore& store, const TArgs& a, const std::vector<TMessage>& me
       return false;
     }
     for (const TMessage& c : copies)
-      put(a.Json ? TMessageFormatter::JsonLine(c)
+      put(a.Json ? json(c)
                  : "--- copy received" + From(c) + " " + TMessageFormatter::Text(c, true, false, a.DoubtBelow));
   }
   return true;
@@ -222,8 +259,16 @@ int Run(int argc, char** argv)
                  a.NewOnly ? " (--new marks what it prints; without it the store is only read)" : "");
     return ExitFailure;
   }
+  // Station names: the station list and where the listener is (both optional).
+  std::vector<brontel::stations::TStation> list;
+  brontel::stations::TListener listener;
+  if (const std::string file = brontel::stations::FindStationFile();
+      !file.empty() && !brontel::stations::LoadStations(file, list, error))
+    std::fprintf(stderr, "brontel-messages: %s (stations are shown by their letters)\n", error.c_str());
+  if (!a.Position.empty()) (void)brontel::stations::ParseListener(a.Position, listener, error);  // checked when read
+  const brontel::stations::TStationResolver names(std::move(list), listener);
   std::vector<TMessage> messages;
-  if (!Select(*store, a, filter, path, messages) || !Print(*store, a, messages)) return ExitFailure;
+  if (!Select(*store, a, filter, path, messages) || !Print(*store, a, messages, names)) return ExitFailure;
   // Marked as printed only once the output is out: a failed write leaves them new.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "brontel-messages: cannot write the output: %s\n",

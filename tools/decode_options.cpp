@@ -2,8 +2,12 @@
 
 #include <cstdio>
 
+#include <bitset>
+
 #include "messages/format.h"
 #include "nmea/udp_sender.h"
+#include "stations/resolver.h"
+#include "stations/selection.h"
 #include "tool_support.h"
 
 namespace brontel::decode {
@@ -151,6 +155,41 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
                  "without it a recording stores nothing")
       ->type_name("FILE")
       ->check(NotEmpty("a file name"));
+  app.add_option("--stations", o.Stations,
+                 "receive only these stations (B1 letters, e.g. KEO; default all):\n"
+                 "other messages are stored, marked outside the selection, and\n"
+                 "neither printed nor sent on")
+      ->type_name("LETTERS")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            std::bitset<26> letters;
+            std::string error;
+            return stations::ParseStations(text, letters, error) ? "" : error;
+          },
+          ""));
+  app.add_option("--subjects", o.Subjects,
+                 "receive only these subjects (B2 letters; A, B, D and L are\n"
+                 "always received, and so is a message numbered 00)")
+      ->type_name("LETTERS")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            std::bitset<26> letters;
+            std::string error;
+            return stations::ParseSubjects(text, letters, error) ? "" : error;
+          },
+          ""));
+  app.add_option("--position", o.Position,
+                 "where the listener is, for the station names in --json: LAT,LON in\n"
+                 "decimal degrees, a position as in messages (50-35N 001-18W) or a\n"
+                 "NAVAREA (XI)")
+      ->type_name("WHERE")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            stations::TListener listener;
+            std::string error;
+            return stations::ParseListener(text, listener, error) ? "" : error;
+          },
+          ""));
   app.add_option("--start-time", o.StartTime,
                  "UTC at the start of the recording, e.g. 2026-12-07T10:42:05Z\n"
                  "(default: the file's modification time)")

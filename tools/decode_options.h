@@ -39,6 +39,9 @@ struct TDecodeOptions {
   bool Live = false;        // record from the sound server instead of reading FILE
   std::string Device;       // the input device of --live (empty: the standard input device)
   bool ListDevices = false;
+  std::string Stations = "*";  // the selection: station letters (B1) received
+  std::string Subjects = "*";  // and subjects (B2); A, B, D and L always
+  std::string Position;        // where the listener is, for station names (empty: not given)
 
   // Whether messages are assembled at all.
   bool WantsMessages() const { return !Bits && (Messages || Json || !Store.empty() || !NmeaUdp.empty()); }

@@ -1,5 +1,7 @@
 #include "decode_outputs.h"
 
+#include "stations/map_export.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -123,7 +125,8 @@ void TBitsPrinter::BlockDone(const TBlockEvent& e)
 
 void TMessagePrinter::MessageDone(const TMessageEvent& e)
 {
-  Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message)
+  if (!e.Message.Selected) return;  // stored, but outside the selection
+  Out.Write(Json ? msg::TMessageFormatter::JsonLine(e.Message, stations::JsonExtras(e.Message, Names, Khz))
                  : msg::TMessageFormatter::Text(e.Message, Utf8, WithChannel, DoubtBelow));
   Out.Flush();
 }
@@ -140,6 +143,7 @@ void TStoreTrouble::MessageDone(const TMessageEvent& e)
 
 void TNmeaListener::MessageDone(const TMessageEvent& e)
 {
+  if (!e.Message.Selected) return;
   std::string error;
   if (!Sender.Send(e.Message, Khz, error)) std::fprintf(stderr, "brontel-decode: %s\n", error.c_str());
 }

@@ -11,6 +11,7 @@
 #include "decode_options.h"
 #include "nmea/nrx_out.h"
 #include "session/receiver_session.h"
+#include "stations/resolver.h"
 
 namespace brontel::decode {
 
@@ -87,9 +88,11 @@ private:
 // --messages and --json: every completed message as text or as a JSON line.
 class TMessagePrinter final : public TSessionListener {
 public:
+  // JSON names the station from `names` for a message heard on `khz`;
   // `doubtBelow`: text output brackets the characters less sure than it.
-  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel, std::optional<double> doubtBelow = {})
-      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel), DoubtBelow(doubtBelow)
+  TMessagePrinter(TOutput& out, bool json, bool utf8, bool withChannel, const stations::TStationResolver& names,
+                  double khz, std::optional<double> doubtBelow = {})
+      : Out(out), Json(json), Utf8(utf8), WithChannel(withChannel), Names(names), Khz(khz), DoubtBelow(doubtBelow)
   {
   }
   void MessageDone(const TMessageEvent& e) override;
@@ -97,6 +100,8 @@ public:
 private:
   TOutput& Out;
   bool Json, Utf8, WithChannel;
+  const stations::TStationResolver& Names;
+  double Khz;
   std::optional<double> DoubtBelow;
 };
 

@@ -22,6 +22,8 @@
 #include "audio/wave_in.h"
 #endif
 #include "messages/reception.h"
+#include "stations/resolver.h"
+#include "stations/selection.h"
 #include "tool_support.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include <QBuffer>
@@ -164,11 +166,17 @@ public:
     m.Assembler.Recording = setting.Recording;
     m.Assembler.Channel = Channel == 0 ? "left" : "right";
     m.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: %s\n", s.c_str()); };
+    stations::TSelection selection = stations::TSelection::All();
+    // The options were checked when read.
+    (void)stations::ParseStations(Opt.Stations, selection.Stations, error);
+    (void)stations::ParseSubjects(Opt.Subjects, selection.Subjects, error);
+    if (selection != stations::TSelection::All())
+      m.Select = [selection](const msg::TMessage& message) { return stations::IsSelected(selection, message); };
     if (!Session.StartMessages(std::move(m), error)) return false;
     Session.AddListener(std::make_unique<TStoreTrouble>());
     if (Opt.Messages || Opt.Json)
       Session.AddListener(std::make_unique<TMessagePrinter>(
-          out, Opt.Json, Opt.Encoding == TEncoding::Utf8, Opt.Channels == TChannels::Both,
+          out, Opt.Json, Opt.Encoding == TEncoding::Utf8, Opt.Channels == TChannels::Both, Names(), FrequencyKhz(),
           Opt.MarkDoubtful ? std::optional<double>(Opt.DoubtBelow) : std::nullopt));
     if (nmea.IsOpen()) Session.AddListener(std::make_unique<TNmeaListener>(nmea, FrequencyKhz()));
     return true;
@@ -206,6 +214,22 @@ private:
     s.Labels = labels;
     s.MarkGaps = false;  // said on standard error instead
     return s;
+  }
+
+  // The station names for --json: the station list and --position, read once.
+  const stations::TStationResolver& Names() const
+  {
+    static const stations::TStationResolver names = [this] {
+      std::vector<stations::TStation> list;
+      stations::TListener listener;
+      std::string error;
+      if (const std::string file = stations::FindStationFile();
+          !file.empty() && !stations::LoadStations(file, list, error))
+        std::fprintf(stderr, "brontel-decode: %s (stations are named by their letters)\n", error.c_str());
+      if (!Opt.Position.empty()) (void)stations::ParseListener(Opt.Position, listener, error);  // checked when read
+      return stations::TStationResolver(std::move(list), listener);
+    }();
+    return names;
   }
 
   double FrequencyKhz() const

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/device_dialog.h"
+#include "app/message_window.h"
 #include "app/notice_window.h"
 #include "app/settings.h"
 #include "audio/wave_in.h"
@@ -41,6 +42,8 @@ void TApplicationWindows::Show()
 {
   Form1->FormCreate();
   Form1->show();
+  // The message window opens again if it was open when the program ended.
+  if (TMessageWindow* messages = Form1->MessageWindow(); messages && messages->WasOpen()) messages->Open();
 }
 
 int RunBrontel(int argc, char** argv)

@@ -12,20 +12,26 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 #include <cstdio>
+#include <mutex>
 #include <ctime>
 
+#include "app/alarm.h"
 #include "app/banner.h"
 #include "app/desktop_notification.h"
 #include "app/device_dialog.h"
+#include "app/message_window.h"
 #include "app/qt_capture.h"
 #include "app/settings.h"
+#include "stations/selection.h"
 #include "app/widgets.h"
 #include "app/window_fonts.h"
 #include "decoder/code_table.h"
@@ -35,6 +41,14 @@
 #include "display/qt/qt_text_renderer.h"
 
 namespace brontel {
+
+// The selection shared by the window (which changes it) and the receiver
+// (which applies it to every message it completes).
+struct TSharedSelection {
+  TSharedSelection();
+  std::mutex Lock;
+  stations::TSelection Current;
+};
 
 namespace {
 
@@ -106,6 +120,31 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     };
   }
   if (!Options.ShowStoreTrouble) Options.ShowStoreTrouble = Options.ShowNotice;
+  TMessageWindowOptions messageWindow;
+  messageWindow.SettingsPath = Options.SettingsPath;
+  messageWindow.FileWrites = Options.FileWrites;
+  messageWindow.ShowError = Options.ShowError;
+  messageWindow.Beside = this;
+  messageWindow.SelectionChanged = [this](const stations::TSelection& s) {
+    const std::lock_guard lock(Selection->Lock);
+    Selection->Current = s;
+  };
+  MessagesWindow = std::make_unique<TMessageWindow>(std::move(messageWindow));
+  // The alarm that waits, shown in both windows. Here its banner lies over
+  // the top of the memo while it waits: the window keeps its layout and size.
+  TAlarm::TOptions alarm;
+  alarm.RepeatMs = Options.AlarmRepeatMs;
+  alarm.Sound = Options.AlarmSound;
+  alarm.Attention = [this] {
+    QApplication::alert(this);
+    if (MessagesWindow && MessagesWindow->isVisible()) QApplication::alert(MessagesWindow.get());
+  };
+  AlarmPtr = new TAlarm(std::move(alarm), this);
+  AlarmBar = new TAlarmBanner(*AlarmPtr, this);
+  AlarmBar->setGeometry(Memo1->x() + 2, Memo1->y() + 2, Memo1->width() - 4, 30);
+  // The window's tab order stays as it is: the banner is acknowledged with the mouse.
+  AlarmBar->AcknowledgeButton()->setFocusPolicy(Qt::ClickFocus);
+  MessagesWindow->SetAlarm(*AlarmPtr);
   CaptureRetry = new QTimer(this);
   CaptureRetry->setInterval(std::max(Options.CaptureRetryMs, 1));
   connect(CaptureRetry, &QTimer::timeout, this, [this] { RetryCapture(); });
@@ -161,6 +200,7 @@ TForm1::~TForm1()
   if (Options.OnStage) Options.OnStage("destroy");
   CloseCapture();
   CapturePtr.reset();
+  MessagesWindow.reset();
   // What the decoders still hold is stored; the window is going, so no alert.
   Closing = true;
   SessionPtr->Finish();
@@ -229,6 +269,10 @@ void TForm1::BuildControls()
   Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(Memo1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { MemoMenu(at); });
 
+  auto* messages = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+  messages->setContext(Qt::ApplicationShortcut);
+  connect(messages, &QShortcut::activated, this, [this] { OpenMessageWindow(); });
+
   setTabOrder(Memo1, Edit2);
   setTabOrder(Edit2, UpDown1);
   Memo1->setFocus();
@@ -279,7 +323,14 @@ bool TForm1::CloseCapture()
 void TForm1::closeEvent(QCloseEvent* event)
 {
   if (Options.OnStage) Options.OnStage("close");
-  SaveSettings();  // a failure has been reported; the window still closes
+  // A failure has been reported; the window still closes. The message
+  // window opens again at the next start if it is open now, and goes with
+  // this window (a file that cannot be written is reported once).
+  const bool saved = SaveSettings();
+  if (MessagesWindow) {
+    if (saved) MessagesWindow->SaveSettings(MessagesWindow->isVisible());
+    MessagesWindow->hide();
+  }
   event->accept();
 }
 
@@ -319,7 +370,16 @@ void TForm1::MemoMenu(const QPoint& at)
   robust->setToolTip(QStringLiteral("Decodes weak, fading and mistuned signals; * or 〓 marks a lost character"));
   connect(robust, &QAction::toggled, this,
           [this](bool on) { SetDecoderPath(on ? TDecoderPath::Robust : TDecoderPath::Exact); });
+  QAction* messages = menu->addAction(QCoreApplication::translate("TForm1", "Messages..."));
+  messages->setObjectName(QStringLiteral("OpenMessages"));
+  messages->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  connect(messages, &QAction::triggered, this, [this] { OpenMessageWindow(); });
   menu->exec(Memo1->mapToGlobal(at));
+}
+
+void TForm1::OpenMessageWindow()
+{
+  if (MessagesWindow) MessagesWindow->Open();
 }
 
 void TForm1::SetDecoderPath(TDecoderPath path)
@@ -348,6 +408,23 @@ void TForm1::StartMessages(const TSettings& settings)
     if (options.StorePath.empty()) Options.ShowError(this, QString::fromStdString(error));
   }
   options.Assembler.Epoch = static_cast<double>(std::time(nullptr));
+  // The listener's selection ([Messages] Stations, Subjects): messages
+  // outside it are stored, marked so, and neither listed nor announced. The
+  // message window may change it while the receiver runs.
+  Selection = std::make_shared<TSharedSelection>();
+  if (MessagesWindow) {
+    const TMessageWindowSettings& kept = MessagesWindow->Settings();
+    std::string why;
+    if (!stations::ParseStations(kept.Stations, Selection->Current.Stations, why) ||
+        !stations::ParseSubjects(kept.Subjects, Selection->Current.Subjects, why)) {
+      std::fprintf(stderr, "brontel: [Messages]: %s; every message is received\n", why.c_str());
+      Selection->Current = stations::TSelection::All();
+    }
+  }
+  options.Select = [selection = Selection](const msg::TMessage& m) {
+    const std::lock_guard lock(selection->Lock);
+    return stations::IsSelected(selection->Current, m);
+  };
   // A busy store is waited for off the user-interface thread; what the
   // writer has to say about it goes to standard error.
   options.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel: %s\n", s.c_str()); };
@@ -356,12 +433,17 @@ void TForm1::StartMessages(const TSettings& settings)
     QMetaObject::invokeMethod(
         this, [this] { if (SessionPtr) SessionPtr->PollMessages(); }, Qt::QueuedConnection);
   };
-  if (SessionPtr->StartMessages(options, error)) return;
-  // The store cannot be used: say so, and keep the messages of this run in memory.
-  Options.ShowError(this, QString::fromStdString(error));
-  options.StorePath.clear();
-  SessionPtr->StartMessages(options, error);
+  if (!SessionPtr->StartMessages(options, error)) {
+    // The store cannot be used: say so, and keep the messages of this run in memory.
+    Options.ShowError(this, QString::fromStdString(error));
+    options.StorePath.clear();
+    SessionPtr->StartMessages(options, error);
+  }
+  // The message window lists the same store, and what arrives.
+  if (MessagesWindow) MessagesWindow->SetStore(options.StorePath);
 }
+
+TSharedSelection::TSharedSelection() : Current(stations::TSelection::All()) {}
 
 void TForm1::MessageDone(const TMessageEvent& e)
 {
@@ -370,6 +452,7 @@ void TForm1::MessageDone(const TMessageEvent& e)
   } else {
     StoreTroubleShown = false;
   }
+  if (MessagesWindow) MessagesWindow->MessageReceived(e.Message);
   if (!Closing) RaiseAlertFor(e.Message);
 }
 
@@ -391,13 +474,12 @@ void TForm1::ShowStoreTrouble(const TMessageEvent& e)
 
 void TForm1::RaiseAlertFor(const msg::TMessage& message)
 {
-  if (!msg::RaisesAlert(message, AlertSubjects)) return;
+  if (!msg::RaisesAlert(message, AlertSubjects) || !message.Selected) return;
+  AlarmPtr->Raise(message);
   if (Options.RaiseAlert) {
     Options.RaiseAlert(message);
     return;
   }
-  QApplication::beep();
-  QApplication::alert(this);
   NotifyDesktop(message);
 }
 

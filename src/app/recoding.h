@@ -43,6 +43,10 @@ class TErrorReporter;
 class TDeviceDialog;
 class TImageView;
 class TMessageBoxReporter;
+class TAlarm;
+struct TSharedSelection;
+class TAlarmBanner;
+class TMessageWindow;
 class TQtCapture;
 class TQtTextRenderer;
 class TUpDown;
@@ -97,6 +101,10 @@ struct TForm1Options {
   // the first time). Null: the system beep, the window asks for attention and
   // a desktop notification when the session has a notification service.
   std::function<void(const msg::TMessage& message)> RaiseAlert;
+  // The alarm that waits until acknowledged: one sound (null: the system
+  // beep) repeated every AlarmRepeatMs.
+  std::function<void()> AlarmSound;
+  int AlarmRepeatMs = 3000;
 };
 
 class TForm1 final : public QWidget, public TTextSink, public TSessionListener, public TDeviceHost {
@@ -121,6 +129,15 @@ public:
 
   // The device dialog, created after this window.
   void SetDeviceDialog(TDeviceDialog* dialog) { DeviceDialogPtr = dialog; }
+
+  // The message window (a window of its own, hidden until opened from the
+  // memo's menu or with Ctrl+M).
+  TMessageWindow* MessageWindow() const { return MessagesWindow.get(); }
+  // The alarm raised by a search-and-rescue message (or a subject in
+  // [Messages] Alert), and its banner over the top of the memo.
+  TAlarm& Alarm() const { return *AlarmPtr; }
+  TAlarmBanner* AlarmBanner() const { return AlarmBar; }
+  void OpenMessageWindow();
 
   // The memo's content in code page 932: the banner until the first line is
   // received, then the received text with one more "\r\n". This is what is
@@ -203,6 +220,11 @@ private:
   bool Closing = false;        // the window is going: messages are stored, no alert
   bool StoreTroubleShown = false;  // said since the last message that was stored
   std::unique_ptr<TQtCapture> CapturePtr;
+  std::unique_ptr<TMessageWindow> MessagesWindow;
+  TAlarm* AlarmPtr = nullptr;
+  // The selection the receiver applies (changed from the message window).
+  std::shared_ptr<TSharedSelection> Selection;
+  TAlarmBanner* AlarmBar = nullptr;
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;
   std::string Memo;

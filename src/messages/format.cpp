@@ -101,16 +101,27 @@ std::string TMessageFormatter::Text(const TMessage& m, bool utf8, bool withChann
   return out;
 }
 
-std::string TMessageFormatter::JsonLine(const TMessage& m)
+std::string TMessageFormatter::JsonLine(const TMessage& m) { return JsonLine(m, nullptr); }
+
+std::string TMessageFormatter::JsonLine(const TMessage& m, const TJsonExtras& extras) { return JsonLine(m, &extras); }
+
+std::string TMessageFormatter::JsonLine(const TMessage& m, const TJsonExtras* extras)
 {
   using json = nlohmann::ordered_json;
   json j;
   j["id"] = m.Id;
   j["station"] = m.Station ? json(std::string(1, m.Station)) : json(nullptr);
+  if (extras) j["station_name"] = extras->StationName ? json(*extras->StationName) : json(nullptr);
   j["subject"] = m.Subject ? json(std::string(1, m.Subject)) : json(nullptr);
   j["subject_name"] = std::string(SubjectName(m.Subject));
   j["serial"] = m.Serial >= 0 ? json(m.Serial) : json(nullptr);
   j["text"] = Cp932ToUtf8(m.Text);
+  if (extras) {
+    j["positions"] = json::array();
+    // To 1e-5 degrees (about a metre): the positions are written in minutes.
+    const auto round = [](double x) { return std::round(x * 1e5) / 1e5; };
+    for (const auto& p : extras->Positions) j["positions"].push_back({round(p[0]), round(p[1])});
+  }
   j["status"] = std::string(StatusName(StatusOf(m)));
   j["header_ok"] = m.HeaderOk;
   j["trailer"] = m.Trailer;

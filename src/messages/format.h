@@ -2,13 +2,21 @@
 // brontel-messages, and the times they use.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "messages/message.h"
 
 namespace brontel::msg {
+
+// What a program that knows the stations adds to a message's JSON.
+struct TJsonExtras {
+  std::optional<std::string> StationName;       // "station_name" (null when not known)
+  std::vector<std::array<double, 2>> Positions;  // "positions": [lat, lon] in decimal degrees
+};
 
 struct TMessageFormatter {
   // A header line (time, identity, station, subject, serial, error estimate,
@@ -26,6 +34,11 @@ struct TMessageFormatter {
   // service, decoder, channel, receiver and frequency (when known), repeat,
   // copies and store_id (stored messages).
   static std::string JsonLine(const TMessage& m);
+  // The same with station_name and positions after the station and the text.
+  static std::string JsonLine(const TMessage& m, const TJsonExtras& extras);
+
+private:
+  static std::string JsonLine(const TMessage& m, const TJsonExtras* extras);
 };
 
 // UTC seconds since the epoch as 2026-12-07T10:42:05Z (whole seconds).

@@ -66,6 +66,14 @@ struct TMessage {
   bool Repeat = false;  // a repeat of a stored message
   int Copies = 1;       // copies merged into this one
   int64_t StoreId = 0;  // the stored message (0: not stored)
+
+  // Inside the listener's selection of stations and subjects (set by the
+  // receiver before the message is stored; a message once inside stays so).
+  bool Selected = true;
+  // The listener's marks on a stored message: opened in the message window,
+  // and tagged to keep.
+  bool Opened = false;
+  bool Kept = false;
 };
 
 enum class TStatus : uint8_t { Complete, NoTrailer, HeaderErrors, NoHeader };

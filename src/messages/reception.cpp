@@ -23,7 +23,12 @@ std::unique_ptr<TMessageReception> TMessageReception::Open(TReceptionOptions opt
 TMessageReception::TMessageReception(TReceptionOptions options, std::unique_ptr<TStoreWriter> writer)
     : Options(std::move(options)),
       Writer(std::move(writer)),
-      Assembler([this](TMessage&& m) { Writer->Submit(std::move(m)); }, Options.Assembler),
+      Assembler(
+          [this](TMessage&& m) {
+            if (Options.Select) m.Selected = Options.Select(m);
+            Writer->Submit(std::move(m));
+          },
+          Options.Assembler),
       Adapter(Assembler)
 {
 }

@@ -31,6 +31,9 @@ struct TReceptionOptions {
   // An outcome is ready (called on the writer thread): wake the receiving
   // thread, which then calls Poll.
   std::function<void()> OnOutcome;
+  // Whether a completed message is inside the listener's selection of
+  // stations and subjects (TMessage::Selected; null: every message is).
+  std::function<bool(const TMessage&)> Select;
 };
 
 // What became of one completed message.

@@ -149,6 +149,10 @@ void ReadLetter(const TRow& r, int c, TMessage& m)
   m.*Field = t.size() == 1 ? t[0] : '\0';
 }
 
+// Schema 5: the selection mark on messages and copies, and the listener's
+// marks (opened, kept) on messages.
+constexpr int MarksSince = 5;
+
 constexpr TColumn Columns[] = {
     {"ident", TType::Text, true, 1, "", false, TextOf<&TMessage::Id>, ReadText<&TMessage::Id>},
     {"has_header", TType::Int, true, 1, "", false, IntOf<&TMessage::HasHeader>, ReadInt<&TMessage::HasHeader>},
@@ -192,10 +196,34 @@ constexpr TColumn Columns[] = {
      [](const TRow& r, int c, TMessage& m) {
        if (!r.Null(c)) m.Confidence = ConfidenceFromBlob(r.Text(c));
      }},
+    // The listener's selection of stations and subjects; stores from before
+    // had everything inside.
+    {"selected", TType::Int, true, MarksSince, "1", true, IntOf<&TMessage::Selected>, ReadInt<&TMessage::Selected>},
 };
 constexpr int ColumnCount = static_cast<int>(std::size(Columns));
 constexpr int CopyKeySince = 3;  // copies carry the key they were offered with
 constexpr int MergedCopies = 8;  // a message is repaired from at most this many of its copies, the best
+
+// The listener's marks, columns of the messages only: their names in the
+// order of TMark.
+constexpr const char* MarkColumns[] = {"opened", "kept"};
+
+std::string MarkColumn(TMark mark) { return MarkColumns[static_cast<int>(mark)]; }
+
+// The marks for a SELECT on messages of a store of schema `version`.
+std::string MarkNames(int64_t version)
+{
+  std::string s;
+  for (const char* name : MarkColumns) s += (version >= MarksSince ? ", " : ", 0 AS ") + std::string(name);
+  return s;
+}
+
+std::string MarkDeclarations(const db::TDatabase& d)
+{
+  std::string s;
+  for (const char* name : MarkColumns) s += std::string(", ") + name + " " + d.Type(TType::Int) + " NOT NULL DEFAULT 0";
+  return s;
+}
 
 static_assert(std::all_of(std::begin(Columns), std::end(Columns),
                           [](const TColumn& c) { return c.Since <= StoreSchemaVersion; }));
@@ -285,6 +313,9 @@ std::string UpgradeSql(const TDatabase& d, int64_t from)
     if (from < CopyKeySince)
       sql += "ALTER TABLE copies ADD COLUMN copy_key " + d.Type(TType::Text) +
              "; CREATE UNIQUE INDEX copies_key ON copies(copy_key);";
+    if (from < MarksSince)
+      for (const char* name : MarkColumns)
+        sql += std::string("ALTER TABLE messages ADD COLUMN ") + name + " " + d.Type(TType::Int) + " NOT NULL DEFAULT 0;";
     return sql;
   }
   std::string columns;
@@ -294,7 +325,7 @@ std::string UpgradeSql(const TDatabase& d, int64_t from)
          ",  matchable " + flag + " NOT NULL,"  // copies of it within the window are repeats
          "  first_seen " + real + " NOT NULL, last_seen " + real + " NOT NULL,"
          "  copies " + integer + " NOT NULL, best_copy " + d.Type(TType::Reference) +
-         ", seen " + flag + " NOT NULL DEFAULT " + d.Flag(false) + ");"
+         ", seen " + flag + " NOT NULL DEFAULT " + d.Flag(false) + MarkDeclarations(d) + ");"
          "CREATE TABLE copies (id " + d.Type(TType::Key) + ","
          "  message_id " + d.Type(TType::Reference) + " NOT NULL REFERENCES messages(id), repeat " + integer +
          " NOT NULL" + columns + ", copy_key " + d.Type(TType::Text) + ");"
@@ -514,6 +545,7 @@ bool TMessageStore::AddRepeat(const TMessage& copy, const std::string& key, cons
   TMessage merged = MergeCopies(copies);
   merged.Copies = stored.Message.Copies + 1;
   merged.StoreId = stored.Message.StoreId;
+  merged.Selected = stored.Message.Selected || copy.Selected;
   // Until a readable copy was stored, a copy is news to the listener.
   merged.Repeat = stored.Received;
   std::string sql = "UPDATE messages SET ";
@@ -537,7 +569,7 @@ bool TMessageStore::ReadMessages(const std::string& where, const TParams& params
 {
   if (Version == 0) return true;  // an empty file or database: no message yet
   const std::string sql = ofCopies ? "SELECT message_id, repeat, " + Names(Version) + " FROM copies " + where
-                                   : "SELECT id, copies, " + Names(Version) + " FROM messages " + where;
+                                   : "SELECT id, copies, " + Names(Version) + MarkNames(Version) + " FROM messages " + where;
   const bool ok = Db->Run(sql, params,
                           [&](const TRow& r) {
                             TMessage m = ReadMessage(r, 2);
@@ -547,6 +579,8 @@ bool TMessageStore::ReadMessages(const std::string& where, const TParams& params
                             } else {
                               m.Copies = static_cast<int>(r.Int(1));
                               m.Repeat = false;
+                              m.Opened = r.Int(2 + ColumnCount) != 0;
+                              m.Kept = r.Int(3 + ColumnCount) != 0;
                             }
                             out.push_back(std::move(m));
                           },
@@ -589,6 +623,7 @@ bool TMessageStore::List(const TStoreFilter& f, std::vector<TMessage>& out, std:
     params.push_back(pattern + '%');
   }
   if (f.NewOnly) where.push_back("NOT seen");
+  if (f.SelectedOnly && Version >= MarksSince) where.push_back("selected <> 0");
   std::string sql;
   for (const std::string& w : where) sql += (sql.empty() ? "WHERE " : " AND ") + w;
   return ReadMessages(sql + " ORDER BY first_seen, id", params, false, out, error);
@@ -626,6 +661,35 @@ bool TMessageStore::MarkSeen(const std::vector<TMessage>& messages, std::string&
     if (!Db->Run("UPDATE messages SET seen = " + Db->Flag(true) + " WHERE id = ?", {m.StoreId}, nullptr, error))
       return Failed(error, "cannot mark messages seen");
   return tx.Commit(error) || Failed(error, "cannot mark messages seen");
+}
+
+bool TMessageStore::SetMark(TMark mark, const std::vector<int64_t>& storeIds, bool on, std::string& error)
+{
+  const std::string what = mark == TMark::Opened ? "cannot mark messages opened" : "cannot tag messages to keep";
+  if (ReadOnly) {
+    error = what + ": the message store was opened for reading only";
+    return false;
+  }
+  if (storeIds.empty()) return true;
+  if (Version < MarksSince) {
+    error = what + ": the store is of an older schema";
+    return false;
+  }
+  TTransaction tx(*Db);
+  if (!tx.Begin(error)) return Failed(error, what);
+  const std::string sql = "UPDATE messages SET " + MarkColumn(mark) + " = ? WHERE id = ?";
+  for (const int64_t id : storeIds)
+    if (!Db->Run(sql, {int64_t{on}, id}, nullptr, error)) return Failed(error, what);
+  return tx.Commit(error) || Failed(error, what);
+}
+
+bool TMessageStore::Get(int64_t storeId, TMessage& out, std::string& error)
+{
+  std::vector<TMessage> found;
+  if (!ReadMessages("WHERE id = ?", {storeId}, false, found, error)) return false;
+  if (found.empty()) return error = "no stored message " + std::to_string(storeId), false;
+  out = std::move(found.front());
+  return true;
 }
 
 std::string DefaultStorePath(std::string& error)

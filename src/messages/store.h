@@ -27,7 +27,7 @@ struct TBlob {
 using TValue = std::variant<std::monostate, int64_t, double, std::string, TBlob>;
 }  // namespace db
 
-inline constexpr int StoreSchemaVersion = 4;
+inline constexpr int StoreSchemaVersion = 5;
 inline constexpr double DefaultRepeatWindow = 72.0 * 3600.0;  // seconds
 
 struct TStoreFilter {
@@ -36,7 +36,11 @@ struct TStoreFilter {
   std::optional<double> Since, Until; // first reception within [Since, Until], UTC
   std::string Grep;                   // UTF-8 text the message contains (ASCII letters in any case)
   bool NewOnly = false;               // only messages not yet marked seen
+  bool SelectedOnly = false;          // only messages inside the selection
 };
+
+// The listener's marks on a stored message (TMessage::Opened, Kept).
+enum class TMark : uint8_t { Opened, Kept };
 
 class TMessageStore {
 public:
@@ -106,6 +110,12 @@ public:
   bool BestCopy(int64_t storeId, TMessage& out, std::string& error);
   // Marks messages as seen (for TStoreFilter::NewOnly).
   bool MarkSeen(const std::vector<TMessage>& messages, std::string& error);
+  // Sets or clears `mark` on the stored messages `storeIds`, in one
+  // transaction. Unknown numbers are passed over.
+  bool SetMark(TMark mark, const std::vector<int64_t>& storeIds, bool on, std::string& error);
+  // The stored message `storeId` as List gives it; false with `error` when
+  // there is none.
+  bool Get(int64_t storeId, TMessage& out, std::string& error);
 
 private:
   TMessageStore(std::unique_ptr<db::TDatabase> db, int64_t version, bool readOnly);

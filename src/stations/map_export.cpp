@@ -5,6 +5,7 @@
 
 #include "decoder/cp932.h"
 #include "messages/format.h"
+#include "stations/resolver.h"
 
 namespace brontel::stations {
 
@@ -92,6 +93,16 @@ std::string Gpx(const std::vector<TMapItem>& items)
   }
   out += "</gpx>\n";
   return out;
+}
+
+msg::TJsonExtras JsonExtras(const msg::TMessage& m, const TStationResolver& names, double khz)
+{
+  msg::TJsonExtras extras;
+  if (khz <= 0.0) khz = m.Service == msg::TService::Japanese ? 424.0 : 518.0;
+  if (const TStation* s = m.Station ? names.Find(m.Station, m.Frequency.value_or(khz), m.Start) : nullptr)
+    extras.StationName = s->Name;
+  for (const TPosition& p : FindPositions(m.Text)) extras.Positions.push_back({p.Point.Lat, p.Point.Lon});
+  return extras;
 }
 
 }  // namespace brontel::stations

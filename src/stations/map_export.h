@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "messages/format.h"
 #include "messages/message.h"
 #include "stations/positions.h"
 
@@ -31,5 +32,12 @@ std::string GeoJson(const std::vector<TMapItem>& items);
 // message ("KA12", or "KA12/2" for its second position), with the message's
 // time and text.
 std::string Gpx(const std::vector<TMapItem>& items);
+
+class TStationResolver;
+
+// The station's name (when `names` knows it) and the positions in the text,
+// for a message's JSON. `khz` is the frequency taken when the message does
+// not carry one (0: the service's own, 518 or 424).
+msg::TJsonExtras JsonExtras(const msg::TMessage& m, const TStationResolver& names, double khz);
 
 }  // namespace brontel::stations

@@ -8,14 +8,21 @@
 #include <QScreen>
 #include <QTest>
 
+#include <QTableView>
+
 #include <array>
 #include <cstdlib>
+#include <ctime>
 
+#include "app/alarm.h"
 #include "app/device_dialog.h"
+#include "app/message_model.h"
+#include "app/message_window.h"
 #include "app/notice_window.h"
 #include "app_test_util.h"
 #include "core/receiver.h"
 #include "display/displays.h"
+#include "messages/store.h"
 #include "signal/navtex_signal.h"
 
 namespace brontel {
@@ -95,6 +102,72 @@ TEST(Screenshot, TheWindowOnTheDisplayHasItsSizeAndShowsReceivedText)
       .save(QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-notice.png"), "PNG");
   app.Windows->NoticeWindow->hide();
   dialog.hide();
+}
+
+// The message window with a day's messages, one selected, and the alarm of a
+// search-and-rescue message waiting: written as BRONTEL_MESSAGE_SCREENSHOT
+// (or brontel-screenshot-messages.png in the build folder).
+TEST(Screenshot, TheMessageWindow)
+{
+  if (!OnX()) GTEST_SKIP() << "no X display (DISPLAY unset or not answering)";
+  // A listener on the Solent: the stations' names are known.
+  test::TAppFixture app("[Station]\nPosition=50-45N 001-18W\n");
+  const std::string path = app.Path("store/messages.sqlite");
+  std::string error;
+  std::vector<msg::TMessage> alarms;
+  {
+    auto store = msg::TMessageStore::Open(path, msg::TMessageStore::TMode::Create, error);
+    ASSERT_TRUE(store) << error;
+    const double now = static_cast<double>(std::time(nullptr));
+    const struct {
+      const char* Id;
+      const char* Text;
+      double HoursAgo;
+      double Cer;
+    } sample[] = {
+        {"EA12", "NAVAREA I 231/26\nDOVER STRAIT. LIGHT BUOY\n51-06.2N 001-38.9E UNLIT.", 20.0, 0.0},
+        {"EE40", "GALE WARNING DOVER WIGHT PORTLAND\nSOUTHWEST 7 TO SEVERE GALE 9", 14.0, 0.004},
+        {"KA07", "WIGHTNAV 034\nDRILLING RIG TRANSITING FROM\n50-32N 001-10W TO 50-20N 000-45W", 6.0, 0.012},
+        {"EB41", "STORM WARNING\nPLYMOUTH FITZROY SOLE\nWEST 9 TO STORM 10", 3.0, 0.02},
+        {"KD02", "MAYDAY RELAY\nFISHING VESSEL TAKING WATER\nIN POSITION 50-12N 001-30W\nVESSELS IN AREA KEEP SHARP LOOKOUT", 0.3, 0.031},
+    };
+    for (const auto& m : sample) {
+      msg::TMessage received;
+      received.Id = m.Id;
+      received.HasHeader = received.HeaderOk = received.Trailer = true;
+      received.Station = m.Id[0];
+      received.Subject = m.Id[1];
+      received.Serial = std::stoi(std::string(m.Id + 2));
+      received.Text = m.Text;
+      received.Start = now - m.HoursAgo * 3600.0;
+      received.End = received.Start + 40.0;
+      received.Frequency = 518.0;
+      msg::Measure(received);
+      received.Cer = m.Cer;
+      msg::TMessage shown;
+      ASSERT_TRUE(store->Add(received, shown, error)) << error;
+      if (received.Subject == 'D') alarms.push_back(shown);
+    }
+  }
+  app.Windows->Show();
+  TForm1& f = app.Form1();
+  f.OpenMessageWindow();
+  TMessageWindow& w = *f.MessageWindow();
+  w.setGeometry(0, 0, 800, 560);
+  w.SetStore(path);
+  for (const msg::TMessage& m : alarms) f.Alarm().Raise(m);
+  w.List()->selectRow(2);
+  for (int c = 0; c < 9; ++c)
+    if (c != TMessageListModel::Subject) w.List()->resizeColumnToContents(c);
+  w.List()->setColumnWidth(TMessageListModel::Subject, 170);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  test::PumpUntil([] { return false; }, 300);
+  const QPixmap shot = w.screen()->grabWindow(w.winId());
+  const char* out = std::getenv("BRONTEL_MESSAGE_SCREENSHOT");
+  const QString file = out && *out ? QString::fromLocal8Bit(out)
+                                   : QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-messages.png");
+  EXPECT_TRUE(shot.save(file, "PNG")) << file.toStdString();
+  f.Alarm().Acknowledge();
 }
 
 }  // namespace

@@ -111,6 +111,44 @@ TEST_F(MessagesTool, ListShowExportAndFilters)
   EXPECT_EQ(Tool("--store " + Path + " list --new").Out, "");
 }
 
+// The station's name for the same letter depends on where the listener is
+// (NAVAREA I or XI, or a position); the positions in the text go into the
+// JSON and into GeoJSON and GPX that parsers accept.
+TEST_F(MessagesTool, StationNamesPositionsAndChartExports)
+{
+  const struct {
+    const char* Where;
+    const char* Name;
+  } listeners[] = {{"I", "Niton"}, {"'50.7,-1.3'", "Niton"}, {"XI", "Kushiro"}, {"'43-00N 144-00E'", "Kushiro"}};
+  for (const auto& l : listeners) {
+    const TRun r = Tool("--store " + Path + " --position " + l.Where + " --json show KA31");
+    ASSERT_EQ(r.Status, 0) << l.Where << r.Out;
+    const nlohmann::json j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j.value("station_name", ""), l.Name) << l.Where;
+    EXPECT_EQ(j["positions"], nlohmann::json::parse("[[35.2, 139.75]]")) << r.Out;
+  }
+  EXPECT_EQ(Tool("--store " + Path + " --position north list").Status, 2);
+  const nlohmann::json none = nlohmann::json::parse(Tool("--store " + Path + " --position I --json show OE77").Out);
+  EXPECT_TRUE(none["positions"].empty());
+
+  TRun r = Tool("--store " + Path + " --position I export --geojson");
+  ASSERT_EQ(r.Status, 0) << r.Out;
+  const nlohmann::json geo = nlohmann::json::parse(r.Out);
+  EXPECT_EQ(geo["type"], "FeatureCollection");
+  ASSERT_EQ(geo["features"].size(), 1u) << "only the message with a position";
+  EXPECT_EQ(geo["features"][0]["geometry"]["coordinates"], nlohmann::json::parse("[139.75, 35.2]"));
+  EXPECT_EQ(geo["features"][0]["properties"]["station"], "Niton");
+
+  const std::string gpx = Path + ".gpx";
+  r = Tool("--store " + Path + " export --gpx --station K > " + gpx);
+  ASSERT_EQ(r.Status, 0) << r.Out;
+  r = brontel::test::RunShell("xmllint --xpath \"count(//*[local-name()='wpt'])\" " + gpx + " 2>&1");
+  EXPECT_EQ(r.Status, 0) << r.Out;
+  EXPECT_EQ(r.Out.substr(0, r.Out.find_last_not_of("\n") + 1), "1") << "well formed, one waypoint";
+  fs::remove(gpx);
+  EXPECT_EQ(Tool("--store " + Path + " export --gpx --geojson").Status, 2);
+}
+
 TEST_F(MessagesTool, ExitStatus)
 {
   EXPECT_EQ(Tool("--store " + Path + " show ZZ99").Status, 1);

@@ -224,6 +224,9 @@ namespace {
 void MakeOlder(const std::string& path, int version)
 {
   std::string sql;
+  if (version < 5)
+    sql += "ALTER TABLE messages DROP COLUMN selected; ALTER TABLE copies DROP COLUMN selected;"
+           "ALTER TABLE messages DROP COLUMN opened; ALTER TABLE messages DROP COLUMN kept;";
   if (version < 4) sql += "ALTER TABLE messages DROP COLUMN confidence; ALTER TABLE copies DROP COLUMN confidence;";
   if (version < 3)
     sql += "DROP INDEX copies_key; ALTER TABLE copies DROP COLUMN copy_key;"
@@ -239,7 +242,7 @@ void MakeOlder(const std::string& path, int version)
 
 TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
 {
-  for (const int version : {1, 2}) {
+  for (const int version : {1, 2, 3}) {
     SCOPED_TRACE(version);
     TTempStore t("migrate");
     {
@@ -268,9 +271,15 @@ TEST(MessageStore, AStoreFromBeforeChannelsIsMigratedAndKeepsItsMessages)
     std::string error;
     ASSERT_TRUE(s->Copies(all[0].StoreId, copies, error)) << error;
     ASSERT_EQ(copies.size(), 2u);
-    EXPECT_EQ(copies[0].Receiver, "") << "not known for a copy from before";
+    // Not known for a copy from before receivers were kept.
+    EXPECT_EQ(copies[0].Receiver, version < 3 ? "" : HostName());
     EXPECT_FALSE(copies[0].Frequency);
     EXPECT_EQ(copies[1].Receiver, "south");
+    // Messages from before were all inside the selection and are unmarked;
+    // the marks can be set on them.
+    for (const TMessage& m : all) EXPECT_TRUE(m.Selected && !m.Opened && !m.Kept) << m.Id;
+    ASSERT_TRUE(s->SetMark(TMark::Kept, {all[0].StoreId}, true, error)) << error;
+    EXPECT_TRUE(All(*s).at(0).Kept);
   }
 }
 
@@ -541,6 +550,61 @@ TEST_P(StoreOnBoth, FiltersSelectTheSameMessages)
     for (const TMessage& m : out) ids += (ids.empty() ? "" : " ") + m.Id;
     EXPECT_EQ(ids, c.Ids) << "stations " << filter.Stations << " grep " << filter.Grep;
   }
+}
+
+}  // namespace
+}  // namespace brontel::msg
+
+namespace brontel::msg {
+namespace {
+
+// The selection mark and the listener's marks: kept as set, a repeat inside
+// the selection brings its message in, the filter of the selection, and a
+// store opened for reading refuses marks.
+TEST_P(StoreOnBoth, TheSelectionAndTheListenersMarksAreKept)
+{
+  auto s = Open();
+  TMessage outside = Received({"ZCZC XE10", "FORECAST", "NNNN"}, Day0);
+  outside.Selected = false;
+  const TMessage first = Add(*s, outside);
+  EXPECT_FALSE(first.Selected);
+  Add(*s, Received({"ZCZC KA01", "BUOY", "NNNN"}, Day0 + Hour));
+  std::string error;
+  std::vector<TMessage> out;
+  TStoreFilter inside;
+  inside.SelectedOnly = true;
+  ASSERT_TRUE(s->List(inside, out, error)) << error;
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].Id, "KA01");
+
+  // Marks: set, cleared, and only on the messages named.
+  ASSERT_TRUE(s->SetMark(TMark::Opened, {first.StoreId, out[0].StoreId}, true, error)) << error;
+  ASSERT_TRUE(s->SetMark(TMark::Kept, {out[0].StoreId}, true, error)) << error;
+  ASSERT_TRUE(s->SetMark(TMark::Opened, {out[0].StoreId, 999999}, false, error)) << error;
+  TMessage back;
+  ASSERT_TRUE(s->Get(first.StoreId, back, error)) << error;
+  EXPECT_EQ(std::tuple(back.Id, back.Selected, back.Opened, back.Kept), std::tuple("XE10", false, true, false));
+  ASSERT_TRUE(s->Get(out[0].StoreId, back, error)) << error;
+  EXPECT_EQ(std::tuple(back.Id, back.Selected, back.Opened, back.Kept), std::tuple("KA01", true, false, true));
+  EXPECT_FALSE(s->Get(999999, back, error));
+
+  // A repeat received inside the selection (it was widened) lists the
+  // message; a later one outside does not hide it again. Marks stay.
+  TMessage repeat = Received({"ZCZC XE10", "FORECAST", "NNNN"}, Day0 + 2 * Hour);
+  EXPECT_TRUE(Add(*s, repeat).Selected);
+  repeat.Start += Hour;
+  repeat.Selected = false;
+  const TMessage third = Add(*s, repeat);
+  EXPECT_TRUE(third.Repeat && third.Selected);
+  out.clear();
+  ASSERT_TRUE(s->List(inside, out, error)) << error;
+  EXPECT_EQ(out.size(), 2u);
+  ASSERT_TRUE(s->Get(first.StoreId, back, error)) << error;
+  EXPECT_TRUE(back.Opened);
+  EXPECT_EQ(back.Copies, 3);
+
+  s = Open(TMessageStore::TMode::Read);
+  EXPECT_FALSE(s->SetMark(TMark::Kept, {first.StoreId}, true, error));
 }
 
 }  // namespace

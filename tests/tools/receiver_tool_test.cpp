@@ -160,3 +160,42 @@ TEST(ReceiverTool, TheItalianReceptionIsOneForecastFromStationE)
 }
 
 }  // namespace
+
+namespace {
+
+// Stations restricted to K and subjects to the ones that cannot be left out:
+// a message from X and a forecast (E) from K are stored but not printed, a
+// forecast numbered 00 and a warning from K are. Letters the options cannot
+// read are refused before decoding.
+TEST(ReceiverTool, MessagesOutsideTheSelectionAreStoredButNotPrinted)
+{
+  std::vector<int16_t> pcm;
+  uint32_t seed = 30;
+  for (const char* id : {"XA01", "KE02", "KE00", "KA03"}) {
+    const auto one = Emission(std::string("ZCZC ") + id + "\nTEST MESSAGE " + id + "\nNNNN\n", 20.0, 800.0, ++seed);
+    pcm.insert(pcm.end(), one.begin(), one.end());
+  }
+  const std::string wav = Temp("selection.wav"), store = Temp("selection.sqlite");
+  test::WriteStereoWav(wav, pcm, false);
+  int status = -1;
+  const std::string out =
+      Shell(Bin + "brontel-decode --json --stations k --subjects A,B,D,L --position I --store " + store + " " + wav,
+            &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find(R"("station":"K","station_name":"Niton")"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("positions":[])"), std::string::npos) << out;
+  const std::string listed = Shell(Bin + "brontel-messages --store " + store + " list");
+  for (const char* id : {"XA01", "KE02", "KE00", "KA03"}) {
+    const bool inside = id[0] == 'K' && (id[1] == 'A' || std::string(id) == "KE00");
+    EXPECT_EQ(out.find(std::string("\"") + id + "\"") != std::string::npos, inside) << id << "\n" << out;
+    EXPECT_NE(listed.find(id), std::string::npos) << id << " is stored\n" << listed;
+  }
+  for (const char* bad : {"--stations K1", "--subjects E?", "--stations", "--position 95N"}) {
+    EXPECT_EQ(Shell(Bin + "brontel-decode --json " + bad + " " + wav, &status), "") << bad;
+    EXPECT_EQ(status, 2) << bad;
+  }
+  fs::remove(wav);
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+}
+
+}  // namespace
