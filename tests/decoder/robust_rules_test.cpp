@@ -323,5 +323,35 @@ TEST(RobustRules, AcrossAGapAndAChangeOfServiceOrPolarity)
   }
 }
 
+TEST(RobustRules, TwelveUncertainCharactersInARowEndSynchronisation)
+{
+  // Every bit of both copies of n characters at 0.8: each is read right at
+  // about 0.66 and held back until a sure one comes. Eleven are released by
+  // the next clean character; the twelfth ends synchronisation, and the held
+  // ones are dropped as noise.
+  const std::string text = "SEA AREA FORTIES VIKING AND NORTH UTSIRE WESTERLY GALES EXPECTED SOON\nVISIBILITY MODERATE\n";
+  const struct {
+    int Weak;
+    std::string Text;
+    uint64_t SyncChanges;
+  } cases[] = {
+      {11, text, 1},
+      {12, "SEA AREA FORTIES VI\nTH UTSIRE WESTERLY GALES EXPECTED SOON\nVISIBILITY MODERATE\n", 3},
+  };
+  for (const auto& c : cases) {
+    TStream s(text, TService::English);
+    for (int i = 20; i < 20 + c.Weak; ++i)
+      for (int copy : {0, 1})
+        for (int bit = 0; bit < 7; ++bit) s.Set(i, copy, bit, (s.Dx[s.Start + i] >> bit) & 1, 0.8);
+    const TDecoded d = Decode(s.Soft);
+    EXPECT_EQ(d.Utf8(), c.Text + "\n") << c.Weak;
+    EXPECT_EQ(d.SyncChanges, c.SyncChanges) << c.Weak;
+    if (c.Weak == 11)
+      for (std::size_t i = 15; i < 34; ++i)
+        EXPECT_NEAR(d.Confidence[0][i], i >= 19 && i < 30 ? 0.66 : 1.0, i >= 19 && i < 30 ? 0.03 : 0.001) << i;
+  }
+}
+
 }  // namespace
 }  // namespace brontel
+
