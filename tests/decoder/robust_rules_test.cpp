@@ -352,6 +352,57 @@ TEST(RobustRules, TwelveUncertainCharactersInARowEndSynchronisation)
   }
 }
 
+TEST(RobustRules, ASignalThatStopsAfterItsLastCharacterKeepsIt)
+{
+  // The trailer and its line end are sure, but the signal stops right after
+  // them (no idle, or one idle character) and noise follows: they are still
+  // written, and nothing of the noise is.
+  for (int idle : {0, 1, 4})
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+      std::vector<double> soft = TStream(Codes("GALE WARNING\nNNNN\n", TService::English), TService::English, 6, false, idle).Soft;
+      const std::vector<double> noise = test::SoftNoise(700, 6.0, seed);
+      soft.insert(soft.end(), noise.begin(), noise.end());
+      const TDecoded d = Decode(soft);
+      EXPECT_EQ(d.Lines, (std::vector<std::string>{"GALE WARNING", "NNNN", ""})) << idle << " " << seed;
+    }
+}
+
+TEST(RobustRules, ASpaceThatMayBeALettersShiftDoubtsTheFiguresAfterIt)
+{
+  // The space between 123 and 456 and a letters shift differ in four bits,
+  // here weak or silent in both copies. The likelier one is read; the
+  // figures after a space carry the chance that the row changed.
+  const struct {
+    double First, Second;  // for the space (> 0) or the shift (< 0)
+    const char* Line;
+    double Space, Figures;  // confidences
+  } cases[] = {
+      {0.0, 0.0, "NR 123 456", 0.5, 0.826},
+      {0.3, 0.0, "NR 123 456", 0.646, 0.896},
+      {0.3, 0.3, "NR 123 456", 0.769, 0.940},
+      {-0.3, -0.3, "NR 123456", 0.0, 0.0},  // a shift, but 456 read as figures still
+  };
+  for (const auto& c : cases) {
+    TStream s("NR 123 456\n", TService::English);
+    constexpr std::size_t At = 8;
+    const uint8_t space = s.Dx[s.Start + At];
+    for (int bit = 0; bit < 7; ++bit)
+      if (((space ^ CodeLetters) >> bit) & 1)
+        for (int copy : {0, 1}) {
+          const double level = copy == 0 ? c.First : c.Second;
+          s.Set(At, copy, bit, ((level < 0.0 ? CodeLetters : space) >> bit) & 1, std::abs(level));
+        }
+    const TDecoded d = Decode(s.Soft);
+    ASSERT_EQ(d.Lines[0], c.Line) << c.First;
+    if (c.Space > 0.0) {
+      EXPECT_NEAR(d.Confidence[0][6], c.Space, 0.002) << c.First;
+      for (std::size_t i = 7; i < 10; ++i) EXPECT_NEAR(d.Confidence[0][i], c.Figures, 0.002) << c.First;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brontel
+
+
 
