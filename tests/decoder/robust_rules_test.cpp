@@ -401,8 +401,29 @@ TEST(RobustRules, ASpaceThatMayBeALettersShiftDoubtsTheFiguresAfterIt)
   }
 }
 
+TEST(RobustRules, TheFirstByteOfAKanjiIsARowOfTheCharacterSet)
+{
+  // The first bytes of 弌 (0x50, the first row of the second level) and 鵝
+  // (0x73, near the last) damaged in both copies: 0x50 against 0x11 (no row),
+  // two bits silent; 0x73 against 0x75 (no row), two bits favouring 0x75 by
+  // e^(4·0.3). The rows are read, at the odds of their priors.
+  TStream s("航行警報　弌　鵝　注意\n", TService::Japanese);
+  ASSERT_EQ(s.Dx[s.Start + 10], 0x50);
+  ASSERT_EQ(s.Dx[s.Start + 14], 0x73);
+  for (int copy : {0, 1}) {
+    s.Set(10, copy, 6, false, 0.0), s.Set(10, copy, 0, true, 0.0);
+    s.Set(14, copy, 2, true, 0.3), s.Set(14, copy, 1, false, 0.3);
+  }
+  const TDecoded d = Decode(s.Soft);
+  EXPECT_EQ(d.Utf8(), "航行警報　弌　鵝　注意\n\n");
+  const std::vector<double> want{1, 1, 1, 1, 1, 0.7438, 1, 0.8138, 1, 1, 1};
+  ASSERT_EQ(d.Confidence[0].size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(d.Confidence[0][i], want[i], 0.002) << i;
+}
+
 }  // namespace
 }  // namespace brontel
+
 
 
 
