@@ -421,8 +421,28 @@ TEST(RobustRules, TheFirstByteOfAKanjiIsARowOfTheCharacterSet)
   for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(d.Confidence[0][i], want[i], 0.002) << i;
 }
 
+TEST(RobustRules, AByteLostMidLineUndoesTheConfidenceOnlyBackToWhereThePairingFitted)
+{
+  // One byte of 浮 or 標 lost: the pairing is wrong until the bytes show it,
+  // a geta mark stands for the lost byte. The characters printed with the
+  // wrong pairing, from 浮 on, have no confidence; those before keep theirs.
+  const std::string text = "東京湾　浮標消灯中　付近航行の船舶は注意されたい。\n";
+  for (std::size_t lost : {9u, 11u}) {
+    auto codes = Codes(text, TService::Japanese);
+    codes.erase(codes.begin() + static_cast<long>(lost));
+    const TDecoded r = Decode(TStream(codes, TService::Japanese).Soft);
+    const std::size_t geta = r.Lines[0].find(JapaneseErasure);
+    ASSERT_EQ(geta, 26u) << r.Utf8();
+    EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(0, 8)), "東京湾　");
+    EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(geta + 2)) + "\n", text.substr(text.find("の船舶")));
+    ASSERT_EQ(r.Confidence[0].size(), 25u);
+    for (std::size_t i = 0; i < 25; ++i) EXPECT_EQ(r.Confidence[0][i] > 0.99f, i < 4 || i > 13) << lost << " " << i;
+  }
+}
+
 }  // namespace
 }  // namespace brontel
+
 
 
 
