@@ -12,7 +12,10 @@ The file is always put back.
   tools/dev/mutate.py list FILE                   the mutants, numbered
   tools/dev/mutate.py run FILE --build DIR --target T --binary PATH
           [--sample N --seed S | --ids 3,17,...] [--timeout SEC] [--log FILE]
-          [--filter GTEST_FILTER]
+          [--filter=GTEST_FILTER]
+
+A log (one JSON line a mutant) lets a run cut short go on: the mutants it
+already holds are skipped.
 
 Run it in a copy of the tree that nobody edits meanwhile, niced:
   nice -n 10 python3 tools/dev/mutate.py run src/messages/repair.cpp \\
@@ -184,6 +187,14 @@ def main():
         chosen = sorted(random.Random(a.seed).sample(ms, a.sample), key=lambda m: m['id'])
     else:
         chosen = ms
+    if a.log and os.path.exists(a.log):
+        # A run cut short goes on where it stopped: mutants the log has are not run again.
+        done = set()
+        for l in open(a.log):
+            r = json.loads(l)
+            if r['file'] == a.file:
+                done.add((r['line'], r['col'], r['old'], r['new'], r['op']))
+        chosen = [mu for mu in chosen if (mu['line'], mu['col'], mu['old'], mu['new'], mu['op']) not in done]
     original = open(a.file, encoding='utf-8').read()
     backup = a.file + '.mutation-backup'
     shutil.copyfile(a.file, backup)
