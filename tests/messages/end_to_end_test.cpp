@@ -192,6 +192,31 @@ TEST(ReceivedMessages, EachOutcomeSaysWhetherAndWhereTheMessageWasStored)
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix);
 }
 
+TEST(ReceivedMessages, SoundLostForAWhileIsMarkedInTheOpenMessage)
+{
+  TReceptionOptions opt;
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  std::vector<TMessage> seen;
+  reception->OnMessage = [&](const TMessage& m) { seen.push_back(m); };
+  double t = 0.0;
+  auto line = [&](const char* text) {
+    reception->Sink().LineWritten(text, {});
+    reception->AfterBlock(t += 1.0, true, true);
+  };
+  line("ZCZC OA12");
+  line("GALE WARNING");
+  reception->Gap(5.0);  // 36 characters' time
+  line("SEA ROUGH");
+  line("NNNN");
+  reception->Finish(t);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Text, "GALE WARNING\nSEA ROUGH");
+  ASSERT_EQ(seen[0].Gaps.size(), 1u);
+  EXPECT_EQ(std::pair(seen[0].Gaps[0].Offset, seen[0].Gaps[0].Lost), std::pair(std::size_t{13}, 36));
+}
+
 TEST(ReceivedMessages, JapaneseEmissionWithFullWidthHeader)
 {
   std::vector<TMessage> seen;
