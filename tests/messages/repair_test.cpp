@@ -93,6 +93,9 @@ TEST(Repair, WhereCopiesDifferTheCharacterReceivedFurtherFromAGapWins)
       {"both after a gap, this copy's further", "ABCDX", {{1, 1, false}}, "ABCDY", {{3, 1, false}}, "ABCDX"},
       {"both after a gap, the other copy's further", "ABCDY", {{3, 1, false}}, "ABCDX", {{1, 1, false}}, "ABCDX"},
       {"a line end ends the doubt", "AB\nCX", {{1, 2, false}}, "AB\nCY", {}, "AB\nCX"},
+      // Copies align from their starts: the other copy's one line is not
+      // taken for the second, damaged time this one has it.
+      {"a line said twice against once", "GALE\nG*LE", {}, "GALE", {}, "GALE\nG*LE"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
