@@ -442,8 +442,3 @@ TEST(RobustRules, AByteLostMidLineUndoesTheConfidenceOnlyBackToWhereThePairingFi
 
 }  // namespace
 }  // namespace brontel
-
-
-
-
-
