@@ -135,6 +135,23 @@ struct TWindow {
   double Weight(int word) const { return Lo[word & 15] * Hi[word >> 4]; }
 };
 
+// How many of the characters held back at the end of a signal were part of
+// it: those up to the last one that each copy read alone and that was sure.
+// The signal may end right after it, so that nothing sure could follow; the
+// uncertain characters after it were most likely noise. Noise seldom gives
+// two copies that each read as the same word.
+template <class THeld>
+std::size_t HeldOfTheSignal(const THeld& held, double sureAbove)
+{
+  std::size_t n = held.size();
+  while (n > 0) {
+    const auto& s = held[n - 1];
+    if (s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code) break;
+    --n;
+  }
+  return n;
+}
+
 constexpr double Tiny = 1e-300;
 constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
 constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
@@ -493,7 +510,8 @@ void TRobustDecoder::Lose(TTextStore& text)
 {
   InSync_ = false;
   ++SyncChanges_;
-  Held_.clear();  // the uncertain characters at the end were most likely noise
+  Held_.resize(HeldOfTheSignal(Held_, P_.SureAbove));
+  ReleaseHeld(text);
   FlushAhead(text);
   FlushLine(text, Line_, LineConf_);
   Kanji_.KanjiCount = 0;
@@ -522,7 +540,8 @@ void TRobustDecoder::Finish(TTextStore& text)
     if (x >= d.Repeat + d.Unit - 1) {
       DecideLocally(x, text);
     }
-  Held_.clear();  // nothing sure came after them
+  Held_.resize(HeldOfTheSignal(Held_, P_.SureAbove));
+  ReleaseHeld(text);
   FlushAhead(text);
 }
 

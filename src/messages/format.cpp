@@ -62,10 +62,11 @@ bool ParseIsoTime(std::string_view text, double& utc)
   tm.tm_mday = day;
   tm.tm_hour = hour;
   tm.tm_min = minute;
-  tm.tm_sec = second;
+  // The date is checked before the seconds are added: a leap second (23:59:60)
+  // is the second after 23:59:59, not a day that does not exist.
   const std::time_t t = timegm(&tm);
   if (tm.tm_mday != day) return false;  // 31 April and the like
-  utc = static_cast<double>(t);
+  utc = static_cast<double>(t) + second;
   return true;
 }
 

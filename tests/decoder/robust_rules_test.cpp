@@ -323,5 +323,122 @@ TEST(RobustRules, AcrossAGapAndAChangeOfServiceOrPolarity)
   }
 }
 
+TEST(RobustRules, TwelveUncertainCharactersInARowEndSynchronisation)
+{
+  // Every bit of both copies of n characters at 0.8: each is read right at
+  // about 0.66 and held back until a sure one comes. Eleven are released by
+  // the next clean character; the twelfth ends synchronisation, and the held
+  // ones are dropped as noise.
+  const std::string text = "SEA AREA FORTIES VIKING AND NORTH UTSIRE WESTERLY GALES EXPECTED SOON\nVISIBILITY MODERATE\n";
+  const struct {
+    int Weak;
+    std::string Text;
+    uint64_t SyncChanges;
+  } cases[] = {
+      {11, text, 1},
+      {12, "SEA AREA FORTIES VI\nTH UTSIRE WESTERLY GALES EXPECTED SOON\nVISIBILITY MODERATE\n", 3},
+  };
+  for (const auto& c : cases) {
+    TStream s(text, TService::English);
+    for (int i = 20; i < 20 + c.Weak; ++i)
+      for (int copy : {0, 1})
+        for (int bit = 0; bit < 7; ++bit) s.Set(i, copy, bit, (s.Dx[s.Start + i] >> bit) & 1, 0.8);
+    const TDecoded d = Decode(s.Soft);
+    EXPECT_EQ(d.Utf8(), c.Text + "\n") << c.Weak;
+    EXPECT_EQ(d.SyncChanges, c.SyncChanges) << c.Weak;
+    if (c.Weak == 11)
+      for (std::size_t i = 15; i < 34; ++i)
+        EXPECT_NEAR(d.Confidence[0][i], i >= 19 && i < 30 ? 0.66 : 1.0, i >= 19 && i < 30 ? 0.03 : 0.001) << i;
+  }
+}
+
+TEST(RobustRules, ASignalThatStopsAfterItsLastCharacterKeepsIt)
+{
+  // The trailer and its line end are sure, but the signal stops right after
+  // them (no idle, or one idle character) and noise follows: they are still
+  // written, and nothing of the noise is.
+  for (int idle : {0, 1, 4})
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+      std::vector<double> soft = TStream(Codes("GALE WARNING\nNNNN\n", TService::English), TService::English, 6, false, idle).Soft;
+      const std::vector<double> noise = test::SoftNoise(700, 6.0, seed);
+      soft.insert(soft.end(), noise.begin(), noise.end());
+      const TDecoded d = Decode(soft);
+      EXPECT_EQ(d.Lines, (std::vector<std::string>{"GALE WARNING", "NNNN", ""})) << idle << " " << seed;
+    }
+}
+
+TEST(RobustRules, ASpaceThatMayBeALettersShiftDoubtsTheFiguresAfterIt)
+{
+  // The space between 123 and 456 and a letters shift differ in four bits,
+  // here weak or silent in both copies. The likelier one is read; the
+  // figures after a space carry the chance that the row changed.
+  const struct {
+    double First, Second;  // for the space (> 0) or the shift (< 0)
+    const char* Line;
+    double Space, Figures;  // confidences
+  } cases[] = {
+      {0.0, 0.0, "NR 123 456", 0.5, 0.826},
+      {0.3, 0.0, "NR 123 456", 0.646, 0.896},
+      {0.3, 0.3, "NR 123 456", 0.769, 0.940},
+      {-0.3, -0.3, "NR 123456", 0.0, 0.0},  // a shift, but 456 read as figures still
+  };
+  for (const auto& c : cases) {
+    TStream s("NR 123 456\n", TService::English);
+    constexpr std::size_t At = 8;
+    const uint8_t space = s.Dx[s.Start + At];
+    for (int bit = 0; bit < 7; ++bit)
+      if (((space ^ CodeLetters) >> bit) & 1)
+        for (int copy : {0, 1}) {
+          const double level = copy == 0 ? c.First : c.Second;
+          s.Set(At, copy, bit, ((level < 0.0 ? CodeLetters : space) >> bit) & 1, std::abs(level));
+        }
+    const TDecoded d = Decode(s.Soft);
+    ASSERT_EQ(d.Lines[0], c.Line) << c.First;
+    if (c.Space > 0.0) {
+      EXPECT_NEAR(d.Confidence[0][6], c.Space, 0.002) << c.First;
+      for (std::size_t i = 7; i < 10; ++i) EXPECT_NEAR(d.Confidence[0][i], c.Figures, 0.002) << c.First;
+    }
+  }
+}
+
+TEST(RobustRules, TheFirstByteOfAKanjiIsARowOfTheCharacterSet)
+{
+  // The first bytes of 弌 (0x50, the first row of the second level) and 鵝
+  // (0x73, near the last) damaged in both copies: 0x50 against 0x11 (no row),
+  // two bits silent; 0x73 against 0x75 (no row), two bits favouring 0x75 by
+  // e^(4·0.3). The rows are read, at the odds of their priors.
+  TStream s("航行警報　弌　鵝　注意\n", TService::Japanese);
+  ASSERT_EQ(s.Dx[s.Start + 10], 0x50);
+  ASSERT_EQ(s.Dx[s.Start + 14], 0x73);
+  for (int copy : {0, 1}) {
+    s.Set(10, copy, 6, false, 0.0), s.Set(10, copy, 0, true, 0.0);
+    s.Set(14, copy, 2, true, 0.3), s.Set(14, copy, 1, false, 0.3);
+  }
+  const TDecoded d = Decode(s.Soft);
+  EXPECT_EQ(d.Utf8(), "航行警報　弌　鵝　注意\n\n");
+  const std::vector<double> want{1, 1, 1, 1, 1, 0.7438, 1, 0.8138, 1, 1, 1};
+  ASSERT_EQ(d.Confidence[0].size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(d.Confidence[0][i], want[i], 0.002) << i;
+}
+
+TEST(RobustRules, AByteLostMidLineUndoesTheConfidenceOnlyBackToWhereThePairingFitted)
+{
+  // One byte of 浮 or 標 lost: the pairing is wrong until the bytes show it,
+  // a geta mark stands for the lost byte. The characters printed with the
+  // wrong pairing, from 浮 on, have no confidence; those before keep theirs.
+  const std::string text = "東京湾　浮標消灯中　付近航行の船舶は注意されたい。\n";
+  for (std::size_t lost : {9u, 11u}) {
+    auto codes = Codes(text, TService::Japanese);
+    codes.erase(codes.begin() + static_cast<long>(lost));
+    const TDecoded r = Decode(TStream(codes, TService::Japanese).Soft);
+    const std::size_t geta = r.Lines[0].find(JapaneseErasure);
+    ASSERT_EQ(geta, 26u) << r.Utf8();
+    EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(0, 8)), "東京湾　");
+    EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(geta + 2)) + "\n", text.substr(text.find("の船舶")));
+    ASSERT_EQ(r.Confidence[0].size(), 25u);
+    for (std::size_t i = 0; i < 25; ++i) EXPECT_EQ(r.Confidence[0][i] > 0.99f, i < 4 || i > 13) << lost << " " << i;
+  }
+}
+
 }  // namespace
 }  // namespace brontel

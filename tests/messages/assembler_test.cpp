@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "messages/assembler.h"
@@ -149,6 +150,126 @@ TEST(Assembler, ConfidencesTravelWithTheTextOfTheirMessage)
   EXPECT_EQ(j.Out[0].Service, TService::Japanese);
   EXPECT_EQ(j.Out[0].Suspicious, 0);
   EXPECT_EQ(j.Out[0].Cer, 0.0);
+}
+
+TEST(Assembler, TrailersAndHeadersReceivedWithErrors)
+{
+  // A line of three to five characters, N or erasures with at least three N,
+  // ends the message; anything else is text of it.
+  const struct {
+    const char* Last;
+    bool Trailer;
+    const char* Text;
+  } trailers[] = {
+      {"NN*N", true, "GALE"},         {"NNN", true, "GALE"},          {"  NNN  ", true, "GALE"},
+      {"N*N*N", true, "GALE"},        {"*NNN", true, "GALE"},         {"NN*", false, "GALE\nNN*"},
+      {"NNXN", false, "GALE\nNNXN"}, {"NN*NNN", false, "GALE\nNN*NNN"}, {"SEA NNN", false, "GALE\nSEA NNN"},
+      {"NN", false, "GALE\nNN"},
+  };
+  for (const auto& c : trailers) {
+    SCOPED_TRACE(c.Last);
+    TCollector t;
+    t.Feed({"ZCZC OA12", "GALE", c.Last});
+    EXPECT_EQ(t.Out.size(), c.Trailer ? 1u : 0u);
+    t.A.Finish(10);
+    ASSERT_EQ(t.Out.size(), 1u);
+    EXPECT_EQ(t.Out[0].Trailer, c.Trailer);
+    EXPECT_EQ(t.Out[0].Text, c.Text);
+    EXPECT_EQ(t.Out[0].End, 2.0);
+  }
+
+  // A word one edit from ZCZC at the start of a line, followed by a space,
+  // starts a message with header errors; B1-B4 are read all the same.
+  const struct {
+    const char* Header;
+    bool Message, Ok;
+    const char* Id;
+    int Serial;
+  } headers[] = {
+      {"ZCZC ZA09", true, true, "ZA09", 9},   {"ZCZC  OA12", true, false, "OA12", 12},
+      {"ZCZX OA12", true, false, "OA12", 12}, {"ZCZ OA12", true, false, "OA12", 12},
+      {"ZXZX OA12", false, false, "", -1},    {"ZC OA12", false, false, "", -1},
+      {"ZCZC OA1*", true, false, "OA1*", -1}, {"ZCZC 1A12", true, false, "1A12", 12},
+      {"ZCZC O112", true, false, "O112", 12}, {"ZCZC OAX2", true, false, "OAX2", -1},
+      {"ZCZC OA", true, false, "OA**", -1},
+      // Full width, as Japanese stations send it: ＺＣＺＣ　ＺＡ０９.
+      {"\x82\x79\x82\x62\x82\x79\x82\x62\x81\x40\x82\x79\x82\x60\x82\x4F\x82\x58", true, true, "ZA09", 9},
+  };
+  for (const auto& c : headers) {
+    SCOPED_TRACE(c.Header);
+    TCollector t;
+    t.Feed({c.Header, "GALE", "NNNN"});
+    ASSERT_EQ(t.Out.size(), 1u);
+    const TMessage& m = t.Out[0];
+    EXPECT_EQ(m.HasHeader, c.Message);
+    EXPECT_EQ(m.HeaderOk, c.Ok);
+    EXPECT_EQ(m.Id, c.Id);
+    EXPECT_EQ(m.Serial, c.Serial);
+    EXPECT_EQ(m.Text, c.Message ? "GALE" : std::string(c.Header) + "\nGALE");
+  }
+}
+
+TEST(Assembler, TheEmissionEndsEightSecondsOutOfStepAndTheMessageTwoMinutesAfterItsLastLine)
+{
+  // The last line at 10 s; the decoder out of step from 15 s (from `lost`),
+  // for `paused` seconds of that without sound.
+  const struct {
+    const char* Name;
+    double Lost, Paused, Tick;
+    bool Closed;
+    double End;
+  } cases[] = {
+      {"out of step 7.9 s", 15.0, 0.0, 22.9, false, 0.0},
+      {"out of step 8 s: ended where the decoder lost it", 15.0, 0.0, 23.0, true, 15.0},
+      {"lost sound does not count", 15.0, 5.0, 27.9, false, 0.0},
+      {"... the time out of step after it does", 15.0, 5.0, 28.0, true, 15.0},
+      {"in step: open 119.9 s after the last line", -1.0, 0.0, 129.9, false, 0.0},
+      {"in step: closed 120 s after the last line, ending with it", -1.0, 0.0, 130.0, true, 10.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCollector t;
+    t.A.Line("ZCZC OA01", 0.0);
+    t.A.Line("GALE", 10.0);
+    if (c.Lost >= 0.0) t.A.SyncChanged(false, c.Lost);
+    if (c.Paused > 0.0) t.A.Gap(c.Lost + 1.0, c.Paused);
+    t.A.Tick(c.Tick);
+    ASSERT_EQ(t.Out.size(), c.Closed ? 1u : 0u);
+    if (c.Closed) {
+      EXPECT_EQ(t.Out[0].End, c.End);
+      EXPECT_FALSE(t.Out[0].Trailer);
+    }
+  }
+
+  // A line that comes as the time-out runs out starts text of its own.
+  TCollector t;
+  t.A.Line("ZCZC OA01", 0.0);
+  t.A.Line("GALE", 5.0);
+  t.A.Line("SEA ROUGH", 125.0);
+  t.A.Finish(126.0);
+  ASSERT_EQ(t.Out.size(), 2u);
+  EXPECT_EQ(t.Out[0].Text, "GALE");
+  EXPECT_EQ(t.Out[1].Text, "SEA ROUGH");
+  EXPECT_FALSE(t.Out[1].HasHeader);
+}
+
+TEST(Assembler, DoubtfulCharactersOfEveryLineOfTheMessageCount)
+{
+  TCollector t;
+  t.A.Line("QX", 0.0, {}, 1);  // text outside the message
+  t.A.Line("ZCZC OA01", 1.0);
+  t.A.Line("GALE WARNING", 2.0, {}, 2);
+  t.A.Line("SEA *OUGH", 3.0, {}, 3);
+  t.A.Line("NNNN", 4.0, {}, 4);
+  t.A.Line("ZCZC OA02", 5.0);
+  t.A.Line("AB*", 6.0, {}, 9);  // no more doubtful than characters neither erased nor doubtful already
+  t.A.Finish(7.0);
+  ASSERT_EQ(t.Out.size(), 3u);
+  EXPECT_EQ(t.Out[0].Suspicious, 1);
+  EXPECT_EQ(std::tuple(t.Out[1].Chars, t.Out[1].Erasures, t.Out[1].Suspicious), std::tuple(21, 1, 5));
+  EXPECT_DOUBLE_EQ(t.Out[1].Cer, 6.0 / 21);
+  EXPECT_EQ(std::tuple(t.Out[2].Chars, t.Out[2].Erasures, t.Out[2].Suspicious), std::tuple(3, 1, 2));
+  EXPECT_DOUBLE_EQ(t.Out[2].Cer, 1.0);
 }
 
 }  // namespace

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <csignal>
@@ -144,6 +147,74 @@ TEST(ReceivedMessages, TheRobustPathHearsAWeakMessageTwiceAndStoresItOnce)
   EXPECT_EQ(found[0].Text + "\n", body);
   s.reset();
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+}
+
+TEST(ReceivedMessages, EachOutcomeSaysWhetherAndWhereTheMessageWasStored)
+{
+  // A message received twice: in memory both are stored but have no place
+  // in a store to show; in a file the repeat shows the stored message's.
+  const std::string file = (fs::temp_directory_path() / ("brontel-outcome-" + std::to_string(::getpid()) + ".sqlite")).string();
+  for (const std::string& path : {std::string(), file}) {
+    fs::remove(file);
+    TReceptionOptions opt;
+    opt.StorePath = path;
+    std::string error;
+    auto reception = TMessageReception::Open(opt, error);
+    ASSERT_TRUE(reception) << error;
+    EXPECT_EQ(reception->Persistent(), !path.empty());
+    std::vector<TReceived> got;
+    reception->OnReceived = [&](const TReceived& r) { got.push_back(r); };
+    double t = 0.0;
+    for (int copy = 0; copy < 2; ++copy) {
+      for (const char* line : {"ZCZC OA12", "GALE WARNING", "NNNN"}) {
+        reception->Sink().LineWritten(line, {});
+        reception->AfterBlock(t += 1.0, true, true);
+      }
+      // The first outcome comes with a block, not only at the end.
+      for (int wait = 0; copy == 0 && got.empty() && wait < 500; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        reception->AfterBlock(t, true, true);
+      }
+      if (copy == 0) EXPECT_EQ(got.size(), 1u);
+    }
+    reception->Finish(t);
+    ASSERT_EQ(got.size(), 2u) << path;
+    for (std::size_t i = 0; i < 2; ++i) {
+      SCOPED_TRACE(path + " copy " + std::to_string(i));
+      EXPECT_TRUE(got[i].Stored);
+      EXPECT_EQ(got[i].Error, "");
+      EXPECT_EQ(std::pair(got[i].Shown.Repeat, got[i].Shown.Copies), std::pair(i == 1, int(i) + 1));
+      EXPECT_EQ(got[i].Shown.StoreId, path.empty() ? 0 : got[0].Shown.StoreId);
+    }
+    if (!path.empty()) EXPECT_GT(got[0].Shown.StoreId, 0);
+    EXPECT_EQ(reception->StoreFailures(), 0);
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix);
+}
+
+TEST(ReceivedMessages, SoundLostForAWhileIsMarkedInTheOpenMessage)
+{
+  TReceptionOptions opt;
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  std::vector<TMessage> seen;
+  reception->OnMessage = [&](const TMessage& m) { seen.push_back(m); };
+  double t = 0.0;
+  auto line = [&](const char* text) {
+    reception->Sink().LineWritten(text, {});
+    reception->AfterBlock(t += 1.0, true, true);
+  };
+  line("ZCZC OA12");
+  line("GALE WARNING");
+  reception->Gap(5.0);  // 36 characters' time
+  line("SEA ROUGH");
+  line("NNNN");
+  reception->Finish(t);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Text, "GALE WARNING\nSEA ROUGH");
+  ASSERT_EQ(seen[0].Gaps.size(), 1u);
+  EXPECT_EQ(std::pair(seen[0].Gaps[0].Offset, seen[0].Gaps[0].Lost), std::pair(std::size_t{13}, 36));
 }
 
 TEST(ReceivedMessages, JapaneseEmissionWithFullWidthHeader)

@@ -1,6 +1,8 @@
 // The error estimate of a message and its characters' confidences.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "messages/message.h"
 #include "messages/repair.h"
 
@@ -34,6 +36,64 @@ TEST(Message, ErrorEstimateFromTheConfidences)
     Measure(m);
     EXPECT_NEAR(m.Cer, c.Cer, 1e-6) << c.Text << " " << c.Confidence.size();
   }
+}
+
+TEST(Message, CountsOfWhatTheServiceCannotSend)
+{
+  // English: A-Z, 0-9, space and - ? : ( ) . , = / + only; a carriage return
+  // is no character. Japanese: two-byte codes of the JIS X 0208 rows (lead
+  // bytes 81-84, 88-9F, E0-EA; trail bytes 40-FC but 7F).
+  const struct {
+    TService Service;
+    const char* Text;
+    int Doubtful, Chars, Erasures, Suspicious;
+  } cases[] = {
+      {TService::English, "AB*D\nE#", 0, 6, 1, 1},
+      {TService::English, "ab\rZ09", 0, 5, 0, 2},
+      {TService::English, " -?:().,=/+", 0, 11, 0, 0},
+      {TService::English, "GALE *", 2, 6, 1, 2},
+      {TService::English, "GALE *", 9, 6, 1, 5},
+      {TService::English, "GALE *", -4, 6, 1, 0},
+      {TService::Japanese,
+       "\x81\x40\x84\x40\x85\x40\x87\x40\x88\x9F\x9F\x40\xE0\x40\xEA\xA4\xEB\x40\x88\x3F\x88\x7F\x88\xFC"
+       "\x88\xFD" "A\x81\xAC",
+       0, 15, 1, 7},
+  };
+  for (const auto& c : cases) {
+    TMessage m;
+    m.Service = c.Service;
+    m.Text = c.Text;
+    m.Gaps = {{0, -5, false}};  // nothing counted lost for a negative estimate
+    Measure(m, c.Doubtful);
+    EXPECT_EQ(std::tuple(m.Chars, m.Erasures, m.Suspicious, m.Lost), std::tuple(c.Chars, c.Erasures, c.Suspicious, 0))
+        << c.Text << " " << c.Doubtful;
+    EXPECT_DOUBLE_EQ(m.Cer, double(c.Erasures + c.Suspicious) / c.Chars) << c.Text;
+  }
+
+  // Characters sent while the decoder was out of step: 100 / 14 a second in
+  // English, 100 / 40 in Japanese, to the nearest.
+  EXPECT_EQ(LostChars(TService::English, 7.0), 50);
+  EXPECT_EQ(LostChars(TService::English, 1.0), 7);
+  EXPECT_EQ(LostChars(TService::Japanese, 4.0), 10);
+  EXPECT_EQ(LostChars(TService::Japanese, 1.0), 3);
+  EXPECT_EQ(LostChars(TService::Japanese, 0.3), 1);
+  EXPECT_EQ(LostChars(TService::English, 0.0), 0);
+  EXPECT_EQ(LostChars(TService::English, -3.0), 0);
+}
+
+TEST(Message, TheCharactersAfterAGapAreDoubtedToTheEndOfTheLine)
+{
+  // A gap inside a line and one that took its line end.
+  const std::vector<TGap> gaps{{1, 4, false}, {5, 2, true}};
+  const std::vector<TUnit> units = ToUnits("AB\nCD\nEF", gaps);
+  std::vector<int> doubt;
+  for (const TUnit& u : units) doubt.push_back(u.Kind == TUnitKind::Gap ? -u.Lost : u.Doubt);
+  EXPECT_EQ(doubt, (std::vector<int>{0, -4, 1, 0, 0, 0, -2, 1, 2}));
+  std::string text;
+  std::vector<TGap> back;
+  FromUnits(units, text, back);
+  EXPECT_EQ(text, "AB\nCD\nEF");
+  EXPECT_EQ(back, gaps);
 }
 
 TEST(Message, ConfidencesStayWithTheirCharacters)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -93,6 +94,9 @@ TEST(Repair, WhereCopiesDifferTheCharacterReceivedFurtherFromAGapWins)
       {"both after a gap, this copy's further", "ABCDX", {{1, 1, false}}, "ABCDY", {{3, 1, false}}, "ABCDX"},
       {"both after a gap, the other copy's further", "ABCDY", {{3, 1, false}}, "ABCDX", {{1, 1, false}}, "ABCDX"},
       {"a line end ends the doubt", "AB\nCX", {{1, 2, false}}, "AB\nCY", {}, "AB\nCX"},
+      // Copies align from their starts: the other copy's one line is not
+      // taken for the second, damaged time this one has it.
+      {"a line said twice against once", "GALE\nG*LE", {}, "GALE", {}, "GALE\nG*LE"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -100,6 +104,60 @@ TEST(Repair, WhereCopiesDifferTheCharacterReceivedFurtherFromAGapWins)
     std::vector<TGap> gaps;
     FromUnits(FillFrom(ToUnits(c.A, c.AGaps), ToUnits(c.B, c.BGaps)), text, gaps);
     EXPECT_EQ(text, c.Text);
+  }
+}
+
+TEST(Repair, TheBaseCopyIsTheOneWithTheTrailerThenTheMostGoodCharactersThenTheFewestErasures)
+{
+  struct TFields {
+    bool Trailer;
+    int Chars, Erasures, Suspicious;
+    double Cer;
+  };
+  auto message = [](const TFields& f) {
+    TMessage m;
+    m.Trailer = f.Trailer;
+    m.Chars = f.Chars, m.Erasures = f.Erasures, m.Suspicious = f.Suspicious, m.Cer = f.Cer;
+    return m;
+  };
+  const struct {
+    TFields A, B;
+    int Better;  // 1: a, -1: b, 0: neither
+  } cases[] = {
+      {{true, 10, 5, 0, 0.5}, {false, 20, 0, 0, 0.0}, 1},   // the trailer first
+      {{true, 10, 1, 0, 0.3}, {true, 10, 0, 2, 0.0}, 1},    // 9 good against 8
+      {{true, 10, 0, 3, 0.0}, {true, 9, 0, 0, 0.3}, -1},    // 7 good against 9
+      {{true, 12, 2, 0, 0.0}, {true, 10, 0, 0, 0.3}, -1},   // 10 good each: fewer erasures
+      {{false, 10, 0, 2, 0.0}, {false, 10, 1, 1, 0.3}, 1},  // 8 good each: fewer erasures
+      {{true, 10, 1, 0, 0.2}, {true, 10, 1, 0, 0.1}, -1},   // then the error estimate
+      {{true, 10, 1, 0, 0.1}, {true, 10, 1, 0, 0.1}, 0},
+  };
+  for (const auto& c : cases) {
+    const TMessage a = message(c.A), b = message(c.B);
+    EXPECT_EQ(std::pair(Better(a, b), Better(b, a)), std::pair(c.Better > 0, c.Better < 0)) << c.A.Chars << c.B.Chars;
+  }
+
+  // Copies that differ in a character both received clearly: one with an
+  // erasure, the other with one character the decoder doubted. Equally many
+  // good characters, so the copy without the erasure is the base and its
+  // character is the one shown, whichever copy came first.
+  TMessage erased, doubted;
+  erased.Text = "GALE F*RCE 8";
+  doubted.Text = "GALE FORCE 9";
+  Measure(erased);
+  Measure(doubted, 1);
+  ASSERT_EQ(erased.Chars - erased.Erasures, doubted.Chars - doubted.Suspicious);
+  EXPECT_EQ(Merge(erased, doubted).Text, "GALE FORCE 9");
+  EXPECT_EQ(Merge(doubted, erased).Text, "GALE FORCE 9");
+
+  // A copy cut short with no erasure and a complete one with three: the
+  // complete one is shown, its erasures filled as far as the other reached.
+  TMessage cut = Received({"ZCZC OA12", "GALE WARNING"}), complete = Received({"ZCZC OA12", "G*LE W*RNING *", "NNNN"});
+  complete.StoreId = 7, complete.Copies = 2;
+  for (const bool cutFirst : {true, false}) {
+    const TMessage m = cutFirst ? Merge(cut, complete) : Merge(complete, cut);
+    EXPECT_EQ(std::tuple(m.Text, StatusOf(m), m.Erasures, m.Repeat), std::tuple("GALE WARNING *", TStatus::Complete, 1, true));
+    EXPECT_EQ(std::pair(m.Copies, m.StoreId), cutFirst ? std::pair(2, int64_t{0}) : std::pair(3, int64_t{7}));
   }
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sys/resource.h>
@@ -159,6 +160,58 @@ TEST_P(StoreOnBoth, WhatIsNeverARepeat)
   ASSERT_TRUE(s->Find("OA13", found, error));
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].Copies, 2);  // newest first
+}
+
+TEST_P(StoreOnBoth, TheRepeatWindowRunsFromTheLastCopyAndTheStoredMessageIsTheMergedOne)
+{
+  // Copies of one identity, hours after the first: within 72 hours of the
+  // newest copy so far (a copy decoded late from a recording moves nothing)
+  // it is a repeat. What Add shows is what the store reads back.
+  auto s = Open();
+  const struct {
+    double Hours;
+    const char* Line;
+    bool Repeat;
+    int Copies;
+    const char* Text;
+  } steps[] = {
+      {0, "BUOY *NLIT 35-12N", false, 1, "BUOY *NLIT 35-12N"},
+      {48, "BUOY UNLIT 35-1*N", true, 2, "BUOY UNLIT 35-12N"},
+      {96, "BU*Y UNLIT 35-12N", true, 3, "BUOY UNLIT 35-12N"},
+      {60, "BUOY UNLIT 35-12N", true, 4, "BUOY UNLIT 35-12N"},
+      {168, "BUOY UNL*T 35-12N", true, 5, "BUOY UNLIT 35-12N"},
+      {240.01, "BUOY UNL*T 35-12N", false, 1, "BUOY UNL*T 35-12N"},
+  };
+  std::string error;
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Hours);
+    const TMessage copy = Received({"ZCZC OA20", step.Line, "NNNN"}, Day0 + step.Hours * Hour);
+    const TMessage shown = Add(*s, copy);
+    EXPECT_EQ(shown.Repeat, step.Repeat);
+    EXPECT_EQ(shown.Copies, step.Copies);
+    EXPECT_EQ(shown.Text, step.Text);
+    std::vector<TMessage> found;
+    ASSERT_TRUE(s->Find("OA20", found, error)) << error;
+    ASSERT_FALSE(found.empty());
+    const TMessage& back = found[0];
+    EXPECT_EQ(back.StoreId, shown.StoreId);
+    EXPECT_EQ(back.Copies, shown.Copies);
+    EXPECT_EQ(back.Text, shown.Text);
+    EXPECT_EQ(back.Gaps, shown.Gaps);
+    EXPECT_EQ(back.Trailer, shown.Trailer);
+    EXPECT_EQ(std::tuple(back.Chars, back.Erasures, back.Suspicious, back.Lost, back.Cer),
+              std::tuple(shown.Chars, shown.Erasures, shown.Suspicious, shown.Lost, shown.Cer));
+    EXPECT_EQ(back.Start, Day0 + (step.Repeat ? 0.0 : step.Hours * Hour)) << "a message keeps its first reception";
+    // The copy itself is kept as it was received.
+    std::vector<TMessage> copies;
+    ASSERT_TRUE(s->Copies(shown.StoreId, copies, error)) << error;
+    ASSERT_EQ(copies.size(), static_cast<std::size_t>(step.Copies));
+    EXPECT_EQ(copies.back().Text, copy.Text);
+    EXPECT_EQ(copies.back().Repeat, step.Repeat);
+    EXPECT_EQ(std::tuple(copies.back().Chars, copies.back().Erasures, copies.back().Cer),
+              std::tuple(copy.Chars, copy.Erasures, copy.Cer));
+  }
+  EXPECT_EQ(All(*s).size(), 2u);
 }
 
 TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
