@@ -49,6 +49,9 @@ constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 // The frequency correction waits this many bits after a signal appears (the
 // carrier canceller has its lines by then).
 constexpr int AfcAfterBits = 50;
+// … and reads its error from the products two bits apart this many bits
+// later (the short-lag loop has brought the error within a few hertz).
+constexpr int AfcSettleBits = 100;
 
 // A signal keys its tones: the share of bits where the tone changes,
 // averaged over ChangeBits, must be at least ChangeMin (a steady carrier
@@ -332,7 +335,8 @@ void TRobustDemod::Decimated(cplx raw)
   // Lag product of each correlator with itself LagAfc samples earlier: its
   // angle is the frequency error of the tones.
   const int lagged = (hist_ + HistLen - LagAfc) % HistLen;
-  afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged]);
+  const int far = (hist_ + HistLen - TFrequencyControl::LongLag) % HistLen;
+  afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged], histHigh_[far], histLow_[far]);
 
   RateLine();
 
@@ -516,7 +520,8 @@ void TRobustDemod::BitInstant(double frac)
 
   // Frequency.
   const double before = offset_;
-  offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, !acquiring, touched, absentBits_);
+  offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, presentBits_ > AfcAfterBits + AfcSettleBits,
+                     !acquiring, touched, absentBits_);
   if (offset_ != before) {
     afcStep_ = std::polar(1.0, -TwoPi * offset_ / Rate);
     canceller_.SetSignalOffset(offset_);
