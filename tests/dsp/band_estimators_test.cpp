@@ -14,6 +14,7 @@
 #include "dsp/frequency_control.h"
 #include "dsp/impulse_blanker.h"
 #include "dsp/line_canceller.h"
+#include "dsp/tone_interference.h"
 #include "dsp/tone_levels.h"
 
 namespace brontel {
@@ -261,6 +262,46 @@ TEST(FrequencyControl, AWeakerStationBesideTheTonesDoesNotPullTheSettledLoop)
     }
     EXPECT_GT(std::abs(shortPull), 1.5);  // what the long lag is for
     EXPECT_NEAR(f.Offset(), 0.0, 1.0);
+  }
+}
+
+TEST(ToneInterference, FindsWhatSitsOnEachToneWhileItIsOff)
+{
+  // Keyed bits, the sent tone 20 times the noise; on each tone, while it is
+  // not sent, noise and whatever else sits there (as a multiple of the noise).
+  struct TCase {
+    const char* name;
+    double onHigh, onLow;      // extra power on each tone
+    double wantHigh, wantLow;  // each correlator's noise, as a multiple of the common one
+  };
+  const TCase cases[] = {
+      {"noise alone", 0.0, 0.0, 1.0, 1.0},
+      {"a carrier on the higher tone", 10.0, 0.0, 11.0, 1.0},
+      {"a strong carrier on the lower tone", 0.0, 30.0, 1.0, 31.0},
+      {"another station on both: the balance is kept", 4.0, 4.0, 1.0, 1.0},
+      {"more on one tone than the other", 30.0, 4.0, 31.0 / 5.0, 1.0},
+      {"too little to count", 2.0, 0.0, 1.0, 1.0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TToneInterference t;
+    std::mt19937 rng(3);
+    std::exponential_distribution<double> noise(1.0);
+    auto run = [&](int bits, double onHigh, double onLow) {
+      for (int k = 0; k < bits; ++k) {
+        const bool high = rng() & 1;
+        const double h = noise(rng) + (high ? 20.0 : onHigh), l = noise(rng) + (high ? onLow : 20.0);
+        t.Step(high ? 0.999 : 0.001, h, l);
+      }
+    };
+    run(400, c.onHigh, c.onLow);
+    // (A few tens of bits' average over another: within a half.)
+    EXPECT_NEAR(t.HighNoise(), c.wantHigh, 0.5 * c.wantHigh);
+    EXPECT_NEAR(t.LowNoise(), c.wantLow, 0.5 * c.wantLow);
+    // Gone a second later (the carrier canceller has it, or it stopped).
+    run(100, 0.0, 0.0);
+    EXPECT_EQ(t.HighNoise(), 1.0);
+    EXPECT_EQ(t.LowNoise(), 1.0);
   }
 }
 
