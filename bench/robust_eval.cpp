@@ -2,7 +2,7 @@
 // emissions (noise, fading, offsets, bit-rate errors, joining mid-message,
 // noise alone), and what the robust path makes of a recording.
 //
-//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
+//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--second-tail] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
 //
 // Every cell sums the edit distances over all texts and seeds and divides by
 // the characters sent. "join" rows give the share of the text after the join
@@ -70,6 +70,7 @@ struct TCondition {
 };
 
 bool SecondGenerator = false;  // band conditions from the switched-oscillator generator (--gen b)
+bool SecondTail = false;       // the second station sends its whole text, past the wanted one's end
 
 class TLines final : public TTextSink {
 public:
@@ -254,13 +255,23 @@ std::vector<int16_t> BandPcm(const TCondition& c, const std::vector<uint8_t>& bi
   // The second station starts a little after the wanted one, off its bit
   // grid, with its own clock.
   const double secondStart = 0.9 + 0.0037 * (seed % 5), secondBaud = 100.0 + 0.01 * (k % 3);
+  // It stops no later than the wanted one: what a receiver prints of it once
+  // the wanted station is off the air is the other station's text, not a
+  // fault of the wanted one's (--second-tail keeps it going).
+  std::vector<uint8_t> secondBits;
+  if (!std::isnan(c.SecondDb)) {
+    secondBits = OtherBits(c, k);
+    const double left = emission - (secondStart - Lead);
+    if (!SecondTail && left > 0.0)
+      secondBits.resize(std::min(secondBits.size(), static_cast<std::size_t>(left * secondBaud)));
+  }
   if (!SecondGenerator) {
     gen::TBand band;
     band.Crashes.PerSecond = c.CrashRate;
     band.Crashes.LevelDb = c.CrashDb;
     if (!std::isnan(c.CarrierOffset)) band.Carriers.push_back({c.CarrierOffset, c.CarrierDb, carrierStart});
     if (!std::isnan(c.SecondDb))
-      band.Second = gen::TSecondStation{OtherBits(c, k), c.SecondDb, c.SecondOffset, secondStart, secondBaud};
+      band.Second = gen::TSecondStation{secondBits, c.SecondDb, c.SecondOffset, secondStart, secondBaud};
     band.TwoPath = {c.EchoMs, c.EchoDb, c.EchoFading};
     if (c.Agc) band.Agc = {1.0, 300.0};
     return gen::BandRecording(bits, p, band, Lead, Tail);
@@ -272,7 +283,7 @@ std::vector<int16_t> BandPcm(const TCondition& c, const std::vector<uint8_t>& bi
   q.CrashRate = c.CrashRate, q.CrashLevelDb = c.CrashDb;
   if (!std::isnan(c.CarrierOffset)) q.Carriers.push_back({c.CarrierOffset, c.CarrierDb, carrierStart, 0.02});
   if (!std::isnan(c.SecondDb)) {
-    q.SecondBits = OtherBits(c, k);
+    q.SecondBits = secondBits;
     q.SecondLevelDb = c.SecondDb, q.SecondOffset = c.SecondOffset, q.SecondStart = secondStart;
     q.SecondBaud = secondBaud;
   }
@@ -399,6 +410,8 @@ int main(int argc, char** argv)
       ++i;
     else if (!std::strcmp(argv[i], "--gen") && i + 1 < argc)
       SecondGenerator = !std::strcmp(argv[++i], "b");
+    else if (!std::strcmp(argv[i], "--second-tail"))
+      SecondTail = true;
     else if (!std::strcmp(argv[i], "--show"))
       Show = true;
     else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
@@ -409,7 +422,7 @@ int main(int argc, char** argv)
       centre = std::atof(argv[++i]);
     else {
       std::fprintf(stderr,
-                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
+                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--second-tail] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }

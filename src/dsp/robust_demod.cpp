@@ -49,6 +49,9 @@ constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
 // The frequency correction waits this many bits after a signal appears (the
 // carrier canceller has its lines by then).
 constexpr int AfcAfterBits = 50;
+// … and reads its error from the products two bits apart this many bits
+// later (the short-lag loop has brought the error within a few hertz).
+constexpr int AfcSettleBits = 100;
 
 // A signal keys its tones: the share of bits where the tone changes,
 // averaged over ChangeBits, must be at least ChangeMin (a steady carrier
@@ -180,6 +183,7 @@ void TRobustDemod::Reset()
   ampTone_.fill({});
   ampOffLog_.fill(0.0);
   ampPos_ = ampFill_ = 0;
+  interference_.Reset();
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
   canceller_.Reset();
@@ -332,7 +336,8 @@ void TRobustDemod::Decimated(cplx raw)
   // Lag product of each correlator with itself LagAfc samples earlier: its
   // angle is the frequency error of the tones.
   const int lagged = (hist_ + HistLen - LagAfc) % HistLen;
-  afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged]);
+  const int far = (hist_ + HistLen - TFrequencyControl::LongLag) % HistLen;
+  afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged], histHigh_[far], histLow_[far]);
 
   RateLine();
 
@@ -459,21 +464,26 @@ void TRobustDemod::BitInstant(double frac)
     // Each tone's own level from the neighbours where it was (softly) the
     // one sent, drawn towards the common level: when one tone fades alone,
     // the decision leans to the other in proportion.
-    const double flat = std::max(0.1 * bitNoise, (valid ? sum / valid : levels_.MeanPower() * levels_.Gain()) - 2.0 * bitNoise);
+    // Each correlator's own noise: more than the common one where something
+    // else sits on that tone.
+    const double uh = bitNoise * interference_.HighNoise(), ul = bitNoise * interference_.LowNoise();
+    const double flat = std::max(0.1 * bitNoise, (valid ? sum / valid : levels_.MeanPower() * levels_.Gain()) - uh - ul);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
       const int j = (ampPos_ + AmpSpan - 1 - q) % AmpSpan;  // the latest ampFill_ bits
       if (j == mid || !ampValid_[j]) continue;
       const double w = ampWeight_[j];
-      sh += w * (ampHigh_[j] - bitNoise);
+      sh += w * (ampHigh_[j] - uh);
       nh += w;
-      sl += (1.0 - w) * (ampLow_[j] - bitNoise);
+      sl += (1.0 - w) * (ampLow_[j] - ul);
       nl += 1.0 - w;
     }
     const double ah2 = std::max(0.1 * bitNoise, sh / nh), al2 = std::max(0.1 * bitNoise, sl / nl);
-    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / bitNoise) - ah2 / bitNoise;
-    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / bitNoise) - al2 / bitNoise;
+    const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / uh) - ah2 / uh;
+    const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / ul) - al2 / ul;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
+    if (ampValid_[mid])
+      interference_.Step(1.0 / (1.0 + std::exp(-outLlr)), ampHigh_[mid] / bitNoise, ampLow_[mid] / bitNoise);
     // A bit far stronger than the signal and noise together was hit by
     // something else: its confidence falls with the excess.
     const double midPower = ampHigh_[mid] + ampLow_[mid];
@@ -516,7 +526,8 @@ void TRobustDemod::BitInstant(double frac)
 
   // Frequency.
   const double before = offset_;
-  offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, !acquiring, touched, absentBits_);
+  offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, presentBits_ > AfcAfterBits + AfcSettleBits,
+                     !acquiring, touched, absentBits_);
   if (offset_ != before) {
     afcStep_ = std::polar(1.0, -TwoPi * offset_ / Rate);
     canceller_.SetSignalOffset(offset_);

@@ -27,6 +27,7 @@
 #include "dsp/frequency_control.h"
 #include "dsp/impulse_blanker.h"
 #include "dsp/line_canceller.h"
+#include "dsp/tone_interference.h"
 #include "dsp/tone_levels.h"
 
 namespace brontel {
@@ -173,6 +174,7 @@ private:
   std::array<cplx, AmpSpan> ampTone_{};   // complex amplitude of the tone taken as sent
   std::array<double, AmpSpan> ampOffLog_{};  // log power of the weaker tone
   int ampPos_ = 0, ampFill_ = 0;
+  TToneInterference interference_;
 
   TToneLevels levels_;
   bool present_ = false;

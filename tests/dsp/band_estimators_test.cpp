@@ -14,6 +14,7 @@
 #include "dsp/frequency_control.h"
 #include "dsp/impulse_blanker.h"
 #include "dsp/line_canceller.h"
+#include "dsp/tone_interference.h"
 #include "dsp/tone_levels.h"
 
 namespace brontel {
@@ -192,15 +193,17 @@ TEST(FrequencyControl, FindsTheOffsetAndHoldsAgainstACarrier)
     for (int k = 0; k < bits; ++k) {
       const bool high = rng() & 1;
       for (int n = 0; n < 21; ++n) {
-        const double t = (k * 21 + n) / Rate, tl = t - Lag / Rate;
+        const double t = (k * 21 + n) / Rate, tl = t - Lag / Rate, tf = t - TFrequencyControl::LongLag / Rate;
         const double err = offsetHz - f.Offset();
         const cplx tone = std::polar(1.0, TwoPi * err * t), toneLag = std::polar(1.0, TwoPi * err * tl);
+        const cplx toneFar = std::polar(1.0, TwoPi * err * tf);
         // A steady carrier leaks into the higher tone's correlator all the time.
         const cplx leak = std::polar(0.5, TwoPi * carrierHz * t), leakLag = std::polar(0.5, TwoPi * carrierHz * tl);
+        const cplx leakFar = std::polar(0.5, TwoPi * carrierHz * tf);
         f.Add(high ? tone + leak : leak, high ? toneLag + leakLag : leakLag, high ? cplx{} : tone,
-              high ? cplx{} : toneLag);
+              high ? cplx{} : toneLag, high ? toneFar + leakFar : leakFar, high ? cplx{} : toneFar);
       }
-      f.Bit(high ? 0.99 : 0.01, true, locked, false, 0);
+      f.Bit(high ? 0.99 : 0.01, true, locked, locked, false, 0);
     }
   };
   TFrequencyControl f(Lag, Rate);
@@ -214,8 +217,92 @@ TEST(FrequencyControl, FindsTheOffsetAndHoldsAgainstACarrier)
   EXPECT_LE(std::abs(f.Offset() - before), 100 * TFrequencyControl::TrackStep + 1e-9);
 
   // Nothing heard for long: the correction fades back.
-  for (int k = 0; k < 2000; ++k) f.Bit(0.5, false, false, false, 1000);
+  for (int k = 0; k < 2000; ++k) f.Bit(0.5, false, false, false, false, 1000);
   EXPECT_LT(std::abs(f.Offset()), 0.1);
+}
+
+TEST(FrequencyControl, AWeakerStationBesideTheTonesDoesNotPullTheSettledLoop)
+{
+  // The wanted pair on frequency and another keyed pair 3 dB weaker, its
+  // tones off by `otherHz`, each with its own bits; correlator outputs as a
+  // one-bit window leaves them (the other station's tone falls off with its
+  // distance). The short-lag loop alone is pulled by a few hertz; once
+  // settled, the loop comes back to within 1 Hz. (Tones closer than about
+  // 15 Hz still pull it, by about two thirds of what they pull the short lag.)
+  constexpr int Lag = 10, Bits = 21;
+  constexpr double Rate = 2100.0;
+  for (const double otherHz : {25.0, -25.0, 40.0, -50.0}) {
+    SCOPED_TRACE(otherHz);
+    const double response = std::abs(std::sin(TwoPi * otherHz * Bits / Rate / 2.0) /
+                                     (Bits * std::sin(TwoPi * otherHz / Rate / 2.0)));
+    const double other = std::sqrt(0.5) * response;
+    TFrequencyControl f(Lag, Rate);
+    std::mt19937 rng(5);
+    double shortPull = 0.0;
+    for (int k = 0; k < 1500; ++k) {
+      const bool high = rng() & 1, otherHigh = rng() & 1;
+      const double phase = std::uniform_real_distribution<double>(0.0, TwoPi)(rng);
+      for (int n = 0; n < Bits; ++n) {
+        const double t = (k * Bits + n) / Rate;
+        auto at = [&](double back) {
+          const double s = t - back / Rate;
+          return std::pair{std::polar(1.0, -TwoPi * f.Offset() * s),
+                           std::polar(other, phase + TwoPi * (otherHz - f.Offset()) * s)};
+        };
+        const auto [w0, o0] = at(0);
+        const auto [w1, o1] = at(Lag);
+        const auto [w2, o2] = at(TFrequencyControl::LongLag);
+        const cplx h0 = (high ? w0 : 0.0) + (otherHigh ? o0 : 0.0), l0 = (high ? 0.0 : w0) + (otherHigh ? 0.0 : o0);
+        const cplx h1 = (high ? w1 : 0.0) + (otherHigh ? o1 : 0.0), l1 = (high ? 0.0 : w1) + (otherHigh ? 0.0 : o1);
+        const cplx h2 = (high ? w2 : 0.0) + (otherHigh ? o2 : 0.0), l2 = (high ? 0.0 : w2) + (otherHigh ? 0.0 : o2);
+        f.Add(h0, h1, l0, l1, h2, l2);
+      }
+      f.Bit(high ? 0.99 : 0.01, true, k >= 400, k >= 800, false, 0);
+      if (k == 399) shortPull = f.Offset();
+    }
+    EXPECT_GT(std::abs(shortPull), 1.5);  // what the long lag is for
+    EXPECT_NEAR(f.Offset(), 0.0, 1.0);
+  }
+}
+
+TEST(ToneInterference, FindsWhatSitsOnEachToneWhileItIsOff)
+{
+  // Keyed bits, the sent tone 20 times the noise; on each tone, while it is
+  // not sent, noise and whatever else sits there (as a multiple of the noise).
+  struct TCase {
+    const char* name;
+    double onHigh, onLow;      // extra power on each tone
+    double wantHigh, wantLow;  // each correlator's noise, as a multiple of the common one
+  };
+  const TCase cases[] = {
+      {"noise alone", 0.0, 0.0, 1.0, 1.0},
+      {"a carrier on the higher tone", 10.0, 0.0, 11.0, 1.0},
+      {"a strong carrier on the lower tone", 0.0, 30.0, 1.0, 31.0},
+      {"another station on both: the balance is kept", 4.0, 4.0, 1.0, 1.0},
+      {"more on one tone than the other", 30.0, 4.0, 31.0 / 5.0, 1.0},
+      {"too little to count", 2.0, 0.0, 1.0, 1.0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TToneInterference t;
+    std::mt19937 rng(3);
+    std::exponential_distribution<double> noise(1.0);
+    auto run = [&](int bits, double onHigh, double onLow) {
+      for (int k = 0; k < bits; ++k) {
+        const bool high = rng() & 1;
+        const double h = noise(rng) + (high ? 20.0 : onHigh), l = noise(rng) + (high ? onLow : 20.0);
+        t.Step(high ? 0.999 : 0.001, h, l);
+      }
+    };
+    run(400, c.onHigh, c.onLow);
+    // (A few tens of bits' average over another: within a half.)
+    EXPECT_NEAR(t.HighNoise(), c.wantHigh, 0.5 * c.wantHigh);
+    EXPECT_NEAR(t.LowNoise(), c.wantLow, 0.5 * c.wantLow);
+    // Gone a second later (the carrier canceller has it, or it stopped).
+    run(100, 0.0, 0.0);
+    EXPECT_EQ(t.HighNoise(), 1.0);
+    EXPECT_EQ(t.LowNoise(), 1.0);
+  }
 }
 
 }  // namespace

@@ -274,11 +274,13 @@ TEST(RobustDemod, BandConditionsKeepTheBits)
       {"crashes behind an AGC", 6.0, agc, 0.02},
       {"carrier between the tones", 10.0, between, 0.005},
       {"carrier on the higher tone", 10.0, onTone, 0.01},
-      // The second after the carrier appears costs bits, but not confident ones.
-      {"carrier on the lower tone from 12 s on", 10.0, lateOnTone, 0.04},
+      // The second after the carrier appears costs bits, but not confident
+      // ones, and fewer once that tone's own noise counts the carrier.
+      {"carrier on the lower tone from 12 s on", 10.0, lateOnTone, 0.016},
       {"carriers outside the tones", 10.0, outside, 0.005},
-      // The weaker station still pulls the frequency correction by a few Hz.
-      {"second station 3 dB weaker", 12.0, second, 0.03, 8.0},
+      // The weaker station, its tones 25 Hz from the wanted ones, does not
+      // hold the frequency correction off.
+      {"second station 3 dB weaker", 12.0, second, 0.03},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -301,10 +303,9 @@ TEST(RobustDemod, LiveSignalToNoiseAndOffset)
   struct TCase {
     double snr, offset, tolerance;
   };
-  // SNR of the tone pair in 500 Hz; within 1 dB from 0 to 20 dB (2 dB at the
-  // weakest and the strongest, where the estimates spread most).
-  for (const TCase c : {TCase{-3.0, 0.0, 2.0}, TCase{0.0, -45.0, 1.0}, TCase{6.0, 30.0, 1.0}, TCase{10.0, 50.0, 1.0},
-                        TCase{20.0, -20.0, 1.0}, TCase{30.0, 0.0, 3.0}}) {
+  // SNR of the tone pair in 500 Hz; within 1 dB from -3 to 30 dB.
+  for (const TCase c : {TCase{-3.0, 0.0, 1.0}, TCase{0.0, -45.0, 1.0}, TCase{6.0, 30.0, 1.0}, TCase{10.0, 50.0, 1.0},
+                        TCase{20.0, -20.0, 1.0}, TCase{30.0, 0.0, 1.0}}) {
     SCOPED_TRACE(testing::Message() << c.snr << " dB, " << c.offset << " Hz");
     gen::TFskParams p;
     p.SnrDb = c.snr, p.Offset = c.offset, p.Seed = 4;
