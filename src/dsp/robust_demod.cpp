@@ -179,6 +179,8 @@ void TRobustDemod::Reset()
   ampValid_.fill(false);
   ampTone_.fill({});
   ampOffLog_.fill(0.0);
+  ampPlace_.fill({});
+  samples_ = 0;
   ampPos_ = ampFill_ = 0;
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
@@ -306,6 +308,7 @@ void TRobustDemod::Decimated(cplx raw)
   const cplx y = Mul(clean, afcPhasor_);
   afcPhasor_ = Mul(afcPhasor_, afcStep_);
   afcPhasor_ *= 1.5 - 0.5 * std::norm(afcPhasor_);
+  ++samples_;
   if (baseband_) baseband_->Baseband(y);
 
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
@@ -431,6 +434,7 @@ void TRobustDemod::BitInstant(double frac)
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
   ampValid_[ampPos_] = !touched;
   ampOffLog_[ampPos_] = TToneLevels::OffLog(rh2, rl2);
+  ampPlace_[ampPos_] = {static_cast<double>(samples_) - 0.5 - frac, period_, 0.0, 0.0, 0.0, offset_};
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
@@ -474,6 +478,10 @@ void TRobustDemod::BitInstant(double frac)
     const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / bitNoise) - ah2 / bitNoise;
     const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / bitNoise) - al2 / bitNoise;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
+    TBitPlace& place = ampPlace_[mid];
+    place.Noise = bitNoise;
+    place.LevelHigh = ah2;
+    place.LevelLow = al2;
     // A bit far stronger than the signal and noise together was hit by
     // something else: its confidence falls with the excess.
     const double midPower = ampHigh_[mid] + ampLow_[mid];
@@ -522,7 +530,10 @@ void TRobustDemod::BitInstant(double frac)
     canceller_.SetSignalOffset(offset_);
   }
 
-  if (emit) Emit(outLlr);
+  if (emit) {
+    if (baseband_) baseband_->Bit(ampPlace_[(ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan]);
+    Emit(outLlr);
+  }
 }
 
 double TRobustDemod::Llr(double rh2, double rl2, double power, double noise)
