@@ -88,16 +88,18 @@ TEST(CharScores, SentWordWinsAndTheChoiceFollowsThePhaseOfTheTransmitter)
   struct TCase {
     const char* Name;
     bool Continuous;
-    double Noise;          // per sample, signal 1
+    double Noise;          // per sample, signal 1 (Eb/N0 = 21 / Noise)
     int MinCharRight;      // of 80 characters, decided by the whole-character model
     int MinBitRight;       // … by the per-bit model
     int Model;             // the model that must end up chosen
   };
   const TCase cases[] = {
       {"continuous, clean", true, 0.02, 80, 80, 0},
-      {"continuous, noisy", true, 1.0, 70, 40, 0},
+      {"continuous, Eb/N0 6 dB", true, 5.25, 78, 66, 0},
+      {"continuous, Eb/N0 3 dB", true, 10.5, 70, 35, 0},
       {"switched, clean", false, 0.02, 0, 80, 1},
-      {"switched, noisy", false, 0.3, 0, 70, 1},
+      {"switched, Eb/N0 9 dB", false, 2.6, 0, 76, 1},
+      {"switched, Eb/N0 6 dB", false, 5.25, 0, 68, 1},
   };
   const std::vector<uint16_t> words = EnglishWords();
   for (const TCase& c : cases) {
