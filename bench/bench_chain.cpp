@@ -145,13 +145,16 @@ void BM_RobustDemodBlock(benchmark::State& state)
   RealTime(state);
 }
 
-// The robust path (demodulator and robust decoder) on the same blocks' left channel.
+// The robust path (demodulator and robust decoder) on the same blocks' left
+// channel; argument 1: with whole-character detection switched on.
 void BM_RobustPathBlock(benchmark::State& state)
 {
   std::vector<std::array<double, FramesPerBlock>> left(Blocks().size());
   for (std::size_t b = 0; b < left.size(); ++b)
     for (int j = 0; j < FramesPerBlock; ++j) left[b][j] = Blocks()[b][2 * j];
-  TRobustPath path(800.0);
+  TRobustDecoderParams params;
+  params.WholeCharacters = static_cast<int>(state.range(0));
+  TRobustPath path(800.0, params);
   TTextStore text;
   std::size_t b = 0;
   for (auto _ : state) {
@@ -195,7 +198,7 @@ BENCHMARK(BM_Discriminate);
 BENCHMARK(BM_TimeSamples);
 BENCHMARK(BM_ProcessBlock);
 BENCHMARK(BM_RobustDemodBlock);
-BENCHMARK(BM_RobustPathBlock);
+BENCHMARK(BM_RobustPathBlock)->Arg(0)->Arg(1);
 BENCHMARK(BM_ProcessBlockBothPaths);
 BENCHMARK(BM_DecodeOneHour)->Unit(benchmark::kMillisecond)->Iterations(2);
 

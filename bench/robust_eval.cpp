@@ -2,7 +2,7 @@
 // emissions (noise, fading, offsets, bit-rate errors, joining mid-message,
 // noise alone), and what the robust path makes of a recording.
 //
-//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--second-tail] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
+//   brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--second-tail] [--show] [--trace] [--set NAME=VALUE] [--recording FILE [--centf HZ]]
 //
 // Every cell sums the edit distances over all texts and seeds and divides by
 // the characters sent. "join" rows give the share of the text after the join
@@ -101,6 +101,7 @@ struct TRobustRun {
 };
 
 TRobustDecoderParams Params;  // decoder tuning, changed with --set
+bool Trace = false;           // print the robust path's state every second
 
 // NAME=VALUE for a field of the decoder's tuning.
 bool SetParam(const std::string& arg)
@@ -123,7 +124,7 @@ bool SetParam(const std::string& arg)
       {"SlipPenalty", &p.SlipPenalty, nullptr}, {"EraseBelow", &p.EraseBelow, nullptr},
       {"SureAbove", &p.SureAbove, nullptr},     {"SwitchMargin", &p.SwitchMargin, nullptr},
       {"DelayChars", nullptr, &p.DelayChars},   {"LossHeld", nullptr, &p.LossHeld},
-      {"ShiftLookahead", nullptr, &p.ShiftLookahead},
+      {"ShiftLookahead", nullptr, &p.ShiftLookahead}, {"WholeCharacters", nullptr, &p.WholeCharacters},
   };
   for (const TField& f : fields)
     if (name == f.Name) {
@@ -142,8 +143,16 @@ TRobustRun RobustText(const std::vector<int16_t>& pcm, double centre)
   store.Sink = &sink;
   const std::vector<double> x(pcm.begin(), pcm.end());
   const auto t0 = std::chrono::steady_clock::now();
-  for (std::size_t s = 0; s < x.size(); s += FramesPerBlock)
+  for (std::size_t s = 0; s < x.size(); s += FramesPerBlock) {
     path.Process(std::span(x).subspan(s, std::min<std::size_t>(FramesPerBlock, x.size() - s)), store);
+    if (Trace && s % (10 * FramesPerBlock) == 0) {
+      const TCharScores& c = path.Decoder().CharScores();
+      std::printf("%5.1f s  %s %s  SNR %5.1f  offset %+6.2f  %6.2f Bd | tones %+6.2f %+6.2f spread %5.2f | continuous %3.0f%%\n",
+                  static_cast<double>(s) / 44100.0, path.InSync() ? "sync" : "    ", path.EngMode() ? "ENG" : "JPN",
+                  path.SnrDb(), path.FrequencyOffset(), path.BitRate(), c.Fine().HighHz() - 85.0,
+                  c.Fine().LowHz() + 85.0, std::min(99.0, c.Fine().SpreadHz()), 100.0 * c.Choice().Weight(0));
+    }
+  }
   path.Finish(store);
   const auto t1 = std::chrono::steady_clock::now();
   return {Cp932ToUtf8(sink.Text + path.LineText()), path.Erasures(), std::chrono::duration<double>(t1 - t0).count()};
@@ -414,6 +423,8 @@ int main(int argc, char** argv)
       SecondTail = true;
     else if (!std::strcmp(argv[i], "--show"))
       Show = true;
+    else if (!std::strcmp(argv[i], "--trace"))
+      Trace = true;
     else if (!std::strcmp(argv[i], "--only") && i + 1 < argc)
       only = argv[++i];
     else if (!std::strcmp(argv[i], "--recording") && i + 1 < argc)
@@ -422,7 +433,7 @@ int main(int argc, char** argv)
       centre = std::atof(argv[++i]);
     else {
       std::fprintf(stderr,
-                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--second-tail] [--show] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
+                   "usage: brontel_robust_eval [--quick] [--seeds N] [--only WORD] [--gen a|b] [--second-tail] [--show] [--trace] [--set NAME=VALUE] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }

@@ -2,7 +2,9 @@
 // character decoder, beside the exact path and independent of it.
 #pragma once
 
+#include <complex>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +18,9 @@ namespace brontel {
 class TRobustPath {
 public:
   explicit TRobustPath(double centreHz = 800.0, const TRobustDecoderParams& params = {});
+  // The demodulator hands the baseband to a member: not copied or moved.
+  TRobustPath(const TRobustPath&) = delete;
+  TRobustPath& operator=(const TRobustPath&) = delete;
 
   // Centre of the received tone pair, Hz (limited as the demodulator does).
   void SetCentre(double hz) { Demod_.SetCentre(hz); }
@@ -33,6 +38,7 @@ public:
   {
     Decoder_.Interrupt(text);
     Demod_.Reset();
+    Bits_.Reset();
   }
 
   // Status of both stages.
@@ -55,9 +61,27 @@ public:
   const TRobustDecoder& Decoder() const { return Decoder_; }
 
 private:
+  // Keeps the demodulator's latest baseband and measures each bit put out
+  // in it: both tones' complex amplitudes over the bit, referred to its start.
+  class TBitTones final : public TBasebandSink {
+  public:
+    void Baseband(std::complex<double> sample) override;
+    void Bit(const TBitPlace& place) override;
+    void Reset();
+    std::deque<TBitObservation> Ready;  // one per soft value, in order
+
+  private:
+    std::vector<std::complex<double>> Samples_;
+    uint64_t First_ = 0;  // number of the first sample held
+    double GridEnd_ = -1e9, GridPeriod_ = 21.0;
+  };
+
   TRobustDemod Demod_;
   TRobustDecoder Decoder_;
+  TBitTones Bits_;
+  bool Whole_;  // the decoder detects whole characters from each bit's tones
   std::vector<double> Soft_;
+  std::vector<TBitObservation> Observed_;
 };
 
 }  // namespace brontel

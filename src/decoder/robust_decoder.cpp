@@ -199,10 +199,57 @@ double FiguresEvidence(uint8_t code)
   return table[code];
 }
 
+// The tone pattern of a word as it lies in the register (bit r received r
+// bits before the newest, in code sense), in one bit sense: bit j the j-th
+// bit received, 1 the higher tone.
+uint16_t TonePattern(uint16_t word, int unit, TRobustDecoder::TBitSense sense)
+{
+  const unsigned w = sense == TRobustDecoder::TBitSense::Flipped ? ~word & ((1u << unit) - 1) : word;
+  unsigned p = 0;
+  for (int j = 0; j < unit; ++j) p |= ((w >> (unit - 1 - j)) & 1u) << j;
+  return static_cast<uint16_t>(p);
+}
+
+// Every pattern the decoder looks for in a service: its words in both senses.
+std::vector<uint16_t> ServicePatterns(TKind service)
+{
+  std::vector<uint16_t> patterns;
+  const TServiceDef& d = Def(service);
+  for (TRobustDecoder::TBitSense sense : Senses) {
+    for (const TWord& w : d.Words) patterns.push_back(TonePattern(w.Bits, d.Unit, sense));
+    patterns.push_back(TonePattern(d.PhasingFirst, d.Unit, sense));
+    patterns.push_back(TonePattern(d.PhasingSecond, d.Unit, sense));
+  }
+  return patterns;
+}
+
+// ln Σ e^{v[i]}.
+double LogSumExp(std::span<const double> v)
+{
+  double top = -std::numeric_limits<double>::infinity();
+  for (double x : v) top = std::max(top, x);
+  if (!std::isfinite(top)) return top;
+  double sum = 0.0;
+  for (double x : v) sum += std::exp(x - top);
+  return top + std::log(sum);
+}
+
 }  // namespace
 
-TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params) : P_(params)
+TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params)
+    : P_(params), Chars_({Def(English).Unit, Def(Japanese).Unit}, {ServicePatterns(English), ServicePatterns(Japanese)})
 {
+  for (TKind service : Services) {
+    const TServiceDef& d = Def(service);
+    for (TBitSense sense : Senses) {
+      auto& patterns = WordPattern_[Ix(service)][Ix(sense)];
+      for (const TWord& w : d.Words)
+        patterns.push_back(static_cast<int16_t>(Chars_.PatternIndex(static_cast<int>(service), TonePattern(w.Bits, d.Unit, sense))));
+      PhasingPattern_[Ix(service)][Ix(sense)] = {
+          static_cast<int16_t>(Chars_.PatternIndex(static_cast<int>(service), TonePattern(d.PhasingFirst, d.Unit, sense))),
+          static_cast<int16_t>(Chars_.PatternIndex(static_cast<int>(service), TonePattern(d.PhasingSecond, d.Unit, sense)))};
+    }
+  }
   for (TKind service : Services) {
     Keep_[Ix(service)] = std::pow(P_.Forget, Def(service).Period);
     KeepShort_[Ix(service)] = std::pow(P_.ShortForget, Def(service).Period);
@@ -222,6 +269,23 @@ bool TRobustDecoder::Inverted() const
 void TRobustDecoder::ScoreBoth(TKind service, int64_t end, int64_t first, double score[2]) const
 {
   const TServiceDef& d = Def(service);
+  const int sv = static_cast<int>(service);
+  if (Chars_.Scored(sv, end) && Chars_.Scored(sv, first)) {
+    // Whole-character scores of both copies.
+    const float *ve = Chars_.Values(sv, end), *vf = Chars_.Values(sv, first);
+    const double offset = Chars_.Offset(sv, end) + Chars_.Offset(sv, first);
+    for (TBitSense sense : Senses) {
+      const auto& pattern = WordPattern_[Ix(service)][Ix(sense)];
+      const auto& phasing = PhasingPattern_[Ix(service)][Ix(sense)];
+      double sum = d.PhasingPrior * vf[phasing[0]] * ve[phasing[1]];
+      for (std::size_t w = 0; w < d.Words.size(); ++w) {
+        const auto p = static_cast<std::size_t>(pattern[w]);
+        sum += d.Words[w].Prior * (static_cast<double>(ve[p]) * vf[p]);
+      }
+      score[Ix(sense)] = std::log(std::max(sum, Tiny)) + offset;
+    }
+    return;
+  }
   const int u = d.Unit;
   double m0[MaxUnits], m1[MaxUnits];
   for (int i = 0; i < u; ++i) {
@@ -273,7 +337,68 @@ double TRobustDecoder::PairScore(TKind service, int64_t end, int64_t first, TBit
   return s[Ix(sense)];
 }
 
-TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sense, int64_t end, int64_t first) const
+bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, int64_t first, TSymbol& s)
+{
+  const TServiceDef& d = Def(service);
+  const int sv = static_cast<int>(service);
+  TCharScores::TCopy a, b;
+  if (!Chars_.Rescore(sv, first, a) || !Chars_.Rescore(sv, end, b)) return false;
+  const auto& pattern = WordPattern_[Ix(service)][Ix(sense)];
+  const auto& phasing = PhasingPattern_[Ix(service)][Ix(sense)];
+  // Each word's log-likelihood under the mixture, and under each model alone.
+  const std::size_t n = d.Words.size();
+  std::vector<double> mixed(n + 1), whole(n + 1), perBit(n + 1);
+  for (std::size_t w = 0; w <= n; ++w) {
+    const auto pa = static_cast<std::size_t>(w < n ? pattern[w] : phasing[0]);
+    const auto pb = static_cast<std::size_t>(w < n ? pattern[w] : phasing[1]);
+    const double prior = std::log(w < n ? d.Words[w].Prior : d.PhasingPrior);
+    mixed[w] = prior + Chars_.Mix(a.Char[pa], a.Bit[pa]) + Chars_.Mix(b.Char[pb], b.Bit[pb]);
+    whole[w] = prior + a.Char[pa] + b.Char[pb];
+    perBit[w] = prior + a.Bit[pa] + b.Bit[pb];
+  }
+  const double top = *std::max_element(mixed.begin(), mixed.end());
+  double total = 0.0, best = -1.0;
+  int bestWord = -1;
+  for (std::size_t w = 0; w <= n; ++w) {
+    const double p = std::exp(mixed[w] - top);
+    total += p;
+    if (w == n) {
+      s.PNoText += p;
+      if (p > best) best = p, s.Code = d.Code->PhasingFirst, s.Phasing = true;
+      break;
+    }
+    const int value = d.Words[w].Value;
+    if (WritesNothing(service, value)) s.PNoText += p;
+    for (int t = 0; t < 4; ++t)
+      if (p > s.TopP[t]) {
+        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
+        s.TopP[t] = p;
+        s.Top[t] = static_cast<int16_t>(value);
+        break;
+      }
+    if (p > best) best = p, s.Code = value, bestWord = static_cast<int>(w);
+    if (service == English && value == CodeLetters) s.PLetters = p;
+    if (service == English && value == CodeFigures) s.PFigures = p;
+  }
+  if (!(total > 0.0) || !std::isfinite(total)) {
+    s.Code = -1;
+    return true;
+  }
+  if (s.Phasing && s.Code != d.Code->PhasingFirst) s.Phasing = false;
+  s.Posterior = best / total;
+  s.PLetters /= total;
+  s.PFigures /= total;
+  s.PNoText /= total;
+  for (double& t : s.TopP) t /= total;
+  // The decision teaches the frequency estimate and the choice of model.
+  const uint16_t wa = s.Phasing ? d.PhasingFirst : d.Words[static_cast<std::size_t>(std::max(bestWord, 0))].Bits;
+  const uint16_t wb = s.Phasing ? d.PhasingSecond : wa;
+  Chars_.Learn(sv, first, TonePattern(wa, d.Unit, sense), end, TonePattern(wb, d.Unit, sense), s.Posterior,
+               LogSumExp(whole) + a.Ref + b.Ref, LogSumExp(perBit) + a.Ref + b.Ref);
+  return true;
+}
+
+TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sense, int64_t end, int64_t first)
 {
   const TServiceDef& d = Def(service);
   const int u = d.Unit;
@@ -287,6 +412,14 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
     m0[i] = (1.0 - a) * (1.0 - b);
     if (Llr(first - i) > 0) hardA |= 1 << i;
     if (Llr(end - i) > 0) hardB |= 1 << i;
+  }
+  {
+    TSymbol whole;
+    if (DecideWhole(service, sense, end, first, whole)) {
+      whole.CopyA = d.ValueOf[static_cast<std::size_t>(hardA ^ flip)];
+      whole.CopyB = d.ValueOf[static_cast<std::size_t>(hardB ^ flip)];
+      return whole;
+    }
   }
   TWindow w;
   BuildProducts(w.Lo, m0, m1, 0, 4);
@@ -341,13 +474,25 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
 
 void TRobustDecoder::Process(std::span<const double> soft, TTextStore& text)
 {
-  for (double v : soft) {
+  for (double v : soft) Step(v, nullptr, text);
+}
+
+void TRobustDecoder::Process(std::span<const TBitObservation> bits, TTextStore& text)
+{
+  for (const TBitObservation& b : bits) Step(b.Soft, &b, text);
+}
+
+void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text)
+{
+  {
     const int64_t k = Bit_++;
     double l = std::isfinite(v) ? v * P_.LlrScale : 0.0;
     l = std::clamp(l, -P_.LlrClip, P_.LlrClip);
     const std::size_t slot = static_cast<std::size_t>(k) & (HistLen - 1);
     L_[slot] = l;
     P1_[slot] = 1.0 / (1.0 + std::exp(-l));
+    // Whole characters: of the service followed once synchronised, of both before.
+    if (P_.WholeCharacters != 0) Chars_.Push(bit ? *bit : TBitObservation{}, l, InSync_ ? 1u << Ix(Service_) : 3u);
 
     for (TKind service : Services) {
       const TServiceDef& d = Def(service);

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decoder/char_scores.h"
 #include "decoder/character_sync.h"
 #include "decoder/code_table.h"
 #include "decoder/text_output.h"
@@ -55,6 +56,9 @@ struct TRobustDecoderParams {
   int MaxPreRoll = 40;          // characters decoded from before the moment of synchronisation …
   double PreRollBias = 1.0;     // … each needing this much evidence on average
   double ConfidenceScale = 1.0; // the odds against a printed character are raised to this power
+  // 1: where the demodulator gives each bit's tones, whole characters are
+  // detected from them as well (TCharScores); 0: from the soft values alone.
+  int WholeCharacters = 0;
 };
 
 class TRobustDecoder {
@@ -64,6 +68,10 @@ public:
   // Takes one soft value per bit (> 0: the higher tone, magnitude about the
   // log-likelihood ratio) and writes decoded text through the text store.
   void Process(std::span<const double> soft, TTextStore& text);
+  // The same with what the demodulator saw of each bit: where the tones are
+  // known, whole characters are detected from them as well (the two models
+  // of the phase weighed by how well each explains the signal).
+  void Process(std::span<const TBitObservation> bits, TTextStore& text);
 
   // Decides the characters still waiting for their delay (end of input). As
   // when synchronisation is lost, uncertain characters after the last sure one
@@ -87,6 +95,9 @@ public:
   uint64_t Corrections() const { return Corrections_; }  // characters whose copies did not both agree
   uint64_t SyncChanges() const { return SyncChanges_; }  // synchronisation gained, moved or lost
   uint64_t Bits() const { return static_cast<uint64_t>(Bit_); }
+  // The whole-character detection: its tone frequency estimate and the
+  // weight of the continuous-phase model.
+  const TCharScores& CharScores() const { return Chars_; }
 
   static constexpr int ServiceCount = 2;             // English 7-unit, Japanese 10-unit
   static constexpr int MaxPhases = 2 * MaxUnits;     // alignments of one service and polarity
@@ -124,13 +135,16 @@ private:
   // Japanese: the bit sense the values received at an alignment favour.
   TBitSense JisSense(int phase) const { return JisPolarity_[phase] > 0.0 ? TBitSense::Flipped : TBitSense::AsTaken; }
 
+  void Step(double soft, const TBitObservation* bit, TTextStore& text);
   bool HoldsIdle(int64_t end) const;
   // Scores and decisions of the window whose second copy ends at bit `end`
   // and whose first copy ends at bit `first` (normally end − repeat).
   double WindowScore(TServiceKind service, int64_t end, TBitSense sense) const;
   double PairScore(TServiceKind service, int64_t end, int64_t first, TBitSense sense) const;
   void ScoreBoth(TServiceKind service, int64_t end, int64_t first, double score[2]) const;
-  TSymbol DecideChar(TServiceKind service, TBitSense sense, int64_t end, int64_t first) const;
+  TSymbol DecideChar(TServiceKind service, TBitSense sense, int64_t end, int64_t first);
+  // The same from whole-character scores (false when the tones are not known).
+  bool DecideWhole(TServiceKind service, TBitSense sense, int64_t end, int64_t first, TSymbol& s);
   void DecideLocally(int64_t end, TTextStore& text);
   void UpdateSync(TTextStore& text);
   void Acquire(const THypothesis& h, bool preRoll, TTextStore& text);
@@ -160,6 +174,11 @@ private:
   std::array<double, HistLen> L_{};   // clipped soft values as taken
   std::array<double, HistLen> P1_{};  // probability that the bit is the higher tone
   int64_t Bit_ = 0;                   // bits received
+  TCharScores Chars_;                 // whole-character scores of the same bits
+  // Per service and bit sense, each word's pattern in Chars_ (its index), and
+  // the phasing pair's (first copy, repetition).
+  std::array<std::array<std::vector<int16_t>, 2>, ServiceCount> WordPattern_;
+  std::array<std::array<std::array<int16_t, 2>, 2>, ServiceCount> PhasingPattern_{};
 
   // Evidence per service, bit sense and alignment.
   std::array<std::array<std::array<double, MaxPhases>, 2>, ServiceCount> Acc_{}, Short_{}, Last_{};

@@ -89,6 +89,13 @@ double LogEvidence(std::span<const double> ll, std::span<const double> logPrior)
 
 }  // namespace chardet
 
+double TCharChannel::Scale() const
+{
+  const double amplitude = std::abs(Amplitude);
+  const double noise = std::max(Noise, amplitude * amplitude / MaxEbN0);
+  return Noise > 0.0 && std::isfinite(noise) ? 2.0 * amplitude / noise : 0.0;
+}
+
 void ToneCorrelations(std::span<const cplx> x, double start, double period, std::span<TToneCorr> out)
 {
   const double w = TwoPi * chardet::ToneHz / chardet::Rate;
@@ -186,9 +193,7 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
   const float* table = LogI0Table().data();
   auto logI0 = [table](double x) { return LogI0With(table, x); };
   // Without a usable noise power nothing can be told apart: every word scores 0.
-  const double amplitude = std::abs(ch.Amplitude);
-  const double noise = std::max(ch.Noise, amplitude * amplitude / ch.MaxEbN0);
-  const double scale = ch.Noise > 0.0 && std::isfinite(noise) ? 2.0 * amplitude / noise : 0.0;
+  const double scale = ch.Scale();
   // A timing or tone frequencies that are not numbers: the nominal ones.
   const double period = ch.Period > 0.0 && std::isfinite(ch.Period) ? ch.Period : 21.0;
   const double highHz = std::isfinite(ch.HighHz) ? ch.HighHz : chardet::ToneHz;

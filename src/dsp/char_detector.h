@@ -68,6 +68,11 @@ struct TCharChannel {
   // whole character gathers (and the likelihoods be surer than the models
   // deserve). Where it matters, at a low SNR, this changes nothing.
   double MaxEbN0 = 10.0;
+
+  // 2a/u with the noise so bounded: a bit's log-likelihood for a tone whose
+  // correlation is c is ln I0(Scale()·|c|) against noise alone (0 without a
+  // positive finite noise power).
+  double Scale() const;
 };
 
 class TCharDetector {

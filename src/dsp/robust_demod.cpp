@@ -182,6 +182,8 @@ void TRobustDemod::Reset()
   ampValid_.fill(false);
   ampTone_.fill({});
   ampOffLog_.fill(0.0);
+  ampPlace_.fill({});
+  samples_ = 0;
   ampPos_ = ampFill_ = 0;
   interference_.Reset();
   blanker_.Reset();
@@ -310,6 +312,7 @@ void TRobustDemod::Decimated(cplx raw)
   const cplx y = Mul(clean, afcPhasor_);
   afcPhasor_ = Mul(afcPhasor_, afcStep_);
   afcPhasor_ *= 1.5 - 0.5 * std::norm(afcPhasor_);
+  ++samples_;
   if (baseband_) baseband_->Baseband(y);
 
   // Sliding one-bit sums of the signal shifted down by 85 Hz (higher tone)
@@ -436,6 +439,7 @@ void TRobustDemod::BitInstant(double frac)
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
   ampValid_[ampPos_] = !touched;
   ampOffLog_[ampPos_] = TToneLevels::OffLog(rh2, rl2);
+  ampPlace_[ampPos_] = {static_cast<double>(samples_) - 0.5 - frac, period_, 0.0, 0.0, 0.0, offset_};
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
@@ -484,6 +488,10 @@ void TRobustDemod::BitInstant(double frac)
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
     if (ampValid_[mid])
       interference_.Step(1.0 / (1.0 + std::exp(-outLlr)), ampHigh_[mid] / bitNoise, ampLow_[mid] / bitNoise);
+    TBitPlace& place = ampPlace_[mid];
+    place.Noise = bitNoise;
+    place.LevelHigh = ah2;
+    place.LevelLow = al2;
     // A bit far stronger than the signal and noise together was hit by
     // something else: its confidence falls with the excess.
     const double midPower = ampHigh_[mid] + ampLow_[mid];
@@ -533,7 +541,10 @@ void TRobustDemod::BitInstant(double frac)
     canceller_.SetSignalOffset(offset_);
   }
 
-  if (emit) Emit(outLlr);
+  if (emit) {
+    if (baseband_) baseband_->Bit(ampPlace_[(ampPos_ + AmpSpan - 1 - AmpLead) % AmpSpan]);
+    Emit(outLlr);
+  }
 }
 
 double TRobustDemod::Llr(double rh2, double rl2, double power, double noise)

@@ -32,13 +32,25 @@
 
 namespace brontel {
 
+// Where a bit put out lies in the baseband and what the demodulator knew of it.
+struct TBitPlace {
+  double End = 0.0;       // its end, in baseband samples since the start (sample n covers [n − ½, n + ½))
+  double Period = 21.0;   // its length, samples
+  double Noise = 0.0;     // noise power of one bit's tone correlation around it
+  double LevelHigh = 0.0, LevelLow = 0.0;  // each tone's power in a bit's correlation, noise removed
+  double OffsetHz = 0.0;  // the frequency correction at its end
+};
+
 // Receives the demodulator's complex baseband: 2100 samples per second, the
 // tone pair's centre at 0 Hz (the frequency correction applied), impulses
-// blanked and carriers removed; the tones are at ±85 Hz.
+// blanked and carriers removed; the tones are at ±85 Hz. Bit() comes with
+// every soft value put out, in the same order, once its samples have all
+// been passed to Baseband().
 class TBasebandSink {
 public:
   virtual ~TBasebandSink() = default;
   virtual void Baseband(std::complex<double> sample) = 0;
+  virtual void Bit(const TBitPlace&) {}
 };
 
 class TRobustDemod {
@@ -173,6 +185,8 @@ private:
   std::array<bool, AmpSpan> ampValid_{};  // false for bits that lost samples to the blanker
   std::array<cplx, AmpSpan> ampTone_{};   // complex amplitude of the tone taken as sent
   std::array<double, AmpSpan> ampOffLog_{};  // log power of the weaker tone
+  std::array<TBitPlace, AmpSpan> ampPlace_{};  // where each bit lies (for the baseband sink)
+  uint64_t samples_ = 0;                       // baseband samples since the start
   int ampPos_ = 0, ampFill_ = 0;
   TToneInterference interference_;
 

@@ -200,6 +200,7 @@ struct TAudioCase {
   double Snr = 2.0, Offset = 0.0, Baud = 100.0, Fading = 0.0;
   double Phasing = 3.0;
   double JoinSeconds = 0.0;  // audio cut off at the start: joining mid-message
+  int WholeCharacters = 0;   // the decoder's switch for whole-character detection
 };
 
 std::string PathText(const std::string& text, const TAudioCase& c, uint32_t seed)
@@ -223,7 +224,9 @@ std::string PathText(const std::string& text, const TAudioCase& c, uint32_t seed
   const auto tail = gen::NoiseOnly(1.5, p, 2);
   pcm.insert(pcm.end(), tail.begin(), tail.end());
 
-  TRobustPath path(800.0);
+  TRobustDecoderParams params;
+  params.WholeCharacters = c.WholeCharacters;
+  TRobustPath path(800.0, params);
   TTextStore store;
   test::TRecordingSink sink;
   store.Sink = &sink;
@@ -270,6 +273,36 @@ TEST(RobustPath, JoinsInTheMiddleOfAMessage)
   const std::u32string sent = test::CodePoints(text.substr(text.find('\n') + 1));
   const std::u32string got = test::CodePoints(PathText(text, c, 5));
   EXPECT_GE(test::CommonChars(got, sent), sent.size() * 95 / 100);
+}
+
+// Whole characters (switched on) gain where the soft values alone fail, and
+// lose nothing on a clean signal (the messages are short: the rates include
+// finding the signal).
+TEST(RobustPath, WholeCharactersGainAtALowSnr)
+{
+  struct TCase {
+    const char* Name;
+    TAudioCase Audio;
+    double MaxCerWhole;  // with whole characters
+    double MinGain;      // CER of the soft values alone minus that
+  };
+  const TCase cases[] = {
+      {"ENG clean", {TService::English, 40.0}, 0.0, 0.0},
+      {"ENG -2 dB", {TService::English, -2.0}, 0.22, 0.04},
+      {"JPN -2 dB", {TService::Japanese, -2.0}, 0.22, 0.02},
+  };
+  for (const TCase& c : cases) {
+    const std::string& text = c.Audio.Service == TService::English ? English : Japanese;
+    TAudioCase whole = c.Audio;
+    whole.WholeCharacters = 1;
+    double cerWhole = 0.0, cerSoft = 0.0;
+    for (uint32_t seed : {3u, 4u}) {
+      cerWhole += test::CharErrorRate(PathText(text, whole, seed), text) / 2;
+      cerSoft += test::CharErrorRate(PathText(text, c.Audio, seed), text) / 2;
+    }
+    EXPECT_LE(cerWhole, c.MaxCerWhole) << c.Name;
+    EXPECT_GE(cerSoft - cerWhole, c.MinGain) << c.Name;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,214 @@
+#include "decoder/char_scores.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+namespace brontel {
+
+namespace {
+
+// e^x for x ≤ 0 (relative error below 1e-7; 0 below −700): 2^(x·log2 e)
+// split into its integer part, set in the exponent, and the fraction, from
+// a polynomial. Plain arithmetic, so loops over patterns vectorise.
+inline double ExpNonPositive(double x)
+{
+  const double y = std::max(x, -700.0) * 1.4426950408889634;  // log2 e
+  const double n = std::floor(y);
+  const double f = (y - n) * 0.6931471805599453;  // in [0, ln 2)
+  const double p = 1.0 + f * (1.0 + f * (0.5 + f * (1.0 / 6 + f * (1.0 / 24 + f * (1.0 / 120 + f * (1.0 / 720 + f * (1.0 / 5040)))))));
+  const auto bits = static_cast<uint64_t>(static_cast<int64_t>(n) + 1023) << 52;
+  return x < -700.0 ? 0.0 : p * std::bit_cast<double>(bits);
+}
+
+// ln(e^a + e^b).
+inline double LogAdd(double a, double b)
+{
+  const double top = std::max(a, b);
+  if (!std::isfinite(top)) return top;
+  return top + std::log1p(std::exp(-std::abs(a - b)));
+}
+
+}  // namespace
+
+TCharScores::TCharScores(const std::array<int, Services>& units, const std::array<std::vector<uint16_t>, Services>& patterns)
+    : unit_(units), det_{TCharDetector(units[0], patterns[0]), TCharDetector(units[1], patterns[1])}, hist_(HistLen)
+{
+  for (int s = 0; s < Services; ++s) {
+    const auto i = static_cast<std::size_t>(s);
+    unit_[i] = det_[i].Bits();
+    index_[i].assign(std::size_t{1} << unit_[i], -1);
+    const int count = std::min(det_[i].WordCount(), MaxPatterns);
+    for (int p = 0; p < count; ++p) index_[i][det_[i].Word(p)] = static_cast<int16_t>(p);
+    scored_[i].assign(HistLen, 0);
+    offset_[i].assign(HistLen, 0.0);
+    values_[i].assign(static_cast<std::size_t>(HistLen) * MaxPatterns, 0.0f);
+  }
+}
+
+int TCharScores::PatternIndex(int service, uint16_t pattern) const
+{
+  const auto& index = index_[static_cast<std::size_t>(service)];
+  return pattern < index.size() ? index[pattern] : -1;
+}
+
+bool TCharScores::Scored(int service, int64_t end) const
+{
+  return end >= 0 && end < bits_ && bits_ - end <= HistLen &&
+         scored_[static_cast<std::size_t>(service)][static_cast<std::size_t>(end) & (HistLen - 1)] != 0;
+}
+
+const float* TCharScores::Values(int service, int64_t end) const
+{
+  return values_[static_cast<std::size_t>(service)].data() + (static_cast<std::size_t>(end) & (HistLen - 1)) * MaxPatterns;
+}
+
+double TCharScores::Offset(int service, int64_t end) const
+{
+  return offset_[static_cast<std::size_t>(service)][static_cast<std::size_t>(end) & (HistLen - 1)];
+}
+
+double TCharScores::Mix(double c, double b) const
+{
+  return LogAdd(c + std::log(choice_.Weight(0)), b + std::log(choice_.Weight(1)));
+}
+
+void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services)
+{
+  const int64_t k = bits_++;
+  TBit& h = hist_[static_cast<std::size_t>(k) & (HistLen - 1)];
+  h.Obs = bit;
+  // ln(2σ(±L)) = ln 2 − ln(1 + e^{∓L}).
+  const double l = std::isfinite(llr) ? llr : 0.0;
+  h.Lp1 = std::log(2.0) - std::log1p(std::exp(-l));
+  h.Lp0 = std::log(2.0) - std::log1p(std::exp(l));
+  TBitObservation& o = h.Obs;
+  const bool known = o.Noise > 0.0 && std::isfinite(o.Noise) && std::isfinite(o.Amplitude) && std::isfinite(o.Period) &&
+                     std::isfinite(std::norm(o.Tones.High) + std::norm(o.Tones.Low));
+  if (!known) {
+    o.Noise = 0.0;  // marks the bit's tones as unknown
+  } else {
+    // A bit far stronger than signal and noise together is cut down to them.
+    const double usual = OutlierPower * (o.Amplitude * o.Amplitude + 2.0 * o.Noise);
+    const double power = std::norm(o.Tones.High) + std::norm(o.Tones.Low);
+    if (power > usual) {
+      const double cut = std::sqrt(usual / power);
+      o.Tones.High *= cut;
+      o.Tones.Low *= cut;
+    }
+    // The tones move with the demodulator's frequency correction.
+    if (std::isfinite(o.OffsetHz) && o.OffsetHz != lastOffset_) {
+      fine_.Moved(o.OffsetHz - lastOffset_);
+      lastOffset_ = o.OffsetHz;
+    }
+  }
+  for (int s = 0; s < Services; ++s) {
+    const auto i = static_cast<std::size_t>(s);
+    const std::size_t slot = static_cast<std::size_t>(k) & (HistLen - 1);
+    TCharChannel ch;
+    scored_[i][slot] = 0;
+    if (!((services >> s) & 1) || !Channel(s, k, ch)) continue;
+    const double ref = Compute(s, k, ch, c_.data(), b_.data());
+    (void)ref;
+    const double lqc = std::log(choice_.Weight(0)), lqb = std::log(choice_.Weight(1));
+    const int n = det_[i].WordCount();
+    double top = -std::numeric_limits<double>::infinity();
+    for (int p = 0; p < n; ++p) top = std::max(top, std::max(c_[static_cast<std::size_t>(p)] + lqc, b_[static_cast<std::size_t>(p)] + lqb));
+    if (!std::isfinite(top)) continue;
+    float* v = values_[i].data() + slot * MaxPatterns;
+    for (int p = 0; p < n; ++p)
+      v[p] = static_cast<float>(ExpNonPositive(c_[static_cast<std::size_t>(p)] + lqc - top) +
+                                ExpNonPositive(b_[static_cast<std::size_t>(p)] + lqb - top));
+    offset_[i][slot] = top;
+    scored_[i][slot] = 1;
+  }
+}
+
+bool TCharScores::Channel(int service, int64_t end, TCharChannel& ch) const
+{
+  const int u = unit_[static_cast<std::size_t>(service)];
+  if (end + 1 < u || bits_ - (end - u + 1) > HistLen || end >= bits_) return false;
+  double amplitude = 0.0, noise = 0.0, period = 0.0;
+  for (int64_t k = end - u + 1; k <= end; ++k) {
+    const TBitObservation& o = At(k).Obs;
+    if (!(o.Noise > 0.0)) return false;
+    amplitude += o.Amplitude;
+    noise += o.Noise;
+    period += o.Period;
+  }
+  ch.Amplitude = amplitude / u;
+  ch.Noise = noise / u;
+  ch.Period = period / u;
+  ch = fine_.Apply(ch);
+  return true;
+}
+
+double TCharScores::Compute(int service, int64_t end, const TCharChannel& ch, double* c, double* b)
+{
+  const auto i = static_cast<std::size_t>(service);
+  const int u = unit_[i];
+  std::array<TToneCorr, chardet::MaxBits> tones;
+  // Per-bit sums over the first four bits and over the rest, indexed by
+  // those bits of the pattern.
+  double lo[16], hi[1 << (chardet::MaxBits - 4)];
+  lo[0] = hi[0] = 0.0;
+  double ref = 0.0;
+  const double scale = ch.Scale();
+  for (int j = 0; j < u; ++j) {
+    const TBit& bit = At(end - u + 1 + j);
+    tones[static_cast<std::size_t>(j)] = bit.Obs.Tones;
+    // The reference: either tone equally likely on every bit.
+    ref += LogAdd(chardet::LogI0(scale * std::abs(bit.Obs.Tones.High)), chardet::LogI0(scale * std::abs(bit.Obs.Tones.Low))) -
+           std::log(2.0);
+    double* t = j < 4 ? lo : hi;
+    const int b0 = j < 4 ? j : j - 4, size = 1 << b0;
+    for (int x = 0; x < size; ++x) {
+      t[x | size] = t[x] + bit.Lp1;
+      t[x] += bit.Lp0;
+    }
+  }
+  const int n = det_[i].WordCount();
+  det_[i].Score(std::span<const TToneCorr>(tones.data(), static_cast<std::size_t>(u)), ch,
+                {std::span<double>(c, static_cast<std::size_t>(n)), {}, {}});
+  for (int p = 0; p < n; ++p) {
+    const unsigned w = det_[i].Word(p);
+    c[p] -= ref;
+    b[p] = lo[w & 15] + hi[w >> 4];
+  }
+  return ref;
+}
+
+bool TCharScores::Rescore(int service, int64_t end, TCopy& out)
+{
+  TCharChannel ch;
+  if (!Channel(service, end, ch)) return false;
+  out.Ref = Compute(service, end, ch, out.Char.data(), out.Bit.data());
+  return true;
+}
+
+void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, uint16_t pb, double posterior,
+                        double evidenceChar, double evidenceBit)
+{
+  const double evidence[2] = {evidenceChar, evidenceBit};
+  choice_.Add(evidence);
+  // The decision, as sure as it is, teaches the frequency estimate; less
+  // where the per-bit model explains the signal (the phase may not run on
+  // there, but the estimate must still find its way back after a jump).
+  const double weight = posterior * std::max(0.25, 1.0 - choice_.Weight(1));
+  const int u = unit_[static_cast<std::size_t>(service)];
+  for (const auto& [e, pattern] : {std::pair{first, pa}, std::pair{end, pb}}) {
+    TCharChannel ch;
+    if (!Channel(service, e, ch)) continue;
+    std::array<TToneCorr, chardet::MaxBits> tones;
+    for (int j = 0; j < u; ++j) tones[static_cast<std::size_t>(j)] = At(e - u + 1 + j).Obs.Tones;
+    // The estimate is kept for the newest bits: for these, as the
+    // correction was then.
+    const double moved = lastOffset_ - At(e).Obs.OffsetHz;
+    fine_.Moved(-moved);
+    fine_.Add(std::span<const TToneCorr>(tones.data(), static_cast<std::size_t>(u)), pattern, ch.Period, weight);
+    fine_.Moved(moved);
+  }
+}
+
+}  // namespace brontel
