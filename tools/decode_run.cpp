@@ -22,6 +22,7 @@
 #include "audio/wave_in.h"
 #endif
 #include "messages/reception.h"
+#include "messages/spool.h"
 #include "tool_support.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include <QBuffer>
@@ -129,11 +130,17 @@ bool WriteSnapshot(const TDisplays& displays, const std::string& dir)
 
 // --- One receiver per channel ---------------------------------------------------
 
-// Where a run's messages are kept and when its input started.
+// Where a run's messages are kept, who receives them and when its input started.
 struct TMessageSetting {
   double Epoch = 0.0;
   bool Recording = false;  // input times are offsets into a recording starting at Epoch
+  std::string Receiver;    // this receiver's name on every copy
+  std::string SpoolPath;   // where copies wait for a database (empty: none)
 };
+
+#ifndef BRONTEL_HAVE_MQTT
+class TMqttOut {};
+#endif
 
 // One receiver on one channel of the input, with what it prints, stores and sends.
 class TChannelRun {
@@ -155,14 +162,18 @@ public:
 
   // Starts message assembly, storing and the message outputs when asked
   // for; false with `error`.
-  bool StartMessages(const TMessageSetting& setting, TOutput& out, TNrxSender& nmea, std::string& error)
+  bool StartMessages(const TMessageSetting& setting, TOutput& out, TNrxSender& nmea, TMqttOut* mqtt,
+                     std::string& error)
   {
     if (!Opt.WantsMessages()) return true;
     msg::TReceptionOptions m;
     m.StorePath = Opt.Store;
+    m.SpoolPath = setting.SpoolPath;
     m.Assembler.Epoch = setting.Epoch;
     m.Assembler.Recording = setting.Recording;
     m.Assembler.Channel = Channel == 0 ? "left" : "right";
+    m.Assembler.Receiver = setting.Receiver;
+    if (const double khz = FrequencyKhz(); khz > 0.0) m.Assembler.Frequency = khz;
     m.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: %s\n", s.c_str()); };
     if (!Session.StartMessages(std::move(m), error)) return false;
     Session.AddListener(std::make_unique<TStoreTrouble>());
@@ -170,6 +181,11 @@ public:
       Session.AddListener(std::make_unique<TMessagePrinter>(out, Opt.Json, Opt.Encoding == TEncoding::Utf8,
                                                             Opt.Channels == TChannels::Both));
     if (nmea.IsOpen()) Session.AddListener(std::make_unique<TNmeaListener>(nmea, FrequencyKhz()));
+#ifdef BRONTEL_HAVE_MQTT
+    if (mqtt) Session.AddListener(std::make_unique<TMqttListener>(*mqtt, Channel == FirstChannel(Opt)));
+#else
+    (void)mqtt;
+#endif
     return true;
   }
 
@@ -207,6 +223,7 @@ private:
     return s;
   }
 
+public:
   double FrequencyKhz() const
   {
     const std::vector<double>& f = Opt.FrequencyKhz;
@@ -214,6 +231,7 @@ private:
     return i < f.size() ? f[i] : (f.size() == 1 ? f[0] : 0.0);
   }
 
+private:
   const TDecodeOptions& Opt;
   const int Channel;
   const std::string Who;
@@ -287,6 +305,12 @@ int Decode(const TDecodeOptions& opt)
                            setting.Epoch, error))
     return Fail(error);
 
+  setting.Receiver = opt.Receiver.empty() ? msg::HostName() : opt.Receiver;
+  if (msg::IsDatabaseUri(opt.Store)) {
+    setting.SpoolPath = opt.Spool.empty() ? msg::DefaultSpoolPath(error) : opt.Spool;
+    if (setting.SpoolPath.empty()) return Fail("no place for the spool of the database (" + error + "): give --spool FILE");
+  }
+
   TOutput out;
   if (!out.Open(opt.Output, error)) return Fail(error);
   TNrxSender nmea;
@@ -302,8 +326,28 @@ int Decode(const TDecodeOptions& opt)
   for (int channel : {0, 1})
     if (opt.Channels == TChannels::Both || (channel == 1) == (opt.Channels == TChannels::Right))
       runs.push_back(std::make_unique<TChannelRun>(opt, channel, out, labels.Renderer()));
+  std::unique_ptr<TMqttOut> mqtt;
+#ifdef BRONTEL_HAVE_MQTT
+  if (!opt.Mqtt.empty()) {
+    net::TMqttOptions m;
+    m.Broker = opt.Mqtt;
+    m.TopicPrefix = opt.MqttTopic;
+    m.Receiver = setting.Receiver;
+    m.CredentialsFile = opt.MqttCredentials;
+    m.Tls = !opt.MqttCa.empty();
+    m.CaFile = opt.MqttCa;
+    // The end of a run waits this long for a broker that went away (a
+    // restart) to take the messages still waiting.
+    m.DrainTimeout = 10.0;
+    m.Notice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: mqtt: %s\n", s.c_str()); };
+    const double khz = runs.front()->FrequencyKhz();
+    mqtt = std::make_unique<TMqttOut>(std::move(m), opt.Decoder == TDecoderPath::Robust ? "robust" : "exact",
+                                      khz > 0.0 ? std::optional(khz) : std::nullopt);
+    if (!mqtt->Start(error)) return Fail(error);
+  }
+#endif
   for (auto& run : runs) {
-    if (!run->StartMessages(setting, out, nmea, error)) return Fail(error);
+    if (!run->StartMessages(setting, out, nmea, mqtt.get(), error)) return Fail(error);
     run->StartStatus();
   }
   if (opt.Live) OpenLiveInput(opt, runs, in);
@@ -328,6 +372,9 @@ int Decode(const TDecodeOptions& opt)
                  opt.NmeaUdp.c_str());
     failures += nmea.Failures();
   }
+#ifdef BRONTEL_HAVE_MQTT
+  if (mqtt) failures += mqtt->Finish();
+#endif
   out.Flush();
   const std::string readError = in.Source->Error();
   if (!readError.empty()) std::fprintf(stderr, "brontel-decode: %s\n", readError.c_str());
