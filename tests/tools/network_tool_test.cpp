@@ -229,8 +229,11 @@ TEST(NetworkTool, ABrokerRestartDuringARunLosesNoMessage)
   ASSERT_TRUE(status.WaitFor([](const std::vector<TReceived>& got) {
     return !got.empty() && nlohmann::json::parse(got.back().Payload, nullptr, false).value("online", true) == false;
   })) << said();
-  const auto last = nlohmann::json::parse(status.Received().back().Payload, nullptr, false);
+  const std::vector<TReceived> states = status.Received();
+  const auto last = nlohmann::json::parse(states.back().Payload, nullptr, false);
   EXPECT_EQ(last.value("receiver", ""), "quay");
+  EXPECT_EQ(last.value("frequency_khz", 0.0), 518.0);
+  EXPECT_EQ(last.value("path", ""), "exact");
   EXPECT_EQ(last["last_message"].value("id", ""), "OD34");
 }
 
