@@ -84,6 +84,31 @@ std::vector<std::string> Stored(const std::string& uri)
   return rows;
 }
 
+// Settings that cannot work are refused before anything is decoded: bad
+// usage with status 2, a file or topic that cannot be used with status 1.
+TEST(NetworkTool, BrokerSettingsThatCannotWorkAreRefusedAtOnce)
+{
+  TTemp t;
+  const std::string wav = Wav(t, "a.wav", {});
+  const struct {
+    std::string Args;
+    int Status;
+    std::string Said;
+  } cases[] = {
+      {"--mqtt 'mqtt://[::1'", 2, "closing ']'"},
+      {"--mqtt localhost:99999", 2, "99999"},
+      {"--bits --mqtt localhost", 2, "--bits"},
+      {"--mqtt-ca ca.pem", 2, "need --mqtt"},
+      {"--mqtt localhost --mqtt-topic 'a/#'", 1, "cannot start an MQTT topic"},
+      {"--mqtt localhost --mqtt-credentials " + t / "none", 1, t / "none"},
+  };
+  for (const auto& c : cases) {
+    const brontel::test::TCommandResult r = brontel::test::RunShell(Decode + " " + c.Args + " " + wav + " 2>&1");
+    EXPECT_EQ(r.Status, c.Status) << c.Args << ": " << r.Out;
+    EXPECT_NE(r.Out.find(c.Said), std::string::npos) << c.Args << ": " << r.Out;
+  }
+}
+
 TEST(NetworkTool, FourReceiversStoringAtOnceGiveOneMessageWithFourCopies)
 {
   TPgCluster& pg = TPgCluster::Shared();
