@@ -205,6 +205,13 @@ public:
   }
 
   int StoreFailures() const { return Session.StoreFailures(); }
+  // This channel's --frequency in kHz (0: not given).
+  double FrequencyKhz() const
+  {
+    const std::vector<double>& f = Opt.FrequencyKhz;
+    const std::size_t i = static_cast<std::size_t>(Channel);
+    return i < f.size() ? f[i] : (f.size() == 1 ? f[0] : 0.0);
+  }
   TDisplays* Displays() { return Session.Displays(); }
 
 private:
@@ -223,15 +230,6 @@ private:
     return s;
   }
 
-public:
-  double FrequencyKhz() const
-  {
-    const std::vector<double>& f = Opt.FrequencyKhz;
-    const std::size_t i = static_cast<std::size_t>(Channel);
-    return i < f.size() ? f[i] : (f.size() == 1 ? f[0] : 0.0);
-  }
-
-private:
   const TDecodeOptions& Opt;
   const int Channel;
   const std::string Who;
@@ -308,7 +306,8 @@ int Decode(const TDecodeOptions& opt)
   setting.Receiver = opt.Receiver.empty() ? msg::HostName() : opt.Receiver;
   if (msg::IsDatabaseUri(opt.Store)) {
     setting.SpoolPath = opt.Spool.empty() ? msg::DefaultSpoolPath(error) : opt.Spool;
-    if (setting.SpoolPath.empty()) return Fail("no place for the spool of the database (" + error + "): give --spool FILE");
+    if (setting.SpoolPath.empty())
+      return Fail("no place for the spool of the database (" + error + "): give --spool FILE");
   }
 
   TOutput out;
