@@ -307,7 +307,7 @@ int Decode(const TDecodeOptions& opt)
   if (msg::IsDatabaseUri(opt.Store)) {
     setting.SpoolPath = opt.Spool.empty() ? msg::DefaultSpoolPath(error) : opt.Spool;
     if (setting.SpoolPath.empty())
-      return Fail("no place for the spool of the database (" + error + "): give --spool FILE");
+      return Fail("neither XDG_DATA_HOME nor HOME is set for the spool of the database: give --spool FILE");
   }
 
   TOutput out;
