@@ -31,6 +31,7 @@ using namespace std::chrono_literals;
 using brontel::msg::test::PgExec;
 using brontel::msg::test::PgValue;
 using brontel::msg::test::TPgCluster;
+using brontel::msg::test::TShutOut;
 using brontel::test::Eventually;
 using brontel::test::TMqttBroker;
 using brontel::test::TReceived;
@@ -125,31 +126,10 @@ TEST(NetworkTool, FourReceiversStoringAtOnceGiveOneMessageWithFourCopies)
   EXPECT_EQ(Stored(uri), (std::vector<std::string>{"OA01:" + four, "OB02:" + four}));
 }
 
-// Lets a role in, or keeps it out, as a database that refuses its receivers.
-struct TRole {
-  std::string Name, Uri;
-  explicit TRole(const std::string& name) : Name(name)
-  {
-    std::string error;
-    const std::string admin = TPgCluster::Shared().Uri("postgres");
-    EXPECT_TRUE(PgExec(admin, "CREATE ROLE " + Name + " LOGIN", error)) << error;
-    EXPECT_TRUE(PgExec(admin, "CREATE DATABASE " + Name + " OWNER " + Name, error)) << error;
-    const std::string db = TPgCluster::Shared().Uri(Name);
-    Uri = "postgresql://" + Name + db.substr(db.find("@/"));
-  }
-  void Allow(bool on)
-  {
-    std::string error;
-    EXPECT_TRUE(PgExec(TPgCluster::Shared().Uri("postgres"),
-                       "ALTER ROLE " + Name + " CONNECTION LIMIT " + (on ? "-1" : "0"), error))
-        << error;
-  }
-};
-
 TEST(NetworkTool, NothingIsLostWhenTheDatabaseIsAwayOrAReceiverIsKilled)
 {
   ASSERT_TRUE(TPgCluster::Shared().Ok()) << "no PostgreSQL cluster could be started";
-  TRole role("netrx_" + std::to_string(::getpid()));
+  TShutOut role("netrx_" + std::to_string(::getpid()));
   const std::string admin = TPgCluster::Shared().Uri(role.Name);
   TTemp t;
   const std::string spool = t / "spool.sqlite";
