@@ -240,6 +240,7 @@ TEST(MqttFeed, BrokerRestartLosesNoMessage)
   TNotices notices;
   TMqttOptions o = FeedOptions(prefix, notices);
   o.Window = 4;
+  o.DrainTimeout = 60.0;  // longer than a restart takes on a loaded machine
   TMqttFeed feed(o);
   std::string error;
   ASSERT_TRUE(feed.Start(error)) << error;
