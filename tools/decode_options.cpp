@@ -5,6 +5,9 @@
 #include <bitset>
 
 #include "messages/format.h"
+#ifdef BRONTEL_HAVE_MQTT
+#include "net/mqtt_feed.h"
+#endif
 #include "nmea/udp_sender.h"
 #include "stations/resolver.h"
 #include "stations/selection.h"
@@ -107,14 +110,70 @@ void AddReceiverOptions(CLI::App& app, TDecodeOptions& o)
       ->type_name("CH");
   AddNumberPair(app, "--frequency", o.FrequencyKhz, 10.0, 30000.0,
                 "the receiver's frequency in kHz (490, 518 or 4209.5; L,R with\n"
-                "--channel both), reported in NRX sentences (default 518 for\n"
-                "English, none for Japanese)")
+                "--channel both), kept with every stored copy and in the\n"
+                "published status, and reported in NRX sentences (there\n"
+                "default 518 for English, none for Japanese)")
       ->type_name("KHZ[,KHZ]");
+  app.add_option("--receiver", o.Receiver,
+                 "this receiver's name, kept with every copy it stores and\n"
+                 "published (default: the host name), so that a shared store\n"
+                 "tells who heard what")
+      ->type_name("NAME")
+      ->check(NotEmpty("a name"));
   app.add_option("--nrx-frequency-index", o.NrxFrequencyIndex,
                  "the frequency index NRX sentences carry, 0 to 9, instead of the\n"
                  "one --frequency gives (0 for 424 kHz, which has no index)")
       ->type_name("N")
       ->check(CLI::Range(0, 9));
+}
+
+// A check that refuses an option this build cannot serve.
+CLI::Validator NeedsMqtt()
+{
+  return CLI::Validator(
+      [](std::string&) -> std::string {
+        return HaveMqtt ? "" : "not available: this brontel-decode was built without libmosquitto";
+      },
+      "");
+}
+
+void AddMqttOptions(CLI::App& app, TDecodeOptions& o)
+{
+  app.add_option("--mqtt", o.Mqtt,
+                 "publish every new message (PREFIX/message/B1B2B3B4) and repeat\n"
+                 "(PREFIX/repeat/...) as JSON, and the receiver's status\n"
+                 "(PREFIX/status, retained), to this MQTT broker: HOST[:PORT],\n"
+                 "mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (TLS); a broker that is\n"
+                 "away is reconnected to, the messages meanwhile kept in order")
+      ->type_name("BROKER")
+      ->check(NeedsMqtt())
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+#ifdef BRONTEL_HAVE_MQTT
+            net::TBrokerAddress address;
+            std::string error;
+            return net::ParseBrokerAddress(text, address, error) ? "" : error;
+#else
+            (void)text;
+            return "";
+#endif
+          },
+          ""));
+  app.add_option("--mqtt-topic", o.MqttTopic, "the topic prefix of --mqtt (default brontel)")
+      ->type_name("PREFIX")
+      ->check(NotEmpty("a topic prefix"));
+  app.add_option("--mqtt-credentials", o.MqttCredentials,
+                 "a file with the broker's user name on its first line and the\n"
+                 "password on the second")
+      ->type_name("FILE")
+      ->check(NeedsMqtt())
+      ->check(NotEmpty("a file name"));
+  app.add_option("--mqtt-ca", o.MqttCa,
+                 "connect with TLS and check the broker's certificate against this\n"
+                 "CA file (PEM) instead of the system's")
+      ->type_name("FILE")
+      ->check(NeedsMqtt())
+      ->check(NotEmpty("a file name"));
 }
 
 void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
@@ -150,9 +209,17 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
       ->check(CLI::Range(0.0, 1.0))
       ->needs(mark);
   app.add_option("--store", o.Store,
-                 "keep the messages in this message store (SQLite), where\n"
-                 "repeats are recognised and repaired (brontel-messages reads it);\n"
-                 "without it a recording stores nothing")
+                 "keep the messages in this message store, where repeats are\n"
+                 "recognised and repaired (brontel-messages reads it): an SQLite\n"
+                 "file, or a PostgreSQL database that several receivers share\n"
+                 "(postgresql://USER@HOST/DATABASE); without it a recording\n"
+                 "stores nothing")
+      ->type_name("FILE|URI")
+      ->check(NotEmpty("a file name or a postgresql:// URI"));
+  app.add_option("--spool", o.Spool,
+                 "with a database store: the local file where copies wait, in\n"
+                 "order, while the database is away, also across a restart\n"
+                 "(default ~/.local/share/brontel/spool.sqlite)")
       ->type_name("FILE")
       ->check(NotEmpty("a file name"));
   app.add_option("--stations", o.Stations,
@@ -217,6 +284,7 @@ void AddOutputOptions(CLI::App& app, TDecodeOptions& o)
             return SplitUdpDestination(destination, host, port, error) ? "" : error;
           },
           ""));
+  AddMqttOptions(app, o);
   app.add_option("--snapshot", o.SnapshotDir,
                  "also run the displays and after the last block write them as\n"
                  "DIR/spectrum.png (spectrum and waterfall, 256x145) and\n"
@@ -249,6 +317,9 @@ std::optional<int> CheckCombinations(const TDecodeOptions& o)
   if (o.Bits && (o.Messages || o.Json)) return refuse("--bits prints bits, not messages");
   if (o.MarkDoubtful && !o.Messages)
     return refuse("--mark-doubtful marks the text of --messages (--json gives the confidences themselves)");
+  if (o.Bits && !o.Mqtt.empty()) return refuse("--bits prints bits, it publishes no messages (--mqtt)");
+  if (o.Mqtt.empty() && (!o.MqttCredentials.empty() || !o.MqttCa.empty()))
+    return refuse("--mqtt-credentials and --mqtt-ca need --mqtt");
   return std::nullopt;
 }
 

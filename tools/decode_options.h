@@ -29,10 +29,13 @@ struct TDecodeOptions {
   bool MarkDoubtful = false;  // bracket the characters of --messages less sure than DoubtBelow
   double DoubtBelow = msg::DefaultDoubtBelow;
   std::string Store;        // store messages in this file
+  std::string Store;        // store messages in this file or database (postgresql://...)
+  std::string Spool;        // where copies wait for an unavailable database (empty: the default one)
+  std::string Receiver;     // this receiver's name on every copy (empty: the host name)
   std::string StartTime;    // UTC at the start of the recording
   std::string Output;       // write the text or messages to this file (appended)
   std::string NmeaUdp;      // send NRX sentences to HOST:PORT
-  std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (NRX)
+  std::vector<double> FrequencyKhz;  // the receiver's frequency for each channel (copies, NRX, MQTT)
   int NrxFrequencyIndex = -1;  // sent instead of the one the frequency gives (negative: none)
   TRawFormat Raw;           // the format of raw input
   bool RawFile = false;     // FILE is raw samples too (any --raw-* option given)
@@ -42,15 +45,28 @@ struct TDecodeOptions {
   std::string Stations = "*";  // the selection: station letters (B1) received
   std::string Subjects = "*";  // and subjects (B2); A, B, D and L always
   std::string Position;        // where the listener is, for station names (empty: not given)
+  std::string Mqtt;             // publish messages and status to this broker (empty: none)
+  std::string MqttTopic = "brontel";
+  std::string MqttCredentials;  // a file with the user name and password
+  std::string MqttCa;           // TLS: the CA file the broker's certificate is checked against
 
   // Whether messages are assembled at all.
-  bool WantsMessages() const { return !Bits && (Messages || Json || !Store.empty() || !NmeaUdp.empty()); }
+  bool WantsMessages() const
+  {
+    return !Bits && (Messages || Json || !Store.empty() || !NmeaUdp.empty() || !Mqtt.empty());
+  }
 };
 
 #ifdef BRONTEL_HAVE_LIVE
 inline constexpr bool HaveLive = true;
 #else
 inline constexpr bool HaveLive = false;
+#endif
+
+#ifdef BRONTEL_HAVE_MQTT
+inline constexpr bool HaveMqtt = true;
+#else
+inline constexpr bool HaveMqtt = false;
 #endif
 
 #ifdef BRONTEL_HAVE_QT_TEXT

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "decoder/cp932.h"
 #include "messages/format.h"
@@ -149,3 +150,71 @@ void TNmeaListener::MessageDone(const TMessageEvent& e)
 }
 
 }  // namespace brontel::decode
+
+// --- MQTT -----------------------------------------------------------------------
+
+#ifdef BRONTEL_HAVE_MQTT
+
+namespace brontel::decode {
+
+TMqttOut::TMqttOut(net::TMqttOptions options, std::string path, std::optional<double> frequencyKhz)
+    : Feed(options), Where(options.Broker)
+{
+  Shown.Path = std::move(path);
+  Shown.FrequencyKhz = frequencyKhz;
+}
+
+bool TMqttOut::Start(std::string& error)
+{
+  if (!Feed.Start(error)) return false;
+  Publish();
+  return true;
+}
+
+void TMqttOut::Message(const msg::TMessage& m)
+{
+  Feed.Publish(m.Id, msg::TMessageFormatter::JsonLine(m), m.Repeat);
+  Shown.LastMessageId = m.Id;
+  Shown.LastMessageUtc = m.Start;
+  Publish();
+}
+
+void TMqttOut::Status(const TReceiverStatus& now)
+{
+  // The exact path has no signal estimate of its own: its synchronisation
+  // stands for it.
+  const bool signal = now.Robust ? now.Signal : now.Decoder.InSync;
+  const std::optional<double> snr = now.Robust && now.Signal ? std::optional(now.SnrDb) : std::nullopt;
+  bool news = !Said || signal != Shown.Signal || snr.has_value() != Shown.SnrDb.has_value();
+  if (!news && snr) news = std::abs(*snr - *Shown.SnrDb) >= SnrReportStepDb;
+  if (!news) return;
+  Shown.Signal = signal;
+  Shown.SnrDb = snr;
+  Said = true;
+  Publish();
+}
+
+int TMqttOut::Finish()
+{
+  Feed.Stop();
+  const net::TMqttFeedStats s = Feed.Stats();
+  const uint64_t lost = s.Dropped + s.Refused + s.Queued + s.InFlight;
+  if (lost > 0)
+    std::fprintf(stderr, "brontel-decode: %llu message(s) did not reach the MQTT broker %s\n",
+                 static_cast<unsigned long long>(lost), Where.c_str());
+  return static_cast<int>(std::min<uint64_t>(lost, 1000000));
+}
+
+void TMqttListener::StatusChanged(const TStatusEvent& e)
+{
+  if (ReportsStatus) Out.Status(e.Now);
+}
+
+void TMqttListener::MessageDone(const TMessageEvent& e)
+{
+  if (!Wanted || Wanted(e)) Out.Message(e.Message);
+}
+
+}  // namespace brontel::decode
+
+#endif

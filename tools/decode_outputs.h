@@ -5,11 +5,15 @@
 
 #include <cstdio>
 #include <optional>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "decode_options.h"
 #include "nmea/nrx_out.h"
+#ifdef BRONTEL_HAVE_MQTT
+#include "net/mqtt_feed.h"
+#endif
 #include "session/receiver_session.h"
 #include "stations/resolver.h"
 
@@ -122,5 +126,48 @@ private:
   TNrxSender& Sender;
   double Khz;
 };
+
+#ifdef BRONTEL_HAVE_MQTT
+// --mqtt: one feed for the run. Every channel's new messages and repeats go
+// to it; the retained status follows the first decoded channel (its path,
+// signal and SNR) and the last message of any channel.
+class TMqttOut {
+public:
+  explicit TMqttOut(net::TMqttOptions options, std::string path, std::optional<double> frequencyKhz);
+  // Starts the feed with the status as it is; false with `error`.
+  bool Start(std::string& error);
+  // Publishes a message (a repeat to the repeat topic) and makes it the last one.
+  void Message(const msg::TMessage& m);
+  // A new receiver status; published when it says something new: the
+  // signal coming or going, or its SNR moving by SnrReportStepDb.
+  void Status(const TReceiverStatus& now);
+  // Stops the feed; the number of messages that did not reach the broker
+  // (dropped from a full queue, refused, or undelivered at the end), said on
+  // standard error.
+  int Finish();
+
+private:
+  void Publish() { Feed.SetStatus(Shown); }
+  net::TMqttFeed Feed;
+  net::TMqttStatus Shown;
+  bool Said = false;  // a status was published
+  std::string Where;
+};
+
+// One channel's side of TMqttOut. Only messages `Wanted` lets through are
+// published (null: all), so that a selection of stations and subjects can
+// keep the others off the broker.
+class TMqttListener final : public TSessionListener {
+public:
+  TMqttListener(TMqttOut& out, bool reportsStatus) : Out(out), ReportsStatus(reportsStatus) {}
+  void StatusChanged(const TStatusEvent& e) override;
+  void MessageDone(const TMessageEvent& e) override;
+  std::function<bool(const TMessageEvent&)> Wanted;
+
+private:
+  TMqttOut& Out;
+  bool ReportsStatus;
+};
+#endif
 
 }  // namespace brontel::decode

@@ -24,6 +24,7 @@
 #include "messages/reception.h"
 #include "stations/resolver.h"
 #include "stations/selection.h"
+#include "messages/spool.h"
 #include "tool_support.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include <QBuffer>
@@ -131,11 +132,17 @@ bool WriteSnapshot(const TDisplays& displays, const std::string& dir)
 
 // --- One receiver per channel ---------------------------------------------------
 
-// Where a run's messages are kept and when its input started.
+// Where a run's messages are kept, who receives them and when its input started.
 struct TMessageSetting {
   double Epoch = 0.0;
   bool Recording = false;  // input times are offsets into a recording starting at Epoch
+  std::string Receiver;    // this receiver's name on every copy
+  std::string SpoolPath;   // where copies wait for a database (empty: none)
 };
+
+#ifndef BRONTEL_HAVE_MQTT
+class TMqttOut {};
+#endif
 
 // One receiver on one channel of the input, with what it prints, stores and sends.
 class TChannelRun {
@@ -157,14 +164,18 @@ public:
 
   // Starts message assembly, storing and the message outputs when asked
   // for; false with `error`.
-  bool StartMessages(const TMessageSetting& setting, TOutput& out, TNrxSender& nmea, std::string& error)
+  bool StartMessages(const TMessageSetting& setting, TOutput& out, TNrxSender& nmea, TMqttOut* mqtt,
+                     std::string& error)
   {
     if (!Opt.WantsMessages()) return true;
     msg::TReceptionOptions m;
     m.StorePath = Opt.Store;
+    m.SpoolPath = setting.SpoolPath;
     m.Assembler.Epoch = setting.Epoch;
     m.Assembler.Recording = setting.Recording;
     m.Assembler.Channel = Channel == 0 ? "left" : "right";
+    m.Assembler.Receiver = setting.Receiver;
+    if (const double khz = FrequencyKhz(); khz > 0.0) m.Assembler.Frequency = khz;
     m.OnNotice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: %s\n", s.c_str()); };
     stations::TSelection selection = stations::TSelection::All();
     // The options were checked when read.
@@ -179,6 +190,15 @@ public:
           out, Opt.Json, Opt.Encoding == TEncoding::Utf8, Opt.Channels == TChannels::Both, Names(), FrequencyKhz(),
           Opt.MarkDoubtful ? std::optional<double>(Opt.DoubtBelow) : std::nullopt));
     if (nmea.IsOpen()) Session.AddListener(std::make_unique<TNmeaListener>(nmea, FrequencyKhz()));
+#ifdef BRONTEL_HAVE_MQTT
+    if (mqtt) {
+      auto feed = std::make_unique<TMqttListener>(*mqtt, Channel == FirstChannel(Opt));
+      feed->Wanted = [](const TMessageEvent& e) { return e.Message.Selected; };  // as printed and sent as NRX
+      Session.AddListener(std::move(feed));
+    }
+#else
+    (void)mqtt;
+#endif
     return true;
   }
 
@@ -198,6 +218,13 @@ public:
   }
 
   int StoreFailures() const { return Session.StoreFailures(); }
+  // This channel's --frequency in kHz (0: not given).
+  double FrequencyKhz() const
+  {
+    const std::vector<double>& f = Opt.FrequencyKhz;
+    const std::size_t i = static_cast<std::size_t>(Channel);
+    return i < f.size() ? f[i] : (f.size() == 1 ? f[0] : 0.0);
+  }
   TDisplays* Displays() { return Session.Displays(); }
 
 private:
@@ -230,13 +257,6 @@ private:
       return stations::TStationResolver(std::move(list), listener);
     }();
     return names;
-  }
-
-  double FrequencyKhz() const
-  {
-    const std::vector<double>& f = Opt.FrequencyKhz;
-    const std::size_t i = static_cast<std::size_t>(Channel);
-    return i < f.size() ? f[i] : (f.size() == 1 ? f[0] : 0.0);
   }
 
   const TDecodeOptions& Opt;
@@ -312,6 +332,13 @@ int Decode(const TDecodeOptions& opt)
                            setting.Epoch, error))
     return Fail(error);
 
+  setting.Receiver = opt.Receiver.empty() ? msg::HostName() : opt.Receiver;
+  if (msg::IsDatabaseUri(opt.Store)) {
+    setting.SpoolPath = opt.Spool.empty() ? msg::DefaultSpoolPath(error) : opt.Spool;
+    if (setting.SpoolPath.empty())
+      return Fail("neither XDG_DATA_HOME nor HOME is set for the spool of the database: give --spool FILE");
+  }
+
   TOutput out;
   if (!out.Open(opt.Output, error)) return Fail(error);
   TNrxSender nmea;
@@ -327,8 +354,28 @@ int Decode(const TDecodeOptions& opt)
   for (int channel : {0, 1})
     if (opt.Channels == TChannels::Both || (channel == 1) == (opt.Channels == TChannels::Right))
       runs.push_back(std::make_unique<TChannelRun>(opt, channel, out, labels.Renderer()));
+  std::unique_ptr<TMqttOut> mqtt;
+#ifdef BRONTEL_HAVE_MQTT
+  if (!opt.Mqtt.empty()) {
+    net::TMqttOptions m;
+    m.Broker = opt.Mqtt;
+    m.TopicPrefix = opt.MqttTopic;
+    m.Receiver = setting.Receiver;
+    m.CredentialsFile = opt.MqttCredentials;
+    m.Tls = !opt.MqttCa.empty();
+    m.CaFile = opt.MqttCa;
+    // The end of a run waits this long for a broker that went away (a
+    // restart) to take the messages still waiting.
+    m.DrainTimeout = 10.0;
+    m.Notice = [](const std::string& s) { std::fprintf(stderr, "brontel-decode: mqtt: %s\n", s.c_str()); };
+    const double khz = runs.front()->FrequencyKhz();
+    mqtt = std::make_unique<TMqttOut>(std::move(m), opt.Decoder == TDecoderPath::Robust ? "robust" : "exact",
+                                      khz > 0.0 ? std::optional(khz) : std::nullopt);
+    if (!mqtt->Start(error)) return Fail(error);
+  }
+#endif
   for (auto& run : runs) {
-    if (!run->StartMessages(setting, out, nmea, error)) return Fail(error);
+    if (!run->StartMessages(setting, out, nmea, mqtt.get(), error)) return Fail(error);
     run->StartStatus();
   }
   if (opt.Live) OpenLiveInput(opt, runs, in);
@@ -353,6 +400,9 @@ int Decode(const TDecodeOptions& opt)
                  opt.NmeaUdp.c_str());
     failures += nmea.Failures();
   }
+#ifdef BRONTEL_HAVE_MQTT
+  if (mqtt) failures += mqtt->Finish();
+#endif
   out.Flush();
   const std::string readError = in.Source->Error();
   if (!readError.empty()) std::fprintf(stderr, "brontel-decode: %s\n", readError.c_str());

@@ -119,6 +119,8 @@ void TMessageAssembler::Process(const std::vector<TUnit>& units, double t, int d
       Cur.Service = Options.Service;
       Cur.Decoder = Options.Decoder;
       Cur.Channel = Options.Channel;
+      Cur.Receiver = Options.Receiver;
+      Cur.Frequency = Options.Frequency;
       Cur.Start = Options.Epoch + t;
       if (Options.Recording) Cur.Offset = t;
       Body.clear();
@@ -166,6 +168,8 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
   Cur.HasHeader = true;
   Cur.Decoder = Options.Decoder;
   Cur.Channel = Options.Channel;
+  Cur.Receiver = Options.Receiver;
+  Cur.Frequency = Options.Frequency;
   Cur.Start = Options.Epoch + t;
   if (Options.Recording) Cur.Offset = t;
   // Japanese stations send the header in full-width characters.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@ struct TAssemblerOptions {
   TService Service = TService::English;  // the service until a header says otherwise
   std::string Decoder = "exact";         // the decoder path, reported with every message
   std::string Channel = "left";          // the input channel, reported with every message
+  std::string Receiver;                  // the receiver's name and its frequency in kHz, reported
+  std::optional<double> Frequency;       // with every message (empty, unset: not known)
   double Epoch = 0.0;       // UTC (seconds since the epoch) at input time 0
   bool Recording = false;   // input times are offsets into a recording (reported with messages)
   double SyncGap = 8.0;     // seconds out of synchronisation that end an emission

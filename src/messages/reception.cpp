@@ -15,6 +15,7 @@ std::unique_ptr<TMessageReception> TMessageReception::Open(TReceptionOptions opt
   w.RepeatWindow = options.RepeatWindow;
   w.OnNotice = options.OnNotice;
   w.OnOutcome = options.OnOutcome;
+  w.SpoolPath = options.SpoolPath;
   std::unique_ptr<TStoreWriter> writer = TStoreWriter::Open(options.StorePath, std::move(w), error);
   if (!writer) return nullptr;
   return std::unique_ptr<TMessageReception>(new TMessageReception(std::move(options), std::move(writer)));

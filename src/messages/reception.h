@@ -24,6 +24,7 @@ namespace brontel::msg {
 
 struct TReceptionOptions {
   std::string StorePath;          // empty: keep messages in memory only
+  std::string SpoolPath;          // where copies for a database wait (see TStoreWriterOptions); empty: none
   double RepeatWindow = DefaultRepeatWindow;
   TAssemblerOptions Assembler;
   // What the store writer has to say (a busy store, copies waiting); any thread.

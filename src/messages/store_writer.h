@@ -2,7 +2,10 @@
 // handed to a writer thread through a bounded queue, a store locked by
 // another program or a database that is away is waited for (with back-off)
 // until it is free or back again, and what became of each copy comes back in
-// the order the copies were handed in.
+// the order the copies were handed in. Copies for a database server can wait
+// in a spool file (see TSpool), so that they outlive a receiver stopped or
+// killed while the database is away: the next writer of that store stores
+// them first.
 #pragma once
 
 #include <chrono>
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "messages/message.h"
+#include "messages/spool.h"
 #include "messages/store.h"
 
 namespace brontel::msg {
@@ -36,6 +40,9 @@ struct TStoreRetry {
   // before the copies waiting for it fail; within the 90 s a service
   // manager gives a program to stop, so that the failures are still said.
   double DrainPatience = 60.0;
+  // The same with a spool: what still waits then stays in the spool for the
+  // next run, so the end of a run waits less.
+  double SpoolPatience = 5.0;
 };
 
 struct TStoreWriterOptions {
@@ -45,6 +52,10 @@ struct TStoreWriterOptions {
   // 4096 copies hold days of reception from every station in range.
   std::size_t QueueLimit = 4096;
   TStoreRetry Retry;
+  // For a store on a database server: the spool file where every copy waits
+  // until the database has it (empty: copies wait in memory only). Ignored
+  // for a store in a file.
+  std::string SpoolPath;
   // What the writer has to say: a busy store and how many copies wait, the
   // store free again, copies refused. Called on any thread.
   std::function<void(const std::string&)> OnNotice;
@@ -67,7 +78,9 @@ public:
   // repeats) on the calling thread, so that a store that cannot be written
   // is refused at once: null with `error` set. A database server that
   // cannot be reached yet is no refusal: said through OnNotice, and the
-  // copies wait for it as for a busy store.
+  // copies wait for it as for a busy store. The spool is opened too (a
+  // spool that cannot be used is refused as well), and the copies an earlier
+  // run left in it for this store are stored before any other.
   static std::unique_ptr<TStoreWriter> Open(const std::string& path, TStoreWriterOptions options,
                                             std::string& error);
   // Drains (see Drain), then stops the writer thread.
@@ -79,41 +92,60 @@ public:
   void Submit(TMessage copy);
   // Outcomes ready since the last call, in the order of submission.
   std::vector<TStoreOutcome> TakeOutcomes();
-  // End of a run: waits until every submitted copy is stored or has failed
-  // for good (a busy store is waited for up to Retry.DrainPatience, said
-  // through OnNotice); returns the outcomes not yet taken.
+  // End of a run: waits until every submitted copy (and every copy from the
+  // spool) is stored or has failed for good; a busy store is waited for up
+  // to Retry.DrainPatience (Retry.SpoolPatience with a spool, whose copies
+  // then stay in the spool and are no failure), said through OnNotice.
+  // Returns the outcomes not yet taken.
   std::vector<TStoreOutcome> Drain();
   // Copies that could not be stored so far (each also reported in its outcome).
   int Failures() const;
+  // The spool file in use (empty: none).
+  std::string SpoolPath() const;
 
 private:
   struct TJob {
     TMessage Copy;
     std::string Refused;  // set: not to be stored, for this reason
     std::string Key;      // the copy's own key, so that a copy offered again is stored once
+    int64_t SpoolId = 0;  // its place in the spool (0: not in it)
+    bool Owed = true;     // handed in by Submit: its outcome is owed (else it came from the spool)
   };
   using TClock = std::chrono::steady_clock;
 
-  TStoreWriter(std::unique_ptr<TMessageStore> store, bool inMemory, TStoreWriterOptions options);
+  TStoreWriter(std::unique_ptr<TMessageStore> store, std::unique_ptr<TSpool> spool, bool inMemory,
+               TStoreWriterOptions options);
   void Run();
-  TStoreOutcome Store(TMessage& copy, const std::string& key);
+  // Takes the copies handed in into the spool and behind the held ones.
+  void TakeJobs();
+  // Stores held copies while the store takes them; returns when none is
+  // held or the first must wait until RetryAt.
+  void Work();
+  // One attempt at the first held copy; false when the store is busy.
+  bool Attempt();
+  // Drain's patience ran out (said when `say`): every held copy gets its
+  // outcome, and those from the spool stay there.
+  void GiveUp(bool say);
+  // The first held copy is done with: its outcome, when owed, is handed on
+  // (and counted as a failure when `failure`).
+  void Finish(TStoreOutcome out, bool failure);
+  double Patience() const;
   std::string NewKey();
-  // Sleeps up to `seconds`, sooner when Drain starts or the writer stops.
-  void Pause(double seconds);
   void Notice(const std::string& text) const;
   double Since(TClock::time_point t) const;
 
   const TStoreWriterOptions Options;
   const std::unique_ptr<TMessageStore> Db;
+  const std::unique_ptr<TSpool> Spool;
   const bool InMemory;
 
   mutable std::mutex M;
   std::condition_variable Wake;  // the writer: work, Drain or stop
-  std::condition_variable Idle;  // Drain: the queue is empty
+  std::condition_variable Idle;  // Drain: nothing queued or held
   std::deque<TJob> Jobs;
   std::vector<TStoreOutcome> Ready;
-  std::size_t Waiting = 0;       // copies to be stored, queued or being stored
-  bool Working = false;          // the writer holds a job
+  std::size_t Waiting = 0;       // copies to be stored, queued or held
+  std::size_t HeldCount = 0;     // copies the writer holds (Held's size)
   bool Draining = false;
   bool GivenUp = false;          // Drain's patience ran out
   bool Stopping = false;
@@ -124,9 +156,16 @@ private:
   uint64_t KeySeed[2] = {0, 0};  // keys: this writer's random start, then counted
   uint64_t KeyCount = 0;
 
-  // Writer thread only: the current spell of a busy store.
+  // Writer thread only: the copies taken from the queue (and the spool), in
+  // order; the current spell of a busy store; the copies an earlier run
+  // left in the spool still to be stored.
+  std::deque<TJob> Held;
   bool Busy = false;
-  TClock::time_point BusySince, LastNotice;
+  double Backoff = 0.0;
+  TClock::time_point BusySince, LastNotice, RetryAt;
+  std::string LastError;  // why the store was last busy
+  std::size_t Inherited = 0, InheritedStored = 0;
+  bool SpoolTroubleSaid = false;
 
   std::thread Thread;
 };

@@ -552,14 +552,16 @@ struct TMqttFeed::TImpl {
   }
 
   // Waits `seconds` (a little more or less, so that many receivers do not
-  // all come back at once), or less when stopping. False when stopping.
-  bool WaitRetry()
+  // all come back at once), or less when stopping. False when stopping;
+  // while `draining`, waits at most until `deadline` instead.
+  bool WaitRetry(bool draining, TClock::time_point deadline)
   {
     std::uniform_real_distribution<double> spread(0.8, 1.2);
-    const auto until = TClock::now() + std::chrono::duration_cast<TClock::duration>(
-                                           std::chrono::duration<double>(Retry * spread(Jitter)));
+    auto until = TClock::now() + std::chrono::duration_cast<TClock::duration>(
+                                     std::chrono::duration<double>(Retry * spread(Jitter)));
+    if (draining) until = std::min(until, deadline);
     Retry = std::min(Retry * 2.0, Opt.RetryMax);
-    while (!IsStopping()) {
+    while (draining || !IsStopping()) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - TClock::now()).count();
       if (left <= 0) return true;
       pollfd fd{WakeFd, POLLIN, 0};
@@ -631,17 +633,22 @@ struct TMqttFeed::TImpl {
         draining = true;
         deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(
                                        std::chrono::duration<double>(Opt.DrainTimeout));
+        Retry = Opt.RetryMin;
       }
       if (draining) {
-        bool done;
+        bool done, everConnected;
         {
           std::lock_guard lock(Mu);
           done = Queue.empty() && InFlight.empty();
+          everConnected = St.Connections > 0;
         }
-        if (done || !Connected || TClock::now() >= deadline) break;
+        // A broker never reached is not waited for; one that went away (a
+        // restart) is given the rest of the time to come back.
+        if (done || (!Connected && !everConnected) || TClock::now() >= deadline) break;
       }
       if (!Client) {
-        if (!first && !WaitRetry()) continue;
+        if (!first && !WaitRetry(draining, deadline)) continue;
+        if (draining && TClock::now() >= deadline) continue;
         first = false;
         if (!Connect()) continue;
       }

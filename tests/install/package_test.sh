@@ -28,7 +28,7 @@ depends=$(field Depends)
 depends_names=$(tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//')
 needs() { grep -qxF "$1" <<<"$depends_names" || fail "Depends lacks $1: $depends"; }
 # The fonts by hand; the libraries from the programs (shlibdeps).
-for dep in fonts-noto-cjk fonts-ipafont-gothic fonts-liberation libc6 libstdc++6 libsndfile1 libsqlite3-0 libpq5; do
+for dep in fonts-noto-cjk fonts-ipafont-gothic fonts-liberation libc6 libstdc++6 libsndfile1 libsqlite3-0 libpq5 libmosquitto1; do
   needs "$dep"
 done
 grep -q "pulseaudio | pipewire-pulse" <<<"$(field Recommends)" || fail "Recommends: $(field Recommends)"

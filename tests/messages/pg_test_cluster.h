@@ -4,6 +4,7 @@
 // on it through libpq as another program would.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <libpq-fe.h>
 
 #include <atomic>
@@ -113,6 +114,28 @@ public:
 private:
   std::string Base, Dir;
   bool Own = false;
+};
+
+// A role of the tests' cluster that owns a database of its own and may be
+// shut out (no connection allowed: the server refuses it as busy) and let in.
+struct TShutOut {
+  std::string Name, Uri;
+  explicit TShutOut(const std::string& name) : Name(name)
+  {
+    std::string error;
+    const std::string base = TPgCluster::Shared().Uri("postgres");
+    EXPECT_TRUE(PgExec(base, "CREATE ROLE " + Name + " LOGIN", error)) << error;
+    EXPECT_TRUE(PgExec(base, "CREATE DATABASE " + Name + " OWNER " + Name, error)) << error;
+    const std::string db = TPgCluster::Shared().Uri(Name);
+    Uri = "postgresql://" + Name + db.substr(db.find("@/"));
+  }
+  void Allow(bool on)
+  {
+    std::string error;
+    EXPECT_TRUE(PgExec(TPgCluster::Shared().Uri("postgres"),
+                       "ALTER ROLE " + Name + " CONNECTION LIMIT " + (on ? "-1" : "0"), error))
+        << error;
+  }
 };
 
 }  // namespace brontel::msg::test

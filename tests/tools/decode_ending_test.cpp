@@ -164,7 +164,7 @@ TEST(DecodeEnding, BadOutputsAndEmptyValuesAreRefused)
   EXPECT_EQ(folder.Status, 1) << folder.Out;
   EXPECT_NE(folder.Out.find("cannot open " + temp.Dir.string() + ": Is a directory"), std::string::npos) << folder.Out;
   // An empty value would switch the feature off without a word.
-  for (const char* option : {"--store", "--nmea-udp", "--output"}) {
+  for (const char* option : {"--store", "--nmea-udp", "--output", "--receiver", "--spool"}) {
     const test::TCommandResult r = test::RunShell(Bin + "brontel-decode " + option + " '' " + wav + " 2>&1");
     EXPECT_EQ(r.Status, 2) << option << ": " << r.Out;
     EXPECT_NE(r.Out.find("not an empty value"), std::string::npos) << option << ": " << r.Out;
