@@ -97,10 +97,13 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     OwnErrors = std::make_unique<TMessageBoxReporter>();
     Options.CaptureErrors = OwnErrors.get();
   }
-  if (!Options.SaveFileName) {
-    Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
-      return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
-                                          QFileDialog::DontConfirmOverwrite);
+  if (!Options.SaveFileName && !Options.SaveFileAs) {
+    Options.SaveFileAs = [](QWidget* parent, const QString& title, const QStringList& filters, int& chosen) {
+      QString selected = filters.value(0);
+      const QString name = QFileDialog::getSaveFileName(parent, title, QString(), filters.join(QStringLiteral(";;")),
+                                                        &selected, QFileDialog::DontConfirmOverwrite);
+      chosen = std::max(0, static_cast<int>(filters.indexOf(selected)));
+      return name;
     };
   }
   if (!Options.ShowError) {
@@ -480,13 +483,18 @@ void TForm1::UpDown1Click()
 
 void TForm1::SpeedButton2Click()
 {
-  QString name = Options.SaveFileName(this, Tr(SaveDialogTitle), Tr(SaveDialogFilter));
+  // Code page 932 as received, or UTF-8 for the tools of today.
+  int chosen = 0;
+  QString name = Options.SaveFileAs ? Options.SaveFileAs(this, Tr(SaveDialogTitle),
+                                                         {Tr(SaveDialogFilter), Tr("Text, UTF-8 (*.txt)")}, chosen)
+                                    : Options.SaveFileName(this, Tr(SaveDialogTitle), Tr(SaveDialogFilter));
   if (name.isEmpty()) return;
   if (!QFileInfo(name).fileName().contains(QLatin1Char('.'))) name += QStringLiteral(".txt");
 
   // Written to a temporary file that replaces the target only when complete.
   std::string reason;
-  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), Memo, reason, Options.FileWrites)) return;
+  const std::string bytes = chosen == 1 ? Cp932ToUtf8(Memo) : Memo;
+  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), bytes, reason, Options.FileWrites)) return;
   Options.ShowError(this, Tr("ファイル %1 を作成できません。\n%2")
                               .arg(QFileInfo(name).absoluteFilePath(), QString::fromLocal8Bit(reason.c_str())));
 }

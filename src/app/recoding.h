@@ -81,6 +81,10 @@ struct TForm1Options {
   // Asks for the file to save to; an empty name means cancelled. Null: the
   // file-save dialog.
   std::function<QString(QWidget* parent, const QString& title, const QString& filter)> SaveFileName;
+  // Asks for the file to save to and its encoding: `chosen` is the index of
+  // the filter taken (0: code page 932, 1: UTF-8). Used instead of
+  // SaveFileName when set; both null: the file-save dialog offering both.
+  std::function<QString(QWidget* parent, const QString& title, const QStringList& filters, int& chosen)> SaveFileAs;
   // Shows a failure (a file that cannot be written) in a modal box. Null: a
   // message box.
   std::function<void(QWidget* parent, const QString& text)> ShowError;

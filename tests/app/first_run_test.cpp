@@ -26,6 +26,7 @@
 #include "app/translations.h"
 #include "app/widgets.h"
 #include "app_test_util.h"
+#include "decoder/cp932.h"
 #include "display/spectrum_display.h"
 
 namespace brontel {
@@ -249,6 +250,26 @@ TEST(Tuning, HoverReadsTheFrequencyADoubleClickTunesWithoutSwitchingAndTheWheelS
   EXPECT_EQ(f.Label2->text(), QStringLiteral("2000Hz"));
   f.TuneTo(90000.0);
   EXPECT_EQ(f.Rx().CentF, 2000.0);
+}
+
+TEST(Save, TheReceivedTextIsSavedInTheEncodingChosenInTheDialog)
+{
+  for (const int chosen : {0, 1}) {
+    QStringList offered;
+    test::TAppFixture app({}, nullptr, [&](TForm1Options& options) {
+      options.SaveFileAs = [&](QWidget*, const QString&, const QStringList& filters, int& choice) {
+        offered = filters;
+        choice = chosen;
+        return QString::fromStdString(app.Path("saved"));
+      };
+    });
+    app.Form1().SpeedButton2Click();
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_EQ(offered[0], QStringLiteral("テキスト (*.txt)")) << "code page 932 stays the first choice";
+    const std::string& memo = app.Form1().MemoBytes();  // the banner, in code page 932
+    ASSERT_NE(memo, Cp932ToUtf8(memo));
+    EXPECT_EQ(test::ReadBytes(app.Path("saved.txt")), chosen == 1 ? Cp932ToUtf8(memo) : memo) << chosen;
+  }
 }
 
 TEST(Input, TheDeviceIsFoundByItsNameWhenItsRowMovedAndTheNameIsKept)

@@ -31,6 +31,10 @@
         <source>Input device</source>
         <translation>入力デバイス</translation>
     </message>
+    <message>
+        <source>Text, UTF-8 (*.txt)</source>
+        <translation>テキスト UTF-8 (*.txt)</translation>
+    </message>
 </context>
 <context>
     <name>TDeviceDialog</name>
