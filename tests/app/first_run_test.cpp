@@ -28,6 +28,7 @@
 #include "app_test_util.h"
 #include "decoder/cp932.h"
 #include "display/spectrum_display.h"
+#include "signal/navtex_signal.h"
 
 namespace brontel {
 namespace {
@@ -250,6 +251,58 @@ TEST(Tuning, HoverReadsTheFrequencyADoubleClickTunesWithoutSwitchingAndTheWheelS
   EXPECT_EQ(f.Label2->text(), QStringLiteral("2000Hz"));
   f.TuneTo(90000.0);
   EXPECT_EQ(f.Rx().CentF, 2000.0);
+}
+
+// The same path through the capture, without a sound server: an emission at
+// 1200 Hz tuned by a double-click, its SNR and offset as the status line
+// reports them, within 1 dB and 1 Hz of the generated ones, and the level.
+TEST(StatusLine, ASignalTunedByADoubleClickShowsItsSnrOffsetAndLevel)
+{
+  for (const double snrDb : {3.0, 15.0}) {
+    test::TAppFixture app;
+    TForm1& f = app.Form1();
+    std::vector<uint8_t> codes;
+    std::string error;
+    ASSERT_TRUE(gen::EnglishCodes("ZCZC OE12\nWIND NW 6 SEA 3M VIS GOOD\nNNNN\n", codes, error));
+    gen::TEmission emission;
+    emission.PhasingSeconds = 12.0;
+    gen::TFskParams fsk;
+    fsk.CentF = 1200.0;
+    fsk.Amplitude = 6000.0;
+    fsk.SnrDb = snrDb;
+    const std::vector<int16_t> pcm = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
+    std::vector<int16_t> block(BlockSamples);
+    for (std::size_t start = 0, k = 0; start + FramesPerBlock <= pcm.size(); start += FramesPerBlock, ++k) {
+      if (k == 10) QTest::mouseDClick(f.Image1, Qt::LeftButton, {}, QPoint(std::lround(SpectrumColumnOf(1200, 800)), 60));
+      for (int j = 0; j < FramesPerBlock; ++j) block[2 * static_cast<std::size_t>(j)] = pcm[start + static_cast<std::size_t>(j)];
+      ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
+      ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == k + 1; }, 5000));
+    }
+    EXPECT_EQ(f.Rx().CentF, 1200.0);
+    f.RefreshStatus();
+    const TReceiverStatus& heard = f.StatusModel().ReceiverStatus();
+    EXPECT_TRUE(heard.Signal);
+    EXPECT_NEAR(heard.SnrDb, snrDb, 1.0);
+    EXPECT_NEAR(heard.OffsetHz, 0.0, 1.0);
+    EXPECT_EQ(f.StatusModel().Input(), TInputState::Recording);
+    double power = 0;  // of the last block, left channel
+    for (std::size_t i = 0; i < block.size(); i += 2) power += static_cast<double>(block[i]) * block[i];
+    EXPECT_NEAR(f.StatusModel().InputLevel().AverageDb, 10 * std::log10(power / FramesPerBlock) - 20 * std::log10(32768.0), 0.1);
+    EXPECT_TRUE(f.StatusLine()->MoveButton->isHidden()) << "tuned: nothing to offer";
+  }
+}
+
+TEST(Input, TheMixerButtonIsOffWithAHintWhenNoMixerIsInstalled)
+{
+  for (const bool installed : {false, true}) {
+    test::TAppFixture app({}, nullptr, [&](TForm1Options& options) {
+      options.DeviceDialog.SoundSettings =
+          installed ? TSoundSettingsProgram{QStringLiteral("pavucontrol"), {}} : TSoundSettingsProgram{};
+    });
+    QPushButton* mixer = app.Windows->DeviceDialog->Button3;
+    EXPECT_EQ(mixer->isEnabled(), installed);
+    EXPECT_EQ(mixer->toolTip().contains(QStringLiteral("pavucontrol")), !installed);
+  }
 }
 
 TEST(Save, TheReceivedTextIsSavedInTheEncodingChosenInTheDialog)
