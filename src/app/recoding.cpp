@@ -88,6 +88,20 @@ QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens)
   return screens.front().topLeft();
 }
 
+QPoint BesidePosition(QRect main, QSize size, const QList<QRect>& screens)
+{
+  QRect screen = screens.isEmpty() ? QRect(main.topLeft(), QSize(MaxWindowCoordinate, MaxWindowCoordinate))
+                                   : screens.front();
+  for (const QRect& s : screens)
+    if (s.contains(main.center())) screen = s;
+  int x = main.right() + 1;
+  if (x + size.width() - 1 > screen.right()) x = main.left() - size.width();
+  if (x < screen.left()) x = screen.right() + 1 - size.width();
+  x = std::max(x, screen.left());
+  const int y = std::clamp(main.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+  return {x, y};
+}
+
 TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Options(std::move(options))
 {
   BuildControls();

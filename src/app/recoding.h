@@ -62,6 +62,12 @@ inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size
 // coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
+// Where a companion window of `size` (frame included) opens beside the main
+// window's frame `main`: to its right when it fits on the main window's
+// screen, else to its left, else against the screen's right edge; top edges
+// level, kept on the screen.
+QPoint BesidePosition(QRect main, QSize size, const QList<QRect>& screens);
+
 inline constexpr int ClientWidth = 458;
 // The centre frequency's range, in steps of 10 Hz.
 inline constexpr int CentFLowest = 20;

@@ -292,6 +292,23 @@ TEST(StatusLine, ASignalTunedByADoubleClickShowsItsSnrOffsetAndLevel)
   }
 }
 
+TEST(StatusLine, TheCompanionWindowOpensBesideTheMainWindowOnItsScreen)
+{
+  const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+  const struct {
+    QRect Main;
+    QPoint Expected;
+  } cases[] = {
+      {QRect(100, 100, 460, 590), QPoint(560, 100)},     // right of it
+      {QRect(1400, 100, 460, 590), QPoint(800, 100)},    // no room on the right: left of it
+      {QRect(1950, 600, 460, 590), QPoint(2410, 434)},   // the second screen; kept on it
+      {QRect(2600, 0, 460, 590), QPoint(2000, 0)},
+      {QRect(0, 0, 1800, 590), QPoint(1320, 0)},         // no room either side: against the edge
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(BesidePosition(c.Main, QSize(600, 590), screens), c.Expected) << c.Main.x() << "," << c.Main.y();
+}
+
 TEST(Input, TheMixerButtonIsOffWithAHintWhenNoMixerIsInstalled)
 {
   for (const bool installed : {false, true}) {
