@@ -316,7 +316,10 @@ bool TForm1::TryOpenCapture(bool fallBack)
     Options.ShowNotice(this, Tr("入力デバイス %1 が見つからないため、標準の入力デバイスを使います").arg(gone));
     if (DeviceDialogPtr) DeviceDialogPtr->MarkInUse(0);
   };
-  return OpenInput(CapturePtr->Engine(), InputIndex, fallBack ? std::function<void(int32_t)>(toStandard) : nullptr);
+  const bool opened =
+      OpenInput(CapturePtr->Engine(), InputIndex, fallBack ? std::function<void(int32_t)>(toStandard) : nullptr);
+  if (opened) SecondsSinceBlock = 0;  // recording from now on, until blocks stay away
+  return opened;
 }
 
 bool TForm1::OpenCapture() { return StartCapture(/*fallBack=*/false); }
