@@ -67,6 +67,9 @@ if(TARGET brontel)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor
           COMPONENT ${BRONTEL_INSTALL_COMPONENT}
           FILES_MATCHING PATTERN "brontel.png")
+  install(FILES ${BRONTEL_QM_FILES}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/brontel/translations
+          COMPONENT ${BRONTEL_INSTALL_COMPONENT})
 endif()
 
 # The NAVTEX station list, where the programs look for it (share/brontel

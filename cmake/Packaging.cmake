@@ -30,8 +30,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-ipafont-gothic, fonts-liberation")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "pavucontrol")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, pavucontrol, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 # The long description under the summary line (CPack indents it; "." is an
 # empty line). The licence is named in it and in /usr/share/doc/brontel.

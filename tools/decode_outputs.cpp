@@ -93,10 +93,8 @@ void TStatusReporter::StatusChanged(const TStatusEvent& e)
   if (!e.Now.Robust) return;
   // The robust demodulator's view of the signal: when one comes or goes, and
   // when its level or tuning moves.
-  const bool signalNews = e.Before ? e.Before->Signal != e.Now.Signal ||
-                                         (e.Now.Signal && (std::abs(e.Now.SnrDb - e.Before->SnrDb) >= SnrReportStepDb ||
-                                                           std::abs(e.Now.OffsetHz - e.Before->OffsetHz) >= OffsetReportStepHz))
-                                   : e.Now.Signal;
+  const bool signalNews =
+      e.Before ? e.Before->Signal != e.Now.Signal || SignalMoved(e.Now, *e.Before) : e.Now.Signal;
   if (!signalNews) return;
   if (e.Now.Signal)
     std::fprintf(stderr, "[%9.1f s] %ssignal, offset %+.1f Hz, %.2f Bd, SNR %.1f dB in 500 Hz\n", e.Time, who,

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QMessageBox>
 
 #include <exception>
@@ -12,6 +13,7 @@
 #include "app/message_window.h"
 #include "app/notice_window.h"
 #include "app/settings.h"
+#include "app/translations.h"
 #include "audio/wave_in.h"
 
 namespace brontel {
@@ -52,11 +54,16 @@ int RunBrontel(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brontel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Brontel"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/brontel.png")));
     try {
       const std::unique_ptr<TWaveInDriver> driver = MakePulseWaveInDriver();
       TForm1Options options;
       options.Driver = driver.get();
       options.SettingsPath = SettingsFilePath(QCoreApplication::applicationFilePath().toStdString());
+      // The interface speaks the language of the settings file or of the
+      // environment, from the first window on.
+      TTranslations translations;
+      translations.Install(ChooseLanguage(LoadSettings(options.SettingsPath).Language));
       int status = 0;
       {
         TApplicationWindows windows(std::move(options));
@@ -67,7 +74,8 @@ int RunBrontel(int argc, char** argv)
     } catch (const std::exception& e) {
       QMessageBox::critical(nullptr, QStringLiteral("Brontel"), QString::fromLocal8Bit(e.what()));
     } catch (...) {
-      QMessageBox::critical(nullptr, QStringLiteral("Brontel"), QStringLiteral("Unknown error"));
+      QMessageBox::critical(nullptr, QStringLiteral("Brontel"),
+                            QCoreApplication::translate("TApplicationWindows", "Unknown error"));
     }
   } catch (...) {
   }

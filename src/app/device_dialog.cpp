@@ -21,6 +21,9 @@ namespace brontel {
 
 namespace {
 
+// The dialog's text in the interface language.
+QString Tr(const char* text) { return QCoreApplication::translate("TDeviceDialog", text); }
+
 QTableWidgetItem* Cell(const QString& text)
 {
   auto* item = new QTableWidgetItem(text);
@@ -68,7 +71,7 @@ TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDr
   if (!Options.Pause) Options.Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
 
   setObjectName(QStringLiteral("Form8"));
-  setWindowTitle(QStringLiteral("入力デバイス＆デコーダ動作の選択"));
+  setWindowTitle(Tr("入力デバイス＆デコーダ動作の選択"));
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   setFont(PGothicFont(12));
   setFixedSize(331, 168);
@@ -77,7 +80,7 @@ TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDr
   ListView1->setGeometry(8, 8, 313, 121);
   ListView1->setFont(GothicFont(12));
   ListView1->setColumnCount(2);
-  ListView1->setHorizontalHeaderLabels({QStringLiteral("入力デバイス名"), QStringLiteral("選択")});
+  ListView1->setHorizontalHeaderLabels({Tr("入力デバイス名"), Tr("選択")});
   ListView1->setColumnWidth(0, 240);
   ListView1->setColumnWidth(1, 40);
   ListView1->setShowGrid(true);
@@ -92,14 +95,14 @@ TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDr
 
   Button3->setObjectName(QStringLiteral("Button3"));
   Button3->setGeometry(8, 135, 146, 25);
-  Button3->setText(QStringLiteral("サウンド設定"));
+  Button3->setText(Tr("サウンド設定"));
   Button1->setObjectName(QStringLiteral("Button1"));
   Button1->setGeometry(160, 135, 78, 25);
   Button1->setText(QStringLiteral("OK"));
   Button1->setDefault(true);
   Button2->setObjectName(QStringLiteral("Button2"));
   Button2->setGeometry(244, 135, 77, 25);
-  Button2->setText(QStringLiteral("キャンセル"));
+  Button2->setText(Tr("キャンセル"));
   Button3->setAutoDefault(false);
   Button2->setAutoDefault(false);
   setTabOrder(ListView1, Button1);
@@ -108,7 +111,7 @@ TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDr
 
   // Row 0, then one row per input device. InputDeviceNames stops at the first
   // device whose name cannot be read, so row − 1 is always the device id.
-  std::vector<QString> captions{QString::fromUtf8(StandardDeviceCaption)};
+  std::vector<QString> captions{Tr(StandardDeviceCaption)};
   for (const std::string& name : InputDeviceNames(driver)) captions.push_back(QString::fromStdString(name));
   ListView1->setRowCount(static_cast<int>(captions.size()));
   for (int row = 0; row < static_cast<int>(captions.size()); ++row) {
@@ -127,6 +130,11 @@ TDeviceDialog::TDeviceDialog(TDeviceHost& host, TNoticeWindow& notice, TWaveInDr
   // device is in use then, since its open has failed.
   Mark(Host.GetInputIndex());
   if (!Options.SoundSettings) Options.SoundSettings = FindSoundSettingsProgram();
+  // Without a mixer the button would do nothing: it says what to install.
+  const bool mixer = !Options.SoundSettings->Program.isEmpty();
+  Button3->setEnabled(mixer);
+  Button3->setToolTip(mixer ? QString()
+                            : Tr("No mixer is installed: install pavucontrol to set the recording level"));
   Changed = false;
 }
 
@@ -134,6 +142,11 @@ void TDeviceDialog::Mark(int row)
 {
   for (int r = 0; r < ListView1->rowCount(); ++r)
     ListView1->item(r, 1)->setText(QString::fromUtf8(r == row ? InUseMark : NotInUseMark));
+}
+
+QString TDeviceDialog::DeviceName(int row) const
+{
+  return row > 0 && row < ListView1->rowCount() ? ListView1->item(row, 0)->text() : QString();
 }
 
 int TDeviceDialog::MarkedRow() const

@@ -77,6 +77,9 @@ public:
   void Button2Click();  // キャンセル
   void Button3Click();  // サウンド設定
 
+  // The listed name of the device in `row`; empty for the standard input
+  // device and beyond the list.
+  QString DeviceName(int row) const;
   // The row marked as in use, or -1 when no row is marked.
   int MarkedRow() const;
   // Marks `row` as the device in use (the main window changed it itself).

@@ -1,5 +1,6 @@
 #include "app/notice_window.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 
 #include <algorithm>
@@ -18,11 +19,11 @@ void CentreOver(QWidget& window, const QWidget& over)
 TNoticeWindow::TNoticeWindow(QWidget* parent) : QWidget(parent, Qt::Tool), Label1(new QLabel(this))
 {
   setObjectName(QStringLiteral("Form9"));
-  setWindowTitle(QStringLiteral("Recoding Device Change"));
+  setWindowTitle(QCoreApplication::translate("TNoticeWindow", "Recoding Device Change"));
   setFont(PGothicFont(12));
   setFixedSize(230, 41);
   Label1->setObjectName(QStringLiteral("Label1"));
-  Label1->setText(QStringLiteral("Changing Device..."));
+  Label1->setText(QCoreApplication::translate("TNoticeWindow", "Changing Device..."));
   // The text's own size where it exceeds the design size (92 × 12), so that it
   // is never cut off in this font.
   const QSize text = Label1->sizeHint();

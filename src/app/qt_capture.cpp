@@ -11,9 +11,10 @@ namespace brontel {
 
 namespace {
 
-QString FromUtf8(std::string_view text)
+// The engine's texts are its own source texts; shown in the interface language.
+QString Translated(std::string_view text)
 {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  return QCoreApplication::translate("TMessageBoxReporter", std::string(text).c_str());
 }
 
 }  // namespace
@@ -21,8 +22,8 @@ QString FromUtf8(std::string_view text)
 void TMessageBoxReporter::ShowError(std::string_view firstLine, std::string_view secondLine)
 {
   QApplication::beep();
-  QMessageBox box(QMessageBox::Critical, FromUtf8(ErrorCaption),
-                  FromUtf8(firstLine) + QLatin1Char('\n') + FromUtf8(secondLine), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, Translated(ErrorCaption),
+                  Translated(firstLine) + QLatin1Char('\n') + Translated(secondLine), QMessageBox::Ok);
   box.exec();
 }
 

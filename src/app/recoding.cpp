@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -18,8 +19,11 @@
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 #include <ctime>
@@ -39,6 +43,7 @@
 #include "decoder/text_output.h"
 #include "display/displays.h"
 #include "display/qt/qt_text_renderer.h"
+#include "display/spectrum_display.h"
 
 namespace brontel {
 
@@ -55,6 +60,9 @@ namespace {
 constexpr QRgb GlyphBackground = qRgb(0xD4, 0xD0, 0xC8);
 
 QString Cp932ToQString(std::string_view text) { return QString::fromStdString(Cp932ToUtf8(text)); }
+
+// The main window's text in the interface language.
+QString Tr(const char* text) { return QCoreApplication::translate("TForm1", text); }
 
 QToolButton* GlyphButton(QWidget* parent, const char* name, const TGlyph& glyph, int left)
 {
@@ -94,6 +102,20 @@ QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens)
   return screens.front().topLeft();
 }
 
+QPoint BesidePosition(QRect main, QSize size, const QList<QRect>& screens)
+{
+  QRect screen = screens.isEmpty() ? QRect(main.topLeft(), QSize(MaxWindowCoordinate, MaxWindowCoordinate))
+                                   : screens.front();
+  for (const QRect& s : screens)
+    if (s.contains(main.center())) screen = s;
+  int x = main.right() + 1;
+  if (x + size.width() - 1 > screen.right()) x = main.left() - size.width();
+  if (x < screen.left()) x = screen.right() + 1 - size.width();
+  x = std::max(x, screen.left());
+  const int y = std::clamp(main.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+  return {x, y};
+}
+
 TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Options(std::move(options))
 {
   BuildControls();
@@ -103,10 +125,13 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
     OwnErrors = std::make_unique<TMessageBoxReporter>();
     Options.CaptureErrors = OwnErrors.get();
   }
-  if (!Options.SaveFileName) {
-    Options.SaveFileName = [](QWidget* parent, const QString& title, const QString& filter) {
-      return QFileDialog::getSaveFileName(parent, title, QString(), filter, nullptr,
-                                          QFileDialog::DontConfirmOverwrite);
+  if (!Options.SaveFileName && !Options.SaveFileAs) {
+    Options.SaveFileAs = [](QWidget* parent, const QString& title, const QStringList& filters, int& chosen) {
+      QString selected = filters.value(0);
+      const QString name = QFileDialog::getSaveFileName(parent, title, QString(), filters.join(QStringLiteral(";;")),
+                                                        &selected, QFileDialog::DontConfirmOverwrite);
+      chosen = std::max(0, static_cast<int>(filters.indexOf(selected)));
+      return name;
     };
   }
   if (!Options.ShowError) {
@@ -154,9 +179,16 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   MainTop = settings.MainTop;
   MainLeft = settings.MainLeft;
   InputIndex = settings.InputIndex;
+  InputName = settings.InputName;
   CentFPosition = settings.CentFPosition;
+  // A device remembered by name is found again when its row has moved.
+  if (!InputName.empty()) {
+    const std::vector<std::string> names = InputDeviceNames(*Options.Driver);
+    const auto it = std::find(names.begin(), names.end(), InputName);
+    if (it != names.end()) InputIndex = static_cast<int32_t>(it - names.begin()) + 1;
+  }
 
-  // Centre frequency: the up-down keeps its position within 20 … 100, and
+  // Centre frequency: the up-down keeps its position within its range, and
   // the position read back from it is the one used.
   UpDown1->SetPosition(CentFPosition);
 
@@ -186,13 +218,33 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   // every loss of sound, to the session.
   CapturePtr = std::make_unique<TQtCapture>(*Options.Driver, *Options.CaptureErrors,
                                             [this](std::span<const int16_t, BlockSamples> block) {
+                                              LevelMeter.Add(block, BlockSeconds);
+                                              SecondsSinceBlock = 0;
                                               SessionPtr->ProcessBlock(block);
                                             });
   CapturePtr->Engine().SetGapHandler([this](int blocksLost) { SessionPtr->NoteGap(blocksLost); });
 
+  // The status line, refreshed from what the session and the capture report.
+  StatusLinePtr = new TStatusLine();
+  StatusLinePtr->OnSwitchPath = [this] {
+    SetDecoderPath(DecoderPath() == TDecoderPath::Robust ? TDecoderPath::Exact : TDecoderPath::Robust);
+    RefreshStatus();
+  };
+  StatusLinePtr->OnMoveCentre = [this](int hz) { TuneTo(hz); };
+  // It lives at the foot of the message window; the main window keeps its specified layout.
+  if (MessagesWindow) MessagesWindow->SetStatusLine(StatusLinePtr);
+  StatusTimer = new QTimer(this);
+  StatusTimer->setInterval(500);
+  connect(StatusTimer, &QTimer::timeout, this, [this] {
+    SecondsSinceBlock += 0.5;
+    RefreshStatus();
+  });
+  StatusTimer->start();
+
   // Last, the sound input. A failure has been reported and the program runs
   // without audio until the input can be opened.
   StartCapture(/*fallBack=*/true);
+  RefreshStatus();
 }
 
 TForm1::~TForm1()
@@ -201,6 +253,7 @@ TForm1::~TForm1()
   CloseCapture();
   CapturePtr.reset();
   MessagesWindow.reset();
+  delete StatusLinePtr.data();
   // What the decoders still hold is stored; the window is going, so no alert.
   Closing = true;
   SessionPtr->Finish();
@@ -215,15 +268,26 @@ void TForm1::BuildControls()
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFont(PGothicFont(12));
   setFixedSize(ClientWidth, ClientHeight);
+  setWindowIcon(QIcon(QStringLiteral(":/icons/brontel.png")));
 
   Image1 = new TImageView(256, 145, this);
   Image1->setObjectName(QStringLiteral("Image1"));
   Image1->move(8, 8);
   Image1->OnClick = [this] { Image1Click(); };
+  // A double-click tunes: its first click switched the display, which is
+  // switched back, so that the display stays as it was.
+  Image1->OnDoubleClick = [this](QPointF at) {
+    Image1Click();
+    TuneTo(SpectrumColumnHz(at.x(), SessionPtr->Receiver().CentF));
+  };
+  Image1->OnHover = [this](QPointF at) { HoverAt(at); };
+  Image1->setToolTip(Tr("Click: spectrum and waterfall on or off. Double-click: tune to the frequency under the pointer"));
   Image2 = new TImageView(180, 145, this);
   Image2->setObjectName(QStringLiteral("Image2"));
   Image2->move(270, 8);
   Image2->OnClick = [this] { Image2Click(); };
+  Image2->OnDoubleClick = [this](QPointF) { Image2Click(); };  // the second click of a double-click
+  Image2->setToolTip(Tr("Click: eye pattern on or off"));
 
   Edit2 = new QLineEdit(this);
   Edit2->setObjectName(QStringLiteral("Edit2"));
@@ -241,8 +305,11 @@ void TForm1::BuildControls()
   Label2->setPalette(silver);
   Label2->setFont(ReadoutFont(16));
   Label2->setText(QStringLiteral("500Hz"));
+  Label2->setToolTip(Tr("Centre of the received tone pair; the mouse wheel steps it"));
+  Label2->installEventFilter(this);
 
-  UpDown1 = new TUpDown(20, 100, this);
+  UpDown1 = new TUpDown(CentFLowest, CentFHighest, this);
+  UpDown1->installEventFilter(this);
   UpDown1->setObjectName(QStringLiteral("UpDown1"));
   UpDown1->setGeometry(361, 160, 17, 17);
   UpDown1->OnClick = [this] { UpDown1Click(); };
@@ -250,6 +317,9 @@ void TForm1::BuildControls()
   SpeedButton2 = GlyphButton(this, "SpeedButton2", SaveGlyph, 383);
   SpeedButton3 = GlyphButton(this, "SpeedButton3", CopyGlyph, 406);
   SpeedButton1 = GlyphButton(this, "SpeedButton1", InputGlyph, 429);
+  SpeedButton2->setToolTip(Tr("Save the received text"));
+  SpeedButton3->setToolTip(Tr("Copy the received text"));
+  SpeedButton1->setToolTip(Tr("Input device"));
   connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
   connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
   connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
@@ -289,10 +359,13 @@ bool TForm1::TryOpenCapture(bool fallBack)
 {
   CaptureRetry->stop();
   const auto toStandard = [this](int32_t gone) {
-    Options.ShowNotice(this, QStringLiteral("入力デバイス %1 が見つからないため、標準の入力デバイスを使います").arg(gone));
+    Options.ShowNotice(this, Tr("入力デバイス %1 が見つからないため、標準の入力デバイスを使います").arg(gone));
     if (DeviceDialogPtr) DeviceDialogPtr->MarkInUse(0);
   };
-  return OpenInput(CapturePtr->Engine(), InputIndex, fallBack ? std::function<void(int32_t)>(toStandard) : nullptr);
+  const bool opened =
+      OpenInput(CapturePtr->Engine(), InputIndex, fallBack ? std::function<void(int32_t)>(toStandard) : nullptr);
+  if (opened) SecondsSinceBlock = 0;  // recording from now on, until blocks stay away
+  return opened;
 }
 
 bool TForm1::OpenCapture() { return StartCapture(/*fallBack=*/false); }
@@ -301,7 +374,9 @@ bool TForm1::StartCapture(bool fallBack)
 {
   if (TryOpenCapture(fallBack)) return true;
   TCaptureEngine& engine = CapturePtr->Engine();
-  engine.ShowOpenFailure();
+  // No box claims the program cannot run while it waits for a sound server:
+  // the status line says so.
+  if (engine.OpenResult() != TWaveResult::NoDriver || !OwnErrors) engine.ShowOpenFailure();
   if (WorthRetrying(engine.OpenResult())) CaptureRetry->start();
   return false;
 }
@@ -342,11 +417,14 @@ bool TForm1::SaveSettings()
   s.DispSpectrum = SessionPtr->SpectrumOn();
   s.DispEyepattern = SessionPtr->EyePatternOn();
   s.InputIndex = InputIndex;
+  s.InputName = InputName;
   s.CentFPosition = UpDown1->Position();
   s.Decoder = DecoderPath() == TDecoderPath::Robust ? 1 : 0;
   std::string reason;
   if (brontel::SaveSettings(Options.SettingsPath, s, reason, Options.FileWrites)) return true;
-  Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));
+  QString text = Tr("%1 に書き込めません").arg(QString::fromStdString(Options.SettingsPath));
+  if (!reason.empty()) text += QLatin1Char('\n') + QString::fromStdString(reason);
+  Options.ShowError(this, text);
   return false;
 }
 
@@ -363,11 +441,11 @@ void TForm1::MemoMenu(const QPoint& at)
   // The memo's own commands, and the choice of the decoder path.
   std::unique_ptr<QMenu> menu(Memo1->createStandardContextMenu());
   menu->addSeparator();
-  QAction* robust = menu->addAction(QStringLiteral("弱い信号用の復号 (robust)"));
+  QAction* robust = menu->addAction(Tr("弱い信号用の復号 (robust)"));
   robust->setObjectName(QStringLiteral("RobustDecoding"));
   robust->setCheckable(true);
   robust->setChecked(DecoderPath() == TDecoderPath::Robust);
-  robust->setToolTip(QStringLiteral("Decodes weak, fading and mistuned signals; * or 〓 marks a lost character"));
+  robust->setToolTip(Tr("Decodes weak, fading and mistuned signals; * or 〓 marks a lost character"));
   connect(robust, &QAction::toggled, this,
           [this](bool on) { SetDecoderPath(on ? TDecoderPath::Robust : TDecoderPath::Exact); });
   QAction* messages = menu->addAction(QCoreApplication::translate("TForm1", "Messages..."));
@@ -463,7 +541,7 @@ void TForm1::ShowStoreTrouble(const TMessageEvent& e)
   if (Closing || StoreTroubleShown) return;
   StoreTroubleShown = true;
   const QString id = QString::fromStdString(e.Message.Id.empty() ? std::string("-") : e.Message.Id);
-  const QString text = QStringLiteral("受信したメッセージ %1 を保存できません (保存できなかったメッセージ: %2 件)\n%3")
+  const QString text = Tr("受信したメッセージ %1 を保存できません (保存できなかったメッセージ: %2 件)\n%3")
                            .arg(id)
                            .arg(e.Failures)
                            .arg(QString::fromStdString(e.Error));
@@ -506,15 +584,83 @@ void TForm1::UpDown1Click()
 
 void TForm1::SpeedButton2Click()
 {
-  QString name = Options.SaveFileName(this, QString::fromUtf8(SaveDialogTitle), QString::fromUtf8(SaveDialogFilter));
+  // Code page 932 as received, or UTF-8 for the tools of today.
+  int chosen = 0;
+  QString name = Options.SaveFileAs ? Options.SaveFileAs(this, Tr(SaveDialogTitle),
+                                                         {Tr(SaveDialogFilter), Tr("Text, UTF-8 (*.txt)")}, chosen)
+                                    : Options.SaveFileName(this, Tr(SaveDialogTitle), Tr(SaveDialogFilter));
   if (name.isEmpty()) return;
   if (!QFileInfo(name).fileName().contains(QLatin1Char('.'))) name += QStringLiteral(".txt");
 
   // Written to a temporary file that replaces the target only when complete.
   std::string reason;
-  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), Memo, reason, Options.FileWrites)) return;
-  Options.ShowError(this, QStringLiteral("ファイル %1 を作成できません。\n%2")
+  const std::string bytes = chosen == 1 ? Cp932ToUtf8(Memo) : Memo;
+  if (WriteFileAtomically(QFile::encodeName(name).toStdString(), bytes, reason, Options.FileWrites)) return;
+  Options.ShowError(this, Tr("ファイル %1 を作成できません。\n%2")
                               .arg(QFileInfo(name).absoluteFilePath(), QString::fromLocal8Bit(reason.c_str())));
+}
+
+void TForm1::SetInputIndex(int32_t row)
+{
+  // The name goes with a device chosen by the user; a device that is gone
+  // and gave way to the standard one keeps its name, to be found again.
+  InputIndex = row;
+  InputName = DeviceDialogPtr ? DeviceDialogPtr->DeviceName(row).toStdString() : std::string();
+}
+
+void TForm1::SetDeviceDialog(TDeviceDialog* dialog)
+{
+  DeviceDialogPtr = dialog;
+  // A device chosen before its name was kept is known by name from now on.
+  if (dialog && InputName.empty() && InputIndex > 0) InputName = dialog->DeviceName(InputIndex).toStdString();
+}
+
+void TForm1::StatusChanged(const TStatusEvent& e) { Status.SetStatus(e.Now); }
+
+void TForm1::RefreshStatus()
+{
+  if (!CapturePtr || !StatusLinePtr) return;
+  const TCaptureEngine& engine = CapturePtr->Engine();
+  const QString device = InputIndex > 0 && !InputName.empty()
+                             ? QString::fromStdString(InputName)
+                             : QCoreApplication::translate("TDeviceDialog", StandardDeviceCaption);
+  Status.SetInput(InputStateOf(engine.IsOpen(), RetryingCapture(), engine.OpenResult(), SecondsSinceBlock), device);
+  Status.SetLevel(LevelMeter.Level());
+  Status.SetPath(DecoderPath());
+  Status.SetCentF(SessionPtr->Receiver().CentF);
+  StatusLinePtr->Show(Status, CentFLowest * 10, CentFHighest * 10);
+}
+
+void TForm1::HoverAt(QPointF at)
+{
+  if (at.x() < 0 || at.y() < 0) {
+    Hover.clear();
+    QToolTip::hideText();
+    return;
+  }
+  const double hz = SpectrumColumnHz(at.x(), SessionPtr->Receiver().CentF);
+  Hover = QStringLiteral("%1 Hz").arg(std::lround(hz));
+  QToolTip::showText(Image1->mapToGlobal(at.toPoint()) + QPoint(12, 12), Hover, Image1);
+}
+
+void TForm1::TuneTo(double hz)
+{
+  if (!std::isfinite(hz)) return;
+  const int before = UpDown1->Position();
+  UpDown1->SetPosition(static_cast<int>(std::lround(hz / 10.0)));
+  if (UpDown1->Position() != before) UpDown1Click();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+  // The wheel over the read-out or the arrows steps the centre.
+  if ((watched == Label2 || watched == UpDown1) && event->type() == QEvent::Wheel) {
+    const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+    if (delta > 0) UpDown1->StepUp();
+    if (delta < 0) UpDown1->StepDown();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::SpeedButton3Click() { QGuiApplication::clipboard()->setText(Cp932ToQString(Memo)); }

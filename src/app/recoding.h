@@ -14,6 +14,8 @@
 #include <QImage>
 #include <QList>
 #include <QPoint>
+#include <QPointF>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -28,6 +30,7 @@
 #include "app/device_dialog.h"
 #include "app/glyphs.h"
 #include "app/settings.h"
+#include "app/status_line.h"
 #include "session/receiver_session.h"
 
 class QLabel;
@@ -63,7 +66,16 @@ inline constexpr int MaxWindowCoordinate = 16777215;  // the largest widget size
 // coordinate is first limited to ±MaxWindowCoordinate.
 QPoint VisiblePosition(QPoint stored, QSize size, const QList<QRect>& screens);
 
+// Where a companion window of `size` (frame included) opens beside the main
+// window's frame `main`: to its right when it fits on the main window's
+// screen, else to its left, else against the screen's right edge; top edges
+// level, kept on the screen.
+QPoint BesidePosition(QRect main, QSize size, const QList<QRect>& screens);
+
 inline constexpr int ClientWidth = 458;
+// The centre frequency's range, in steps of 10 Hz.
+inline constexpr int CentFLowest = 20;
+inline constexpr int CentFHighest = 200;
 inline constexpr int ClientHeight = 563;
 inline constexpr const char* SaveDialogTitle = "受信文の保存";
 inline constexpr const char* SaveDialogFilter = "テキスト (*.txt)";  // "テキスト(*.txt)|*.txt"
@@ -73,10 +85,16 @@ inline constexpr const char* SaveDialogFilter = "テキスト (*.txt)";  // "テ
 struct TForm1Options {
   TWaveInDriver* Driver = nullptr;      // the sound input (required)
   std::string SettingsPath;             // the settings file
-  TErrorReporter* CaptureErrors = nullptr;  // capture failures (null: the error box)
+  // Told of every capture failure. Null: the error box, except for a missing
+  // sound server, which the status line reports while recording waits for it.
+  TErrorReporter* CaptureErrors = nullptr;
   // Asks for the file to save to; an empty name means cancelled. Null: the
   // file-save dialog.
   std::function<QString(QWidget* parent, const QString& title, const QString& filter)> SaveFileName;
+  // Asks for the file to save to and its encoding: `chosen` is the index of
+  // the filter taken (0: code page 932, 1: UTF-8). Used instead of
+  // SaveFileName when set; both null: the file-save dialog offering both.
+  std::function<QString(QWidget* parent, const QString& title, const QStringList& filters, int& chosen)> SaveFileAs;
   // Shows a failure (a file that cannot be written) in a modal box. Null: a
   // message box.
   std::function<void(QWidget* parent, const QString& text)> ShowError;
@@ -128,7 +146,7 @@ public:
   bool SaveSettings();
 
   // The device dialog, created after this window.
-  void SetDeviceDialog(TDeviceDialog* dialog) { DeviceDialogPtr = dialog; }
+  void SetDeviceDialog(TDeviceDialog* dialog);
 
   // The message window (a window of its own, hidden until opened from the
   // memo's menu or with Ctrl+M).
@@ -160,14 +178,27 @@ public:
   TQtCapture* Capture() const { return CapturePtr.get(); }
   const std::string& SettingsPath() const { return Options.SettingsPath; }
 
+  // The status line (input, level, signal, decoder, path) with what it
+  // shows now; made for the window that hosts it, refreshed twice a second.
+  TStatusLine* StatusLine() const { return StatusLinePtr.data(); }
+  const TStatusLineModel& StatusModel() const { return Status; }
+  void RefreshStatus();
+
+  // Tuning from the displays: the frequency under the pointer over the
+  // spectrum or the waterfall (empty when it is elsewhere), and a new centre
+  // (Hz, rounded to the 10 Hz steps and limited to the range).
+  const QString& HoverText() const { return Hover; }
+  void TuneTo(double hz);
+
   // Members read from the settings.
   int32_t InputIndex = 0;
+  std::string InputName;  // the listed name of the device of InputIndex (empty: the standard one)
   int32_t MainTop = 0, MainLeft = 0;
   int32_t CentFPosition = 80;
 
   // TDeviceHost.
   int32_t GetInputIndex() const override { return InputIndex; }
-  void SetInputIndex(int32_t row) override { InputIndex = row; }
+  void SetInputIndex(int32_t row) override;
   // Opens the device of the input index. A failure is shown once; while the
   // sound server or the device may still come, it is tried again in the
   // background and recording starts when it opens.
@@ -189,6 +220,7 @@ public:
 
 protected:
   void closeEvent(QCloseEvent* event) override;  // FormClose
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   // TTextSink.
@@ -198,6 +230,8 @@ private:
   void BuildControls();
   // TSessionListener.
   void MessageDone(const TMessageEvent& e) override;
+  void StatusChanged(const TStatusEvent& e) override;
+  void HoverAt(QPointF at);
 
   void MemoMenu(const QPoint& at);
   void StartMessages(const TSettings& settings);
@@ -228,6 +262,12 @@ private:
   TDeviceDialog* DeviceDialogPtr = nullptr;
   QTimer* CaptureRetry = nullptr;
   std::string Memo;
+  TStatusLineModel Status;
+  QPointer<TStatusLine> StatusLinePtr;  // deleted with this window unless its host has deleted it
+  QTimer* StatusTimer = nullptr;
+  TLevelMeter LevelMeter;
+  double SecondsSinceBlock = 1e9;  // counted by the status timer, reset by each block
+  QString Hover;
 };
 
 }  // namespace brontel

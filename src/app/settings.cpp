@@ -27,6 +27,8 @@ TSettings LoadSettings(const std::string& path)
   s.DispSpectrum = profile.GetBool("Disp", "Spectrum", d.DispSpectrum);
   s.DispEyepattern = profile.GetBool("Disp", "Eyepattern", d.DispEyepattern);
   s.InputIndex = profile.GetInt("Wave", "Input", d.InputIndex);
+  s.InputName = profile.GetString("Wave", "InputName", "");
+  s.Language = profile.GetString("Form", "Language", "");
   s.CentFPosition = profile.GetInt("Wave", "CentF", d.CentFPosition);
   s.Decoder = profile.GetInt("Wave", "Decoder", d.Decoder) == 1 ? 1 : 0;
   s.StoreMessages = profile.GetBool("Messages", "Store", d.StoreMessages);
@@ -50,6 +52,9 @@ bool SaveSettings(const std::string& path, const TSettings& s, std::string& reas
   profile.Set("Disp", "Eyepattern", s.DispEyepattern ? "1" : "0");
   profile.Set("Wave", "Input", std::to_string(s.InputIndex));
   profile.Set("Wave", "CentF", std::to_string(s.CentFPosition));
+  // The device's name is written once a device other than the standard one
+  // was chosen (or the file has the key already).
+  if (!s.InputName.empty() || profile.Get("Wave", "InputName")) profile.Set("Wave", "InputName", s.InputName);
   // The decoder path is written once it differs from the exact path (or the
   // file has the key already), so a file of someone who never chose the
   // robust path keeps its six keys.

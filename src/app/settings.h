@@ -18,7 +18,9 @@ struct TSettings {
   bool DispSpectrum = true;    // [Disp] Spectrum: spectrum and waterfall display on
   bool DispEyepattern = true;  // [Disp] Eyepattern: eye-pattern display on
   int32_t InputIndex = 0;      // [Wave] Input: row of the device list (0 = standard input device)
+  std::string InputName;       // [Wave] InputName: that device's listed name; finds it when its row moved
   int32_t CentFPosition = 80;  // [Wave] CentF: centre frequency / 10 Hz
+  std::string Language;        // [Form] Language: "ja" or "en" (empty: from the environment); only read
   int32_t Decoder = 0;         // [Wave] Decoder: 0 the exact path, 1 the robust path
   bool StoreMessages = true;   // [Messages] Store: keep received messages in the message store
   std::string AlertSubjects = "D";  // [Messages] Alert: subjects (B2 letters) that raise the alert

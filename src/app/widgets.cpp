@@ -16,6 +16,7 @@ TImageView::TImageView(int width, int height, QWidget* parent)
   Shown.fill(Qt::black);
   setFixedSize(width, height);
   setAttribute(Qt::WA_OpaquePaintEvent);
+  setMouseTracking(true);
 }
 
 void TImageView::ShowCopy(const TRaster& raster)
@@ -47,6 +48,22 @@ void TImageView::mouseReleaseEvent(QMouseEvent* event)
   const bool click = Pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   Pressed = false;
   if (click && OnClick) OnClick();
+}
+
+void TImageView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+  Pressed = false;  // the release that follows is no click
+  if (event->button() == Qt::LeftButton && OnDoubleClick) OnDoubleClick(event->position());
+}
+
+void TImageView::mouseMoveEvent(QMouseEvent* event)
+{
+  if (OnHover) OnHover(event->position());
+}
+
+void TImageView::leaveEvent(QEvent*)
+{
+  if (OnHover) OnHover(QPointF(-1, -1));
 }
 
 TUpDown::TUpDown(int min, int max, QWidget* parent)

@@ -14,7 +14,9 @@ class QToolButton;
 namespace brontel {
 
 // Shows a copy of a display raster and reports a click (left button pressed
-// and released over it).
+// and released over it), a double-click and where the pointer hovers (in
+// the view's own coordinates, fractional on a scaled screen). A double-click
+// comes after the click of its first press; its second release is no click.
 class TImageView final : public QWidget {
 public:
   TImageView(int width, int height, QWidget* parent = nullptr);
@@ -25,11 +27,16 @@ public:
   const QImage& Frame() const { return Shown; }
 
   std::function<void()> OnClick;
+  std::function<void(QPointF at)> OnDoubleClick;
+  std::function<void(QPointF at)> OnHover;  // also told when the pointer leaves: at (-1, -1)
 
 protected:
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
 private:
   QImage Shown;

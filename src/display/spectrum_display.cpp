@@ -1,8 +1,19 @@
 #include "display/spectrum_display.h"
 
 #include "display/level_to_color.h"
+#include "dsp/rates.h"
 
 namespace brontel {
+
+namespace {
+
+constexpr double BinHz = static_cast<double>(DecimRate) / FftLength;
+
+}  // namespace
+
+double SpectrumColumnHz(double x, double centF) { return centF + (FirstBin + x) * BinHz - IFFreq; }
+
+double SpectrumColumnOf(double hz, double centF) { return (hz - centF + IFFreq) / BinHz - FirstBin; }
 
 double TraceHeight(double level)
 {

@@ -29,6 +29,13 @@ struct TSpectrumDisplay {
 // 0 … 29 (NaN → 0).
 double TraceHeight(double level);
 
+// Where the spectrum and the waterfall show a frequency. Column x shows bin
+// FirstBin + x of the mixer output, in which the centre of the received tone
+// pair (`centF`, Hz of the input) lies at IFFreq; x may be fractional (a
+// pointer between pixels on a scaled screen). Both ways round:
+double SpectrumColumnHz(double x, double centF);    // the input frequency under column x
+double SpectrumColumnOf(double hz, double centF);   // the column showing `hz` (may lie off the raster)
+
 // Creates SpectrumBitmap (256 × 145) and draws the start-up frame: black,
 // dotted grey markers at x = 109 and x = 144 (rows 0 … 28), solid grey baseline
 // on row 29. Presenting it is the caller's job.

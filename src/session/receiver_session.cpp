@@ -132,6 +132,7 @@ void TReceiverSession::AfterBlock()
   const TReceiverStatus before = Reported;
   const TStatusEvent s{end, now, HaveReported ? &before : nullptr};
   Reported = now;
+  ReportedAt = end;
   HaveReported = true;
   for (TSessionListener* l : Listeners) l->StatusChanged(s);
 }
@@ -142,6 +143,7 @@ void TReceiverSession::ReportStatus()
   const TReceiverStatus now = FullStatus();
   const TStatusEvent s{Time(), now, nullptr};
   Reported = now;
+  ReportedAt = Time();
   HaveReported = true;
   for (TSessionListener* l : Listeners) l->StatusChanged(s);
 }
@@ -160,12 +162,19 @@ TReceiverStatus TReceiverSession::FullStatus() const
   return s;
 }
 
+bool SignalMoved(const TReceiverStatus& now, const TReceiverStatus& was)
+{
+  return now.Signal && (std::abs(now.SnrDb - was.SnrDb) >= SnrReportStepDb ||
+                        std::abs(now.OffsetHz - was.OffsetHz) >= OffsetReportStepHz);
+}
+
 bool TReceiverSession::WorthReporting(const TReceiverStatus& now) const
 {
   const TReceiverStatus& was = Reported;
   if (now.Decoder != was.Decoder || now.Robust != was.Robust || now.Signal != was.Signal) return true;
-  if (!now.Signal) return false;
-  return std::abs(now.SnrDb - was.SnrDb) >= SnrReportStepDb || std::abs(now.OffsetHz - was.OffsetHz) >= OffsetReportStepHz;
+  // Compared in whole blocks, so that ten blocks make the second exactly.
+  const double sinceReport = Time() - ReportedAt + BlockSeconds / 2;
+  return sinceReport >= SignalReportIntervalS && SignalMoved(now, was);
 }
 
 void TReceiverSession::NoteGap(int blocks)

@@ -60,11 +60,16 @@ struct TReceiverStatus {
   double BitRate = 0.0;    // Bd
 };
 
-// Status changes worth reporting: the decoder's state, a signal coming or
-// going, and, while a signal is heard, its SNR or tuning moving this far from
-// the values last reported.
-inline constexpr double SnrReportStepDb = 6.0;
-inline constexpr double OffsetReportStepHz = 3.0;
+// Status changes worth reporting: the decoder's state and a signal coming or
+// going, at once; while a signal is heard, its SNR or tuning moving this far
+// from the values last reported, at most once per SignalReportIntervalS of
+// input, so that a listener sees live figures without a flood of them.
+inline constexpr double SnrReportStepDb = 1.0;
+inline constexpr double OffsetReportStepHz = 1.0;
+inline constexpr double SignalReportIntervalS = 1.0;
+
+// Whether a heard signal's SNR or tuning in `now` moved a reporting step from `was`.
+bool SignalMoved(const TReceiverStatus& now, const TReceiverStatus& was);
 
 struct TBlockEvent {
   uint64_t Index = 0;                // blocks before this one, lost ones included
@@ -212,6 +217,7 @@ private:
   std::vector<std::unique_ptr<TSessionListener>> Owned;
   uint64_t Blocks = 0;
   TReceiverStatus Reported;
+  double ReportedAt = 0.0;  // input time of the last report
   bool HaveReported = false;
   std::array<int16_t, BlockSamples> Swapped{};
 };

@@ -4,6 +4,7 @@
 // device dialog switches to a device of the server. Skipped without a server.
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -12,11 +13,18 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "app/device_dialog.h"
 #include "app/qt_capture.h"
+#include "app/status_line.h"
+#include "app/translations.h"
+#include "app/widgets.h"
 #include "app_test_util.h"
+#include "display/displays.h"
+#include "display/spectrum_display.h"
 
 namespace brontel {
 namespace {
@@ -59,6 +67,108 @@ TEST(EndToEnd, APlayedEmissionIsDecodedIntoTheMemoWhileTheEditShowsTheGrowingLin
     if (!e.isEmpty() && line.rfind(e.toStdString(), 0) == 0) ++prefixes;
   EXPECT_GE(prefixes, static_cast<int>(line.size()) - 2);
   EXPECT_TRUE(f.Edit2->text().isEmpty()) << "the finished line left the edit";
+}
+
+// A newcomer's first signal: played at 1200 Hz while the window listens at
+// 800 Hz, it is found by the pointer over the spectrum, tuned by a
+// double-click and decoded; the status line shows the level, the SNR and
+// offset the robust path measures and the path shown. With the sound server
+// gone the status line says so, and recording comes back with the server.
+TEST(EndToEnd, ASignalFoundByThePointerTunedByADoubleClickDecodedAndTheStatusFollowsTheServer)
+{
+  if (!ServerAnswers()) GTEST_SKIP() << "no PulseAudio server (PULSE_SERVER unset or silent)";
+  TTranslations translations;
+  ASSERT_TRUE(translations.Install(TLanguage::English));
+  auto driver = MakePulseWaveInDriver();
+  test::TAppFixture app({}, driver.get());
+  TForm1& f = app.Form1();
+  app.Windows->Show();
+
+  const double snrDb = 15.0;
+  std::vector<uint8_t> codes;
+  std::string error;
+  const std::string line = "WIND NW 6 SEA 3M VIS GOOD";
+  ASSERT_TRUE(gen::EnglishCodes("ZCZC OE12\n" + line + "\n" + line + "\nNNNN\n", codes, error));
+  gen::TEmission emission;
+  emission.PhasingSeconds = 8.0;
+  emission.IdleSeconds = 1.0;
+  gen::TFskParams fsk;
+  fsk.CentF = 1200.0;
+  fsk.Amplitude = 6000.0;
+  fsk.SnrDb = snrDb;
+  const std::string wav = app.Path("at1200.wav");
+  test::WriteWav(wav, gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk));
+  QProcess player;
+  player.start(QStringLiteral("paplay"), {QString::fromStdString(wav)});
+  ASSERT_TRUE(player.waitForStarted(5000));
+
+  // After two seconds of sound the pointer goes to the strongest column
+  // (the spectrum of ten blocks summed, as an eye averages the waterfall).
+  const uint64_t start = f.Capture()->BlocksProcessed();
+  ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() >= start + 20; }, 10000));
+  std::vector<double> summed(SpectrumWidth, 0.0);
+  for (uint64_t seen = f.Capture()->BlocksProcessed(), until = seen + 10; seen < until;) {
+    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() > seen; }, 5000));
+    seen = f.Capture()->BlocksProcessed();
+    for (int x = 0; x < SpectrumWidth; ++x) summed[static_cast<std::size_t>(x)] += f.Displays()->Analyser().SpecLevel[FirstBin + x];
+  }
+  const int peak = static_cast<int>(std::max_element(summed.begin(), summed.end()) - summed.begin());
+  QTest::mouseMove(f.Image1, QPoint(peak, 60));
+  ASSERT_TRUE(test::PumpUntil([&] { return !f.HoverText().isEmpty(); }, 2000));
+  const double hovered = f.HoverText().section(QLatin1Char(' '), 0, 0).toDouble();
+  EXPECT_NEAR(hovered, 1200.0, 100.0) << "within the signal's band: " << f.HoverText().toStdString();
+  // Between the two tones lies the centre: the double-click goes there.
+  const QPoint centre(static_cast<int>(std::lround(SpectrumColumnOf(1200.0, f.Rx().CentF))), 60);
+  QTest::mouseClick(f.Image1, Qt::LeftButton, {}, centre);
+  QTest::mouseDClick(f.Image1, Qt::LeftButton, {}, centre);
+  EXPECT_EQ(f.Rx().CentF, 1200.0);
+  EXPECT_TRUE(f.Session().SpectrumOn());
+
+  const bool decoded = test::PumpUntil([&] { return f.MemoBytes().find(line + "\r\n" + line) != std::string::npos; },
+                                       60000);
+  f.RefreshStatus();
+  const TStatusLineModel& status = f.StatusModel();
+  EXPECT_TRUE(decoded) << "memo: " << f.MemoBytes();
+  EXPECT_EQ(status.Input(), TInputState::Recording);
+  EXPECT_GT(status.InputLevel().AverageDb, -30.0);
+  EXPECT_LT(status.InputLevel().PeakDb, 0.0);
+  // The status line follows the robust path's figures within a reporting
+  // step; the signal is heard at least as strong as it was made.
+  const TReceiverStatus now = f.Session().FullStatus();
+  EXPECT_NEAR(status.ReceiverStatus().SnrDb, now.SnrDb, SnrReportStepDb);
+  EXPECT_NEAR(status.ReceiverStatus().OffsetHz, now.OffsetHz, OffsetReportStepHz);
+  EXPECT_GT(status.ReceiverStatus().SnrDb, snrDb - 1.0);
+  EXPECT_NEAR(status.ReceiverStatus().OffsetHz, 0.0, 1.0);
+  const QString signal = f.StatusLine()->SignalLabel->text();
+  EXPECT_TRUE(signal.startsWith(QStringLiteral("Signal: SNR "))) << signal.toStdString();
+  EXPECT_EQ(f.StatusLine()->PathButton->text(), QStringLiteral("Memo: exact path"));
+  test::PumpUntil([&] { return player.state() == QProcess::NotRunning; }, 20000);
+
+  // The server goes, and comes back on the same socket.
+  const char* dir = std::getenv("BRONTEL_PULSE_DIR");
+  if (!dir || !*dir) GTEST_SKIP() << "the server was not started by its script";
+  ASSERT_EQ(QProcess::execute(QStringLiteral("bash"), {QStringLiteral(BRONTEL_PULSE_SCRIPT), QStringLiteral("stop"),
+                                                      QString::fromUtf8(dir)}),
+            0);
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        f.RefreshStatus();
+        return status.Input() != TInputState::Recording;
+      },
+      10000));
+  EXPECT_FALSE(f.StatusLine()->InputLabel->text().contains(QStringLiteral("recording")));
+  QProcess restart;
+  restart.start(QStringLiteral("bash"), {QStringLiteral(BRONTEL_PULSE_SCRIPT), QStringLiteral("start"),
+                                         QString::fromUtf8(dir)});
+  ASSERT_TRUE(restart.waitForFinished(30000));
+  ASSERT_EQ(restart.exitCode(), 0) << restart.readAllStandardError().toStdString();
+  EXPECT_TRUE(test::PumpUntil(
+      [&] {
+        f.RefreshStatus();
+        return status.Input() == TInputState::Recording;
+      },
+      20000));
+  EXPECT_TRUE(f.StatusLine()->InputLabel->text().endsWith(QStringLiteral(": recording")));
 }
 
 QString Caption(const TDeviceDialog& d, int row) { return d.ListView1->item(row, 0)->text(); }

@@ -142,7 +142,7 @@ TEST(MainWindow, ControlsStandWhereTheLayoutPutsThem)
   EXPECT_EQ(f.Label2->palette().color(QPalette::Window), QColor(192, 192, 192));
   for (QToolButton* b : {f.SpeedButton1, f.SpeedButton2, f.SpeedButton3}) {
     EXPECT_TRUE(b->text().isEmpty());
-    EXPECT_TRUE(b->toolTip().isEmpty());
+    EXPECT_FALSE(b->toolTip().isEmpty()) << "each icon button says what it does";
     EXPECT_TRUE(b->autoRaise());
   }
   // Tab order: memo, edit, arrows.
@@ -230,12 +230,12 @@ TEST(MainWindow, ReadingEdgeCasesAndACentreFrequencyOutsideTheRange)
     EXPECT_TRUE(app.Form1().Capture()->Engine().IsRecording());
   }
   {
-    TAppFixture app("[Wave]\nInput=abc\nCentF=150\n");
+    TAppFixture app("[Wave]\nInput=abc\nCentF=250\n");
     EXPECT_EQ(app.Form1().InputIndex, 0);
     // The arrows keep their range; the position read back from them is used.
-    EXPECT_EQ(app.Form1().UpDown1->Position(), 100);
-    EXPECT_EQ(app.Form1().Label2->text(), QStringLiteral("1000Hz"));
-    EXPECT_EQ(app.Form1().Rx().CentF, 1000.0);
+    EXPECT_EQ(app.Form1().UpDown1->Position(), 200);
+    EXPECT_EQ(app.Form1().Label2->text(), QStringLiteral("2000Hz"));
+    EXPECT_EQ(app.Form1().Rx().CentF, 2000.0);
   }
   {
     // A position on no screen at all comes back to the first screen.
@@ -295,28 +295,29 @@ TEST(MainWindow, WithoutASoundServerAtStartRecordingBeginsWhenItComes)
 
 TEST(MainWindow, ArrowsStepTenHertzAndStopAtBothEnds)
 {
-  TAppFixture app("[Wave]\nCentF=99\n");
+  // The range reaches 2000 Hz, where receivers in USB mode put the tones.
+  TAppFixture app("[Wave]\nCentF=199\n");
   TForm1& f = app.Form1();
   app.Windows->Show();
   QTest::mouseClick(f.UpDown1->UpButton(), Qt::LeftButton);
-  EXPECT_EQ(f.Label2->text(), QStringLiteral("1000Hz"));
-  EXPECT_EQ(f.Rx().CentF, 1000.0);
+  EXPECT_EQ(f.Label2->text(), QStringLiteral("2000Hz"));
+  EXPECT_EQ(f.Rx().CentF, 2000.0);
   int calls = 0;
   f.UpDown1->OnClick = [&] { ++calls; f.UpDown1Click(); };
   QTest::mouseClick(f.UpDown1->UpButton(), Qt::LeftButton);
   EXPECT_EQ(calls, 0) << "a press at the end calls nothing";
-  EXPECT_EQ(f.UpDown1->Position(), 100);
-  EXPECT_EQ(f.Rx().CentF, 1000.0);
+  EXPECT_EQ(f.UpDown1->Position(), 200);
+  EXPECT_EQ(f.Rx().CentF, 2000.0);
 
   QTest::mouseClick(f.UpDown1->DownButton(), Qt::LeftButton);
   EXPECT_EQ(calls, 1);
-  EXPECT_EQ(f.Label2->text(), QStringLiteral("990Hz"));
-  EXPECT_EQ(f.Rx().CentF, 990.0);
+  EXPECT_EQ(f.Label2->text(), QStringLiteral("1990Hz"));
+  EXPECT_EQ(f.Rx().CentF, 1990.0);
 
-  for (int i = 0; i < 100; ++i) f.UpDown1->StepDown();
+  for (int i = 0; i < 200; ++i) f.UpDown1->StepDown();
   EXPECT_EQ(f.UpDown1->Position(), 20);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("200Hz"));
-  EXPECT_EQ(calls, 1 + 79);
+  EXPECT_EQ(calls, 1 + 179);
   f.UpDown1->setFocus();
   QTest::keyClick(f.UpDown1, Qt::Key_Up);
   EXPECT_EQ(f.Label2->text(), QStringLiteral("210Hz"));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPainter>
 #include <QScreen>
 #include <QTest>
 
@@ -19,6 +20,9 @@
 #include "app/message_model.h"
 #include "app/message_window.h"
 #include "app/notice_window.h"
+#include "app/qt_capture.h"
+#include "app/status_line.h"
+#include "app/translations.h"
 #include "app_test_util.h"
 #include "core/receiver.h"
 #include "display/displays.h"
@@ -168,6 +172,58 @@ TEST(Screenshot, TheMessageWindow)
                                    : QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-messages.png");
   EXPECT_TRUE(shot.save(file, "PNG")) << file.toStdString();
   f.Alarm().Acknowledge();
+}
+
+// The window, the device dialog and the status line in each language, drawn
+// into one picture (BRONTEL_SCREENSHOT_DIR, or the build folder:
+// brontel-screenshot-en.png and -ja.png). Widgets draw themselves, so no X
+// display is needed.
+TEST(Screenshot, TheWindowsInBothLanguages)
+{
+  for (const TLanguage language : {TLanguage::English, TLanguage::Japanese}) {
+    TTranslations translations;
+    ASSERT_TRUE(translations.Install(language));
+    test::TAppFixture app("[Wave]\nCentF=120\n");
+    TForm1& f = app.Form1();
+    std::vector<uint8_t> codes;
+    std::string error;
+    ASSERT_TRUE(gen::EnglishCodes("ZCZC OA01\nSECURITE.\nNAVAREA XI WARNING 123/26.\n"
+                                  "BUOY OFF STATION 35-12N 139-45E.\nNNNN\nZCZC OB02\nGALE WARNING",
+                                  codes, error));
+    gen::TEmission emission;
+    emission.PhasingSeconds = 3.0;
+    emission.IdleSeconds = 0.0;
+    gen::TFskParams fsk;
+    fsk.CentF = 1212.0;
+    fsk.Amplitude = 3000.0;
+    fsk.SnrDb = 18.0;
+    const std::vector<int16_t> pcm = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
+    std::vector<int16_t> block(BlockSamples);
+    for (std::size_t start = 0, k = 0; start + FramesPerBlock <= pcm.size(); start += FramesPerBlock, ++k) {
+      for (int j = 0; j < FramesPerBlock; ++j) block[2 * static_cast<std::size_t>(j)] = pcm[start + static_cast<std::size_t>(j)];
+      ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
+      ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == k + 1; }, 5000));
+    }
+    f.RefreshStatus();
+    TStatusLine& status = *f.StatusLine();
+    status.resize(status.sizeHint().expandedTo(QSize(458 + 8 + 331, 0)));
+    TDeviceDialog& dialog = *app.Windows->DeviceDialog;
+    const QPixmap main = f.grab(), device = dialog.grab(), line = status.grab();
+    QImage picture(QSize(std::max(main.width() + 8 + device.width(), line.width()), main.height() + 8 + line.height()),
+                   QImage::Format_RGB32);
+    picture.fill(QColor(0xE0, 0xE0, 0xE0));
+    QPainter painter(&picture);
+    painter.drawPixmap(0, 0, main);
+    painter.drawPixmap(main.width() + 8, 0, device);
+    painter.drawPixmap(0, main.height() + 8, line);
+    painter.end();
+    const char* dir = std::getenv("BRONTEL_SCREENSHOT_DIR");
+    const QString path = (dir && *dir ? QString::fromLocal8Bit(dir) : QStringLiteral(BRONTEL_BINARY_DIR)) +
+                         QStringLiteral("/brontel-screenshot-") + QString::fromLatin1(LanguageCode(language)) +
+                         QStringLiteral(".png");
+    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
+    EXPECT_NE(f.MemoBytes().find("BUOY OFF STATION"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "core/receiver.h"
 #include "display/displays.h"
 #include "display/level_to_color.h"
+#include "display/spectrum_display.h"
 #include "display/status_labels.h"
 #include "display_test_util.h"
 #include "fake_text.h"
@@ -385,6 +387,34 @@ TEST(Displays, EveryEyeFrameStartsFromACleanGrid)
       ASSERT_TRUE(c == grid.EyeBitmap.Pixel(x, y) || trace) << x << "," << y;
     }
   EXPECT_GT(traced, 0);
+}
+
+// A pointer over the spectrum reads the frequency the column shows: a pure
+// tone, run through the receiver, peaks in the column whose frequency is the
+// tone's (within a bin), wherever the centre is set; and back again.
+TEST(Displays, TheColumnWhereAToneShowsReadsAsItsFrequency)
+{
+  const struct {
+    double CentF, Tone;
+  } cases[] = {{800, 800}, {800, 1030}, {800, 420}, {1200, 1200}, {2000, 1930}, {2000, 2060}, {300, 520}};
+  for (const auto& c : cases) {
+    TFixture f(false, c.CentF);
+    Block b;
+    double phase = 0;
+    for (int block = 0; block < 12; ++block) {
+      for (int j = 0; j < FramesPerBlock; ++j) {
+        b[2 * j] = b[2 * j + 1] = static_cast<int16_t>(std::lround(6000.0 * std::sin(phase)));
+        phase = std::fmod(phase + TwoPi * c.Tone / SampleRate, TwoPi);
+      }
+      ProcessBlock(*f.Rx, b);
+    }
+    const auto& level = f.Displays->Analyser().SpecLevel;
+    int peak = 0;
+    for (int x = 1; x < SpectrumWidth; ++x)
+      if (level[FirstBin + x] > level[FirstBin + peak]) peak = x;
+    EXPECT_NEAR(SpectrumColumnHz(peak, c.CentF), c.Tone, 4.4) << c.CentF << " Hz centre, tone " << c.Tone;
+    EXPECT_NEAR(SpectrumColumnOf(SpectrumColumnHz(peak + 0.25, c.CentF), c.CentF), peak + 0.25, 1e-9);
+  }
 }
 
 // Both rasters after a fixed signal, with a switch of each display on the

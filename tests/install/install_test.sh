@@ -76,6 +76,9 @@ if [ -x "$root/usr/bin/brontel" ]; then
     [ -f "$root/usr/share/icons/hicolor/$icon" ] || fail "missing icon $icon"
   done
   [ -f "$root/usr/share/man/man1/brontel.1.gz" ] || fail "missing man page brontel.1"
+  for qm in brontel_en.qm brontel_ja.qm; do
+    [ -s "$root/usr/share/brontel/translations/$qm" ] || fail "missing translation $qm"
+  done
 
   if [ -n "$close_window" ] && [ -n "${DISPLAY:-}" ]; then
     mkdir -p "$tmp/home"

@@ -32,6 +32,7 @@ for dep in fonts-noto-cjk fonts-ipafont-gothic fonts-liberation libc6 libstdc++6
   needs "$dep"
 done
 grep -q "pulseaudio | pipewire-pulse" <<<"$(field Recommends)" || fail "Recommends: $(field Recommends)"
+grep -qw "pavucontrol" <<<"$(field Recommends)" || fail "Recommends lacks the mixer: $(field Recommends)"
 field Description | grep -q "GPL-3.0-or-later" || fail "the description does not name the licence"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
@@ -50,6 +51,8 @@ if grep -qxF ./usr/bin/brontel <<<"$contents"; then
   has share/icons/hicolor/scalable/apps/brontel.svg
   has share/icons/hicolor/48x48/apps/brontel.png
   has share/man/man1/brontel.1.gz
+  has share/brontel/translations/brontel_en.qm
+  has share/brontel/translations/brontel_ja.qm
   needs libqt6widgets6
   needs libpulse0
 fi

@@ -219,5 +219,76 @@ TEST(Session, StatusIsReportedWhenItChangesAndTheExactPathAloneMakesTheMessages)
   EXPECT_LT(events.Status.size(), 12u);
 }
 
+// A strong signal 20 Hz off, then the same station 13 dB weaker and 26 Hz
+// off: the robust path's figures are reported live (never a reporting step
+// behind for longer than the interval), yet at most once per interval while
+// only the figures move, and the second signal's figures do get reported.
+TEST(Session, SignalFiguresAreReportedLiveButAtMostOncePerInterval)
+{
+  const auto emission = [](double snrDb, double offset, uint32_t seed) {
+    std::vector<uint8_t> codes;
+    std::string error;
+    EXPECT_TRUE(gen::EnglishCodes("ZCZC OA01\nTHE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789\nNNNN\n", codes, error));
+    gen::TFskParams fsk;
+    fsk.Amplitude = 4000.0;
+    fsk.SnrDb = snrDb;
+    fsk.Offset = offset;
+    fsk.Seed = seed;
+    gen::TEmission e;
+    e.PhasingSeconds = 4.0;
+    return gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
+  };
+  std::vector<int16_t> pcm = emission(25.0, 20.0, 3);
+  const std::size_t second = pcm.size();
+  const auto weak = emission(12.0, 26.0, 4);
+  pcm.insert(pcm.end(), weak.begin(), weak.end());
+
+  // Each report with the one before it (an event's Before lives only as long
+  // as the call).
+  struct TReports final : TSessionListener {
+    void StatusChanged(const TStatusEvent& e) override
+    {
+      Status.push_back(e);
+      Before.push_back(e.Before ? *e.Before : TReceiverStatus{});
+    }
+    std::vector<TStatusEvent> Status;
+    std::vector<TReceiverStatus> Before;
+  };
+  TReceiverSession s(Beside(TDecoderPath::Exact, nullptr));
+  TReports events;
+  s.AddListener(&events);
+  s.ReportStatus();
+  Feed(s, pcm, 0, pcm.size(), [&](std::size_t) {
+    // Before every block: what was reported last is never a step behind the
+    // estimate for longer than the interval.
+    const TStatusEvent& last = events.Status.back();
+    const TReceiverStatus now = s.FullStatus();
+    if (now.Signal && last.Now.Signal && s.Time() - last.Time > SignalReportIntervalS + 1e-9) {
+      EXPECT_FALSE(SignalMoved(now, last.Now)) << "stale since " << last.Time << " at " << s.Time();
+    }
+  });
+
+  int figures = 0;
+  for (std::size_t i = 1; i < events.Status.size(); ++i) {
+    const TStatusEvent& e = events.Status[i];
+    const TReceiverStatus& before = events.Before[i];
+    ASSERT_NE(e.Before, nullptr);
+    EXPECT_EQ(before.SnrDb, events.Status[i - 1].Now.SnrDb) << "Before is the status reported last";
+    if (e.Now.Decoder != before.Decoder || e.Now.Signal != before.Signal) {
+      continue;
+    }
+    ++figures;
+    EXPECT_TRUE(SignalMoved(e.Now, before)) << "at " << e.Time;
+    EXPECT_GE(e.Time - events.Status[i - 1].Time, SignalReportIntervalS - 1e-9) << "at " << e.Time;
+  }
+  EXPECT_GE(figures, 3) << "the figures are followed while the signal lasts";
+  // The weak signal's figures were reported, not left at the strong one's.
+  const double secondStart = static_cast<double>(second) / SampleRate;
+  const auto weakReport = std::find_if(events.Status.begin(), events.Status.end(), [&](const TStatusEvent& e) {
+    return e.Time > secondStart && e.Now.Signal && e.Now.SnrDb < 17.0 && e.Now.OffsetHz > 23.0;
+  });
+  EXPECT_NE(weakReport, events.Status.end());
+}
+
 }  // namespace
 }  // namespace brontel
