@@ -28,7 +28,6 @@ struct TDecodeOptions {
   bool Json = false;        // print completed messages as JSON Lines
   bool MarkDoubtful = false;  // bracket the characters of --messages less sure than DoubtBelow
   double DoubtBelow = msg::DefaultDoubtBelow;
-  std::string Store;        // store messages in this file
   std::string Store;        // store messages in this file or database (postgresql://...)
   std::string Spool;        // where copies wait for an unavailable database (empty: the default one)
   std::string Receiver;     // this receiver's name on every copy (empty: the host name)

@@ -346,9 +346,10 @@ TEST(RobustRules, TwelveUncertainCharactersInARowEndSynchronisation)
     const TDecoded d = Decode(s.Soft);
     EXPECT_EQ(d.Utf8(), c.Text + "\n") << c.Weak;
     EXPECT_EQ(d.SyncChanges, c.SyncChanges) << c.Weak;
-    if (c.Weak == 11)
+    if (c.Weak == 11) {
       for (std::size_t i = 15; i < 34; ++i)
         EXPECT_NEAR(d.Confidence[0][i], i >= 19 && i < 30 ? 0.66 : 1.0, i >= 19 && i < 30 ? 0.03 : 0.001) << i;
+    }
   }
 }
 

@@ -175,7 +175,9 @@ TEST(ReceivedMessages, EachOutcomeSaysWhetherAndWhereTheMessageWasStored)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         reception->AfterBlock(t, true, true);
       }
-      if (copy == 0) EXPECT_EQ(got.size(), 1u);
+      if (copy == 0) {
+        EXPECT_EQ(got.size(), 1u);
+      }
     }
     reception->Finish(t);
     ASSERT_EQ(got.size(), 2u) << path;
@@ -186,7 +188,9 @@ TEST(ReceivedMessages, EachOutcomeSaysWhetherAndWhereTheMessageWasStored)
       EXPECT_EQ(std::pair(got[i].Shown.Repeat, got[i].Shown.Copies), std::pair(i == 1, int(i) + 1));
       EXPECT_EQ(got[i].Shown.StoreId, path.empty() ? 0 : got[0].Shown.StoreId);
     }
-    if (!path.empty()) EXPECT_GT(got[0].Shown.StoreId, 0);
+    if (!path.empty()) {
+      EXPECT_GT(got[0].Shown.StoreId, 0);
+    }
     EXPECT_EQ(reception->StoreFailures(), 0);
   }
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix);

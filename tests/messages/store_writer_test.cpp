@@ -85,8 +85,9 @@ TEST(StoreWriter, ALongLockDelaysButLosesNothingAndKeepsTheOrder)
     // Counted from when the store became busy, not from any older moment.
     std::lock_guard said(q.M);
     for (const std::string& n : q.Notices)
-      if (const auto at = n.find("still busy after "); at != std::string::npos)
+      if (const auto at = n.find("still busy after "); at != std::string::npos) {
         EXPECT_LT(std::stod(n.substr(at + 17)), 60.0) << n;
+      }
   }
   const std::vector<TStoreOutcome> out = q.W->Drain();
   ASSERT_EQ(out.size(), copies.size());
