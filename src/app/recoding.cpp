@@ -232,7 +232,11 @@ TForm1::TForm1(TForm1Options options, QWidget* parent) : QWidget(parent), Option
   };
   StatusLinePtr->OnMoveCentre = [this](int hz) { TuneTo(hz); };
   // It lives at the foot of the message window; the main window keeps its specified layout.
-  if (MessagesWindow) MessagesWindow->SetStatusLine(StatusLinePtr);
+  // It does not widen that window: what does not fit is cut at the right.
+  if (MessagesWindow) {
+    StatusLinePtr->setSizePolicy(QSizePolicy::Ignored, StatusLinePtr->sizePolicy().verticalPolicy());
+    MessagesWindow->SetStatusLine(StatusLinePtr);
+  }
   StatusTimer = new QTimer(this);
   StatusTimer->setInterval(500);
   connect(StatusTimer, &QTimer::timeout, this, [this] {

@@ -69,7 +69,10 @@ protected:
   // Takes the store back to the schema before confidences were kept.
   void MakeSchema3() const
   {
-    const std::string drop = "ALTER TABLE messages DROP COLUMN confidence; ALTER TABLE copies DROP COLUMN confidence;";
+    const std::string drop =
+        "ALTER TABLE messages DROP COLUMN selected; ALTER TABLE copies DROP COLUMN selected;"
+        "ALTER TABLE messages DROP COLUMN opened; ALTER TABLE messages DROP COLUMN kept;"
+        "ALTER TABLE messages DROP COLUMN confidence; ALTER TABLE copies DROP COLUMN confidence;";
     std::string error;
     if (GetParam()) {
       EXPECT_TRUE(PgExec(Location, drop + "UPDATE brontel_schema SET version = 3;", error)) << error;
