@@ -69,9 +69,14 @@ double TCharScores::Offset(int service, int64_t end) const
   return offset_[static_cast<std::size_t>(service)][static_cast<std::size_t>(end) & (HistLen - 1)];
 }
 
+double TCharScores::LogShare(int model) const
+{
+  return std::log(std::max(MinShare, choice_.Weight(model)));
+}
+
 double TCharScores::Mix(double c, double b) const
 {
-  return LogAdd(c + std::log(choice_.Weight(0)), b + std::log(choice_.Weight(1)));
+  return LogAdd(c + LogShare(0), b + LogShare(1));
 }
 
 void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services)
@@ -111,7 +116,7 @@ void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services
     if (!((services >> s) & 1) || !Channel(s, k, ch)) continue;
     const double ref = Compute(s, k, ch, c_.data(), b_.data());
     (void)ref;
-    const double lqc = std::log(choice_.Weight(0)), lqb = std::log(choice_.Weight(1));
+    const double lqc = LogShare(0), lqb = LogShare(1);
     const int n = det_[i].WordCount();
     double top = -std::numeric_limits<double>::infinity();
     for (int p = 0; p < n; ++p) top = std::max(top, std::max(c_[static_cast<std::size_t>(p)] + lqc, b_[static_cast<std::size_t>(p)] + lqb));
@@ -129,18 +134,24 @@ bool TCharScores::Channel(int service, int64_t end, TCharChannel& ch) const
 {
   const int u = unit_[static_cast<std::size_t>(service)];
   if (end + 1 < u || bits_ - (end - u + 1) > HistLen || end >= bits_) return false;
-  double amplitude = 0.0, noise = 0.0, period = 0.0;
+  double amplitude = 0.0, noise = 0.0, period = 0.0, offset = 0.0;
   for (int64_t k = end - u + 1; k <= end; ++k) {
     const TBitObservation& o = At(k).Obs;
     if (!(o.Noise > 0.0)) return false;
     amplitude += o.Amplitude;
     noise += o.Noise;
     period += o.Period;
+    offset += std::isfinite(o.OffsetHz) ? o.OffsetHz : lastOffset_;
   }
   ch.Amplitude = amplitude / u;
   ch.Noise = noise / u;
   ch.Period = period / u;
   ch = fine_.Apply(ch);
+  // The estimate holds for the newest bit; the window's tones lay higher by
+  // what the correction has moved since its bits were received.
+  const double moved = lastOffset_ - offset / u;
+  ch.HighHz += moved;
+  ch.LowHz += moved;
   return true;
 }
 

@@ -82,8 +82,16 @@ public:
   };
   bool Rescore(int service, int64_t end, TCopy& out);
 
-  // ln(q_char·e^c + q_bit·e^b) with the current weights.
+  // ln(q_char·e^c + q_bit·e^b) with the current weights (each at least MinShare).
   double Mix(double c, double b) const;
+  // The log of model m's share in the mixture: its weight, never below
+  // MinShare. A model the choice has all but ruled out still takes over a
+  // character it explains far better: when the tone frequencies estimated
+  // for the whole-character model go astray in the noise (or the phase stops
+  // running on), the per-bit model carries the characters until the choice
+  // has turned, rather than the signal being lost meanwhile.
+  double LogShare(int model) const;
+  static constexpr double MinShare = 0.05;
 
   // A character decided from the windows ending at bits `first` and `end`
   // (its patterns pa and pb) with probability `posterior`, and the evidence

@@ -1,7 +1,8 @@
 // Whole-character scores of a stream of generated characters: the sent word
 // wins, the stored scores are the mixture the decisions use, the choice of
 // phase model follows the transmitter, and bits whose tones are unknown
-// leave their windows unscored.
+// leave their windows unscored; an older window keeps its tones when the
+// frequency correction moves, and no model is ever ruled out entirely.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -138,6 +139,38 @@ TEST(CharScores, SentWordWinsAndTheChoiceFollowsThePhaseOfTheTransmitter)
     // (a few characters while it learns aside).
     EXPECT_GE(mixRight, std::max(charRight, bitRight) - 3);
     EXPECT_GT(scores.Choice().Weight(c.Model), 0.9);
+  }
+}
+
+// A window scored again after the demodulator's frequency correction moved
+// is scored with the tones as they lay when its bits came in; a model the
+// choice has ruled out still carries a character it explains far better.
+TEST(CharScores, AnOlderWindowKeepsItsTonesAndARuledOutModelStillCounts)
+{
+  const std::vector<uint16_t> words = EnglishWords();
+  const TStream s = Generate(10, true, 0.5, 5);
+  TCharScores scores({Unit, 10}, {words, {}});
+  const int64_t old = 4 * Unit - 1;
+  TCharScores::TCopy before, after;
+  for (std::size_t k = 0; k < s.Bits.size(); ++k) {
+    TBitObservation o = s.Bits[k];
+    o.OffsetHz = k < 6 * Unit ? 0.0 : 3.0;
+    scores.Push(o, o.Soft, 1u);
+    if (static_cast<int64_t>(k) == old) {
+      ASSERT_TRUE(scores.Rescore(0, old, before));
+    }
+  }
+  ASSERT_TRUE(scores.Rescore(0, old, after));
+  const int n = scores.PatternCount(0);
+  for (int p = 0; p < n; ++p)
+    EXPECT_NEAR(after.Char[static_cast<std::size_t>(p)], before.Char[static_cast<std::size_t>(p)], 1e-6) << p;
+  EXPECT_EQ(Best(after.Char, n), scores.PatternIndex(0, s.Sent[3]));
+  for (int model : {0, 1}) {
+    for (int i = 0; i < 20; ++i) scores.Learn(0, old, s.Sent[3], old, s.Sent[3], 1.0, model ? -500.0 : 0.0, model ? 0.0 : -500.0);
+    ASSERT_LT(scores.Choice().Weight(1 - model), 1e-3);
+    // … as if it held at least a few per cent of the time.
+    const double far = 60.0;
+    EXPECT_GE(model ? scores.Mix(far, 0.0) : scores.Mix(0.0, far), far + std::log(0.02)) << model;
   }
 }
 
