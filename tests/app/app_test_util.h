@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "app/application.h"
+#include "app/qt_capture.h"
 #include "app/recoding.h"
 #include "audio/capture_engine.h"
 #include "audio/fake_wave_in.h"
@@ -113,6 +117,39 @@ struct TAppFixture {
   std::vector<QStringList> Started;    // programs started, each with its arguments
   std::unique_ptr<TApplicationWindows> Windows;
 };
+
+// Plays `copies` emissions of the English `text` at `snrDb` (noise seeds from
+// `firstSeed`) into the windows' fake input block by block, each block
+// processed before the next; `each` is called with a block's index first.
+inline void PlayEnglish(TAppFixture& app, const std::string& text, int copies, double snrDb, uint32_t firstSeed,
+                        const std::function<void(std::size_t)>& each = {})
+{
+  std::vector<uint8_t> codes;
+  std::string error;
+  ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
+  gen::TFskParams fsk;
+  fsk.Amplitude = 1000.0;
+  fsk.SnrDb = snrDb;
+  gen::TEmission e;
+  e.PhasingSeconds = 3.0;
+  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, 9);
+  for (int copy = 0; copy < copies; ++copy) {
+    fsk.Seed = firstSeed + static_cast<uint32_t>(copy);
+    const auto one = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
+    pcm.insert(pcm.end(), one.begin(), one.end());
+  }
+  const std::size_t frames = FramesPerBlock;
+  std::vector<int16_t> block(BlockSamples);
+  TForm1& f = app.Form1();
+  for (std::size_t start = 0; start < pcm.size(); start += frames) {
+    if (each) each(start / frames);
+    std::fill(block.begin(), block.end(), 0);
+    for (std::size_t j = 0; j < frames && start + j < pcm.size(); ++j) block[2 * j] = pcm[start + j];
+    const uint64_t before = f.Capture()->BlocksProcessed();
+    ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
+    ASSERT_TRUE(PumpUntil([&] { return f.Capture()->BlocksProcessed() > before; }, 5000));
+  }
+}
 
 // A stereo 16-bit 44100 Hz WAV file with `left` on the left channel.
 inline void WriteWav(const std::string& path, const std::vector<int16_t>& left)

@@ -598,30 +598,7 @@ std::size_t StoredCopies(TAppFixture& app, const std::string& id, std::vector<ms
 void FeedTwice(TAppFixture& app, const std::string& text, int copies = 2, double snrDb = 2.0,
                const std::function<void(std::size_t)>& each = {})
 {
-  std::vector<uint8_t> codes;
-  std::string error;
-  ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
-  gen::TFskParams fsk;
-  fsk.Amplitude = 1000.0;
-  fsk.SnrDb = snrDb;
-  gen::TEmission e;
-  e.PhasingSeconds = 3.0;
-  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, 9);
-  for (int copy = 0; copy < copies; ++copy) {
-    fsk.Seed = 20 + copy;
-    const auto one = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
-    pcm.insert(pcm.end(), one.begin(), one.end());
-  }
-  std::vector<int16_t> block(BlockSamples);
-  TForm1& f = app.Form1();
-  for (std::size_t start = 0; start < pcm.size(); start += FramesPerBlock) {
-    if (each) each(start / FramesPerBlock);
-    std::fill(block.begin(), block.end(), 0);
-    for (std::size_t j = 0; j < FramesPerBlock && start + j < pcm.size(); ++j) block[2 * j] = pcm[start + j];
-    const uint64_t before = f.Capture()->BlocksProcessed();
-    ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
-    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() > before; }, 5000));
-  }
+  test::PlayEnglish(app, text, copies, snrDb, 20, each);
 }
 
 TEST(MainWindow, TheRobustPathIsChosenKeptAndAlertsOnceForASearchAndRescueMessage)

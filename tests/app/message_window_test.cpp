@@ -185,30 +185,7 @@ TEST(MessageWindow, ListsTheStoreFiltersShowsTheTextAndKeepsTheMarks)
 // Plays `copies` copies of `text` at `snrDb` into the window's fake input.
 void Play(TAppFixture& app, const std::string& text, int copies, double snrDb)
 {
-  std::vector<uint8_t> codes;
-  std::string error;
-  ASSERT_TRUE(gen::EnglishCodes(text, codes, error)) << error;
-  gen::TFskParams fsk;
-  fsk.Amplitude = 1000.0;
-  fsk.SnrDb = snrDb;
-  gen::TEmission e;
-  e.PhasingSeconds = 3.0;
-  std::vector<int16_t> pcm = gen::NoiseOnly(0.5, fsk, 9);
-  for (int copy = 0; copy < copies; ++copy) {
-    fsk.Seed = 40 + copy;
-    const auto one = gen::ModulateFsk(gen::EmissionBits(codes, e), fsk);
-    pcm.insert(pcm.end(), one.begin(), one.end());
-  }
-  const std::size_t frames = BlockSamples / 2;
-  std::vector<int16_t> block(BlockSamples);
-  TForm1& f = app.Form1();
-  for (std::size_t start = 0; start < pcm.size(); start += frames) {
-    std::fill(block.begin(), block.end(), 0);
-    for (std::size_t j = 0; j < frames && start + j < pcm.size(); ++j) block[2 * j] = pcm[start + j];
-    const uint64_t before = f.Capture()->BlocksProcessed();
-    ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
-    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() > before; }, 5000));
-  }
+  test::PlayEnglish(app, text, copies, snrDb, 40);
 }
 
 // A weak search-and-rescue message, with the exact path shown: listed as new,
