@@ -43,7 +43,7 @@ ctest --test-dir build/sanitize --output-on-failure -j"$(nproc)" --timeout 600
 # The fuzz targets (tests/fuzz), built with clang under ASan and UBSan, each
 # for a short run from its seed corpus. New inputs go to build/fuzz/corpus.
 if command -v clang++ >/dev/null 2>&1; then
-  CXX=clang++ cmake -S tests/fuzz -B build/fuzz >/dev/null
+  CXX=clang++ cmake -S tests/fuzz -B build/fuzz "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -gline-tables-only" >/dev/null
   cmake --build build/fuzz -j"$(nproc)"
   for target in bit_decoder soft_decoder file_reader settings message_text; do
     mkdir -p "build/fuzz/corpus/$target"
