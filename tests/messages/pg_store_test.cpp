@@ -52,33 +52,16 @@ TEST(PgStore, FourReceiversStoringOneMessageAtOnceGiveOneMessageWithEveryCopy)
   for (int trial = 0; trial < 5; ++trial) {
     SCOPED_TRACE(trial);
     const std::string id = "OA1" + std::to_string(trial);
-    int gate[2];
-    ASSERT_EQ(::pipe(gate), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < 4; ++i) {
-      const pid_t pid = ::fork();
-      if (pid != 0) {
-        children.push_back(pid);
-        continue;
-      }
-      ::close(gate[1]);
-      char c;
-      (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
+    const std::vector<int> statuses = test::InChildrenAtOnce(4, [&](int i) {
       std::string error;
       auto s = TMessageStore::Open(uri, TMessageStore::TMode::Create, error);
       TMessage copy = Received({"ZCZC " + id, heard[static_cast<std::size_t>(i)], "NNNN"}, Day0 + trial * Hour + i);
       copy.Receiver = "site" + std::to_string(i);
       copy.Frequency = 518.0;
       TMessage shown;
-      ::_exit(!s ? 1 : s->Add(copy, shown, error) ? 0 : 2);
-    }
-    ::close(gate[0]);
-    ::close(gate[1]);
-    for (const pid_t pid : children) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      EXPECT_EQ(status, 0) << "exit 1: open failed, 2: add failed";
-    }
+      return !s ? 1 : s->Add(copy, shown, error) ? 0 : 2;
+    });
+    for (const int status : statuses) EXPECT_EQ(status, 0) << "exit 1: open failed, 2: add failed";
 
     auto s = OpenStore(uri, TMessageStore::TMode::Read);
     ASSERT_TRUE(s);

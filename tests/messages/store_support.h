@@ -70,4 +70,33 @@ inline int InChild(const std::function<int()>& body, bool unprivileged = false)
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `body(i)` for i = 0 .. n-1 in n child processes released at the same
+// moment; their exit statuses in order, -1 for a signal.
+inline std::vector<int> InChildrenAtOnce(int n, const std::function<int(int)>& body)
+{
+  int gate[2];
+  if (::pipe(gate) != 0) return std::vector<int>(static_cast<std::size_t>(n), -1);
+  std::vector<pid_t> children;
+  for (int i = 0; i < n; ++i) {
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+      children.push_back(pid);
+      continue;
+    }
+    ::close(gate[1]);
+    char c;
+    (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
+    ::_exit(body(i));
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  std::vector<int> statuses;
+  for (const pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  }
+  return statuses;
+}
+
 }  // namespace brontel::msg::test

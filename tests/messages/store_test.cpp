@@ -349,35 +349,18 @@ TEST(MessageStore, ProgramsCreatingOneStoreAtOnceAllStoreTheirMessages)
     SCOPED_TRACE(trial);
     TTempStore file("race");
     // Six programs started together: four store a message, two read.
-    int gate[2];
-    ASSERT_EQ(::pipe(gate), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < 6; ++i) {
-      const pid_t pid = ::fork();
-      if (pid != 0) {
-        children.push_back(pid);
-        continue;
-      }
-      ::close(gate[1]);
-      char c;
-      (void)!::read(gate[0], &c, 1);  // returns when the parent closes the gate
+    const std::vector<int> statuses = test::InChildrenAtOnce(6, [&](int i) {
       std::string error;
       TMessage shown;
       // A reader sees the store not there yet or whole, never another program's.
       for (int k = 0; i >= 4 && k < 50; ++k)
         if (!TMessageStore::Open(file.Path, TMessageStore::TMode::Read, error) &&
             error.find("no message store") == std::string::npos)
-          ::_exit(3);
+          return 3;
       auto s = i >= 4 ? nullptr : TMessageStore::Open(file.Path, TMessageStore::TMode::Create, error);
-      ::_exit(i >= 4 ? 0 : !s ? 1 : s->Add(Received({"ZCZC OA1" + std::to_string(i), "GALE", "NNNN"}), shown, error) ? 0 : 2);
-    }
-    ::close(gate[0]);
-    ::close(gate[1]);
-    for (const pid_t pid : children) {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      EXPECT_EQ(status, 0) << "exit 1: open failed, 2: add failed, 3: a reader was refused";
-    }
+      return i >= 4 ? 0 : !s ? 1 : s->Add(Received({"ZCZC OA1" + std::to_string(i), "GALE", "NNNN"}), shown, error) ? 0 : 2;
+    });
+    for (const int status : statuses) EXPECT_EQ(status, 0) << "exit 1: open failed, 2: add failed, 3: a reader was refused";
     EXPECT_EQ(All(*file.Open()).size(), 4u);
   }
 }
