@@ -62,6 +62,38 @@ void DrawLine(TRaster& raster, int x0, int y0, int x1, int y1, const TPen& pen)
   // f(i) = floor((2·i·dm + c) / (2·dM)) and c = dM − 1: i·dm/dM rounded to the
   // nearest integer, a tie rounded down (towards the start).
   const i64 c = dM - 1;
+  const uint8_t b = pen.Color.B, g = pen.Color.G, r = pen.Color.R;
+  const bool dotted = pen.Style == TPenStyle::Dot;
+  const i64 twoDM = 2 * dM, twoDm = 2 * dm;
+  auto draw = [&](i64 from, i64 to, i64 rem, i64 M, i64 m) {
+    for (i64 i = from; i <= to; ++i) {
+      if (!dotted || (i & 1) == 0) {
+        const int x = static_cast<int>(xMajor ? M : m), y = static_cast<int>(xMajor ? m : M);
+        uint8_t* p = raster.Row(y) + 3 * x;
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+      }
+      rem += twoDm;
+      if (rem >= twoDM) {
+        rem -= twoDM;
+        m += sm;
+      }
+      M += sM;
+    }
+  };
+
+  // Every pixel lies in the box the two end points span: with both inside,
+  // nothing is clipped and the line starts at step 0 (f(0) = 0, remainder c).
+  // The short segments of the traces are almost all of this kind.
+  if (static_cast<unsigned>(x0) < static_cast<unsigned>(raster.Width()) &&
+      static_cast<unsigned>(x1) < static_cast<unsigned>(raster.Width()) &&
+      static_cast<unsigned>(y0) < static_cast<unsigned>(raster.Height()) &&
+      static_cast<unsigned>(y1) < static_cast<unsigned>(raster.Height())) {
+    draw(0, dM - 1, c, M0, m0);
+    return;
+  }
+
   i128 lo = 0, hi = dM - 1;
   // Major coordinate inside 0 … LM − 1.
   if (sM > 0) {
@@ -83,28 +115,9 @@ void DrawLine(TRaster& raster, int x0, int y0, int x1, int y1, const TPen& pen)
   }
   if (lo > hi) return;
 
-  const i64 twoDM = 2 * dM, twoDm = 2 * dm;
   const i128 num = 2 * lo * dm + c;
-  i64 rem = static_cast<i64>(num % twoDM);
-  i64 M = M0 + sM * static_cast<i64>(lo);
-  i64 m = m0 + sm * static_cast<i64>(num / twoDM);
-  const uint8_t b = pen.Color.B, g = pen.Color.G, r = pen.Color.R;
-  const bool dotted = pen.Style == TPenStyle::Dot;
-  for (i64 i = static_cast<i64>(lo); i <= static_cast<i64>(hi); ++i) {
-    if (!dotted || (i & 1) == 0) {
-      const int x = static_cast<int>(xMajor ? M : m), y = static_cast<int>(xMajor ? m : M);
-      uint8_t* p = raster.Row(y) + 3 * x;
-      p[0] = b;
-      p[1] = g;
-      p[2] = r;
-    }
-    rem += twoDm;
-    if (rem >= twoDM) {
-      rem -= twoDM;
-      m += sm;
-    }
-    M += sM;
-  }
+  draw(static_cast<i64>(lo), static_cast<i64>(hi), static_cast<i64>(num % twoDM), M0 + sM * static_cast<i64>(lo),
+       m0 + sm * static_cast<i64>(num / twoDM));
 }
 
 void CopyRect(TRaster& raster, int dstLeft, int dstTop, TRect src)
