@@ -93,6 +93,10 @@ void DrawLine(TRaster& raster, int x0, int y0, int x1, int y1, const TPen& pen)
     draw(0, dM - 1, c, M0, m0);
     return;
   }
+  // Both end points beyond the same edge: so is every pixel.
+  if ((x0 < 0 && x1 < 0) || (y0 < 0 && y1 < 0) || (x0 >= raster.Width() && x1 >= raster.Width()) ||
+      (y0 >= raster.Height() && y1 >= raster.Height()))
+    return;
 
   i128 lo = 0, hi = dM - 1;
   // Major coordinate inside 0 … LM − 1.
