@@ -21,38 +21,74 @@ const TResonator& Resonator()
 
 double ClockDelayAt(const TBitClock& clk, int k) { return clk.ClockDelay[(clk.ClockHead + k) % ClockDelayLen]; }
 
+namespace {
+
+// The clock's running values held in locals over a stretch of samples (the
+// compiler cannot keep them in registers through the bit writes otherwise);
+// the arithmetic is that of one sample at a time.
+class TClockRun {
+public:
+  explicit TClockRun(TBitClock& clk)
+      : Clk(clk), Res(Resonator()), Y1(clk.ResY[1]), Y2(clk.ResY[2]), Head(clk.ClockHead), Prev(clk.PrevClock)
+  {
+  }
+  ~TClockRun()
+  {
+    if (Stepped) Clk.ResY = {Y1, Y1, Y2};  // y(n) is also y(n−1) of the next sample
+    Clk.ClockHead = Head;
+    Clk.PrevClock = Prev;
+  }
+  TClockRun(const TClockRun&) = delete;
+  TClockRun& operator=(const TClockRun&) = delete;
+
+  double Step(double disc, TBitBlock& bits, uint8_t& taken)
+  {
+    // Rectified deviation: near 0 at a transition, most negative mid-bit.
+    const double r = disc >= 0.0 ? disc * (-1.0) : disc;
+
+    const double y = Res.ResC0 * r + Y1 * Res.ResC1 + Y2 * Res.ResC2;
+    Y2 = Y1;
+    Y1 = y;
+    Stepped = true;
+
+    Head = (Head + ClockDelayLen - 1) % ClockDelayLen;
+    Clk.ClockDelay[Head] = y;
+    const double c = Clk.ClockDelay[(Head + ClockTap) % ClockDelayLen];
+
+    const double clock = c >= 0.0 ? 10.0 : -10.0;
+    taken = 0;
+    if (Prev < clock && bits.BitCount < BitBufLen) {
+      bits.BitBuf[bits.BitCount] = disc >= 0.0 ? 1 : 0;
+      bits.BitCount = bits.BitCount + 1;
+      taken = 1;
+    }
+    Prev = clock;
+    return clock;
+  }
+
+private:
+  TBitClock& Clk;
+  const TResonator& Res;
+  double Y1, Y2;
+  int32_t Head;
+  double Prev;
+  bool Stepped = false;
+};
+
+}  // namespace
+
 double TimeSample(TBitClock& clk, double disc, TBitBlock& bits, uint8_t& taken)
 {
-  const TResonator& res = Resonator();
-
-  // Rectified deviation: near 0 at a transition, most negative mid-bit.
-  const double r = disc >= 0.0 ? disc * (-1.0) : disc;
-
-  const double y = res.ResC0 * r + clk.ResY[1] * res.ResC1 + clk.ResY[2] * res.ResC2;
-  clk.ResY[0] = y;
-  clk.ResY[2] = clk.ResY[1];
-  clk.ResY[1] = y;
-
-  clk.ClockHead = (clk.ClockHead + ClockDelayLen - 1) % ClockDelayLen;
-  clk.ClockDelay[clk.ClockHead] = y;
-  const double c = ClockDelayAt(clk, ClockTap);
-
-  const double clock = c >= 0.0 ? 10.0 : -10.0;
-  taken = 0;
-  if (clk.PrevClock < clock && bits.BitCount < BitBufLen) {
-    bits.BitBuf[bits.BitCount] = disc >= 0.0 ? 1 : 0;
-    bits.BitCount = bits.BitCount + 1;
-    taken = 1;
-  }
-  clk.PrevClock = clock;
-  return clock;
+  TClockRun run(clk);
+  return run.Step(disc, bits, taken);
 }
 
 void TimeBlock(TBitClock& clk, std::span<const double, BlockLen> disc, std::span<double, BlockLen> clockBuf,
                std::span<uint8_t, BlockLen> sampleFlags, TBitBlock& bits)
 {
   bits.BitCount = 0;
-  for (int m = 0; m < BlockLen; ++m) clockBuf[m] = TimeSample(clk, disc[m], bits, sampleFlags[m]);
+  TClockRun run(clk);
+  for (int m = 0; m < BlockLen; ++m) clockBuf[m] = run.Step(disc[m], bits, sampleFlags[m]);
 }
 
 }  // namespace brontel

@@ -1,5 +1,6 @@
 #include "dsp/fir.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -11,25 +12,26 @@ namespace {
 // own accumulator and adds its taps in order, i = 0, 1, 2, …, each product
 // rounded before the addition (the build forbids fused multiply-adds), so a
 // lane gives exactly the bits of the plain loop. The two instantiations differ
-// only in the vector width: two doubles (SSE2) or four (AVX, used when the
-// processor has it); a group is four vectors.
+// only in the vector width: two doubles (SSE2, a group of four vectors) or
+// four (AVX, used when the processor has it, a group of eight: enough
+// independent sums in flight to keep its adders busy).
 typedef double V2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
 
 template <class V>
 constexpr std::size_t Width = sizeof(V) / sizeof(double);
 
-template <class V>
+template <class V, std::size_t Vectors = 4>
 __attribute__((always_inline)) inline void Group(const double* coef, std::size_t nTaps,
                                                  const double* const* in, std::size_t m, double* out)
 {
   constexpr std::size_t W = Width<V>;
-  V acc[4] = {};
+  V acc[Vectors] = {};
   for (std::size_t i = 0; i < nTaps; ++i) {
     V c;
     for (std::size_t l = 0; l < W; ++l) c[l] = coef[i];
     const double* p = in[i] + m;
-    for (std::size_t g = 0; g < 4; ++g) {
+    for (std::size_t g = 0; g < Vectors; ++g) {
       V x;
       std::memcpy(&x, p + g * W, sizeof x);
       acc[g] += c * x;
@@ -40,15 +42,22 @@ __attribute__((always_inline)) inline void Group(const double* coef, std::size_t
 
 // Every output in groups; the last group ends at the last output and
 // recomputes a few outputs with the same bits rather than running a slow
-// single-lane tail.
-template <class V>
+// single-lane tail (a group half as wide when that covers what is left).
+template <class V, std::size_t Vectors = 4>
 __attribute__((always_inline)) inline void Lanes(const double* coef, std::size_t nTaps,
                                                  const double* const* in, std::size_t count, double* out)
 {
-  constexpr std::size_t G = 4 * Width<V>;
+  constexpr std::size_t G = Vectors * Width<V>;
   std::size_t m = 0;
-  for (; m + G <= count; m += G) Group<V>(coef, nTaps, in, m, out + m);
-  if (m < count) Group<V>(coef, nTaps, in, count - G, out + count - G);
+  for (; m + G <= count; m += G) Group<V, Vectors>(coef, nTaps, in, m, out + m);
+  if (m == count) return;
+  if constexpr (Vectors % 2 == 0) {
+    if (count - m <= G / 2) {
+      Group<V, Vectors / 2>(coef, nTaps, in, count - G / 2, out + count - G / 2);
+      return;
+    }
+  }
+  Group<V, Vectors>(coef, nTaps, in, count - G, out + count - G);
 }
 
 void LanesSse2(const double* coef, std::size_t nTaps, const double* const* in, std::size_t count,
@@ -61,7 +70,7 @@ void LanesSse2(const double* coef, std::size_t nTaps, const double* const* in, s
 __attribute__((target("avx"))) void LanesAvx(const double* coef, std::size_t nTaps,
                                              const double* const* in, std::size_t count, double* out)
 {
-  Lanes<V4>(coef, nTaps, in, count, out);
+  Lanes<V4, 8>(coef, nTaps, in, count, out);
 }
 
 bool HaveAvx()
@@ -77,7 +86,7 @@ void RunLanes(const double* coef, std::size_t nTaps, const double* const* in, st
               double* out)
 {
 #if defined(__x86_64__)
-  if (count >= 4 * Width<V4> && HaveAvx()) {
+  if (count >= 8 * Width<V4> && HaveAvx()) {
     LanesAvx(coef, nTaps, in, count, out);
     return;
   }
@@ -93,14 +102,21 @@ void RunLanes(const double* coef, std::size_t nTaps, const double* const* in, st
   }
 }
 
-const double* SplitPhases(const double* line, std::size_t lineLen, std::size_t stride,
-                          std::size_t phaseLen)
+const double* SplitPhases(const double* past, std::size_t pastLen, const double* recent, std::size_t lineLen,
+                          std::size_t stride, std::size_t phaseLen)
 {
   // Grows once to the block size and is reused from then on.
   thread_local std::vector<double> phases;
   phases.resize(phaseLen * stride);
-  for (std::size_t r = 0; r < stride; ++r)
-    for (std::size_t j = 0; j * stride + r < lineLen; ++j) phases[r * phaseLen + j] = line[j * stride + r];
+  // Read in order, written to the `stride` phases side by side.
+  double* const out = phases.data();
+  for (std::size_t at = 0, j = 0; at < lineLen; at += stride, ++j) {
+    const std::size_t n = std::min(stride, lineLen - at);
+    for (std::size_t r = 0; r < n; ++r) {
+      const std::size_t i = at + r;
+      out[r * phaseLen + j] = i < pastLen ? past[i] : recent[i - pastLen];
+    }
+  }
   return phases.data();
 }
 

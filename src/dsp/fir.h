@@ -17,10 +17,30 @@ namespace fir_detail {
 // The lane kernels: out[m] = Σ_i coef[i] × in[i][m], i = 0 … nTaps−1 in order.
 void RunLanes(const double* coef, std::size_t nTaps, const double* const* in, std::size_t count,
               double* out);
-// Splits line[0 … lineLen) into `stride` phases of phaseLen samples each
-// (phase r holds line[r], line[r + stride], …) in a reused scratch buffer.
-const double* SplitPhases(const double* line, std::size_t lineLen, std::size_t stride,
-                          std::size_t phaseLen);
+// Splits a line of lineLen samples, `past` (pastLen samples, oldest first)
+// followed by `recent`, into `stride` phases of phaseLen samples each (phase r
+// holds line[r], line[r + stride], …) in a reused scratch buffer.
+const double* SplitPhases(const double* past, std::size_t pastLen, const double* recent, std::size_t lineLen,
+                          std::size_t stride, std::size_t phaseLen);
+
+// FirBlock on a line held as it is (stride 1) or split into its phases.
+template <std::size_t Taps>
+void RunTaps(const std::array<double, Taps>& coef, const double* base, std::size_t newest, std::size_t stride,
+             std::size_t phaseLen, std::size_t count, double* out, bool skipZeros)
+{
+  // The taps taking part, in order, and where each one's input for output 0 lies.
+  std::array<double, Taps> c;
+  std::array<const double*, Taps> in;
+  std::size_t n = 0;
+  for (std::size_t k = 0; k < Taps; ++k) {
+    if (skipZeros && coef[k] == 0.0) continue;  // adds exactly nothing
+    const std::size_t at = newest - k;
+    c[n] = coef[k];
+    in[n] = stride > 1 ? base + (at % stride) * phaseLen + at / stride : base + at;
+    ++n;
+  }
+  RunLanes(c.data(), n, in.data(), count, out);
+}
 }  // namespace fir_detail
 
 // out[m] = Σ_{k=0}^{Taps-1} coef[k] × line[newest + m·stride − k], m = 0 … count−1.
@@ -38,20 +58,9 @@ void FirBlock(const std::array<double, Taps>& coef, const double* line, std::siz
   // With a stride, output m's tap k reads line[newest − k + m·stride]: split the
   // line into its `stride` phases so that every tap reads consecutive samples.
   const std::size_t phaseLen = (lineLen + stride - 1) / stride;
-  const double* base = stride > 1 ? fir_detail::SplitPhases(line, lineLen, stride, phaseLen) : line;
-
-  // The taps taking part, in order, and where each one's input for output 0 lies.
-  std::array<double, Taps> c;
-  std::array<const double*, Taps> in;
-  std::size_t n = 0;
-  for (std::size_t k = 0; k < Taps; ++k) {
-    if (skipZeros && coef[k] == 0.0) continue;  // adds exactly nothing
-    const std::size_t at = newest - k;
-    c[n] = coef[k];
-    in[n] = stride > 1 ? base + (at % stride) * phaseLen + at / stride : base + at;
-    ++n;
-  }
-  fir_detail::RunLanes(c.data(), n, in.data(), count, out);
+  const double* base =
+      stride > 1 ? fir_detail::SplitPhases(line, lineLen, nullptr, lineLen, stride, phaseLen) : line;
+  fir_detail::RunTaps(coef, base, newest, stride, phaseLen, count, out, skipZeros);
 }
 
 // A filter's input history, entry 0 newest.
@@ -69,11 +78,27 @@ void FilterBlock(TFirHistory<Taps>& hist, const std::array<double, Taps>& coef,
 {
   static_assert(N > 0, "a block holds samples");
   constexpr std::size_t Past = Taps - 1;
+  if (stride > 1) {
+    // Decimating: the inputs are taken straight into their phases (the block
+    // is not copied first), as a line of the history, oldest first, then the
+    // block.
+    std::array<double, Past> past;
+    for (std::size_t k = 0; k < Past; ++k) past[Past - 1 - k] = hist[k];
+    const std::size_t count = std::min(out.size(), N / stride);
+    if (count > 0) {
+      const std::size_t newest = Past + stride - 1;
+      const std::size_t lineLen = Past + count * stride;
+      const std::size_t phaseLen = (lineLen + stride - 1) / stride;
+      const double* base = fir_detail::SplitPhases(past.data(), Past, in.data(), lineLen, stride, phaseLen);
+      fir_detail::RunTaps(coef, base, newest, stride, phaseLen, count, out.data(), skipZeros);
+    }
+    for (std::size_t k = 0; k < Taps; ++k) hist[k] = k < N ? in[N - 1 - k] : past[Past + N - 1 - k];
+    return;
+  }
   std::array<double, Past + N> line;  // the inputs before the block, oldest first, then the block
   for (std::size_t k = 0; k < Past; ++k) line[Past - 1 - k] = hist[k];
   std::copy(in.begin(), in.end(), line.begin() + Past);
-  FirBlock(coef, line.data(), Past + stride - 1, stride, std::min(out.size(), N / stride), out.data(),
-           skipZeros);
+  FirBlock(coef, line.data(), Past, 1, std::min(out.size(), N), out.data(), skipZeros);
   for (std::size_t k = 0; k < Taps; ++k) hist[k] = line[Past + N - 1 - k];
 }
 
