@@ -236,6 +236,7 @@ private:
     const std::size_t i = static_cast<std::size_t>(channel);
     s.CentF = i < opt.CentF.size() ? opt.CentF[i] : opt.CentF.front();
     s.Decoder = opt.Decoder;
+    s.ExactBeside = opt.Bits;  // nothing else here reads the exact path while the robust one is shown
     s.Channel = channel == 0 ? TInputChannel::Left : TInputChannel::Right;
     s.Displays = !opt.SnapshotDir.empty() && channel == FirstChannel(opt);
     s.Labels = labels;

@@ -24,7 +24,10 @@ void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block)
     for (int j = 0; j < FramesPerBlock; ++j) work[j] = static_cast<double>(block[2 * j + c]);
   }
   for (int ch = 0; ch < ActiveChannels; ++ch) {
-    ProcessChannel(rx, ch);
+    if (rx.ExactRuns)
+      ProcessChannel(rx, ch);
+    else
+      rx.Channels[ch].BitCount = 0;
     if (ch == 0 && rx.Robust) {
       rx.Robust->SetCentre(rx.CentF);
       rx.Robust->Process(rx.Channels[0].WorkBuf, rx.RobustText);

@@ -10,7 +10,7 @@ namespace brontel {
 
 // Runs one block of FramesPerBlock interleaved 16-bit stereo frames (left
 // first) through the chain: split (the demodulated channels only), channel 0's
-// front end and decoder, then the
+// front end and decoder (while rx.ExactRuns), then the
 // robust path (when started) on the left channel, the eye pattern and,
 // while DispSpectrum is on, the spectrum.
 void ProcessBlock(TReceiver& rx, std::span<const int16_t, BlockSamples> block);

@@ -69,6 +69,9 @@ struct TReceiver {
   TTextStore Text;                          // the exact path's text
   TBlockDisplays* Displays = nullptr;
 
+  // The exact chain runs (false: nothing reads it, only the robust path is
+  // fed; channel states stay as they are and a block takes no exact bits).
+  bool ExactRuns = true;
   std::unique_ptr<TRobustPath> Robust;      // null until the robust path is started
   TTextStore RobustText;                    // the robust path's text
   TDecoderPath Shown = TDecoderPath::Exact; // the path whose status the labels show

@@ -20,6 +20,8 @@ TReceiverSession::TReceiverSession(TSessionOptions options)
   Rx->CentF = options.CentF;
   if (options.RobustBeside || options.Decoder == TDecoderPath::Robust) StartRobustPath(*Rx);
   MsgPath = Rx->Robust ? TDecoderPath::Robust : TDecoderPath::Exact;
+  Rx->ExactRuns = options.ExactBeside || MsgPath == TDecoderPath::Exact || options.Decoder == TDecoderPath::Exact ||
+                  options.Displays;
   Rx->Shown = options.Decoder;
   Sink = options.Sink;
   Rx->Text.Sink = &ExactSink;
@@ -87,6 +89,7 @@ void TReceiverSession::TPathSink::EditChanged(std::string_view text)
 void TReceiverSession::SetDecoder(TDecoderPath path)
 {
   if (path == TDecoderPath::Robust) StartRobustPath(*Rx);
+  if (path == TDecoderPath::Exact) Rx->ExactRuns = true;
   Rx->Shown = path;
 }
 

@@ -45,6 +45,11 @@ struct TSessionOptions {
   bool DispEyepattern = true;
   TDecoderPath Decoder = TDecoderPath::Exact;  // the path whose text goes to the sink
   bool RobustBeside = false;       // run the robust path even while the exact path is shown
+  // Run the exact chain while the robust path is shown (its bits reach
+  // BlockDone). A front end that reads nothing of the exact path sets false
+  // and saves its work; it then starts, afresh, when it is first shown or
+  // the displays need it, and runs from then on.
+  bool ExactBeside = true;
   TInputChannel Channel = TInputChannel::Left;
   // Lost sound is marked in both paths' memo ("--- 5.2 s of audio lost ---").
   bool MarkGaps = true;

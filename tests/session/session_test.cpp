@@ -111,6 +111,45 @@ TEST(Session, MessagesComeFromTheRobustPathWhateverIsShownAndAViewSwitchChangesN
   }
 }
 
+// A front end that shows the robust path and reads nothing of the exact one
+// spares the exact chain: the robust text is the same, no exact bits are
+// taken, and the exact path decodes once it is shown.
+TEST(Session, TheExactChainRunsOnlyOnceSomethingReadsIt)
+{
+  const std::string first = "FIRST WARNING ONLY THE ROBUST PATH READS";
+  const std::string second = "SECOND WARNING BOTH PATHS READ";
+  std::vector<int16_t> pcm = Emission("ZCZC OC01\n" + first + "\nNNNN\n", 20.0, 21);
+  const std::size_t firstEnd = pcm.size() / FramesPerBlock * FramesPerBlock;
+  pcm.resize(firstEnd);
+  const std::vector<int16_t> later = Emission("ZCZC OC02\n" + second + "\nNNNN\n", 20.0, 22);
+  pcm.insert(pcm.end(), later.begin(), later.end());
+
+  struct TBits final : TSessionListener {
+    void BlockDone(const TBlockEvent& e) override { Taken += e.Bits.size(); }
+    std::size_t Taken = 0;
+  };
+  std::vector<std::string> robust;
+  for (const bool beside : {true, false}) {
+    TSessionOptions o;
+    o.Decoder = TDecoderPath::Robust;
+    o.ExactBeside = beside;
+    TReceiverSession s(o);
+    TBits bits;
+    s.AddListener(&bits);
+    Feed(s, pcm, 0, firstEnd, [](std::size_t) {});
+    const std::string exactBefore = s.Receiver().Text.MemoText;
+    EXPECT_EQ(bits.Taken > 0, beside);
+    EXPECT_EQ(exactBefore.find(first) != std::string::npos, beside) << exactBefore;
+    s.SetDecoder(TDecoderPath::Exact);
+    Feed(s, pcm, firstEnd, pcm.size(), [](std::size_t) {});
+    s.Finish();
+    EXPECT_NE(s.Receiver().Text.MemoText.find(second), std::string::npos) << "beside " << beside;
+    robust.push_back(s.Receiver().RobustText.MemoText);
+  }
+  EXPECT_NE(robust[0].find(first), std::string::npos) << robust[0];
+  EXPECT_EQ(robust[1], robust[0]);
+}
+
 TEST(Session, TenSecondsOfLostSoundMidMessageAreMarkedNotWritten)
 {
   const std::string first = "LINE ONE OF THE WARNING IS LONG ENOUGH TO BE CUT";
