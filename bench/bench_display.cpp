@@ -184,6 +184,26 @@ void BM_ProcessBlockWithDisplays(benchmark::State& state)
 }
 BENCHMARK(BM_ProcessBlockWithDisplays);
 
+// The session as the window runs it: both paths, the displays and (with Qt)
+// their labels, per block.
+void BM_ProcessBlockAsTheWindow(benchmark::State& state)
+{
+  TTextRenderer* labels = nullptr;
+#ifdef BRONTEL_HAVE_QT_TEXT
+  labels = &QtText();
+#endif
+  TSessionOptions options = WithDisplays(labels);
+  options.RobustBeside = true;
+  TReceiverSession session(options);
+  std::size_t b = 0;
+  for (auto _ : state) {
+    session.ProcessBlock(Blocks()[b++ % Blocks().size()]);
+    benchmark::DoNotOptimize(session.Displays()->EyeBitmap().Bits());
+  }
+  RealTime(state);
+}
+BENCHMARK(BM_ProcessBlockAsTheWindow);
+
 }  // namespace
 
 BENCHMARK_MAIN();
