@@ -284,9 +284,11 @@ void TMessageWindow::EditSelection()
   connect(buttons, &QDialogButtonBox::accepted, dialog, [=, this] {
     stations::TSelection selection;
     std::string error;
-    if (!stations::ParseStations(stationsEdit->text().toStdString(), selection.Stations, error) ||
-        !stations::ParseSubjects(subjectsEdit->text().toStdString(), selection.Subjects, error)) {
-      problem->setText(QString::fromStdString(error));
+    // Said in the interface language, naming the box to correct.
+    const bool stationsOk = stations::ParseStations(stationsEdit->text().toStdString(), selection.Stations, error);
+    if (!stationsOk || !stations::ParseSubjects(subjectsEdit->text().toStdString(), selection.Subjects, error)) {
+      problem->setText(stationsOk ? tr("Subjects: letters A to Z, * for all or - for none")
+                                  : tr("Stations: letters A to Z, * for all or - for none"));
       problem->show();
       return;  // the dialog stays for a correction
     }
