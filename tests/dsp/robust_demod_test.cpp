@@ -361,6 +361,26 @@ TEST(RobustDemod, LiveSignalToNoiseAndOffset)
     ASSERT_GT(n, 50);
     EXPECT_NEAR(sum / n, 15.0, 1.0);
   }
+
+  // Eight seconds of listening at 800 Hz (noise alone there), then tuned onto
+  // the emission at 1200 Hz: what was measured at the old centre is gone.
+  gen::TFskParams at1200;
+  at1200.SnrDb = 15.0, at1200.CentF = 1200.0, at1200.Seed = 6;
+  auto tuned = gen::NoiseOnly(8.0, at1200, 7);
+  const auto e = gen::ModulateFsk(Sent(), at1200);
+  tuned.insert(tuned.end(), e.begin(), e.end());
+  TRobustDemod moved(800.0);
+  double sum = 0.0;
+  int n = 0;
+  for (std::size_t s = 0; s + 4410 <= tuned.size(); s += 4410) {
+    if (s == 80 * 4410) moved.SetCentre(1200.0);
+    const std::vector<double> block(tuned.begin() + static_cast<std::ptrdiff_t>(s),
+                                    tuned.begin() + static_cast<std::ptrdiff_t>(s + 4410));
+    moved.Process(block, out);
+    if (s > 44100 * 14 && s + 44100 < tuned.size()) sum += moved.SnrDb(), ++n;
+  }
+  ASSERT_GT(n, 30);
+  EXPECT_NEAR(sum / n, 15.0, 0.6) << "at the new centre";
 }
 
 TEST(RobustDemod, BasebandSinkHearsTheCorrectedTones)
