@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -170,12 +171,19 @@ TStatusLine::TStatusLine(QWidget* parent)
   MoveButton->setToolTip(Tr("Moves the centre frequency onto the signal heard"));
   MoveButton->hide();
   LevelBar->setToolTip(Tr("Input level: average (bar), peak (tick), red when the input clips"));
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(4, 2, 4, 2);
-  for (QWidget* w : std::initializer_list<QWidget*>{InputLabel, LevelBar, LevelLabel, SignalLabel, SyncLabel,
-                                                    ServiceLabel, PathButton, MoveButton})
-    row->addWidget(w);
-  row->addStretch(1);
+  // Two rows, the input above and the signal below, so that a window of
+  // ordinary width shows every part whole in either language.
+  auto* rows = new QVBoxLayout(this);
+  rows->setContentsMargins(4, 2, 4, 2);
+  rows->setSpacing(2);
+  for (const auto& parts : {std::initializer_list<QWidget*>{InputLabel, LevelBar, LevelLabel},
+                            std::initializer_list<QWidget*>{SignalLabel, SyncLabel, ServiceLabel, PathButton, MoveButton}}) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(10);
+    for (QWidget* w : parts) row->addWidget(w);
+    row->addStretch(1);
+    rows->addLayout(row);
+  }
   connect(PathButton, &QToolButton::clicked, this, [this] {
     if (OnSwitchPath) OnSwitchPath();
   });
