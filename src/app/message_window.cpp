@@ -464,10 +464,16 @@ void TMessageWindow::Place()
 
 void TMessageWindow::Open()
 {
+  const bool first = !Placed && !Stored.InFile;
   Place();
   show();
   raise();
   activateWindow();
+  if (first) {
+    TMessageWindowSettings s = Stored;
+    CollectSettings(s);
+    FirstLook = s;
+  }
 }
 
 void TMessageWindow::CollectSettings(TMessageWindowSettings& s) const
@@ -498,6 +504,14 @@ bool TMessageWindow::SaveSettings(bool open)
   TMessageWindowSettings s = Stored;
   CollectSettings(s);
   s.Open = open;
+  // Open as it opened at the first start, in the place it chose itself: the
+  // file stays as it was (the next start opens it so again).
+  const auto same = [&s](const TMessageWindowSettings& f) {
+    return s.Width == f.Width && s.Height == f.Height && s.Split == f.Split && s.Columns == f.Columns &&
+           s.SortColumn == f.SortColumn && s.SortAscending == f.SortAscending && s.NewOnly == f.NewOnly &&
+           s.ShowAll == f.ShowAll;
+  };
+  if (!Stored.InFile && open && FirstLook && same(*FirstLook)) return true;
   std::string reason;
   if (!SaveMessageWindowSettings(Options.SettingsPath, s, false, reason, Options.FileWrites)) {
     Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));

@@ -385,6 +385,19 @@ TEST(StatusLine, TheCompanionWindowOpensBesideTheMainWindowOnItsScreen)
     EXPECT_EQ(BesidePosition(c.Main, QSize(600, 590), screens), c.Expected) << c.Main.x() << "," << c.Main.y();
 }
 
+TEST(StatusLine, TheMessageWindowWithTheStatusLineOpensAtTheFirstStartAndStaysClosedOnceClosed)
+{
+  test::TAppFixture first;
+  first.Windows->Show();
+  TMessageWindow* w = first.Form1().MessageWindow();
+  EXPECT_TRUE(w->isVisible()) << "a newcomer sees the status line";
+  EXPECT_TRUE(w->isAncestorOf(first.Form1().StatusLine()));
+  EXPECT_TRUE(w->close());
+  test::TAppFixture next(test::ReadBytes(first.SettingsPath));
+  next.Windows->Show();
+  EXPECT_FALSE(next.Form1().MessageWindow()->isVisible());
+}
+
 TEST(Input, TheMixerButtonIsOffWithAHintWhenNoMixerIsInstalled)
 {
   for (const bool installed : {false, true}) {
