@@ -152,6 +152,7 @@ TStatusLine::TStatusLine(QWidget* parent)
       InputLabel(new QLabel(this)),
       LevelBar(new TLevelBar(this)),
       LevelLabel(new QLabel(this)),
+      HintLabel(new QLabel(this)),
       SignalLabel(new QLabel(this)),
       SyncLabel(new QLabel(this)),
       ServiceLabel(new QLabel(this)),
@@ -161,6 +162,10 @@ TStatusLine::TStatusLine(QWidget* parent)
   setObjectName(QStringLiteral("StatusLine"));
   InputLabel->setObjectName(QStringLiteral("StatusInput"));
   LevelLabel->setObjectName(QStringLiteral("StatusLevel"));
+  HintLabel->setObjectName(QStringLiteral("StatusHint"));
+  HintLabel->setStyleSheet(QStringLiteral("color: #B00000"));
+  HintLabel->setWordWrap(true);
+  HintLabel->hide();
   SignalLabel->setObjectName(QStringLiteral("StatusSignal"));
   SyncLabel->setObjectName(QStringLiteral("StatusSync"));
   ServiceLabel->setObjectName(QStringLiteral("StatusService"));
@@ -172,7 +177,8 @@ TStatusLine::TStatusLine(QWidget* parent)
   MoveButton->hide();
   LevelBar->setToolTip(Tr("Input level: average (bar), peak (tick), red when the input clips"));
   // Two rows, the input above and the signal below, so that a window of
-  // ordinary width shows every part whole in either language.
+  // ordinary width shows every part whole in either language; under them,
+  // when the level is wrong, what to do about it.
   auto* rows = new QVBoxLayout(this);
   rows->setContentsMargins(4, 2, 4, 2);
   rows->setSpacing(2);
@@ -184,6 +190,7 @@ TStatusLine::TStatusLine(QWidget* parent)
     row->addStretch(1);
     rows->addLayout(row);
   }
+  rows->addWidget(HintLabel);
   connect(PathButton, &QToolButton::clicked, this, [this] {
     if (OnSwitchPath) OnSwitchPath();
   });
@@ -200,7 +207,8 @@ void TStatusLine::Show(const TStatusLineModel& model, int lowestHz, int highestH
   const QString hint = model.LevelHint();
   LevelLabel->setToolTip(hint);
   LevelLabel->setStyleSheet(hint.isEmpty() ? QString() : QStringLiteral("color: #B00000"));
-  if (!hint.isEmpty()) LevelLabel->setText(LevelLabel->text() + QStringLiteral(" – ") + hint);
+  HintLabel->setText(hint);
+  HintLabel->setVisible(!hint.isEmpty());
   SignalLabel->setText(model.SignalText());
   SyncLabel->setText(model.SyncText());
   ServiceLabel->setText(model.ServiceText());

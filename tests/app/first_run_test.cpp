@@ -479,7 +479,16 @@ TEST(Input, WithoutASoundServerNoBoxClaimsTheProgramCannotRunAndTheStatusWaits)
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == 1; }, 5000));
   f.RefreshStatus();
   EXPECT_EQ(f.StatusLine()->InputLabel->text(), QStringLiteral("Standard input device: recording"));
+  EXPECT_TRUE(f.StatusLine()->HintLabel->isHidden()) << "-30 dB is a fine level";
   EXPECT_EQ(boxes, 0);
+  // Silence from the device: far too quiet, said on a line of its own.
+  for (uint64_t k = 2; k <= 40; ++k) {
+    ASSERT_TRUE(driver.Device->FillNext(0));
+    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == k; }, 5000));
+  }
+  f.RefreshStatus();
+  EXPECT_FALSE(f.StatusLine()->HintLabel->isHidden());
+  EXPECT_TRUE(f.StatusLine()->HintLabel->text().contains(QStringLiteral("too quiet")));
 }
 
 }  // namespace
