@@ -25,7 +25,7 @@ start() {
   ) &
   pid=$!
   for i in $(seq 1 100); do
-    display="$(tr -dc '0-9' <"$dir/display" 2>/dev/null || true)"
+    display="$(tr -dc '0-9' 2>/dev/null <"$dir/display" || true)"
     [ -n "$display" ] && break
     if ! kill -0 "$pid" 2>/dev/null; then
       cat "$dir/server.log" >&2

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include "app/message_model.h"
+
 namespace brontel {
 
 TAlarm::TAlarm(TOptions options, QObject* parent) : QObject(parent), Options(std::move(options))
@@ -57,9 +59,8 @@ QString TAlarm::Text() const
 {
   QStringList names;
   for (const msg::TMessage& m : Waiting) {
-    const std::string_view subject = msg::SubjectName(m.Subject);
     names << QStringLiteral("%1 %2").arg(QString::fromStdString(m.Id.empty() ? std::string("-") : m.Id),
-                                         QString::fromLatin1(subject.data(), static_cast<int>(subject.size())));
+                                         SubjectText(m.Subject));
   }
   return tr("ALARM: %1").arg(names.join(QStringLiteral(", ")).trimmed());
 }

@@ -44,7 +44,8 @@ void TApplicationWindows::Show()
 {
   Form1->FormCreate();
   Form1->show();
-  // The message window opens again if it was open when the program ended.
+  // The message window, with the status line at its foot, opens at the first
+  // start and again if it was open when the program ended.
   if (TMessageWindow* messages = Form1->MessageWindow(); messages && messages->WasOpen()) messages->Open();
 }
 

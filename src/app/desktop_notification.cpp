@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "app/message_model.h"
 #include "decoder/cp932.h"
 
 namespace brontel {
@@ -20,9 +21,7 @@ bool NotifyDesktop(const msg::TMessage& message)
                          QStringLiteral("org.freedesktop.Notifications"), bus);
   if (!service.isValid()) return false;
   const QString summary = QStringLiteral("NAVTEX %1: %2")
-                              .arg(QString::fromStdString(message.Id),
-                                   QString::fromUtf8(msg::SubjectName(message.Subject).data(),
-                                                     static_cast<int>(msg::SubjectName(message.Subject).size())));
+                              .arg(QString::fromStdString(message.Id), SubjectText(message.Subject));
   QString body = QString::fromStdString(Cp932ToUtf8(message.Text));
   if (body.size() > 300) body = body.left(300) + QStringLiteral("…");
   QVariantMap hints;

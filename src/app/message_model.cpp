@@ -19,7 +19,41 @@ QString Tr(const char* text) { return QCoreApplication::translate("TMessageListM
 
 int LetterIndex(char c) { return c >= 'A' && c <= 'Z' ? c - 'A' : -1; }
 
+// The subjects' meanings as the messages library names them, listed for the
+// translation tools.
+[[maybe_unused]] const char* const SubjectNames[] = {
+    QT_TRANSLATE_NOOP("TMessageListModel", "navigational warning"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "meteorological warning"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "ice report"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "search and rescue information, piracy warning"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "meteorological forecast"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "pilot service message"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "AIS message"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "LORAN message"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "satellite navigation message"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "other electronic navaid message"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "navigational warning (additional to A)"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "special service"),
+    QT_TRANSLATE_NOOP("TMessageListModel", "no message on hand")};
+
 }  // namespace
+
+QString SubjectText(char b2)
+{
+  const std::string name(msg::SubjectName(b2));
+  return name.empty() ? QString() : Tr(name.c_str());
+}
+
+QString StatusText(msg::TStatus status)
+{
+  switch (status) {
+    case msg::TStatus::Complete: return Tr("complete");
+    case msg::TStatus::NoTrailer: return Tr("no end (NNNN)");
+    case msg::TStatus::HeaderErrors: return Tr("header errors");
+    case msg::TStatus::NoHeader: return Tr("no header (ZCZC)");
+  }
+  return QStringLiteral("?");
+}
 
 bool IsNew(const msg::TMessage& m, double now) { return !m.Opened && now - m.Start < NewForSeconds; }
 
@@ -185,17 +219,15 @@ QVariant TMessageListModel::data(const QModelIndex& index, int role) const
       return r.StationName;
     case Subject: {
       if (!m.Subject) return QStringLiteral("?");
-      const std::string_view name = msg::SubjectName(m.Subject);
-      if (sort || name.empty()) return QString(QLatin1Char(m.Subject));
-      return QStringLiteral("%1 %2").arg(QLatin1Char(m.Subject)).arg(Tr(std::string(name).c_str()));
+      const QString name = SubjectText(m.Subject);
+      if (sort || name.isEmpty()) return QString(QLatin1Char(m.Subject));
+      return QStringLiteral("%1 %2").arg(QLatin1Char(m.Subject)).arg(name);
     }
     case Error:
       return sort ? QVariant(m.Cer) : QVariant(QStringLiteral("%1 %").arg(m.Cer * 100.0, 0, 'f', 1));
     case Status: {
-      const std::string_view s = msg::StatusName(msg::StatusOf(m));
-      return m.Selected ? QString::fromLatin1(s.data(), static_cast<int>(s.size()))
-                        : QStringLiteral("%1, %2").arg(QString::fromLatin1(s.data(), static_cast<int>(s.size())),
-                                                      Tr("outside selection"));
+      const QString s = StatusText(msg::StatusOf(m));
+      return m.Selected ? s : QStringLiteral("%1, %2").arg(s, Tr("outside selection"));
     }
     case Copies:
       return sort ? QVariant(m.Copies) : QVariant(QString::number(m.Copies));

@@ -31,6 +31,11 @@ inline constexpr float DoubtfulBelow = 0.6f;
 
 bool IsNew(const msg::TMessage& m, double now);
 
+// A subject indicator's meaning and a message's state, in the interface
+// language (the subject empty for letters without an assigned subject).
+QString SubjectText(char b2);
+QString StatusText(msg::TStatus status);
+
 // The message text as HTML for the text pane: characters below
 // DoubtfulBelow (and erasures) in a <span class="doubt">, lost stretches as
 // "[n lost]", line ends as <br>. Text outside ASCII is escaped.

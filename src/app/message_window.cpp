@@ -284,9 +284,11 @@ void TMessageWindow::EditSelection()
   connect(buttons, &QDialogButtonBox::accepted, dialog, [=, this] {
     stations::TSelection selection;
     std::string error;
-    if (!stations::ParseStations(stationsEdit->text().toStdString(), selection.Stations, error) ||
-        !stations::ParseSubjects(subjectsEdit->text().toStdString(), selection.Subjects, error)) {
-      problem->setText(QString::fromStdString(error));
+    // Said in the interface language, naming the box to correct.
+    const bool stationsOk = stations::ParseStations(stationsEdit->text().toStdString(), selection.Stations, error);
+    if (!stationsOk || !stations::ParseSubjects(subjectsEdit->text().toStdString(), selection.Subjects, error)) {
+      problem->setText(stationsOk ? tr("Subjects: letters A to Z, * for all or - for none")
+                                  : tr("Stations: letters A to Z, * for all or - for none"));
       problem->show();
       return;  // the dialog stays for a correction
     }
@@ -462,10 +464,16 @@ void TMessageWindow::Place()
 
 void TMessageWindow::Open()
 {
+  const bool first = !Placed && !Stored.InFile;
   Place();
   show();
   raise();
   activateWindow();
+  if (first) {
+    TMessageWindowSettings s = Stored;
+    CollectSettings(s);
+    FirstLook = s;
+  }
 }
 
 void TMessageWindow::CollectSettings(TMessageWindowSettings& s) const
@@ -496,6 +504,14 @@ bool TMessageWindow::SaveSettings(bool open)
   TMessageWindowSettings s = Stored;
   CollectSettings(s);
   s.Open = open;
+  // Open as it opened at the first start, in the place it chose itself: the
+  // file stays as it was (the next start opens it so again).
+  const auto same = [&s](const TMessageWindowSettings& f) {
+    return s.Width == f.Width && s.Height == f.Height && s.Split == f.Split && s.Columns == f.Columns &&
+           s.SortColumn == f.SortColumn && s.SortAscending == f.SortAscending && s.NewOnly == f.NewOnly &&
+           s.ShowAll == f.ShowAll;
+  };
+  if (!Stored.InFile && open && FirstLook && same(*FirstLook)) return true;
   std::string reason;
   if (!SaveMessageWindowSettings(Options.SettingsPath, s, false, reason, Options.FileWrites)) {
     Options.ShowError(this, QString::fromStdString(CannotWriteMessage(Options.SettingsPath, reason)));

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/atomic_file.h"
@@ -129,6 +130,9 @@ private:
   TMessageWindowOptions Options;
   TMessageWindowSettings Stored;
   bool Placed = false;  // shown once: its own geometry counts from then on
+  // How it looked when it opened by itself at the first start: while nothing
+  // differs from it, nothing is written, and the next start opens it alike.
+  std::optional<TMessageWindowSettings> FirstLook;
   QWidget* Banner = nullptr;
   QSplitter* Split = nullptr;
   QTableView* ListView = nullptr;

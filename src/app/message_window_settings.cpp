@@ -45,7 +45,8 @@ TMessageWindowSettings LoadMessageWindowSettings(const std::string& path)
     s.SortColumn = ProfileInt(sort.substr(0, comma), -1);
     s.SortAscending = sort.substr(comma + 1) == "a";
   }
-  s.Open = p.GetBool(Section, "Open", d.Open);
+  // A file that holds nothing of the window yet: the first start, where it opens.
+  s.Open = p.GetBool(Section, "Open", !s.InFile);
   s.ShowAll = p.GetBool(Section, "ShowAll", d.ShowAll);
   s.NewOnly = p.GetBool(Section, "NewOnly", d.NewOnly);
   s.Stations = p.GetString("Messages", "Stations", d.Stations);

@@ -26,7 +26,7 @@ struct TMessageWindowSettings {
   std::vector<int32_t> Columns;    // widths of the list's columns, left to right
   int32_t SortColumn = -1;         // -1: newest first
   bool SortAscending = false;
-  bool Open = false;
+  bool Open = false;                // open at the next start (and at the first)
   bool ShowAll = false;            // also messages outside the selection
   bool NewOnly = false;
   std::string Stations = "*";      // [Messages] Stations

@@ -630,6 +630,9 @@ void TForm1::RefreshStatus()
                              : QCoreApplication::translate("TDeviceDialog", StandardDeviceCaption);
   Status.SetInput(InputStateOf(engine.IsOpen(), RetryingCapture(), engine.OpenResult(), SecondsSinceBlock), device);
   Status.SetLevel(LevelMeter.Level());
+  // The figures as they are now: the session reports them only when they
+  // moved by a step, which the line would show as a lag of up to that step.
+  Status.SetStatus(SessionPtr->FullStatus());
   Status.SetPath(DecoderPath());
   Status.SetCentF(SessionPtr->Receiver().CentF);
   StatusLinePtr->Show(Status, CentFLowest * 10, CentFHighest * 10);

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -151,6 +152,7 @@ TStatusLine::TStatusLine(QWidget* parent)
       InputLabel(new QLabel(this)),
       LevelBar(new TLevelBar(this)),
       LevelLabel(new QLabel(this)),
+      HintLabel(new QLabel(this)),
       SignalLabel(new QLabel(this)),
       SyncLabel(new QLabel(this)),
       ServiceLabel(new QLabel(this)),
@@ -160,6 +162,10 @@ TStatusLine::TStatusLine(QWidget* parent)
   setObjectName(QStringLiteral("StatusLine"));
   InputLabel->setObjectName(QStringLiteral("StatusInput"));
   LevelLabel->setObjectName(QStringLiteral("StatusLevel"));
+  HintLabel->setObjectName(QStringLiteral("StatusHint"));
+  HintLabel->setStyleSheet(QStringLiteral("color: #B00000"));
+  HintLabel->setWordWrap(true);
+  HintLabel->hide();
   SignalLabel->setObjectName(QStringLiteral("StatusSignal"));
   SyncLabel->setObjectName(QStringLiteral("StatusSync"));
   ServiceLabel->setObjectName(QStringLiteral("StatusService"));
@@ -170,12 +176,21 @@ TStatusLine::TStatusLine(QWidget* parent)
   MoveButton->setToolTip(Tr("Moves the centre frequency onto the signal heard"));
   MoveButton->hide();
   LevelBar->setToolTip(Tr("Input level: average (bar), peak (tick), red when the input clips"));
-  auto* row = new QHBoxLayout(this);
-  row->setContentsMargins(4, 2, 4, 2);
-  for (QWidget* w : std::initializer_list<QWidget*>{InputLabel, LevelBar, LevelLabel, SignalLabel, SyncLabel,
-                                                    ServiceLabel, PathButton, MoveButton})
-    row->addWidget(w);
-  row->addStretch(1);
+  // Two rows, the input above and the signal below, so that a window of
+  // ordinary width shows every part whole in either language; under them,
+  // when the level is wrong, what to do about it.
+  auto* rows = new QVBoxLayout(this);
+  rows->setContentsMargins(4, 2, 4, 2);
+  rows->setSpacing(2);
+  for (const auto& parts : {std::initializer_list<QWidget*>{InputLabel, LevelBar, LevelLabel},
+                            std::initializer_list<QWidget*>{SignalLabel, SyncLabel, ServiceLabel, PathButton, MoveButton}}) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(10);
+    for (QWidget* w : parts) row->addWidget(w);
+    row->addStretch(1);
+    rows->addLayout(row);
+  }
+  rows->addWidget(HintLabel);
   connect(PathButton, &QToolButton::clicked, this, [this] {
     if (OnSwitchPath) OnSwitchPath();
   });
@@ -192,7 +207,8 @@ void TStatusLine::Show(const TStatusLineModel& model, int lowestHz, int highestH
   const QString hint = model.LevelHint();
   LevelLabel->setToolTip(hint);
   LevelLabel->setStyleSheet(hint.isEmpty() ? QString() : QStringLiteral("color: #B00000"));
-  if (!hint.isEmpty()) LevelLabel->setText(LevelLabel->text() + QStringLiteral(" – ") + hint);
+  HintLabel->setText(hint);
+  HintLabel->setVisible(!hint.isEmpty());
   SignalLabel->setText(model.SignalText());
   SyncLabel->setText(model.SyncText());
   ServiceLabel->setText(model.ServiceText());

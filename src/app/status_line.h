@@ -133,6 +133,7 @@ public:
   QLabel* InputLabel;
   TLevelBar* LevelBar;
   QLabel* LevelLabel;
+  QLabel* HintLabel;  // what to do about the level, on a row of its own; hidden when it is fine
   QLabel* SignalLabel;
   QLabel* SyncLabel;
   QLabel* ServiceLabel;

@@ -125,6 +125,7 @@ void TRobustDemod::SetCentre(double hz)
   offset_ = 0.0;
   afcStep_ = {1.0, 0.0};
   afc_.Reset();
+  levels_.Reset();  // what was heard at the old centre is not the new one's level
   canceller_.Reset();
   SetOscillator();
 }

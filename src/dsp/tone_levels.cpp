@@ -21,6 +21,11 @@ void TToneLevels::Reset()
 
 void TToneLevels::Step(double high2, double low2)
 {
+  // A bit without input (digital silence: a sound server before anything
+  // plays, a squelch) says nothing about the levels; taken in, it would put
+  // the gain reference at the rounding floor, and every bit after it would
+  // be taken as heard at a huge gain while the reference climbs back.
+  if (high2 + low2 < SilentPower) return;
   // The receiver's gain from the weaker tone's power over the last bits.
   ++bits_;
   const double n = static_cast<double>(bits_);

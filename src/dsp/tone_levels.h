@@ -48,13 +48,15 @@ public:
   static constexpr double GainSlack = 1.5;      // a gain within this factor of the long-term one is taken as the same …
   static constexpr double BitGainSlack = 3.0;   // … and this factor for the noise of a stretch of a few bits
   static constexpr double NoiseFloor = 0.05;    // rounding noise of 16-bit input in one correlator output
+  static constexpr double SilentPower = 0.01;   // tone powers of a bit below this: no input at all
   static constexpr double QuietEbN0 = 100.0;    // Eb/N0 (20 dB) above which the noise of steady stretches is reported
   static constexpr uint64_t QuietBits = 50;     // … once this many such bits have been seen
 
   TToneLevels() { Reset(); }
   void Reset();
 
-  // The tone powers of one bit (the other tone's leak removed).
+  // The tone powers of one bit (the other tone's leak removed); a bit without
+  // input (their sum below SilentPower) is passed over.
   void Step(double high2, double low2);
   // The noise power of one correlator measured where no change of tone
   // spills into it (the squared difference of the magnitudes of two bits of

@@ -5,21 +5,32 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 
 #include <cmath>
+#include <ctime>
 #include <optional>
 
+#include "app/alarm.h"
 #include "app/device_dialog.h"
 #include "app/language.h"
+#include "app/message_model.h"
+#include "app/message_window.h"
 #include "app/notice_window.h"
 #include "app/qt_capture.h"
 #include "app/status_line.h"
@@ -42,17 +53,22 @@ bool HasJapanese(const QString& text)
 }
 
 // Every text a user reads on a window and its children: titles, labels,
-// buttons, column headers, tooltips. The memo, the edit line and the device
-// list carry received text and device names, not the interface's.
+// buttons, column headers, tooltips, the hints in empty boxes, the choices of
+// a list box. The memo, the edit line and the device list carry received
+// text and device names, not the interface's.
 QStringList InterfaceTexts(const QWidget& window)
 {
   QStringList texts{window.windowTitle(), window.toolTip()};
   for (const QWidget* w : window.findChildren<QWidget*>()) {
-    texts << w->toolTip();
+    texts << w->toolTip() << w->windowTitle();
     if (const auto* label = qobject_cast<const QLabel*>(w)) texts << label->text();
     if (const auto* button = qobject_cast<const QAbstractButton*>(w)) texts << button->text();
-    if (const auto* table = qobject_cast<const QTableWidget*>(w))
-      for (int c = 0; c < table->columnCount(); ++c) texts << table->horizontalHeaderItem(c)->text();
+    if (const auto* edit = qobject_cast<const QLineEdit*>(w)) texts << edit->placeholderText();
+    if (const auto* box = qobject_cast<const QComboBox*>(w))
+      for (int i = 0; i < box->count(); ++i) texts << box->itemText(i);
+    if (const auto* table = qobject_cast<const QTableView*>(w))
+      for (int c = 0; c < table->model()->columnCount(); ++c)
+        texts << table->model()->headerData(c, Qt::Horizontal).toString();
   }
   texts.removeAll(QString());
   return texts;
@@ -119,6 +135,66 @@ TEST(Language, EveryWindowSpeaksEnglishUnderEnglishAndTheJapaneseTextsStayUnderJ
     }
   }
   EXPECT_EQ(InterfaceLanguage(), TLanguage::Japanese);
+}
+
+// The message window with what a user meets in it: a message outside the
+// selection, without its end, at a position, listed and opened with its
+// copies; the alarm banner; the selection dialog with a mistake in it; the
+// status line. Every subject and state a message can have is named too.
+TEST(Language, TheMessageWindowSpeaksEnglishUnderEnglishAndJapaneseUnderJapanese)
+{
+  for (const TLanguage language : {TLanguage::English, TLanguage::Japanese}) {
+    SCOPED_TRACE(LanguageCode(language));
+    TTranslations translations;
+    ASSERT_TRUE(translations.Install(language));
+    test::TAppFixture app({}, nullptr, [](TForm1Options& options) { options.AlarmSound = [] {}; });
+    TForm1& f = app.Form1();
+    TMessageWindow& w = *f.MessageWindow();
+    msg::TMessage m;
+    m.Id = "XB07";
+    m.HasHeader = m.HeaderOk = true;
+    m.Station = 'X', m.Subject = 'B', m.Serial = 7;
+    m.Selected = false;
+    m.Text = "GALE WARNING 34-10N 139-02E\n";
+    m.Start = static_cast<double>(std::time(nullptr)) - 60.0;
+    msg::Measure(m);
+    w.MessageReceived(m);
+    f.Alarm().Raise(m);
+    w.ShowAllBox()->setChecked(true);
+    w.List()->selectRow(0);
+    w.CopiesButton()->click();
+    w.EditSelection();
+    auto* dialog = w.findChild<QDialog*>(QStringLiteral("SelectionDialog"));
+    ASSERT_NE(dialog, nullptr);
+    dialog->findChild<QLineEdit*>(QStringLiteral("SelectionStations"))->setText(QStringLiteral("K1"));
+    dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    f.RefreshStatus();
+
+    QStringList texts = InterfaceTexts(w);
+    const QAbstractItemModel* list = w.List()->model();
+    ASSERT_EQ(list->rowCount(), 1);
+    for (const int column : {TMessageListModel::Subject, TMessageListModel::Status, TMessageListModel::New})
+      texts << list->index(0, column).data().toString();
+    for (char b2 = 'A'; b2 <= 'Z'; ++b2) texts << SubjectText(b2);
+    for (const auto status : {msg::TStatus::Complete, msg::TStatus::NoTrailer, msg::TStatus::HeaderErrors,
+                              msg::TStatus::NoHeader})
+      texts << StatusText(status);
+    // The pane's own words below the identity and station and around the
+    // received text (which is English).
+    QStringList pane = w.TextPane()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_GE(pane.size(), 4);
+    pane.removeFirst();
+    pane.removeIf([](const QString& line) { return line.contains(QStringLiteral("GALE")); });
+    texts << pane;
+    texts.removeAll(QString());
+    ASSERT_GT(texts.size(), 40);
+    for (const QString& t : texts) {
+      // Letters, identities, figures and the program's name are no words.
+      static const QRegularExpression plain(QStringLiteral("^[-A-Z0-9 ,.:+()]*$|^Brontel$"));
+      if (plain.match(t).hasMatch()) continue;
+      EXPECT_EQ(HasJapanese(t), language == TLanguage::Japanese) << t.toStdString();
+    }
+  }
 }
 
 TEST(StatusLine, LevelMeterHoldsPeaksAndClipsAndTheInputStateFollowsTheCapture)
@@ -309,6 +385,19 @@ TEST(StatusLine, TheCompanionWindowOpensBesideTheMainWindowOnItsScreen)
     EXPECT_EQ(BesidePosition(c.Main, QSize(600, 590), screens), c.Expected) << c.Main.x() << "," << c.Main.y();
 }
 
+TEST(StatusLine, TheMessageWindowWithTheStatusLineOpensAtTheFirstStartAndStaysClosedOnceClosed)
+{
+  test::TAppFixture first;
+  first.Windows->Show();
+  TMessageWindow* w = first.Form1().MessageWindow();
+  EXPECT_TRUE(w->isVisible()) << "a newcomer sees the status line";
+  EXPECT_TRUE(w->isAncestorOf(first.Form1().StatusLine()));
+  EXPECT_TRUE(w->close());
+  test::TAppFixture next(test::ReadBytes(first.SettingsPath));
+  next.Windows->Show();
+  EXPECT_FALSE(next.Form1().MessageWindow()->isVisible());
+}
+
 TEST(Input, TheMixerButtonIsOffWithAHintWhenNoMixerIsInstalled)
 {
   for (const bool installed : {false, true}) {
@@ -390,7 +479,16 @@ TEST(Input, WithoutASoundServerNoBoxClaimsTheProgramCannotRunAndTheStatusWaits)
   ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == 1; }, 5000));
   f.RefreshStatus();
   EXPECT_EQ(f.StatusLine()->InputLabel->text(), QStringLiteral("Standard input device: recording"));
+  EXPECT_TRUE(f.StatusLine()->HintLabel->isHidden()) << "-30 dB is a fine level";
   EXPECT_EQ(boxes, 0);
+  // Silence from the device: far too quiet, said on a line of its own.
+  for (uint64_t k = 2; k <= 40; ++k) {
+    ASSERT_TRUE(driver.Device->FillNext(0));
+    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == k; }, 5000));
+  }
+  f.RefreshStatus();
+  EXPECT_FALSE(f.StatusLine()->HintLabel->isHidden());
+  EXPECT_TRUE(f.StatusLine()->HintLabel->text().contains(QStringLiteral("too quiet")));
 }
 
 }  // namespace

@@ -49,6 +49,45 @@ void Feed(TForm1& f, const std::vector<int16_t>& left)
   }
 }
 
+// Plays a generated emission at 1212 Hz, 18 dB SNR, into the windows' fake
+// input, each block processed before the next: the status line then has a
+// level, a signal and an offset to show.
+void PlayAt1212(test::TAppFixture& app)
+{
+  TForm1& f = app.Form1();
+  std::vector<uint8_t> codes;
+  std::string error;
+  ASSERT_TRUE(gen::EnglishCodes("ZCZC OA01\nSECURITE.\nNAVAREA XI WARNING 123/26.\n"
+                                "BUOY OFF STATION 35-12N 139-45E.\nNNNN\nZCZC OB02\nGALE WARNING",
+                                codes, error));
+  gen::TEmission emission;
+  emission.PhasingSeconds = 3.0;
+  emission.IdleSeconds = 0.0;
+  gen::TFskParams fsk;
+  fsk.CentF = 1212.0;
+  fsk.Amplitude = 3000.0;
+  fsk.SnrDb = 18.0;
+  const std::vector<int16_t> pcm = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
+  std::vector<int16_t> block(BlockSamples);
+  for (std::size_t start = 0; start + FramesPerBlock <= pcm.size(); start += FramesPerBlock) {
+    for (int j = 0; j < FramesPerBlock; ++j) block[2 * static_cast<std::size_t>(j)] = pcm[start + static_cast<std::size_t>(j)];
+    const uint64_t before = f.Capture()->BlocksProcessed();
+    ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
+    ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() > before; }, 5000));
+  }
+  f.RefreshStatus();
+}
+
+// Where a picture in `language` goes: BRONTEL_SCREENSHOT_DIR (the README's
+// pictures: docs), else the build folder.
+QString ShotPath(const char* name, TLanguage language)
+{
+  const char* dir = std::getenv("BRONTEL_SCREENSHOT_DIR");
+  return (dir && *dir ? QString::fromLocal8Bit(dir) : QStringLiteral(BRONTEL_BINARY_DIR)) + QLatin1Char('/') +
+         QString::fromLatin1(name) + QLatin1Char('-') + QString::fromLatin1(LanguageCode(language)) +
+         QStringLiteral(".png");
+}
+
 TEST(Screenshot, TheWindowOnTheDisplayHasItsSizeAndShowsReceivedText)
 {
   if (!OnX()) GTEST_SKIP() << "no X display (DISPLAY unset or not answering)";
@@ -108,76 +147,85 @@ TEST(Screenshot, TheWindowOnTheDisplayHasItsSizeAndShowsReceivedText)
   dialog.hide();
 }
 
-// The message window with a day's messages, one selected, and the alarm of a
-// search-and-rescue message waiting: written as BRONTEL_MESSAGE_SCREENSHOT
-// (or brontel-screenshot-messages.png in the build folder).
-TEST(Screenshot, TheMessageWindow)
+// The message window in each language with a day's messages, one selected,
+// the alarm of a search-and-rescue message waiting and the status line at its
+// foot showing a signal heard 12 Hz off the centre: message-window-en.png and
+// -ja.png (see ShotPath).
+TEST(Screenshot, TheMessageWindowInBothLanguages)
 {
   if (!OnX()) GTEST_SKIP() << "no X display (DISPLAY unset or not answering)";
-  // A listener on the Solent: the stations' names are known.
-  test::TAppFixture app("[Station]\nPosition=50-45N 001-18W\n");
-  const std::string path = app.Path("store/messages.sqlite");
-  std::string error;
-  std::vector<msg::TMessage> alarms;
-  {
-    auto store = msg::TMessageStore::Open(path, msg::TMessageStore::TMode::Create, error);
-    ASSERT_TRUE(store) << error;
-    const double now = static_cast<double>(std::time(nullptr));
-    const struct {
-      const char* Id;
-      const char* Text;
-      double HoursAgo;
-      double Cer;
-    } sample[] = {
-        {"EA12", "NAVAREA I 231/26\nDOVER STRAIT. LIGHT BUOY\n51-06.2N 001-38.9E UNLIT.", 20.0, 0.0},
-        {"EE40", "GALE WARNING DOVER WIGHT PORTLAND\nSOUTHWEST 7 TO SEVERE GALE 9", 14.0, 0.004},
-        {"KA07", "WIGHTNAV 034\nDRILLING RIG TRANSITING FROM\n50-32N 001-10W TO 50-20N 000-45W", 6.0, 0.012},
-        {"EB41", "STORM WARNING\nPLYMOUTH FITZROY SOLE\nWEST 9 TO STORM 10", 3.0, 0.02},
-        {"KD02", "MAYDAY RELAY\nFISHING VESSEL TAKING WATER\nIN POSITION 50-12N 001-30W\nVESSELS IN AREA KEEP SHARP LOOKOUT", 0.3, 0.031},
-    };
-    for (const auto& m : sample) {
-      msg::TMessage received;
-      received.Id = m.Id;
-      received.HasHeader = received.HeaderOk = received.Trailer = true;
-      received.Station = m.Id[0];
-      received.Subject = m.Id[1];
-      received.Serial = std::stoi(std::string(m.Id + 2));
-      received.Text = m.Text;
-      received.Start = now - m.HoursAgo * 3600.0;
-      received.End = received.Start + 40.0;
-      received.Frequency = 518.0;
-      msg::Measure(received);
-      received.Cer = m.Cer;
-      msg::TMessage shown;
-      ASSERT_TRUE(store->Add(received, shown, error)) << error;
-      if (received.Subject == 'D') alarms.push_back(shown);
+  for (const TLanguage language : {TLanguage::English, TLanguage::Japanese}) {
+    TTranslations translations;
+    ASSERT_TRUE(translations.Install(language));
+    // A listener on the Solent: the stations' names are known.
+    test::TAppFixture app("[Wave]\nCentF=120\n[Station]\nPosition=50-45N 001-18W\n", nullptr,
+                          [](TForm1Options& options) { options.AlarmSound = [] {}; });
+    const std::string path = app.Path("store/messages.sqlite");
+    std::string error;
+    std::vector<msg::TMessage> alarms;
+    {
+      auto store = msg::TMessageStore::Open(path, msg::TMessageStore::TMode::Create, error);
+      ASSERT_TRUE(store) << error;
+      const double now = static_cast<double>(std::time(nullptr));
+      const struct {
+        const char* Id;
+        const char* Text;
+        double HoursAgo;
+        double Cer;
+      } sample[] = {
+          {"EA12", "NAVAREA I 231/26\nDOVER STRAIT. LIGHT BUOY\n51-06.2N 001-38.9E UNLIT.", 20.0, 0.0},
+          {"EE40", "GALE WARNING DOVER WIGHT PORTLAND\nSOUTHWEST 7 TO SEVERE GALE 9", 14.0, 0.004},
+          {"KA07", "WIGHTNAV 034\nDRILLING RIG TRANSITING FROM\n50-32N 001-10W TO 50-20N 000-45W", 6.0, 0.012},
+          {"EB41", "STORM WARNING\nPLYMOUTH FITZROY SOLE\nWEST 9 TO STORM 10", 3.0, 0.02},
+          {"KD02", "MAYDAY RELAY\nFISHING VESSEL TAKING WATER\nIN POSITION 50-12N 001-30W\nVESSELS IN AREA KEEP SHARP LOOKOUT", 0.3, 0.031},
+      };
+      for (const auto& m : sample) {
+        msg::TMessage received;
+        received.Id = m.Id;
+        received.HasHeader = received.HeaderOk = received.Trailer = true;
+        received.Station = m.Id[0];
+        received.Subject = m.Id[1];
+        received.Serial = std::stoi(std::string(m.Id + 2));
+        received.Text = m.Text;
+        received.Start = now - m.HoursAgo * 3600.0;
+        received.End = received.Start + 40.0;
+        received.Frequency = 518.0;
+        msg::Measure(received);
+        received.Cer = m.Cer;
+        msg::TMessage shown;
+        ASSERT_TRUE(store->Add(received, shown, error)) << error;
+        if (received.Subject == 'D') alarms.push_back(shown);
+      }
     }
+    app.Windows->Show();
+    TForm1& f = app.Form1();
+    f.OpenMessageWindow();
+    TMessageWindow& w = *f.MessageWindow();
+    w.setGeometry(0, 0, 860, 600);
+    w.SetStore(path);
+    PlayAt1212(app);
+    for (const msg::TMessage& m : alarms) f.Alarm().Raise(m);
+    const QModelIndex opened = w.List()->model()->match(w.List()->model()->index(0, TMessageListModel::Ident),
+                                                        Qt::DisplayRole, QStringLiteral("KA07")).value(0);
+    ASSERT_TRUE(opened.isValid());
+    w.List()->selectRow(opened.row());
+    for (int c = 0; c < TMessageListModel::ColumnCount; ++c)
+      if (c != TMessageListModel::Subject) w.List()->resizeColumnToContents(c);
+    w.List()->setColumnWidth(TMessageListModel::Subject, 170);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    test::PumpUntil([] { return false; }, 300);
+    ASSERT_TRUE(w.isAncestorOf(f.StatusLine()));
+    EXPECT_TRUE(f.StatusLine()->isVisible());
+    const QPixmap shot = w.screen()->grabWindow(w.winId());
+    const QString file = ShotPath("message-window", language);
+    EXPECT_TRUE(shot.save(file, "PNG")) << file.toStdString();
+    f.Alarm().Acknowledge();
   }
-  app.Windows->Show();
-  TForm1& f = app.Form1();
-  f.OpenMessageWindow();
-  TMessageWindow& w = *f.MessageWindow();
-  w.setGeometry(0, 0, 800, 560);
-  w.SetStore(path);
-  for (const msg::TMessage& m : alarms) f.Alarm().Raise(m);
-  w.List()->selectRow(2);
-  for (int c = 0; c < 9; ++c)
-    if (c != TMessageListModel::Subject) w.List()->resizeColumnToContents(c);
-  w.List()->setColumnWidth(TMessageListModel::Subject, 170);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  test::PumpUntil([] { return false; }, 300);
-  const QPixmap shot = w.screen()->grabWindow(w.winId());
-  const char* out = std::getenv("BRONTEL_MESSAGE_SCREENSHOT");
-  const QString file = out && *out ? QString::fromLocal8Bit(out)
-                                   : QStringLiteral(BRONTEL_BINARY_DIR "/brontel-screenshot-messages.png");
-  EXPECT_TRUE(shot.save(file, "PNG")) << file.toStdString();
-  f.Alarm().Acknowledge();
 }
 
 // The window, the device dialog and the status line in each language, drawn
-// into one picture (BRONTEL_SCREENSHOT_DIR, or the build folder:
-// brontel-screenshot-en.png and -ja.png). Widgets draw themselves, so no X
-// display is needed.
+// into one picture: screenshot-en.png and -ja.png (see ShotPath). Widgets
+// draw themselves, so no X display is needed.
 TEST(Screenshot, TheWindowsInBothLanguages)
 {
   for (const TLanguage language : {TLanguage::English, TLanguage::Japanese}) {
@@ -185,26 +233,7 @@ TEST(Screenshot, TheWindowsInBothLanguages)
     ASSERT_TRUE(translations.Install(language));
     test::TAppFixture app("[Wave]\nCentF=120\n");
     TForm1& f = app.Form1();
-    std::vector<uint8_t> codes;
-    std::string error;
-    ASSERT_TRUE(gen::EnglishCodes("ZCZC OA01\nSECURITE.\nNAVAREA XI WARNING 123/26.\n"
-                                  "BUOY OFF STATION 35-12N 139-45E.\nNNNN\nZCZC OB02\nGALE WARNING",
-                                  codes, error));
-    gen::TEmission emission;
-    emission.PhasingSeconds = 3.0;
-    emission.IdleSeconds = 0.0;
-    gen::TFskParams fsk;
-    fsk.CentF = 1212.0;
-    fsk.Amplitude = 3000.0;
-    fsk.SnrDb = 18.0;
-    const std::vector<int16_t> pcm = gen::ModulateFsk(gen::EmissionBits(codes, emission), fsk);
-    std::vector<int16_t> block(BlockSamples);
-    for (std::size_t start = 0, k = 0; start + FramesPerBlock <= pcm.size(); start += FramesPerBlock, ++k) {
-      for (int j = 0; j < FramesPerBlock; ++j) block[2 * static_cast<std::size_t>(j)] = pcm[start + static_cast<std::size_t>(j)];
-      ASSERT_TRUE(app.Fake.Device->FillNextWith(block));
-      ASSERT_TRUE(test::PumpUntil([&] { return f.Capture()->BlocksProcessed() == k + 1; }, 5000));
-    }
-    f.RefreshStatus();
+    PlayAt1212(app);
     TStatusLine& status = *f.StatusLine();
     status.resize(status.sizeHint().expandedTo(QSize(458 + 8 + 331, 0)));
     TDeviceDialog& dialog = *app.Windows->DeviceDialog;
@@ -217,10 +246,7 @@ TEST(Screenshot, TheWindowsInBothLanguages)
     painter.drawPixmap(main.width() + 8, 0, device);
     painter.drawPixmap(0, main.height() + 8, line);
     painter.end();
-    const char* dir = std::getenv("BRONTEL_SCREENSHOT_DIR");
-    const QString path = (dir && *dir ? QString::fromLocal8Bit(dir) : QStringLiteral(BRONTEL_BINARY_DIR)) +
-                         QStringLiteral("/brontel-screenshot-") + QString::fromLatin1(LanguageCode(language)) +
-                         QStringLiteral(".png");
+    const QString path = ShotPath("screenshot", language);
     EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
     EXPECT_NE(f.MemoBytes().find("BUOY OFF STATION"), std::string::npos);
   }

@@ -339,6 +339,48 @@ TEST(RobustDemod, LiveSignalToNoiseAndOffset)
   const std::size_t half = snr.size() / 2;
   EXPECT_NEAR(snr[half - 15], 20.0, 1.5);  // before the change
   EXPECT_NEAR(snr[half + 60], 8.0, 1.5);   // six seconds after it
+
+  // Digital silence before the signal (a sound server before anything plays)
+  // and in a gap (a stream that ran dry) says nothing about the levels.
+  for (const double lead : {0.5, 3.0}) {
+    SCOPED_TRACE(testing::Message() << lead << " s of silence first");
+    gen::TFskParams p;
+    p.SnrDb = 15.0, p.Seed = 5;
+    const auto e = Emission(p);
+    std::vector<double> z(static_cast<std::size_t>(lead * 44100), 0.0);
+    z.insert(z.end(), e.begin(), e.begin() + static_cast<std::ptrdiff_t>(e.size() / 2));
+    z.insert(z.end(), 22050, 0.0);
+    z.insert(z.end(), e.begin() + static_cast<std::ptrdiff_t>(e.size() / 2), e.end());
+    TRobustDemod d;
+    double sum = 0.0;
+    int n = 0;
+    for (std::size_t s = 0; s + 4410 <= z.size(); s += 4410) {
+      d.Process(std::span(z).subspan(s, 4410), out);
+      if (s > z.size() - e.size() + 44100 * 8 && s + 44100 < z.size()) sum += d.SnrDb(), ++n;
+    }
+    ASSERT_GT(n, 50);
+    EXPECT_NEAR(sum / n, 15.0, 1.0);
+  }
+
+  // Eight seconds of listening at 800 Hz (noise alone there), then tuned onto
+  // the emission at 1200 Hz: what was measured at the old centre is gone.
+  gen::TFskParams at1200;
+  at1200.SnrDb = 15.0, at1200.CentF = 1200.0, at1200.Seed = 6;
+  auto tuned = gen::NoiseOnly(8.0, at1200, 7);
+  const auto e = gen::ModulateFsk(Sent(), at1200);
+  tuned.insert(tuned.end(), e.begin(), e.end());
+  TRobustDemod moved(800.0);
+  double sum = 0.0;
+  int n = 0;
+  for (std::size_t s = 0; s + 4410 <= tuned.size(); s += 4410) {
+    if (s == 80 * 4410) moved.SetCentre(1200.0);
+    const std::vector<double> block(tuned.begin() + static_cast<std::ptrdiff_t>(s),
+                                    tuned.begin() + static_cast<std::ptrdiff_t>(s + 4410));
+    moved.Process(block, out);
+    if (s > 44100 * 14 && s + 44100 < tuned.size()) sum += moved.SnrDb(), ++n;
+  }
+  ASSERT_GT(n, 30);
+  EXPECT_NEAR(sum / n, 15.0, 0.6) << "at the new centre";
 }
 
 TEST(RobustDemod, BasebandSinkHearsTheCorrectedTones)
