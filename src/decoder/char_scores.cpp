@@ -121,10 +121,21 @@ void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services
     double top = -std::numeric_limits<double>::infinity();
     for (int p = 0; p < n; ++p) top = std::max(top, std::max(c_[static_cast<std::size_t>(p)] + lqc, b_[static_cast<std::size_t>(p)] + lqb));
     if (!std::isfinite(top)) continue;
+    // e^{b(p)} factors into the sums over the first four bits and over the
+    // rest: their exponentials are formed once, not once per pattern.
+    const std::size_t nLo = std::size_t{1} << std::min(unit_[i], 4), nHi = std::size_t{1} << std::max(unit_[i] - 4, 0);
+    const double topLo = *std::max_element(lo_.begin(), lo_.begin() + static_cast<long>(nLo));
+    const double topHi = *std::max_element(hi_.begin(), hi_.begin() + static_cast<long>(nHi));
+    const double scale = std::exp(topLo + topHi + lqb - top);  // topLo + topHi ≥ every b(p)
+    std::array<double, 16> eLo;
+    std::array<double, std::tuple_size_v<decltype(hi_)>> eHi;
+    for (std::size_t x = 0; x < nLo; ++x) eLo[x] = ExpNonPositive(lo_[x] - topLo);
+    for (std::size_t x = 0; x < nHi; ++x) eHi[x] = ExpNonPositive(hi_[x] - topHi) * scale;
     float* v = values_[i].data() + slot * MaxPatterns;
-    for (int p = 0; p < n; ++p)
-      v[p] = static_cast<float>(ExpNonPositive(c_[static_cast<std::size_t>(p)] + lqc - top) +
-                                ExpNonPositive(b_[static_cast<std::size_t>(p)] + lqb - top));
+    for (int p = 0; p < n; ++p) {
+      const unsigned w = det_[i].Word(p);
+      v[p] = static_cast<float>(ExpNonPositive(c_[static_cast<std::size_t>(p)] + lqc - top) + eLo[w & 15] * eHi[w >> 4]);
+    }
     offset_[i][slot] = top;
     scored_[i][slot] = 1;
   }
@@ -162,7 +173,8 @@ double TCharScores::Compute(int service, int64_t end, const TCharChannel& ch, do
   std::array<TToneCorr, chardet::MaxBits> tones;
   // Per-bit sums over the first four bits and over the rest, indexed by
   // those bits of the pattern.
-  double lo[16], hi[1 << (chardet::MaxBits - 4)];
+  double* lo = lo_.data();
+  double* hi = hi_.data();
   lo[0] = hi[0] = 0.0;
   double ref = 0.0;
   const double scale = ch.Scale();
@@ -170,7 +182,8 @@ double TCharScores::Compute(int service, int64_t end, const TCharChannel& ch, do
     const TBit& bit = At(end - u + 1 + j);
     tones[static_cast<std::size_t>(j)] = bit.Obs.Tones;
     // The reference: either tone equally likely on every bit.
-    ref += LogAdd(chardet::LogI0(scale * std::abs(bit.Obs.Tones.High)), chardet::LogI0(scale * std::abs(bit.Obs.Tones.Low))) -
+    ref += LogAdd(chardet::LogI0(scale * std::sqrt(std::norm(bit.Obs.Tones.High))),
+                  chardet::LogI0(scale * std::sqrt(std::norm(bit.Obs.Tones.Low)))) -
            std::log(2.0);
     double* t = j < 4 ? lo : hi;
     const int b0 = j < 4 ? j : j - 4, size = 1 << b0;
