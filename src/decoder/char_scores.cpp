@@ -45,6 +45,7 @@ TCharScores::TCharScores(const std::array<int, Services>& units, const std::arra
     offset_[i].assign(HistLen, 0.0);
     values_[i].assign(static_cast<std::size_t>(HistLen) * MaxPatterns, 0.0f);
   }
+  Share();
 }
 
 int TCharScores::PatternIndex(int service, uint16_t pattern) const
@@ -69,9 +70,12 @@ double TCharScores::Offset(int service, int64_t end) const
   return offset_[static_cast<std::size_t>(service)][static_cast<std::size_t>(end) & (HistLen - 1)];
 }
 
-double TCharScores::LogShare(int model) const
+double TCharScores::LogShare(int model) const { return logShare_[static_cast<std::size_t>(model)]; }
+
+void TCharScores::Share()
 {
-  return std::log(std::max(MinShare, choice_.Weight(model)));
+  for (std::size_t m = 0; m < logShare_.size(); ++m)
+    logShare_[m] = std::log(std::max(MinShare, choice_.Weight(static_cast<int>(m))));
 }
 
 double TCharScores::Mix(double c, double b) const
@@ -216,6 +220,7 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
 {
   const double evidence[2] = {evidenceChar, evidenceBit};
   choice_.Add(evidence);
+  Share();
   // The decision, as sure as it is, teaches the frequency estimate; less
   // where the per-bit model explains the signal (the phase may not run on
   // there, but the estimate must still find its way back after a jump).

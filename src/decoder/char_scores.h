@@ -131,6 +131,8 @@ private:
   double lastOffset_ = 0.0;  // frequency correction of the newest bit
   TFineFrequency fine_;
   TModelChoice choice_{2};
+  std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice
+  void Share();
 };
 
 }  // namespace brontel
