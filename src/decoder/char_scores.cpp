@@ -22,12 +22,30 @@ inline double ExpNonPositive(double x)
   return x < -700.0 ? 0.0 : p * std::bit_cast<double>(bits);
 }
 
+// ln(1 + e^{−x}) for x ≥ 0, tabulated every 1/64 up to 40 and interpolated
+// linearly (error below 1e-5); beyond, below 5e-18, it is 0.
+constexpr int SoftSteps = 64, SoftTop = 40;
+const std::array<double, SoftTop * SoftSteps + 2>& SoftTable()
+{
+  static const auto table = [] {
+    std::array<double, SoftTop * SoftSteps + 2> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = std::log1p(std::exp(-static_cast<double>(i) / SoftSteps));
+    return t;
+  }();
+  return table;
+}
+
 // ln(e^a + e^b).
 inline double LogAdd(double a, double b)
 {
   const double top = std::max(a, b);
   if (!std::isfinite(top)) return top;
-  return top + std::log1p(std::exp(-std::abs(a - b)));
+  const double x = std::abs(a - b) * SoftSteps;
+  if (!(x < SoftTop * SoftSteps)) return top;
+  const auto i = static_cast<std::size_t>(x);
+  const double frac = x - static_cast<double>(i);
+  const auto& t = SoftTable();
+  return top + t[i] + frac * (t[i + 1] - t[i]);
 }
 
 }  // namespace
@@ -45,6 +63,7 @@ TCharScores::TCharScores(const std::array<int, Services>& units, const std::arra
     offset_[i].assign(HistLen, 0.0);
     values_[i].assign(static_cast<std::size_t>(HistLen) * MaxPatterns, 0.0f);
   }
+  Share();
 }
 
 int TCharScores::PatternIndex(int service, uint16_t pattern) const
@@ -69,9 +88,12 @@ double TCharScores::Offset(int service, int64_t end) const
   return offset_[static_cast<std::size_t>(service)][static_cast<std::size_t>(end) & (HistLen - 1)];
 }
 
-double TCharScores::LogShare(int model) const
+double TCharScores::LogShare(int model) const { return logShare_[static_cast<std::size_t>(model)]; }
+
+void TCharScores::Share()
 {
-  return std::log(std::max(MinShare, choice_.Weight(model)));
+  for (std::size_t m = 0; m < logShare_.size(); ++m)
+    logShare_[m] = std::log(std::max(MinShare, choice_.Weight(static_cast<int>(m))));
 }
 
 double TCharScores::Mix(double c, double b) const
@@ -121,10 +143,21 @@ void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services
     double top = -std::numeric_limits<double>::infinity();
     for (int p = 0; p < n; ++p) top = std::max(top, std::max(c_[static_cast<std::size_t>(p)] + lqc, b_[static_cast<std::size_t>(p)] + lqb));
     if (!std::isfinite(top)) continue;
+    // e^{b(p)} factors into the sums over the first four bits and over the
+    // rest: their exponentials are formed once, not once per pattern.
+    const std::size_t nLo = std::size_t{1} << std::min(unit_[i], 4), nHi = std::size_t{1} << std::max(unit_[i] - 4, 0);
+    const double topLo = *std::max_element(lo_.begin(), lo_.begin() + static_cast<long>(nLo));
+    const double topHi = *std::max_element(hi_.begin(), hi_.begin() + static_cast<long>(nHi));
+    const double scale = std::exp(topLo + topHi + lqb - top);  // topLo + topHi ≥ every b(p)
+    std::array<double, 16> eLo;
+    std::array<double, std::tuple_size_v<decltype(hi_)>> eHi;
+    for (std::size_t x = 0; x < nLo; ++x) eLo[x] = ExpNonPositive(lo_[x] - topLo);
+    for (std::size_t x = 0; x < nHi; ++x) eHi[x] = ExpNonPositive(hi_[x] - topHi) * scale;
     float* v = values_[i].data() + slot * MaxPatterns;
-    for (int p = 0; p < n; ++p)
-      v[p] = static_cast<float>(ExpNonPositive(c_[static_cast<std::size_t>(p)] + lqc - top) +
-                                ExpNonPositive(b_[static_cast<std::size_t>(p)] + lqb - top));
+    for (int p = 0; p < n; ++p) {
+      const unsigned w = det_[i].Word(p);
+      v[p] = static_cast<float>(ExpNonPositive(c_[static_cast<std::size_t>(p)] + lqc - top) + eLo[w & 15] * eHi[w >> 4]);
+    }
     offset_[i][slot] = top;
     scored_[i][slot] = 1;
   }
@@ -162,7 +195,8 @@ double TCharScores::Compute(int service, int64_t end, const TCharChannel& ch, do
   std::array<TToneCorr, chardet::MaxBits> tones;
   // Per-bit sums over the first four bits and over the rest, indexed by
   // those bits of the pattern.
-  double lo[16], hi[1 << (chardet::MaxBits - 4)];
+  double* lo = lo_.data();
+  double* hi = hi_.data();
   lo[0] = hi[0] = 0.0;
   double ref = 0.0;
   const double scale = ch.Scale();
@@ -170,7 +204,8 @@ double TCharScores::Compute(int service, int64_t end, const TCharChannel& ch, do
     const TBit& bit = At(end - u + 1 + j);
     tones[static_cast<std::size_t>(j)] = bit.Obs.Tones;
     // The reference: either tone equally likely on every bit.
-    ref += LogAdd(chardet::LogI0(scale * std::abs(bit.Obs.Tones.High)), chardet::LogI0(scale * std::abs(bit.Obs.Tones.Low))) -
+    ref += LogAdd(chardet::LogI0(scale * std::sqrt(std::norm(bit.Obs.Tones.High))),
+                  chardet::LogI0(scale * std::sqrt(std::norm(bit.Obs.Tones.Low)))) -
            std::log(2.0);
     double* t = j < 4 ? lo : hi;
     const int b0 = j < 4 ? j : j - 4, size = 1 << b0;
@@ -203,6 +238,7 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
 {
   const double evidence[2] = {evidenceChar, evidenceBit};
   choice_.Add(evidence);
+  Share();
   // The decision, as sure as it is, teaches the frequency estimate; less
   // where the per-bit model explains the signal (the phase may not run on
   // there, but the estimate must still find its way back after a jump).

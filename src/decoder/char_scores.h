@@ -123,10 +123,16 @@ private:
   std::array<std::vector<double>, Services> offset_;
   std::array<std::vector<float>, Services> values_;
   std::array<double, MaxPatterns> c_{}, b_{};  // scratch
+  // Scratch of Compute(): the per-bit log-likelihoods summed over the first
+  // four bits of a pattern and over the rest, indexed by those bits.
+  std::array<double, 16> lo_{};
+  std::array<double, 1 << (chardet::MaxBits - 4)> hi_{};
   int64_t bits_ = 0;
   double lastOffset_ = 0.0;  // frequency correction of the newest bit
   TFineFrequency fine_;
   TModelChoice choice_{2};
+  std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice
+  void Share();
 };
 
 }  // namespace brontel

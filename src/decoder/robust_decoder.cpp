@@ -347,7 +347,8 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
   const auto& phasing = PhasingPattern_[Ix(service)][Ix(sense)];
   // Each word's log-likelihood under the mixture, and under each model alone.
   const std::size_t n = d.Words.size();
-  std::vector<double> mixed(n + 1), whole(n + 1), perBit(n + 1);
+  std::vector<double>&mixed = Mixed_, &whole = Whole_, &perBit = PerBit_;
+  mixed.resize(n + 1), whole.resize(n + 1), perBit.resize(n + 1);
   for (std::size_t w = 0; w <= n; ++w) {
     const auto pa = static_cast<std::size_t>(w < n ? pattern[w] : phasing[0]);
     const auto pb = static_cast<std::size_t>(w < n ? pattern[w] : phasing[1]);

@@ -175,6 +175,7 @@ private:
   std::array<double, HistLen> P1_{};  // probability that the bit is the higher tone
   int64_t Bit_ = 0;                   // bits received
   TCharScores Chars_;                 // whole-character scores of the same bits
+  std::vector<double> Mixed_, Whole_, PerBit_;  // scratch of DecideWhole()
   // Per service and bit sense, each word's pattern in Chars_ (its index), and
   // the phasing pair's (first copy, repetition).
   std::array<std::array<std::vector<int16_t>, 2>, ServiceCount> WordPattern_;

@@ -225,21 +225,28 @@ void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& 
       turnedRe[at + 1] = h.real(), turnedIm[at + 1] = h.imag();
       turnedRe[at] = l.real(), turnedIm[at] = l.imag();
     }
-    bitL[2 * k + 1] = logI0(scale * Abs(c.High));
-    bitL[2 * k] = logI0(scale * Abs(c.Low));
+    if (!out.PerBit.empty()) {
+      bitL[2 * k + 1] = logI0(scale * Abs(c.High));
+      bitL[2 * k] = logI0(scale * Abs(c.Low));
+    }
     // The phases after one more bit: φ(k + 1, j) = φ(k, j) + low turn = φ(k, j − 1) + high turn.
     row[k + 1] = Mul(row[k], backHigh);
     for (int j = 0; j <= k; ++j) row[j] = Mul(row[j], backLow);
   }
-  // Along the trees: every node adds its turned bit correlation to its parent's sum.
+  // Along the trees: every node adds its turned bit correlation to its parent's sum
+  // (and its bit's log-likelihood, when the per-bit model is wanted).
   const std::size_t nodes = parent_.size();
   for (std::size_t i = 1; i < nodes; ++i) {
     const auto p = static_cast<std::size_t>(parent_[i]);
     const int t = term_[i];
     zRe_[i] = zRe_[p] + turnedRe[t];
     zIm_[i] = zIm_[p] + turnedIm[t];
-    sumL_[i] = sumL_[p] + bitL[2 * (t >> 5) + (t & 1)];  // t >> 5 is the bit, t & 1 the tone
   }
+  if (!out.PerBit.empty())
+    for (std::size_t i = 1; i < nodes; ++i) {
+      const int t = term_[i];
+      sumL_[i] = sumL_[static_cast<std::size_t>(parent_[i])] + bitL[2 * (t >> 5) + (t & 1)];  // t >> 5 is the bit, t & 1 the tone
+    }
   // The words' likelihoods, in loops of their own (independent table look-ups).
   const std::size_t words = words_.size();
   const double priorL = logI0(Abs(phasePrior));

@@ -152,11 +152,16 @@ bool TFineFrequency::Fit(double& dHigh, double& dLow, double& spread) const
   }
   const double inflate = used > 2 ? std::max(1.0, chi2 / (used - 2)) : 1.0;
   spread = std::sqrt(inflate * std::max(a22, a11) / det);
-  // The step, drawn towards no change by a prior of PriorHz on each tone.
-  const double p = 1.0 / (PriorHz * PriorHz);
-  const double r11 = a11 + p, r22 = a22 + p, rdet = r11 * r22 - a12 * a12;
-  dHigh = (r22 * b1 - a12 * b2) / rdet;
-  dLow = (r11 * b2 - a12 * b1) / rdet;
+  // The step, drawn towards no change by a prior of PriorHz on each tone,
+  // and the tones towards their nominal places (where the demodulator's
+  // frequency control put them) by one of NominalHz: while the bins say
+  // little (decisions still uncertain, a weak signal) the estimate stays
+  // near the demodulator's rather than wandering with its own errors.
+  const double p = 1.0 / (PriorHz * PriorHz), q = 1.0 / (NominalHz * NominalHz);
+  const double c1 = b1 - q * (high_ - chardet::ToneHz), c2 = b2 - q * (low_ + chardet::ToneHz);
+  const double r11 = a11 + p + q, r22 = a22 + p + q, rdet = r11 * r22 - a12 * a12;
+  dHigh = (r22 * c1 - a12 * c2) / rdet;
+  dLow = (r11 * c2 - a12 * c1) / rdet;
   return std::isfinite(dHigh) && std::isfinite(dLow);
 }
 

@@ -64,6 +64,7 @@ public:
   static constexpr int MaxLag = 6;
   static constexpr double LockSpreadHz = 0.4;
   static constexpr double PriorHz = 3.0;     // a single fit moves the estimate by about this at most
+  static constexpr double NominalHz = 2.0;   // the tones' spread about their nominal places, before any fit
   static constexpr double MaxErrorHz = 40.0; // the tones are held within this of their nominal place
   static constexpr double MaxAngleVar = 0.12; // bins whose angle varies more (rad²) are not fitted
 

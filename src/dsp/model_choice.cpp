@@ -15,6 +15,7 @@ TModelChoice::TModelChoice(int models, double memory)
 void TModelChoice::Reset()
 {
   score_.fill(0.0);
+  for (int m = 0; m < models_ - 1; ++m) score_[static_cast<std::size_t>(m)] = -StartOdds;
   Weigh();
 }
 

@@ -50,7 +50,10 @@ public:
   // so that where none fits (fast fading) the safe one is kept.
   static constexpr double SafeMargin = 1.0;
   static constexpr double MarginEvidence = 10.0;  // … in full for characters with at least this evidence
-  static constexpr double OddsLimit = 14.0;  // a model's log-odds never fall further behind than this
+  static constexpr double OddsLimit = 14.0;
+  // Before any character has been weighed, the safe model is this much more
+  // likely (log-odds): a model has to earn the trust that its assumptions hold.
+  static constexpr double StartOdds = 3.0;  // a model's log-odds never fall further behind than this
 
 private:
   void Weigh();

@@ -319,6 +319,35 @@ TEST(CharDetector, FineFrequencyFollowsBothTonesFromItsOwnDecisions)
   }
 }
 
+// Before any character the safe model (the last) holds; a model that keeps
+// explaining the characters better takes over within a few of them, one
+// that explains them only as well never does; a reset forgets it all.
+TEST(CharDetector, ModelChoiceTrustsTheSafeModelUntilAnotherEarnsIt)
+{
+  struct TCase {
+    const char* Name;
+    double Advantage;  // evidence of model 0 over the safe model, per character
+    int Characters;
+    int Chosen;
+  };
+  const TCase cases[] = {
+      {"nothing weighed yet", 0.0, 0, 1},
+      {"as good as the safe one", 0.0, 30, 1},
+      {"slightly better on weak characters", 0.5, 30, 1},
+      {"clearly better", 6.0, 3, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TModelChoice choice(2);
+    EXPECT_GT(choice.Weight(1), 0.9);
+    for (int i = 0; i < c.Characters; ++i) choice.Add(std::array{8.0 + c.Advantage, 8.0});
+    EXPECT_EQ(choice.Chosen(), c.Chosen);
+    EXPECT_GT(choice.Weight(c.Chosen), 0.75);
+    choice.Reset();
+    EXPECT_GT(choice.Weight(1), 0.9);
+  }
+}
+
 TEST(CharDetector, ModelChoiceFollowsThePhaseOfTheTransmitter)
 {
   // Continuous phase: the whole-character model wins and the mixture
