@@ -259,14 +259,19 @@ void TRobustDemod::Decimated(cplx raw)
     ++sinceBlank_;
 
   // Channel low-pass (symmetric taps: pairs summed first).
-  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = in.real();
-  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = in.imag();
+  // The newest sample is taken from the register, not read back from the
+  // delay line just written (a wide load over a fresh narrow store stalls).
+  const double newRe = in.real(), newIm = in.imag();
+  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = newRe;
+  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = newIm;
   if (++firPos_ == FirTaps) firPos_ = 0;
   const double* re = firRe_.data() + firPos_;  // oldest first
   const double* im = firIm_.data() + firPos_;
   constexpr int Mid = FirTaps / 2;
   double yr = fir_[Mid] * re[Mid], yi = fir_[Mid] * im[Mid];
-  for (int k = 0; k < Mid; ++k) {
+  yr += fir_[0] * (re[0] + newRe);
+  yi += fir_[0] * (im[0] + newIm);
+  for (int k = 1; k < Mid; ++k) {
     yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
     yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
   }
