@@ -59,7 +59,8 @@ void TLineCanceller::Reset()
   lines_.clear();
   barred_.clear();
   buffer_.fill({});
-  history_.fill({});
+  historyRe_.fill(0.0);
+  historyIm_.fill(0.0);
   power_.fill(0.0);
   candidate_.fill(0.0);
   fill_ = pos_ = sinceTrack_ = skip_ = 0;
@@ -90,13 +91,18 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
 {
   // The input Delay samples back, for the averages; it is turned down by each
   // line's oscillator as it stood then (its phasor now, turned back).
-  history_[static_cast<std::size_t>(fill_)] = in;
+  // Real and imaginary parts apart: the input arrives as two scalars, and
+  // packing them into one vector through memory would stall every call.
+  const double inRe = in.real(), inIm = in.imag();
+  historyRe_[static_cast<std::size_t>(fill_)] = inRe;
+  historyIm_[static_cast<std::size_t>(fill_)] = inIm;
   if (++fill_ == Delay + 1) fill_ = 0;
-  const cplx back = history_[static_cast<std::size_t>(fill_)];  // the oldest
-  cplx out = in;
+  const double backRe = historyRe_[static_cast<std::size_t>(fill_)];  // the oldest
+  const double backIm = historyIm_[static_cast<std::size_t>(fill_)];
+  double outRe = inRe, outIm = inIm;
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
-      const cplx turned = MulConj(back, Mul(line.Phasor, line.Back));
+      const cplx turned = MulConj(cplx{backRe, backIm}, Mul(line.Phasor, line.Back));
       line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
       line.Block += turned;
       if (++line.InBlock == SteadyBlock) {
@@ -111,7 +117,11 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
     }
     // Only a steady line is a carrier: another station's keyed tones make
     // lines too, but ones that come and go with its bits.
-    if (line.Wobble < SteadyShare) out -= Mul(line.Amplitude, line.Phasor);
+    if (line.Wobble < SteadyShare) {
+      const cplx l = Mul(line.Amplitude, line.Phasor);
+      outRe -= l.real();
+      outIm -= l.imag();
+    }
     line.Phasor = Mul(line.Phasor, line.Step);
   }
 
@@ -126,10 +136,10 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
     }
   }
 
-  inSum_ += std::norm(in);
+  inSum_ += inRe * inRe + inIm * inIm;
   if (++skip_ == LookEvery) {
     skip_ = 0;
-    buffer_[pos_] = out;
+    buffer_[pos_] = {outRe, outIm};
     if (++pos_ == FftSize) {
       pos_ = 0;
       inPower_ = inSum_ / (FftSize * LookEvery);
@@ -137,7 +147,7 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
       Look();
     }
   }
-  return out;
+  return {outRe, outIm};
 }
 
 void TLineCanceller::Look()

@@ -95,7 +95,7 @@ private:
   std::vector<TLine> lines_;
   std::vector<TBarred> barred_;
   std::array<cplx, FftSize> buffer_{};
-  std::array<cplx, Delay + 1> history_{};  // the latest inputs
+  std::array<double, Delay + 1> historyRe_{}, historyIm_{};  // the latest inputs
   std::array<double, FftSize> window_{}, power_{}, candidate_{};
   std::array<cplx, FftSize / 2> twiddle_{};
   int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0;
