@@ -33,9 +33,18 @@ void Fft(std::array<std::complex<double>, N>& x, const std::array<std::complex<d
   for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
     for (std::size_t i = 0; i < N; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
-        const std::complex<double> u = x[i + k], v = Mul(x[i + k + len / 2], twiddle[k * stride]);
-        x[i + k] = u + v;
-        x[i + k + len / 2] = u - v;
+        // On the real and imaginary parts (a complex is two doubles in a
+        // row): built as complex values, the operands went through memory
+        // and stalled the loads after them.
+        double* u = reinterpret_cast<double*>(&x[i + k]);
+        double* a = reinterpret_cast<double*>(&x[i + k + len / 2]);
+        const double wr = twiddle[k * stride].real(), wi = twiddle[k * stride].imag();
+        const double vr = a[0] * wr - a[1] * wi, vi = a[0] * wi + a[1] * wr;
+        const double ur = u[0], ui = u[1];
+        u[0] = ur + vr;
+        u[1] = ui + vi;
+        a[0] = ur - vr;
+        a[1] = ui - vi;
       }
 }
 
