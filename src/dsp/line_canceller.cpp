@@ -96,13 +96,10 @@ double TLineCanceller::LineHz(int i) const { return lines_[static_cast<std::size
 
 double TLineCanceller::LinePower(int i) const { return std::norm(lines_[static_cast<std::size_t>(i)].Amplitude); }
 
-TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
+TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSent, bool lowSent)
 {
   // The input Delay samples back, for the averages; it is turned down by each
   // line's oscillator as it stood then (its phasor now, turned back).
-  // Real and imaginary parts apart: the input arrives as two scalars, and
-  // packing them into one vector through memory would stall every call.
-  const double inRe = in.real(), inIm = in.imag();
   historyRe_[static_cast<std::size_t>(fill_)] = inRe;
   historyIm_[static_cast<std::size_t>(fill_)] = inIm;
   if (++fill_ == Delay + 1) fill_ = 0;

@@ -280,7 +280,7 @@ void TRobustDemod::Decimated(cplx raw)
   // other correlator, which may hold the carrier, is no guide).
   const double u = levels_.LocalNoise();
   const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
-  const cplx clean = canceller_.Step({yr, yi}, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
+  const cplx clean = canceller_.Step(yr, yi, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
 
   // The frequency correction: the tone pair's centre moved to 0 Hz.
   const cplx y = Mul(clean, afcPhasor_);
