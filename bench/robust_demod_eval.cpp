@@ -1,13 +1,16 @@
 // Error rates of the robust demodulator beside the exact path, on generated
-// emissions (noise, offsets, bit-rate errors, fading) and on a recording.
+// emissions (noise, offsets, bit-rate errors, fading, and the band: static
+// crashes, a receiver's AGC, carriers, a second station) and on a recording.
 //
-//   robust_demod_eval [--quick | --seeds N] [--recording FILE.wav [--centf HZ]]
+//   robust_demod_eval [--quick | --seeds N] [--gen a|b] [--recording FILE.wav [--centf HZ]]
 //
 // For every condition it prints the bit error rate of the robust
 // demodulator's hard decisions and of the exact path's bits (each aligned to
 // the sent bits, following slips), the theoretical rate of non-coherent FSK,
-// and the character error rate of the text that the exact path's character
-// decoder makes of either bit stream.
+// the share of the robust bits that are wrong yet confident (|LLR| > 3: what
+// a crash or a carrier must never produce), and the character error rate of
+// the text that the exact path's character decoder makes of either bit
+// stream. --gen b takes the band rows from the switched-oscillator generator.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -25,6 +28,7 @@
 #include "decoder/character_sync.h"
 #include "dsp/robust_demod.h"
 #include "signal/navtex_signal.h"
+#include "signal/switched_signal.h"
 
 namespace {
 
@@ -41,7 +45,58 @@ struct TCondition {
   double Snr;  // dB in 500 Hz (NaN: no noise)
   double Offset = 0.0, Baud = 100.0, Fading = 0.0, Centre = 800.0;
   bool Selective = false;
+  // The band: crashes (per second, dB over the noise), a receiver's AGC,
+  // one carrier (Hz from the centre at the signal's level; switched on at
+  // the middle of the emission when Late), a second station (dB over the
+  // wanted one, Hz from it; NaN: none).
+  double CrashRate = 0.0, CrashDb = 30.0;
+  bool Agc = false;
+  double CarrierHz = NAN;
+  bool Late = false;
+  double SecondDb = NAN, SecondHz = 0.0;
+  bool Band() const { return CrashRate > 0.0 || Agc || !std::isnan(CarrierHz) || !std::isnan(SecondDb); }
 };
+
+bool SecondGenerator = false;  // band rows from the switched-oscillator generator (--gen b)
+
+// The emission of `sent` with the band condition of `c` around it: 0.73 s
+// before, 1 s after.
+std::vector<int16_t> BandPcm(const TCondition& c, const std::vector<uint8_t>& sent, gen::TFskParams p,
+                             const std::vector<uint8_t>& other)
+{
+  constexpr double Lead = 0.73, Tail = 1.0;
+  if (c.CrashRate > 0.0) {
+    // Room for the crashes: their peaks (three times their RMS) within 16 bits.
+    const double noise = 0.5 * std::pow(10.0, -c.Snr / 10.0) * 22050.0 / 500.0;
+    p.Amplitude = std::min(p.Amplitude, 32767.0 / (3.0 * std::sqrt(noise * std::pow(10.0, c.CrashDb / 10.0))));
+  }
+  const double carrierStart = c.Late ? Lead + sent.size() / p.Baud / 2.0 : 0.0;
+  const double secondStart = Lead + 0.37;  // off the wanted station's bit grid
+  if (!SecondGenerator) {
+    gen::TBand band;
+    band.Crashes.PerSecond = c.CrashRate;
+    band.Crashes.LevelDb = c.CrashDb;
+    if (c.Agc) band.Agc = {1.0, 300.0};
+    if (!std::isnan(c.CarrierHz)) band.Carriers.push_back({c.CarrierHz, 0.0, carrierStart});
+    if (!std::isnan(c.SecondDb)) band.Second = gen::TSecondStation{other, c.SecondDb, c.SecondHz, secondStart, 100.01};
+    return gen::BandRecording(sent, p, band, Lead, Tail);
+  }
+  gen2::TSwitchedParams q;
+  q.Level = p.Amplitude / 32768.0;
+  q.Centre = p.CentF, q.Offset = p.Offset, q.Baud = p.Baud, q.SnrDb = p.SnrDb, q.Seed = p.Seed;
+  q.CrashRate = c.CrashRate, q.CrashLevelDb = c.CrashDb;
+  if (c.Agc) q.AgcReleaseDbPerSecond = 20.0;
+  if (!std::isnan(c.CarrierHz)) q.Carriers.push_back({c.CarrierHz, 0.0, carrierStart, 0.02});
+  if (!std::isnan(c.SecondDb)) {
+    q.SecondBits = other;
+    q.SecondLevelDb = c.SecondDb, q.SecondOffset = c.SecondHz, q.SecondStart = secondStart, q.SecondBaud = 100.01;
+  }
+  const std::vector<float> f = gen2::SwitchedRecording(sent, q, Lead, Tail);
+  std::vector<int16_t> pcm(f.size());
+  for (std::size_t n = 0; n < f.size(); ++n)
+    pcm[n] = static_cast<int16_t>(std::clamp(std::lround(f[n] * 32768.0), -32768L, 32767L));
+  return pcm;
+}
 
 class TLines final : public TTextSink {
 public:
@@ -190,6 +245,9 @@ std::string FromHeader(const std::string& t)
   return p == std::string::npos ? t : t.substr(p);
 }
 
+// A bit claiming an error probability below 5 % (|LLR| > 3) is confident.
+constexpr double ConfidentLlr = 3.0;
+
 struct TCalib {
   double Bits = 0, Errors = 0, Claimed = 0;
 };
@@ -198,6 +256,7 @@ void Run(const TCondition& c, int seeds)
 {
   std::array<TCalib, 5> calib{};
   TCount rob, ex;
+  long confident = 0;  // robust bits wrong with |LLR| > ConfidentLlr
   double cerRob = 0.0, cerEx = 0.0;
   int runs = 0;
   for (int s = 0; s < seeds; ++s)
@@ -219,11 +278,21 @@ void Run(const TCondition& c, int seeds)
                                              : (const double[]){1000.0, 700.0, 1400.0}[s % 3];
       if (!std::isnan(c.Snr)) p.SnrDb = c.Snr;
       p.Seed = static_cast<uint32_t>(1000 * s + 17 * runs + 3);
-      std::vector<int16_t> pcm = gen::NoiseOnly(0.73, p, 1);
-      const auto sig = gen::ModulateFsk(sent, p);
-      pcm.insert(pcm.end(), sig.begin(), sig.end());
-      const auto tail = gen::NoiseOnly(1.0, p, 2);
-      pcm.insert(pcm.end(), tail.begin(), tail.end());
+      std::vector<int16_t> pcm;
+      if (c.Band()) {
+        // The second station sends the next text, as long as the wanted one.
+        std::vector<uint8_t> otherCodes;
+        gen::EnglishCodes(Texts[(runs + 1) % std::size(Texts)], otherCodes, err);
+        auto other = gen::EmissionBits(otherCodes, e);
+        other.resize(std::min(other.size(), sent.size()));
+        pcm = BandPcm(c, sent, p, other);
+      } else {
+        pcm = gen::NoiseOnly(0.73, p, 1);
+        const auto sig = gen::ModulateFsk(sent, p);
+        pcm.insert(pcm.end(), sig.begin(), sig.end());
+        const auto tail = gen::NoiseOnly(1.0, p, 2);
+        pcm.insert(pcm.end(), tail.begin(), tail.end());
+      }
 
       std::string exText;
       const auto exBits = ExactBits(pcm, c.Centre, exText);
@@ -244,6 +313,7 @@ void Run(const TCondition& c, int seeds)
         calib[bin].Bits += 1;
         calib[bin].Errors += (soft[j] > 0.0) != (sent[i] != 0);
         calib[bin].Claimed += 1.0 / (1.0 + std::exp(l));
+        confident += (soft[j] > 0.0) != (sent[i] != 0) && l > ConfidentLlr;
       });
       const TCount b = Compare(sent, exBits, 300);
       if (std::getenv("VERBOSE"))
@@ -256,8 +326,9 @@ void Run(const TCondition& c, int seeds)
       ++runs;
     }
   const double ebn0 = std::isnan(c.Snr) ? INFINITY : std::pow(10.0, c.Snr / 10.0) * 5.0;
-  std::printf("%-26s %9.2e %5ld  %9.2e %5ld  %9.2e  %6.2f%% %6.2f%%\n", c.Name,
+  std::printf("%-26s %9.2e %5ld %8.1e  %9.2e %5ld  %9.2e  %6.2f%% %6.2f%%\n", c.Name,
               static_cast<double>(rob.Errors) / std::max(1L, rob.Bits), rob.Slips,
+              static_cast<double>(confident) / std::max(1L, rob.Bits),
               static_cast<double>(ex.Errors) / std::max(1L, ex.Bits), ex.Slips,
               c.Fading > 0 ? 1.0 / (2.0 + ebn0) : 0.5 * std::exp(-ebn0 / 2.0), 100.0 * cerRob / runs,
               100.0 * cerEx / runs);
@@ -352,12 +423,14 @@ int main(int argc, char** argv)
       quick = true;
     else if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
       seedsWanted = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--gen") && i + 1 < argc)
+      SecondGenerator = !std::strcmp(argv[++i], "b");
     else if (!std::strcmp(argv[i], "--recording") && i + 1 < argc)
       recording = argv[++i];
     else if (!std::strcmp(argv[i], "--centf") && i + 1 < argc)
       centre = std::atof(argv[++i]);
     else {
-      std::fprintf(stderr, "usage: robust_demod_eval [--quick | --seeds N] [--recording FILE [--centf HZ]]\n");
+      std::fprintf(stderr, "usage: robust_demod_eval [--quick | --seeds N] [--gen a|b] [--recording FILE [--centf HZ]]\n");
       return 2;
     }
   }
@@ -366,8 +439,8 @@ int main(int argc, char** argv)
     return 0;
   }
   const int seeds = seedsWanted > 0 ? seedsWanted : quick ? 1 : 3;
-  std::printf("%-26s %9s %5s  %9s %5s  %9s  %7s %7s\n", "condition", "BER rob", "slip", "BER exact", "slip",
-              "BER theory", "CER rob", "CER ex");
+  std::printf("%-26s %9s %5s %8s  %9s %5s  %9s  %7s %7s\n", "condition", "BER rob", "slip", "sure err", "BER exact",
+              "slip", "BER theory", "CER rob", "CER ex");
   const TCondition conditions[] = {
       {"clean", NAN},
       {"SNR 8 dB", 8.0},
@@ -392,6 +465,16 @@ int main(int argc, char** argv)
       {"fading 1 Hz, 6 dB", 6.0, 0.0, 100.0, 1.0},
       {"selective fading, 12 dB", 12.0, 0.0, 100.0, 1.0, 800.0, true},
       {"selective fading, 20 dB", 20.0, 0.0, 100.0, 1.0, 800.0, true},
+      // The band (theory: the noise alone).
+      {.Name = "crashes 1/s +30 dB, 6 dB", .Snr = 6.0, .CrashRate = 1.0},
+      {.Name = "crashes 5/s +30 dB, 6 dB", .Snr = 6.0, .CrashRate = 5.0},
+      {.Name = "crashes 5/s, AGC, 6 dB", .Snr = 6.0, .CrashRate = 5.0, .Agc = true},
+      {.Name = "crashes 1/s +40 dB, 20 dB", .Snr = 20.0, .CrashRate = 1.0, .CrashDb = 40.0},
+      {.Name = "carrier +20 Hz, 10 dB", .Snr = 10.0, .CarrierHz = 20.0},
+      {.Name = "carrier +130 Hz, 10 dB", .Snr = 10.0, .CarrierHz = 130.0},
+      {.Name = "carrier on -85 Hz, 10 dB", .Snr = 10.0, .CarrierHz = -85.0},
+      {.Name = "carrier +85 Hz late, 10 dB", .Snr = 10.0, .CarrierHz = 85.0, .Late = true},
+      {.Name = "2nd stn -3 dB +25 Hz 12 dB", .Snr = 12.0, .SecondDb = -3.0, .SecondHz = 25.0},
   };
   const char* only = std::getenv("ONLY");
   for (const auto& c : conditions)

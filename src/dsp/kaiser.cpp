@@ -21,6 +21,17 @@ double BesselI0(double x)
   return sum;
 }
 
+double LogBesselI0(double x)
+{
+  if (x < 3.75) {
+    const double t = (x / 3.75) * (x / 3.75);
+    return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
+                          t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+  }
+  const double inv = 1.0 / x;
+  return x - 0.5 * std::log(2.0 * std::numbers::pi * x) + std::log(1.0 + inv * (0.125 + inv * 0.0703125));
+}
+
 double KaiserBeta(double atten)
 {
   if (atten > 50.0) return 0.1102 * (atten - 8.7);

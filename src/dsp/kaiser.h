@@ -8,6 +8,10 @@ namespace brontel {
 // Modified Bessel function of the first kind, order 0 (power series).
 double BesselI0(double x);
 
+// ln I0(x) for x >= 0, for any x (no overflow): a polynomial fit below 3.75,
+// the asymptotic expansion above; within about 1e-4 of the exact value.
+double LogBesselI0(double x);
+
 // Kaiser β for a stop-band attenuation of atten dB (Kaiser's empirical formula).
 double KaiserBeta(double atten);
 

@@ -33,9 +33,18 @@ void Fft(std::array<std::complex<double>, N>& x, const std::array<std::complex<d
   for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
     for (std::size_t i = 0; i < N; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
-        const std::complex<double> u = x[i + k], v = Mul(x[i + k + len / 2], twiddle[k * stride]);
-        x[i + k] = u + v;
-        x[i + k + len / 2] = u - v;
+        // On the real and imaginary parts (a complex is two doubles in a
+        // row): built as complex values, the operands went through memory
+        // and stalled the loads after them.
+        double* u = reinterpret_cast<double*>(&x[i + k]);
+        double* a = reinterpret_cast<double*>(&x[i + k + len / 2]);
+        const double wr = twiddle[k * stride].real(), wi = twiddle[k * stride].imag();
+        const double vr = a[0] * wr - a[1] * wi, vi = a[0] * wi + a[1] * wr;
+        const double ur = u[0], ui = u[1];
+        u[0] = ur + vr;
+        u[1] = ui + vi;
+        a[0] = ur - vr;
+        a[1] = ui - vi;
       }
 }
 
@@ -59,7 +68,8 @@ void TLineCanceller::Reset()
   lines_.clear();
   barred_.clear();
   buffer_.fill({});
-  history_.fill({});
+  historyRe_.fill(0.0);
+  historyIm_.fill(0.0);
   power_.fill(0.0);
   candidate_.fill(0.0);
   fill_ = pos_ = sinceTrack_ = skip_ = 0;
@@ -86,17 +96,19 @@ double TLineCanceller::LineHz(int i) const { return lines_[static_cast<std::size
 
 double TLineCanceller::LinePower(int i) const { return std::norm(lines_[static_cast<std::size_t>(i)].Amplitude); }
 
-TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
+TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSent, bool lowSent)
 {
   // The input Delay samples back, for the averages; it is turned down by each
   // line's oscillator as it stood then (its phasor now, turned back).
-  history_[static_cast<std::size_t>(fill_)] = in;
+  historyRe_[static_cast<std::size_t>(fill_)] = inRe;
+  historyIm_[static_cast<std::size_t>(fill_)] = inIm;
   if (++fill_ == Delay + 1) fill_ = 0;
-  const cplx back = history_[static_cast<std::size_t>(fill_)];  // the oldest
-  cplx out = in;
+  const double backRe = historyRe_[static_cast<std::size_t>(fill_)];  // the oldest
+  const double backIm = historyIm_[static_cast<std::size_t>(fill_)];
+  double outRe = inRe, outIm = inIm;
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
-      const cplx turned = MulConj(back, Mul(line.Phasor, line.Back));
+      const cplx turned = MulConj(cplx{backRe, backIm}, Mul(line.Phasor, line.Back));
       line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
       line.Block += turned;
       if (++line.InBlock == SteadyBlock) {
@@ -111,7 +123,11 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
     }
     // Only a steady line is a carrier: another station's keyed tones make
     // lines too, but ones that come and go with its bits.
-    if (line.Wobble < SteadyShare) out -= Mul(line.Amplitude, line.Phasor);
+    if (line.Wobble < SteadyShare) {
+      const cplx l = Mul(line.Amplitude, line.Phasor);
+      outRe -= l.real();
+      outIm -= l.imag();
+    }
     line.Phasor = Mul(line.Phasor, line.Step);
   }
 
@@ -126,10 +142,10 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
     }
   }
 
-  inSum_ += std::norm(in);
+  inSum_ += inRe * inRe + inIm * inIm;
   if (++skip_ == LookEvery) {
     skip_ = 0;
-    buffer_[pos_] = out;
+    buffer_[pos_] = {outRe, outIm};
     if (++pos_ == FftSize) {
       pos_ = 0;
       inPower_ = inSum_ / (FftSize * LookEvery);
@@ -137,7 +153,7 @@ TLineCanceller::cplx TLineCanceller::Step(cplx in, bool highSent, bool lowSent)
       Look();
     }
   }
-  return out;
+  return {outRe, outIm};
 }
 
 void TLineCanceller::Look()

@@ -60,7 +60,10 @@ public:
 
   // One sample in, the same with the lines removed out. `highSent` and
   // `lowSent` say whether each tone is heard Delay samples back.
-  cplx Step(cplx in, bool highSent, bool lowSent);
+  cplx Step(cplx in, bool highSent, bool lowSent) { return Step(in.real(), in.imag(), highSent, lowSent); }
+  // The same on the real and imaginary parts (a complex argument would be
+  // packed through memory on every call).
+  cplx Step(double inRe, double inIm, bool highSent, bool lowSent);
 
   // The centre of the signal's tone pair relative to 0 Hz: lines above it
   // are averaged where the lower tone is sent, lines below where the higher is.
@@ -95,7 +98,7 @@ private:
   std::vector<TLine> lines_;
   std::vector<TBarred> barred_;
   std::array<cplx, FftSize> buffer_{};
-  std::array<cplx, Delay + 1> history_{};  // the latest inputs
+  std::array<double, Delay + 1> historyRe_{}, historyIm_{};  // the latest inputs
   std::array<double, FftSize> window_{}, power_{}, candidate_{};
   std::array<cplx, FftSize / 2> twiddle_{};
   int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0;

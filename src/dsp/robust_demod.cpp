@@ -37,14 +37,8 @@ constexpr double SureTone = 0.99;
 constexpr double OutlierPower = 6.0;
 
 
-// Bit-timing loop: proportional gain (samples per unit of timing error) and
-// integral gain (samples per bit per unit of error), while acquiring and
-// once the signal has been present for a while.
-constexpr double AcqKp = 0.6, AcqKi = 0.01;
-constexpr double TrackKp = 0.3, TrackKi = 0.003;
-constexpr double MinBitLen = 20.0, MaxBitLen = 22.0;  // limits of the bit period, samples
-constexpr double WidthMin = 0.3;  // narrowest loop, as a fraction of the full width
-constexpr int AcquireBits = 400;  // bits of presence before the loop narrows
+// Bits of presence before the timing loop narrows.
+constexpr int AcquireBits = 400;
 
 // The frequency correction waits this many bits after a signal appears (the
 // carrier canceller has its lines by then).
@@ -58,31 +52,11 @@ constexpr int AfcSettleBits = 100;
 // beside one tone is no signal).
 constexpr double ChangeBits = 100.0, ChangeMin = 0.1;
 
-// Bit-rate measurement: window (complex samples), smoothing of the turn from
-// window to window, coherence needed, the disagreement with the loop's period
-// (samples) beyond which the loop is corrected, and how closely successive
-// measurements must agree for that.
-constexpr int LineWindow = 1050;
-constexpr double RateSmooth = 0.3, RateCoherence = 0.7, RateAssistMin = 0.03, RateAgree = 0.03;
-constexpr double RateSpreads = 2.0;  // the disagreement must also exceed this many spreads of the measurement
-
 // Weight, in bits, of the common level of both tones in each tone's own level.
 constexpr double ToneLevelPrior = 6.0;
 
 // Presence thresholds on the estimated Eb/N0 (linear): on above 3.5 dB, off below 2 dB.
 constexpr double PresentOn = 2.2387, PresentOff = 1.5849;
-
-// ln I0(x) for x >= 0: power series below 3.75, asymptotic expansion above.
-double LogBesselI0(double x)
-{
-  if (x < 3.75) {
-    const double t = (x / 3.75) * (x / 3.75);
-    return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
-                          t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
-  }
-  const double inv = 1.0 / x;
-  return x - 0.5 * std::log(TwoPi * x) + std::log(1.0 + inv * (0.125 + inv * 0.0703125));
-}
 
 // Complex product without the special cases of std::complex (all values here
 // are finite).
@@ -101,7 +75,6 @@ inline std::complex<double> MulConj(std::complex<double> a, std::complex<double>
 TRobustDemod::TRobustDemod(double centreHz)
 {
   for (int n = 0; n < RotPeriod; ++n) toneRot_[n] = std::polar(1.0, -TwoPi * ToneHz * n / Rate);
-  for (int n = 0; n < NominalBitLen; ++n) lineRot_[n] = std::polar(1.0, -TwoPi * n / NominalBitLen);
   // Channel low-pass: windowed sinc, cut-off 325 Hz, Kaiser window β = 5.65
   // (about 60 dB beyond 450 Hz), unit gain at 0 Hz.
   const int mid = FirTaps / 2;
@@ -166,15 +139,11 @@ void TRobustDemod::Reset()
   histHigh_.fill({});
   histLow_.fill({});
   hist_ = 0;
-  period_ = untilBit_ = NominalBitLen;
-  prevDecision_ = 0.0;
+  timing_.Reset();
   levels_.Reset();
   present_ = false;
   afc_.Reset();
-  lineAcc_ = linePrev_ = lineTurn_ = {};
-  lineAbs_ = lineAbsPrev_ = lineMag_ = 0.0;
-  lineIndex_ = lineCount_ = lineWindows_ = lineAgree_ = 0;
-  lineLast_ = 0.0;
+  rateLine_.Reset();
   absentBits_ = presentBits_ = 0;
   changes_ = prevChance_ = 0.0;
   ampHigh_.fill(0.0);
@@ -291,14 +260,19 @@ void TRobustDemod::Decimated(cplx raw)
     ++sinceBlank_;
 
   // Channel low-pass (symmetric taps: pairs summed first).
-  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = in.real();
-  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = in.imag();
+  // The newest sample is taken from the register, not read back from the
+  // delay line just written (a wide load over a fresh narrow store stalls).
+  const double newRe = in.real(), newIm = in.imag();
+  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = newRe;
+  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = newIm;
   if (++firPos_ == FirTaps) firPos_ = 0;
   const double* re = firRe_.data() + firPos_;  // oldest first
   const double* im = firIm_.data() + firPos_;
   constexpr int Mid = FirTaps / 2;
   double yr = fir_[Mid] * re[Mid], yi = fir_[Mid] * im[Mid];
-  for (int k = 0; k < Mid; ++k) {
+  yr += fir_[0] * (re[0] + newRe);
+  yi += fir_[0] * (im[0] + newIm);
+  for (int k = 1; k < Mid; ++k) {
     yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
     yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
   }
@@ -307,7 +281,7 @@ void TRobustDemod::Decimated(cplx raw)
   // other correlator, which may hold the carrier, is no guide).
   const double u = levels_.LocalNoise();
   const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
-  const cplx clean = canceller_.Step({yr, yi}, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
+  const cplx clean = canceller_.Step(yr, yi, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
 
   // The frequency correction: the tone pair's centre moved to 0 Hz.
   const cplx y = Mul(clean, afcPhasor_);
@@ -343,55 +317,16 @@ void TRobustDemod::Decimated(cplx raw)
   const int far = (hist_ + HistLen - TFrequencyControl::LongLag) % HistLen;
   afc_.Add(accHigh_, histHigh_[lagged], accLow_, histLow_[lagged], histHigh_[far], histLow_[far]);
 
-  RateLine();
-
-  untilBit_ -= 1.0;
-  if (untilBit_ <= 0.0) BitInstant(-untilBit_);
-}
-
-void TRobustDemod::RateLine()
-{
-  // The squared tone difference peaks at every bit end: its component at the
-  // nominal bit rate turns, from one window to the next, by an angle that
-  // measures the actual rate. The bit-timing loop is told the rate when it is
-  // far from it (a loop narrow enough for weak signals is slow to find a
-  // rate error on its own).
-  // The squared difference is divided by the sum of both tone powers (and
-  // the noise), so that a strong bit counts in proportion to its power, not
-  // its square: neither a fade nor a receiver's AGC can make a few bits
-  // outweigh the rest. Blanked stretches count nothing.
+  // The squared tone difference for the bit-rate line, divided by the sum of
+  // both tone powers (and the noise), so that a strong bit counts in
+  // proportion to its power, not its square: neither a fade nor a receiver's
+  // AGC can make a few bits outweigh the rest. Blanked stretches count nothing.
   const double h2 = std::norm(accHigh_), l2 = std::norm(accLow_);
   const double diff = h2 - l2;
   const double v = sinceBlank_ < TouchSamples ? 0.0 : diff * diff / (h2 + l2 + 2.0 * levels_.LocalNoise());
-  lineAcc_ += v * lineRot_[lineIndex_];
-  lineAbs_ += v;
-  if (++lineIndex_ == NominalBitLen) lineIndex_ = 0;
-  if (++lineCount_ < LineWindow) return;
-  lineCount_ = 0;
-  const cplx turn = MulConj(lineAcc_, linePrev_);
-  const double mag = std::abs(turn);
-  linePrev_ = lineAcc_;
-  lineAbsPrev_ = lineAbs_;
-  lineAcc_ = {};
-  lineAbs_ = 0.0;
-  lineTurn_ += RateSmooth * (turn - lineTurn_);
-  lineMag_ += RateSmooth * (mag - lineMag_);
-  if (lineWindows_ < 4) ++lineWindows_;
-  if (!present_ || lineWindows_ < 4 || !(lineMag_ > 0.0) || std::abs(lineTurn_) < RateCoherence * lineMag_) {
-    lineAgree_ = 0;
-    return;
-  }
-  // Turning by φ per window: 1/period = 1/21 + φ/(2π·window). Three
-  // measurements in a row must agree before the loop is corrected.
-  const double measured = 1.0 / (1.0 / NominalBitLen + std::arg(lineTurn_) / (TwoPi * LineWindow));
-  lineAgree_ = std::abs(measured - lineLast_) < RateAgree ? lineAgree_ + 1 : 0;
-  lineLast_ = measured;
-  // The angle's spread follows from the coherence c: about √(1 − c²)/c.
-  const double c = std::min(0.999, std::abs(lineTurn_) / lineMag_);
-  const double spread = measured * measured * std::sqrt(1.0 - c * c) / (c * TwoPi * LineWindow);
-  if (lineAgree_ >= 2 && std::abs(measured - period_) > std::max(RateAssistMin, RateSpreads * spread) && measured > MinBitLen &&
-      measured < MaxBitLen)
-    period_ = measured;
+  if (rateLine_.Step(v)) timing_.SetPeriod(rateLine_.EndWindow(timing_.Period(), present_));
+
+  if (timing_.Step()) BitInstant(timing_.Late());
 }
 
 TRobustDemod::cplx TRobustDemod::HistAt(const std::array<cplx, HistLen>& h, double back) const
@@ -406,7 +341,7 @@ void TRobustDemod::BitInstant(double frac)
 {
   // Correlator outputs at the bit instant and half a bit before it.
   const cplx zh = HistAt(histHigh_, frac), zl = HistAt(histLow_, frac);
-  const double half = frac + 0.5 * period_;
+  const double half = frac + 0.5 * timing_.Period();
   const cplx mh = HistAt(histHigh_, half), ml = HistAt(histLow_, half);
 
   // Each correlator also sees the other tone (one bit of a tone 170 Hz away
@@ -440,7 +375,7 @@ void TRobustDemod::BitInstant(double frac)
   ampWeight_[ampPos_] = 1.0 / (1.0 + std::exp(-llr));
   ampValid_[ampPos_] = !touched;
   ampOffLog_[ampPos_] = TToneLevels::OffLog(rh2, rl2);
-  ampPlace_[ampPos_] = {static_cast<double>(samples_) - 0.5 - frac, period_, 0.0, 0.0, 0.0, offset_};
+  ampPlace_[ampPos_] = {static_cast<double>(samples_) - 0.5 - frac, timing_.Period(), 0.0, 0.0, 0.0, offset_};
   ampPos_ = (ampPos_ + 1) % AmpSpan;
   if (ampFill_ < AmpSpan) ++ampFill_;
   double outLlr = 0.0;
@@ -513,30 +448,14 @@ void TRobustDemod::BitInstant(double frac)
   else if (absentBits_ > 200)
     presentBits_ = 0;  // a new signal: acquire again
 
-  // Timing: at a change of tone the detector output half a bit earlier is
-  // zero when the instants are right; its sign says early or late. The
-  // change itself is taken from the soft decisions (tanh of half the LLR),
-  // which keeps amplitude noise out of the error.
-  const double norm = levels_.FastPower() + TToneLevels::NoiseFloor;
-  const double dm = std::clamp((std::norm(mh) - std::norm(ml)) / norm, -2.0, 2.0);
-  const double dd = std::tanh(0.5 * llr);
-  const double err = touched ? 0.0 : dm * (prevDecision_ - dd);
-  prevDecision_ = dd;
-  // The loop narrows with falling Eb/N0 (full width from 15 dB, a quarter
-  // at 7.5 dB and below), keeping its damping.
-  const bool acquiring = presentBits_ < AcquireBits;
-  const double width = std::clamp((10.0 * std::log10(ebn0 + 1e-12) - 5.0) / 10.0, WidthMin, 1.0);
-  const double kp = width * (acquiring ? AcqKp : TrackKp), ki = width * width * (acquiring ? AcqKi : TrackKi);
-  if (present_ || absentBits_ < 200)
-    period_ = std::clamp(period_ + ki * err, MinBitLen, MaxBitLen);
-  else
-    period_ += 0.01 * (NominalBitLen - period_);
-  untilBit_ += std::max(MinBitLen, period_ + kp * err);  // bits never closer than 20 samples
+  // Timing.
+  timing_.Bit(std::norm(mh), std::norm(ml), levels_.FastPower() + TToneLevels::NoiseFloor, llr, touched, ebn0,
+              presentBits_ < AcquireBits, present_ || absentBits_ < 200);
 
   // Frequency.
   const double before = offset_;
   offset_ = afc_.Bit(highChance, present_ && presentBits_ > AfcAfterBits, presentBits_ > AfcAfterBits + AfcSettleBits,
-                     !acquiring, touched, absentBits_);
+                     presentBits_ >= AcquireBits, touched, absentBits_);
   if (offset_ != before) {
     afcStep_ = std::polar(1.0, -TwoPi * offset_ / Rate);
     canceller_.SetSignalOffset(offset_);

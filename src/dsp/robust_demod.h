@@ -11,9 +11,10 @@
 // estimates of the signal amplitude and of the noise power (both found from
 // moments of the two magnitudes, without decisions).
 //
-// Bit timing: a second-order loop on a zero-crossing (Gardner) timing error,
-// its width falling with the signal quality, helped by a bit-rate measurement
-// from the turning of the bit-rate line of the squared tone difference.
+// Bit timing: a second-order loop on a zero-crossing (Gardner) timing error
+// (dsp/timing_loop.h), its width falling with the signal quality, helped by a
+// bit-rate measurement from the bit-rate line of the squared tone difference
+// (dsp/rate_line.h).
 // Frequency: a lag-product estimate on both correlators steers the mixing
 // oscillator while a signal is present.
 #pragma once
@@ -27,6 +28,8 @@
 #include "dsp/frequency_control.h"
 #include "dsp/impulse_blanker.h"
 #include "dsp/line_canceller.h"
+#include "dsp/rate_line.h"
+#include "dsp/timing_loop.h"
 #include "dsp/tone_interference.h"
 #include "dsp/tone_levels.h"
 
@@ -99,7 +102,7 @@ public:
 
   // --- Status ------------------------------------------------------------------
   double FrequencyOffset() const { return offset_; }  // correction applied, Hz
-  double BitRate() const { return Rate / period_; }   // tracked bit rate, Bd
+  double BitRate() const { return Rate / timing_.Period(); }  // tracked bit rate, Bd
   // Signal quality: estimated energy per bit over noise density (dB) and the
   // same as tone power over noise power in 500 Hz (dB); -99 when nothing is heard.
   double EbN0Db() const;
@@ -123,7 +126,6 @@ private:
   void SetOscillator();
   void Decimated(cplx in);
   void BitInstant(double frac);
-  void RateLine();
   static double Llr(double rh2, double rl2, double power, double noise);
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
@@ -167,17 +169,8 @@ private:
   std::array<cplx, HistLen> histHigh_{}, histLow_{};
   int hist_ = 0;  // index of the newest history entry
 
-  // Bit timing.
-  double period_ = NominalBitLen;  // complex samples per bit
-  double untilBit_ = NominalBitLen;
-  double prevDecision_ = 0.0;
-
-  // Bit-rate line.
-  std::array<cplx, NominalBitLen> lineRot_{};
-  cplx lineAcc_{}, linePrev_{}, lineTurn_{};
-  double lineAbs_ = 0.0, lineAbsPrev_ = 0.0, lineMag_ = 0.0;
-  int lineIndex_ = 0, lineCount_ = 0, lineWindows_ = 0, lineAgree_ = 0;
-  double lineLast_ = 0.0;  // the previous window's measured period
+  TTimingLoop timing_;
+  TBitRateLine rateLine_;
 
   // Tone powers of the latest bits, for the amplitude around the bit put out.
   static constexpr int AmpSpan = 7, AmpLead = AmpSpan / 2;
