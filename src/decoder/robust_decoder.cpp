@@ -53,8 +53,7 @@ double JisRowShare(int d)
   if (d == 0x24) return 0.20;                       // hiragana
   if (d == 0x25) return 0.12;                       // katakana
   if (d >= 0x26 && d <= 0x28) return 0.01 / 3;      // Greek, Cyrillic, box drawing
-  if (d >= 0x30 && d <= 0x4F) return 0.45 / 32;    // kanji, first level
-  if (d >= 0x50 && d <= 0x74) return 0.05 / 37;    // kanji, second level
+  if (d >= 0x30 && d <= 0x74) return d < 0x50 ? 0.45 / 32 : 0.05 / 37;  // kanji, first and second level
   return 0.0;                                       // not a row
 }
 
@@ -157,14 +156,14 @@ constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
 constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
 constexpr double ShiftOddsLimit = 12.0;
 
-// How often a character occurs in letters-shift text (English-like; Z as
-// often as every message's ZCZC makes it) and in figures-shift text (mostly
-// digits, some punctuation), per thousand.
+// How often a letter A to Z occurs in letters-shift text (English-like; Z as
+// often as every message's ZCZC makes it) and a character in figures-shift
+// text (mostly digits, some punctuation), per thousand.
 double LetterShare(char c)
 {
   static const double f[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2, 8, 40, 24,
                                67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 10};
-  return c >= 'A' && c <= 'Z' ? f[c - 'A'] : 1.0;
+  return f[c - 'A'];
 }
 
 double FigureShare(std::string_view s)
@@ -191,7 +190,7 @@ double FiguresEvidence(uint8_t code)
         t[c] = -ShiftOddsLimit;
       else if (l.empty())
         t[c] = ShiftOddsLimit;
-      else if (l != f && l.size() == 1)
+      else if (l != f && l.size() == 1)  // a letter: the rows differ only there
         t[c] = std::log(FigureShare(f)) - std::log(LetterShare(l[0]));
     }
     return t;
