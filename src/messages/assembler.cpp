@@ -54,8 +54,8 @@ std::pair<std::size_t, std::size_t> FindStart(const std::vector<TUnit>& units, s
   if (s < from) return {NotFound, 0};
   std::size_t e = s;
   while (e < units.size() && IsText(units[e])) ++e;
-  if (e - s < 3 || e - s > 5 || e >= units.size() || !IsSpace(units[e])) return {NotFound, 0};
-  if (Distance(units, s, e, "ZCZC") > 1) return {NotFound, 0};
+  // One edit away, the word has three to five characters.
+  if (e >= units.size() || !IsSpace(units[e]) || Distance(units, s, e, "ZCZC") > 1) return {NotFound, 0};
   return {s, e - s};
 }
 
