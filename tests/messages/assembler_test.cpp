@@ -191,7 +191,9 @@ TEST(Assembler, TrailersAndHeadersReceivedWithErrors)
       {"ZXZX OA12", false, false, "", -1},    {"ZC OA12", false, false, "", -1},
       {"ZCZC OA1*", true, false, "OA1*", -1}, {"ZCZC 1A12", true, false, "1A12", 12},
       {"ZCZC O112", true, false, "O112", 12}, {"ZCZC OAX2", true, false, "OAX2", -1},
-      {"ZCZC OA", true, false, "OA**", -1},
+      {"ZCZC OA", true, false, "OA**", -1},    {"ZCZ*C OA12", true, false, "OA12", 12},
+      {" X*CZC OA21", true, false, "OA21", 21},
+      {"ZCZ*CZ OA12", false, false, "", -1},
       // Full width, as Japanese stations send it: ＺＣＺＣ　ＺＡ０９.
       {"\x82\x79\x82\x62\x82\x79\x82\x62\x81\x40\x82\x79\x82\x60\x82\x4F\x82\x58", true, true, "ZA09", 9},
   };

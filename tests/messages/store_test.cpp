@@ -634,6 +634,7 @@ TEST_P(StoreOnBoth, FiltersSelectTheSameMessages)
       {[](F& f) { f.Stations.assign(1, 'K'); }, "KA31 KD02"},
       {[](F& f) { f.Stations = "KJ", f.Subjects.assign(1, 'A'); }, "KA31 JA01"},
       {[](F& f) { f.Stations = "\xC3\xA9"; }, ""},  // not a letter a station has
+      {[](F& f) { f.Subjects = "\x80" "A"; }, "KA31 OA50 OA51 JA01"},
       {[](F& f) { f.Since = Day0 + 2 * Hour, f.Until = Day0 + 3 * Hour; }, "OE77 OA50"},
       {[](F& f) { f.Grep = "wind nw"; }, "OE77"},  // ASCII letters in any case
       {[](F& f) { f.Grep.assign(1, '%'); }, "OA50"},  // LIKE's wildcards and escape as themselves
