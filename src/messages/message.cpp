@@ -281,8 +281,7 @@ std::string MarkDoubt(std::string_view text, std::span<const float> confidence, 
 
 int LostChars(TService s, double seconds)
 {
-  if (!(seconds > 0.0)) return 0;
-  return static_cast<int>(seconds * CharRate(s) + 0.5);
+  return static_cast<int>(std::max(0.0, seconds) * CharRate(s) + 0.5);  // none for no time (or NaN)
 }
 
 }  // namespace brontel::msg
