@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <tuple>
 
 #include "decoder/character_sync.h"
 #include "decoder/code_table.h"
@@ -77,7 +78,7 @@ struct TStream {
 struct TDecoded final : TTextSink {
   std::vector<std::string> Lines;  // code page 932, the unfinished line last
   std::vector<std::vector<float>> Confidence;
-  uint64_t SyncChanges = 0;
+  uint64_t SyncChanges = 0, Characters = 0, Erasures = 0, Corrections = 0;
   bool EngMode = false, Inverted = false;
   void LineWritten(std::string_view line, std::span<const float> confidence) override
   {
@@ -114,6 +115,7 @@ TDecoded Decode(const std::vector<double>& soft, std::size_t gapAt = 0)
   out.Lines.push_back(d.LineText());
   out.Confidence.push_back(d.LineConfidence());
   out.SyncChanges = d.SyncChanges();
+  out.Characters = d.Characters(), out.Erasures = d.Erasures(), out.Corrections = d.Corrections();
   return out;
 }
 
@@ -462,6 +464,8 @@ TEST(RobustRules, TheFirstByteOfAPairIsWeighedByHowOftenItsRowIsUsed)
     ASSERT_EQ(d.Confidence[1].size(), 5u);
     for (std::size_t i = 0; i < 5; ++i)
       EXPECT_NEAR(d.Confidence[1][i], i == 1 ? c.Confidence : 1.0, 0.0005) << std::hex << int{c.Sent} << " " << i;
+    // Each copy read alone has the two bits clear: no valid byte, corrected.
+    EXPECT_EQ(std::tuple(d.Characters, d.Erasures, d.Corrections, d.SyncChanges), std::tuple(9u, 0u, 1u, 1u));
   }
 }
 
