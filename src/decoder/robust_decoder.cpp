@@ -233,6 +233,19 @@ double LogSumExp(std::span<const double> v)
   return top + std::log(sum);
 }
 
+// Keeps a decision's likeliest values and their probabilities, best first.
+template <class TDecision>
+void Rank(TDecision& s, int value, double p)
+{
+  for (std::size_t t = 0; t < s.Top.size(); ++t)
+    if (p > s.TopP[t]) {
+      for (std::size_t u = s.Top.size() - 1; u > t; --u) s.TopP[u] = s.TopP[u - 1], s.Top[u] = s.Top[u - 1];
+      s.TopP[t] = p;
+      s.Top[t] = static_cast<int16_t>(value);
+      return;
+    }
+}
+
 }  // namespace
 
 TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params)
@@ -368,13 +381,7 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
     }
     const int value = d.Words[w].Value;
     if (WritesNothing(service, value)) s.PNoText += p;
-    for (int t = 0; t < 4; ++t)
-      if (p > s.TopP[t]) {
-        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
-        s.TopP[t] = p;
-        s.Top[t] = static_cast<int16_t>(value);
-        break;
-      }
+    Rank(s, value, p);
     if (p > best) best = p, s.Code = value, bestWord = static_cast<int>(w);
     if (service == English && value == CodeLetters) s.PLetters = p;
     if (service == English && value == CodeFigures) s.PFigures = p;
@@ -425,18 +432,12 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
   BuildProducts(w.Hi, m0, m1, 4, u - 4);
 
   TSymbol s;
-  double total = 0.0, best = -1.0;
+  double total = 0.0, best = 0.0;  // nothing likely at all: no decision
   for (const TWord& word : d.Words) {
     const double p = word.Prior * w.Weight(word.Bits ^ flip);
     total += p;
     if (WritesNothing(service, word.Value)) s.PNoText += p;
-    for (int t = 0; t < 4; ++t)
-      if (p > s.TopP[t]) {
-        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
-        s.TopP[t] = p;
-        s.Top[t] = word.Value;
-        break;
-      }
+    Rank(s, word.Value, p);
     if (p > best) {
       best = p;
       s.Code = word.Value;
