@@ -246,6 +246,28 @@ void Rank(TDecision& s, int value, double p)
     }
 }
 
+// Counts one value of a decision, `p` its unnormalised probability: what
+// writes nothing, the likeliest values, the shift codes.
+template <class TDecision>
+void Tally(TDecision& s, TKind service, int value, double p)
+{
+  if (WritesNothing(service, value)) s.PNoText += p;
+  Rank(s, value, p);
+  if (service == English && value == CodeLetters) s.PLetters = p;
+  if (service == English && value == CodeFigures) s.PFigures = p;
+}
+
+// The probabilities of a decision divided by their sum, `total`.
+template <class TDecision>
+void Normalise(TDecision& s, double best, double total)
+{
+  s.Posterior = best / total;
+  s.PLetters /= total;
+  s.PFigures /= total;
+  s.PNoText /= total;
+  for (double& t : s.TopP) t /= total;
+}
+
 }  // namespace
 
 TRobustDecoder::TRobustDecoder(const TRobustDecoderParams& params)
@@ -380,22 +402,15 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
       break;
     }
     const int value = d.Words[w].Value;
-    if (WritesNothing(service, value)) s.PNoText += p;
-    Rank(s, value, p);
+    Tally(s, service, value, p);
     if (p > best) best = p, s.Code = value, bestWord = static_cast<int>(w);
-    if (service == English && value == CodeLetters) s.PLetters = p;
-    if (service == English && value == CodeFigures) s.PFigures = p;
   }
   if (!(total > 0.0) || !std::isfinite(total)) {
     s.Code = -1;
     return true;
   }
   if (s.Phasing && s.Code != d.Code->PhasingFirst) s.Phasing = false;
-  s.Posterior = best / total;
-  s.PLetters /= total;
-  s.PFigures /= total;
-  s.PNoText /= total;
-  for (double& t : s.TopP) t /= total;
+  Normalise(s, best, total);
   // The decision teaches the frequency estimate and the choice of model.
   const uint16_t wa = s.Phasing ? d.PhasingFirst : d.Words[static_cast<std::size_t>(std::max(bestWord, 0))].Bits;
   const uint16_t wb = s.Phasing ? d.PhasingSecond : wa;
@@ -436,14 +451,11 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
   for (const TWord& word : d.Words) {
     const double p = word.Prior * w.Weight(word.Bits ^ flip);
     total += p;
-    if (WritesNothing(service, word.Value)) s.PNoText += p;
-    Rank(s, word.Value, p);
+    Tally(s, service, word.Value, p);
     if (p > best) {
       best = p;
       s.Code = word.Value;
     }
-    if (service == English && word.Value == CodeLetters) s.PLetters = p;
-    if (service == English && word.Value == CodeFigures) s.PFigures = p;
   }
   double ph = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
@@ -459,11 +471,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
     s.Phasing = true;
   }
   if (total > 0.0) {
-    s.Posterior = best / total;
-    s.PLetters /= total;
-    s.PFigures /= total;
-    s.PNoText /= total;
-    for (double& t : s.TopP) t /= total;
+    Normalise(s, best, total);
   } else {
     s.Code = -1;
   }
