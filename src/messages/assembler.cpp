@@ -177,9 +177,9 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
 
   const bool exact = len == 4 && WordAt(units, i, "ZCZC");
   i += len;
-  int spaces = 0;
-  for (; i < units.size() && IsSpace(units[i]); ++i) ++spaces;
-  bool valid = exact && spaces == 1;
+  const std::size_t id = FirstText(units, i);
+  bool valid = exact && id == i + 1;  // one space before B1
+  i = id;
   for (int k = 0; k < 4; ++k) {
     const bool have = i < units.size() && IsText(units[i]);
     const char c = have && units[i].Kind == TUnitKind::Char && units[i].Half ? units[i].Half : EnglishErasure[0];
