@@ -161,6 +161,20 @@ TEST(Repair, TheBaseCopyIsTheOneWithTheTrailerThenTheMostGoodCharactersThenTheFe
   }
 }
 
+TEST(Repair, CopiesTooLongToAlignInTheMemoryAllowedLeaveTheBaseAsItIs)
+{
+  // 6500 characters each: 42 million cells to align, past the 40 million
+  // allowed. The copy with the trailer stands, its erasure unfilled.
+  const std::string text(6500, 'A');
+  TMessage a, b;
+  a.Text = "*" + text.substr(1), a.Trailer = true;
+  b.Text = text;
+  Measure(a);
+  Measure(b);
+  EXPECT_EQ(Merge(a, b).Text, a.Text);
+  EXPECT_EQ(Merge(b, a).Text, a.Text);
+}
+
 TEST(Repair, WhatBothCopiesLostStaysLost)
 {
   TMessage a, b;
