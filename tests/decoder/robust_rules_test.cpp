@@ -270,6 +270,27 @@ TEST(RobustRules, SlipsOfOneOrTwoBitsAndNoFalseOnes)
   EXPECT_EQ(d.SyncChanges, 1u);
 }
 
+TEST(RobustRules, OneCharacterABitLateIsReadWhereItLiesAndMovesNothing)
+{
+  // Both copies of one character come a bit late (a zero before them, their
+  // last bits over the next slots' first): it is read where it lies, at most
+  // one character suffers, and the alignment stays; a slip takes two
+  // characters in a row.
+  const std::string text = "SEA AREA FORTIES VIKING AND NORTH UTSIRE WESTERLY GALES EXPECTED SOON\n";
+  for (std::size_t at : {22u, 37u}) {
+    TStream s(text, TService::English);
+    ASSERT_EQ(s.Dx[s.Start + at] & 1, 1) << "late by a bit, the copies read as no word";
+    for (int copy : {0, 1}) {
+      const std::size_t p = s.Copy(at, copy);
+      for (std::size_t k = 7; k > 0; --k) s.Soft[p + k] = s.Soft[p + k - 1];
+      s.Soft[p] = -Strong;
+    }
+    const TDecoded d = Decode(s.Soft);
+    EXPECT_LE(test::EditDistance(test::CodePoints(d.Utf8()), test::CodePoints(text + "\n")), 1u) << d.Utf8();
+    EXPECT_EQ(d.SyncChanges, 1u) << at;
+  }
+}
+
 TEST(RobustRules, JapanesePairing)
 {
   // The first byte of 京 (0x35) and 0x2D, which is no row, differ in data
