@@ -225,6 +225,17 @@ TEST(RobustRules, AfterALostShiftTheRowIsChosenAndDoubted)
   const TDecoded q = Decode(p.Soft);
   EXPECT_EQ(q.Lines, (std::vector<std::string>{"SERIAL 123", "*TO ALL SHIPS", ""}));
   EXPECT_EQ(q.SyncChanges, 1u);
+
+  // The row of 12 after a lost figures shift is chosen with the characters
+  // up to the next shift only: the letters after it say nothing of 12.
+  TStream r("POSITION 12 NORTH\n", TService::English);
+  ASSERT_EQ(r.Dx[r.Start + 10], CodeFigures);
+  for (int copy : {0, 1})
+    for (int bit = 0; bit < 7; ++bit) r.Set(10, copy, bit, false, 0.0);
+  const TDecoded e = Decode(r.Soft);
+  ASSERT_EQ(e.Lines[0], "POSITION *12 NORTH");
+  EXPECT_NEAR(e.Confidence[0][10], 0.8869, 0.002);
+  EXPECT_NEAR(e.Confidence[0][11], 0.8869, 0.002);
 }
 
 TEST(RobustRules, ADeepFadeKeepsSynchronisationAndMarksWhatBothCopiesLost)
@@ -446,7 +457,7 @@ TEST(RobustRules, TheFirstByteOfAKanjiIsARowOfTheCharacterSet)
   for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(d.Confidence[0][i], want[i], 0.002) << i;
 }
 
-TEST(RobustRules, TheFirstByteOfAPairIsWeighedByHowOftenItsRowIsUsed)
+TEST(RobustRules, EachByteOfAPairIsWeighedByWhatMayStandThere)
 {
   // The first byte of a pair and another byte with the same check bits (one
   // data bit set, another clear) silent in those two bits of both copies: the
@@ -454,19 +465,22 @@ TEST(RobustRules, TheFirstByteOfAPairIsWeighedByHowOftenItsRowIsUsed)
   // its share of Japanese text plus 1e-4: hiragana 0.20, katakana 0.12,
   // symbols and full-width letters 0.08 (0x21, 0x23), more symbols 0.01,
   // Greek to box drawing 0.01 / 3, first-level kanji 0.45 / 32, second-level
-  // 0.05 / 37, unused rows none; a byte that is no row 0.0005.
+  // 0.05 / 37, unused rows none; a byte that is no row 0.0005. As the second
+  // byte, every row weighs 1 / 94. The character is as sure as both bytes.
   const struct {
+    int Byte;  // of the pair
     uint8_t Sent, Other, Read;
     double Confidence;
   } cases[] = {
-      {0x21, 0x22, 0x21, 0.8880}, {0x23, 0x25, 0x25, 0.5999}, {0x24, 0x28, 0x24, 0.9831},
-      {0x26, 0x2A, 0x26, 0.9717}, {0x28, 0x18, 0x28, 0.8729}, {0x30, 0x50, 0x30, 0.9071},
-      {0x4F, 0x57, 0x4F, 0.9071}, {0x74, 0x78, 0x74, 0.9355}, {0x7E, 0x3F, 0x3F, 0.9930},
+      {0, 0x21, 0x22, 0x21, 0.8880}, {0, 0x23, 0x25, 0x25, 0.5999}, {0, 0x24, 0x28, 0x24, 0.9831},
+      {0, 0x26, 0x2A, 0x26, 0.9717}, {0, 0x28, 0x18, 0x28, 0.8729}, {0, 0x30, 0x50, 0x30, 0.9071},
+      {0, 0x4F, 0x57, 0x4F, 0.9071}, {0, 0x74, 0x78, 0x74, 0.9355}, {0, 0x7E, 0x3F, 0x3F, 0.9930},
+      {1, 0x30, 0x11, 0x30, 0.9551},
   };
   for (const auto& c : cases) {
     auto codes = Codes("航行警報\n　", TService::Japanese);
-    const std::size_t at = codes.size();
-    codes.insert(codes.end(), {c.Sent, 0x21});
+    const std::size_t at = codes.size() + static_cast<std::size_t>(c.Byte);
+    codes.insert(codes.end(), {c.Byte == 0 ? c.Sent : uint8_t{0x30}, c.Byte == 0 ? uint8_t{0x21} : c.Sent});
     for (uint8_t b : Codes("　注意\n", TService::Japanese)) codes.push_back(b);
     TStream s(codes, TService::Japanese);
     const int diff = c.Sent ^ c.Other;
@@ -476,7 +490,7 @@ TEST(RobustRules, TheFirstByteOfAPairIsWeighedByHowOftenItsRowIsUsed)
       if ((diff >> bit) & 1)
         for (int copy : {0, 1}) s.Set(at, copy, bit, true, 0.0);
     std::string want = "\x81\x40";  // 　
-    AppendShiftJis(want, {c.Read, 0x21});
+    AppendShiftJis(want, {c.Byte == 0 ? c.Read : uint8_t{0x30}, c.Byte == 0 ? uint8_t{0x21} : c.Read});
     want += "\x81\x40\x92\x8d\x88\xd3";  // 　注意
     const TDecoded d = Decode(s.Soft);
     ASSERT_EQ(d.Lines.size(), 3u);
