@@ -270,9 +270,11 @@ TEST(MessageStore, AFragmentIsStoredWithWhatIsUnknownLeftEmpty)
     want.insert(want.end(), unknown.begin(), unknown.end());
     want.emplace_back(table == std::string("messages") ? "best_copy" : "copy_key");
     sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, ("PRAGMA table_info(" + std::string(table) + ")").c_str(), -1, &st, nullptr), SQLITE_OK);
+    const std::string sql = "PRAGMA table_info(" + std::string(table) + ")";
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
     while (sqlite3_step(st) == SQLITE_ROW)
-      if (sqlite3_column_int(st, 3) == 0) nullable.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+      if (sqlite3_column_int(st, 3) == 0)  // notnull
+        nullable.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
     sqlite3_finalize(st);
     EXPECT_EQ(nullable, want) << table;
   }
