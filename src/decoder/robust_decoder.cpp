@@ -53,8 +53,7 @@ double JisRowShare(int d)
   if (d == 0x24) return 0.20;                       // hiragana
   if (d == 0x25) return 0.12;                       // katakana
   if (d >= 0x26 && d <= 0x28) return 0.01 / 3;      // Greek, Cyrillic, box drawing
-  if (d >= 0x30 && d <= 0x4F) return 0.45 / 32;    // kanji, first level
-  if (d >= 0x50 && d <= 0x74) return 0.05 / 37;    // kanji, second level
+  if (d >= 0x30 && d <= 0x74) return d < 0x50 ? 0.45 / 32 : 0.05 / 37;  // kanji, first and second level
   return 0.0;                                       // not a row
 }
 
@@ -157,14 +156,14 @@ constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
 constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
 constexpr double ShiftOddsLimit = 12.0;
 
-// How often a character occurs in letters-shift text (English-like; Z as
-// often as every message's ZCZC makes it) and in figures-shift text (mostly
-// digits, some punctuation), per thousand.
+// How often a letter A to Z occurs in letters-shift text (English-like; Z as
+// often as every message's ZCZC makes it) and a character in figures-shift
+// text (mostly digits, some punctuation), per thousand.
 double LetterShare(char c)
 {
   static const double f[26] = {80, 15, 28, 43, 120, 22, 20, 60, 70, 2, 8, 40, 24,
                                67, 75, 19, 1, 60, 63, 90, 28, 10, 24, 2, 20, 10};
-  return c >= 'A' && c <= 'Z' ? f[c - 'A'] : 1.0;
+  return f[c - 'A'];
 }
 
 double FigureShare(std::string_view s)
@@ -191,7 +190,7 @@ double FiguresEvidence(uint8_t code)
         t[c] = -ShiftOddsLimit;
       else if (l.empty())
         t[c] = ShiftOddsLimit;
-      else if (l != f && l.size() == 1)
+      else if (l != f && l.size() == 1)  // a letter: the rows differ only there
         t[c] = std::log(FigureShare(f)) - std::log(LetterShare(l[0]));
     }
     return t;
@@ -232,6 +231,41 @@ double LogSumExp(std::span<const double> v)
   double sum = 0.0;
   for (double x : v) sum += std::exp(x - top);
   return top + std::log(sum);
+}
+
+// Keeps a decision's likeliest values and their probabilities, best first.
+template <class TDecision>
+void Rank(TDecision& s, int value, double p)
+{
+  for (std::size_t t = 0; t < s.Top.size(); ++t)
+    if (p > s.TopP[t]) {
+      for (std::size_t u = s.Top.size() - 1; u > t; --u) s.TopP[u] = s.TopP[u - 1], s.Top[u] = s.Top[u - 1];
+      s.TopP[t] = p;
+      s.Top[t] = static_cast<int16_t>(value);
+      return;
+    }
+}
+
+// Counts one value of a decision, `p` its unnormalised probability: what
+// writes nothing, the likeliest values, the shift codes.
+template <class TDecision>
+void Tally(TDecision& s, TKind service, int value, double p)
+{
+  if (WritesNothing(service, value)) s.PNoText += p;
+  Rank(s, value, p);
+  if (service == English && value == CodeLetters) s.PLetters = p;
+  if (service == English && value == CodeFigures) s.PFigures = p;
+}
+
+// The probabilities of a decision divided by their sum, `total`.
+template <class TDecision>
+void Normalise(TDecision& s, double best, double total)
+{
+  s.Posterior = best / total;
+  s.PLetters /= total;
+  s.PFigures /= total;
+  s.PNoText /= total;
+  for (double& t : s.TopP) t /= total;
 }
 
 }  // namespace
@@ -369,28 +403,15 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
       break;
     }
     const int value = d.Words[w].Value;
-    if (WritesNothing(service, value)) s.PNoText += p;
-    for (int t = 0; t < 4; ++t)
-      if (p > s.TopP[t]) {
-        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
-        s.TopP[t] = p;
-        s.Top[t] = static_cast<int16_t>(value);
-        break;
-      }
+    Tally(s, service, value, p);
     if (p > best) best = p, s.Code = value, bestWord = static_cast<int>(w);
-    if (service == English && value == CodeLetters) s.PLetters = p;
-    if (service == English && value == CodeFigures) s.PFigures = p;
   }
   if (!(total > 0.0) || !std::isfinite(total)) {
     s.Code = -1;
     return true;
   }
   if (s.Phasing && s.Code != d.Code->PhasingFirst) s.Phasing = false;
-  s.Posterior = best / total;
-  s.PLetters /= total;
-  s.PFigures /= total;
-  s.PNoText /= total;
-  for (double& t : s.TopP) t /= total;
+  Normalise(s, best, total);
   // The decision teaches the frequency estimate and the choice of model.
   const uint16_t wa = s.Phasing ? d.PhasingFirst : d.Words[static_cast<std::size_t>(std::max(bestWord, 0))].Bits;
   const uint16_t wb = s.Phasing ? d.PhasingSecond : wa;
@@ -427,24 +448,15 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
   BuildProducts(w.Hi, m0, m1, 4, u - 4);
 
   TSymbol s;
-  double total = 0.0, best = -1.0;
+  double total = 0.0, best = 0.0;  // nothing likely at all: no decision
   for (const TWord& word : d.Words) {
     const double p = word.Prior * w.Weight(word.Bits ^ flip);
     total += p;
-    if (WritesNothing(service, word.Value)) s.PNoText += p;
-    for (int t = 0; t < 4; ++t)
-      if (p > s.TopP[t]) {
-        for (int u2 = 3; u2 > t; --u2) s.TopP[u2] = s.TopP[u2 - 1], s.Top[u2] = s.Top[u2 - 1];
-        s.TopP[t] = p;
-        s.Top[t] = word.Value;
-        break;
-      }
+    Tally(s, service, word.Value, p);
     if (p > best) {
       best = p;
       s.Code = word.Value;
     }
-    if (service == English && word.Value == CodeLetters) s.PLetters = p;
-    if (service == English && word.Value == CodeFigures) s.PFigures = p;
   }
   double ph = d.PhasingPrior;
   for (int i = 0; i < u; ++i) {
@@ -460,11 +472,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
     s.Phasing = true;
   }
   if (total > 0.0) {
-    s.Posterior = best / total;
-    s.PLetters /= total;
-    s.PFigures /= total;
-    s.PNoText /= total;
-    for (double& t : s.TopP) t /= total;
+    Normalise(s, best, total);
   } else {
     s.Code = -1;
   }

@@ -54,8 +54,8 @@ std::pair<std::size_t, std::size_t> FindStart(const std::vector<TUnit>& units, s
   if (s < from) return {NotFound, 0};
   std::size_t e = s;
   while (e < units.size() && IsText(units[e])) ++e;
-  if (e - s < 3 || e - s > 5 || e >= units.size() || !IsSpace(units[e])) return {NotFound, 0};
-  if (Distance(units, s, e, "ZCZC") > 1) return {NotFound, 0};
+  // One edit away, the word has three to five characters.
+  if (e >= units.size() || !IsSpace(units[e]) || Distance(units, s, e, "ZCZC") > 1) return {NotFound, 0};
   return {s, e - s};
 }
 
@@ -177,9 +177,9 @@ void TMessageAssembler::StartMessage(const std::vector<TUnit>& units, std::size_
 
   const bool exact = len == 4 && WordAt(units, i, "ZCZC");
   i += len;
-  int spaces = 0;
-  for (; i < units.size() && IsSpace(units[i]); ++i) ++spaces;
-  bool valid = exact && spaces == 1;
+  const std::size_t id = FirstText(units, i);
+  bool valid = exact && id == i + 1;  // one space before B1
+  i = id;
   for (int k = 0; k < 4; ++k) {
     const bool have = i < units.size() && IsText(units[i]);
     const char c = have && units[i].Kind == TUnitKind::Char && units[i].Half ? units[i].Half : EnglishErasure[0];

@@ -48,14 +48,15 @@ bool EnglishCanSend(char c)
   return std::string_view(" -?:().,=/+").find(c) != std::string_view::npos;
 }
 
-// Lead bytes of the JIS X 0208 rows 1-8 and 16-84 in Shift_JIS.
+// A unit of two bytes (the first a lead byte: 0x81-0x9F or 0xE0-0xFC) of
+// the JIS X 0208 rows 1-8 and 16-84: every lead byte but 0x85-0x87 (rows
+// 9-15) and those past 0xEA (past row 84).
 bool JapaneseCanSend(const std::string& bytes)
 {
   if (bytes.size() != 2) return false;
   const auto lead = static_cast<unsigned char>(bytes[0]);
   const auto trail = static_cast<unsigned char>(bytes[1]);
-  const bool leadOk = (lead >= 0x81 && lead <= 0x84) || (lead >= 0x88 && lead <= 0x9F) ||
-                      (lead >= 0xE0 && lead <= 0xEA);
+  const bool leadOk = (lead < 0x85 || lead > 0x87) && lead <= 0xEA;
   const bool trailOk = trail >= 0x40 && trail <= 0xFC && trail != 0x7F;
   return leadOk && trailOk;
 }
@@ -280,8 +281,7 @@ std::string MarkDoubt(std::string_view text, std::span<const float> confidence, 
 
 int LostChars(TService s, double seconds)
 {
-  if (!(seconds > 0.0)) return 0;
-  return static_cast<int>(seconds * CharRate(s) + 0.5);
+  return static_cast<int>(std::max(0.0, seconds) * CharRate(s) + 0.5);  // none for no time (or NaN)
 }
 
 }  // namespace brontel::msg

@@ -19,13 +19,16 @@ bool IsGap(const TUnit& u) { return u.Kind == TUnitKind::Gap; }
 constexpr int Edit = 10;
 constexpr int Loose = 1;
 
+// The same character: the same bytes, or a full-width form and its half-width one.
+bool SameCharacter(const TUnit& a, const TUnit& b) { return a.Bytes == b.Bytes || (a.Half != 0 && a.Half == b.Half); }
+
 // Cost of aligning two units that are not gaps.
 int Substitution(const TUnit& a, const TUnit& b)
 {
   const bool aChar = a.Kind == TUnitKind::Char, bChar = b.Kind == TUnitKind::Char;
   if (a.Kind == TUnitKind::LineEnd || b.Kind == TUnitKind::LineEnd) return a.Kind == b.Kind ? 0 : Edit;
   if (!aChar || !bChar) return Loose;  // an erasure matches any character
-  if (a.Bytes == b.Bytes || (a.Half != 0 && a.Half == b.Half)) return 0;
+  if (SameCharacter(a, b)) return 0;
   return a.Doubt > 0 || b.Doubt > 0 ? Loose : Edit;
 }
 
@@ -94,8 +97,6 @@ double Weight(const TUnit& u, const TRepairModel& model, double alternatives)
   p = std::clamp(p, 1e-4, 1.0 - 1e-7);
   return std::log(p / (1.0 - p)) + std::log(std::max(1.0, alternatives - 1.0));
 }
-
-bool SameCharacter(const TUnit& a, const TUnit& b) { return a.Bytes == b.Bytes || (a.Half != 0 && a.Half == b.Half); }
 
 // The log-odds a robust copy gives to there being no character where it
 // received none and another copy received one.

@@ -318,7 +318,7 @@ sqlite3* Connect(const std::string& name, int flags, std::string& error)
     sqlite3_close(db);
     return nullptr;
   }
-  sqlite3_extended_result_codes(db, 1);
+  // Errors are read with sqlite3_extended_errcode, which gives the extended codes without asking.
   sqlite3_busy_timeout(db, BusyWaitMs);
   return db;
 }

@@ -1,6 +1,7 @@
 // The assembler on text streams as the decoders write them.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -191,7 +192,9 @@ TEST(Assembler, TrailersAndHeadersReceivedWithErrors)
       {"ZXZX OA12", false, false, "", -1},    {"ZC OA12", false, false, "", -1},
       {"ZCZC OA1*", true, false, "OA1*", -1}, {"ZCZC 1A12", true, false, "1A12", 12},
       {"ZCZC O112", true, false, "O112", 12}, {"ZCZC OAX2", true, false, "OAX2", -1},
-      {"ZCZC OA", true, false, "OA**", -1},
+      {"ZCZC OA", true, false, "OA**", -1},    {"ZCZ*C OA12", true, false, "OA12", 12},
+      {" X*CZC OA21", true, false, "OA21", 21},
+      {"ZCZ*CZ OA12", false, false, "", -1},
       // Full width, as Japanese stations send it: ＺＣＺＣ　ＺＡ０９.
       {"\x82\x79\x82\x62\x82\x79\x82\x62\x81\x40\x82\x79\x82\x60\x82\x4F\x82\x58", true, true, "ZA09", 9},
   };
@@ -251,6 +254,31 @@ TEST(Assembler, TheEmissionEndsEightSecondsOutOfStepAndTheMessageTwoMinutesAfter
   EXPECT_EQ(t.Out[0].Text, "GALE");
   EXPECT_EQ(t.Out[1].Text, "SEA ROUGH");
   EXPECT_FALSE(t.Out[1].HasHeader);
+}
+
+TEST(Assembler, MessagesAndFragmentsCarryWhereAndWhenTheyWereReceived)
+{
+  // A fragment and a message from a recording that began at `Epoch`, heard
+  // 5 s and 9 s into it (the fragment ends as the header comes); the same
+  // received live has no place in a recording.
+  for (const bool recording : {true, false}) {
+    std::vector<TMessage> out;
+    TAssemblerOptions o;
+    o.Decoder = "robust", o.Channel = "right", o.Receiver = "roof", o.Frequency = 490.0;
+    o.Epoch = 1000.0, o.Recording = recording;
+    TMessageAssembler a([&](TMessage&& m) { out.push_back(std::move(m)); }, o);
+    a.Line("SEA ROUGH", 5.0);
+    a.Line("ZCZC OA01", 9.0);
+    a.Line("NNNN", 11.0);
+    ASSERT_EQ(out.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+      const TMessage& m = out[i];
+      EXPECT_EQ(std::tuple(m.HasHeader, m.Decoder, m.Channel, m.Receiver, m.Frequency),
+                std::tuple(i == 1, "robust", "right", "roof", std::optional(490.0)));
+      EXPECT_EQ(std::pair(m.Start, m.End), i == 0 ? std::pair(1005.0, 1009.0) : std::pair(1009.0, 1011.0));
+      EXPECT_EQ(m.Offset, recording ? std::optional(i == 0 ? 5.0 : 9.0) : std::nullopt) << i;
+    }
+  }
 }
 
 TEST(Assembler, DoubtfulCharactersOfEveryLineOfTheMessageCount)

@@ -196,6 +196,27 @@ TEST(ReceivedMessages, EachOutcomeSaysWhetherAndWhereTheMessageWasStored)
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(file + suffix);
 }
 
+TEST(ReceivedMessages, ACopyPastTheRepeatWindowGivenIsNewsAgain)
+{
+  // The same message twice, three seconds apart, with a window of two.
+  TReceptionOptions opt;
+  opt.RepeatWindow = 2.0;
+  std::string error;
+  auto reception = TMessageReception::Open(opt, error);
+  ASSERT_TRUE(reception) << error;
+  std::vector<TMessage> seen;
+  reception->OnMessage = [&](const TMessage& m) { seen.push_back(m); };
+  double t = 0.0;
+  for (int copy = 0; copy < 2; ++copy)
+    for (const char* line : {"ZCZC OA12", "GALE WARNING", "NNNN"}) {
+      reception->Sink().LineWritten(line, {});
+      reception->AfterBlock(t += 1.0, true, true);
+    }
+  reception->Finish(t);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_FALSE(seen[0].Repeat || seen[1].Repeat);
+}
+
 TEST(ReceivedMessages, SoundLostForAWhileIsMarkedInTheOpenMessage)
 {
   TReceptionOptions opt;

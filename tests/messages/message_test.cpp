@@ -1,6 +1,7 @@
 // The error estimate of a message and its characters' confidences.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 
 #include "messages/message.h"
@@ -79,6 +80,7 @@ TEST(Message, CountsOfWhatTheServiceCannotSend)
   EXPECT_EQ(LostChars(TService::Japanese, 0.3), 1);
   EXPECT_EQ(LostChars(TService::English, 0.0), 0);
   EXPECT_EQ(LostChars(TService::English, -3.0), 0);
+  EXPECT_EQ(LostChars(TService::English, std::nan("")), 0);
 }
 
 TEST(Message, TheCharactersAfterAGapAreDoubtedToTheEndOfTheLine)

@@ -161,6 +161,20 @@ TEST(Repair, TheBaseCopyIsTheOneWithTheTrailerThenTheMostGoodCharactersThenTheFe
   }
 }
 
+TEST(Repair, CopiesTooLongToAlignInTheMemoryAllowedLeaveTheBaseAsItIs)
+{
+  // 6500 characters each: 42 million cells to align, past the 40 million
+  // allowed. The copy with the trailer stands, its erasure unfilled.
+  const std::string text(6500, 'A');
+  TMessage a, b;
+  a.Text = "*" + text.substr(1), a.Trailer = true;
+  b.Text = text;
+  Measure(a);
+  Measure(b);
+  EXPECT_EQ(Merge(a, b).Text, a.Text);
+  EXPECT_EQ(Merge(b, a).Text, a.Text);
+}
+
 TEST(Repair, WhatBothCopiesLostStaysLost)
 {
   TMessage a, b;
@@ -238,6 +252,24 @@ TEST(Repair, WhereCopiesDifferTheirConfidencesDecide)
         << m.Cer;
     EXPECT_TRUE(m.Trailer);
   }
+}
+
+TEST(Repair, TwoKanjiAreTwoCharactersAndAFullWidthLetterIsItsHalfWidthOne)
+{
+  // 東京湾 and 東北湾: the surer of the two middle characters is shown.
+  // ＧＡＬＥ received as GALE and as full width: the same letters, one word.
+  TMessage a, b, c, d;
+  a.Text = "\x93\x8c\x8b\x9e\x98\x70", a.Confidence = {0.995f, 0.6f, 0.995f};
+  b.Text = "\x93\x8c\x96\x6b\x98\x70", b.Confidence = {0.995f, 0.9f, 0.995f};
+  c.Text = "\x82\x66\x82\x60\x82\x6b\x82\x64 8", c.Confidence = {0.9f, 0.9f, 0.9f, 0.9f, 0.995f, 0.995f};
+  d.Text = "GALE 8", d.Confidence = {0.9f, 0.9f, 0.9f, 0.9f, 0.995f, 0.995f};
+  for (TMessage* m : {&a, &b, &c, &d}) m->Trailer = true, m->Service = TService::Japanese, Measure(*m);
+  EXPECT_EQ(MergeCopies(std::vector{a, b}).Text, b.Text);
+  EXPECT_EQ(MergeCopies(std::vector{b, a}).Text, b.Text);
+  const TMessage m = MergeCopies(std::vector{c, d});
+  EXPECT_EQ(m.Text, c.Text);
+  ASSERT_EQ(m.Confidence.size(), 6u);
+  EXPECT_GT(m.Confidence[0], 0.99f) << "two copies agree";
 }
 
 TEST(Repair, AnExactCopyWithoutConfidencesStillTakesPart)

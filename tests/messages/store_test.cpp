@@ -215,6 +215,72 @@ TEST_P(StoreOnBoth, TheRepeatWindowRunsFromTheLastCopyAndTheStoredMessageIsTheMe
   EXPECT_EQ(All(*s).size(), 2u);
 }
 
+TEST_P(StoreOnBoth, ARepeatRepairsTheTextButTheMessageKeepsWhereAndWhenItWasFirstHeard)
+{
+  // The first copy with an erasure, heard on one receiver; a clean repeat an
+  // hour later on another, with its confidences and selected. The message
+  // takes the repaired text and its quality; where, when and how it was
+  // first received stays. Unknown fields stay unknown.
+  auto s = Open();
+  TMessage first = Received({"ZCZC OA21", "LIGHT BUOY *NLIT 35-12N 006-40.5E", "NNNN"}, Day0);
+  first.Receiver = "mast";
+  first.Selected = false;
+  first.Confidence.assign(first.Text.size(), 0.5f);
+  TMessage repeat = Received({"ZCZC OA21", "LIGHT BUOY UNLIT 35-12N 006-40.5E", "NNNN"}, Day0 + Hour);
+  repeat.Receiver = "roof";
+  repeat.Channel = "right";
+  repeat.Decoder = "robust";
+  repeat.Offset = 30.5;
+  repeat.Frequency = 490.0;
+  repeat.Confidence.assign(repeat.Text.size(), 0.75f);
+  Add(*s, first);
+  const TMessage shown = Add(*s, repeat);
+  ASSERT_TRUE(shown.Repeat);
+  const TMessage back = All(*s).at(0);
+  EXPECT_EQ(back.Text, "LIGHT BUOY UNLIT 35-12N 006-40.5E");
+  EXPECT_EQ(back.Confidence, shown.Confidence);
+  EXPECT_FALSE(back.Confidence.empty());
+  EXPECT_EQ(std::tuple(back.Chars, back.Erasures, back.Cer, back.Selected),
+            std::tuple(shown.Chars, 0, shown.Cer, true));
+  EXPECT_EQ(std::tuple(back.Start, back.End, back.Receiver, back.Channel, back.Decoder),
+            std::tuple(first.Start, first.End, first.Receiver, first.Channel, first.Decoder));
+  EXPECT_FALSE(back.Offset || back.Frequency);
+  EXPECT_EQ(std::tuple(back.Station, back.Subject, back.Serial), std::tuple('O', 'A', 21));
+}
+
+TEST(MessageStore, AFragmentIsStoredWithWhatIsUnknownLeftEmpty)
+{
+  // Text without a header: no station, subject or serial; no place in a
+  // recording, frequency or confidences. Another program reading the store
+  // finds NULL there, and the database refuses NULL wherever a message always
+  // has a value.
+  TTempStore file("fragment");
+  auto s = file.Open();
+  const TMessage shown = Add(*s, Received({"HEAVY SWELL EXPECTED IN THE STRAIT"}));
+  const TMessage back = All(*s).at(0);
+  EXPECT_EQ(back.Text, "HEAVY SWELL EXPECTED IN THE STRAIT");
+  EXPECT_EQ(std::tuple(back.HasHeader, back.Station, back.Subject, back.Serial), std::tuple(false, '\0', '\0', -1));
+  EXPECT_FALSE(back.Offset || back.Frequency);
+  s.reset();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(file.Path.c_str(), &db), SQLITE_OK);
+  const std::vector<std::string> unknown{"station", "subject", "serial", "start_offset", "frequency", "confidence"};
+  for (const char* table : {"messages", "copies"}) {
+    std::vector<std::string> nullable, want{"id"};
+    want.insert(want.end(), unknown.begin(), unknown.end());
+    want.emplace_back(table == std::string("messages") ? "best_copy" : "copy_key");
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "PRAGMA table_info(" + std::string(table) + ")";
+    ASSERT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
+    while (sqlite3_step(st) == SQLITE_ROW)
+      if (sqlite3_column_int(st, 3) == 0)  // notnull
+        nullable.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+    sqlite3_finalize(st);
+    EXPECT_EQ(nullable, want) << table;
+  }
+  sqlite3_close(db);
+}
+
 TEST(MessageStore, DamagedForeignOrNewerFilesAreRefusedAndLeftAlone)
 {
   TTempStore file("damaged");
@@ -570,6 +636,7 @@ TEST_P(StoreOnBoth, FiltersSelectTheSameMessages)
       {[](F& f) { f.Stations.assign(1, 'K'); }, "KA31 KD02"},
       {[](F& f) { f.Stations = "KJ", f.Subjects.assign(1, 'A'); }, "KA31 JA01"},
       {[](F& f) { f.Stations = "\xC3\xA9"; }, ""},  // not a letter a station has
+      {[](F& f) { f.Subjects = "\x80" "A"; }, "KA31 OA50 OA51 JA01"},
       {[](F& f) { f.Since = Day0 + 2 * Hour, f.Until = Day0 + 3 * Hour; }, "OE77 OA50"},
       {[](F& f) { f.Grep = "wind nw"; }, "OE77"},  // ASCII letters in any case
       {[](F& f) { f.Grep.assign(1, '%'); }, "OA50"},  // LIKE's wildcards and escape as themselves
