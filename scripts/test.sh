@@ -30,10 +30,12 @@ start_background() {
   setsid nice -n 19 "$@" >"$log" 2>&1 </dev/null &
   background=$!
 }
-# finish_background WHAT LOG: waits for the background command; on failure
-# shows the end of its log and fails.
+# finish_background WHAT LOG: the background command is now all there is to
+# wait for, so it gets this script's priority back (where that is allowed, as
+# for root); waits for it, and on failure shows the end of its log and fails.
 finish_background() {
   local status=0
+  renice -n "$(nice)" -g "$background" >/dev/null 2>&1 || true
   wait "$background" || status=$?
   background=""
   if [ "$status" -ne 0 ]; then
