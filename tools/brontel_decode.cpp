@@ -9,7 +9,7 @@
 
 #include "decode_options.h"
 #include "decode_run.h"
-#include "tool_support.h"
+#include "tool_files.h"
 
 int main(int argc, char** argv)
 {

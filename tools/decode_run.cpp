@@ -25,7 +25,7 @@
 #include "stations/resolver.h"
 #include "stations/selection.h"
 #include "messages/spool.h"
-#include "tool_support.h"
+#include "tool_files.h"
 #ifdef BRONTEL_HAVE_QT_TEXT
 #include <QBuffer>
 #include <QByteArray>
