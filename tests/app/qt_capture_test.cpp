@@ -134,7 +134,10 @@ TEST(MessageBoxReporter, ShowsTheModalErrorBoxWithBothLines)
   reporter.ShowError(OpenFailedLine1, OpenFailedLine2);
   EXPECT_TRUE(wasModal);
   EXPECT_EQ(title.toStdString(), "エラー");
-  EXPECT_EQ(text.toStdString(), std::string(OpenFailedLine1) + "\n" + std::string(OpenFailedLine2));
+  std::string expected(OpenFailedLine1);
+  expected += "\n";
+  expected += OpenFailedLine2;
+  EXPECT_EQ(text.toStdString(), expected);
   EXPECT_EQ(icon, QMessageBox::Critical);
   EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }

@@ -258,7 +258,11 @@ TEST(CharacterSync, PhasingInsideAMessageKeepsSynchronisation)
 TEST(CharacterSync, MemoAndEditStayWithinTheirLimits)
 {
   std::string text;
-  for (int i = 0; i < 2300; ++i) text += "LINE " + std::to_string(i) + " OF A LONG BULLETIN\n";
+  for (int i = 0; i < 2300; ++i) {
+    text += "LINE ";
+    text += std::to_string(i);
+    text += " OF A LONG BULLETIN\n";
+  }
   text += std::string(100, 'X') + "\n";
   THarness h;
   h.Ch().EngMode = true;
@@ -267,7 +271,8 @@ TEST(CharacterSync, MemoAndEditStayWithinTheirLimits)
   EXPECT_LE(h.Rx->Text.MemoText.size(), 63998u);
   EXPECT_GE(h.Rx->Text.MemoText.size(), 63997u);
   EXPECT_EQ(h.Sink.Memo, h.Rx->Text.MemoText);
-  const std::string tail = std::string(100, 'X') + "\r\n";
+  std::string tail(100, 'X');
+  tail += "\r\n";
   EXPECT_EQ(h.Rx->Text.MemoText.substr(h.Rx->Text.MemoText.size() - tail.size()), tail);
 }
 

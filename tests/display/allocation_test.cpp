@@ -17,6 +17,12 @@ namespace {
 std::atomic<long> Allocations{0};
 }
 
+// These replacements pair malloc with free; GCC cannot see that through the
+// replaced operator new and warns about a mismatch at every inlined delete.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t n)
 {
   ++Allocations;
