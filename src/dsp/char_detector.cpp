@@ -1,5 +1,7 @@
 #include "dsp/char_detector.h"
 
+#include "dsp/kaiser.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -23,21 +25,6 @@ inline cplx Mul(cplx a, cplx b)
 // |a| without the care of std::abs for overflow (all values here are far from it).
 inline double Abs(cplx a) { return std::sqrt(a.real() * a.real() + a.imag() * a.imag()); }
 
-// ln I0(x) for x ≥ 0 from the polynomial approximations of Abramowitz and
-// Stegun (9.8.1, 9.8.2), relative error of I0 below 2e-7.
-double AccurateLogI0(double x)
-{
-  if (x < 3.75) {
-    const double t = (x / 3.75) * (x / 3.75);
-    return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
-                          t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
-  }
-  const double t = 3.75 / x;
-  const double p = 0.39894228 + t * (0.01328592 + t * (0.00225319 + t * (-0.00157565 + t * (0.00916281 +
-                   t * (-0.02057706 + t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
-  return x - 0.5 * std::log(x) + std::log(p);
-}
-
 // ln I0(x) − x, smooth and bounded, tabulated every 1/32 up to 128 (built
 // on first use).
 constexpr int PerUnit = 32, Top = 128;
@@ -47,7 +34,7 @@ const std::vector<float>& LogI0Table()
     std::vector<float> t(Top * PerUnit + 2);
     for (std::size_t i = 0; i < t.size(); ++i) {
       const double v = static_cast<double>(i) / PerUnit;
-      t[i] = static_cast<float>(AccurateLogI0(v) - v);
+      t[i] = static_cast<float>(LogBesselI0Precise(v) - v);
     }
     return t;
   }();

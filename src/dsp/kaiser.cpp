@@ -21,15 +21,33 @@ double BesselI0(double x)
   return sum;
 }
 
+namespace {
+
+// ln I0(x) below 3.75 from the polynomial fit of Abramowitz and Stegun (9.8.1).
+double LogBesselI0Small(double x)
+{
+  const double t = (x / 3.75) * (x / 3.75);
+  return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
+                        t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+}
+
+}  // namespace
+
 double LogBesselI0(double x)
 {
-  if (x < 3.75) {
-    const double t = (x / 3.75) * (x / 3.75);
-    return std::log(1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 +
-                          t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
-  }
+  if (x < 3.75) return LogBesselI0Small(x);
   const double inv = 1.0 / x;
   return x - 0.5 * std::log(2.0 * std::numbers::pi * x) + std::log(1.0 + inv * (0.125 + inv * 0.0703125));
+}
+
+double LogBesselI0Precise(double x)
+{
+  if (x < 3.75) return LogBesselI0Small(x);
+  // Abramowitz and Stegun 9.8.2: x^(1/2) e^(-x) I0(x) as a polynomial in 3.75/x.
+  const double t = 3.75 / x;
+  const double p = 0.39894228 + t * (0.01328592 + t * (0.00225319 + t * (-0.00157565 + t * (0.00916281 +
+                   t * (-0.02057706 + t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+  return x - 0.5 * std::log(x) + std::log(p);
 }
 
 double KaiserBeta(double atten)
