@@ -286,29 +286,29 @@ bool Check(sqlite3* db, const std::string& path, bool deep, int64_t& version, st
   return Inspect(db, path, deep, version, error);
 }
 
-// Runs `attempt(error, busy)` until it succeeds, fails for another reason
-// than a lock another connection holds, or OpenPatience has passed.
+// How an attempt at a connection's set-up ended.
+enum class TAttempt { Done, Busy, Failed };
+
+// Runs `attempt(error)` until it is done, fails for another reason than a
+// lock another connection holds, or OpenPatience has passed.
 template <class F>
 bool Retrying(F attempt, std::string& error)
 {
   const auto start = std::chrono::steady_clock::now();
   double pause = 0.05;
   for (;;) {
-    bool busy = false;
     error.clear();
-    if (attempt(error, busy)) return true;
-    if (!busy || std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > OpenPatience)
+    const TAttempt outcome = attempt(error);
+    if (outcome == TAttempt::Done) return true;
+    if (outcome == TAttempt::Failed ||
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > OpenPatience)
       return false;
     std::this_thread::sleep_for(std::chrono::duration<double>(pause));
     pause = std::min(2 * pause, 1.0);
   }
 }
 
-bool Failed(sqlite3* db, bool& busy)
-{
-  busy = IsBusy(sqlite3_extended_errcode(db));
-  return false;
-}
+TAttempt Failed(sqlite3* db) { return IsBusy(sqlite3_extended_errcode(db)) ? TAttempt::Busy : TAttempt::Failed; }
 
 sqlite3* Connect(const std::string& name, int flags, std::string& error)
 {
@@ -430,28 +430,27 @@ bool CreateStore(const std::string& path, std::string& error)
 bool Prepare(sqlite3* db, const std::string& path, std::string& error)
 {
   const bool wal = Retrying(
-      [&](std::string& e, bool& busy) {
+      [&](std::string& e) {
         TStmt mode(db, "PRAGMA journal_mode");
-        if (mode.Ok() && mode.Step() == SQLITE_ROW && mode.Text(0) == "wal") return true;
+        if (mode.Ok() && mode.Step() == SQLITE_ROW && mode.Text(0) == "wal") return TAttempt::Done;
         TStmt to(db, "PRAGMA journal_mode=WAL");
-        if (to.Ok() && to.Step() == SQLITE_ROW && to.Text(0) == "wal") return true;
+        if (to.Ok() && to.Step() == SQLITE_ROW && to.Text(0) == "wal") return TAttempt::Done;
         e = DbError(db, "cannot switch " + path + " to write-ahead logging");
-        return Failed(db, busy);
+        return Failed(db);
       },
       error);
   if (!wal || !Exec(db, "PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON", error, "cannot configure " + path))
     return false;
   return Retrying(
-      [&](std::string& e, bool& busy) {
+      [&](std::string& e) {
         TTransaction tx(db);
         int64_t version = 0;
-        if (!tx.Begin(e)) return Failed(db, busy);
-        if (!Inspect(db, path, false, version, e)) return false;
-        if (version == StoreSchemaVersion) return true;
+        if (!tx.Begin(e)) return Failed(db);
+        if (!Inspect(db, path, false, version, e)) return TAttempt::Failed;
+        if (version == StoreSchemaVersion) return TAttempt::Done;
         const std::string what = "cannot bring " + path + " to store schema " + std::to_string(StoreSchemaVersion);
-        if (!Exec(db, Upgrade(version), e, what) || !tx.Commit(e))
-          return Failed(db, busy);
-        return true;
+        if (!Exec(db, Upgrade(version), e, what) || !tx.Commit(e)) return Failed(db);
+        return TAttempt::Done;
       },
       error);
 }

@@ -165,8 +165,16 @@ TEST(PgStore, AServerStoppedAndStartedAgainLosesNothing)
   w->Submit(Received({"ZCZC OA31", "BUOY *NLIT 35-12N 006-40.5E", "NNNN"}, Day0));
   w->Submit(Received({"ZCZC KD02", "MAYDAY RELAY", "NNNN"}, Day0 + 60));
   for (const TStoreOutcome& out : w->Drain()) EXPECT_TRUE(out.Stored) << out.Error;
+  // A store connected before the server stops says it cannot reach it, and
+  // connects again at once when it is back.
+  auto direct = OpenStore(uri, TMessageStore::TMode::Existing);
+  ASSERT_TRUE(direct);
+  const TMessage ice = Received({"ZCZC OC01", "ICE", "NNNN"}, Day0 + 3 * Hour);
+  TMessage shown;
 
   ASSERT_TRUE(own.Halt());
+  EXPECT_FALSE(direct->Add(ice, shown, error));
+  EXPECT_NE(error.find("cannot reach the message store"), std::string::npos) << error;
   const std::vector<std::vector<std::string>> meanwhile = {
       {"ZCZC OA31", "BUOY UNLIT 35-12N 006-40.5E", "NNNN"}, {"ZCZC OE77", "WIND NW 6", "NNNN"}, {"ZCZC OA00", "ALWAYS", "NNNN"}};
   for (std::size_t i = 0; i < meanwhile.size(); ++i) w->Submit(Received(meanwhile[i], Day0 + Hour + 60.0 * i));
@@ -202,6 +210,7 @@ TEST(PgStore, AServerStoppedAndStartedAgainLosesNothing)
   for (const TMessage& msg : all) ids += msg.Id + " ";
   EXPECT_EQ(ids, "OA31 KD02 OE77 OA00 OB05 ");
   EXPECT_EQ(all[0].Copies, 2);
+  EXPECT_TRUE(direct->Add(ice, shown, error)) << error;
 }
 
 TEST(PgStore, ForeignNewerMissingOrAwayDatabasesAreRefusedAndReadersMakeNothing)

@@ -254,6 +254,21 @@ TEST(Repair, WhereCopiesDifferTheirConfidencesDecide)
   }
 }
 
+TEST(Repair, ACharacterOnlyOneCopyHasAsSureAsItsAbsenceIsLeftAsTheBaseCopyHasIt)
+{
+  // The copy with the trailer is the base; the other received one character
+  // more, or one less, exactly as surely as "none" is believed.
+  TRepairModel model;
+  model.AbsentConfidence = 0.75;
+  const std::pair<const char*, const char*> cases[] = {{"GALE 8 IN SEA", "GALE 8 INN SEA"},
+                                                        {"GALE 8 INN SEA", "GALE 8 IN SEA"}};
+  for (const auto& [base, other] : cases) {
+    SCOPED_TRACE(base);
+    const std::vector<TMessage> copies = {Copy(base, {{8, 0.75f}}), Copy(other, {{8, 0.75f}}, false)};
+    EXPECT_EQ(MergeCopies(copies, model).Text, base);
+  }
+}
+
 TEST(Repair, TwoKanjiAreTwoCharactersAndAFullWidthLetterIsItsHalfWidthOne)
 {
   // 東京湾 and 東北湾: the surer of the two middle characters is shown.

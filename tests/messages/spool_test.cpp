@@ -90,6 +90,12 @@ TEST(Spool, EveryFieldIsKeptAndEachStoreTakesOnlyItsOwnCopies)
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(Bytes(file), before);
   }
+
+  // A new spool whose journal cannot be made says why it cannot be written.
+  const std::string blocked = (dir.Dir / "blocked.sqlite").string();
+  fs::create_directory(blocked + "-journal");
+  EXPECT_FALSE(TSpool::Open(blocked, "postgresql://x/y", error));
+  EXPECT_EQ(error, "cannot write the spool " + blocked + ": unable to open database file");
 }
 
 TEST(Spool, CopiesKeptWhileTheDatabaseRefusedAreStoredFirstAndOnceByTheNextWriter)
