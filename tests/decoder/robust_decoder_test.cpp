@@ -306,7 +306,9 @@ TEST(RobustPath, WholeCharactersGainAtALowSnr)
     }
     EXPECT_LE(cerWhole, c.MaxCerWhole) << c.Name;
     // On a clean signal both copies of every character agree.
-    if (c.MaxCerWhole == 0.0) EXPECT_EQ(corrected, 0u) << c.Name;
+    if (c.MaxCerWhole == 0.0) {
+      EXPECT_EQ(corrected, 0u) << c.Name;
+    }
     EXPECT_GE(cerSoft - cerWhole, c.MinGain) << c.Name;
   }
 }
