@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "dsp/simd.h"
+
 namespace brontel::fir_detail {
 
 namespace {
@@ -15,8 +17,8 @@ namespace {
 // only in the vector width: two doubles (SSE2, a group of four vectors) or
 // four (AVX, used when the processor has it, a group of eight: enough
 // independent sums in flight to keep its adders busy).
-typedef double V2 __attribute__((vector_size(16)));
-typedef double V4 __attribute__((vector_size(32)));
+using simd::V2;
+using simd::V4;
 
 template <class V>
 constexpr std::size_t Width = sizeof(V) / sizeof(double);
@@ -72,12 +74,6 @@ __attribute__((target("avx"))) void LanesAvx(const double* coef, std::size_t nTa
 {
   Lanes<V4, 8>(coef, nTaps, in, count, out);
 }
-
-bool HaveAvx()
-{
-  static const bool avx = __builtin_cpu_supports("avx");
-  return avx;
-}
 #endif
 
 }  // namespace
@@ -86,7 +82,7 @@ void RunLanes(const double* coef, std::size_t nTaps, const double* const* in, st
               double* out)
 {
 #if defined(__x86_64__)
-  if (count >= 8 * Width<V4> && HaveAvx()) {
+  if (count >= 8 * Width<V4> && simd::HaveAvx()) {
     LanesAvx(coef, nTaps, in, count, out);
     return;
   }

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "dsp/kaiser.h"
+#include "dsp/simd.h"
 
 namespace brontel {
 
@@ -68,6 +70,117 @@ inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
 inline std::complex<double> MulConj(std::complex<double> a, std::complex<double> b)  // a·conj(b)
 {
   return {a.real() * b.real() + a.imag() * b.imag(), a.imag() * b.real() - a.real() * b.imag()};
+}
+
+// Input samples beyond this (or NaN) are taken as 0.
+constexpr double InputLimit = 40000.0;
+
+// Whole decimator blocks are summed this many at a time.
+constexpr std::size_t FrontBatch = 32;
+
+// The mixer and decimator's sums over whole blocks of 21 samples, in lanes:
+// each position's sample times its row of the mixing table (w^r and
+// (r + 1)·w^r, real and imaginary) is one 4-wide product added to the even or
+// the odd positions' vector, and the raw samples go in pairs into an (even,
+// odd) vector, so every lane adds exactly what the scalar accumulators add, in
+// the same order. Two blocks are summed side by side (independent chains
+// in flight). Per block, `sums` gets the mixed sums (even + odd: plain re, im,
+// ramp re, im) and the raw sum.
+template <int Blocks>
+__attribute__((always_inline)) inline void SumBlocks(const double* tab, const double* x, double* sums)
+{
+  using simd::V2;
+  using simd::V4;
+  constexpr int N = TRobustDemod::Decimation;
+  V4 even[Blocks] = {}, odd[Blocks] = {};
+  V2 raw[Blocks] = {};
+  for (int r = 0; r + 1 < N; r += 2) {
+    V4 t, w;
+    std::memcpy(&t, tab + 4 * r, sizeof t);
+    std::memcpy(&w, tab + 4 * r + 4, sizeof w);
+    for (int b = 0; b < Blocks; ++b) {
+      const double* xb = x + b * N;
+      const double u = xb[r], v = xb[r + 1];
+      even[b] += V4{u, u, u, u} * t;
+      odd[b] += V4{v, v, v, v} * w;
+      V2 pair;
+      std::memcpy(&pair, xb + r, sizeof pair);
+      raw[b] += pair;
+    }
+  }
+  static_assert(N % 2 == 1, "the last position is even");
+  V4 t;
+  std::memcpy(&t, tab + 4 * (N - 1), sizeof t);
+  for (int b = 0; b < Blocks; ++b) {
+    const double u = x[b * N + N - 1];
+    even[b] += V4{u, u, u, u} * t;
+    // The odd lane gains +0.0, which leaves a sum begun at +0.0 as it is.
+    raw[b] += V2{u, 0.0};
+    const V4 mixed = even[b] + odd[b];
+    std::memcpy(sums + 5 * b, &mixed, sizeof mixed);
+    sums[5 * b + 4] = raw[b][0] + raw[b][1];
+  }
+}
+
+__attribute__((always_inline)) inline void SumBlocksAll(const double* tab, const double* x, std::size_t blocks,
+                                                        double* sums)
+{
+  constexpr int N = TRobustDemod::Decimation;
+  std::size_t b = 0;
+  for (; b + 4 <= blocks; b += 4) SumBlocks<4>(tab, x + b * N, sums + 5 * b);
+  for (; b < blocks; ++b) SumBlocks<1>(tab, x + b * N, sums + 5 * b);
+}
+
+// Whether every sample is a number within ±InputLimit.
+__attribute__((always_inline)) inline bool InRangeAll(const double* x, std::size_t n)
+{
+  using simd::M4;
+  using simd::V4;
+  const V4 lo = {-InputLimit, -InputLimit, -InputLimit, -InputLimit};
+  const V4 hi = {InputLimit, InputLimit, InputLimit, InputLimit};
+  M4 ok = ~M4{};
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    V4 v;
+    std::memcpy(&v, x + i, sizeof v);
+    ok &= (v >= lo) & (v <= hi);
+  }
+  bool all = ok[0] && ok[1] && ok[2] && ok[3];
+  for (; i < n; ++i) all = all && x[i] >= -InputLimit && x[i] <= InputLimit;
+  return all;
+}
+
+void BlockSumsBase(const double* tab, const double* x, std::size_t blocks, double* sums)
+{
+  SumBlocksAll(tab, x, blocks, sums);
+}
+
+bool AllInRangeBase(const double* x, std::size_t n) { return InRangeAll(x, n); }
+
+#if defined(__x86_64__)
+__attribute__((target("avx"))) void BlockSumsAvx(const double* tab, const double* x, std::size_t blocks,
+                                                 double* sums)
+{
+  SumBlocksAll(tab, x, blocks, sums);
+}
+
+__attribute__((target("avx"))) bool AllInRangeAvx(const double* x, std::size_t n) { return InRangeAll(x, n); }
+#endif
+
+void BlockSums(const double* tab, const double* x, std::size_t blocks, double* sums)
+{
+#if defined(__x86_64__)
+  if (simd::HaveAvx()) return BlockSumsAvx(tab, x, blocks, sums);
+#endif
+  BlockSumsBase(tab, x, blocks, sums);
+}
+
+bool AllInRange(const double* x, std::size_t n)
+{
+#if defined(__x86_64__)
+  if (simd::HaveAvx()) return AllInRangeAvx(x, n);
+#endif
+  return AllInRangeBase(x, n);
 }
 
 }  // namespace
@@ -188,66 +301,101 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
   const std::size_t n = in.size();
   std::size_t i = 0;
   while (i < n) {
-    // Up to the end of the current decimator block: the plain and the
-    // ramp-weighted sums of the mixed samples and the plain sum of the raw
-    // ones, kept in two sets of accumulators for the even and the odd
-    // positions of the block (so the result does not depend on where a call
-    // starts or ends).
-    const int take = static_cast<int>(std::min<std::size_t>(Decimation - inBlock_, n - i));
-    const double* x = in.data() + i;  // x[r - start] is position r of the block
-    const int start = inBlock_;
-    double e0 = acc_[0], e1 = acc_[1], e2 = acc_[2], e3 = acc_[3], e4 = acc_[4];
-    double o0 = acc_[5], o1 = acc_[6], o2 = acc_[7], o3 = acc_[8], o4 = acc_[9];
-    int bad = 0;
-    auto clean = [&bad](double v) {
-      if (v >= -40000.0 && v <= 40000.0) return v;
-      ++bad;
-      return 0.0;
-    };
-    int r = inBlock_;
-    const int end = inBlock_ + take;
-    if (r & 1) {
-      const double v = clean(x[r - start]);
-      const auto& w = mixTab_[r];
-      o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
-      ++r;
+    if (inBlock_ > 0 || n - i < static_cast<std::size_t>(Decimation)) {
+      // A block begun in an earlier call, or the start of one that ends in a later call.
+      i += PartBlock(in.data() + i, n - i);
+      continue;
     }
-    for (; r + 1 < end; r += 2) {
-      const double u = clean(x[r - start]), v = clean(x[r + 1 - start]);
-      const auto &t = mixTab_[r], &w = mixTab_[r + 1];
-      e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
-      o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+    // Whole blocks, a batch at a time. A batch holding a bad sample is summed
+    // from a copy with the bad samples made 0.
+    const std::size_t blocks = std::min((n - i) / Decimation, FrontBatch);
+    const std::size_t len = blocks * Decimation;
+    const double* x = in.data() + i;
+    std::array<double, FrontBatch * Decimation> cleaned;
+    if (!AllInRange(x, len)) {
+      for (std::size_t k = 0; k < len; ++k) {
+        const bool good = x[k] >= -InputLimit && x[k] <= InputLimit;
+        cleaned[k] = good ? x[k] : 0.0;
+        badSamples_ += !good;
+      }
+      x = cleaned.data();
     }
-    if (r < end) {
-      const double u = clean(x[r - start]);
-      const auto& t = mixTab_[r];
-      e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+    std::array<double, FrontBatch * 5> sums;
+    BlockSums(mixTab_[0].data(), x, blocks, sums.data());
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const double* v = sums.data() + 5 * b;
+      EndBlock(v[0], v[1], v[2], v[3], v[4]);
     }
-    acc_ = {e0, e1, e2, e3, e4, o0, o1, o2, o3, o4};
-    badSamples_ += bad;
-    inBlock_ += take;
-    i += take;
-    if (inBlock_ < Decimation) break;
-
-    // Remove the input's running mean (its share of both sums is known),
-    // then one output of the triangular window: the previous block weighted
-    // 1 … 21, this block 20 … 0; unit gain at 0 Hz.
-    inBlock_ = 0;
-    if (blocks_ < 4096) ++blocks_;  // only the start-up weighting needs the count
-    const cplx plainSum = cplx{e0 + o0, e1 + o1} - dc_ * dcPlain_;
-    const cplx rampSum = cplx{e2 + o2, e3 + o3} - dc_ * dcRamp_;
-    dc_ += std::max(1.0 / blocks_, 1.0 / 1024) * ((e4 + o4) / Decimation - dc_);
-    const cplx plain = Mul(phasor_, plainSum), ramp = Mul(phasor_, rampSum);
-    const cplx y = (prevRamp_ + static_cast<double>(Decimation) * plain - ramp) *
-                   (1.0 / (Decimation * Decimation));
-    prevRamp_ = ramp;
-    acc_ = {};
-    phasor_ = Mul(phasor_, rotBlock_);
-    phasor_ *= 1.5 - 0.5 * std::norm(phasor_);  // keeps |phasor| at 1
-    Decimated(y);
+    i += len;
   }
   out_ = {};
   return written_;
+}
+
+std::size_t TRobustDemod::PartBlock(const double* x, std::size_t n)
+{
+  // Up to the end of the current decimator block: the plain and the
+  // ramp-weighted sums of the mixed samples and the plain sum of the raw
+  // ones, kept in two sets of accumulators for the even and the odd
+  // positions of the block (so the result does not depend on where a call
+  // starts or ends; whole blocks are summed in the same order).
+  const int take = static_cast<int>(std::min<std::size_t>(Decimation - inBlock_, n));
+  const int start = inBlock_;  // x[r - start] is position r of the block
+  double e0 = acc_[0], e1 = acc_[1], e2 = acc_[2], e3 = acc_[3], e4 = acc_[4];
+  double o0 = acc_[5], o1 = acc_[6], o2 = acc_[7], o3 = acc_[8], o4 = acc_[9];
+  int bad = 0;
+  auto clean = [&bad](double v) {
+    if (v >= -InputLimit && v <= InputLimit) return v;
+    ++bad;
+    return 0.0;
+  };
+  int r = inBlock_;
+  const int end = inBlock_ + take;
+  if (r & 1) {
+    const double v = clean(x[r - start]);
+    const auto& w = mixTab_[r];
+    o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+    ++r;
+  }
+  for (; r + 1 < end; r += 2) {
+    const double u = clean(x[r - start]), v = clean(x[r + 1 - start]);
+    const auto &t = mixTab_[r], &w = mixTab_[r + 1];
+    e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+    o0 += v * w[0], o1 += v * w[1], o2 += v * w[2], o3 += v * w[3], o4 += v;
+  }
+  if (r < end) {
+    const double u = clean(x[r - start]);
+    const auto& t = mixTab_[r];
+    e0 += u * t[0], e1 += u * t[1], e2 += u * t[2], e3 += u * t[3], e4 += u;
+  }
+  badSamples_ += bad;
+  inBlock_ += take;
+  if (inBlock_ < Decimation) {
+    acc_ = {e0, e1, e2, e3, e4, o0, o1, o2, o3, o4};
+    return take;
+  }
+  acc_ = {};
+  EndBlock(e0 + o0, e1 + o1, e2 + o2, e3 + o3, e4 + o4);
+  return take;
+}
+
+void TRobustDemod::EndBlock(double plainRe, double plainIm, double rampRe, double rampIm, double raw)
+{
+  // Remove the input's running mean (its share of both sums is known),
+  // then one output of the triangular window: the previous block weighted
+  // 1 … 21, this block 20 … 0; unit gain at 0 Hz.
+  inBlock_ = 0;
+  if (blocks_ < 4096) ++blocks_;  // only the start-up weighting needs the count
+  const cplx plainSum = cplx{plainRe, plainIm} - dc_ * dcPlain_;
+  const cplx rampSum = cplx{rampRe, rampIm} - dc_ * dcRamp_;
+  dc_ += std::max(1.0 / blocks_, 1.0 / 1024) * (raw / Decimation - dc_);
+  const cplx plain = Mul(phasor_, plainSum), ramp = Mul(phasor_, rampSum);
+  const cplx y = (prevRamp_ + static_cast<double>(Decimation) * plain - ramp) *
+                 (1.0 / (Decimation * Decimation));
+  prevRamp_ = ramp;
+  phasor_ = Mul(phasor_, rotBlock_);
+  phasor_ *= 1.5 - 0.5 * std::norm(phasor_);  // keeps |phasor| at 1
+  Decimated(y);
 }
 
 void TRobustDemod::Decimated(cplx raw)

@@ -124,6 +124,8 @@ private:
   static constexpr int RotPeriod = 420;  // 85 Hz at 2100 Hz repeats every 420 samples
 
   void SetOscillator();
+  std::size_t PartBlock(const double* x, std::size_t n);
+  void EndBlock(double plainRe, double plainIm, double rampRe, double rampIm, double raw);
   void Decimated(cplx in);
   void BitInstant(double frac);
   static double Llr(double rh2, double rl2, double power, double noise);
@@ -135,8 +137,8 @@ private:
 
   // Mixer and decimator.
   // Per position r in a block: w^r and (r + 1)·w^r (real, imaginary parts),
-  // w the oscillator's step.
-  std::array<std::array<double, 4>, Decimation> mixTab_{};
+  // w the oscillator's step; one row is one vector.
+  alignas(32) std::array<std::array<double, 4>, Decimation> mixTab_{};
   cplx rotBlock_{1.0, 0.0};            // w^21
   cplx phasor_{1.0, 0.0};              // oscillator phase at the block start
   cplx afcPhasor_{1.0, 0.0}, afcStep_{1.0, 0.0};  // the frequency correction at 2100 Hz

@@ -203,6 +203,33 @@ TEST(RobustDemod, InputThatIsNoSignal)
   EXPECT_EQ(d.BadSamples(), 100u);
 }
 
+TEST(RobustDemod, BadSamplesInASignalCountAsZeros)
+{
+  // Single bad samples and a burst of them through a signal: the output is
+  // that of the signal with zeros in their place, however the input is cut;
+  // ±40000 itself is a good sample.
+  const double inf = std::numeric_limits<double>::infinity();
+  const double values[] = {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 40000.5, -1e300, 40000.0, -40000.0};
+  gen::TFskParams p;
+  p.SnrDb = 10.0, p.Offset = -8.0;
+  const auto x = Emission(p);
+  std::vector<double> bad = x;
+  for (std::size_t n = 0, k = 0; n < x.size(); n += 613 + 37 * (k % 5), ++k) bad[n] = values[k % std::size(values)];
+  for (std::size_t n = 30000; n < 30700; ++n) bad[n] = values[n % 5];
+  std::vector<double> zeroed = bad;
+  uint64_t badCount = 0;
+  for (double& v : zeroed)
+    if (!(std::abs(v) <= 40000.0)) v = 0.0, ++badCount;
+  TRobustDemod ref;
+  const auto want = Demodulate(ref, zeroed, 4410);
+  ASSERT_GT(want.size(), 1000u);
+  for (std::size_t chunk : {4410u, 1000u, 20u}) {
+    TRobustDemod d;
+    EXPECT_EQ(Demodulate(d, bad, chunk), want) << chunk;
+    EXPECT_EQ(d.BadSamples(), badCount) << chunk;
+  }
+}
+
 TEST(SignalGenerator, FadingKeepsTheMeanPowerAndFades)
 {
   gen::TFskParams p;

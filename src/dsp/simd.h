@@ -1,0 +1,28 @@
+// Vector types for kernels that run in lanes, and the choice between the
+// baseline (SSE2) build of a kernel and its AVX build, made once per process.
+//
+// A kernel is written once over these types and compiled twice: plainly, and
+// in a function marked __attribute__((target("avx"))), which the caller picks
+// when HaveAvx() says so. Lanes are independent scalar operations: every
+// product is rounded before its addition (the build forbids fused
+// multiply-adds), so both builds give exactly the bits of the scalar loop.
+#pragma once
+
+namespace brontel::simd {
+
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+typedef long long M4 __attribute__((vector_size(32)));  // lane masks of V4 comparisons
+
+// Whether the AVX builds of the kernels may run here.
+inline bool HaveAvx()
+{
+#if defined(__x86_64__)
+  static const bool avx = __builtin_cpu_supports("avx");
+  return avx;
+#else
+  return false;
+#endif
+}
+
+}  // namespace brontel::simd
