@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dsp/rates.h"
 #include "dsp/simd.h"
 
 namespace brontel::fir_detail {
@@ -76,6 +77,19 @@ __attribute__((target("avx"))) void LanesAvx(const double* coef, std::size_t nTa
 }
 #endif
 
+// Rows j … rows − 1 of a line, whole, from `src` on into their phases;
+// returns the row after the last one written. Stride is fixed at compile
+// time when Fixed is not 0.
+template <std::size_t Fixed>
+std::size_t SplitRows(const double* src, std::size_t j, std::size_t rows, std::size_t stride, std::size_t phaseLen,
+                      double* out)
+{
+  const std::size_t s = Fixed ? Fixed : stride;
+  for (; j < rows; ++j, src += s)
+    for (std::size_t r = 0; r < s; ++r) out[r * phaseLen + j] = src[r];
+  return j;
+}
+
 }  // namespace
 
 void RunLanes(const double* coef, std::size_t nTaps, const double* const* in, std::size_t count,
@@ -104,15 +118,23 @@ const double* SplitPhases(const double* past, std::size_t pastLen, const double*
   // Grows once to the block size and is reused from then on.
   thread_local std::vector<double> phases;
   phases.resize(phaseLen * stride);
-  // Read in order, written to the `stride` phases side by side.
   double* const out = phases.data();
-  for (std::size_t at = 0, j = 0; at < lineLen; at += stride, ++j) {
-    const std::size_t n = std::min(stride, lineLen - at);
-    for (std::size_t r = 0; r < n; ++r) {
-      const std::size_t i = at + r;
-      out[r * phaseLen + j] = i < pastLen ? past[i] : recent[i - pastLen];
-    }
-  }
+  if (!recent) recent = past, pastLen = 0;  // the whole line in one piece
+  // The rows (`stride` samples each, one per phase) that hold samples of
+  // `past`, one sample at a time; then the rows of `recent` alone, read in
+  // order and written to the phases side by side.
+  const std::size_t head = std::min(lineLen, (pastLen + stride - 1) / stride * stride);
+  for (std::size_t i = 0; i < head; ++i)
+    out[(i % stride) * phaseLen + i / stride] = i < pastLen ? past[i] : recent[i - pastLen];
+  const std::size_t rows = lineLen / stride;
+  const double* src = recent + (head - pastLen);
+  std::size_t j = head / stride;
+  if (stride == DecimFactor)
+    j = SplitRows<DecimFactor>(src, j, rows, DecimFactor, phaseLen, out);
+  else
+    j = SplitRows<0>(src, j, rows, stride, phaseLen, out);
+  src += (j - head / stride) * stride;
+  for (std::size_t r = 0; j * stride + r < lineLen; ++r) out[r * phaseLen + j] = src[r];  // the last, partial row
   return phases.data();
 }
 
