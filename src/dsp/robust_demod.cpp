@@ -83,17 +83,23 @@ constexpr std::size_t FrontBatch = 32;
 // (r + 1)·w^r, real and imaginary) is one 4-wide product added to the even or
 // the odd positions' vector, and the raw samples go in pairs into an (even,
 // odd) vector, so every lane adds exactly what the scalar accumulators add, in
-// the same order. Two blocks are summed side by side (independent chains
-// in flight). Per block, `sums` gets the mixed sums (even + odd: plain re, im,
-// ramp re, im) and the raw sum.
+// the same order. Blocks are summed side by side (independent chains in
+// flight). Per block, `sums` gets the mixed sums (even + odd: plain re, im,
+// ramp re, im) and the raw sum. The samples are checked on the way (a
+// magnitude within InputLimit; NaN fails): the result is false when one is not,
+// and the sums are then not to be used.
 template <int Blocks>
-__attribute__((always_inline)) inline void SumBlocks(const double* tab, const double* x, double* sums)
+__attribute__((always_inline)) inline bool SumBlocks(const double* tab, const double* x, double* sums)
 {
+  using simd::M2;
   using simd::V2;
   using simd::V4;
   constexpr int N = TRobustDemod::Decimation;
+  const M2 magnitude = {0x7fffffffffffffffLL, 0x7fffffffffffffffLL};
+  const V2 limit = {InputLimit, InputLimit};
   V4 even[Blocks] = {}, odd[Blocks] = {};
   V2 raw[Blocks] = {};
+  M2 ok = ~M2{};
   for (int r = 0; r + 1 < N; r += 2) {
     V4 t, w;
     std::memcpy(&t, tab + 4 * r, sizeof t);
@@ -106,6 +112,7 @@ __attribute__((always_inline)) inline void SumBlocks(const double* tab, const do
       V2 pair;
       std::memcpy(&pair, xb + r, sizeof pair);
       raw[b] += pair;
+      ok &= reinterpret_cast<V2>(reinterpret_cast<M2>(pair) & magnitude) <= limit;
     }
   }
   static_assert(N % 2 == 1, "the last position is even");
@@ -115,72 +122,46 @@ __attribute__((always_inline)) inline void SumBlocks(const double* tab, const do
     const double u = x[b * N + N - 1];
     even[b] += V4{u, u, u, u} * t;
     // The odd lane gains +0.0, which leaves a sum begun at +0.0 as it is.
-    raw[b] += V2{u, 0.0};
+    const V2 last = {u, 0.0};
+    raw[b] += last;
+    ok &= reinterpret_cast<V2>(reinterpret_cast<M2>(last) & magnitude) <= limit;
     const V4 mixed = even[b] + odd[b];
     std::memcpy(sums + 5 * b, &mixed, sizeof mixed);
     sums[5 * b + 4] = raw[b][0] + raw[b][1];
   }
+  return ok[0] && ok[1];
 }
 
-__attribute__((always_inline)) inline void SumBlocksAll(const double* tab, const double* x, std::size_t blocks,
+__attribute__((always_inline)) inline bool SumBlocksAll(const double* tab, const double* x, std::size_t blocks,
                                                         double* sums)
 {
   constexpr int N = TRobustDemod::Decimation;
+  bool ok = true;
   std::size_t b = 0;
-  for (; b + 4 <= blocks; b += 4) SumBlocks<4>(tab, x + b * N, sums + 5 * b);
-  for (; b < blocks; ++b) SumBlocks<1>(tab, x + b * N, sums + 5 * b);
+  for (; b + 4 <= blocks; b += 4) ok &= SumBlocks<4>(tab, x + b * N, sums + 5 * b);
+  for (; b < blocks; ++b) ok &= SumBlocks<1>(tab, x + b * N, sums + 5 * b);
+  return ok;
 }
 
-// Whether every sample is a number within ±InputLimit.
-__attribute__((always_inline)) inline bool InRangeAll(const double* x, std::size_t n)
+bool BlockSumsBase(const double* tab, const double* x, std::size_t blocks, double* sums)
 {
-  using simd::M4;
-  using simd::V4;
-  const V4 lo = {-InputLimit, -InputLimit, -InputLimit, -InputLimit};
-  const V4 hi = {InputLimit, InputLimit, InputLimit, InputLimit};
-  M4 ok = ~M4{};
-  std::size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    V4 v;
-    std::memcpy(&v, x + i, sizeof v);
-    ok &= (v >= lo) & (v <= hi);
-  }
-  bool all = ok[0] && ok[1] && ok[2] && ok[3];
-  for (; i < n; ++i) all = all && x[i] >= -InputLimit && x[i] <= InputLimit;
-  return all;
+  return SumBlocksAll(tab, x, blocks, sums);
 }
-
-void BlockSumsBase(const double* tab, const double* x, std::size_t blocks, double* sums)
-{
-  SumBlocksAll(tab, x, blocks, sums);
-}
-
-bool AllInRangeBase(const double* x, std::size_t n) { return InRangeAll(x, n); }
 
 #if defined(__x86_64__)
-__attribute__((target("avx"))) void BlockSumsAvx(const double* tab, const double* x, std::size_t blocks,
+__attribute__((target("avx"))) bool BlockSumsAvx(const double* tab, const double* x, std::size_t blocks,
                                                  double* sums)
 {
-  SumBlocksAll(tab, x, blocks, sums);
+  return SumBlocksAll(tab, x, blocks, sums);
 }
-
-__attribute__((target("avx"))) bool AllInRangeAvx(const double* x, std::size_t n) { return InRangeAll(x, n); }
 #endif
 
-void BlockSums(const double* tab, const double* x, std::size_t blocks, double* sums)
+bool BlockSums(const double* tab, const double* x, std::size_t blocks, double* sums)
 {
 #if defined(__x86_64__)
   if (simd::HaveAvx()) return BlockSumsAvx(tab, x, blocks, sums);
 #endif
-  BlockSumsBase(tab, x, blocks, sums);
-}
-
-bool AllInRange(const double* x, std::size_t n)
-{
-#if defined(__x86_64__)
-  if (simd::HaveAvx()) return AllInRangeAvx(x, n);
-#endif
-  return AllInRangeBase(x, n);
+  return BlockSumsBase(tab, x, blocks, sums);
 }
 
 }  // namespace
@@ -307,21 +288,20 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
       continue;
     }
     // Whole blocks, a batch at a time. A batch holding a bad sample is summed
-    // from a copy with the bad samples made 0.
+    // again from a copy with the bad samples made 0.
     const std::size_t blocks = std::min((n - i) / Decimation, FrontBatch);
     const std::size_t len = blocks * Decimation;
     const double* x = in.data() + i;
-    std::array<double, FrontBatch * Decimation> cleaned;
-    if (!AllInRange(x, len)) {
+    std::array<double, FrontBatch * 5> sums;
+    if (!BlockSums(mixTab_[0].data(), x, blocks, sums.data())) {
+      std::array<double, FrontBatch * Decimation> cleaned;
       for (std::size_t k = 0; k < len; ++k) {
         const bool good = x[k] >= -InputLimit && x[k] <= InputLimit;
         cleaned[k] = good ? x[k] : 0.0;
         badSamples_ += !good;
       }
-      x = cleaned.data();
+      BlockSums(mixTab_[0].data(), cleaned.data(), blocks, sums.data());
     }
-    std::array<double, FrontBatch * 5> sums;
-    BlockSums(mixTab_[0].data(), x, blocks, sums.data());
     for (std::size_t b = 0; b < blocks; ++b) {
       const double* v = sums.data() + 5 * b;
       EndBlock(v[0], v[1], v[2], v[3], v[4]);

@@ -12,7 +12,7 @@ namespace brontel::simd {
 
 typedef double V2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
-typedef long long M4 __attribute__((vector_size(32)));  // lane masks of V4 comparisons
+typedef long long M2 __attribute__((vector_size(16)));  // lane masks of V2 comparisons
 
 // Whether the AVX builds of the kernels may run here.
 inline bool HaveAvx()
