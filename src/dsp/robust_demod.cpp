@@ -202,30 +202,30 @@ void TRobustDemod::SetOscillator()
   const double f = centre_;
   const cplx w = std::polar(1.0, -TwoPi * f / InputRate);
   cplx r = 1.0;
-  dcPlain_ = dcRamp_ = {};
+  front_.DcPlain = front_.DcRamp = {};
   for (int k = 0; k < Decimation; ++k) {
     const double ramp = k + 1;
     mixTab_[k] = {r.real(), r.imag(), ramp * r.real(), ramp * r.imag()};
-    dcPlain_ += r;
-    dcRamp_ += ramp * r;
+    front_.DcPlain += r;
+    front_.DcRamp += ramp * r;
     r = Mul(r, w);
   }
-  rotBlock_ = r;
+  front_.RotBlock = r;
 }
 
 void TRobustDemod::Reset()
 {
   offset_ = 0.0;
   SetOscillator();
-  phasor_ = afcPhasor_ = afcStep_ = {1.0, 0.0};
+  front_.Phasor = afcPhasor_ = afcStep_ = {1.0, 0.0};
   acc_ = {};
-  prevRamp_ = {};
-  dc_ = 0.0;
+  front_.PrevRamp = {};
+  front_.Dc = 0.0;
   firRe_.fill(0.0);
   firIm_.fill(0.0);
   firPos_ = 0;
   inBlock_ = 0;
-  blocks_ = 0;
+  front_.Blocks = 0;
   lineHigh_.fill({});
   lineLow_.fill({});
   accHigh_ = accLow_ = {};
@@ -302,10 +302,14 @@ std::size_t TRobustDemod::Process(std::span<const double> in, std::span<double> 
       }
       BlockSums(mixTab_[0].data(), cleaned.data(), blocks, sums.data());
     }
+    // The oscillator and the running mean stay in a local copy over the
+    // batch (the stages after the decimator never touch them).
+    TFrontEnd front = front_;
     for (std::size_t b = 0; b < blocks; ++b) {
       const double* v = sums.data() + 5 * b;
-      EndBlock(v[0], v[1], v[2], v[3], v[4]);
+      Decimated(front.Output(v[0], v[1], v[2], v[3], v[4]));
     }
+    front_ = front;
     i += len;
   }
   out_ = {};
@@ -355,27 +359,27 @@ std::size_t TRobustDemod::PartBlock(const double* x, std::size_t n)
     return take;
   }
   acc_ = {};
-  EndBlock(e0 + o0, e1 + o1, e2 + o2, e3 + o3, e4 + o4);
+  inBlock_ = 0;
+  Decimated(front_.Output(e0 + o0, e1 + o1, e2 + o2, e3 + o3, e4 + o4));
   return take;
 }
 
-void TRobustDemod::EndBlock(double plainRe, double plainIm, double rampRe, double rampIm, double raw)
+TRobustDemod::cplx TRobustDemod::TFrontEnd::Output(double plainRe, double plainIm, double rampRe, double rampIm,
+                                                   double raw)
 {
   // Remove the input's running mean (its share of both sums is known),
   // then one output of the triangular window: the previous block weighted
   // 1 … 21, this block 20 … 0; unit gain at 0 Hz.
-  inBlock_ = 0;
-  if (blocks_ < 4096) ++blocks_;  // only the start-up weighting needs the count
-  const cplx plainSum = cplx{plainRe, plainIm} - dc_ * dcPlain_;
-  const cplx rampSum = cplx{rampRe, rampIm} - dc_ * dcRamp_;
-  dc_ += std::max(1.0 / blocks_, 1.0 / 1024) * (raw / Decimation - dc_);
-  const cplx plain = Mul(phasor_, plainSum), ramp = Mul(phasor_, rampSum);
-  const cplx y = (prevRamp_ + static_cast<double>(Decimation) * plain - ramp) *
-                 (1.0 / (Decimation * Decimation));
-  prevRamp_ = ramp;
-  phasor_ = Mul(phasor_, rotBlock_);
-  phasor_ *= 1.5 - 0.5 * std::norm(phasor_);  // keeps |phasor| at 1
-  Decimated(y);
+  if (Blocks < 4096) ++Blocks;  // only the start-up weighting needs the count
+  const cplx plainSum = cplx{plainRe, plainIm} - Dc * DcPlain;
+  const cplx rampSum = cplx{rampRe, rampIm} - Dc * DcRamp;
+  Dc += std::max(1.0 / Blocks, 1.0 / 1024) * (raw / Decimation - Dc);
+  const cplx plain = Mul(Phasor, plainSum), ramp = Mul(Phasor, rampSum);
+  const cplx y = (PrevRamp + static_cast<double>(Decimation) * plain - ramp) * (1.0 / (Decimation * Decimation));
+  PrevRamp = ramp;
+  Phasor = Mul(Phasor, RotBlock);
+  Phasor *= 1.5 - 0.5 * std::norm(Phasor);  // keeps |phasor| at 1
+  return y;
 }
 
 void TRobustDemod::Decimated(cplx raw)

@@ -125,7 +125,6 @@ private:
 
   void SetOscillator();
   std::size_t PartBlock(const double* x, std::size_t n);
-  void EndBlock(double plainRe, double plainIm, double rampRe, double rampIm, double raw);
   void Decimated(cplx in);
   void BitInstant(double frac);
   static double Llr(double rh2, double rl2, double power, double noise);
@@ -139,15 +138,22 @@ private:
   // Per position r in a block: w^r and (r + 1)·w^r (real, imaginary parts),
   // w the oscillator's step; one row is one vector.
   alignas(32) std::array<std::array<double, 4>, Decimation> mixTab_{};
-  cplx rotBlock_{1.0, 0.0};            // w^21
-  cplx phasor_{1.0, 0.0};              // oscillator phase at the block start
+  // What turns a block's sums into the decimator's output.
+  struct TFrontEnd {
+    cplx RotBlock{1.0, 0.0};     // w^21
+    cplx Phasor{1.0, 0.0};       // oscillator phase at the block start
+    cplx PrevRamp{};             // the previous block's ramp sum
+    cplx DcPlain{}, DcRamp{};    // the block sums of a constant 1
+    double Dc = 0.0;             // running mean of the input
+    uint32_t Blocks = 0;         // blocks so far (up to 4096)
+    // The output for a block's mixed sums (plain, ramp) and raw sum.
+    cplx Output(double plainRe, double plainIm, double rampRe, double rampIm, double raw);
+  };
+  TFrontEnd front_;
   cplx afcPhasor_{1.0, 0.0}, afcStep_{1.0, 0.0};  // the frequency correction at 2100 Hz
   // This block's sums so far, even positions then odd: plain (re, im),
   // ramp (re, im), raw.
   std::array<double, 10> acc_{};
-  cplx prevRamp_{};
-  cplx dcPlain_{}, dcRamp_{};  // the block sums of a constant 1
-  double dc_ = 0.0;            // running mean of the input
 
   TBasebandSink* baseband_ = nullptr;
   TImpulseBlanker blanker_;
@@ -160,7 +166,6 @@ private:
   std::array<double, 2 * FirTaps> firRe_{}, firIm_{};
   int firPos_ = 0;
   int inBlock_ = 0;
-  uint32_t blocks_ = 0;
 
   // Tone correlators.
   std::array<cplx, RotPeriod> toneRot_{};  // e^{-j2π·85·n/2100}
