@@ -29,18 +29,23 @@ __attribute__((always_inline)) inline void Group(const double* coef, std::size_t
                                                  const double* const* in, std::size_t m, double* out)
 {
   constexpr std::size_t W = Width<V>;
-  V acc[Vectors] = {};
+  // The accumulators live in registers: every loop over them is unrolled.
+  V acc[Vectors];
+#pragma GCC unroll 16
+  for (std::size_t g = 0; g < Vectors; ++g) acc[g] = V{};
   for (std::size_t i = 0; i < nTaps; ++i) {
     V c;
     for (std::size_t l = 0; l < W; ++l) c[l] = coef[i];
     const double* p = in[i] + m;
+#pragma GCC unroll 16
     for (std::size_t g = 0; g < Vectors; ++g) {
       V x;
       std::memcpy(&x, p + g * W, sizeof x);
       acc[g] += c * x;
     }
   }
-  std::memcpy(out, acc, sizeof acc);
+#pragma GCC unroll 16
+  for (std::size_t g = 0; g < Vectors; ++g) std::memcpy(out + g * W, &acc[g], sizeof(V));
 }
 
 // Every output in groups; the last group ends at the last output and
