@@ -205,8 +205,9 @@ TEST(RobustDemod, InputThatIsNoSignal)
 
 TEST(RobustDemod, BadSamplesInASignalCountAsZeros)
 {
-  // Single bad samples and a burst of them through a signal: the output is
-  // that of the signal with zeros in their place, however the input is cut;
+  // Single bad samples (far apart, at the start, the middle and the end of a
+  // decimator block) and a burst of them through a signal: the output is that
+  // of the signal with zeros in their place, however the input is cut;
   // ±40000 itself is a good sample.
   const double inf = std::numeric_limits<double>::infinity();
   const double values[] = {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 40000.5, -1e300, 40000.0, -40000.0};
@@ -214,7 +215,9 @@ TEST(RobustDemod, BadSamplesInASignalCountAsZeros)
   p.SnrDb = 10.0, p.Offset = -8.0;
   const auto x = Emission(p);
   std::vector<double> bad = x;
-  for (std::size_t n = 0, k = 0; n < x.size(); n += 613 + 37 * (k % 5), ++k) bad[n] = values[k % std::size(values)];
+  const std::size_t positions[] = {0, 1, 10, 19, 20};
+  for (std::size_t k = 0; 21 * 238 * k + 20 < x.size(); ++k)
+    bad[21 * 238 * k + positions[k % 5]] = values[k % std::size(values)];
   for (std::size_t n = 30000; n < 30700; ++n) bad[n] = values[n % 5];
   std::vector<double> zeroed = bad;
   uint64_t badCount = 0;
