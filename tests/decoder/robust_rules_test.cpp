@@ -281,6 +281,41 @@ TEST(RobustRules, SlipsOfOneOrTwoBitsAndNoFalseOnes)
   EXPECT_EQ(d.SyncChanges, 1u);
 }
 
+TEST(RobustRules, BitsLostOrGainedAmidIdleCostNoText)
+{
+  // Idle characters between two lines of a message, and one or two bits lost
+  // (or gained) in the middle of one of them: every character whose copies
+  // are touched is idle, so the text comes out whole.
+  const struct {
+    TService Service;
+    std::string First, Second;
+  } texts[] = {
+      {TService::English, "GALE WARNING NR 4\n", "SEA ROUGH\n"},
+      {TService::Japanese, "気象警報　強風\n", "浮標消灯\n"},
+  };
+  const struct {
+    int Idle, At;  // idle characters, and the one (from 0) whose first copy slips
+  } places[] = {{4, 3}, {6, 3}, {8, 5}, {12, 4}, {12, 9}};
+  for (const auto& t : texts)
+    for (const auto& p : places)
+      for (int slip : {-2, -1, 1, 2}) {
+        std::vector<uint8_t> codes = Codes(t.First + t.Second, t.Service);
+        const uint8_t lineFeed = t.Service == TService::English ? CodeLineFeed : JisLineFeed;
+        const auto after = std::find(codes.begin(), codes.end(), lineFeed) + 1;
+        const long idleAt = after - codes.begin();
+        const TServiceCode& code = t.Service == TService::English ? EnglishCode() : JapaneseCode();
+        codes.insert(after, static_cast<std::size_t>(p.Idle), code.PhasingFirst);
+        TStream s(codes, t.Service);
+        const auto bit = s.Soft.begin() + static_cast<long>(s.Copy(static_cast<std::size_t>(idleAt + p.At), 0) + 3);
+        if (slip < 0)
+          s.Soft.erase(bit, bit - slip);
+        else
+          s.Soft.insert(bit, static_cast<std::size_t>(slip), slip == 1 ? Strong : -Strong);
+        const TDecoded d = Decode(s.Soft);
+        EXPECT_EQ(d.Utf8(), t.First + t.Second + "\n") << p.Idle << " idle, slip " << slip << " in " << p.At;
+      }
+}
+
 TEST(RobustRules, OneCharacterABitLateIsReadWhereItLiesAndMovesNothing)
 {
   // Both copies of one character come a bit late (a zero before them, their
