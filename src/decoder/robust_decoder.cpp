@@ -359,6 +359,25 @@ bool TRobustDecoder::HoldsIdle(int64_t end) const
   return true;
 }
 
+double TRobustDecoder::IdleScore(int64_t end) const
+{
+  // Log-likelihood ratio of the idle code in both copies against random bits.
+  const TServiceDef& d = Def(Service_);
+  if (end - d.Repeat - d.Unit + 1 < 0 || Bit_ - (end - d.Repeat - d.Unit) >= HistLen)
+    return -std::numeric_limits<double>::infinity();
+  const int idle = Service_ == English ? CodeSync2 : d.PhasingFirst;
+  const int flip = Sense_ == TBitSense::Flipped ? (1 << d.Unit) - 1 : 0;
+  double sum = 0.0;
+  for (int i = 0; i < d.Unit; ++i) {
+    const bool one = ((idle ^ flip) >> i) & 1;
+    for (const int64_t b : {end - i, end - d.Repeat - i}) {
+      const double p = one ? Prob(b) : 1.0 - Prob(b);
+      sum += std::log(2.0 * std::max(p, Tiny));
+    }
+  }
+  return sum;
+}
+
 double TRobustDecoder::WindowScore(TKind service, int64_t end, TBitSense sense) const
 {
   return PairScore(service, end, end - Def(service).Repeat, sense);
@@ -526,13 +545,23 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
         Last_[Ix(service)][Ix(sense)][phase] = c;
       }
       // Slip detection: how much better each neighbouring alignment has done
-      // than the synchronised one, summed while it stays ahead.
-      if (InSync_ && service == Service_ && phase == Phase_ && Bit_ - LastIdle_ > 3 * period) {
+      // than the synchronised one, summed while it stays ahead. While idle is
+      // sent, every alignment reads a valid word (the idle code's rotations
+      // are words too): where either alignment shows the idle code, only the
+      // idle code tells where it lies.
+      if (InSync_ && service == Service_ && phase == Phase_) {
+        const bool idle = Bit_ - LastIdle_ <= 6 * period;
+        const double idleHere = idle ? IdleScore(k) : 0.0;
         for (int i = 0; i < 4; ++i) {
-          const int nb = (Phase_ + SlipSteps[i] + period) % period;
+          const int step = SlipSteps[i];
+          const int nb = (Phase_ + step + period) % period;
           const auto& last = Last_[Ix(service)][Ix(Sense_)];
-          const double diff = std::clamp(last[nb] - last[Phase_], -P_.SlipStepLimit, P_.SlipStepLimit);
-          SlipSum_[i] = std::max(0.0, SlipSum_[i] + diff);
+          double gain = last[nb] - last[Phase_];
+          if (idle) {
+            const double idleThere = IdleScore(k + step - (step > 0 ? period : 0));
+            if (std::max(idleHere, idleThere) > 0.0) gain = idleThere - idleHere;
+          }
+          SlipSum_[i] = std::max(0.0, SlipSum_[i] + std::clamp(gain, -P_.SlipStepLimit, P_.SlipStepLimit));
         }
       }
     }
@@ -588,7 +617,11 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     Switch({Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period}, true, text);
     return;
   }
-  if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
+  // While a neighbour is gaining on the alignment, the characters that went
+  // wrong may be those of a slip: it gets one more character to show.
+  const bool slipping = *std::max_element(SlipSum_.begin(), SlipSum_.end()) >= P_.SlipMargin / 2;
+  const double lossRecent = slipping ? P_.LossRecent - P_.ScoreClamp / 2 : P_.LossRecent;
+  if (Evidence(cur) < P_.LossLevel || Recent(cur) < lossRecent ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
     return;
@@ -662,6 +695,17 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
 
 void TRobustDecoder::Lose(TTextStore& text)
 {
+  // Unless uncertain characters were held, those whose copies have both
+  // arrived are decided first, as far as they are sure: the signal may have
+  // gone wrong only after them.
+  const TServiceDef& d = Def(Service_);
+  const bool doubtful = std::any_of(Held_.begin(), Held_.end(), [&](const TSymbol& s) { return s.Code < 0 || s.Posterior < P_.SureAbove; });
+  for (int64_t x = LastEnd_ + d.Period; !doubtful && x <= Bit_ - 1; x += d.Period) {
+    const TSymbol s = DecideChar(Service_, Sense_, x, x - d.Repeat);
+    if (s.Code < 0 || s.Posterior < P_.SureAbove || s.CopyA != s.Code || s.CopyB != s.Code) break;
+    Take(s, text, 0.0);
+    LastEnd_ = x;
+  }
   InSync_ = false;
   ++SyncChanges_;
   Held_.resize(HeldOfTheSignal(Held_, P_.SureAbove));

@@ -137,6 +137,7 @@ private:
 
   void Step(double soft, const TBitObservation* bit, TTextStore& text);
   bool HoldsIdle(int64_t end) const;
+  double IdleScore(int64_t end) const;  // how well the window ending at `end` holds idle
   // Scores and decisions of the window whose second copy ends at bit `end`
   // and whose first copy ends at bit `first` (normally end − repeat).
   double WindowScore(TServiceKind service, int64_t end, TBitSense sense) const;

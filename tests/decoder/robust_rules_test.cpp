@@ -291,6 +291,7 @@ TEST(RobustRules, BitsLostOrGainedAmidIdleCostNoText)
     std::string First, Second;
   } texts[] = {
       {TService::English, "GALE WARNING NR 4\n", "SEA ROUGH\n"},
+      {TService::English, "GALE WARNING NR 4", " SEA ROUGH\n"},
       {TService::Japanese, "気象警報　強風\n", "浮標消灯\n"},
   };
   const struct {
@@ -300,9 +301,8 @@ TEST(RobustRules, BitsLostOrGainedAmidIdleCostNoText)
     for (const auto& p : places)
       for (int slip : {-2, -1, 1, 2}) {
         std::vector<uint8_t> codes = Codes(t.First + t.Second, t.Service);
-        const uint8_t lineFeed = t.Service == TService::English ? CodeLineFeed : JisLineFeed;
-        const auto after = std::find(codes.begin(), codes.end(), lineFeed) + 1;
-        const long idleAt = after - codes.begin();
+        const long idleAt = static_cast<long>(Codes(t.First, t.Service).size());
+        const auto after = codes.begin() + idleAt;
         const TServiceCode& code = t.Service == TService::English ? EnglishCode() : JapaneseCode();
         codes.insert(after, static_cast<std::size_t>(p.Idle), code.PhasingFirst);
         TStream s(codes, t.Service);
