@@ -559,7 +559,10 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
           double gain = last[nb] - last[Phase_];
           if (idle) {
             const double idleThere = IdleScore(k + step - (step > 0 ? period : 0));
-            if (std::max(idleHere, idleThere) > 0.0) gain = idleThere - idleHere;
+            if (std::max(idleHere, idleThere) > d.Unit * std::log(2.0))
+              gain = idleThere - idleHere;
+            else if (Bit_ - LastIdle_ <= 3 * period)
+              continue;
           }
           SlipSum_[i] = std::max(0.0, SlipSum_[i] + std::clamp(gain, -P_.SlipStepLimit, P_.SlipStepLimit));
         }
