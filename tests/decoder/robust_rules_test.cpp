@@ -312,7 +312,10 @@ TEST(RobustRules, BitsLostOrGainedAmidIdleCostNoText)
         else
           s.Soft.insert(bit, static_cast<std::size_t>(slip), slip == 1 ? Strong : -Strong);
         const TDecoded d = Decode(s.Soft);
-        EXPECT_EQ(d.Utf8(), t.First + t.Second + "\n") << p.Idle << " idle, slip " << slip << " in " << p.At;
+        const std::string got = d.Utf8();
+        // Whatever the slip costs after it, what came before it is written whole.
+        EXPECT_EQ(got.substr(0, t.First.size()), t.First) << p.Idle << " idle, slip " << slip << " in " << p.At;
+        EXPECT_EQ(got, t.First + t.Second + "\n") << p.Idle << " idle, slip " << slip << " in " << p.At;
       }
 }
 
