@@ -547,10 +547,13 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
       // Slip detection: how much better each neighbouring alignment has done
       // than the synchronised one, summed while it stays ahead. While idle is
       // sent, every alignment reads a valid word (the idle code's rotations
-      // are words too): where either alignment shows the idle code, only the
-      // idle code tells where it lies.
+      // are words too): for a while after the synchronised alignment last
+      // held idle, where either alignment clearly shows the idle code only
+      // that tells where it lies, and right after idle, while neither does,
+      // nothing is counted (the copies of the characters around a slip lie
+      // on both sides of it).
       if (InSync_ && service == Service_ && phase == Phase_) {
-        const bool idle = Bit_ - LastIdle_ <= 6 * period;
+        const bool idle = Bit_ - LastIdle_ <= 8 * period;
         const double idleHere = idle ? IdleScore(k) : 0.0;
         for (int i = 0; i < 4; ++i) {
           const int step = SlipSteps[i];
