@@ -627,7 +627,10 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
   // wrong may be those of a slip: it gets one more character to show.
   const bool slipping = *std::max_element(SlipSum_.begin(), SlipSum_.end()) >= P_.SlipMargin / 2;
   const double lossRecent = slipping ? P_.LossRecent - P_.ScoreClamp / 2 : P_.LossRecent;
-  if (Evidence(cur) < P_.LossLevel || Recent(cur) < lossRecent ||
+  // Right after idle, a slip shows only once both copies of a character lie
+  // after it: until then the evidence is not taken to have run out.
+  const bool afterIdle = Bit_ - LastIdle_ <= 4 * period;
+  if ((!afterIdle && (Evidence(cur) < P_.LossLevel || Recent(cur) < lossRecent)) ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
     return;
