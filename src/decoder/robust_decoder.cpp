@@ -87,7 +87,9 @@ TServiceDef MakeService(TKind kind)
   for (int v = 0; v < code.Values; ++v) {
     const uint16_t w = code.WordOf(v);
     if (w == NoWord) continue;
-    const double prior = kind == English ? (CodeTable()[0][v].empty() ? Unlikely : 1.0) : JisPrior(v);
+    // The idle code fills the pauses inside a message: as likely as a letter.
+    const bool used = !CodeTable()[0][v].empty() || v == CodeSync2;
+    const double prior = kind == English ? (used ? 1.0 : Unlikely) : JisPrior(v);
     s.Words.push_back({w, static_cast<uint8_t>(v), prior});
     s.ValueOf[w] = static_cast<int16_t>(v);
   }
@@ -359,9 +361,10 @@ bool TRobustDecoder::HoldsIdle(int64_t end) const
   return true;
 }
 
-double TRobustDecoder::IdleScore(int64_t end) const
+double TRobustDecoder::IdleScore(int64_t end, bool both) const
 {
-  // Log-likelihood ratio of the idle code in both copies against random bits.
+  // Log-likelihood ratio of the idle code in both copies (or in the newer
+  // one alone) against random bits.
   const TServiceDef& d = Def(Service_);
   if (end - d.Repeat - d.Unit + 1 < 0 || Bit_ - (end - d.Repeat - d.Unit) >= HistLen)
     return -std::numeric_limits<double>::infinity();
@@ -371,6 +374,7 @@ double TRobustDecoder::IdleScore(int64_t end) const
   for (int i = 0; i < d.Unit; ++i) {
     const bool one = ((idle ^ flip) >> i) & 1;
     for (const int64_t b : {end - i, end - d.Repeat - i}) {
+      if (!both && b != end - i) continue;
       const double p = one ? Prob(b) : 1.0 - Prob(b);
       sum += std::log(2.0 * std::max(p, Tiny));
     }
@@ -554,18 +558,32 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
       // on both sides of it).
       if (InSync_ && service == Service_ && phase == Phase_) {
         const bool idle = Bit_ - LastIdle_ <= 8 * period;
-        const double idleHere = idle ? IdleScore(k) : 0.0;
+        // A clean idle character scores 2·unit·ln 2 (unit·ln 2 in one copy):
+        // half of that is clear.
+        const double clear = d.Unit * std::log(2.0);
+        const double idleHere = idle ? IdleScore(k, true) : 0.0, newerHere = idle ? IdleScore(k, false) : 0.0;
         for (int i = 0; i < 4; ++i) {
           const int step = SlipSteps[i];
           const int nb = (Phase_ + step + period) % period;
+          const int64_t there = k + step - (step > 0 ? period : 0);  // the neighbour's newest window
           const auto& last = Last_[Ix(service)][Ix(Sense_)];
           double gain = last[nb] - last[Phase_];
           if (idle) {
-            const double idleThere = IdleScore(k + step - (step > 0 ? period : 0));
-            if (std::max(idleHere, idleThere) > d.Unit * std::log(2.0))
+            const double idleThere = IdleScore(there, true), newerThere = IdleScore(there, false);
+            // The copies of the characters sent while the bits slipped lie on
+            // both sides of the slip: the newer one alone shows where it went.
+            if (std::max(idleHere, idleThere) > clear)
               gain = idleThere - idleHere;
+            else if (std::max(newerHere, newerThere) > clear / 2)
+              gain = newerThere - newerHere;
             else if (Bit_ - LastIdle_ <= 3 * period)
               continue;
+          }
+          // Where a neighbour starts gaining, the newer copy of its window
+          // is the first sent after the slip.
+          if (SlipSum_[i] <= 0.0) {
+            SlipFrom_[i] = there - d.Unit + 1;
+            SlipEvidence_[i] = Evidence({service, Sense_, Phase_});
           }
           SlipSum_[i] = std::max(0.0, SlipSum_[i] + std::clamp(gain, -P_.SlipStepLimit, P_.SlipStepLimit));
         }
@@ -620,7 +638,15 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
       slip = i;
   }
   if (slip >= 0) {
-    Switch({Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period}, true, text);
+    const int64_t from = SlipFrom_[static_cast<std::size_t>(slip)];
+    const THypothesis to{Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period};
+    Switch(to, true, text);
+    // Amid idle, the evidence the alignment lost while the copies lay across
+    // the slip belongs to the new one.
+    if (Bit_ - LastIdle_ <= 8 * period) Evidence(to) = std::max(Evidence(to), SlipEvidence_[static_cast<std::size_t>(slip)]);
+    // The copies sent before the slip, not decided yet, lie on the old grid.
+    SlipStep_ = SlipSteps[slip];
+    SlipAt_ = from;
     return;
   }
   // While a neighbour is gaining on the alignment, the characters that went
@@ -628,8 +654,9 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
   const bool slipping = *std::max_element(SlipSum_.begin(), SlipSum_.end()) >= P_.SlipMargin / 2;
   const double lossRecent = slipping ? P_.LossRecent - P_.ScoreClamp / 2 : P_.LossRecent;
   // Right after idle, a slip shows only once both copies of a character lie
-  // after it: until then the evidence is not taken to have run out.
-  const bool afterIdle = Bit_ - LastIdle_ <= 4 * period;
+  // after it (up to two bits later than on the grid): until then the
+  // evidence is not taken to have run out.
+  const bool afterIdle = Bit_ - LastIdle_ <= 4 * period + 3;
   if ((!afterIdle && (Evidence(cur) < P_.LossLevel || Recent(cur) < lossRecent)) ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
@@ -652,6 +679,8 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   ++SyncChanges_;
   LastOffGrid_ = 0;
   SlipSum_.fill(0.0);
+  SlipStep_ = 0;
+  IdleBefore_ = false;
   ResetText();
   // Decode the characters that built the evidence, back to where it began.
   const TServiceDef& d = Def(Service_);
@@ -700,6 +729,7 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
   Phase_ = h.Phase;
   LastOffGrid_ = 0;
   SlipSum_.fill(0.0);
+  SlipStep_ = 0;
 }
 
 void TRobustDecoder::Lose(TTextStore& text)
@@ -763,27 +793,55 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
 {
   // Each copy may lie a bit off the grid when a bit slip happened near it: the
   // most likely placement, a slip costing SlipPenalty, decides the character.
+  // A copy sent before the last slip found lies on the grid as it was before,
+  // at no cost: a character sent across the slip has its first copy there and
+  // its repetition on the new grid.
   const TServiceDef& d = Def(Service_);
+  const int old = -SlipStep_;  // the old grid, as an offset
+  const auto onGrid = [&](int offset, int64_t copyEnd) { return offset == 0 || (offset == old && copyEnd < SlipAt_); };
   int best2 = 0, best1 = 0;
   double bestScore = -std::numeric_limits<double>::infinity();
-  for (int d2 = -1; d2 <= 1; ++d2)
-    for (int d1 = -1; d1 <= 1; ++d1) {
-      const int64_t e = end + d2, f = e - d.Repeat + d1;
+  // Offsets of the second copy from the grid, and of the first: a bit either
+  // way, or on the old grid.
+  const int second[4] = {-1, 0, 1, old};
+  for (int j = 0; j < (std::abs(old) > 1 ? 4 : 3); ++j) {
+    const int a2 = second[j];
+    const int first[4] = {a2 - 1, a2, a2 + 1, old};
+    for (int i = 0; i < (std::abs(old - a2) > 1 ? 4 : 3); ++i) {
+      const int a1 = first[i];
+      const int64_t e = end + a2, f = end - d.Repeat + a1;
       if (e > Bit_ - 1 || f - d.Unit + 1 < 0 || Bit_ - (f - d.Unit) >= HistLen) continue;
-      const double sc = PairScore(Service_, e, f, Sense_) - P_.SlipPenalty * ((d2 != 0) + (d1 != 0));
-      if (sc > bestScore) bestScore = sc, best2 = d2, best1 = d1;
+      // A slip costs where the second copy is off the grid, and where the
+      // first lies apart from it other than across the slip found.
+      const int slips = !onGrid(a2, e) + (a1 != a2 && !(a2 == 0 && onGrid(a1, f)));
+      const double sc = PairScore(Service_, e, f, Sense_) - P_.SlipPenalty * slips;
+      if (sc > bestScore) bestScore = sc, best2 = a2, best1 = a1 - a2;
     }
+  }
   const int64_t e = end + best2;
-  Take(DecideChar(Service_, Sense_, e, e - d.Repeat + best1), text, EvidenceAfter(e));
+  TSymbol s = DecideChar(Service_, Sense_, e, e - d.Repeat + best1);
+  // After idle, an uncertain character one copy of which reads idle was
+  // idle where idle came again after it, or where its copies lie on both
+  // sides of the last slip found: the slip broke the other copy.
+  const int idle = d.Code->PhasingFirst;
+  const bool acrossSlip = SlipStep_ != 0 && e - d.Repeat + best1 < SlipAt_ + d.Unit - 1 && e >= SlipAt_;
+  if (s.Posterior < P_.SureAbove && IdleBefore_ && (LastIdle_ > e || acrossSlip) && (s.CopyA == idle || s.CopyB == idle)) {
+    s.Code = idle;
+    s.Top = {static_cast<int16_t>(idle), -1, -1, -1};
+    s.TopP = {s.Posterior, 0.0, 0.0, 0.0};
+  }
+  IdleBefore_ = s.Code == idle;
+  Take(s, text, EvidenceAfter(e));
   LastEnd_ = e;
   // The newer copies keep lying off the grid: the alignment has slipped.
-  if (best2 != 0 && best2 == LastOffGrid_) {
+  const int off = onGrid(best2, e) ? 0 : best2;
+  if (off != 0 && off == LastOffGrid_) {
     const int period = d.Period;
     LastOffGrid_ = 0;
-    Switch({Service_, Sense_, (Phase_ + best2 + period) % period}, true, text);
+    Switch({Service_, Sense_, (Phase_ + off + period) % period}, true, text);
     return;
   }
-  LastOffGrid_ = best2;
+  LastOffGrid_ = off;
 }
 
 double TRobustDecoder::EvidenceAfter(int64_t end) const
