@@ -534,7 +534,10 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
       const int period = d.Period;
       const int phase = static_cast<int>(k % period);
       const double keep = Keep_[Ix(service)], keepShort = KeepShort_[Ix(service)];
-      if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) LastIdle_ = k;
+      if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) {
+        LastIdle_ = k;
+        IdleEvidence_ = Evidence({service, Sense_, Phase_});
+      }
       if (service == Japanese) {
         const double diff = std::max(sc[1], -P_.ScoreClamp) - std::max(sc[0], -P_.ScoreClamp);
         double& jp = JisPolarity_[phase];
@@ -581,10 +584,7 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
           }
           // Where a neighbour starts gaining, the newer copy of its window
           // is the first sent after the slip.
-          if (SlipSum_[i] <= 0.0) {
-            SlipFrom_[i] = there - d.Unit + 1;
-            SlipEvidence_[i] = Evidence({service, Sense_, Phase_});
-          }
+          if (SlipSum_[i] <= 0.0) SlipFrom_[i] = there - d.Unit + 1;
           SlipSum_[i] = std::max(0.0, SlipSum_[i] + std::clamp(gain, -P_.SlipStepLimit, P_.SlipStepLimit));
         }
       }
@@ -641,9 +641,9 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     const int64_t from = SlipFrom_[static_cast<std::size_t>(slip)];
     const THypothesis to{Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period};
     Switch(to, true, text);
-    // Amid idle, the evidence the alignment lost while the copies lay across
-    // the slip belongs to the new one.
-    if (Bit_ - LastIdle_ <= 8 * period) Evidence(to) = std::max(Evidence(to), SlipEvidence_[static_cast<std::size_t>(slip)]);
+    // Amid idle, the evidence the alignment lost since it last held idle (the
+    // copies lay across the slip) belongs to the new one.
+    if (Bit_ - LastIdle_ <= 8 * period) Evidence(to) = std::max(Evidence(to), IdleEvidence_);
     // The copies sent before the slip, not decided yet, lie on the old grid.
     SlipStep_ = SlipSteps[slip];
     SlipAt_ = from;
@@ -798,7 +798,7 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
   // its repetition on the new grid.
   const TServiceDef& d = Def(Service_);
   const int old = -SlipStep_;  // the old grid, as an offset
-  const auto onGrid = [&](int offset, int64_t copyEnd) { return offset == 0 || (offset == old && copyEnd < SlipAt_); };
+  const auto onGrid = [&](int offset, int64_t copyEnd) { return offset == 0 || (offset == old && copyEnd - old < SlipAt_); };
   int best2 = 0, best1 = 0;
   double bestScore = -std::numeric_limits<double>::infinity();
   // Offsets of the second copy from the grid, and of the first: a bit either
@@ -821,11 +821,16 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
   const int64_t e = end + best2;
   TSymbol s = DecideChar(Service_, Sense_, e, e - d.Repeat + best1);
   // After idle, an uncertain character one copy of which reads idle was
-  // idle where idle came again after it, or where its copies lie on both
-  // sides of the last slip found: the slip broke the other copy.
+  // idle where idle came again after it: a slip broke the other copy. The
+  // copy broken by the slip found last lies in the two before the first one
+  // sent after it: a character sent across it was idle where its first copy
+  // holds idle on the old grid or its repetition on the new one.
   const int idle = d.Code->PhasingFirst;
-  const bool acrossSlip = SlipStep_ != 0 && e - d.Repeat + best1 < SlipAt_ + d.Unit - 1 && e >= SlipAt_;
-  if (s.Posterior < P_.SureAbove && IdleBefore_ && (LastIdle_ > e || acrossSlip) && (s.CopyA == idle || s.CopyB == idle)) {
+  const double clear = d.Unit * std::log(2.0) / 2;  // half of what a clean idle copy scores
+  const bool acrossSlip = SlipStep_ != 0 && end - d.Repeat < SlipAt_ && end >= SlipAt_ - 2 * d.Unit;
+  const bool idleBetween = s.Posterior < P_.SureAbove && LastIdle_ > e && (s.CopyA == idle || s.CopyB == idle);
+  const bool idleAcross = acrossSlip && (IdleScore(end, false) > clear || IdleScore(end - d.Repeat + old, false) > clear);
+  if (IdleBefore_ && (idleBetween || idleAcross)) {
     s.Code = idle;
     s.Top = {static_cast<int16_t>(idle), -1, -1, -1};
     s.TopP = {s.Posterior, 0.0, 0.0, 0.0};
