@@ -624,9 +624,9 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     Switch({Japanese, JisSense(Phase_), Phase_}, false, text);
     return;
   }
-  // A neighbouring alignment that has kept doing better: a bit slip. (Not
-  // counted while the idle signal is sent: its repetitions of one code fit
-  // every alignment.)
+  // A neighbouring alignment that has kept doing better: a bit slip. (While
+  // the idle signal is sent, counted from where the idle code lies: its
+  // repetitions of one code fit every alignment.)
   const THypothesis cur{Service_, Sense_, Phase_};
   const int period = Def(Service_).Period;
   // The one that gathered the most wins; the nearer one when two gathered as much.
