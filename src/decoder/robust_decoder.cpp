@@ -87,7 +87,9 @@ TServiceDef MakeService(TKind kind)
   for (int v = 0; v < code.Values; ++v) {
     const uint16_t w = code.WordOf(v);
     if (w == NoWord) continue;
-    const double prior = kind == English ? (CodeTable()[0][v].empty() ? Unlikely : 1.0) : JisPrior(v);
+    // The idle code fills the pauses inside a message: as likely as a letter.
+    const bool used = !CodeTable()[0][v].empty() || v == CodeSync2;
+    const double prior = kind == English ? (used ? 1.0 : Unlikely) : JisPrior(v);
     s.Words.push_back({w, static_cast<uint8_t>(v), prior});
     s.ValueOf[w] = static_cast<int16_t>(v);
   }
@@ -359,6 +361,27 @@ bool TRobustDecoder::HoldsIdle(int64_t end) const
   return true;
 }
 
+double TRobustDecoder::IdleScore(int64_t end, bool both) const
+{
+  // Log-likelihood ratio of the idle code in both copies (or in the newer
+  // one alone) against random bits.
+  const TServiceDef& d = Def(Service_);
+  if (end - d.Repeat - d.Unit + 1 < 0 || Bit_ - (end - d.Repeat - d.Unit) >= HistLen)
+    return -std::numeric_limits<double>::infinity();
+  const int idle = Service_ == English ? CodeSync2 : d.PhasingFirst;
+  const int flip = Sense_ == TBitSense::Flipped ? (1 << d.Unit) - 1 : 0;
+  double sum = 0.0;
+  for (int i = 0; i < d.Unit; ++i) {
+    const bool one = ((idle ^ flip) >> i) & 1;
+    for (const int64_t b : {end - i, end - d.Repeat - i}) {
+      if (!both && b != end - i) continue;
+      const double p = one ? Prob(b) : 1.0 - Prob(b);
+      sum += std::log(2.0 * std::max(p, Tiny));
+    }
+  }
+  return sum;
+}
+
 double TRobustDecoder::WindowScore(TKind service, int64_t end, TBitSense sense) const
 {
   return PairScore(service, end, end - Def(service).Repeat, sense);
@@ -511,7 +534,10 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
       const int period = d.Period;
       const int phase = static_cast<int>(k % period);
       const double keep = Keep_[Ix(service)], keepShort = KeepShort_[Ix(service)];
-      if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) LastIdle_ = k;
+      if (InSync_ && service == Service_ && phase == Phase_ && HoldsIdle(k)) {
+        LastIdle_ = k;
+        IdleEvidence_ = Evidence({service, Sense_, Phase_});
+      }
       if (service == Japanese) {
         const double diff = std::max(sc[1], -P_.ScoreClamp) - std::max(sc[0], -P_.ScoreClamp);
         double& jp = JisPolarity_[phase];
@@ -526,13 +552,40 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
         Last_[Ix(service)][Ix(sense)][phase] = c;
       }
       // Slip detection: how much better each neighbouring alignment has done
-      // than the synchronised one, summed while it stays ahead.
-      if (InSync_ && service == Service_ && phase == Phase_ && Bit_ - LastIdle_ > 3 * period) {
+      // than the synchronised one, summed while it stays ahead. While idle is
+      // sent, every alignment reads a valid word (the idle code's rotations
+      // are words too): for a while after the synchronised alignment last
+      // held idle, where either alignment clearly shows the idle code only
+      // that tells where it lies, and right after idle, while neither does,
+      // nothing is counted (the copies of the characters around a slip lie
+      // on both sides of it).
+      if (InSync_ && service == Service_ && phase == Phase_) {
+        const bool idle = Bit_ - LastIdle_ <= 8 * period;
+        // A clean idle character scores 2·unit·ln 2 (unit·ln 2 in one copy):
+        // half of that is clear.
+        const double clear = d.Unit * std::log(2.0);
+        const double idleHere = idle ? IdleScore(k, true) : 0.0, newerHere = idle ? IdleScore(k, false) : 0.0;
         for (int i = 0; i < 4; ++i) {
-          const int nb = (Phase_ + SlipSteps[i] + period) % period;
+          const int step = SlipSteps[i];
+          const int nb = (Phase_ + step + period) % period;
+          const int64_t there = k + step - (step > 0 ? period : 0);  // the neighbour's newest window
           const auto& last = Last_[Ix(service)][Ix(Sense_)];
-          const double diff = std::clamp(last[nb] - last[Phase_], -P_.SlipStepLimit, P_.SlipStepLimit);
-          SlipSum_[i] = std::max(0.0, SlipSum_[i] + diff);
+          double gain = last[nb] - last[Phase_];
+          if (idle) {
+            const double idleThere = IdleScore(there, true), newerThere = IdleScore(there, false);
+            // The copies of the characters sent while the bits slipped lie on
+            // both sides of the slip: the newer one alone shows where it went.
+            if (std::max(idleHere, idleThere) > clear)
+              gain = idleThere - idleHere;
+            else if (std::max(newerHere, newerThere) > clear / 2)
+              gain = newerThere - newerHere;
+            else if (Bit_ - LastIdle_ <= 3 * period)
+              continue;
+          }
+          // Where a neighbour starts gaining, the newer copy of its window
+          // is the first sent after the slip.
+          if (SlipSum_[i] <= 0.0) SlipFrom_[i] = there - d.Unit + 1;
+          SlipSum_[i] = std::max(0.0, SlipSum_[i] + std::clamp(gain, -P_.SlipStepLimit, P_.SlipStepLimit));
         }
       }
     }
@@ -571,9 +624,9 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     Switch({Japanese, JisSense(Phase_), Phase_}, false, text);
     return;
   }
-  // A neighbouring alignment that has kept doing better: a bit slip. (Not
-  // counted while the idle signal is sent: its repetitions of one code fit
-  // every alignment.)
+  // A neighbouring alignment that has kept doing better: a bit slip. (While
+  // the idle signal is sent, counted from where the idle code lies: its
+  // repetitions of one code fit every alignment.)
   const THypothesis cur{Service_, Sense_, Phase_};
   const int period = Def(Service_).Period;
   // The one that gathered the most wins; the nearer one when two gathered as much.
@@ -585,10 +638,26 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
       slip = i;
   }
   if (slip >= 0) {
-    Switch({Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period}, true, text);
+    const int64_t from = SlipFrom_[static_cast<std::size_t>(slip)];
+    const THypothesis to{Service_, Sense_, (Phase_ + SlipSteps[slip] + period) % period};
+    Switch(to, true, text);
+    // Amid idle, the evidence the alignment lost since it last held idle (the
+    // copies lay across the slip) belongs to the new one.
+    if (Bit_ - LastIdle_ <= 8 * period) Evidence(to) = std::max(Evidence(to), IdleEvidence_);
+    // The copies sent before the slip, not decided yet, lie on the old grid.
+    SlipStep_ = SlipSteps[slip];
+    SlipAt_ = from;
     return;
   }
-  if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
+  // While a neighbour is gaining on the alignment, the characters that went
+  // wrong may be those of a slip: it gets one more character to show.
+  const bool slipping = *std::max_element(SlipSum_.begin(), SlipSum_.end()) >= P_.SlipMargin / 2;
+  const double lossRecent = slipping ? P_.LossRecent - P_.ScoreClamp / 2 : P_.LossRecent;
+  // Right after idle, a slip shows only once both copies of a character lie
+  // after it (up to two bits later than on the grid): until then the
+  // evidence is not taken to have run out.
+  const bool afterIdle = Bit_ - LastIdle_ <= 4 * period + 3;
+  if ((!afterIdle && (Evidence(cur) < P_.LossLevel || Recent(cur) < lossRecent)) ||
       static_cast<int>(Held_.size()) >= P_.LossHeld) {
     Lose(text);
     return;
@@ -610,6 +679,8 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   ++SyncChanges_;
   LastOffGrid_ = 0;
   SlipSum_.fill(0.0);
+  SlipStep_ = 0;
+  IdleBefore_ = false;
   ResetText();
   // Decode the characters that built the evidence, back to where it began.
   const TServiceDef& d = Def(Service_);
@@ -658,10 +729,22 @@ void TRobustDecoder::Switch(const THypothesis& h, bool slip, TTextStore& text)
   Phase_ = h.Phase;
   LastOffGrid_ = 0;
   SlipSum_.fill(0.0);
+  SlipStep_ = 0;
 }
 
 void TRobustDecoder::Lose(TTextStore& text)
 {
+  // Unless uncertain characters were held, those whose copies have both
+  // arrived are decided first, as far as they are sure: the signal may have
+  // gone wrong only after them.
+  const TServiceDef& d = Def(Service_);
+  const bool doubtful = std::any_of(Held_.begin(), Held_.end(), [&](const TSymbol& s) { return s.Code < 0 || s.Posterior < P_.SureAbove; });
+  for (int64_t x = LastEnd_ + d.Period; !doubtful && x <= Bit_ - 1; x += d.Period) {
+    const TSymbol s = DecideChar(Service_, Sense_, x, x - d.Repeat);
+    if (s.Code < 0 || s.Posterior < P_.SureAbove || s.CopyA != s.Code || s.CopyB != s.Code) break;
+    Take(s, text, 0.0);
+    LastEnd_ = x;
+  }
   InSync_ = false;
   ++SyncChanges_;
   Held_.resize(HeldOfTheSignal(Held_, P_.SureAbove));
@@ -710,27 +793,60 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
 {
   // Each copy may lie a bit off the grid when a bit slip happened near it: the
   // most likely placement, a slip costing SlipPenalty, decides the character.
+  // A copy sent before the last slip found lies on the grid as it was before,
+  // at no cost: a character sent across the slip has its first copy there and
+  // its repetition on the new grid.
   const TServiceDef& d = Def(Service_);
+  const int old = -SlipStep_;  // the old grid, as an offset
+  const auto onGrid = [&](int offset, int64_t copyEnd) { return offset == 0 || (offset == old && copyEnd - old < SlipAt_); };
   int best2 = 0, best1 = 0;
   double bestScore = -std::numeric_limits<double>::infinity();
-  for (int d2 = -1; d2 <= 1; ++d2)
-    for (int d1 = -1; d1 <= 1; ++d1) {
-      const int64_t e = end + d2, f = e - d.Repeat + d1;
+  // Offsets of the second copy from the grid, and of the first: a bit either
+  // way, or on the old grid.
+  const int second[4] = {-1, 0, 1, old};
+  for (int j = 0; j < (std::abs(old) > 1 ? 4 : 3); ++j) {
+    const int a2 = second[j];
+    const int first[4] = {a2 - 1, a2, a2 + 1, old};
+    for (int i = 0; i < (std::abs(old - a2) > 1 ? 4 : 3); ++i) {
+      const int a1 = first[i];
+      const int64_t e = end + a2, f = end - d.Repeat + a1;
       if (e > Bit_ - 1 || f - d.Unit + 1 < 0 || Bit_ - (f - d.Unit) >= HistLen) continue;
-      const double sc = PairScore(Service_, e, f, Sense_) - P_.SlipPenalty * ((d2 != 0) + (d1 != 0));
-      if (sc > bestScore) bestScore = sc, best2 = d2, best1 = d1;
+      // A slip costs where the second copy is off the grid, and where the
+      // first lies apart from it other than across the slip found.
+      const int slips = !onGrid(a2, e) + (a1 != a2 && !(a2 == 0 && onGrid(a1, f)));
+      const double sc = PairScore(Service_, e, f, Sense_) - P_.SlipPenalty * slips;
+      if (sc > bestScore) bestScore = sc, best2 = a2, best1 = a1 - a2;
     }
+  }
   const int64_t e = end + best2;
-  Take(DecideChar(Service_, Sense_, e, e - d.Repeat + best1), text, EvidenceAfter(e));
+  TSymbol s = DecideChar(Service_, Sense_, e, e - d.Repeat + best1);
+  // After idle, an uncertain character one copy of which reads idle was
+  // idle where idle came again after it: a slip broke the other copy. The
+  // copy broken by the slip found last lies in the two before the first one
+  // sent after it: a character sent across it was idle where its first copy
+  // holds idle on the old grid or its repetition on the new one.
+  const int idle = d.Code->PhasingFirst;
+  const double clear = d.Unit * std::log(2.0) / 2;  // half of what a clean idle copy scores
+  const bool acrossSlip = SlipStep_ != 0 && end - d.Repeat < SlipAt_ && end >= SlipAt_ - 2 * d.Unit;
+  const bool idleBetween = s.Posterior < P_.SureAbove && LastIdle_ > e && (s.CopyA == idle || s.CopyB == idle);
+  const bool idleAcross = acrossSlip && (IdleScore(end, false) > clear || IdleScore(end - d.Repeat + old, false) > clear);
+  if (IdleBefore_ && (idleBetween || idleAcross)) {
+    s.Code = idle;
+    s.Top = {static_cast<int16_t>(idle), -1, -1, -1};
+    s.TopP = {s.Posterior, 0.0, 0.0, 0.0};
+  }
+  IdleBefore_ = s.Code == idle;
+  Take(s, text, EvidenceAfter(e));
   LastEnd_ = e;
   // The newer copies keep lying off the grid: the alignment has slipped.
-  if (best2 != 0 && best2 == LastOffGrid_) {
+  const int off = onGrid(best2, e) ? 0 : best2;
+  if (off != 0 && off == LastOffGrid_) {
     const int period = d.Period;
     LastOffGrid_ = 0;
-    Switch({Service_, Sense_, (Phase_ + best2 + period) % period}, true, text);
+    Switch({Service_, Sense_, (Phase_ + off + period) % period}, true, text);
     return;
   }
-  LastOffGrid_ = best2;
+  LastOffGrid_ = off;
 }
 
 double TRobustDecoder::EvidenceAfter(int64_t end) const

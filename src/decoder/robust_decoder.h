@@ -137,6 +137,8 @@ private:
 
   void Step(double soft, const TBitObservation* bit, TTextStore& text);
   bool HoldsIdle(int64_t end) const;
+  // How well the window ending at `end` holds idle (both copies, or the newer one).
+  double IdleScore(int64_t end, bool both) const;
   // Scores and decisions of the window whose second copy ends at bit `end`
   // and whose first copy ends at bit `first` (normally end − repeat).
   double WindowScore(TServiceKind service, int64_t end, TBitSense sense) const;
@@ -183,7 +185,10 @@ private:
 
   // Evidence per service, bit sense and alignment.
   std::array<std::array<std::array<double, MaxPhases>, 2>, ServiceCount> Acc_{}, Short_{}, Last_{};
-  std::array<double, 4> SlipSum_{};  // advantage of the alignments 2 and 1 bits before and after
+  std::array<double, 4> SlipSum_{};  // advantage of the alignments 2 and 1 bits before and after …
+  std::array<int64_t, 4> SlipFrom_{};  // … since the copy that starts at this bit
+  int SlipStep_ = 0;     // the last slip found (bits the grid moved), 0 if none since synchronisation …
+  int64_t SlipAt_ = 0;   // … and the first bit of the copies sent after it
 
   std::array<double, MaxPhases> JisPolarity_{};  // Japanese: evidence for flipped code bits, per alignment
 
@@ -192,8 +197,10 @@ private:
   TBitSense Sense_ = TBitSense::AsTaken;
   int Phase_ = 0;
   int64_t LastEnd_ = -1;  // newest bit of the last decided character
-  int64_t LastIdle_ = -1000;  // newest bit of the last idle character at the synchronised alignment
+  int64_t LastIdle_ = -1000;  // newest bit of the last idle character at the synchronised alignment …
+  double IdleEvidence_ = 0.0;  // … and the alignment's evidence then
   int LastOffGrid_ = 0;   // offset from the grid of the last decided character's second copy
+  bool IdleBefore_ = false;  // the last decided character was idle
 
   std::deque<TSymbol> Held_;   // uncertain characters not written yet
   std::deque<TSymbol> Ahead_;  // English characters decided, waiting for the ones after them

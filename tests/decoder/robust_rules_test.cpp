@@ -281,6 +281,46 @@ TEST(RobustRules, SlipsOfOneOrTwoBitsAndNoFalseOnes)
   EXPECT_EQ(d.SyncChanges, 1u);
 }
 
+TEST(RobustRules, BitsLostOrGainedAmidIdleCostNoText)
+{
+  // Idle characters between two lines of a message, and one or two bits lost
+  // (or gained) in the middle of one of them, in its first copy or in the
+  // repetition sent right after it (of the idle character two before): every
+  // character whose copies are touched is idle, so the text comes out whole.
+  const struct {
+    TService Service;
+    std::string First, Second;
+  } texts[] = {
+      {TService::English, "GALE WARNING NR 4\n", "SEA ROUGH\n"},
+      {TService::English, "GALE WARNING NR 4", " SEA ROUGH\n"},
+      {TService::Japanese, "気象警報　強風\n", "浮標消灯\n"},
+  };
+  const struct {
+    int Idle, At;  // idle characters, and the one (from 0) whose slot pair slips
+  } places[] = {{4, 3}, {6, 3}, {8, 5}, {12, 4}, {12, 9}};
+  for (const auto& t : texts)
+    for (const auto& p : places)
+      for (int slip : {-2, -1, 1, 2})
+        for (int slot : {0, 1}) {
+          std::vector<uint8_t> codes = Codes(t.First + t.Second, t.Service);
+          const long idleAt = static_cast<long>(Codes(t.First, t.Service).size());
+          const auto after = codes.begin() + idleAt;
+          const TServiceCode& code = t.Service == TService::English ? EnglishCode() : JapaneseCode();
+          codes.insert(after, static_cast<std::size_t>(p.Idle), code.PhasingFirst);
+          TStream s(codes, t.Service);
+          const auto bit = s.Soft.begin() + static_cast<long>(s.Copy(static_cast<std::size_t>(idleAt + p.At), 0) + slot * code.Units + 3);
+          if (slip < 0)
+            s.Soft.erase(bit, bit - slip);
+          else
+            s.Soft.insert(bit, static_cast<std::size_t>(slip), slip == 1 ? Strong : -Strong);
+          const TDecoded d = Decode(s.Soft);
+          const std::string got = d.Utf8();
+          // Whatever the slip costs after it, what came before it is written whole.
+          EXPECT_EQ(got.substr(0, t.First.size()), t.First) << p.Idle << " idle, slip " << slip << " in " << p.At << "/" << slot;
+          EXPECT_EQ(got, t.First + t.Second + "\n") << p.Idle << " idle, slip " << slip << " in " << p.At << "/" << slot;
+        }
+}
+
 TEST(RobustRules, OneCharacterABitLateIsReadWhereItLiesAndMovesNothing)
 {
   // Both copies of one character come a bit late (a zero before them, their
