@@ -332,6 +332,16 @@ TEST(RobustRules, JapanesePairing)
   EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(geta + 2)) + "\n", text.substr(text.find("　付近")));
   for (std::size_t i = 0; i <= geta / 2; ++i) EXPECT_EQ(r.Confidence[0][i], 0.0f) << i;
   EXPECT_GT(r.Confidence[0][geta / 2 + 1], 0.99f);
+
+  // Idle between two lines writes nothing, surely: the next line is as sure
+  // as its bytes.
+  auto idle = Codes("東京湾\n", TService::Japanese);
+  idle.insert(idle.end(), 4, JisPhasingB);
+  for (uint8_t b : Codes("浮標\n", TService::Japanese)) idle.push_back(b);
+  const TDecoded q = Decode(TStream(idle, TService::Japanese).Soft);
+  EXPECT_EQ(q.Utf8(), "東京湾\n浮標\n\n");
+  ASSERT_EQ(q.Confidence[1].size(), 2u);
+  for (float c : q.Confidence[1]) EXPECT_GT(c, 0.999f);
 }
 
 TEST(RobustRules, AcrossAGapAndAChangeOfServiceOrPolarity)
