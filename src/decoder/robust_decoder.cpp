@@ -471,11 +471,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
     s.Code = d.Code->PhasingFirst;
     s.Phasing = true;
   }
-  if (total > 0.0) {
-    Normalise(s, best, total);
-  } else {
-    s.Code = -1;
-  }
+  if (total > 0.0) Normalise(s, best, total);
   s.CopyA = d.ValueOf[static_cast<std::size_t>(hardA ^ flip)];
   s.CopyB = d.ValueOf[static_cast<std::size_t>(hardB ^ flip)];
   return s;
@@ -726,7 +722,6 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
   // The newer copies keep lying off the grid: the alignment has slipped.
   if (best2 != 0 && best2 == LastOffGrid_) {
     const int period = d.Period;
-    LastOffGrid_ = 0;
     Switch({Service_, Sense_, (Phase_ + best2 + period) % period}, true, text);
     return;
   }
@@ -901,7 +896,7 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   // row (two codes print a space) and, unless both rows print the same, the
   // row is right.
   double pCode = s.Posterior;
-  for (int i = 0; i < 4; ++i)
+  for (std::size_t i = 0; i < s.Top.size(); ++i)
     if (s.Top[i] != code && s.Top[i] >= 0 && CodeTable()[row][s.Top[i]] == t) pCode += s.TopP[i];
   const bool bothRows = CodeTable()[0][code] == CodeTable()[1][code];
   const double pRow = bothRows ? 1.0 : 1.0 / (1.0 + std::exp(-std::abs(odds)));
@@ -916,13 +911,13 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   TSymbol s = symbol;
   if (!s.Phasing && s.Code >= 0) {
     double kept = 1.0, best = -1.0;
-    for (int t = 0; t < 4; ++t) {
+    for (std::size_t t = 0; t < s.Top.size(); ++t) {
       const int v = s.Top[t];
       kept -= s.TopP[t];
       if (IsJisRow(v)) s.TopP[t] *= (Kanji_.KanjiCount == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
     }
     double total = std::max(kept, 0.0);
-    for (int t = 0; t < 4; ++t) {
+    for (std::size_t t = 0; t < s.Top.size(); ++t) {
       total += s.TopP[t];
       if (s.TopP[t] > best) best = s.TopP[t], s.Code = s.Top[t];
     }
