@@ -527,11 +527,12 @@ TEST(RobustRules, EachByteOfAPairIsWeighedByWhatMayStandThere)
 
 TEST(RobustRules, AByteLostMidLineUndoesTheConfidenceOnlyBackToWhereThePairingFitted)
 {
-  // One byte of 浮 or 標 lost: the pairing is wrong until the bytes show it,
-  // a geta mark stands for the lost byte. The characters printed with the
-  // wrong pairing, from 浮 on, have no confidence; those before keep theirs.
+  // One byte of 浮, 標, 中 or 付 lost: the pairing is wrong until the bytes
+  // show it, a geta mark stands for the lost byte and the pairing starts
+  // again after it. The characters printed with the wrong pairing, from 浮
+  // on, have no confidence; those before keep theirs.
   const std::string text = "東京湾　浮標消灯中　付近航行の船舶は注意されたい。\n";
-  for (std::size_t lost : {9u, 11u}) {
+  for (std::size_t lost : {9u, 11u, 16u, 20u}) {
     auto codes = Codes(text, TService::Japanese);
     codes.erase(codes.begin() + static_cast<long>(lost));
     const TDecoded r = Decode(TStream(codes, TService::Japanese).Soft);
