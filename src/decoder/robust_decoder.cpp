@@ -57,11 +57,17 @@ double JisRowShare(int d)
   return 0.0;                                       // not a row
 }
 
+constexpr double JisCells = 94.0;  // cells of a row, all alike as the second byte of a pair
+
+// Weight of a byte as the first of a pair: its row's share, and a little for
+// the rows no text uses.
+double FirstByteWeight(int d) { return JisRowShare(d) + 1e-4; }
+
 double JisPrior(int d)
 {
   if (d == JisLineFeed || d == JisCarriageReturn || d == JisPhasingA || d == JisPhasingB) return 0.02;
   if (!IsJisRow(d)) return 0.0005;
-  return 0.5 * JisRowShare(d) + 0.5 / 94.0;
+  return 0.5 * JisRowShare(d) + 0.5 / JisCells;
 }
 
 // Whether a word writes no text: phasing, idle, carriage return, shifts.
@@ -914,7 +920,7 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
     for (std::size_t t = 0; t < s.Top.size(); ++t) {
       const int v = s.Top[t];
       kept -= s.TopP[t];
-      if (IsJisRow(v)) s.TopP[t] *= (Kanji_.KanjiCount == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
+      if (IsJisRow(v)) s.TopP[t] *= (Kanji_.KanjiCount == 0 ? FirstByteWeight(v) : 1.0 / JisCells) / JisPrior(v);
     }
     double total = std::max(kept, 0.0);
     for (std::size_t t = 0; t < s.Top.size(); ++t) {
@@ -941,7 +947,7 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   }
   // Rows and cells have different values: a pairing that no longer fits is moved by a byte.
   if (d >= 0) {
-    const double rowness = std::log(JisRowShare(d) + 1e-4) + std::log(94.0);
+    const double rowness = std::log(FirstByteWeight(d)) + std::log(JisCells);
     PairEvidence_ = 0.9 * PairEvidence_ + (Kanji_.KanjiCount == 0 ? rowness : -rowness);
     if (PairEvidence_ >= PairPeak_) {
       // The pairing fits up to the character this byte is part of.
