@@ -424,6 +424,28 @@ TEST(RobustRules, ASignalThatStopsAfterItsLastCharacterKeepsIt)
     }
 }
 
+TEST(RobustRules, ALastCharacterOneCopyLostIsKeptWhileItsCopiesStillFitAWord)
+{
+  // The signal falls silent right after the repetition of the last G, one of
+  // whose bits is turned at `level`. Read from both copies, G is sure; but it
+  // counts as sure only while the two copies together fit a word better than
+  // random bits would: otherwise, the end of a signal, it is dropped as noise.
+  const struct {
+    double Level;
+    const char* Line;
+  } cases[] = {{5.75, "GALE WARNING"}, {6.4, "GALE WARNIN"}};
+  for (const auto& c : cases) {
+    const auto codes = Codes("GALE WARNING", TService::English);
+    TStream s(codes, TService::English, 6, false, 2);
+    const std::size_t last = codes.size() - 1;
+    s.Set(last, 1, 0, !(s.Dx[s.Start + last] & 1), c.Level);
+    for (std::size_t k : {last + 1, last + 2}) std::fill_n(s.Soft.begin() + static_cast<long>(s.Copy(k, 0)), 7, 0.0);
+    s.Soft.resize(s.Copy(last, 1) + 7);
+    s.Soft.resize(s.Soft.size() + 300, 0.0);
+    EXPECT_EQ(Decode(s.Soft).Lines, (std::vector<std::string>{c.Line, ""})) << c.Level;
+  }
+}
+
 TEST(RobustRules, ASpaceThatMayBeALettersShiftDoubtsTheFiguresAfterIt)
 {
   // The space between 123 and 456 and a letters shift differ in four bits,
