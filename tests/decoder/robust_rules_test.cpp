@@ -346,6 +346,20 @@ TEST(RobustRules, JapanesePairing)
   EXPECT_EQ(q.Utf8(), "東京湾\n浮標\n\n");
   ASSERT_EQ(q.Confidence[1].size(), 2u);
   for (float c : q.Confidence[1]) EXPECT_GT(c, 0.999f);
+
+  // The first byte of 東 silent where it differs from the phasing pair's
+  // first word in its first copy (but for one bit at 1.0 for it) and from the
+  // second in its repetition: the pair fits almost as well, at its own prior.
+  TStream p(text, TService::Japanese);
+  const auto w = gen::JapaneseCharBits(p.Dx[p.Start]);
+  const auto first = gen::JapaneseCharBits(JisPhasingB), second = gen::JapaneseCharBits(JisPhasingA);
+  for (std::size_t b = 0, n = 0; b < w.size(); ++b) {
+    if (w[b] != first[b]) p.Soft[p.Copy(0, 0) + b] *= n++ == 0 ? 1.0 / Strong : 0.0;
+    if (w[b] != second[b]) p.Soft[p.Copy(0, 1) + b] = 0.0;
+  }
+  const TDecoded f = Decode(p.Soft);
+  EXPECT_EQ(f.Utf8(), text + "\n");
+  EXPECT_NEAR(f.Confidence[0][0], 0.6578, 0.001);
 }
 
 TEST(RobustRules, AcrossAGapAndAChangeOfServiceOrPolarity)
