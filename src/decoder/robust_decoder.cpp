@@ -57,11 +57,17 @@ double JisRowShare(int d)
   return 0.0;                                       // not a row
 }
 
+constexpr double JisCells = 94.0;  // cells of a row, all alike as the second byte of a pair
+
+// Weight of a byte as the first of a pair: its row's share, and a little for
+// the rows no text uses.
+double FirstByteWeight(int d) { return JisRowShare(d) + 1e-4; }
+
 double JisPrior(int d)
 {
   if (d == JisLineFeed || d == JisCarriageReturn || d == JisPhasingA || d == JisPhasingB) return 0.02;
   if (!IsJisRow(d)) return 0.0005;
-  return 0.5 * JisRowShare(d) + 0.5 / 94.0;
+  return 0.5 * JisRowShare(d) + 0.5 / JisCells;
 }
 
 // Whether a word writes no text: phasing, idle, carriage return, shifts.
@@ -494,11 +500,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
     s.Code = d.Code->PhasingFirst;
     s.Phasing = true;
   }
-  if (total > 0.0) {
-    Normalise(s, best, total);
-  } else {
-    s.Code = -1;
-  }
+  if (total > 0.0) Normalise(s, best, total);
   s.CopyA = d.ValueOf[static_cast<std::size_t>(hardA ^ flip)];
   s.CopyB = d.ValueOf[static_cast<std::size_t>(hardB ^ flip)];
   return s;
@@ -842,7 +844,6 @@ void TRobustDecoder::DecideLocally(int64_t end, TTextStore& text)
   const int off = onGrid(best2, e) ? 0 : best2;
   if (off != 0 && off == LastOffGrid_) {
     const int period = d.Period;
-    LastOffGrid_ = 0;
     Switch({Service_, Sense_, (Phase_ + off + period) % period}, true, text);
     return;
   }
@@ -1017,7 +1018,7 @@ void TRobustDecoder::EmitEnglish(const TSymbol& s, TTextStore& text)
   // row (two codes print a space) and, unless both rows print the same, the
   // row is right.
   double pCode = s.Posterior;
-  for (int i = 0; i < 4; ++i)
+  for (std::size_t i = 0; i < s.Top.size(); ++i)
     if (s.Top[i] != code && s.Top[i] >= 0 && CodeTable()[row][s.Top[i]] == t) pCode += s.TopP[i];
   const bool bothRows = CodeTable()[0][code] == CodeTable()[1][code];
   const double pRow = bothRows ? 1.0 : 1.0 / (1.0 + std::exp(-std::abs(odds)));
@@ -1032,13 +1033,13 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   TSymbol s = symbol;
   if (!s.Phasing && s.Code >= 0) {
     double kept = 1.0, best = -1.0;
-    for (int t = 0; t < 4; ++t) {
+    for (std::size_t t = 0; t < s.Top.size(); ++t) {
       const int v = s.Top[t];
       kept -= s.TopP[t];
-      if (IsJisRow(v)) s.TopP[t] *= (Kanji_.KanjiCount == 0 ? JisRowShare(v) + 1e-4 : 1.0 / 94.0) / JisPrior(v);
+      if (IsJisRow(v)) s.TopP[t] *= (Kanji_.KanjiCount == 0 ? FirstByteWeight(v) : 1.0 / JisCells) / JisPrior(v);
     }
     double total = std::max(kept, 0.0);
-    for (int t = 0; t < 4; ++t) {
+    for (std::size_t t = 0; t < s.Top.size(); ++t) {
       total += s.TopP[t];
       if (s.TopP[t] > best) best = s.TopP[t], s.Code = s.Top[t];
     }
@@ -1062,7 +1063,7 @@ void TRobustDecoder::EmitJapanese(const TSymbol& symbol, TTextStore& text)
   }
   // Rows and cells have different values: a pairing that no longer fits is moved by a byte.
   if (d >= 0) {
-    const double rowness = std::log(JisRowShare(d) + 1e-4) + std::log(94.0);
+    const double rowness = std::log(FirstByteWeight(d)) + std::log(JisCells);
     PairEvidence_ = 0.9 * PairEvidence_ + (Kanji_.KanjiCount == 0 ? rowness : -rowness);
     if (PairEvidence_ >= PairPeak_) {
       // The pairing fits up to the character this byte is part of.

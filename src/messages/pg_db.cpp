@@ -100,14 +100,6 @@ std::string NumberText(double v)
   return std::string(buf, end);
 }
 
-int HexDigit(char c)
-{
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A result, cleared on every path.
 class TResult {
 public:
@@ -147,9 +139,9 @@ public:
     if (n < 2 || v[0] != '\\' || v[1] != 'x') return bytes;
     bytes.reserve((n - 2) / 2);
     for (std::size_t i = 2; i + 1 < n; i += 2) {
-      const int hi = HexDigit(v[i]), lo = HexDigit(v[i + 1]);
-      if (hi < 0 || lo < 0) break;
-      bytes.push_back(static_cast<char>(hi * 16 + lo));
+      unsigned char b = 0;
+      if (std::from_chars(v + i, v + i + 2, b, 16).ptr != v + i + 2) break;
+      bytes.push_back(static_cast<char>(b));
     }
     return bytes;
   }

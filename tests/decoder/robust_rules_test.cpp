@@ -125,11 +125,16 @@ TEST(RobustRules, ACharacterWeakInBothCopiesIsItsLikeliestReading)
   // (1000111) and T (0010111) differ in bits 6 and 4: at `level` for O each
   // copy gives odds of e^(2·level), both e^(4·level). With bits 0 and 1 of
   // the H (1001011) silent, N and M fit as well; bit 2 at 0.1 for H makes it
-  // e^0.2 : 1 : 1, a reading at 0.379 that is still printed.
+  // e^0.2 : 1 : 1, a reading at 0.379 that is still printed. The A of
+  // WEATHER (1110001) silent where it differs from the phasing pair's first
+  // word (0110011) in its first copy and from its second (1111000) in the
+  // repetition, one bit at 0.2 for A: the pair, as likely a priori as a
+  // letter, fits as well, A at e^0.2 : 1.
   struct TBit {
     int Bit;
     bool One;
     double Level;
+    int Copy = -1;  // both
   };
   const struct {
     std::size_t At;  // in the line
@@ -141,11 +146,13 @@ TEST(RobustRules, ACharacterWeakInBothCopiesIsItsLikeliestReading)
       {17, {{6, false, 0.25}, {4, true, 0.25}}, "WEATHER FOR THE NTRTH SEA", 0.7311},
       {17, {{6, true, 1.0}, {4, false, 1.0}}, "WEATHER FOR THE NORTH SEA", 0.9820},
       {20, {{0, true, 0.0}, {1, true, 0.0}, {2, false, 0.1}}, "WEATHER FOR THE NORTH SEA", 0.3792},
+      {2, {{6, true, 0.2, 0}, {1, true, 0.0, 0}, {3, true, 0.0, 1}, {0, true, 0.0, 1}}, "WEATHER FOR THE NORTH SEA", 0.5498},
   };
   for (const auto& c : cases) {
     TStream s("WEATHER FOR THE NORTH SEA\n", TService::English);
     for (int copy : {0, 1})
-      for (const TBit& b : c.Bits) s.Set(c.At + 1, copy, b.Bit, b.One, b.Level);  // after a letters shift
+      for (const TBit& b : c.Bits)
+        if (b.Copy < 0 || b.Copy == copy) s.Set(c.At + 1, copy, b.Bit, b.One, b.Level);  // after a letters shift
     const TDecoded d = Decode(s.Soft);
     EXPECT_EQ(d.Lines[0], c.Line);
     for (std::size_t i = 0; i < d.Confidence[0].size(); ++i)
@@ -262,16 +269,20 @@ TEST(RobustRules, SlipsOfOneOrTwoBitsAndNoFalseOnes)
 {
   // Bits lost mid-message: one move to the alignment that fits (not first to
   // the wrong neighbour), only characters with copies on both sides suffer.
+  // Five bits more before the signal put the alignment at the start of the
+  // character period, so that the slip moves it across the end.
   std::string text;
   for (int i = 0; i < 4; ++i) text += "LINE " + std::to_string(i) + " OF A WEATHER BULLETIN FOR THE SEA AREAS\n";
-  for (int lost : {1, 2}) {
-    TStream s(text, TService::English);
-    const auto at = static_cast<long>(s.Copy(text.size() / 2, 0) + 3);
-    s.Soft.erase(s.Soft.begin() + at, s.Soft.begin() + at + lost);
-    const TDecoded d = Decode(s.Soft);
-    EXPECT_EQ(d.SyncChanges, 2u) << lost;
-    EXPECT_LE(test::EditDistance(test::CodePoints(d.Utf8()), test::CodePoints(text + "\n")), 3u) << d.Utf8();
-  }
+  for (int lead : {0, 5})
+    for (int lost : {1, 2}) {
+      TStream s(text, TService::English);
+      const auto at = static_cast<long>(s.Copy(text.size() / 2, 0) + 3);
+      s.Soft.erase(s.Soft.begin() + at, s.Soft.begin() + at + lost);
+      s.Soft.insert(s.Soft.begin(), static_cast<std::size_t>(lead), 0.0);
+      const TDecoded d = Decode(s.Soft);
+      EXPECT_EQ(d.SyncChanges, 2u) << lead << " " << lost;
+      EXPECT_LE(test::EditDistance(test::CodePoints(d.Utf8()), test::CodePoints(text + "\n")), 3u) << d.Utf8();
+    }
   // A long message at 3 dB: found once, never moved.
   std::string longText;
   for (int i = 0; i < 30; ++i) longText += "VESSELS ARE REQUESTED TO KEEP CLEAR OF POSITION 5" + std::to_string(i % 10) + "-12N\n";
@@ -365,6 +376,30 @@ TEST(RobustRules, JapanesePairing)
   EXPECT_EQ(Cp932ToUtf8(r.Lines[0].substr(geta + 2)) + "\n", text.substr(text.find("　付近")));
   for (std::size_t i = 0; i <= geta / 2; ++i) EXPECT_EQ(r.Confidence[0][i], 0.0f) << i;
   EXPECT_GT(r.Confidence[0][geta / 2 + 1], 0.99f);
+
+  // Idle between two lines writes nothing, surely: the next line is as sure
+  // as its bytes.
+  auto idle = Codes("東京湾\n", TService::Japanese);
+  idle.insert(idle.end(), 4, JisPhasingB);
+  for (uint8_t b : Codes("浮標\n", TService::Japanese)) idle.push_back(b);
+  const TDecoded q = Decode(TStream(idle, TService::Japanese).Soft);
+  EXPECT_EQ(q.Utf8(), "東京湾\n浮標\n\n");
+  ASSERT_EQ(q.Confidence[1].size(), 2u);
+  for (float c : q.Confidence[1]) EXPECT_GT(c, 0.999f);
+
+  // The first byte of 東 silent where it differs from the phasing pair's
+  // first word in its first copy (but for one bit at 1.0 for it) and from the
+  // second in its repetition: the pair fits almost as well, at its own prior.
+  TStream p(text, TService::Japanese);
+  const auto w = gen::JapaneseCharBits(p.Dx[p.Start]);
+  const auto first = gen::JapaneseCharBits(JisPhasingB), second = gen::JapaneseCharBits(JisPhasingA);
+  for (std::size_t b = 0, n = 0; b < w.size(); ++b) {
+    if (w[b] != first[b]) p.Soft[p.Copy(0, 0) + b] *= n++ == 0 ? 1.0 / Strong : 0.0;
+    if (w[b] != second[b]) p.Soft[p.Copy(0, 1) + b] = 0.0;
+  }
+  const TDecoded f = Decode(p.Soft);
+  EXPECT_EQ(f.Utf8(), text + "\n");
+  EXPECT_NEAR(f.Confidence[0][0], 0.6578, 0.001);
 }
 
 TEST(RobustRules, AcrossAGapAndAChangeOfServiceOrPolarity)
@@ -443,6 +478,28 @@ TEST(RobustRules, ASignalThatStopsAfterItsLastCharacterKeepsIt)
     }
 }
 
+TEST(RobustRules, ALastCharacterOneCopyLostIsKeptWhileItsCopiesStillFitAWord)
+{
+  // The signal falls silent right after the repetition of the last G, one of
+  // whose bits is turned at `level`. Read from both copies, G is sure; but it
+  // counts as sure only while the two copies together fit a word better than
+  // random bits would: otherwise, the end of a signal, it is dropped as noise.
+  const struct {
+    double Level;
+    const char* Line;
+  } cases[] = {{5.75, "GALE WARNING"}, {6.4, "GALE WARNIN"}};
+  for (const auto& c : cases) {
+    const auto codes = Codes("GALE WARNING", TService::English);
+    TStream s(codes, TService::English, 6, false, 2);
+    const std::size_t last = codes.size() - 1;
+    s.Set(last, 1, 0, !(s.Dx[s.Start + last] & 1), c.Level);
+    for (std::size_t k : {last + 1, last + 2}) std::fill_n(s.Soft.begin() + static_cast<long>(s.Copy(k, 0)), 7, 0.0);
+    s.Soft.resize(s.Copy(last, 1) + 7);
+    s.Soft.resize(s.Soft.size() + 300, 0.0);
+    EXPECT_EQ(Decode(s.Soft).Lines, (std::vector<std::string>{c.Line, ""})) << c.Level;
+  }
+}
+
 TEST(RobustRules, ASpaceThatMayBeALettersShiftDoubtsTheFiguresAfterIt)
 {
   // The space between 123 and 456 and a letters shift differ in four bits,
@@ -515,7 +572,7 @@ TEST(RobustRules, EachByteOfAPairIsWeighedByWhatMayStandThere)
       {0, 0x21, 0x22, 0x21, 0.8880}, {0, 0x23, 0x25, 0x25, 0.5999}, {0, 0x24, 0x28, 0x24, 0.9831},
       {0, 0x26, 0x2A, 0x26, 0.9717}, {0, 0x28, 0x18, 0x28, 0.8729}, {0, 0x30, 0x50, 0x30, 0.9071},
       {0, 0x4F, 0x57, 0x4F, 0.9071}, {0, 0x74, 0x78, 0x74, 0.9355}, {0, 0x7E, 0x3F, 0x3F, 0.9930},
-      {1, 0x30, 0x11, 0x30, 0.9551},
+      {0, 0x29, 0x31, 0x31, 0.9930}, {1, 0x30, 0x11, 0x30, 0.9551},
   };
   for (const auto& c : cases) {
     auto codes = Codes("航行警報\n　", TService::Japanese);
@@ -546,11 +603,12 @@ TEST(RobustRules, EachByteOfAPairIsWeighedByWhatMayStandThere)
 
 TEST(RobustRules, AByteLostMidLineUndoesTheConfidenceOnlyBackToWhereThePairingFitted)
 {
-  // One byte of 浮 or 標 lost: the pairing is wrong until the bytes show it,
-  // a geta mark stands for the lost byte. The characters printed with the
-  // wrong pairing, from 浮 on, have no confidence; those before keep theirs.
+  // One byte of 浮, 標, 中 or 付 lost: the pairing is wrong until the bytes
+  // show it, a geta mark stands for the lost byte and the pairing starts
+  // again after it. The characters printed with the wrong pairing, from 浮
+  // on, have no confidence; those before keep theirs.
   const std::string text = "東京湾　浮標消灯中　付近航行の船舶は注意されたい。\n";
-  for (std::size_t lost : {9u, 11u}) {
+  for (std::size_t lost : {9u, 11u, 16u, 20u}) {
     auto codes = Codes(text, TService::Japanese);
     codes.erase(codes.begin() + static_cast<long>(lost));
     const TDecoded r = Decode(TStream(codes, TService::Japanese).Soft);

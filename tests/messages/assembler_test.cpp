@@ -76,6 +76,14 @@ TEST(Assembler, TextStreams)
     EXPECT_EQ(StatusOf(c.Out[3]), TStatus::NoTrailer);
   }
   {
+    SCOPED_TRACE("the line ends lost around a trailer: what follows it on its line is read");
+    TCollector c;
+    c.Feed({"ZCZC OA14", "GALE NNNNN ZCZC OA15", "FOG", "NNNN"});
+    ASSERT_EQ(c.Out.size(), 2u);
+    EXPECT_EQ(std::tuple(c.Out[0].Id, c.Out[0].Text, StatusOf(c.Out[0])), std::tuple("OA14", "GALE", TStatus::Complete));
+    EXPECT_EQ(std::tuple(c.Out[1].Id, c.Out[1].Text, StatusOf(c.Out[1])), std::tuple("OA15", "FOG", TStatus::Complete));
+  }
+  {
     SCOPED_TRACE("headers with errors");
     TCollector c;
     c.Feed({"ZC*C OA12", "X", "NNNN", "ZCZC O*12", "Y", "NNNN", "ZCZCOA12", "NNNN", "ZCZC 0A12", "NNNN", "CZC OA12", "NNNN"});

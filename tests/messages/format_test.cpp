@@ -9,6 +9,8 @@
 #include <limits>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "messages/format.h"
@@ -170,6 +172,10 @@ TEST(Reception, TheAlertAndTheStartOfARecording)
   ASSERT_TRUE(RecordingEpoch(file, std::nullopt, epoch, error));
   const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
   EXPECT_NEAR(epoch, now - 30 * 3600.0, 5.0);
+  const timespec times[2] = {{1796640125, 750000000}, {1796640125, 750000000}};  // to the nanosecond
+  ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+  ASSERT_TRUE(RecordingEpoch(file, std::nullopt, epoch, error));
+  EXPECT_NEAR(epoch, 1796640125.75, 1e-6);
   for (const std::string& path : {std::string("-"), (dir.Dir / "missing.wav").string()}) {
     ASSERT_TRUE(RecordingEpoch(path, std::nullopt, epoch, error));
     EXPECT_NEAR(epoch, now, 5.0) << path;

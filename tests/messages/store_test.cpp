@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <sys/resource.h>
@@ -496,6 +498,32 @@ TEST(MessageStore, WhatCannotBeReachedOrWrittenIsSaidNotCreated)
                 },
                 true),
             0);
+}
+
+TEST(MessageStore, TheDefaultStoreLiesInTheUsersDataFolder)
+{
+  // XDG_DATA_HOME when it is an absolute path, else HOME's .local/share; with
+  // neither, no path but the reason.
+  const struct {
+    const char *Xdg, *Home, *Path;
+  } cases[] = {
+      {"/data", "/home/ann", "/data/brontel/messages.sqlite"},
+      {"data", "/home/ann", "/home/ann/.local/share/brontel/messages.sqlite"},
+      {"", "/home/ann", "/home/ann/.local/share/brontel/messages.sqlite"},
+      {nullptr, "/home/ann", "/home/ann/.local/share/brontel/messages.sqlite"},
+      {"data", "", ""},
+      {nullptr, nullptr, ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(InChild([&] {
+                for (const auto& [name, value] : {std::pair{"XDG_DATA_HOME", c.Xdg}, std::pair{"HOME", c.Home}})
+                  value ? ::setenv(name, value, 1) : ::unsetenv(name);
+                std::string error;
+                const std::string path = DefaultStorePath(error);
+                return path == c.Path && error.empty() != path.empty() ? 0 : 1;
+              }),
+              0)
+        << (c.Xdg ? c.Xdg : "(unset)") << " " << (c.Home ? c.Home : "(unset)");
 }
 
 TEST_P(StoreOnBoth, TheBestCopyIsReplacedOnlyByABetterOneAndAFailedAddChangesNothing)
