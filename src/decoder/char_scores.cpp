@@ -185,6 +185,7 @@ bool TCharScores::Channel(int service, int64_t end, TCharChannel& ch) const
   const double moved = lastOffset_ - offset / u;
   ch.HighHz += moved;
   ch.LowHz += moved;
+  if (std::isfinite(pinHigh_) && std::isfinite(pinLow_)) ch.HighHz = pinHigh_, ch.LowHz = pinLow_;
   return true;
 }
 

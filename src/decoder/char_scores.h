@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -100,6 +101,9 @@ public:
              double evidenceBit);
 
   const TFineFrequency& Fine() const { return fine_; }
+  // Measurement harnesses: score every window with these tone frequencies
+  // (Hz in the baseband) instead of the estimate; NaN returns to the estimate.
+  void PinTones(double highHz, double lowHz) { pinHigh_ = highHz, pinLow_ = lowHz; }
   const TModelChoice& Choice() const { return choice_; }
 
 private:
@@ -129,6 +133,7 @@ private:
   std::array<double, 1 << (chardet::MaxBits - 4)> hi_{};
   int64_t bits_ = 0;
   double lastOffset_ = 0.0;  // frequency correction of the newest bit
+  double pinHigh_ = std::numeric_limits<double>::quiet_NaN(), pinLow_ = pinHigh_;
   TFineFrequency fine_;
   TModelChoice choice_{2};
   std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice

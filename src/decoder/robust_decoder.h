@@ -98,6 +98,7 @@ public:
   // The whole-character detection: its tone frequency estimate and the
   // weight of the continuous-phase model.
   const TCharScores& CharScores() const { return Chars_; }
+  TCharScores& CharScores() { return Chars_; }
 
   static constexpr int ServiceCount = 2;             // English 7-unit, Japanese 10-unit
   static constexpr int MaxPhases = 2 * MaxUnits;     // alignments of one service and polarity
