@@ -2,7 +2,7 @@
 // known, to tell which estimate costs how much of the whole-character gain.
 //
 //   brontel_char_genie_eval [--snr DB]... [--seeds N] [--jpn] [--offset HZ] [--timing SAMPLES]
-//                           [--jitter SAMPLES] [--pin] [--soft] [--amp-error DB] [--set NAME=VALUE]
+//                           [--jitter SAMPLES] [--pin] [--no-timing] [--soft] [--amp-error DB] [--set NAME=VALUE]
 //
 // The emission is keyed as continuous-phase FSK directly in the complex
 // baseband the decoder's tone correlations come from (2100 samples per
@@ -14,7 +14,8 @@
 // the decoder is told) and the per-bit non-coherent log-likelihood ratio as
 // its soft value. --pin scores every window with the true tone frequencies
 // instead of the decision-directed estimate; --soft switches whole characters
-// off. What is left between this and brontel_robust_eval at the same SNR is
+// off; --no-timing leaves out the moved windows the decoder's own fine
+// timing needs (the bits are then scored where they were placed). What is left between this and brontel_robust_eval at the same SNR is
 // the cost of the demodulator's own estimates (bit timing, levels, soft values).
 #include <cmath>
 #include <complex>
@@ -60,7 +61,7 @@ struct TOptions {
   int Seeds = 4;
   bool Japanese = false;
   double Offset = 0.0, Timing = 0.0, Jitter = 0.0, AmpErrorDb = 0.0;
-  bool Pin = false, Show = false;
+  bool Pin = false, Show = false, NoMoved = false;
   TRobustDecoderParams Params;
 };
 
@@ -103,6 +104,10 @@ std::string Decode(const std::vector<uint8_t>& bits, double snrDb, uint32_t seed
     TBitObservation& b = obs[k];
     const double start = static_cast<double>(k * BitLen) + o.Timing + o.Jitter * gauss(rng);
     ToneCorrelations(x, start, BitLen, std::span<TToneCorr>(&b.Tones, 1));
+    if (!o.NoMoved) {
+      b.Early = ShiftedToneCorrelation(x, start, BitLen, -TCharTiming::Step);
+      b.Late = ShiftedToneCorrelation(x, start, BitLen, TCharTiming::Step);
+    }
     b.Amplitude = told, b.Noise = noise, b.Period = BitLen;
     b.Soft = chardet::LogI0(scale * std::abs(b.Tones.High)) - chardet::LogI0(scale * std::abs(b.Tones.Low));
   }
@@ -161,6 +166,7 @@ int main(int argc, char** argv)
     else if (a == "--jitter" && more) o.Jitter = std::atof(argv[++i]);
     else if (a == "--amp-error" && more) o.AmpErrorDb = std::atof(argv[++i]);
     else if (a == "--pin") o.Pin = true;
+    else if (a == "--no-timing") o.NoMoved = true;
     else if (a == "--soft") o.Params.WholeCharacters = 0;
     else if (a == "--show") o.Show = true;
     else if (a == "--set" && more) {
@@ -178,7 +184,7 @@ int main(int argc, char** argv)
     } else {
       std::fprintf(stderr,
                    "usage: brontel_char_genie_eval [--snr DB]... [--seeds N] [--jpn] [--offset HZ] [--timing SAMPLES] "
-                   "[--jitter SAMPLES] [--pin] [--soft] [--amp-error DB] [--show] [--set NAME=VALUE]\n");
+                   "[--jitter SAMPLES] [--pin] [--no-timing] [--soft] [--amp-error DB] [--show] [--set NAME=VALUE]\n");
       return 2;
     }
   }

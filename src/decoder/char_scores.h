@@ -37,6 +37,9 @@ namespace brontel {
 struct TBitObservation {
   double Soft = 0.0;      // log-likelihood ratio, > 0 for the higher tone
   TToneCorr Tones{};      // each tone's complex amplitude over the bit, referred to its start
+  // The same over the bit's window moved TCharTiming::Step samples earlier
+  // and later (ShiftedToneCorrelation); both zero when not measured.
+  TToneCorr Early{}, Late{};
   double Amplitude = 0.0; // the signal's amplitude in a tone correlation
   double Noise = 0.0;     // noise power of a tone correlation; 0: the tones are not known
   double Period = 21.0;   // samples per bit (2100 samples per second)
@@ -105,6 +108,7 @@ public:
   // (Hz in the baseband) instead of the estimate; NaN returns to the estimate.
   void PinTones(double highHz, double lowHz) { pinHigh_ = highHz, pinLow_ = lowHz; }
   const TModelChoice& Choice() const { return choice_; }
+  const TCharTiming& Timing() const { return timing_; }
 
 private:
   struct TBit {
@@ -112,6 +116,12 @@ private:
     double Lp0 = 0.0, Lp1 = 0.0;  // ln(2·P(lower tone)), ln(2·P(higher tone)) from the soft value
   };
   const TBit& At(int64_t k) const { return hist_[static_cast<std::size_t>(k) & (HistLen - 1)]; }
+  // Bit k's tone correlations where the timing estimate places its window.
+  TToneCorr Tones(int64_t k) const
+  {
+    const TBitObservation& o = At(k).Obs;
+    return ToneCorrelationAt(o.Early, o.Tones, o.Late, TCharTiming::Step, timing_.Offset());
+  }
   // The window of service s ending at bit `end`: its channel, or false when
   // a bit's tones are unknown.
   bool Channel(int service, int64_t end, TCharChannel& ch) const;
@@ -135,6 +145,7 @@ private:
   double lastOffset_ = 0.0;  // frequency correction of the newest bit
   double pinHigh_ = std::numeric_limits<double>::quiet_NaN(), pinLow_ = pinHigh_;
   TFineFrequency fine_;
+  TCharTiming timing_;
   TModelChoice choice_{2};
   std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice
   void Share();
