@@ -383,14 +383,23 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
   const std::size_t n = d.Words.size();
   std::vector<double>&mixed = Mixed_, &whole = Whole_, &perBit = PerBit_;
   mixed.resize(n + 1), whole.resize(n + 1), perBit.resize(n + 1);
+  double topA = -std::numeric_limits<double>::infinity(), topB = topA;
+  std::size_t wordA = n, wordB = n;
   for (std::size_t w = 0; w <= n; ++w) {
     const auto pa = static_cast<std::size_t>(w < n ? pattern[w] : phasing[0]);
     const auto pb = static_cast<std::size_t>(w < n ? pattern[w] : phasing[1]);
     const double prior = std::log(w < n ? d.Words[w].Prior : d.PhasingPrior);
-    mixed[w] = prior + Chars_.Mix(a.Char[pa], a.Bit[pa]) + Chars_.Mix(b.Char[pb], b.Bit[pb]);
+    const double ma = Chars_.Mix(a.Char[pa], a.Bit[pa]), mb = Chars_.Mix(b.Char[pb], b.Bit[pb]);
+    mixed[w] = prior + ma + mb;
     whole[w] = prior + a.Char[pa] + b.Char[pb];
     perBit[w] = prior + a.Bit[pa] + b.Bit[pb];
+    // Each copy decided alone, by the same models: noise in one copy seldom
+    // reads as the word the other copy carries.
+    if (prior + ma > topA) topA = prior + ma, wordA = w;
+    if (prior + mb > topB) topB = prior + mb, wordB = w;
   }
+  s.CopyA = wordA < n ? d.Words[wordA].Value : d.ValueOf[d.PhasingFirst];
+  s.CopyB = wordB < n ? d.Words[wordB].Value : d.ValueOf[d.PhasingSecond];
   const double top = *std::max_element(mixed.begin(), mixed.end());
   double total = 0.0, best = -1.0;
   int bestWord = -1;
@@ -437,11 +446,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
   }
   {
     TSymbol whole;
-    if (DecideWhole(service, sense, end, first, whole)) {
-      whole.CopyA = d.ValueOf[static_cast<std::size_t>(hardA ^ flip)];
-      whole.CopyB = d.ValueOf[static_cast<std::size_t>(hardB ^ flip)];
-      return whole;
-    }
+    if (DecideWhole(service, sense, end, first, whole)) return whole;
   }
   TWindow w;
   BuildProducts(w.Lo, m0, m1, 0, 4);

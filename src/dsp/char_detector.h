@@ -168,7 +168,7 @@ public:
   static constexpr int Grid = 13;      // offsets tried: −Limit … +Limit
   static constexpr double Limit = 4.5;
   // `memory`: characters over which the evidence is gathered.
-  explicit TCharTiming(double memory = 12.0);
+  explicit TCharTiming(double memory = 4.5);
 
   // One decided character: each bit's early, centre and late correlations,
   // the word (bit k the k-th bit received, 1 the higher tone), the channel
