@@ -232,6 +232,9 @@ bool TCharScores::Rescore(int service, int64_t end, TCopy& out)
   TCharChannel ch;
   if (!Channel(service, end, ch)) return false;
   out.Ref = Compute(service, end, ch, out.Char.data(), out.Bit.data());
+  const double bits = unit_[static_cast<std::size_t>(service)];
+  out.Energy = bits * 0.5 * ch.Scale() * std::abs(ch.Amplitude);
+  out.StationEnergy = std::max(out.Energy, bits * level_);
   return true;
 }
 
@@ -249,6 +252,8 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
   for (const auto& [e, pattern] : {std::pair{first, pa}, std::pair{end, pb}}) {
     TCharChannel ch;
     if (!Channel(service, e, ch)) continue;
+    const double level = 0.5 * ch.Scale() * std::abs(ch.Amplitude);
+    if (std::isfinite(level)) level_ += std::clamp(posterior, 0.0, 1.0) / LevelMemory * (level - level_);
     std::array<TToneCorr, chardet::MaxBits> tones, early, centre, late;
     for (int j = 0; j < u; ++j) {
       const auto i = static_cast<std::size_t>(j);
@@ -257,8 +262,10 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
       early[i] = o.Early, centre[i] = o.Tones, late[i] = o.Late;
     }
     const auto bits = static_cast<std::size_t>(u);
+    // (Only as far as the phase runs on: without it the correlations' energy
+    // says nothing of the timing.)
     timing_.Add(std::span(early).first(bits), std::span(centre).first(bits), std::span(late).first(bits), pattern, ch,
-                weight);
+                posterior * choice_.Weight(0));
     // The estimate is kept for the newest bits: for these, as the
     // correction was then.
     const double moved = lastOffset_ - At(e).Obs.OffsetHz;

@@ -83,6 +83,15 @@ public:
   struct TCopy {
     std::array<double, MaxPatterns> Char{}, Bit{};
     double Ref = 0.0;
+    // The signal's energy over the noise in the window (bits·a²/u, the
+    // noise bounded as in the scores): the log-likelihood of a pattern
+    // against noise alone is its score + Ref − Energy (the scores leave out
+    // this term, common to all patterns).
+    double Energy = 0.0;
+    // The same at the level the characters decided lately were received
+    // with (at least Energy): what a window must show to be the station's
+    // signal rather than noise, whose own level estimate is small but not 0.
+    double StationEnergy = 0.0;
   };
   bool Rescore(int service, int64_t end, TCopy& out);
 
@@ -96,6 +105,7 @@ public:
   // has turned, rather than the signal being lost meanwhile.
   double LogShare(int model) const;
   static constexpr double MinShare = 0.05;
+  static constexpr double LevelMemory = 16.0;  // copies over which the station's level is averaged
 
   // A character decided from the windows ending at bits `first` and `end`
   // (its patterns pa and pb) with probability `posterior`, and the evidence
@@ -146,6 +156,7 @@ private:
   double pinHigh_ = std::numeric_limits<double>::quiet_NaN(), pinLow_ = pinHigh_;
   TFineFrequency fine_;
   TCharTiming timing_;
+  double level_ = 0.0;  // a²/u of the characters decided lately, weighted by how sure they were
   TModelChoice choice_{2};
   std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice
   void Share();

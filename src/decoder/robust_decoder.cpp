@@ -145,13 +145,14 @@ std::size_t HeldOfTheSignal(const THeld& held, double sureAbove)
   std::size_t n = held.size();
   while (n > 0) {
     const auto& s = held[n - 1];
-    if (s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code) break;
+    if (s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code && s.Confirmed) break;
     --n;
   }
   return n;
 }
 
 constexpr double Tiny = 1e-300;
+constexpr double NoSignalOdds = 1.0;  // a window without signal against one with, for the sure test
 constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
 constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
 constexpr double ShiftOddsLimit = 12.0;
@@ -421,6 +422,19 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
   }
   if (s.Phasing && s.Code != d.Code->PhasingFirst) s.Phasing = false;
   Normalise(s, best, total);
+  // One copy alone can make a word likely (the other lost in noise, or the
+  // signal over), and noise alone now and then gives one word of the many a
+  // high score against the others: a character is only sure when both
+  // copies read it and it is likely against noise alone as well (at even
+  // odds that the window holds no signal; the scores are against random
+  // tones, noise alone scores Energy − Ref there). The signal it is weighed
+  // against is the station at the level it has been received at: noise
+  // after the end of an emission has a small level of its own, at which
+  // one word of many now and then explains it well.
+  const double noise = std::log(NoSignalOdds) - a.Ref - b.Ref + a.StationEnergy + b.StationEnergy - top;
+  const double againstNoise = best / (total + std::exp(std::min(noise, 700.0)));
+  s.Confirmed = wordA == wordB && wordA == (s.Phasing ? n : static_cast<std::size_t>(std::max(bestWord, 0))) &&
+                againstNoise >= P_.SureAbove;
   // The decision teaches the frequency estimate and the choice of model.
   const uint16_t wa = s.Phasing ? d.PhasingFirst : d.Words[static_cast<std::size_t>(std::max(bestWord, 0))].Bits;
   const uint16_t wb = s.Phasing ? d.PhasingSecond : wa;
@@ -594,7 +608,7 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     return;
   }
   if (Evidence(cur) < P_.LossLevel || Recent(cur) < P_.LossRecent ||
-      static_cast<int>(Held_.size()) >= P_.LossHeld) {
+      UncertainInARow() >= P_.LossHeld) {
     Lose(text);
     return;
   }
@@ -604,6 +618,15 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     dist = std::min(dist, period - dist);
     Switch(best, best.Service == cur.Service && best.Sense == cur.Sense && dist <= 2, text);
   }
+}
+
+int TRobustDecoder::UncertainInARow() const
+{
+  // A likely character held only because its copies read differently shows
+  // that the signal goes on.
+  int n = 0;
+  for (auto it = Held_.rbegin(); it != Held_.rend() && (it->Confirmed || it->Posterior < P_.SureAbove); ++it) ++n;
+  return n;
 }
 
 void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& text)
@@ -749,7 +772,7 @@ double TRobustDecoder::EvidenceAfter(int64_t end) const
 void TRobustDecoder::Take(const TSymbol& s, TTextStore& text, double after)
 {
   // A character is sure when it is likely and the signal went on after it.
-  if (s.Code >= 0 && s.Posterior >= P_.SureAbove && after >= 0.0) {
+  if (s.Code >= 0 && s.Posterior >= P_.SureAbove && after >= 0.0 && s.Confirmed) {
     ReleaseHeld(text);
     Emit(s, text);
     return;
