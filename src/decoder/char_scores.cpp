@@ -266,6 +266,7 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
     // says nothing of the timing.)
     timing_.Add(std::span(early).first(bits), std::span(centre).first(bits), std::span(late).first(bits), pattern, ch,
                 posterior * choice_.Weight(0));
+    timingTurn_ = TimingTurn(timing_.Offset());
     // The estimate is kept for the newest bits: for these, as the
     // correction was then.
     const double moved = lastOffset_ - At(e).Obs.OffsetHz;

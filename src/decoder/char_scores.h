@@ -130,7 +130,7 @@ private:
   TToneCorr Tones(int64_t k) const
   {
     const TBitObservation& o = At(k).Obs;
-    return ToneCorrelationAt(o.Early, o.Tones, o.Late, TCharTiming::Step, timing_.Offset());
+    return ToneCorrelationAt(o.Early, o.Tones, o.Late, TCharTiming::Step, timing_.Offset(), timingTurn_);
   }
   // The window of service s ending at bit `end`: its channel, or false when
   // a bit's tones are unknown.
@@ -156,6 +156,7 @@ private:
   double pinHigh_ = std::numeric_limits<double>::quiet_NaN(), pinLow_ = pinHigh_;
   TFineFrequency fine_;
   TCharTiming timing_;
+  std::complex<double> timingTurn_{1.0, 0.0};  // TimingTurn() of the timing estimate
   double level_ = 0.0;  // a²/u of the characters decided lately, weighted by how sure they were
   TModelChoice choice_{2};
   std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice

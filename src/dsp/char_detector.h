@@ -67,6 +67,11 @@ TToneCorr ShiftedToneCorrelation(std::span<const std::complex<double>> x, double
 // measured (both zero) the unmoved one is taken as it is.
 TToneCorr ToneCorrelationAt(const TToneCorr& early, const TToneCorr& centre, const TToneCorr& late, double step,
                             double tau);
+// The same with the turn of the higher tone's reference over tau samples,
+// e^{j2π·85·tau/2100}, worked out by the caller (TimingTurn()).
+TToneCorr ToneCorrelationAt(const TToneCorr& early, const TToneCorr& centre, const TToneCorr& late, double step,
+                            double tau, std::complex<double> turn);
+std::complex<double> TimingTurn(double tau);
 
 // What the detector is told of the channel.
 struct TCharChannel {
@@ -128,6 +133,12 @@ public:
   // as Score() forms it, without the trees (for a few words at a time).
   static std::complex<double> WordCorrelation(std::span<const TToneCorr> tones, uint16_t w, int bits,
                                               const TCharChannel& ch);
+  // What WordCorrelation() takes from the channel, for many calls with one channel.
+  struct TTurns {
+    std::complex<double> HalfHigh, HalfLow, BackHigh, BackLow;
+  };
+  static TTurns Turns(const TCharChannel& ch);
+  static std::complex<double> WordCorrelation(std::span<const TToneCorr> tones, uint16_t w, int bits, const TTurns& t);
 
   // The phase turn of word w's waveform over the whole character, as e^{jφ}.
   static std::complex<double> EndTurn(uint16_t w, int bits, const TCharChannel& ch);
