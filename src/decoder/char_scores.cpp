@@ -118,10 +118,13 @@ void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services
   } else {
     // A bit far stronger than signal and noise together is cut down to them.
     const double usual = OutlierPower * (o.Amplitude * o.Amplitude + 2.0 * o.Noise);
-    const double power = std::norm(o.Tones.High) + std::norm(o.Tones.Low);
-    if (power > usual) {
-      const double cut = std::sqrt(usual / power);
-      for (TToneCorr* t : {&o.Tones, &o.Early, &o.Late}) t->High *= cut, t->Low *= cut;
+    // (Each window on its own: a crash may hit the moved ones alone.)
+    for (TToneCorr* t : {&o.Tones, &o.Early, &o.Late}) {
+      const double power = std::norm(t->High) + std::norm(t->Low);
+      if (power > usual) {
+        const double cut = std::sqrt(usual / power);
+        t->High *= cut, t->Low *= cut;
+      }
     }
     if (!std::isfinite(std::norm(o.Early.High) + std::norm(o.Early.Low) + std::norm(o.Late.High) + std::norm(o.Late.Low)))
       o.Early = o.Late = {};  // the moved windows are not known: the bit is taken where it was placed
@@ -262,10 +265,11 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
       early[i] = o.Early, centre[i] = o.Tones, late[i] = o.Late;
     }
     const auto bits = static_cast<std::size_t>(u);
-    // (Only as far as the phase runs on: without it the correlations' energy
-    // says nothing of the timing.)
+    // (Less where the per-bit model explains the signal: without a running
+    // phase the correlations' energy says little of the timing; but it must
+    // be learnt from the first characters on, before the choice has turned.)
     timing_.Add(std::span(early).first(bits), std::span(centre).first(bits), std::span(late).first(bits), pattern, ch,
-                posterior * choice_.Weight(0));
+                posterior * std::max(0.25, choice_.Weight(0)));
     timingTurn_ = TimingTurn(timing_.Offset());
     // The estimate is kept for the newest bits: for these, as the
     // correction was then.

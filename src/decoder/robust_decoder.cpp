@@ -663,7 +663,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   bool started = false;  // from the first sure character on
   for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
     const TSymbol s = DecideChar(Service_, Sense_, *it, *it - d.Repeat);
-    started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove);
+    started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove && s.Confirmed);
     if (started) Take(s, text, 0.0);
   }
   LastEnd_ = e;
