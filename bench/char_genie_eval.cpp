@@ -142,9 +142,9 @@ void Row(double snr, const TOptions& o)
       sent += want.size();
       errors += d;
     }
-  std::printf("%-8s SNR %5.1f dB  offset %+5.1f Hz  timing %+4.1f jitter %3.1f  amp %+4.1f dB  %s %s  CER %6.2f%%  (%zu/%zu)\n",
+  std::printf("%-8s SNR %5.1f dB  offset %+5.1f Hz  timing %+4.1f jitter %3.1f  amp %+4.1f dB  %s %s %s  CER %6.2f%%  (%zu/%zu)\n",
               o.Japanese ? "Japanese" : "English", snr, o.Offset, o.Timing, o.Jitter, o.AmpErrorDb,
-              o.Params.WholeCharacters ? "whole" : "soft ", o.Pin ? "pinned" : "est.  ", 100.0 * errors / std::max<std::size_t>(1, sent),
+              o.Params.WholeCharacters ? "whole" : "soft ", o.Pin ? "pinned" : "est.  ", o.NoMoved ? "placed" : "timed ", 100.0 * errors / std::max<std::size_t>(1, sent),
               errors, sent);
   std::fflush(stdout);
 }
