@@ -42,6 +42,9 @@ void TRobustPath::TBitTones::Bit(const TBitPlace& place)
   const double start = GridEnd_ - GridPeriod_ - static_cast<double>(First_);
   o.Period = GridPeriod_;
   ToneCorrelations(Samples_, start, place.Period, std::span<TToneCorr>(&o.Tones, 1));
+  // And a little earlier and later, for the whole-character timing.
+  o.Early = ShiftedToneCorrelation(Samples_, start, place.Period, -TCharTiming::Step);
+  o.Late = ShiftedToneCorrelation(Samples_, start, place.Period, TCharTiming::Step);
   Ready.push_back(o);
 }
 

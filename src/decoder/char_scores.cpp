@@ -118,12 +118,16 @@ void TCharScores::Push(const TBitObservation& bit, double llr, unsigned services
   } else {
     // A bit far stronger than signal and noise together is cut down to them.
     const double usual = OutlierPower * (o.Amplitude * o.Amplitude + 2.0 * o.Noise);
-    const double power = std::norm(o.Tones.High) + std::norm(o.Tones.Low);
-    if (power > usual) {
-      const double cut = std::sqrt(usual / power);
-      o.Tones.High *= cut;
-      o.Tones.Low *= cut;
+    // (Each window on its own: a crash may hit the moved ones alone.)
+    for (TToneCorr* t : {&o.Tones, &o.Early, &o.Late}) {
+      const double power = std::norm(t->High) + std::norm(t->Low);
+      if (power > usual) {
+        const double cut = std::sqrt(usual / power);
+        t->High *= cut, t->Low *= cut;
+      }
     }
+    if (!std::isfinite(std::norm(o.Early.High) + std::norm(o.Early.Low) + std::norm(o.Late.High) + std::norm(o.Late.Low)))
+      o.Early = o.Late = {};  // the moved windows are not known: the bit is taken where it was placed
     // The tones move with the demodulator's frequency correction.
     if (std::isfinite(o.OffsetHz) && o.OffsetHz != lastOffset_) {
       fine_.Moved(o.OffsetHz - lastOffset_);
@@ -185,6 +189,7 @@ bool TCharScores::Channel(int service, int64_t end, TCharChannel& ch) const
   const double moved = lastOffset_ - offset / u;
   ch.HighHz += moved;
   ch.LowHz += moved;
+  if (std::isfinite(pinHigh_) && std::isfinite(pinLow_)) ch.HighHz = pinHigh_, ch.LowHz = pinLow_;
   return true;
 }
 
@@ -202,16 +207,16 @@ double TCharScores::Compute(int service, int64_t end, const TCharChannel& ch, do
   const double scale = ch.Scale();
   for (int j = 0; j < u; ++j) {
     const TBit& bit = At(end - u + 1 + j);
-    tones[static_cast<std::size_t>(j)] = bit.Obs.Tones;
+    const TToneCorr t = Tones(end - u + 1 + j);
+    tones[static_cast<std::size_t>(j)] = t;
     // The reference: either tone equally likely on every bit.
-    ref += LogAdd(chardet::LogI0(scale * std::sqrt(std::norm(bit.Obs.Tones.High))),
-                  chardet::LogI0(scale * std::sqrt(std::norm(bit.Obs.Tones.Low)))) -
+    ref += LogAdd(chardet::LogI0(scale * std::sqrt(std::norm(t.High))), chardet::LogI0(scale * std::sqrt(std::norm(t.Low)))) -
            std::log(2.0);
-    double* t = j < 4 ? lo : hi;
+    double* part = j < 4 ? lo : hi;
     const int b0 = j < 4 ? j : j - 4, size = 1 << b0;
     for (int x = 0; x < size; ++x) {
-      t[x | size] = t[x] + bit.Lp1;
-      t[x] += bit.Lp0;
+      part[x | size] = part[x] + bit.Lp1;
+      part[x] += bit.Lp0;
     }
   }
   const int n = det_[i].WordCount();
@@ -230,6 +235,9 @@ bool TCharScores::Rescore(int service, int64_t end, TCopy& out)
   TCharChannel ch;
   if (!Channel(service, end, ch)) return false;
   out.Ref = Compute(service, end, ch, out.Char.data(), out.Bit.data());
+  const double bits = unit_[static_cast<std::size_t>(service)];
+  out.Energy = bits * 0.5 * ch.Scale() * std::abs(ch.Amplitude);
+  out.StationEnergy = std::max(out.Energy, bits * level_);
   return true;
 }
 
@@ -247,8 +255,22 @@ void TCharScores::Learn(int service, int64_t first, uint16_t pa, int64_t end, ui
   for (const auto& [e, pattern] : {std::pair{first, pa}, std::pair{end, pb}}) {
     TCharChannel ch;
     if (!Channel(service, e, ch)) continue;
-    std::array<TToneCorr, chardet::MaxBits> tones;
-    for (int j = 0; j < u; ++j) tones[static_cast<std::size_t>(j)] = At(e - u + 1 + j).Obs.Tones;
+    const double level = 0.5 * ch.Scale() * std::abs(ch.Amplitude);
+    if (std::isfinite(level)) level_ += std::clamp(posterior, 0.0, 1.0) / LevelMemory * (level - level_);
+    std::array<TToneCorr, chardet::MaxBits> tones, early, centre, late;
+    for (int j = 0; j < u; ++j) {
+      const auto i = static_cast<std::size_t>(j);
+      const TBitObservation& o = At(e - u + 1 + j).Obs;
+      tones[i] = Tones(e - u + 1 + j);
+      early[i] = o.Early, centre[i] = o.Tones, late[i] = o.Late;
+    }
+    const auto bits = static_cast<std::size_t>(u);
+    // (Less where the per-bit model explains the signal: without a running
+    // phase the correlations' energy says little of the timing; but it must
+    // be learnt from the first characters on, before the choice has turned.)
+    timing_.Add(std::span(early).first(bits), std::span(centre).first(bits), std::span(late).first(bits), pattern, ch,
+                posterior * std::max(0.25, choice_.Weight(0)));
+    timingTurn_ = TimingTurn(timing_.Offset());
     // The estimate is kept for the newest bits: for these, as the
     // correction was then.
     const double moved = lastOffset_ - At(e).Obs.OffsetHz;

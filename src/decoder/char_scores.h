@@ -23,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -36,6 +37,9 @@ namespace brontel {
 struct TBitObservation {
   double Soft = 0.0;      // log-likelihood ratio, > 0 for the higher tone
   TToneCorr Tones{};      // each tone's complex amplitude over the bit, referred to its start
+  // The same over the bit's window moved TCharTiming::Step samples earlier
+  // and later (ShiftedToneCorrelation); both zero when not measured.
+  TToneCorr Early{}, Late{};
   double Amplitude = 0.0; // the signal's amplitude in a tone correlation
   double Noise = 0.0;     // noise power of a tone correlation; 0: the tones are not known
   double Period = 21.0;   // samples per bit (2100 samples per second)
@@ -79,6 +83,15 @@ public:
   struct TCopy {
     std::array<double, MaxPatterns> Char{}, Bit{};
     double Ref = 0.0;
+    // The signal's energy over the noise in the window (bits·a²/u, the
+    // noise bounded as in the scores): the log-likelihood of a pattern
+    // against noise alone is its score + Ref − Energy (the scores leave out
+    // this term, common to all patterns).
+    double Energy = 0.0;
+    // The same at the level the characters decided lately were received
+    // with (at least Energy): what a window must show to be the station's
+    // signal rather than noise, whose own level estimate is small but not 0.
+    double StationEnergy = 0.0;
   };
   bool Rescore(int service, int64_t end, TCopy& out);
 
@@ -92,6 +105,7 @@ public:
   // has turned, rather than the signal being lost meanwhile.
   double LogShare(int model) const;
   static constexpr double MinShare = 0.05;
+  static constexpr double LevelMemory = 16.0;  // copies over which the station's level is averaged
 
   // A character decided from the windows ending at bits `first` and `end`
   // (its patterns pa and pb) with probability `posterior`, and the evidence
@@ -100,7 +114,11 @@ public:
              double evidenceBit);
 
   const TFineFrequency& Fine() const { return fine_; }
+  // Measurement harnesses: score every window with these tone frequencies
+  // (Hz in the baseband) instead of the estimate; NaN returns to the estimate.
+  void PinTones(double highHz, double lowHz) { pinHigh_ = highHz, pinLow_ = lowHz; }
   const TModelChoice& Choice() const { return choice_; }
+  const TCharTiming& Timing() const { return timing_; }
 
 private:
   struct TBit {
@@ -108,6 +126,12 @@ private:
     double Lp0 = 0.0, Lp1 = 0.0;  // ln(2·P(lower tone)), ln(2·P(higher tone)) from the soft value
   };
   const TBit& At(int64_t k) const { return hist_[static_cast<std::size_t>(k) & (HistLen - 1)]; }
+  // Bit k's tone correlations where the timing estimate places its window.
+  TToneCorr Tones(int64_t k) const
+  {
+    const TBitObservation& o = At(k).Obs;
+    return ToneCorrelationAt(o.Early, o.Tones, o.Late, TCharTiming::Step, timing_.Offset(), timingTurn_);
+  }
   // The window of service s ending at bit `end`: its channel, or false when
   // a bit's tones are unknown.
   bool Channel(int service, int64_t end, TCharChannel& ch) const;
@@ -129,7 +153,11 @@ private:
   std::array<double, 1 << (chardet::MaxBits - 4)> hi_{};
   int64_t bits_ = 0;
   double lastOffset_ = 0.0;  // frequency correction of the newest bit
+  double pinHigh_ = std::numeric_limits<double>::quiet_NaN(), pinLow_ = pinHigh_;
   TFineFrequency fine_;
+  TCharTiming timing_;
+  std::complex<double> timingTurn_{1.0, 0.0};  // TimingTurn() of the timing estimate
+  double level_ = 0.0;  // a²/u of the characters decided lately, weighted by how sure they were
   TModelChoice choice_{2};
   std::array<double, 2> logShare_{};  // LogShare() of both models, kept with the choice
   void Share();

@@ -153,13 +153,14 @@ std::size_t HeldOfTheSignal(const THeld& held, double sureAbove)
   std::size_t n = held.size();
   while (n > 0) {
     const auto& s = held[n - 1];
-    if (s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code) break;
+    if (s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code && s.Confirmed) break;
     --n;
   }
   return n;
 }
 
 constexpr double Tiny = 1e-300;
+constexpr double NoSignalOdds = 1.0;  // a window without signal against one with, for the sure test
 constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
 constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
 constexpr double ShiftOddsLimit = 12.0;
@@ -412,14 +413,23 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
   const std::size_t n = d.Words.size();
   std::vector<double>&mixed = Mixed_, &whole = Whole_, &perBit = PerBit_;
   mixed.resize(n + 1), whole.resize(n + 1), perBit.resize(n + 1);
+  double topA = -std::numeric_limits<double>::infinity(), topB = topA;
+  std::size_t wordA = n, wordB = n;
   for (std::size_t w = 0; w <= n; ++w) {
     const auto pa = static_cast<std::size_t>(w < n ? pattern[w] : phasing[0]);
     const auto pb = static_cast<std::size_t>(w < n ? pattern[w] : phasing[1]);
     const double prior = std::log(w < n ? d.Words[w].Prior : d.PhasingPrior);
-    mixed[w] = prior + Chars_.Mix(a.Char[pa], a.Bit[pa]) + Chars_.Mix(b.Char[pb], b.Bit[pb]);
+    const double ma = Chars_.Mix(a.Char[pa], a.Bit[pa]), mb = Chars_.Mix(b.Char[pb], b.Bit[pb]);
+    mixed[w] = prior + ma + mb;
     whole[w] = prior + a.Char[pa] + b.Char[pb];
     perBit[w] = prior + a.Bit[pa] + b.Bit[pb];
+    // Each copy decided alone, by the same models: noise in one copy seldom
+    // reads as the word the other copy carries.
+    if (prior + ma > topA) topA = prior + ma, wordA = w;
+    if (prior + mb > topB) topB = prior + mb, wordB = w;
   }
+  s.CopyA = wordA < n ? d.Words[wordA].Value : d.ValueOf[d.PhasingFirst];
+  s.CopyB = wordB < n ? d.Words[wordB].Value : d.ValueOf[d.PhasingSecond];
   const double top = *std::max_element(mixed.begin(), mixed.end());
   double total = 0.0, best = -1.0;
   int bestWord = -1;
@@ -441,6 +451,19 @@ bool TRobustDecoder::DecideWhole(TKind service, TBitSense sense, int64_t end, in
   }
   if (s.Phasing && s.Code != d.Code->PhasingFirst) s.Phasing = false;
   Normalise(s, best, total);
+  // One copy alone can make a word likely (the other lost in noise, or the
+  // signal over), and noise alone now and then gives one word of the many a
+  // high score against the others: a character is only sure when both
+  // copies read it and it is likely against noise alone as well (at even
+  // odds that the window holds no signal; the scores are against random
+  // tones, noise alone scores Energy − Ref there). The signal it is weighed
+  // against is the station at the level it has been received at: noise
+  // after the end of an emission has a small level of its own, at which
+  // one word of many now and then explains it well.
+  const double noise = std::log(NoSignalOdds) - a.Ref - b.Ref + a.StationEnergy + b.StationEnergy - top;
+  const double againstNoise = best / (total + std::exp(std::min(noise, 700.0)));
+  s.Confirmed = wordA == wordB && wordA == (s.Phasing ? n : static_cast<std::size_t>(std::max(bestWord, 0))) &&
+                againstNoise >= P_.SureAbove;
   // The decision teaches the frequency estimate and the choice of model.
   const uint16_t wa = s.Phasing ? d.PhasingFirst : d.Words[static_cast<std::size_t>(std::max(bestWord, 0))].Bits;
   const uint16_t wb = s.Phasing ? d.PhasingSecond : wa;
@@ -466,11 +489,7 @@ TRobustDecoder::TSymbol TRobustDecoder::DecideChar(TKind service, TBitSense sens
   }
   {
     TSymbol whole;
-    if (DecideWhole(service, sense, end, first, whole)) {
-      whole.CopyA = d.ValueOf[static_cast<std::size_t>(hardA ^ flip)];
-      whole.CopyB = d.ValueOf[static_cast<std::size_t>(hardB ^ flip)];
-      return whole;
-    }
+    if (DecideWhole(service, sense, end, first, whole)) return whole;
   }
   TWindow w;
   BuildProducts(w.Lo, m0, m1, 0, 4);
@@ -660,7 +679,7 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
   // evidence is not taken to have run out.
   const bool afterIdle = Bit_ - LastIdle_ <= 4 * period + 3;
   if ((!afterIdle && (Evidence(cur) < P_.LossLevel || Recent(cur) < lossRecent)) ||
-      static_cast<int>(Held_.size()) >= P_.LossHeld) {
+      UncertainInARow() >= P_.LossHeld) {
     Lose(text);
     return;
   }
@@ -670,6 +689,15 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     dist = std::min(dist, period - dist);
     Switch(best, best.Service == cur.Service && best.Sense == cur.Sense && dist <= 2, text);
   }
+}
+
+int TRobustDecoder::UncertainInARow() const
+{
+  // A likely character held only because its copies read differently shows
+  // that the signal goes on.
+  int n = 0;
+  for (auto it = Held_.rbegin(); it != Held_.rend() && (it->Confirmed || it->Posterior < P_.SureAbove); ++it) ++n;
+  return n;
 }
 
 void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& text)
@@ -708,7 +736,7 @@ void TRobustDecoder::Acquire(const THypothesis& h, bool preRoll, TTextStore& tex
   bool started = false;  // from the first sure character on
   for (auto it = ends.rbegin(); it != ends.rend(); ++it) {
     const TSymbol s = DecideChar(Service_, Sense_, *it, *it - d.Repeat);
-    started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove);
+    started = started || (s.Code >= 0 && s.Posterior >= P_.SureAbove && s.Confirmed);
     if (started) Take(s, text, 0.0);
   }
   LastEnd_ = e;
@@ -861,7 +889,7 @@ double TRobustDecoder::EvidenceAfter(int64_t end) const
 void TRobustDecoder::Take(const TSymbol& s, TTextStore& text, double after)
 {
   // A character is sure when it is likely and the signal went on after it.
-  if (s.Code >= 0 && s.Posterior >= P_.SureAbove && after >= 0.0) {
+  if (s.Code >= 0 && s.Posterior >= P_.SureAbove && after >= 0.0 && s.Confirmed) {
     ReleaseHeld(text);
     Emit(s, text);
     return;

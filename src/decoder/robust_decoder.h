@@ -98,6 +98,7 @@ public:
   // The whole-character detection: its tone frequency estimate and the
   // weight of the continuous-phase model.
   const TCharScores& CharScores() const { return Chars_; }
+  TCharScores& CharScores() { return Chars_; }
 
   static constexpr int ServiceCount = 2;             // English 7-unit, Japanese 10-unit
   static constexpr int MaxPhases = 2 * MaxUnits;     // alignments of one service and polarity
@@ -116,6 +117,9 @@ private:
     int CopyA = -1, CopyB = -1;             // each copy decoded alone, −1 if not a valid word
     double PNoText = 0.0;                   // probability of a word that writes nothing
     bool Phasing = false;                   // the phasing pair (different words in the two copies)
+    // Whole characters: each copy alone gave the decided word and the pair
+    // is at least SureAbove likely against noise alone as well.
+    bool Confirmed = true;
     std::array<int16_t, 4> Top{};           // the most likely values, best first …
     std::array<double, 4> TopP{};           // … and their probabilities
   };
@@ -147,6 +151,8 @@ private:
   TSymbol DecideChar(TServiceKind service, TBitSense sense, int64_t end, int64_t first);
   // The same from whole-character scores (false when the tones are not known).
   bool DecideWhole(TServiceKind service, TBitSense sense, int64_t end, int64_t first, TSymbol& s);
+  // Held characters since the last likely one (those synchronisation loses patience with).
+  int UncertainInARow() const;
   void DecideLocally(int64_t end, TTextStore& text);
   void UpdateSync(TTextStore& text);
   void Acquire(const THypothesis& h, bool preRoll, TTextStore& text);

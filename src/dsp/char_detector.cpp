@@ -118,6 +118,33 @@ void ToneCorrelations(std::span<const cplx> x, double start, double period, std:
   }
 }
 
+TToneCorr ShiftedToneCorrelation(std::span<const cplx> x, double start, double period, double shift)
+{
+  TToneCorr c;
+  ToneCorrelations(x, start + shift, period, std::span<TToneCorr>(&c, 1));
+  if (!std::isfinite(shift)) return {};
+  const cplx back = std::polar(1.0, -TwoPi * chardet::ToneHz / chardet::Rate * shift);
+  return {Mul(c.High, back), Mul(c.Low, std::conj(back))};
+}
+
+cplx TimingTurn(double tau) { return std::polar(1.0, TwoPi * chardet::ToneHz / chardet::Rate * tau); }
+
+TToneCorr ToneCorrelationAt(const TToneCorr& early, const TToneCorr& centre, const TToneCorr& late, double step,
+                            double tau, cplx turn)
+{
+  if (early.High == cplx{} && early.Low == cplx{} && late.High == cplx{} && late.Low == cplx{}) return centre;
+  if (!(step > 0.0) || !std::isfinite(tau) || !std::isfinite(std::norm(turn))) return centre;
+  const double a = tau / (2.0 * step), b = tau * tau / (2.0 * step * step);
+  auto at = [&](cplx e, cplx c, cplx l) { return c + a * (l - e) + b * (l - 2.0 * c + e); };
+  return {Mul(at(early.High, centre.High, late.High), turn), Mul(at(early.Low, centre.Low, late.Low), std::conj(turn))};
+}
+
+TToneCorr ToneCorrelationAt(const TToneCorr& early, const TToneCorr& centre, const TToneCorr& late, double step,
+                            double tau)
+{
+  return ToneCorrelationAt(early, centre, late, step, tau, TimingTurn(std::isfinite(tau) ? tau : 0.0));
+}
+
 TCharDetector::TCharDetector(int bits, std::span<const uint16_t> words) : bits_(std::clamp(bits, 1, chardet::MaxBits))
 {
   const uint32_t mask = (1u << bits_) - 1;
@@ -172,6 +199,83 @@ cplx TCharDetector::EndTurn(uint16_t w, int bits, const TCharChannel& ch)
   const int ones = std::popcount(static_cast<unsigned>(w & ((1u << bits) - 1)));
   const double turn = TwoPi * ch.Period / chardet::Rate * (ones * ch.HighHz + (bits - ones) * ch.LowHz);
   return std::polar(1.0, turn);
+}
+
+TCharDetector::TTurns TCharDetector::Turns(const TCharChannel& ch)
+{
+  const double period = ch.Period > 0.0 && std::isfinite(ch.Period) ? ch.Period : 21.0;
+  const double highHz = std::isfinite(ch.HighHz) ? ch.HighHz : chardet::ToneHz;
+  const double lowHz = std::isfinite(ch.LowHz) ? ch.LowHz : -chardet::ToneHz;
+  const double step = TwoPi * period / chardet::Rate;
+  return {std::polar(1.0, -0.5 * step * (highHz - chardet::ToneHz)), std::polar(1.0, -0.5 * step * (lowHz + chardet::ToneHz)),
+          std::polar(1.0, -step * highHz), std::polar(1.0, -step * lowHz)};
+}
+
+cplx TCharDetector::WordCorrelation(std::span<const TToneCorr> tones, uint16_t w, int bits, const TCharChannel& ch)
+{
+  return WordCorrelation(tones, w, bits, Turns(ch));
+}
+
+cplx TCharDetector::WordCorrelation(std::span<const TToneCorr> tones, uint16_t w, int bits, const TTurns& t)
+{
+  const cplx halfHigh = t.HalfHigh, halfLow = t.HalfLow, backHigh = t.BackHigh, backLow = t.BackLow;
+  cplx turn = 1.0, z{};
+  for (int k = 0; k < std::clamp(bits, 0, chardet::MaxBits); ++k) {
+    TToneCorr c = static_cast<std::size_t>(k) < tones.size() ? tones[static_cast<std::size_t>(k)] : TToneCorr{};
+    if (!std::isfinite(std::norm(c.High) + std::norm(c.Low))) c = {};
+    const bool high = (w >> k) & 1;
+    z += Mul(high ? Mul(c.High, halfHigh) : Mul(c.Low, halfLow), turn);
+    turn = Mul(turn, high ? backHigh : backLow);
+  }
+  return z;
+}
+
+TCharTiming::TCharTiming(double memory) : keep_(1.0 - 1.0 / std::max(1.0, memory)) {}
+
+void TCharTiming::Reset()
+{
+  score_.fill(0.0);
+  offset_ = 0.0;
+}
+
+void TCharTiming::Add(std::span<const TToneCorr> early, std::span<const TToneCorr> centre,
+                      std::span<const TToneCorr> late, uint16_t word, const TCharChannel& ch, double weight)
+{
+  const std::size_t n = std::min({early.size(), centre.size(), late.size(), std::size_t{chardet::MaxBits}});
+  const double scale = ch.Scale();
+  if (n == 0 || !(scale > 0.0) || !(weight > 0.0) || !std::isfinite(weight)) return;
+  std::array<TToneCorr, chardet::MaxBits> tones;
+  constexpr double Spacing = 2.0 * Limit / (Grid - 1);
+  static const std::array<cplx, Grid> turns = [] {
+    std::array<cplx, Grid> t;
+    for (int g = 0; g < Grid; ++g) t[static_cast<std::size_t>(g)] = TimingTurn(-Limit + Spacing * g);
+    return t;
+  }();
+  const TCharDetector::TTurns wordTurns = TCharDetector::Turns(ch);
+  for (int g = 0; g < Grid; ++g) {
+    const double tau = -Limit + Spacing * g;
+    for (std::size_t k = 0; k < n; ++k)
+      tones[k] = ToneCorrelationAt(early[k], centre[k], late[k], Step, tau, turns[static_cast<std::size_t>(g)]);
+    const cplx z = TCharDetector::WordCorrelation(std::span<const TToneCorr>(tones.data(), n), word, static_cast<int>(n), wordTurns);
+    const double l = chardet::LogI0(scale * Abs(z));
+    auto& s = score_[static_cast<std::size_t>(g)];
+    s = keep_ * s + std::min(weight, 1.0) * (std::isfinite(l) ? l : 0.0);
+  }
+  // The best offset, drawn slightly towards the demodulator's own (0), and
+  // refined by a parabola through it and its neighbours.
+  auto at = [this](int g) {
+    const double tau = -Limit + Spacing * g;
+    return score_[static_cast<std::size_t>(g)] - (tau / Limit) * (tau / Limit);
+  };
+  int best = Grid / 2;
+  for (int g = 0; g < Grid; ++g)
+    if (at(g) > at(best)) best = g;
+  double frac = 0.0;
+  if (best > 0 && best < Grid - 1) {
+    const double l = at(best - 1), c = at(best), r = at(best + 1), den = l - 2.0 * c + r;
+    if (den < 0.0) frac = std::clamp(0.5 * (l - r) / den, -0.5, 0.5);
+  }
+  offset_ = -Limit + Spacing * (best + frac);
 }
 
 void TCharDetector::Score(std::span<const TToneCorr> tones, const TCharChannel& ch, const TOut& out, cplx phasePrior)

@@ -26,6 +26,7 @@
 // ln I0(2a·|c|/u)), so a caller can weigh the models against each other.
 #pragma once
 
+#include <array>
 #include <complex>
 #include <cstdint>
 #include <span>
@@ -53,6 +54,24 @@ struct TToneCorr {
 // when `period` is not positive or `start` not finite).
 void ToneCorrelations(std::span<const std::complex<double>> x, double start, double period,
                       std::span<TToneCorr> out);
+
+// The tone correlations of one bit with its window moved `shift` samples
+// later, referred to the unmoved start (so a steady tone gives the same
+// phase whatever the shift, and only what the window gains or loses shows).
+TToneCorr ShiftedToneCorrelation(std::span<const std::complex<double>> x, double start, double period, double shift);
+
+// A bit's tone correlations with its window moved `tau` samples, from the
+// three measured with ShiftedToneCorrelation at −step, 0 and +step
+// (quadratic interpolation), referred to the moved start as
+// ToneCorrelations() would give them. Where the moved ones were not
+// measured (both zero) the unmoved one is taken as it is.
+TToneCorr ToneCorrelationAt(const TToneCorr& early, const TToneCorr& centre, const TToneCorr& late, double step,
+                            double tau);
+// The same with the turn of the higher tone's reference over tau samples,
+// e^{j2π·85·tau/2100}, worked out by the caller (TimingTurn()).
+TToneCorr ToneCorrelationAt(const TToneCorr& early, const TToneCorr& centre, const TToneCorr& late, double step,
+                            double tau, std::complex<double> turn);
+std::complex<double> TimingTurn(double tau);
 
 // What the detector is told of the channel.
 struct TCharChannel {
@@ -110,6 +129,17 @@ public:
   // the character; its angle estimates the phase at the character's start.
   std::complex<double> Correlation(int i) const { return leafZ_[static_cast<std::size_t>(i)]; }
 
+  // The correlation of one word's waveform (start phase 0) with a character,
+  // as Score() forms it, without the trees (for a few words at a time).
+  static std::complex<double> WordCorrelation(std::span<const TToneCorr> tones, uint16_t w, int bits,
+                                              const TCharChannel& ch);
+  // What WordCorrelation() takes from the channel, for many calls with one channel.
+  struct TTurns {
+    std::complex<double> HalfHigh, HalfLow, BackHigh, BackLow;
+  };
+  static TTurns Turns(const TCharChannel& ch);
+  static std::complex<double> WordCorrelation(std::span<const TToneCorr> tones, uint16_t w, int bits, const TTurns& t);
+
   // The phase turn of word w's waveform over the whole character, as e^{jφ}.
   static std::complex<double> EndTurn(uint16_t w, int bits, const TCharChannel& ch);
 
@@ -131,6 +161,40 @@ private:
   // per-bit log-likelihood so far.
   std::vector<double> zRe_, zIm_, sumL_;
   std::vector<std::complex<double>> leafZ_;  // per word, for Correlation()
+};
+
+// Decision-directed fine timing of the characters. The demodulator's bit
+// clock wanders by a sample or two at a low SNR, which costs the whole-
+// character detector more than it costs per-bit decisions: a window off by
+// τ samples turns the two tones' correlations by ±2π·85·τ/2100 against each
+// other (half a radian at two samples), so the bits of a character no longer
+// add up in phase. For every decided character the energy of its waveform's
+// correlation is measured over a grid of window offsets (from the three
+// measured windows of each bit), its log-likelihood gathered per offset
+// with forgetting, and the best offset (refined between grid points) is the
+// estimate: a maximum-likelihood timing search over the last characters.
+class TCharTiming {
+public:
+  static constexpr double Step = 3.0;  // the early and late windows lie this many samples off
+  static constexpr int Grid = 13;      // offsets tried: −Limit … +Limit
+  static constexpr double Limit = 4.5;
+  // `memory`: characters over which the evidence is gathered.
+  explicit TCharTiming(double memory = 4.5);
+
+  // One decided character: each bit's early, centre and late correlations,
+  // the word (bit k the k-th bit received, 1 the higher tone), the channel
+  // it was scored with and how sure the decision is (0 … 1).
+  void Add(std::span<const TToneCorr> early, std::span<const TToneCorr> centre, std::span<const TToneCorr> late,
+           uint16_t word, const TCharChannel& ch, double weight);
+
+  // Samples by which the bits lie later than the demodulator placed them.
+  double Offset() const { return offset_; }
+  void Reset();
+
+private:
+  double keep_;
+  std::array<double, Grid> score_{};
+  double offset_ = 0.0;
 };
 
 namespace chardet {

@@ -174,6 +174,48 @@ TEST(CharScores, AnOlderWindowKeepsItsTonesAndARuledOutModelStillCounts)
   }
 }
 
+TEST(CharScores, NoiseAfterTheSignalLosesAgainstTheStationsLevel)
+{
+  // A station's characters, then noise whose own level estimate is small
+  // (as a demodulator reports once the signal has gone): against noise
+  // alone, the sent word of a signal window wins, and no word of a noise
+  // window does when weighed at the station's level, though some word may
+  // at the window's own level.
+  const std::vector<uint16_t> words = EnglishWords();
+  const TStream signal = Generate(12, true, 0.3, 7);
+  TCharScores scores({Unit, 10}, {words, {}});
+  auto best = [&](const TCharScores::TCopy& c, double energy) {
+    const int n = scores.PatternCount(0);
+    return c.Char[static_cast<std::size_t>(Best(c.Char, n))] + c.Ref - energy;
+  };
+  for (std::size_t k = 0; k < signal.Bits.size(); ++k) {
+    scores.Push(signal.Bits[k], signal.Bits[k].Soft, 1u);
+    const auto end = static_cast<int64_t>(k);
+    if ((end + 1) % Unit == 0) {
+      const uint16_t w = signal.Sent[k / Unit];
+      scores.Learn(0, end, w, end, w, 1.0, 0.0, 0.0);
+      TCharScores::TCopy c;
+      ASSERT_TRUE(scores.Rescore(0, end, c));
+      EXPECT_GT(best(c, c.StationEnergy), 0.0) << "character " << k / Unit;
+    }
+  }
+  std::mt19937 rng(9);
+  std::normal_distribution<double> g;
+  for (int k = 0; k < 6 * Unit; ++k) {
+    TBitObservation o;
+    o.Tones = {Period * cplx(g(rng), g(rng)), Period * cplx(g(rng), g(rng))};
+    o.Amplitude = 0.5 * Period, o.Noise = 2.0 * Period * Period;
+    scores.Push(o, 0.0, 1u);
+    const int64_t end = scores.Bits() - 1;
+    if (k >= Unit - 1) {
+      TCharScores::TCopy c;
+      ASSERT_TRUE(scores.Rescore(0, end, c));
+      EXPECT_LT(best(c, c.StationEnergy), 0.0) << "noise window ending at " << end;
+      EXPECT_GT(c.StationEnergy, 10.0 * c.Energy);
+    }
+  }
+}
+
 TEST(CharScores, WindowsWithUnknownTonesAreNotScored)
 {
   const std::vector<uint16_t> words = EnglishWords();

@@ -115,6 +115,55 @@ TEST(CharDetector, FastCorrelationsEqualTheSampleBySampleOnes)
       const cplx ref = NaiveCorrelation(x, det.Word(i), c.bits, c.start, c.period, 85.0, -85.0);
       EXPECT_NEAR(std::abs(det.Correlation(i) - ref), 0.0, 1e-9 * std::abs(ref) + 1e-9) << "word " << i;
     }
+    // One word at a time, with the tones off their places, as the trees give it.
+    ch.HighHz = 86.3, ch.LowHz = -84.1;
+    det.Score(tones, ch, {});
+    for (int i = 0; i < det.WordCount(); i += 3) {
+      const cplx one = TCharDetector::WordCorrelation(tones, det.Word(i), c.bits, ch);
+      EXPECT_NEAR(std::abs(det.Correlation(i) - one), 0.0, 1e-9 * std::abs(one) + 1e-9) << "word " << i;
+    }
+  }
+}
+
+TEST(CharDetector, FineTimingFindsAndUndoesAWindowOffset)
+{
+  // Characters whose bits start `offset` samples after where the windows
+  // were placed, in light noise: the estimate finds the offset from its own
+  // characters, and the windows moved by it gather the whole character
+  // again (a wrong turn between the tones' references would lose it).
+  std::mt19937 rng(11);
+  std::normal_distribution<double> g;
+  const auto words = Words(7);
+  constexpr double Placed = 12.0, Period = 21.0;
+  for (const double offset : {-3.5, -1.0, 0.0, 2.0, 4.0}) {
+    SCOPED_TRACE(testing::Message() << "offset " << offset);
+    TCharTiming timing;
+    TCharChannel ch;
+    ch.Amplitude = Period, ch.Noise = Period * 0.5;
+    double kept = 0.0, unmoved = 0.0;
+    for (int n = 0; n < 20; ++n) {
+      const uint16_t w = words[rng() % words.size()];
+      std::vector<cplx> x = Character(w, 7, Placed + offset, Period, TwoPi * (n % 7) / 7.0);
+      x.resize(200);
+      for (cplx& v : x) v += 0.5 * cplx{g(rng), g(rng)};
+      std::array<TToneCorr, 7> early, centre, late, moved;
+      for (int k = 0; k < 7; ++k) {
+        const double start = Placed + k * Period;
+        const auto i = static_cast<std::size_t>(k);
+        early[i] = ShiftedToneCorrelation(x, start, Period, -TCharTiming::Step);
+        ToneCorrelations(x, start, Period, std::span(centre).subspan(i, 1));
+        late[i] = ShiftedToneCorrelation(x, start, Period, TCharTiming::Step);
+        moved[i] = ToneCorrelationAt(early[i], centre[i], late[i], TCharTiming::Step, offset);
+      }
+      timing.Add(early, centre, late, w, ch, 1.0);
+      kept = std::abs(TCharDetector::WordCorrelation(moved, w, 7, ch)) / (7 * Period);
+      unmoved = std::abs(TCharDetector::WordCorrelation(centre, w, 7, ch)) / (7 * Period);
+    }
+    EXPECT_NEAR(timing.Offset(), offset, 0.5);
+    EXPECT_GT(kept, 0.93);
+    if (std::abs(offset) >= 2.0) {
+      EXPECT_LT(unmoved, kept - 0.05);
+    }
   }
 }
 
