@@ -109,7 +109,13 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
       const cplx turned = MulConj(cplx{backRe, backIm}, Mul(line.Phasor, line.Back));
-      line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
+      // A new line's amplitude is the mean of its samples as if it had
+      // started with AmplitudeStart samples of zero (weight 1/n, n growing
+      // up to AmplitudeSamples), then the running average: a carrier that appears is removed at nearly its
+      // full level within a few bits of being found, not after a quarter
+      // second of climbing.
+      if (line.Averaged < AmplitudeSamples) ++line.Averaged;
+      line.Amplitude += (turned - line.Amplitude) / static_cast<double>(line.Averaged);
       line.Block += turned;
       if (++line.InBlock == SteadyBlock) {
         const double power = std::norm(line.Block) + std::norm(line.LastBlock);
@@ -167,6 +173,10 @@ void TLineCanceller::Look()
   // Lines that have faded away go, and their frequencies rest for a while.
   for (auto it = lines_.begin(); it != lines_.end();) {
     if (it->Updates >= MinUpdates) it->Weak = std::norm(it->Amplitude) < DropBelow * inPower_ ? it->Weak + 1 : 0;
+    // A weak line (a keyed signal's own, almost nothing once averaged where
+    // its tone is off) follows a carrier that comes onto it as fast as a
+    // new line would.
+    if (it->Weak > 0) it->Averaged = AmplitudeStart;
     it->Updates = 0;
     if (it->Weak >= DropLooks) {
       barred_.push_back({it->Omega, BarLooks});

@@ -44,7 +44,11 @@ public:
   static constexpr int FloorBins = 24;             // bins on each side of a line for that mean
   static constexpr int LineBins = 3;               // bins on each side left out of it
   static constexpr double SearchHz = 280.0;        // lines are looked for within ±SearchHz of the centre
-  static constexpr double AmplitudeSmooth = 1.0 / 256.0;  // weight of one sample in a line's amplitude
+  static constexpr int AmplitudeSamples = 256;     // a line's amplitude: a running average weighing one sample
+                                                   // 1 / AmplitudeSamples, …
+  static constexpr int AmplitudeStart = 64;        // … started as a mean counting this many samples (three bits: a
+                                                   // fresh estimate's error, coherent over a bit, adds 21/64 of the
+                                                   // noise to a bit's correlation, −5 dB)
   static constexpr int SteadyBlock = 32;           // samples averaged per block (about three bits) …
   static constexpr double SteadyShare = 0.3;       // … consecutive blocks of a line removed differing by less than this
   static constexpr double WobbleSmooth = 0.25;     // weight of one pair of blocks in that measure
@@ -83,6 +87,7 @@ private:
     int InBlock = 0;
     double Wobble = 0.0;        // smoothed difference of consecutive blocks, relative to their power
     int Weak = 0, Updates = 0;  // looks in a row it was weak; samples averaged since the last look
+    int Averaged = AmplitudeStart;  // samples in its amplitude's mean (from AmplitudeStart up to AmplitudeSamples)
     bool Above = true;  // above the signal's centre: averaged where the lower tone is sent
   };
   struct TBarred {
