@@ -72,7 +72,7 @@ void TLineCanceller::Reset()
   historyIm_.fill(0.0);
   power_.fill(0.0);
   candidate_.fill(0.0);
-  fill_ = pos_ = sinceTrack_ = skip_ = 0;
+  fill_ = pos_ = sinceTrack_ = skip_ = sinceLook_ = 0;
   signalOmega_ = 0.0;
   averaged_ = false;
   inPower_ = inSum_ = 0.0;
@@ -152,9 +152,10 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
   if (++skip_ == LookEvery) {
     skip_ = 0;
     buffer_[pos_] = {outRe, outIm};
-    if (++pos_ == FftSize) {
-      pos_ = 0;
-      inPower_ = inSum_ / (FftSize * LookEvery);
+    if (++pos_ == FftSize) pos_ = 0;
+    if (++sinceLook_ == LookHop) {
+      sinceLook_ = 0;
+      inPower_ = inSum_ / (LookHop * LookEvery);
       inSum_ = 0.0;
       Look();
     }
@@ -165,7 +166,7 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
 void TLineCanceller::Look()
 {
   std::array<cplx, FftSize> x;
-  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[k] * window_[k];
+  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[(pos_ + k) % FftSize] * window_[k];  // oldest first
   Fft(x, twiddle_);
   for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
   averaged_ = true;

@@ -36,7 +36,8 @@ public:
 
   static constexpr int Delay = 10;                 // samples between a sample and the tone state given for it
   static constexpr int LookEvery = 3;              // every third output sample goes into the looks …
-  static constexpr int FftSize = 256;              // … this many per look (0.37 s, 2.7 Hz per bin at 2100 Hz)
+  static constexpr int FftSize = 256;              // … this many per look (0.37 s, 2.7 Hz per bin at 2100 Hz) …
+  static constexpr int LookHop = FftSize / 2;      // … a look every this many (half overlapping, every 0.18 s)
   static constexpr int MaxLines = 8;               // lines tracked at once
   static constexpr double LineOverFloor = 20.0;    // a line stands this far above the geometric mean around it (13 dB) …
   static constexpr double MinShare = 0.1;          // … and holds this share of the whole spectrum's power (a keyed
@@ -55,9 +56,9 @@ public:
   static constexpr int TrackSamples = 256;        // samples between corrections of a line's frequency
   static constexpr double TrackGain = 0.5;         // share of the measured frequency error corrected
   static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
-  static constexpr int DropLooks = 8;              // … for this many looks in a row is dropped …
-  static constexpr int MinUpdates = 64;            // … counting only looks with this many samples averaged
-  static constexpr int BarLooks = 8;               // a dropped line's frequency is not taken again for this many looks
+  static constexpr int DropLooks = 16;             // … for this many looks in a row (2.9 s) is dropped …
+  static constexpr int MinUpdates = 32;            // … counting only looks with this many samples averaged
+  static constexpr int BarLooks = 16;              // a dropped line's frequency is not taken again for this many looks
 
   explicit TLineCanceller(double rate = 2100.0);
   void Reset();
@@ -106,7 +107,7 @@ private:
   std::array<double, Delay + 1> historyRe_{}, historyIm_{};  // the latest inputs
   std::array<double, FftSize> window_{}, power_{}, candidate_{};
   std::array<cplx, FftSize / 2> twiddle_{};
-  int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0;
+  int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0, sinceLook_ = 0;
   bool averaged_ = false;
   double inPower_ = 0.0;  // mean input power over the last look
   double inSum_ = 0.0;

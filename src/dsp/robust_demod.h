@@ -126,7 +126,7 @@ private:
   void SetOscillator();
   void Decimated(cplx in);
   void BitInstant(double frac);
-  static double Llr(double rh2, double rl2, double power, double noise);
+  static double Llr(double rh2, double rl2, double power, double noiseHigh, double noiseLow);
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
