@@ -180,7 +180,8 @@ void TLineCanceller::Look()
     if (it->Weak > 0) it->Averaged = AmplitudeStart;
     it->Updates = 0;
     if (it->Weak >= DropLooks) {
-      barred_.push_back({it->Omega, BarLooks});
+      const int bin = static_cast<int>(std::lround(it->Omega * FftSize * LookEvery / TwoPi));
+      barred_.push_back({it->Omega, BarLooks, power_[static_cast<std::size_t>((bin % FftSize + FftSize) % FftSize)]});
       it = lines_.erase(it);
     } else {
       ++it;
@@ -215,10 +216,23 @@ void TLineCanceller::Look()
     const double den = l0 - 2.0 * l1 + l2;
     const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
     const double omega = TwoPi * (b + frac) / (FftSize * LookEvery);
-    const double near = 2.5 * TwoPi / (FftSize * LookEvery);
+    const double bin = TwoPi / (FftSize * LookEvery), near = 2.5 * bin;
     const auto close = [&](double o) { return std::abs(o - omega) < near; };
-    if (std::any_of(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); }) ||
-        std::any_of(barred_.begin(), barred_.end(), [&](const TBarred& l) { return close(l.Omega); }))
+    const auto known = std::find_if(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); });
+    if (known != lines_.end()) {
+      // A weak line more than a bin from a peak that stands out here is not
+      // what stands there (a keyed tone's own line, followed off its place;
+      // a carrier come on beside it): it moves to the peak and starts afresh.
+      if (known->Weak > 0 && std::abs(known->Omega - omega) > bin) {
+        SetOmega(*known, omega);
+        known->Amplitude = known->Checked = known->Block = known->LastBlock = {};
+        known->InBlock = 0;
+        known->Averaged = AmplitudeStart;
+      }
+      continue;
+    }
+    if (std::any_of(barred_.begin(), barred_.end(),
+                    [&](const TBarred& l) { return close(l.Omega) && p < BarredRise * l.Power; }))
       continue;
     TLine& line = lines_.emplace_back();
     SetOmega(line, omega);

@@ -58,7 +58,10 @@ public:
   static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
   static constexpr int DropLooks = 16;             // … for this many looks in a row (2.9 s) is dropped …
   static constexpr int MinUpdates = 32;            // … counting only looks with this many samples averaged
-  static constexpr int BarLooks = 16;              // a dropped line's frequency is not taken again for this many looks
+  static constexpr int BarLooks = 16;              // a dropped line's frequency is not taken again for this many looks …
+  static constexpr double BarredRise = 4.0;        // … unless the spectrum there has risen this much since (6 dB: a
+                                                   // carrier at a keyed tone's level brings four times the power of
+                                                   // the line the tone itself makes there, half its amplitude)
 
   explicit TLineCanceller(double rate = 2100.0);
   void Reset();
@@ -94,6 +97,7 @@ private:
   struct TBarred {
     double Omega;
     int Looks;
+    double Power;  // the spectrum's power there when it was dropped
   };
 
   void Look();
