@@ -156,6 +156,7 @@ void TRobustDemod::Reset()
   samples_ = 0;
   ampPos_ = ampFill_ = 0;
   interference_.Reset();
+  toneNoise_ = {1.0, 1.0};
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
   canceller_.Reset();
@@ -284,8 +285,7 @@ void TRobustDemod::Decimated(cplx raw)
   // over the signal's own other tone (and remove it).
   const double u = levels_.LocalNoise();
   const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
-  const double hp = std::norm(accHigh_) - (interference_.HighNoise() - 1.0) * u,
-               lp = std::norm(accLow_) - (interference_.LowNoise() - 1.0) * u;
+  const double hp = std::norm(accHigh_) - (toneNoise_[0] - 1.0) * u, lp = std::norm(accLow_) - (toneNoise_[1] - 1.0) * u;
   const cplx clean = canceller_.Step(yr, yi, hp > heard, lp > heard);
 
   // The frequency correction: the tone pair's centre moved to 0 Hz.
@@ -371,8 +371,7 @@ void TRobustDemod::BitInstant(double frac)
   // Log-likelihood ratio of the two tones for a non-coherent detector with
   // the current amplitude estimate (for the timing loop, which cannot wait),
   // each tone with its own noise: a tone that holds a carrier says little.
-  const double llr = Llr(rh2, rl2, levels_.FastPower(), noise * interference_.HighNoise(),
-                         noise * interference_.LowNoise());
+  const double llr = Llr(rh2, rl2, levels_.FastPower(), noise * toneNoise_[0], noise * toneNoise_[1]);
 
   // The value put out is that of the bit AmpLead bits back, with the tone
   // levels taken from the bits on both sides of it: a fade is seen without lag.
@@ -413,7 +412,7 @@ void TRobustDemod::BitInstant(double frac)
     // the decision leans to the other in proportion.
     // Each correlator's own noise: more than the common one where something
     // else sits on that tone.
-    const double uh = bitNoise * interference_.HighNoise(), ul = bitNoise * interference_.LowNoise();
+    const double uh = bitNoise * toneNoise_[0], ul = bitNoise * toneNoise_[1];
     const double flat = std::max(0.1 * bitNoise, (valid ? sum / valid : levels_.MeanPower() * levels_.Gain()) - uh - ul);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
@@ -429,8 +428,10 @@ void TRobustDemod::BitInstant(double frac)
     const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / uh) - ah2 / uh;
     const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / ul) - al2 / ul;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
-    if (ampValid_[mid])
+    if (ampValid_[mid]) {
       interference_.Step(1.0 / (1.0 + std::exp(-outLlr)), ampHigh_[mid] / bitNoise, ampLow_[mid] / bitNoise);
+      toneNoise_ = {interference_.HighNoise(), interference_.LowNoise()};
+    }
     TBitPlace& place = ampPlace_[mid];
     place.Noise = bitNoise;
     place.LevelHigh = ah2;

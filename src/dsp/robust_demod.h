@@ -182,6 +182,7 @@ private:
   uint64_t samples_ = 0;                       // baseband samples since the start
   int ampPos_ = 0, ampFill_ = 0;
   TToneInterference interference_;
+  std::array<double, 2> toneNoise_{1.0, 1.0};  // its noise of each tone (higher, lower) as of the last bit
 
   TToneLevels levels_;
   bool present_ = false;
