@@ -47,9 +47,9 @@ public:
   static constexpr double SearchHz = 280.0;        // lines are looked for within ±SearchHz of the centre
   static constexpr int AmplitudeSamples = 256;     // a line's amplitude: a running average weighing one sample
                                                    // 1 / AmplitudeSamples, …
-  static constexpr int AmplitudeStart = 64;        // … started as a mean counting this many samples (three bits: a
-                                                   // fresh estimate's error, coherent over a bit, adds 21/64 of the
-                                                   // noise to a bit's correlation, −5 dB)
+  static constexpr int AmplitudeStart = 128;       // … started as a mean counting this many samples (six bits: a
+                                                   // fresh estimate's error, coherent over a bit, adds 21/128 of the
+                                                   // noise to a bit's correlation, −8 dB)
   static constexpr int SteadyBlock = 32;           // samples averaged per block (about three bits) …
   static constexpr double SteadyShare = 0.3;       // … consecutive blocks of a line removed differing by less than this
   static constexpr double WobbleSmooth = 0.25;     // weight of one pair of blocks in that measure
