@@ -11,6 +11,9 @@
 // a crash or a carrier must never produce), and the character error rate of
 // the text that the exact path's character decoder makes of either bit
 // stream. --gen b takes the band rows from the switched-oscillator generator.
+// Environment: ONLY=WORD runs the rows whose name holds it, VERBOSE=1 prints
+// every run, CALIB=1 the soft values' calibration, TIMELINE=1 the errors bit
+// by bit around the middle of the message (where a late carrier comes on).
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -252,8 +255,14 @@ struct TCalib {
   double Bits = 0, Errors = 0, Claimed = 0;
 };
 
+// Per 40 bits from 40 before the middle of the message (where a late carrier
+// comes on): bits, wrong, wrong and confident, lower tone sent, those taken
+// for the higher.
+std::array<std::array<long, 5>, 20> Timeline{};
+
 void Run(const TCondition& c, int seeds)
 {
+  Timeline = {};
   std::array<TCalib, 5> calib{};
   TCount rob, ex;
   long confident = 0;  // robust bits wrong with |LLR| > ConfidentLlr
@@ -314,6 +323,11 @@ void Run(const TCondition& c, int seeds)
         calib[bin].Errors += (soft[j] > 0.0) != (sent[i] != 0);
         calib[bin].Claimed += 1.0 / (1.0 + std::exp(l));
         confident += (soft[j] > 0.0) != (sent[i] != 0) && l > ConfidentLlr;
+        if (const long rel = static_cast<long>(i) - static_cast<long>(sent.size() / 2); rel >= -40 && rel < 760) {
+          auto& t = Timeline[static_cast<std::size_t>((rel + 40) / 40)];
+          const bool wrong = (soft[j] > 0.0) != (sent[i] != 0);
+          t[0] += 1, t[1] += wrong, t[2] += wrong && l > ConfidentLlr, t[3] += !sent[i], t[4] += !sent[i] && soft[j] > 0.0;
+        }
       });
       const TCount b = Compare(sent, exBits, 300);
       if (std::getenv("VERBOSE"))
@@ -332,6 +346,11 @@ void Run(const TCondition& c, int seeds)
               static_cast<double>(ex.Errors) / std::max(1L, ex.Bits), ex.Slips,
               c.Fading > 0 ? 1.0 / (2.0 + ebn0) : 0.5 * std::exp(-ebn0 / 2.0), 100.0 * cerRob / runs,
               100.0 * cerEx / runs);
+  if (std::getenv("TIMELINE"))
+    for (std::size_t b = 0; b < Timeline.size(); ++b)
+      std::printf("    bits %+4ld: %5ld bits, %4ld wrong, %4ld sure; lower tone sent %4ld, taken for the higher %4ld\n",
+                  static_cast<long>(b) * 40 - 40, Timeline[b][0], Timeline[b][1], Timeline[b][2], Timeline[b][3],
+                  Timeline[b][4]);
   if (std::getenv("CALIB")) {
     std::printf("    |llr| bins 0-1, 1-2, 2-4, 4-8, 8+: share / error rate / claimed\n   ");
     for (const TCalib& k : calib)

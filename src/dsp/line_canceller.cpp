@@ -72,7 +72,7 @@ void TLineCanceller::Reset()
   historyIm_.fill(0.0);
   power_.fill(0.0);
   candidate_.fill(0.0);
-  fill_ = pos_ = sinceTrack_ = skip_ = 0;
+  fill_ = pos_ = sinceTrack_ = skip_ = sinceLook_ = 0;
   signalOmega_ = 0.0;
   averaged_ = false;
   inPower_ = inSum_ = 0.0;
@@ -109,7 +109,13 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
       const cplx turned = MulConj(cplx{backRe, backIm}, Mul(line.Phasor, line.Back));
-      line.Amplitude += AmplitudeSmooth * (turned - line.Amplitude);
+      // A new line's amplitude is the mean of its samples as if it had
+      // started with AmplitudeStart samples of zero (weight 1/n, n growing
+      // up to AmplitudeSamples), then the running average: a carrier that appears is removed at nearly its
+      // full level within a few bits of being found, not after a quarter
+      // second of climbing.
+      if (line.Averaged < AmplitudeSamples) ++line.Averaged;
+      line.Amplitude += (turned - line.Amplitude) / static_cast<double>(line.Averaged);
       line.Block += turned;
       if (++line.InBlock == SteadyBlock) {
         const double power = std::norm(line.Block) + std::norm(line.LastBlock);
@@ -146,9 +152,10 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
   if (++skip_ == LookEvery) {
     skip_ = 0;
     buffer_[pos_] = {outRe, outIm};
-    if (++pos_ == FftSize) {
-      pos_ = 0;
-      inPower_ = inSum_ / (FftSize * LookEvery);
+    if (++pos_ == FftSize) pos_ = 0;
+    if (++sinceLook_ == LookHop) {
+      sinceLook_ = 0;
+      inPower_ = inSum_ / (LookHop * LookEvery);
       inSum_ = 0.0;
       Look();
     }
@@ -159,7 +166,7 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
 void TLineCanceller::Look()
 {
   std::array<cplx, FftSize> x;
-  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[k] * window_[k];
+  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[(pos_ + k) % FftSize] * window_[k];  // oldest first
   Fft(x, twiddle_);
   for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
   averaged_ = true;
@@ -167,9 +174,14 @@ void TLineCanceller::Look()
   // Lines that have faded away go, and their frequencies rest for a while.
   for (auto it = lines_.begin(); it != lines_.end();) {
     if (it->Updates >= MinUpdates) it->Weak = std::norm(it->Amplitude) < DropBelow * inPower_ ? it->Weak + 1 : 0;
+    // A weak line (a keyed signal's own, almost nothing once averaged where
+    // its tone is off) follows a carrier that comes onto it as fast as a
+    // new line would.
+    if (it->Weak > 0) it->Averaged = AmplitudeStart;
     it->Updates = 0;
     if (it->Weak >= DropLooks) {
-      barred_.push_back({it->Omega, BarLooks});
+      const int bin = static_cast<int>(std::lround(it->Omega * FftSize * LookEvery / TwoPi));
+      barred_.push_back({it->Omega, BarLooks, power_[static_cast<std::size_t>((bin % FftSize + FftSize) % FftSize)]});
       it = lines_.erase(it);
     } else {
       ++it;
@@ -204,10 +216,23 @@ void TLineCanceller::Look()
     const double den = l0 - 2.0 * l1 + l2;
     const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
     const double omega = TwoPi * (b + frac) / (FftSize * LookEvery);
-    const double near = 2.5 * TwoPi / (FftSize * LookEvery);
+    const double bin = TwoPi / (FftSize * LookEvery), near = 2.5 * bin;
     const auto close = [&](double o) { return std::abs(o - omega) < near; };
-    if (std::any_of(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); }) ||
-        std::any_of(barred_.begin(), barred_.end(), [&](const TBarred& l) { return close(l.Omega); }))
+    const auto known = std::find_if(lines_.begin(), lines_.end(), [&](const TLine& l) { return close(l.Omega); });
+    if (known != lines_.end()) {
+      // A weak line more than a bin from a peak that stands out here is not
+      // what stands there (a keyed tone's own line, followed off its place;
+      // a carrier come on beside it): it moves to the peak and starts afresh.
+      if (known->Weak > 0 && std::abs(known->Omega - omega) > bin) {
+        SetOmega(*known, omega);
+        known->Amplitude = known->Checked = known->Block = known->LastBlock = {};
+        known->InBlock = 0;
+        known->Averaged = AmplitudeStart;
+      }
+      continue;
+    }
+    if (std::any_of(barred_.begin(), barred_.end(),
+                    [&](const TBarred& l) { return close(l.Omega) && p < BarredRise * l.Power; }))
       continue;
     TLine& line = lines_.emplace_back();
     SetOmega(line, omega);

@@ -36,7 +36,8 @@ public:
 
   static constexpr int Delay = 10;                 // samples between a sample and the tone state given for it
   static constexpr int LookEvery = 3;              // every third output sample goes into the looks …
-  static constexpr int FftSize = 256;              // … this many per look (0.37 s, 2.7 Hz per bin at 2100 Hz)
+  static constexpr int FftSize = 256;              // … this many per look (0.37 s, 2.7 Hz per bin at 2100 Hz) …
+  static constexpr int LookHop = FftSize / 2;      // … a look every this many (half overlapping, every 0.18 s)
   static constexpr int MaxLines = 8;               // lines tracked at once
   static constexpr double LineOverFloor = 20.0;    // a line stands this far above the geometric mean around it (13 dB) …
   static constexpr double MinShare = 0.1;          // … and holds this share of the whole spectrum's power (a keyed
@@ -44,16 +45,23 @@ public:
   static constexpr int FloorBins = 24;             // bins on each side of a line for that mean
   static constexpr int LineBins = 3;               // bins on each side left out of it
   static constexpr double SearchHz = 280.0;        // lines are looked for within ±SearchHz of the centre
-  static constexpr double AmplitudeSmooth = 1.0 / 256.0;  // weight of one sample in a line's amplitude
+  static constexpr int AmplitudeSamples = 256;     // a line's amplitude: a running average weighing one sample
+                                                   // 1 / AmplitudeSamples, …
+  static constexpr int AmplitudeStart = 128;       // … started as a mean counting this many samples (six bits: a
+                                                   // fresh estimate's error, coherent over a bit, adds 21/128 of the
+                                                   // noise to a bit's correlation, −8 dB)
   static constexpr int SteadyBlock = 32;           // samples averaged per block (about three bits) …
   static constexpr double SteadyShare = 0.3;       // … consecutive blocks of a line removed differing by less than this
   static constexpr double WobbleSmooth = 0.25;     // weight of one pair of blocks in that measure
   static constexpr int TrackSamples = 256;        // samples between corrections of a line's frequency
   static constexpr double TrackGain = 0.5;         // share of the measured frequency error corrected
   static constexpr double DropBelow = 0.02;        // a line weaker than this share of the input power …
-  static constexpr int DropLooks = 8;              // … for this many looks in a row is dropped …
-  static constexpr int MinUpdates = 64;            // … counting only looks with this many samples averaged
-  static constexpr int BarLooks = 8;               // a dropped line's frequency is not taken again for this many looks
+  static constexpr int DropLooks = 16;             // … for this many looks in a row (2.9 s) is dropped …
+  static constexpr int MinUpdates = 32;            // … counting only looks with this many samples averaged
+  static constexpr int BarLooks = 16;              // a dropped line's frequency is not taken again for this many looks …
+  static constexpr double BarredRise = 4.0;        // … unless the spectrum there has risen this much since (6 dB: a
+                                                   // carrier at a keyed tone's level brings four times the power of
+                                                   // the line the tone itself makes there, half its amplitude)
 
   explicit TLineCanceller(double rate = 2100.0);
   void Reset();
@@ -83,11 +91,13 @@ private:
     int InBlock = 0;
     double Wobble = 0.0;        // smoothed difference of consecutive blocks, relative to their power
     int Weak = 0, Updates = 0;  // looks in a row it was weak; samples averaged since the last look
+    int Averaged = AmplitudeStart;  // samples in its amplitude's mean (from AmplitudeStart up to AmplitudeSamples)
     bool Above = true;  // above the signal's centre: averaged where the lower tone is sent
   };
   struct TBarred {
     double Omega;
     int Looks;
+    double Power;  // the spectrum's power there when it was dropped
   };
 
   void Look();
@@ -101,7 +111,7 @@ private:
   std::array<double, Delay + 1> historyRe_{}, historyIm_{};  // the latest inputs
   std::array<double, FftSize> window_{}, power_{}, candidate_{};
   std::array<cplx, FftSize / 2> twiddle_{};
-  int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0;
+  int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0, sinceLook_ = 0;
   bool averaged_ = false;
   double inPower_ = 0.0;  // mean input power over the last look
   double inSum_ = 0.0;

@@ -250,6 +250,7 @@ void TRobustDemod::Reset()
   samples_ = 0;
   ampPos_ = ampFill_ = 0;
   interference_.Reset();
+  toneNoise_ = {1.0, 1.0};
   blanker_.Reset();
   sinceBlank_ = TouchSamples;
   canceller_.Reset();
@@ -409,11 +410,15 @@ void TRobustDemod::Decimated(cplx raw)
     yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
   }
   // Steady carriers out. A tone counts as heard where its correlator holds a
-  // fair share of the signal's recent power and stands above the noise (the
-  // other correlator, which may hold the carrier, is no guide).
+  // fair share of the signal's recent power and stands above the noise, once
+  // what sits on that tone while it is off (a carrier not yet removed) is
+  // taken away: otherwise a carrier on one tone makes that tone count as
+  // sent throughout, and the lines on its side of the centre are averaged
+  // over the signal's own other tone (and remove it).
   const double u = levels_.LocalNoise();
   const double heard = std::max(CarrierToneHeard * u, ToneShare * (levels_.FastPower() - 2.0 * u));
-  const cplx clean = canceller_.Step(yr, yi, std::norm(accHigh_) > heard, std::norm(accLow_) > heard);
+  const double hp = std::norm(accHigh_) - (toneNoise_[0] - 1.0) * u, lp = std::norm(accLow_) - (toneNoise_[1] - 1.0) * u;
+  const cplx clean = canceller_.Step(yr, yi, hp > heard, lp > heard);
 
   // The frequency correction: the tone pair's centre moved to 0 Hz.
   const cplx y = Mul(clean, afcPhasor_);
@@ -496,8 +501,9 @@ void TRobustDemod::BitInstant(double frac)
   const double noise = levels_.LocalNoise();
 
   // Log-likelihood ratio of the two tones for a non-coherent detector with
-  // the current amplitude estimate (for the timing loop, which cannot wait).
-  const double llr = Llr(rh2, rl2, levels_.FastPower(), noise);
+  // the current amplitude estimate (for the timing loop, which cannot wait),
+  // each tone with its own noise: a tone that holds a carrier says little.
+  const double llr = Llr(rh2, rl2, levels_.FastPower(), noise * toneNoise_[0], noise * toneNoise_[1]);
 
   // The value put out is that of the bit AmpLead bits back, with the tone
   // levels taken from the bits on both sides of it: a fade is seen without lag.
@@ -538,7 +544,7 @@ void TRobustDemod::BitInstant(double frac)
     // the decision leans to the other in proportion.
     // Each correlator's own noise: more than the common one where something
     // else sits on that tone.
-    const double uh = bitNoise * interference_.HighNoise(), ul = bitNoise * interference_.LowNoise();
+    const double uh = bitNoise * toneNoise_[0], ul = bitNoise * toneNoise_[1];
     const double flat = std::max(0.1 * bitNoise, (valid ? sum / valid : levels_.MeanPower() * levels_.Gain()) - uh - ul);
     double sh = ToneLevelPrior * flat, nh = ToneLevelPrior, sl = sh, nl = nh;
     for (int q = 0; q < ampFill_; ++q) {
@@ -554,8 +560,10 @@ void TRobustDemod::BitInstant(double frac)
     const double lh = LogBesselI0(2.0 * std::sqrt(ah2 * ampHigh_[mid]) / uh) - ah2 / uh;
     const double ll = LogBesselI0(2.0 * std::sqrt(al2 * ampLow_[mid]) / ul) - al2 / ul;
     outLlr = std::clamp(lh - ll, -MaxLlr, MaxLlr);
-    if (ampValid_[mid])
+    if (ampValid_[mid]) {
       interference_.Step(1.0 / (1.0 + std::exp(-outLlr)), ampHigh_[mid] / bitNoise, ampLow_[mid] / bitNoise);
+      toneNoise_ = {interference_.HighNoise(), interference_.LowNoise()};
+    }
     TBitPlace& place = ampPlace_[mid];
     place.Noise = bitNoise;
     place.LevelHigh = ah2;
@@ -599,13 +607,21 @@ void TRobustDemod::BitInstant(double frac)
   }
 }
 
-double TRobustDemod::Llr(double rh2, double rl2, double power, double noise)
+double TRobustDemod::Llr(double rh2, double rl2, double power, double noiseHigh, double noiseLow)
 {
-  // Both tones faded alike, amplitude a = √(power − 2u). A small floor on a
-  // keeps the sign of the decision when the estimate says fade.
-  const double a = std::sqrt(std::max(0.1 * noise, power - 2.0 * noise));
-  const double scale = 2.0 * a / noise;
-  const double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
+  // Both tones faded alike, amplitude a = √(power − uh − ul). A small floor
+  // on a keeps the sign of the decision when the estimate says fade.
+  if (noiseHigh == noiseLow) {
+    const double noise = noiseHigh;
+    const double a = std::sqrt(std::max(0.1 * noise, power - 2.0 * noise));
+    const double scale = 2.0 * a / noise;
+    const double llr = LogBesselI0(scale * std::sqrt(rh2)) - LogBesselI0(scale * std::sqrt(rl2));
+    return std::clamp(llr, -MaxLlr, MaxLlr);
+  }
+  // Rician likelihoods with each tone's own noise: the terms in a² no longer cancel.
+  const double a2 = std::max(0.1 * std::min(noiseHigh, noiseLow), power - noiseHigh - noiseLow), a = std::sqrt(a2);
+  const double llr = LogBesselI0(2.0 * a * std::sqrt(rh2) / noiseHigh) - a2 / noiseHigh -
+                     LogBesselI0(2.0 * a * std::sqrt(rl2) / noiseLow) + a2 / noiseLow;
   return std::clamp(llr, -MaxLlr, MaxLlr);
 }
 

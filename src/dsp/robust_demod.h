@@ -127,7 +127,7 @@ private:
   std::size_t PartBlock(const double* x, std::size_t n);
   void Decimated(cplx in);
   void BitInstant(double frac);
-  static double Llr(double rh2, double rl2, double power, double noise);
+  static double Llr(double rh2, double rl2, double power, double noiseHigh, double noiseLow);
   void Emit(double v);
   cplx HistAt(const std::array<cplx, HistLen>& h, double back) const;
 
@@ -189,6 +189,7 @@ private:
   uint64_t samples_ = 0;                       // baseband samples since the start
   int ampPos_ = 0, ampFill_ = 0;
   TToneInterference interference_;
+  std::array<double, 2> toneNoise_{1.0, 1.0};  // its noise of each tone (higher, lower) as of the last bit
 
   TToneLevels levels_;
   bool present_ = false;

@@ -195,6 +195,39 @@ TEST(LineCanceller, RemovesCarriersAndKeepsTheKeyedSignal)
   EXPECT_NEAR(std::abs(kept) / power, 1.0, 0.05);
 }
 
+// A carrier switched on in the middle of a keyed signal (on a tone, where
+// the signal's own line may already be tracked, beside it, between the
+// tones) is held at half its power or more soon after: the canceller looks
+// often, and a new or weak line takes up a carrier's full amplitude within a
+// few bits rather than climbing to it over a quarter second.
+TEST(LineCanceller, TakesUpACarrierSwitchedOnSoon)
+{
+  int total = 0, runs = 0;  // samples from the switch-on until it is held
+  for (const double hz : {85.0, -85.0, 20.0, -130.0})
+    for (const unsigned seed : {9u, 10u, 11u}) {
+      SCOPED_TRACE(hz);
+      std::mt19937 rng(seed);
+      std::normal_distribution<double> g(0.0, 0.3);
+      TLineCanceller c;
+      TKeyed keyed;
+      keyed.rng.seed(seed);
+      constexpr int On = 2100 * 3;
+      int held = -1;
+      for (int n = 0; n < 2100 * 6 && held < 0; ++n) {
+        const cplx carrier = n >= On ? std::polar(1.0, TwoPi * hz * n / 2100.0 + 2.0) : cplx{};
+        const cplx sig = keyed.Next(static_cast<std::size_t>(n));
+        const int back = n >= TLineCanceller::Delay ? keyed.tone[static_cast<std::size_t>(n - TLineCanceller::Delay)] : 0;
+        c.Step(sig + carrier + cplx{g(rng), g(rng)}, back > 0, back < 0);
+        for (int i = 0; i < c.Lines() && n >= On; ++i)
+          if (std::abs(c.LineHz(i) - hz) < 2.0 && c.LinePower(i) > 0.5) held = n - On;
+      }
+      ASSERT_GE(held, 0);
+      EXPECT_LT(held, 1800);  // 0.86 s: two looks after the one it came in
+      total += held, ++runs;
+    }
+  EXPECT_LT(total / runs, 1400);  // 0.67 s (three quarters of a second before)
+}
+
 TEST(FrequencyControl, FindsTheOffsetAndHoldsAgainstACarrier)
 {
   constexpr int Lag = 10;

@@ -328,6 +328,40 @@ TEST(RobustDemod, BandConditionsKeepTheBits)
   }
 }
 
+// A carrier switched on in the middle of the message exactly on one tone of
+// a transmitter that switches two free-running oscillators (each tone then
+// has a line of its own there too). While the carrier is not yet removed it
+// must not make its tone count as sent throughout: that had the canceller
+// average the other side's line over the signal's own tone and remove it, and
+// the bit timing lost its place.
+TEST(RobustDemod, CarrierSwitchedOnAToneOfASwitchedTransmitter)
+{
+  const auto sent = Sent();
+  const double lead = 0.5, on = lead + 0.5 * static_cast<double>(sent.size()) / 100.0;
+  double total = 0.0;
+  int runs = 0;
+  for (const double hz : {85.0, -85.0})
+    for (const uint64_t seed : {1u, 2u, 3u}) {
+      SCOPED_TRACE(hz);
+      SCOPED_TRACE(seed);
+      gen2::TSwitchedParams q;
+      q.SnrDb = 10.0, q.Seed = seed, q.Level = 0.03;
+      q.Carriers = {{hz, 0.0, on, 0.02}};
+      const auto f = gen2::SwitchedRecording(sent, q, lead, 0.5);
+      std::vector<double> x(f.size());
+      for (std::size_t n = 0; n < f.size(); ++n) x[n] = 32768.0 * f[n];
+      TRobustDemod d;
+      const double ber = BandBits(Demodulate(d, x)).ber;
+      total += ber;
+      ++runs;
+      EXPECT_TRUE(d.SignalPresent());
+    }
+  // Over the message (half of it with the carrier): a few per cent of the
+  // bits around the switch-on, the timing kept in most runs (it lost its
+  // place in two of these six, 10 % of the bits over all, before).
+  EXPECT_LT(total / runs, 0.06);
+}
+
 TEST(RobustDemod, LiveSignalToNoiseAndOffset)
 {
   struct TCase {
