@@ -18,18 +18,28 @@ inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
   return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
-// In-place radix-2 FFT of a power-of-two length N, with the twiddle factors
-// e^{-j2πk/N}, k < N/2, given.
+// Index k with its bits reversed, for each k below a power of two N.
 template <std::size_t N>
-void Fft(std::array<std::complex<double>, N>& x, const std::array<std::complex<double>, N / 2>& twiddle)
+constexpr std::array<std::uint16_t, N> BitReversed()
 {
-  static_assert((N & (N - 1)) == 0);
+  static_assert((N & (N - 1)) == 0 && N <= 65536);
+  std::array<std::uint16_t, N> r{};
   for (std::size_t i = 1, j = 0; i < N; ++i) {
     std::size_t bit = N >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
     j ^= bit;
-    if (i < j) std::swap(x[i], x[j]);
+    r[i] = static_cast<std::uint16_t>(j);
   }
+  return r;
+}
+
+// In-place radix-2 FFT of a power-of-two length N, with the twiddle factors
+// e^{-j2πk/N}, k < N/2, given. The input is in bit-reversed order (sample k
+// at BitReversed<N>()[k]); the output in natural order.
+template <std::size_t N>
+void FftOfReversed(std::array<std::complex<double>, N>& x, const std::array<std::complex<double>, N / 2>& twiddle)
+{
+  static_assert((N & (N - 1)) == 0);
   for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
     for (std::size_t i = 0; i < N; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
@@ -115,7 +125,12 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
       // full level within a few bits of being found, not after a quarter
       // second of climbing.
       if (line.Averaged < AmplitudeSamples) ++line.Averaged;
-      line.Amplitude += (turned - line.Amplitude) / static_cast<double>(line.Averaged);
+      // Once the mean is full the weight is a power of two: a product, off
+      // the chain of divisions, gives the same bits.
+      static_assert((AmplitudeSamples & (AmplitudeSamples - 1)) == 0);
+      const cplx change = turned - line.Amplitude;
+      line.Amplitude += line.Averaged == AmplitudeSamples ? change * (1.0 / AmplitudeSamples)
+                                                          : change / static_cast<double>(line.Averaged);
       line.Block += turned;
       if (++line.InBlock == SteadyBlock) {
         const double power = std::norm(line.Block) + std::norm(line.LastBlock);
@@ -165,9 +180,13 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
 
 void TLineCanceller::Look()
 {
+  // The windowed samples, oldest first, go straight to their bit-reversed places.
+  static constexpr auto Reversed = BitReversed<FftSize>();
   std::array<cplx, FftSize> x;
-  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[(pos_ + k) % FftSize] * window_[k];  // oldest first
-  Fft(x, twiddle_);
+  const int older = FftSize - pos_;  // samples from pos_ to the end of the ring are the oldest
+  for (int k = 0; k < older; ++k) x[Reversed[k]] = buffer_[pos_ + k] * window_[k];
+  for (int k = older; k < FftSize; ++k) x[Reversed[k]] = buffer_[k - older] * window_[k];
+  FftOfReversed(x, twiddle_);
   for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
   averaged_ = true;
 
@@ -195,8 +214,16 @@ void TLineCanceller::Look()
   // Running sums of the log powers over the bins searched and around them:
   // the floor under a bin is the geometric mean of the bins on both sides.
   const int from = -reach - FloorBins, to = reach + FloorBins;
+  // Each bin's logarithm is taken once and serves the sums, the test of a
+  // peak against its floor and the placing of a peak between bins.
+  std::array<double, FftSize> logs;
   std::array<double, FftSize + 1> sums{};
-  for (int b = from; b <= to; ++b) sums[static_cast<std::size_t>(b - from + 1)] = sums[static_cast<std::size_t>(b - from)] + std::log(at(b) + 1e-300);
+  for (int b = from; b <= to; ++b) {
+    const auto i = static_cast<std::size_t>(b - from);
+    logs[i] = std::log(at(b) + 1e-300);
+    sums[i + 1] = sums[i] + logs[i];
+  }
+  auto logAt = [&](int b) { return logs[static_cast<std::size_t>(b - from)]; };
   auto sum = [&](int a, int b) { return sums[static_cast<std::size_t>(b - from + 1)] - sums[static_cast<std::size_t>(a - from)]; };
   const double spread = 2.0 * (FloorBins - LineBins), threshold = std::log(LineOverFloor);
   double total = 0.0;
@@ -206,13 +233,13 @@ void TLineCanceller::Look()
     const double p = at(b);
     if (!(p > at(b - 1) && p >= at(b + 1))) continue;
     const double floor = (sum(b - FloorBins, b - LineBins - 1) + sum(b + LineBins + 1, b + FloorBins)) / spread;
-    if (!(std::log(p + 1e-300) - floor > threshold) || !(p > MinShare * total)) continue;
+    if (!(logAt(b) - floor > threshold) || !(p > MinShare * total)) continue;
     const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
     seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
     if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;
 
     // Where the peak lies between the bins, from the logarithms of three.
-    const double l0 = std::log(at(b - 1) + 1e-300), l1 = std::log(p + 1e-300), l2 = std::log(at(b + 1) + 1e-300);
+    const double l0 = logAt(b - 1), l1 = logAt(b), l2 = logAt(b + 1);
     const double den = l0 - 2.0 * l1 + l2;
     const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
     const double omega = TwoPi * (b + frac) / (FftSize * LookEvery);
