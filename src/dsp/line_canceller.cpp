@@ -110,11 +110,14 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
 {
   // The input Delay samples back, for the averages; it is turned down by each
   // line's oscillator as it stood then (its phasor now, turned back).
+  // The oldest is read before the newest is stored: a load that spans a
+  // store just made waits for it.
+  const int oldest = fill_ == Delay ? 0 : fill_ + 1;
+  const double backRe = historyRe_[static_cast<std::size_t>(oldest)];
+  const double backIm = historyIm_[static_cast<std::size_t>(oldest)];
   historyRe_[static_cast<std::size_t>(fill_)] = inRe;
   historyIm_[static_cast<std::size_t>(fill_)] = inIm;
-  if (++fill_ == Delay + 1) fill_ = 0;
-  const double backRe = historyRe_[static_cast<std::size_t>(fill_)];  // the oldest
-  const double backIm = historyIm_[static_cast<std::size_t>(fill_)];
+  fill_ = oldest;
   double outRe = inRe, outIm = inIm;
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
