@@ -216,16 +216,22 @@ void TLineCanceller::Look()
   auto at = [this](int b) { return power_[static_cast<std::size_t>((b + FftSize) % FftSize)]; };
   // Running sums of the log powers over the bins searched and around them:
   // the floor under a bin is the geometric mean of the bins on both sides.
-  const int from = -reach - FloorBins, to = reach + FloorBins;
+  const int from = -reach - FloorBins;  // to reach + FloorBins, fewer than FftSize bins
   // Each bin's logarithm is taken once and serves the sums, the test of a
-  // peak against its floor and the placing of a peak between bins.
+  // peak against its floor and the placing of a peak between bins. They are
+  // taken only as far as a bin that may be a line needs them (one that
+  // stands above its neighbours and holds its share of the power): a look
+  // with no such bin takes none.
   std::array<double, FftSize> logs;
   std::array<double, FftSize + 1> sums{};
-  for (int b = from; b <= to; ++b) {
-    const auto i = static_cast<std::size_t>(b - from);
-    logs[i] = std::log(at(b) + 1e-300);
-    sums[i + 1] = sums[i] + logs[i];
-  }
+  int logged = from;  // bins below this have their logarithms and sums
+  auto logTo = [&](int last) {
+    for (; logged <= last; ++logged) {
+      const auto i = static_cast<std::size_t>(logged - from);
+      logs[i] = std::log(at(logged) + 1e-300);
+      sums[i + 1] = sums[i] + logs[i];
+    }
+  };
   auto logAt = [&](int b) { return logs[static_cast<std::size_t>(b - from)]; };
   auto sum = [&](int a, int b) { return sums[static_cast<std::size_t>(b - from + 1)] - sums[static_cast<std::size_t>(a - from)]; };
   const double spread = 2.0 * (FloorBins - LineBins), threshold = std::log(LineOverFloor);
@@ -234,9 +240,10 @@ void TLineCanceller::Look()
   std::array<double, FftSize> seen{};
   for (int b = -reach; b <= reach; ++b) {
     const double p = at(b);
-    if (!(p > at(b - 1) && p >= at(b + 1))) continue;
+    if (!(p > at(b - 1) && p >= at(b + 1)) || !(p > MinShare * total)) continue;
+    logTo(b + FloorBins);
     const double floor = (sum(b - FloorBins, b - LineBins - 1) + sum(b + LineBins + 1, b + FloorBins)) / spread;
-    if (!(logAt(b) - floor > threshold) || !(p > MinShare * total)) continue;
+    if (!(logAt(b) - floor > threshold)) continue;
     const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
     seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
     if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;
