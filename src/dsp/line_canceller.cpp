@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "dsp/kaiser.h"
+#include "dsp/simd.h"
 
 namespace brontel {
 
@@ -33,28 +34,24 @@ constexpr std::array<std::uint16_t, N> BitReversed()
   return r;
 }
 
-// In-place radix-2 FFT of a power-of-two length N, with the twiddle factors
-// e^{-j2πk/N}, k < N/2, given. The input is in bit-reversed order (sample k
+// In-place radix-2 FFT of a power-of-two length N on (re, im) vectors. The
+// twiddle factor e^{-j2πk/N} = wr + j·wi, k < N/2, is given as (wr, wi) in
+// `turn` and (−wi, wr) in `turnSwapped`, so that a product takes two lane
+// products and a sum, each lane the same arithmetic as the scalar product
+// (x − y is x + (−y) exactly). The input is in bit-reversed order (sample k
 // at BitReversed<N>()[k]); the output in natural order.
 template <std::size_t N>
-void FftOfReversed(std::array<std::complex<double>, N>& x, const std::array<std::complex<double>, N / 2>& twiddle)
+void FftOfReversed(std::array<simd::V2, N>& x, const std::array<simd::V2, N / 2>& turn,
+                   const std::array<simd::V2, N / 2>& turnSwapped)
 {
   static_assert((N & (N - 1)) == 0);
   for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
     for (std::size_t i = 0; i < N; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
-        // On the real and imaginary parts (a complex is two doubles in a
-        // row): built as complex values, the operands went through memory
-        // and stalled the loads after them.
-        double* u = reinterpret_cast<double*>(&x[i + k]);
-        double* a = reinterpret_cast<double*>(&x[i + k + len / 2]);
-        const double wr = twiddle[k * stride].real(), wi = twiddle[k * stride].imag();
-        const double vr = a[0] * wr - a[1] * wi, vi = a[0] * wi + a[1] * wr;
-        const double ur = u[0], ui = u[1];
-        u[0] = ur + vr;
-        u[1] = ui + vi;
-        a[0] = ur - vr;
-        a[1] = ui - vi;
+        const simd::V2 a = x[i + k + len / 2], u = x[i + k];
+        const simd::V2 v = a[0] * turn[k * stride] + a[1] * turnSwapped[k * stride];
+        x[i + k] = u + v;
+        x[i + k + len / 2] = u - v;
       }
 }
 
@@ -68,7 +65,11 @@ inline std::complex<double> MulConj(std::complex<double> a, std::complex<double>
 TLineCanceller::TLineCanceller(double rate) : rate_(rate)
 {
   for (int k = 0; k < FftSize; ++k) window_[k] = KaiserWindow(k, FftSize / 2, WindowBeta);
-  for (int k = 0; k < FftSize / 2; ++k) twiddle_[k] = std::polar(1.0, -TwoPi * k / FftSize);
+  for (int k = 0; k < FftSize / 2; ++k) {
+    const cplx w = std::polar(1.0, -TwoPi * k / FftSize);
+    turn_[k] = simd::V2{w.real(), w.imag()};
+    turnSwapped_[k] = simd::V2{-w.imag(), w.real()};
+  }
   lines_.reserve(MaxLines);
   Reset();
 }
@@ -185,12 +186,16 @@ void TLineCanceller::Look()
 {
   // The windowed samples, oldest first, go straight to their bit-reversed places.
   static constexpr auto Reversed = BitReversed<FftSize>();
-  std::array<cplx, FftSize> x;
+  std::array<simd::V2, FftSize> x;
   const int older = FftSize - pos_;  // samples from pos_ to the end of the ring are the oldest
-  for (int k = 0; k < older; ++k) x[Reversed[k]] = buffer_[pos_ + k] * window_[k];
-  for (int k = older; k < FftSize; ++k) x[Reversed[k]] = buffer_[k - older] * window_[k];
-  FftOfReversed(x, twiddle_);
-  for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
+  const auto sample = [this](int i) { return simd::V2{buffer_[i].real(), buffer_[i].imag()}; };
+  for (int k = 0; k < older; ++k) x[Reversed[k]] = sample(pos_ + k) * window_[k];
+  for (int k = older; k < FftSize; ++k) x[Reversed[k]] = sample(k - older) * window_[k];
+  FftOfReversed(x, turn_, turnSwapped_);
+  for (int k = 0; k < FftSize; ++k) {
+    const double bin = x[k][0] * x[k][0] + x[k][1] * x[k][1];
+    power_[k] = averaged_ ? 0.5 * (power_[k] + bin) : bin;
+  }
   averaged_ = true;
 
   // Lines that have faded away go, and their frequencies rest for a while.
