@@ -397,7 +397,7 @@ void TRobustDemod::Decimated(cplx raw)
   // The newest sample is taken from the register, not read back from the
   // delay line just written.
   using simd::V2;
-  const V2 newest = {in.real(), in.imag()};
+  const V2 newest = simd::Pair(in.real(), in.imag());
   fir2_[firPos_] = fir2_[firPos_ + FirTaps] = newest;
   if (++firPos_ == FirTaps) firPos_ = 0;
   const V2* z = fir2_.data() + firPos_;  // oldest first
