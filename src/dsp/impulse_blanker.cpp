@@ -4,6 +4,47 @@
 
 namespace brontel {
 
+double TakeKthSmallest(std::span<double> values, std::size_t k)
+{
+  double* a = values.data();
+  std::size_t lo = 0, hi = values.size() - 1;  // k lies within [lo, hi]
+  while (lo < hi) {
+    // The median of the first, middle and last as the pivot, at hi.
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (a[mid] < a[lo]) std::swap(a[mid], a[lo]);
+    if (a[hi] < a[lo]) std::swap(a[hi], a[lo]);
+    if (a[mid] < a[hi]) std::swap(a[mid], a[hi]);
+    const double pivot = a[hi];
+    // Those below the pivot to the front: each value is swapped with the
+    // first not below, which advances only past a value below.
+    std::size_t below = lo;
+    for (std::size_t i = lo; i < hi; ++i) {
+      const double x = a[i];
+      a[i] = a[below];
+      a[below] = x;
+      below += x < pivot;
+    }
+    a[hi] = a[below];
+    a[below] = pivot;
+    if (k < below) {
+      hi = below - 1;
+      continue;
+    }
+    // Those equal to the pivot next to it (a block of equal values, as in
+    // silence, is done in one pass).
+    std::size_t upTo = below + 1;
+    for (std::size_t i = below + 1; i <= hi; ++i) {
+      const double x = a[i];
+      a[i] = a[upTo];
+      a[upTo] = x;
+      upTo += !(pivot < x);
+    }
+    if (k < upTo) return pivot;
+    lo = upTo;
+  }
+  return a[k];
+}
+
 void TImpulseBlanker::Reset()
 {
   prev_ = {};
@@ -48,8 +89,7 @@ std::complex<double> TImpulseBlanker::Step(std::complex<double> in)
   block_[fill_] = q;
   if (++fill_ == BlockSamples) {
     fill_ = 0;
-    std::nth_element(block_.begin(), block_.begin() + BlockSamples / 2, block_.end());
-    medians_[blocks_ % 3] = block_[BlockSamples / 2];
+    medians_[blocks_ % 3] = TakeKthSmallest(block_, BlockSamples / 2);
     if (newLevelBlocks_ > 0) --newLevelBlocks_;
     ++blocks_;
     reference_ = *std::max_element(medians_.begin(), medians_.begin() + std::min(blocks_, 3));

@@ -18,8 +18,15 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <span>
 
 namespace brontel {
+
+// The value that would stand at place k were `values` sorted (none may be
+// NaN); `values` is left reordered. As std::nth_element, but each pass
+// moves every value without a branch on it: a median of noise powers took
+// a third longer through the library's mispredicted branches.
+double TakeKthSmallest(std::span<double> values, std::size_t k);
 
 class TImpulseBlanker {
 public:

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "dsp/kaiser.h"
+#include "dsp/simd.h"
 
 namespace brontel {
 
@@ -18,33 +19,39 @@ inline std::complex<double> Mul(std::complex<double> a, std::complex<double> b)
   return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
-// In-place radix-2 FFT of a power-of-two length N, with the twiddle factors
-// e^{-j2πk/N}, k < N/2, given.
+// Index k with its bits reversed, for each k below a power of two N.
 template <std::size_t N>
-void Fft(std::array<std::complex<double>, N>& x, const std::array<std::complex<double>, N / 2>& twiddle)
+constexpr std::array<std::uint16_t, N> BitReversed()
 {
-  static_assert((N & (N - 1)) == 0);
+  static_assert((N & (N - 1)) == 0 && N <= 65536);
+  std::array<std::uint16_t, N> r{};
   for (std::size_t i = 1, j = 0; i < N; ++i) {
     std::size_t bit = N >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
     j ^= bit;
-    if (i < j) std::swap(x[i], x[j]);
+    r[i] = static_cast<std::uint16_t>(j);
   }
+  return r;
+}
+
+// In-place radix-2 FFT of a power-of-two length N on (re, im) vectors. The
+// twiddle factor e^{-j2πk/N} = wr + j·wi, k < N/2, is given as (wr, wi) in
+// `turn` and (−wi, wr) in `turnSwapped`, so that a product takes two lane
+// products and a sum, each lane the same arithmetic as the scalar product
+// (x − y is x + (−y) exactly). The input is in bit-reversed order (sample k
+// at BitReversed<N>()[k]); the output in natural order.
+template <std::size_t N>
+void FftOfReversed(std::array<simd::V2, N>& x, const std::array<simd::V2, N / 2>& turn,
+                   const std::array<simd::V2, N / 2>& turnSwapped)
+{
+  static_assert((N & (N - 1)) == 0);
   for (std::size_t len = 2, stride = N / 2; len <= N; len <<= 1, stride >>= 1)
     for (std::size_t i = 0; i < N; i += len)
       for (std::size_t k = 0; k < len / 2; ++k) {
-        // On the real and imaginary parts (a complex is two doubles in a
-        // row): built as complex values, the operands went through memory
-        // and stalled the loads after them.
-        double* u = reinterpret_cast<double*>(&x[i + k]);
-        double* a = reinterpret_cast<double*>(&x[i + k + len / 2]);
-        const double wr = twiddle[k * stride].real(), wi = twiddle[k * stride].imag();
-        const double vr = a[0] * wr - a[1] * wi, vi = a[0] * wi + a[1] * wr;
-        const double ur = u[0], ui = u[1];
-        u[0] = ur + vr;
-        u[1] = ui + vi;
-        a[0] = ur - vr;
-        a[1] = ui - vi;
+        const simd::V2 a = x[i + k + len / 2], u = x[i + k];
+        const simd::V2 v = a[0] * turn[k * stride] + a[1] * turnSwapped[k * stride];
+        x[i + k] = u + v;
+        x[i + k + len / 2] = u - v;
       }
 }
 
@@ -58,7 +65,11 @@ inline std::complex<double> MulConj(std::complex<double> a, std::complex<double>
 TLineCanceller::TLineCanceller(double rate) : rate_(rate)
 {
   for (int k = 0; k < FftSize; ++k) window_[k] = KaiserWindow(k, FftSize / 2, WindowBeta);
-  for (int k = 0; k < FftSize / 2; ++k) twiddle_[k] = std::polar(1.0, -TwoPi * k / FftSize);
+  for (int k = 0; k < FftSize / 2; ++k) {
+    const cplx w = std::polar(1.0, -TwoPi * k / FftSize);
+    turn_[k] = simd::V2{w.real(), w.imag()};
+    turnSwapped_[k] = simd::V2{-w.imag(), w.real()};
+  }
   lines_.reserve(MaxLines);
   Reset();
 }
@@ -100,11 +111,14 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
 {
   // The input Delay samples back, for the averages; it is turned down by each
   // line's oscillator as it stood then (its phasor now, turned back).
+  // The oldest is read before the newest is stored: a load that spans a
+  // store just made waits for it.
+  const int oldest = fill_ == Delay ? 0 : fill_ + 1;
+  const double backRe = historyRe_[static_cast<std::size_t>(oldest)];
+  const double backIm = historyIm_[static_cast<std::size_t>(oldest)];
   historyRe_[static_cast<std::size_t>(fill_)] = inRe;
   historyIm_[static_cast<std::size_t>(fill_)] = inIm;
-  if (++fill_ == Delay + 1) fill_ = 0;
-  const double backRe = historyRe_[static_cast<std::size_t>(fill_)];  // the oldest
-  const double backIm = historyIm_[static_cast<std::size_t>(fill_)];
+  fill_ = oldest;
   double outRe = inRe, outIm = inIm;
   for (TLine& line : lines_) {
     if (line.Above ? lowSent : highSent) {
@@ -115,7 +129,12 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
       // full level within a few bits of being found, not after a quarter
       // second of climbing.
       if (line.Averaged < AmplitudeSamples) ++line.Averaged;
-      line.Amplitude += (turned - line.Amplitude) / static_cast<double>(line.Averaged);
+      // Once the mean is full the weight is a power of two: a product, off
+      // the chain of divisions, gives the same bits.
+      static_assert((AmplitudeSamples & (AmplitudeSamples - 1)) == 0);
+      const cplx change = turned - line.Amplitude;
+      line.Amplitude += line.Averaged == AmplitudeSamples ? change * (1.0 / AmplitudeSamples)
+                                                          : change / static_cast<double>(line.Averaged);
       line.Block += turned;
       if (++line.InBlock == SteadyBlock) {
         const double power = std::norm(line.Block) + std::norm(line.LastBlock);
@@ -165,10 +184,18 @@ TLineCanceller::cplx TLineCanceller::Step(double inRe, double inIm, bool highSen
 
 void TLineCanceller::Look()
 {
-  std::array<cplx, FftSize> x;
-  for (int k = 0; k < FftSize; ++k) x[k] = buffer_[(pos_ + k) % FftSize] * window_[k];  // oldest first
-  Fft(x, twiddle_);
-  for (int k = 0; k < FftSize; ++k) power_[k] = averaged_ ? 0.5 * (power_[k] + std::norm(x[k])) : std::norm(x[k]);
+  // The windowed samples, oldest first, go straight to their bit-reversed places.
+  static constexpr auto Reversed = BitReversed<FftSize>();
+  std::array<simd::V2, FftSize> x;
+  const int older = FftSize - pos_;  // samples from pos_ to the end of the ring are the oldest
+  const auto sample = [this](int i) { return simd::V2{buffer_[i].real(), buffer_[i].imag()}; };
+  for (int k = 0; k < older; ++k) x[Reversed[k]] = sample(pos_ + k) * window_[k];
+  for (int k = older; k < FftSize; ++k) x[Reversed[k]] = sample(k - older) * window_[k];
+  FftOfReversed(x, turn_, turnSwapped_);
+  for (int k = 0; k < FftSize; ++k) {
+    const double bin = x[k][0] * x[k][0] + x[k][1] * x[k][1];
+    power_[k] = averaged_ ? 0.5 * (power_[k] + bin) : bin;
+  }
   averaged_ = true;
 
   // Lines that have faded away go, and their frequencies rest for a while.
@@ -194,9 +221,23 @@ void TLineCanceller::Look()
   auto at = [this](int b) { return power_[static_cast<std::size_t>((b + FftSize) % FftSize)]; };
   // Running sums of the log powers over the bins searched and around them:
   // the floor under a bin is the geometric mean of the bins on both sides.
-  const int from = -reach - FloorBins, to = reach + FloorBins;
+  const int from = -reach - FloorBins;  // to reach + FloorBins, fewer than FftSize bins
+  // Each bin's logarithm is taken once and serves the sums, the test of a
+  // peak against its floor and the placing of a peak between bins. They are
+  // taken only as far as a bin that may be a line needs them (one that
+  // stands above its neighbours and holds its share of the power): a look
+  // with no such bin takes none.
+  std::array<double, FftSize> logs;
   std::array<double, FftSize + 1> sums{};
-  for (int b = from; b <= to; ++b) sums[static_cast<std::size_t>(b - from + 1)] = sums[static_cast<std::size_t>(b - from)] + std::log(at(b) + 1e-300);
+  int logged = from;  // bins below this have their logarithms and sums
+  auto logTo = [&](int last) {
+    for (; logged <= last; ++logged) {
+      const auto i = static_cast<std::size_t>(logged - from);
+      logs[i] = std::log(at(logged) + 1e-300);
+      sums[i + 1] = sums[i] + logs[i];
+    }
+  };
+  auto logAt = [&](int b) { return logs[static_cast<std::size_t>(b - from)]; };
   auto sum = [&](int a, int b) { return sums[static_cast<std::size_t>(b - from + 1)] - sums[static_cast<std::size_t>(a - from)]; };
   const double spread = 2.0 * (FloorBins - LineBins), threshold = std::log(LineOverFloor);
   double total = 0.0;
@@ -204,15 +245,16 @@ void TLineCanceller::Look()
   std::array<double, FftSize> seen{};
   for (int b = -reach; b <= reach; ++b) {
     const double p = at(b);
-    if (!(p > at(b - 1) && p >= at(b + 1))) continue;
+    if (!(p > at(b - 1) && p >= at(b + 1)) || !(p > MinShare * total)) continue;
+    logTo(b + FloorBins);
     const double floor = (sum(b - FloorBins, b - LineBins - 1) + sum(b + LineBins + 1, b + FloorBins)) / spread;
-    if (!(std::log(p + 1e-300) - floor > threshold) || !(p > MinShare * total)) continue;
+    if (!(logAt(b) - floor > threshold)) continue;
     const auto i = static_cast<std::size_t>((b + FftSize) % FftSize);
     seen[i] = 1.0 + std::max({candidate_[(i + FftSize - 1) % FftSize], candidate_[i], candidate_[(i + 1) % FftSize]});
     if (seen[i] < 2.0 || static_cast<int>(lines_.size()) >= MaxLines) continue;
 
     // Where the peak lies between the bins, from the logarithms of three.
-    const double l0 = std::log(at(b - 1) + 1e-300), l1 = std::log(p + 1e-300), l2 = std::log(at(b + 1) + 1e-300);
+    const double l0 = logAt(b - 1), l1 = logAt(b), l2 = logAt(b + 1);
     const double den = l0 - 2.0 * l1 + l2;
     const double frac = den < 0.0 ? std::clamp(0.5 * (l0 - l2) / den, -0.5, 0.5) : 0.0;
     const double omega = TwoPi * (b + frac) / (FftSize * LookEvery);

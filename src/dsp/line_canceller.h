@@ -28,6 +28,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "dsp/simd.h"
+
 namespace brontel {
 
 class TLineCanceller {
@@ -110,7 +112,7 @@ private:
   std::array<cplx, FftSize> buffer_{};
   std::array<double, Delay + 1> historyRe_{}, historyIm_{};  // the latest inputs
   std::array<double, FftSize> window_{}, power_{}, candidate_{};
-  std::array<cplx, FftSize / 2> twiddle_{};
+  std::array<simd::V2, FftSize / 2> turn_{}, turnSwapped_{};  // the transform's twiddle factors (see the .cpp)
   int fill_ = 0, pos_ = 0, sinceTrack_ = 0, skip_ = 0, sinceLook_ = 0;
   bool averaged_ = false;
   double inPower_ = 0.0;  // mean input power over the last look

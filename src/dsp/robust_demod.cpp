@@ -221,8 +221,7 @@ void TRobustDemod::Reset()
   acc_ = {};
   front_.PrevRamp = {};
   front_.Dc = 0.0;
-  firRe_.fill(0.0);
-  firIm_.fill(0.0);
+  fir2_.fill(simd::V2{});
   firPos_ = 0;
   inBlock_ = 0;
   front_.Blocks = 0;
@@ -392,23 +391,22 @@ void TRobustDemod::Decimated(cplx raw)
   else if (sinceBlank_ < TouchSamples)
     ++sinceBlank_;
 
-  // Channel low-pass (symmetric taps: pairs summed first).
+  // Channel low-pass (symmetric taps: pairs summed first), on the real and
+  // imaginary parts side by side in the two lanes of one vector: each lane
+  // does what a scalar loop does, in the same order.
   // The newest sample is taken from the register, not read back from the
-  // delay line just written (a wide load over a fresh narrow store stalls).
-  const double newRe = in.real(), newIm = in.imag();
-  firRe_[firPos_] = firRe_[firPos_ + FirTaps] = newRe;
-  firIm_[firPos_] = firIm_[firPos_ + FirTaps] = newIm;
+  // delay line just written.
+  using simd::V2;
+  const V2 newest = simd::Pair(in.real(), in.imag());
+  fir2_[firPos_] = fir2_[firPos_ + FirTaps] = newest;
   if (++firPos_ == FirTaps) firPos_ = 0;
-  const double* re = firRe_.data() + firPos_;  // oldest first
-  const double* im = firIm_.data() + firPos_;
+  const V2* z = fir2_.data() + firPos_;  // oldest first
   constexpr int Mid = FirTaps / 2;
-  double yr = fir_[Mid] * re[Mid], yi = fir_[Mid] * im[Mid];
-  yr += fir_[0] * (re[0] + newRe);
-  yi += fir_[0] * (im[0] + newIm);
-  for (int k = 1; k < Mid; ++k) {
-    yr += fir_[k] * (re[k] + re[FirTaps - 1 - k]);
-    yi += fir_[k] * (im[k] + im[FirTaps - 1 - k]);
-  }
+  V2 acc = fir_[Mid] * z[Mid];
+  acc += fir_[0] * (z[0] + newest);
+  for (int k = 1; k < Mid; ++k) acc += fir_[k] * (z[k] + z[FirTaps - 1 - k]);
+  const double yr = acc[0], yi = acc[1];
+
   // Steady carriers out. A tone counts as heard where its correlator holds a
   // fair share of the signal's recent power and stands above the noise, once
   // what sits on that tone while it is off (a carrier not yet removed) is

@@ -29,6 +29,7 @@
 #include "dsp/impulse_blanker.h"
 #include "dsp/line_canceller.h"
 #include "dsp/rate_line.h"
+#include "dsp/simd.h"
 #include "dsp/timing_loop.h"
 #include "dsp/tone_interference.h"
 #include "dsp/tone_levels.h"
@@ -163,7 +164,7 @@ private:
   // Channel low-pass at 2100 Hz.
   static constexpr int FirTaps = 31;
   std::array<double, FirTaps> fir_{};
-  std::array<double, 2 * FirTaps> firRe_{}, firIm_{};
+  std::array<simd::V2, 2 * FirTaps> fir2_{};  // delay line, twice over: (re, im) per sample
   int firPos_ = 0;
   int inBlock_ = 0;
 

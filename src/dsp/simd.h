@@ -8,6 +8,10 @@
 // multiply-adds), so both builds give exactly the bits of the scalar loop.
 #pragma once
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace brontel::simd {
 
 typedef double V2 __attribute__((vector_size(16)));
@@ -22,6 +26,18 @@ inline bool HaveAvx()
   return avx;
 #else
   return false;
+#endif
+}
+
+// Two doubles held in registers as one vector, built in registers: a plain
+// initialiser may go through the stack, two narrow stores read back by one
+// wide load, which waits for both.
+inline V2 Pair(double a, double b)
+{
+#if defined(__SSE2__)
+  return reinterpret_cast<V2>(_mm_unpacklo_pd(_mm_set_sd(a), _mm_set_sd(b)));
+#else
+  return V2{a, b};
 #endif
 }
 

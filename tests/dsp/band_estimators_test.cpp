@@ -9,6 +9,7 @@
 #include <complex>
 #include <numbers>
 #include <random>
+#include <algorithm>
 #include <vector>
 
 #include "dsp/frequency_control.h"
@@ -33,6 +34,34 @@ TEST(LogBesselI0, FollowsTheSeriesAndNeverOverflows)
     EXPECT_NEAR(LogBesselI0Precise(x), std::log(BesselI0(x)), 1e-6 * std::max(1.0, std::log(BesselI0(x)))) << x;
   }
   EXPECT_NEAR(LogBesselI0(5000.0), 5000.0 - 0.5 * std::log(2.0 * std::numbers::pi * 5000.0), 1e-3);
+}
+
+// The selection behind the blanker's medians gives what sorting gives, for
+// every place, on orders and runs of equal values that trip up partitions.
+TEST(ImpulseBlanker, KthSmallestIsWhatSortingGives)
+{
+  std::mt19937 rng(4);
+  std::exponential_distribution<double> power(1.0);
+  std::vector<std::vector<double>> cases = {{0.0}, {2.0, 1.0}, std::vector<double>(64, 0.0)};
+  std::vector<double> rising(64), falling(64), steps(64), noise(64), spiky(63);
+  for (std::size_t i = 0; i < 64; ++i) {
+    rising[i] = static_cast<double>(i);
+    falling[i] = 64.0 - static_cast<double>(i);
+    steps[i] = static_cast<double>(i % 5);
+    noise[i] = power(rng);
+    if (i < 63) spiky[i] = i % 9 == 0 ? 1e6 : std::floor(power(rng) * 3.0);
+  }
+  cases.insert(cases.end(), {rising, falling, steps, noise, spiky});
+  for (const auto& values : cases) {
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    for (std::size_t k = 0; k < values.size(); ++k) {
+      std::vector<double> work = values;
+      ASSERT_EQ(TakeKthSmallest(work, k), sorted[k]) << values.size() << " values, place " << k;
+      std::sort(work.begin(), work.end());
+      ASSERT_EQ(work, sorted);  // reordered, nothing lost
+    }
+  }
 }
 
 TEST(ImpulseBlanker, BlanksBurstsAndLeavesNoiseAndNewLevels)
@@ -226,6 +255,47 @@ TEST(LineCanceller, TakesUpACarrierSwitchedOnSoon)
       total += held, ++runs;
     }
   EXPECT_LT(total / runs, 1400);  // 0.67 s (three quarters of a second before)
+}
+
+// Carriers alone, up to the edge of the band searched and several at once:
+// each is found at its own frequency (placed between the bins it falls
+// among) and taken out, and no line is made where there is none.
+TEST(LineCanceller, FindsEachCarrierAtItsFrequency)
+{
+  const std::vector<std::vector<double>> cases = {
+      {272.0}, {-271.3}, {-150.6, 240.2}, {34.9, -95.0, 181.7}, {-262.4, 3.1, 266.0}};
+  for (const auto& carriers : cases) {
+    SCOPED_TRACE(carriers.front());
+    std::mt19937 rng(3);
+    std::normal_distribution<double> g(0.0, 0.05);
+    TLineCanceller c;
+    double left = 0.0, in = 0.0;
+    std::vector<double> found;  // the lines' frequencies as first found
+    const int total = 2100 * 6;
+    for (int n = 0; n < total; ++n) {
+      cplx x{g(rng), g(rng)}, sum{};
+      for (std::size_t i = 0; i < carriers.size(); ++i)
+        sum += std::polar(1.0, TwoPi * carriers[i] * n / 2100.0 + 0.9 * static_cast<double>(i));
+      const cplx out = c.Step(x + sum, true, true);
+      if (found.empty() && c.Lines() == static_cast<int>(carriers.size()))
+        for (int i = 0; i < c.Lines(); ++i) found.push_back(c.LineHz(i));
+      if (n > total / 2) left += std::norm(out - x), in += std::norm(sum);
+    }
+    EXPECT_LT(left / in, 0.01);  // all of them down by 20 dB
+    ASSERT_EQ(c.Lines(), static_cast<int>(carriers.size()));
+    // Found within a tenth of a bin (2.7 Hz), then followed closer.
+    const auto off = [&](double hz, const std::vector<double>& lines) {
+      double nearest = 1e9;
+      for (const double l : lines) nearest = std::min(nearest, std::abs(l - hz));
+      return nearest;
+    };
+    std::vector<double> now;
+    for (int i = 0; i < c.Lines(); ++i) now.push_back(c.LineHz(i));
+    for (const double hz : carriers) {
+      EXPECT_LT(off(hz, found), 0.27) << hz;
+      EXPECT_LT(off(hz, now), 0.05) << hz;
+    }
+  }
 }
 
 TEST(FrequencyControl, FindsTheOffsetAndHoldsAgainstACarrier)
