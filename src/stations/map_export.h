@@ -1,5 +1,5 @@
 // Messages with their positions for chart programs: GeoJSON (RFC 7946) and
-// GPX 1.1 (OpenCPN and most chart plotters import GPX waypoints).
+// GPX waypoints (OpenCPN and most chart plotters import them).
 #pragma once
 
 #include <string>
@@ -28,8 +28,8 @@ TMapItem MapItem(const msg::TMessage& m, std::string station);
 // order, longitude first), with the properties id, station, start and text.
 std::string GeoJson(const std::vector<TMapItem>& items);
 
-// A GPX 1.1 document with one waypoint per position, named after the
-// message ("KA12", or "KA12/2" for its second position), with the message's
+// A GPX document with one waypoint per position, named after the message
+// ("KA12", or "KA12/2" for its second position), with the message's
 // time and text.
 std::string Gpx(const std::vector<TMapItem>& items);
 
