@@ -147,19 +147,24 @@ struct TWindow {
 // The signal may end right after it, so that nothing sure could follow; the
 // uncertain characters after it were most likely noise. Noise seldom gives
 // two copies that each read as the same word.
+template <class TSym>
+bool SureInEachCopy(const TSym& s, double sureAbove)
+{
+  return s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code && s.Confirmed;
+}
+
 template <class THeld>
 std::size_t HeldOfTheSignal(const THeld& held, double sureAbove)
 {
   std::size_t n = held.size();
-  while (n > 0) {
-    const auto& s = held[n - 1];
-    if (s.Code >= 0 && s.Posterior >= sureAbove && s.CopyA == s.Code && s.CopyB == s.Code && s.Confirmed) break;
-    --n;
-  }
+  while (n > 0 && !SureInEachCopy(held[n - 1], sureAbove)) --n;
   return n;
 }
 
 constexpr double Tiny = 1e-300;
+// Characters after the synchronised alignment last held idle during which
+// slips are judged by where the idle code lies.
+constexpr int IdleSlipChars = 8;
 constexpr double NoSignalOdds = 1.0;  // a window without signal against one with, for the sure test
 constexpr uint8_t NoByte = 0xFF;  // a Japanese byte that could not be read
 constexpr int SlipSteps[4] = {-1, 1, -2, 2};  // nearest first
@@ -581,7 +586,7 @@ void TRobustDecoder::Step(double v, const TBitObservation* bit, TTextStore& text
       // nothing is counted (the copies of the characters around a slip lie
       // on both sides of it).
       if (InSync_ && service == Service_ && phase == Phase_) {
-        const bool idle = Bit_ - LastIdle_ <= 8 * period;
+        const bool idle = Bit_ - LastIdle_ <= IdleSlipChars * period;
         // A clean idle character scores 2·unit·ln 2 (unit·ln 2 in one copy):
         // half of that is clear.
         const double clear = d.Unit * std::log(2.0);
@@ -664,7 +669,7 @@ void TRobustDecoder::UpdateSync(TTextStore& text)
     Switch(to, true, text);
     // Amid idle, the evidence the alignment lost since it last held idle (the
     // copies lay across the slip) belongs to the new one.
-    if (Bit_ - LastIdle_ <= 8 * period) Evidence(to) = std::max(Evidence(to), IdleEvidence_);
+    if (Bit_ - LastIdle_ <= IdleSlipChars * period) Evidence(to) = std::max(Evidence(to), IdleEvidence_);
     // The copies sent before the slip, not decided yet, lie on the old grid.
     SlipStep_ = SlipSteps[slip];
     SlipAt_ = from;
@@ -771,7 +776,7 @@ void TRobustDecoder::Lose(TTextStore& text)
   const bool doubtful = std::any_of(Held_.begin(), Held_.end(), [&](const TSymbol& s) { return s.Code < 0 || s.Posterior < P_.SureAbove; });
   for (int64_t x = LastEnd_ + d.Period; !doubtful && x <= Bit_ - 1; x += d.Period) {
     const TSymbol s = DecideChar(Service_, Sense_, x, x - d.Repeat);
-    if (s.Code < 0 || s.Posterior < P_.SureAbove || s.CopyA != s.Code || s.CopyB != s.Code) break;
+    if (!SureInEachCopy(s, P_.SureAbove)) break;
     Take(s, text, 0.0);
     LastEnd_ = x;
   }
