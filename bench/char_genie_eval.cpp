@@ -2,7 +2,7 @@
 // known, to tell which estimate costs how much of the whole-character gain.
 //
 //   brontel_char_genie_eval [--snr DB]... [--seeds N] [--jpn] [--offset HZ] [--timing SAMPLES]
-//                           [--jitter SAMPLES] [--pin] [--no-timing] [--soft] [--amp-error DB] [--set NAME=VALUE]
+//                           [--jitter SAMPLES] [--pin] [--no-timing] [--soft] [--amp-error DB] [--show] [--set NAME=VALUE]
 //
 // The emission is keyed as continuous-phase FSK directly in the complex
 // baseband the decoder's tone correlations come from (2100 samples per
